@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "model/File.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+
+namespace zodaru {
+
+class Socket;
+
+// Raised when a TCP connection cannot be opened. name() is "NetworkException"; reason()
+// is "<label> [errno(<n>) : <text>]".
+class NetworkException final : public std::runtime_error {
+public:
+    explicit NetworkException(const QString &reason);
+    static QString name() { return QStringLiteral("NetworkException"); }
+    QString reason() const { return QString::fromUtf8(what()); }
+};
+
+// One logged-in FTP connection: a control connection (PI) and at most one passive data
+// connection at a time (DTP). Synchronous: each operation blocks until its reply is read.
+//
+// Engines live in std::shared_ptr: a transfer worker holds a reference to its engine until
+// it has posted its completion, so dropping or replacing an engine mid-transfer is safe.
+// While a worker runs, only close() and shutdown() may be called from another thread.
+class FTP final : public std::enable_shared_from_this<FTP> {
+public:
+    // Time limits, in milliseconds. A time-out counts as a lost connection.
+    struct Timeouts {
+        int controlConnect = 15000;
+        int replyLine = 30000;
+        int dataConnect = 15000;
+        int dataIdle = 60000;
+    };
+    static Timeouts timeouts();
+    static void setTimeouts(const Timeouts &t); // tests shorten them
+
+    // An engine that never had a connection.
+    static std::shared_ptr<FTP> create();
+    // Connected, greeting read, not logged in. Throws NetworkException.
+    static std::shared_ptr<FTP> connectTo(const QString &address);
+    // Connected and logged in with USER then PASS. Throws NetworkException. Whether the
+    // login succeeded shows in isConnected().
+    static std::shared_ptr<FTP> connectTo(const QString &address, const QString &login,
+                                          const QString &password);
+    ~FTP();
+    Q_DISABLE_COPY_MOVE(FTP)
+
+    bool isConnected();
+    int command(const QString &line);
+    int command(const QString &word, const QString &param);
+    int ret();
+    int cd(const QString &path);
+    void shutdown();
+    void close();
+
+    // Opens a TCP connection; "host" or "host:port" is accepted by the callers that take a
+    // server text, this takes the host alone. Throws NetworkException.
+    static int createSocket(const QString &address, int port, int connectTimeoutMs);
+
+    // Passive data connection and listing.
+    void pasv();
+    std::optional<QList<File>> list(const QString &path);
+    qint64 size(const QString &path);
+
+    // Transfers: the exchange runs on the caller's thread, the data on a worker thread that
+    // reports through NotificationCenter. Results are the RETR/STOR reply code or -1.
+    int get(const QString &remote, const QString &savedName, int id);
+    int get(const QString &remote, int id);
+    int put(const QString &local, const QString &remote, int id);
+
+    // True from a transfer's start until its worker has posted its completion.
+    bool isTransferring() const { return transferRunning_.load(); }
+
+private:
+    FTP();
+
+    std::shared_ptr<Socket> controlConnection() const;
+    std::shared_ptr<Socket> dataConnection() const;
+
+    // --- transfers (worker side) ---
+    void downloadThread(QString fileName, qint32 id, std::shared_ptr<Socket> data);
+    void uploadThread(QString localPath, qint32 id, std::shared_ptr<Socket> data);
+    // ---
+
+    // PI and DTP are swapped under stateMutex_; I/O happens on a local copy of the pointer,
+    // so close() from another thread never frees a descriptor that a read still uses.
+    std::shared_ptr<Socket> PI;
+    std::shared_ptr<Socket> DTP;
+    QString Login;
+    QString Password;
+    QString FileName;
+    std::atomic<qint64> masize{0};
+    qint32 _idfile = 0;
+
+    mutable std::mutex stateMutex_;
+    std::atomic<bool> transferRunning_{false};
+};
+
+} // namespace zodaru

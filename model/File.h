@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace zodaru {
+
+// One file: a directory entry (remote listing, local browser, browser cell) and, copied
+// with copyOf(), a transfer item in a queue. Knows nothing of the network or the queues.
+class File final {
+public:
+    File() = default;
+    // Every maker uses this form; the link is empty for all entries the program makes.
+    File(const QString &name, qint64 size, qint32 type, const QString &link = QString());
+
+    // A copy for use as a transfer item: names, directories, counts, current flag and
+    // identifier are carried over; the type becomes 0 and the done and error flags clear.
+    static File copyOf(const File &other);
+
+    QString name() const { return _file; }
+    QString link() const { return _link; }
+    QString localpath() const { return _localpath; }
+    QString remotepath() const { return _remotepath; }
+    void setLocalPath(const QString &path) { _localpath = path; }
+    void setRemotePath(const QString &path) { _remotepath = path; }
+
+    qint64 size() const { return _size; }
+    qint64 currentsize() const { return _currentsize; }
+    qint64 getID() const { return _id; }
+    void setID(qint64 id) { _id = qint32(quint32(quint64(id))); }
+    qint32 type() const { return _type; }
+
+    bool isDir() const { return _type == 1; }
+    bool isLink() const { return _type == 2; }
+    void print() const {}
+
+    void setCurrent(bool current) { _state = current; }
+    bool isCurrent() const { return _state; }
+    void setDone() { _done = true; }
+    void setError()
+    {
+        _error = true;
+        _state = false;
+    }
+    bool isDone() const { return _done || _error; }
+    bool hasError() const { return _error; }
+    bool isFinished() const { return _done; }
+
+    void addToSize(qint64 count) { _currentsize += count; }
+    QString printsize() const;
+    QString printcurrentsize() const;
+    double getAdvance() const;
+    QString getStatus() const;
+
+private:
+    QString _file;
+    QString _link;
+    QString _localpath;
+    QString _remotepath;
+    qint64 _currentsize = 0;
+    qint64 _size = 0;
+    qint32 _type = 0;
+    qint32 _id = 0;
+    bool _state = false;
+    bool _error = false;
+    bool _done = false;
+};
+
+} // namespace zodaru
