@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "model/File.h"
+
+#include <QFont>
+#include <QString>
+
+#include <optional>
+
+namespace zodaru {
+
+// One row of a column browser: the text shown, whether it opens a further column, an
+// optional font, and the file entry of the row (a copy it owns).
+class CellFile final {
+public:
+    CellFile() = default;
+
+    // Stores a transfer-item copy (File::copyOf) of `file` in place of the entry held before.
+    void setFile(const File &file) { _file = File::copyOf(file); hasFile_ = true; }
+    File &getFile() { return _file; }
+    const File &getFile() const { return _file; }
+    bool hasFile() const { return hasFile_; }
+
+    void setStringValue(const QString &text) { text_ = text; }
+    QString stringValue() const { return text_; }
+    void setLeaf(bool leaf) { leaf_ = leaf; }
+    bool isLeaf() const { return leaf_; }
+    void setFont(const QFont &font) { font_ = font; }
+    std::optional<QFont> font() const { return font_; }
+
+private:
+    File _file;
+    bool hasFile_ = false;
+    QString text_;
+    bool leaf_ = false;
+    std::optional<QFont> font_;
+};
+
+} // namespace zodaru

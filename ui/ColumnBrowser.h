@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "ui/CellFile.h"
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+namespace zodaru {
+
+class ColumnBrowser;
+
+// Supplies a column browser's rows. The browser asks for a column's row count and then
+// fills every cell of that column before it counts another column.
+class ColumnBrowserDelegate {
+public:
+    virtual ~ColumnBrowserDelegate() = default;
+    virtual int numberOfRowsInColumn(ColumnBrowser &browser, int column) = 0;
+    virtual void willDisplayCell(ColumnBrowser &browser, CellFile &cell, int row, int column) = 0;
+    virtual QString titleOfColumn(ColumnBrowser &browser, int column) = 0;
+};
+
+// A row of list columns with titles, each listing one directory; selecting a row that is
+// not a leaf opens the next column with its contents.
+class ColumnBrowser final : public QWidget {
+    Q_OBJECT
+public:
+    explicit ColumnBrowser(QWidget *parent = nullptr);
+    ~ColumnBrowser() override;
+
+    void setDelegate(ColumnBrowserDelegate *delegate); // not owned
+
+    // Opens the columns along an absolute path, selecting each component.
+    void setPath(const QString &path);
+    // Index of the rightmost loaded column (the one in view; never beyond the last loaded).
+    int lastVisibleColumn() const;
+    // "/" followed by the texts of the selected cells of columns 0..column-1, joined by "/".
+    QString pathToColumn(int column) const;
+    // The selected cells of the rightmost column that has a selection, in row order. The
+    // pointers stay valid until that column is reloaded or closed.
+    QList<CellFile *> selectedCells() const;
+    // Asks the delegate again for the column's rows and cells; columns right of it close.
+    void reloadColumn(int column);
+
+    // Programmatic selection, as a user's click would do it (tests and keyboard use).
+    void selectRow(int column, int row);
+    void selectRows(int column, const QList<int> &rows);
+    int columnCount() const;
+    int rowCount(int column) const;
+    CellFile *cellAt(int column, int row);
+    QString titleOfColumn(int column) const;
+
+Q_SIGNALS:
+    void selectionChanged();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace zodaru
