@@ -7,12 +7,15 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 namespace zodaru {
 
 class ColumnBrowser;
 
 // Supplies a column browser's rows. The browser asks for a column's row count and then
-// fills every cell of that column before it counts another column.
+// fills every cell of that column before it counts another column; the column's title is
+// asked last.
 class ColumnBrowserDelegate {
 public:
     virtual ~ColumnBrowserDelegate() = default;
@@ -28,19 +31,24 @@ class ColumnBrowser final : public QWidget {
 public:
     explicit ColumnBrowser(QWidget *parent = nullptr);
     ~ColumnBrowser() override;
+    Q_DISABLE_COPY_MOVE(ColumnBrowser)
 
     void setDelegate(ColumnBrowserDelegate *delegate); // not owned
 
-    // Opens the columns along an absolute path, selecting each component.
-    void setPath(const QString &path);
+    // Opens the columns along an absolute path, selecting each component. Stops at the
+    // first component that no row of its column shows, or at a leaf; false then.
+    bool setPath(const QString &path);
     // Index of the rightmost loaded column (the one in view; never beyond the last loaded).
     int lastVisibleColumn() const;
     // "/" followed by the texts of the selected cells of columns 0..column-1, joined by "/".
     QString pathToColumn(int column) const;
     // The selected cells of the rightmost column that has a selection, in row order. The
-    // pointers stay valid until that column is reloaded or closed.
+    // pointers stay valid until that column is reloaded or closed and control has then
+    // returned to the event loop, so a handler may reload while it walks the list.
     QList<CellFile *> selectedCells() const;
     // Asks the delegate again for the column's rows and cells; columns right of it close.
+    // Column 0 is loaded even when nothing was loaded yet; columns beyond the last loaded
+    // one are ignored.
     void reloadColumn(int column);
 
     // Programmatic selection, as a user's click would do it (tests and keyboard use).
@@ -53,6 +61,11 @@ public:
 
 Q_SIGNALS:
     void selectionChanged();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     struct Private;

@@ -1,0 +1,300 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ui/ColumnBrowser.h"
+
+#include <QListWidget>
+#include <QMap>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace zodaru;
+
+namespace {
+
+struct Entry {
+    QString name;
+    bool leaf = true;
+    bool italic = false;
+};
+
+// A directory tree in memory; records every question it is asked.
+class TreeDelegate final : public ColumnBrowserDelegate {
+public:
+    QMap<QString, QList<Entry>> tree{
+        {"/", {{"a", false}, {"b", false}, {"f", true}, {"ln", true, true}}},
+        {"/a", {{"x", false}, {"y", true}, {"z", true}}},
+        {"/a/x", {}},
+        {"/b", {{"deep", false}}},
+        {"/b/deep", {{"bottom", true}}},
+    };
+    QStringList calls;
+
+    int numberOfRowsInColumn(ColumnBrowser &browser, int column) override
+    {
+        const QString path = browser.pathToColumn(column);
+        calls << QStringLiteral("count %1 %2").arg(column).arg(path);
+        counted_ = path;
+        return int(tree.value(path).size());
+    }
+    void willDisplayCell(ColumnBrowser &browser, CellFile &cell, int row, int column) override
+    {
+        calls << QStringLiteral("cell %1 %2").arg(column).arg(row);
+        // Rows come from the column counted last, as the remote side does it.
+        QVERIFY(browser.pathToColumn(column) == counted_);
+        const Entry &e = tree.value(counted_).at(row);
+        cell.setStringValue(e.name);
+        cell.setLeaf(e.leaf);
+        if (e.italic) {
+            QFont font;
+            font.setItalic(true);
+            cell.setFont(font);
+        }
+    }
+    QString titleOfColumn(ColumnBrowser &browser, int column) override
+    {
+        calls << QStringLiteral("title %1").arg(column);
+        return browser.pathToColumn(column);
+    }
+
+private:
+    QString counted_;
+};
+
+// A click, written as {column, rows}: the rows selected together in that column.
+using Clicks = QList<QPair<int, QList<int>>>;
+
+QStringList columnTexts(ColumnBrowser &browser, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < browser.rowCount(column); ++row)
+        texts << browser.cellAt(column, row)->stringValue();
+    return texts;
+}
+
+QStringList selectedTexts(const ColumnBrowser &browser)
+{
+    QStringList texts;
+    for (const CellFile *cell : browser.selectedCells())
+        texts << cell->stringValue();
+    return texts;
+}
+
+QListWidget *listOf(ColumnBrowser &browser, int column)
+{
+    // Lists appear left to right in the strip; closed ones may linger until deleted.
+    QList<QListWidget *> lists;
+    for (QListWidget *list : browser.findChildren<QListWidget *>())
+        if (list->isVisibleTo(&browser))
+            lists << list;
+    std::sort(lists.begin(), lists.end(), [](QListWidget *l, QListWidget *r) {
+        return l->parentWidget()->x() < r->parentWidget()->x();
+    });
+    return column < lists.size() ? lists[column] : nullptr;
+}
+
+} // namespace
+
+class TestColumnBrowser final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void selecting_data()
+    {
+        QTest::addColumn<Clicks>("clicks");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<QString>("lastPath");
+        QTest::addColumn<QStringList>("selected");
+
+        QTest::newRow("nothing selected") << Clicks{} << 1 << "/" << QStringList{};
+        QTest::newRow("directory opens a column") << Clicks{{0, {0}}} << 2 << "/a" << QStringList{"a"};
+        QTest::newRow("empty directory still opens one")
+            << Clicks{{0, {0}}, {1, {0}}} << 3 << "/a/x" << QStringList{"x"};
+        QTest::newRow("leaf opens nothing") << Clicks{{0, {0}}, {1, {1}}} << 2 << "/a" << QStringList{"y"};
+        QTest::newRow("link cell is a leaf") << Clicks{{0, {3}}} << 1 << "/" << QStringList{"ln"};
+        QTest::newRow("reselecting left closes the right")
+            << Clicks{{0, {0}}, {1, {0}}, {0, {1}}} << 2 << "/b" << QStringList{"b"};
+        QTest::newRow("two directories open nothing")
+            << Clicks{{0, {1}}, {0, {1, 0}}} << 1 << "/" << QStringList{"a", "b"};
+        QTest::newRow("leaves in row order")
+            << Clicks{{0, {0}}, {1, {2, 1}}} << 2 << "/a" << QStringList{"y", "z"};
+        QTest::newRow("cleared column: the left selection counts")
+            << Clicks{{0, {0}}, {1, {1}}, {1, {}}} << 2 << "/a" << QStringList{"a"};
+        QTest::newRow("three levels") << Clicks{{0, {1}}, {1, {0}}, {2, {0}}} << 3 << "/b/deep"
+                                      << QStringList{"bottom"};
+    }
+    void selecting()
+    {
+        QFETCH(Clicks, clicks);
+        QFETCH(int, columns);
+        QFETCH(QString, lastPath);
+        QFETCH(QStringList, selected);
+
+        TreeDelegate tree;
+        ColumnBrowser browser;
+        browser.setDelegate(&tree);
+        browser.reloadColumn(0);
+        for (const auto &[column, rows] : clicks)
+            browser.selectRows(column, rows);
+
+        QCOMPARE(browser.columnCount(), columns);
+        QCOMPARE(browser.lastVisibleColumn(), columns - 1);
+        QCOMPARE(browser.pathToColumn(browser.lastVisibleColumn()), lastPath);
+        QCOMPARE(browser.titleOfColumn(columns - 1), lastPath);
+        QCOMPARE(selectedTexts(browser), selected);
+    }
+
+    void setPath_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("complete");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<QString>("lastPath");
+
+        QTest::newRow("root") << "/" << true << 1 << "/";
+        QTest::newRow("directory") << "/a/x" << true << 3 << "/a/x";
+        QTest::newRow("doubled separators") << "//b///deep" << true << 3 << "/b/deep";
+        QTest::newRow("leaf at the end") << "/a/y" << true << 2 << "/a";
+        QTest::newRow("missing component") << "/a/nope" << false << 2 << "/a";
+        QTest::newRow("beyond a leaf") << "/f/more" << false << 1 << "/";
+    }
+    void setPath()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, complete);
+        QFETCH(int, columns);
+        QFETCH(QString, lastPath);
+
+        TreeDelegate tree;
+        ColumnBrowser browser;
+        browser.setDelegate(&tree);
+        browser.setPath("/b/deep/bottom"); // a previous path is replaced, not extended
+        QCOMPARE(browser.setPath(path), complete);
+        QCOMPARE(browser.columnCount(), columns);
+        QCOMPARE(browser.pathToColumn(browser.lastVisibleColumn()), lastPath);
+    }
+
+    // Each column is counted, then all its cells filled, then titled, before the next.
+    void delegateQuestionOrder_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("reload");
+        QTest::addColumn<QStringList>("calls");
+
+        QTest::newRow("path") << "/a/x" << -1
+                              << QStringList{"count 0 /", "cell 0 0", "cell 0 1", "cell 0 2",
+                                             "cell 0 3", "title 0", "count 1 /a", "cell 1 0",
+                                             "cell 1 1", "cell 1 2", "title 1", "count 2 /a/x",
+                                             "title 2"};
+        QTest::newRow("reload middle column")
+            << "/b/deep" << 1 << QStringList{"count 1 /b", "cell 1 0", "title 1"};
+        QTest::newRow("reload beyond the last is ignored") << "/b" << 2 << QStringList{};
+    }
+    void delegateQuestionOrder()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, reload);
+        QFETCH(QStringList, calls);
+
+        TreeDelegate tree;
+        ColumnBrowser browser;
+        browser.setDelegate(&tree);
+        browser.setPath(path);
+        if (reload >= 0) {
+            tree.calls.clear();
+            browser.reloadColumn(reload);
+        }
+        QCOMPARE(tree.calls, calls);
+    }
+
+    void reloadShowsNewRowsAndClosesTheRight()
+    {
+        TreeDelegate tree;
+        ColumnBrowser browser;
+        browser.setDelegate(&tree);
+        browser.setPath("/a/x");
+        tree.tree["/a"] = {{"new", true}, {"x", false}};
+        browser.reloadColumn(1);
+        QCOMPARE(browser.columnCount(), 2);
+        QCOMPARE(columnTexts(browser, 1), (QStringList{"new", "x"}));
+        QCOMPARE(selectedTexts(browser), QStringList{"a"});
+        QCOMPARE(browser.pathToColumn(browser.lastVisibleColumn()), "/a");
+    }
+
+    void firstReloadLoadsColumnZero()
+    {
+        TreeDelegate tree;
+        ColumnBrowser browser;
+        browser.setDelegate(&tree);
+        QCOMPARE(browser.columnCount(), 0);
+        QCOMPARE(browser.lastVisibleColumn(), 0);
+        browser.reloadColumn(1);
+        QCOMPARE(browser.columnCount(), 0);
+        browser.reloadColumn(0);
+        QCOMPARE(columnTexts(browser, 0), (QStringList{"a", "b", "f", "ln"}));
+    }
+
+    // A delete loop takes the selection once and refreshes after each entry.
+    void selectedCellsOutliveAReload()
+    {
+        TreeDelegate tree;
+        ColumnBrowser browser;
+        browser.setDelegate(&tree);
+        browser.setPath("/a");
+        browser.selectRows(1, {1, 2});
+        const QList<CellFile *> cells = browser.selectedCells();
+        QStringList names;
+        for (CellFile *cell : cells) {
+            names << cell->stringValue();
+            browser.reloadColumn(browser.lastVisibleColumn());
+        }
+        QCOMPARE(names, (QStringList{"y", "z"}));
+        QCOMPARE(browser.selectedCells(), QList<CellFile *>{browser.cellAt(0, 0)});
+        QCoreApplication::sendPostedEvents();
+    }
+
+    void cellLooks()
+    {
+        TreeDelegate tree;
+        ColumnBrowser browser;
+        browser.setDelegate(&tree);
+        browser.reloadColumn(0);
+        QListWidget *list = listOf(browser, 0);
+        QVERIFY(list);
+        QCOMPARE(list->count(), 4);
+        QVERIFY(list->item(3)->font().italic());
+        QVERIFY(!list->item(2)->font().italic());
+        // Directories and leaves are told apart at a glance.
+        QVERIFY(list->item(0)->icon().cacheKey() != list->item(2)->icon().cacheKey());
+        QCOMPARE(list->item(0)->icon().cacheKey(), list->item(1)->icon().cacheKey());
+    }
+
+    void userInput()
+    {
+        TreeDelegate tree;
+        ColumnBrowser browser;
+        browser.setDelegate(&tree);
+        browser.resize(400, 300);
+        browser.show(); // shows column 0 by itself
+        QVERIFY(QTest::qWaitForWindowExposed(&browser));
+        QCOMPARE(browser.columnCount(), 1);
+        QSignalSpy changes(&browser, &ColumnBrowser::selectionChanged);
+
+        QListWidget *first = listOf(browser, 0);
+        QTest::mouseClick(first->viewport(), Qt::LeftButton, {},
+                          first->visualItemRect(first->item(1)).center());
+        QCOMPARE(browser.pathToColumn(browser.lastVisibleColumn()), "/b");
+        QCOMPARE(changes.count(), 1);
+
+        QTest::keyClick(first, Qt::Key_Right);
+        QCOMPARE(browser.pathToColumn(browser.lastVisibleColumn()), "/b/deep");
+        QTest::keyClick(listOf(browser, 1), Qt::Key_Left);
+        QCOMPARE(browser.columnCount(), 2);
+
+        QTest::mouseClick(first->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          first->visualItemRect(first->item(0)).center());
+        QCOMPARE(selectedTexts(browser), (QStringList{"a", "b"}));
+        QCOMPARE(browser.columnCount(), 1);
+    }
+};
+
+QTEST_MAIN(TestColumnBrowser)
+#include "tst_columnbrowser.moc"

@@ -1,0 +1,390 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ui/ColumnBrowser.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <vector>
+
+namespace zodaru {
+
+namespace {
+
+constexpr int kMinimumColumnWidth = 120;
+// Two columns share the view, as in the classic browser: the directory and its contents.
+constexpr int kColumnsInView = 2;
+
+struct Column {
+    QWidget *frame = nullptr; // owned by the strip (Qt parent)
+    QLabel *title = nullptr;
+    QListWidget *list = nullptr;
+    QString titleText;
+    std::vector<std::unique_ptr<CellFile>> cells;
+};
+
+} // namespace
+
+struct ColumnBrowser::Private {
+    ColumnBrowser *q = nullptr;
+    ColumnBrowserDelegate *delegate = nullptr;
+    QScrollArea *scroll = nullptr;
+    QWidget *strip = nullptr;
+    QHBoxLayout *stripLayout = nullptr;
+    std::vector<Column> columns;
+    // Cells of reloaded or closed columns. Callers may still hold pointers from
+    // selectedCells() (a delete loop refreshes after every entry), so they live on until
+    // the event loop gets control back.
+    std::vector<std::unique_ptr<CellFile>> retired;
+    bool purgeScheduled = false;
+
+    int columnWidth() const
+    {
+        const int available = scroll->viewport()->width();
+        return std::max(kMinimumColumnWidth, available / kColumnsInView);
+    }
+
+    void retire(Column &c)
+    {
+        for (auto &cell : c.cells)
+            retired.push_back(std::move(cell));
+        c.cells.clear();
+        if (!purgeScheduled && !retired.empty()) {
+            purgeScheduled = true;
+            QTimer::singleShot(0, q, [this] {
+                purgeScheduled = false;
+                retired.clear();
+            });
+        }
+    }
+
+    void closeColumnsAfter(int column)
+    {
+        while (int(columns.size()) > column + 1) {
+            Column &c = columns.back();
+            retire(c);
+            c.list->removeEventFilter(q);
+            c.frame->hide();
+            c.frame->deleteLater();
+            columns.pop_back();
+        }
+    }
+
+    Column &appendColumn()
+    {
+        const int index = int(columns.size());
+        Column c;
+        c.frame = new QWidget(strip);
+        auto *layout = new QVBoxLayout(c.frame);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(2);
+        c.title = new QLabel(c.frame);
+        c.title->setAlignment(Qt::AlignCenter);
+        c.title->setFrameShape(QFrame::StyledPanel);
+        c.list = new QListWidget(c.frame);
+        c.list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        c.list->setUniformItemSizes(true);
+        c.list->installEventFilter(q);
+        layout->addWidget(c.title);
+        layout->addWidget(c.list, 1);
+        c.frame->setFixedWidth(columnWidth());
+        stripLayout->insertWidget(index, c.frame);
+        QObject::connect(c.list, &QListWidget::itemSelectionChanged, q, [this, list = c.list] {
+            for (int i = 0; i < int(columns.size()); ++i) {
+                if (columns[size_t(i)].list == list) {
+                    selectionChangedIn(i);
+                    return;
+                }
+            }
+        });
+        c.frame->show();
+        columns.push_back(std::move(c));
+        return columns.back();
+    }
+
+    // Counts the rows, fills every cell, then asks the title: the remote side lists a
+    // directory when counting and fills the cells from that listing.
+    void fill(int index)
+    {
+        std::vector<std::unique_ptr<CellFile>> cells;
+        const int rows = delegate ? std::max(0, delegate->numberOfRowsInColumn(*q, index)) : 0;
+        cells.reserve(size_t(rows));
+        for (int row = 0; row < rows; ++row) {
+            cells.push_back(std::make_unique<CellFile>());
+            delegate->willDisplayCell(*q, *cells.back(), row, index);
+        }
+        const QString title = delegate ? delegate->titleOfColumn(*q, index) : QString();
+
+        Column &c = columns[size_t(index)];
+        c.cells = std::move(cells);
+        c.titleText = title;
+        showTitle(c);
+        const QIcon branch = q->style()->standardIcon(QStyle::SP_DirIcon);
+        const QIcon leaf = q->style()->standardIcon(QStyle::SP_FileIcon);
+        const QSignalBlocker block(c.list);
+        c.list->clear();
+        for (const auto &cell : c.cells) {
+            auto *item = new QListWidgetItem(cell->isLeaf() ? leaf : branch, cell->stringValue());
+            if (const auto font = cell->font())
+                item->setFont(*font);
+            c.list->addItem(item); // the list owns the item
+        }
+    }
+
+    void showTitle(Column &c) const
+    {
+        const int room = std::max(10, c.frame->width() - 8);
+        c.title->setText(c.title->fontMetrics().elidedText(c.titleText, Qt::ElideLeft, room));
+        c.title->setToolTip(c.titleText);
+    }
+
+    void loadColumn(int index)
+    {
+        if (index < int(columns.size())) {
+            closeColumnsAfter(index);
+            Column &c = columns[size_t(index)];
+            retire(c);
+            const QSignalBlocker block(c.list);
+            c.list->clear();
+        } else {
+            appendColumn();
+        }
+        fill(index);
+        keepLastColumnInView();
+    }
+
+    QList<int> selectedRows(int column) const
+    {
+        QList<int> rows;
+        const Column &c = columns[size_t(column)];
+        for (const QListWidgetItem *item : c.list->selectedItems())
+            rows.append(c.list->row(item));
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    void selectionChangedIn(int column)
+    {
+        closeColumnsAfter(column);
+        const QList<int> rows = selectedRows(column);
+        if (rows.size() == 1) {
+            const CellFile &cell = *columns[size_t(column)].cells[size_t(rows.first())];
+            if (!cell.isLeaf())
+                loadColumn(column + 1);
+        }
+        keepLastColumnInView();
+        Q_EMIT q->selectionChanged();
+    }
+
+    void keepLastColumnInView()
+    {
+        stripLayout->activate();
+        strip->adjustSize();
+        QScrollBar *bar = scroll->horizontalScrollBar();
+        bar->setValue(bar->maximum());
+        // The scroll area learns the strip's new width from a posted layout request, so
+        // the range may grow only after this pass: scroll once more then.
+        QTimer::singleShot(0, q, [bar] { bar->setValue(bar->maximum()); });
+    }
+
+    void relayout()
+    {
+        const int width = columnWidth();
+        for (Column &c : columns) {
+            c.frame->setFixedWidth(width);
+            showTitle(c);
+        }
+        keepLastColumnInView();
+    }
+};
+
+ColumnBrowser::ColumnBrowser(QWidget *parent)
+    : QWidget(parent)
+    , d(std::make_unique<Private>())
+{
+    d->q = this;
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    d->scroll = new QScrollArea(this);
+    d->scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    d->scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    d->scroll->setWidgetResizable(true);
+    d->strip = new QWidget;
+    d->stripLayout = new QHBoxLayout(d->strip);
+    d->stripLayout->setContentsMargins(0, 0, 0, 0);
+    d->stripLayout->setSpacing(2);
+    d->stripLayout->addStretch(1);
+    d->scroll->setWidget(d->strip); // the scroll area owns the strip
+    layout->addWidget(d->scroll);
+}
+
+ColumnBrowser::~ColumnBrowser() = default;
+
+void ColumnBrowser::setDelegate(ColumnBrowserDelegate *delegate)
+{
+    d->delegate = delegate;
+}
+
+bool ColumnBrowser::setPath(const QString &path)
+{
+    d->loadColumn(0);
+    const QStringList components = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (int i = 0; i < components.size(); ++i) {
+        if (i >= columnCount())
+            return false; // the previous component was a leaf
+        const Column &c = d->columns[size_t(i)];
+        const auto found = std::find_if(c.cells.begin(), c.cells.end(), [&](const auto &cell) {
+            return cell->stringValue() == components[i];
+        });
+        if (found == c.cells.end())
+            return false;
+        selectRow(i, int(found - c.cells.begin()));
+    }
+    return true;
+}
+
+int ColumnBrowser::lastVisibleColumn() const
+{
+    return std::max(0, int(d->columns.size()) - 1);
+}
+
+QString ColumnBrowser::pathToColumn(int column) const
+{
+    QStringList parts;
+    const int end = std::min(column, columnCount());
+    for (int i = 0; i < end; ++i) {
+        const QList<int> rows = d->selectedRows(i);
+        if (rows.isEmpty())
+            break;
+        parts.append(d->columns[size_t(i)].cells[size_t(rows.first())]->stringValue());
+    }
+    return QLatin1Char('/') + parts.join(QLatin1Char('/'));
+}
+
+QList<CellFile *> ColumnBrowser::selectedCells() const
+{
+    for (int i = columnCount() - 1; i >= 0; --i) {
+        const QList<int> rows = d->selectedRows(i);
+        if (rows.isEmpty())
+            continue;
+        QList<CellFile *> cells;
+        for (int row : rows)
+            cells.append(d->columns[size_t(i)].cells[size_t(row)].get());
+        return cells;
+    }
+    return {};
+}
+
+void ColumnBrowser::reloadColumn(int column)
+{
+    if (column < 0)
+        return;
+    if (column < columnCount() || (column == 0 && d->columns.empty()))
+        d->loadColumn(column);
+}
+
+void ColumnBrowser::selectRow(int column, int row)
+{
+    selectRows(column, {row});
+}
+
+void ColumnBrowser::selectRows(int column, const QList<int> &rows)
+{
+    if (column < 0 || column >= columnCount())
+        return;
+    QListWidget *list = d->columns[size_t(column)].list;
+    {
+        const QSignalBlocker block(list);
+        list->clearSelection();
+        bool first = true;
+        for (int row : rows) {
+            QListWidgetItem *item = list->item(row);
+            if (!item)
+                continue;
+            if (first)
+                list->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+            first = false;
+            item->setSelected(true);
+        }
+    }
+    d->selectionChangedIn(column);
+}
+
+int ColumnBrowser::columnCount() const
+{
+    return int(d->columns.size());
+}
+
+int ColumnBrowser::rowCount(int column) const
+{
+    if (column < 0 || column >= columnCount())
+        return 0;
+    return int(d->columns[size_t(column)].cells.size());
+}
+
+CellFile *ColumnBrowser::cellAt(int column, int row)
+{
+    if (row < 0 || row >= rowCount(column))
+        return nullptr;
+    return d->columns[size_t(column)].cells[size_t(row)].get();
+}
+
+QString ColumnBrowser::titleOfColumn(int column) const
+{
+    if (column < 0 || column >= columnCount())
+        return {};
+    return d->columns[size_t(column)].titleText;
+}
+
+void ColumnBrowser::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // A browser that nobody loaded shows its first column when it first appears.
+    if (d->columns.empty())
+        d->loadColumn(0);
+}
+
+void ColumnBrowser::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    d->relayout();
+}
+
+// Right and Left move the keyboard focus between columns, as arrow keys do in a tree.
+bool ColumnBrowser::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (key->modifiers() != Qt::NoModifier && key->modifiers() != Qt::KeypadModifier)
+        return QWidget::eventFilter(watched, event);
+    for (int i = 0; i < columnCount(); ++i) {
+        if (d->columns[size_t(i)].list != watched)
+            continue;
+        if (key->key() == Qt::Key_Right && i + 1 < columnCount() && rowCount(i + 1) > 0) {
+            d->columns[size_t(i + 1)].list->setFocus();
+            selectRow(i + 1, 0);
+            return true;
+        }
+        if (key->key() == Qt::Key_Left && i > 0) {
+            QListWidget *left = d->columns[size_t(i - 1)].list;
+            left->setFocus();
+            const QList<int> rows = d->selectedRows(i - 1);
+            if (!rows.isEmpty())
+                selectRow(i - 1, rows.first()); // closes the column we came from
+            return true;
+        }
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace zodaru

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "ui/ColumnBrowser.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace zodaru {
+
+// The local side of the file browsers: each column lists a directory of the local disk,
+// unsorted and with hidden entries; links are followed for size and for being a directory.
+class GestBrowser final : public ColumnBrowserDelegate {
+public:
+    GestBrowser() = default;
+    Q_DISABLE_COPY_MOVE(GestBrowser)
+
+    int numberOfRowsInColumn(ColumnBrowser &browser, int column) override;
+    void willDisplayCell(ColumnBrowser &browser, CellFile &cell, int row, int column) override;
+    QString titleOfColumn(ColumnBrowser &browser, int column) override;
+
+    // The names of a directory's entries in the file system's order, without "." and "..";
+    // empty when the directory cannot be read.
+    static QStringList directoryContents(const QString &path);
+
+private:
+    // The names read when the column was counted. The browser fills a column's cells right
+    // after counting it, so each cell need not read the directory again (which made large
+    // directories quadratic) and rows keep matching the count they were made for.
+    QString countedPath_;
+    QStringList countedNames_;
+    bool counted_ = false;
+};
+
+} // namespace zodaru
