@@ -1,0 +1,275 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ftp/FTP.h"
+#include "ftp/Log.h"
+#include "ui/AppContext.h"
+#include "ui/ColumnBrowser.h"
+#include "ui/GestBrowser.h"
+#include "ui/GestFTPBrowser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+using namespace zodaru;
+
+namespace {
+
+class FakeApp final : public AppContext {
+public:
+    std::shared_ptr<FTP> engine;
+    int disconnects = 0;
+
+    MainWindowController *window() const override { return nullptr; }
+    std::shared_ptr<FTP> ftp() const override { return engine; }
+    const QList<File> *downloadQueue() const override { return nullptr; }
+    const QList<File> *uploadQueue() const override { return nullptr; }
+    const Sites *bookmarks() const override { return nullptr; }
+    void getParametersOfConnection() override {}
+    void connectWithAddress(const QString &, const QString &, const QString &) override {}
+    void disconnectFromFTP() override {}
+    void disconnectRemote() override { ++disconnects; }
+    void getFile() override {}
+    void putFile() override {}
+};
+
+class LogCapture final {
+public:
+    LogCapture() { setLogSink([this](const QString &line) { lines << line; }); }
+    ~LogCapture() { setLogSink({}); }
+    Q_DISABLE_COPY_MOVE(LogCapture)
+    QStringList lines;
+};
+
+CellFile *findCell(ColumnBrowser &browser, int column, const QString &name)
+{
+    for (int row = 0; row < browser.rowCount(column); ++row)
+        if (browser.cellAt(column, row)->stringValue() == name)
+            return browser.cellAt(column, row);
+    return nullptr;
+}
+
+QSet<QString> namesIn(ColumnBrowser &browser, int column)
+{
+    QSet<QString> names;
+    for (int row = 0; row < browser.rowCount(column); ++row)
+        names << browser.cellAt(column, row)->stringValue();
+    return names;
+}
+
+constexpr qint64 kSparseSize = (qint64(5) << 30) + 7;
+
+} // namespace
+
+class TestBrowsers final : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir tmp_;
+    QString root_;
+
+    void write(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(root_ + "/" + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(bytes), qint64(bytes.size()));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(tmp_.isValid());
+        root_ = tmp_.path();
+        write("file.txt", "0123456789");
+        write(".hidden", "abc");
+        QVERIFY(QDir(root_).mkdir("sub"));
+        write("sub/inner.txt", "x");
+        QVERIFY(QFile::link(root_ + "/sub", root_ + "/linkdir"));
+        QVERIFY(QFile::link(root_ + "/file.txt", root_ + "/linkfile"));
+        QVERIFY(QFile::link(root_ + "/nowhere", root_ + "/broken"));
+        QFile sparse(root_ + "/sparse");
+        QVERIFY(sparse.open(QIODevice::WriteOnly));
+        QVERIFY(sparse.resize(kSparseSize));
+    }
+
+    // --- local side ---
+
+    void localEntry_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("leaf");
+        QTest::addColumn<qint64>("size");
+
+        QTest::newRow("plain file") << "file.txt" << true << qint64(10);
+        QTest::newRow("hidden file") << ".hidden" << true << qint64(3);
+        QTest::newRow("directory") << "sub" << false << QFileInfo(root_ + "/sub").size();
+        QTest::newRow("link to a directory") << "linkdir" << false << QFileInfo(root_ + "/sub").size();
+        QTest::newRow("link to a file: target's size") << "linkfile" << true << qint64(10);
+        QTest::newRow("broken link") << "broken" << true << qint64(0);
+        QTest::newRow("sparse file over 4 GiB") << "sparse" << true << kSparseSize;
+    }
+    void localEntry()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, leaf);
+        QFETCH(qint64, size);
+
+        GestBrowser local;
+        ColumnBrowser browser;
+        browser.setDelegate(&local);
+        QVERIFY(browser.setPath(root_));
+        const int column = browser.lastVisibleColumn();
+        QCOMPARE(browser.pathToColumn(column), root_);
+        CellFile *cell = findCell(browser, column, name);
+        QVERIFY(cell);
+        QVERIFY(cell->hasFile());
+        QCOMPARE(cell->isLeaf(), leaf);
+        QCOMPARE(cell->getFile().name(), name);
+        QCOMPARE(cell->getFile().size(), size);
+        QCOMPARE(cell->getFile().localpath(), root_);
+        QVERIFY(!cell->font().has_value());
+    }
+
+    void localListsEveryEntryOnce()
+    {
+        GestBrowser local;
+        ColumnBrowser browser;
+        browser.setDelegate(&local);
+        browser.setPath(root_);
+        const int column = browser.lastVisibleColumn();
+        QCOMPARE(browser.rowCount(column), 7);
+        QCOMPARE(namesIn(browser, column), (QSet<QString>{"file.txt", ".hidden", "sub", "linkdir",
+                                                          "linkfile", "broken", "sparse"}));
+        QCOMPARE(browser.titleOfColumn(column), root_);
+    }
+
+    void localLinkToDirectoryOpensAColumn()
+    {
+        GestBrowser local;
+        ColumnBrowser browser;
+        browser.setDelegate(&local);
+        QVERIFY(browser.setPath(root_ + "/linkdir"));
+        const int column = browser.lastVisibleColumn();
+        QCOMPARE(browser.pathToColumn(column), root_ + "/linkdir");
+        QCOMPARE(namesIn(browser, column), QSet<QString>{"inner.txt"});
+        QCOMPARE(browser.cellAt(column, 0)->getFile().localpath(), root_ + "/linkdir");
+        QCOMPARE(browser.cellAt(column, 0)->getFile().size(), qint64(1));
+    }
+
+    void localUnreadableDirectoryIsEmpty()
+    {
+        if (geteuid() == 0)
+            QSKIP("permissions do not stop root from reading");
+        const QString locked = root_ + "/locked";
+        QVERIFY(QDir(root_).mkdir("locked"));
+        QFile(locked + "/inside").open(QIODevice::WriteOnly);
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::WriteOwner));
+        GestBrowser local;
+        ColumnBrowser browser;
+        browser.setDelegate(&local);
+        QVERIFY(browser.setPath(locked));
+        QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                          | QFileDevice::ExeOwner);
+        QCOMPARE(browser.pathToColumn(browser.lastVisibleColumn()), locked);
+        QCOMPARE(browser.rowCount(browser.lastVisibleColumn()), 0);
+    }
+
+    // Entries of the root are joined as "//name" and must still resolve.
+    void localRootColumn()
+    {
+        GestBrowser local;
+        ColumnBrowser browser;
+        browser.setDelegate(&local);
+        QVERIFY(browser.setPath("/"));
+        QCOMPARE(browser.columnCount(), 1);
+        QCOMPARE(browser.titleOfColumn(0), "/");
+        CellFile *tmp = findCell(browser, 0, "tmp");
+        QVERIFY(tmp);
+        QVERIFY(!tmp->isLeaf());
+        QCOMPARE(tmp->getFile().localpath(), "/");
+        QCOMPARE(tmp->getFile().size(), QFileInfo("/tmp").size());
+        const QStringList rootNames = QDir("/").entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        QCOMPARE(namesIn(browser, 0), QSet<QString>(rootNames.begin(), rootNames.end()));
+    }
+
+    // --- remote side without a usable engine ---
+
+    void remoteDisconnectScheduling_data()
+    {
+        QTest::addColumn<bool>("withEngine");
+        QTest::addColumn<QList<int>>("columns");
+        QTest::addColumn<int>("expected");
+
+        QTest::newRow("no engine, first column") << false << QList<int>{0} << 0;
+        QTest::newRow("no engine, second column") << false << QList<int>{1} << 1;
+        QTest::newRow("no engine, three columns in one pass") << false << QList<int>{1, 2, 3} << 1;
+        QTest::newRow("no engine, first then second") << false << QList<int>{0, 1} << 1;
+        QTest::newRow("closed engine, first column twice") << true << QList<int>{0, 0} << 0;
+        QTest::newRow("closed engine, third column") << true << QList<int>{2} << 1;
+        QTest::newRow("closed engine, two columns") << true << QList<int>{2, 1} << 1;
+    }
+    void remoteDisconnectScheduling()
+    {
+        QFETCH(bool, withEngine);
+        QFETCH(QList<int>, columns);
+        QFETCH(int, expected);
+
+        FakeApp app;
+        if (withEngine)
+            app.engine = FTP::create();
+        GestFTPBrowser remote(app);
+        ColumnBrowser browser;
+        browser.setDelegate(&remote);
+        LogCapture log;
+
+        // Two passes of the event loop: the pending call is made once per pass.
+        for (int pass = 1; pass <= 2; ++pass) {
+            for (int column : columns)
+                QCOMPARE(remote.numberOfRowsInColumn(browser, column), 0);
+            QCOMPARE(app.disconnects, (pass - 1) * expected); // never during the load
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            QCOMPARE(app.disconnects, pass * expected);
+        }
+        QVERIFY(log.lines.filter("On fait un ls").isEmpty());
+    }
+
+    void remoteColumnsEmptyWhileDisconnected()
+    {
+        FakeApp app;
+        app.engine = FTP::create();
+        GestFTPBrowser remote(app);
+        ColumnBrowser browser;
+        browser.setDelegate(&remote);
+        browser.reloadColumn(0);
+        QCOMPARE(browser.columnCount(), 1);
+        QCOMPARE(browser.rowCount(0), 0);
+        QCOMPARE(browser.titleOfColumn(0), "/");
+
+        CellFile cell;
+        cell.setStringValue("untouched");
+        remote.willDisplayCell(browser, cell, 0, 0);
+        QCOMPARE(cell.stringValue(), "untouched");
+        QVERIFY(!cell.hasFile());
+    }
+
+    // The scheduled call belongs to the delegate; a delegate gone before it runs drops it.
+    void remotePendingDisconnectDiesWithTheDelegate()
+    {
+        FakeApp app;
+        ColumnBrowser browser;
+        {
+            GestFTPBrowser remote(app);
+            remote.numberOfRowsInColumn(browser, 1);
+        }
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(app.disconnects, 0);
+    }
+};
+
+QTEST_MAIN(TestBrowsers)
+#include "tst_browsers.moc"
