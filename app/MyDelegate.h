@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "model/File.h"
+#include "ui/AppContext.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QMenuBar;
+class QMessageBox;
+
+namespace zodaru {
+
+class FTP;
+class GetNameDirController;
+class MainWindowController;
+class NotificationCenter;
+class ParametersWindowController;
+class Sites;
+
+// The application controller: starts the program (menu, main window, queues, saved sites),
+// holds the session's engines and the transfer queues, and handles the actions of the main
+// window that are not the window's own.
+class MyDelegate final : public QObject, public AppContext {
+    Q_OBJECT
+public:
+    explicit MyDelegate(QObject *parent = nullptr);
+    ~MyDelegate() override;
+    Q_DISABLE_COPY_MOVE(MyDelegate)
+
+    // Where the saved sites are read from; the site list resolves "~" to the home directory.
+    static QString bookmarkPath() { return QStringLiteral("~/bookmarks.tarvo"); }
+
+    // Before the event loop: menu, main window, empty queues, notification centre, sites.
+    void applicationWillFinishLaunching();
+    // Once launching is complete: the main window comes to the front.
+    void applicationDidFinishLaunching();
+
+    void createMenu();
+    void countBookmarks() const;
+    void getNameDir();
+
+    // AppContext
+    MainWindowController *window() const override { return myWindow.get(); }
+    std::shared_ptr<FTP> ftp() const override { return FTPInterface; }
+    const QList<File> *downloadQueue() const override;
+    const QList<File> *uploadQueue() const override;
+    const Sites *bookmarks() const override { return bookmarks_.get(); }
+
+    void getParametersOfConnection() override;
+    void connectWithAddress(const QString &address, const QString &login,
+                            const QString &password) override;
+    void disconnectFromFTP() override;
+    void disconnectRemote() override;
+    void getFile() override;
+    void putFile() override;
+
+private:
+    void orderFrontStandardInfoPanel();
+    void orderFrontHelpPanel();
+    void emptyQueues();
+
+    std::unique_ptr<MainWindowController> myWindow;
+    std::shared_ptr<ParametersWindowController> params;
+    // The open make-directory panel owns its controller; this only watches it.
+    QPointer<GetNameDirController> namedir;
+    // Shared with the transfer workers, which keep an engine alive until they have ended.
+    std::shared_ptr<FTP> FTPInterface;
+    std::shared_ptr<FTP> DataTransfertIn;
+    std::shared_ptr<FTP> DataTransfertOut;
+    // Absent until start-up creates them.
+    std::optional<QList<File>> downloadQueue_;
+    std::optional<QList<File>> uploadQueue_;
+    NotificationCenter *DistributedCenter = nullptr;
+    std::unique_ptr<Sites> bookmarks_;
+
+    // Built before the window exists; the window takes it over.
+    std::unique_ptr<QMenuBar> mainMenu_;
+    QPointer<QMessageBox> infoPanel_;
+    QPointer<QMessageBox> helpPanel_;
+};
+
+} // namespace zodaru

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QPushButton;
+class QTableView;
+class QToolButton;
+
+namespace zodaru {
+
+class AppContext;
+class CellFile;
+class ColumnBrowser;
+class DownloadTableView;
+class GestBrowser;
+class GestFTPBrowser;
+class MainWindow;
+class UploadTableView;
+
+// Builds the main window and wires it: shows the connection state on the Connect button,
+// makes and deletes entries on either side, and tells the application controller which
+// directories the browsers show and what is selected in them.
+class MainWindowController final : public QObject {
+    Q_OBJECT
+public:
+    enum class ConnectionState { Disconnected, Dialing, Connected };
+
+    explicit MainWindowController(AppContext &app, QObject *parent = nullptr);
+    ~MainWindowController() override;
+    Q_DISABLE_COPY_MOVE(MainWindowController)
+
+    MainWindow *window() const { return theWindow.get(); }
+    ConnectionState connectionState() const { return state_; }
+
+    void setDisconnected();
+    void setDialing();
+    void setConnected();
+
+    void createLocalDirectory();
+    void createRemoteDirectory();
+    void deleteLocalFile();
+    void deleteRemoteFile();
+
+    QList<CellFile *> localViewSelectedCells() const;
+    QList<CellFile *> remoteViewSelectedCells() const;
+    QString localPath() const;
+    QString remotePath() const;
+
+    void refreshLocal();
+    void refreshRemote();
+    void refreshDownloadTable();
+    void refreshUploadTable();
+
+private:
+    void showConnectState(const char *title, const char *image);
+    void connectPressed();
+
+    AppContext &app_;
+
+    // Declared before the window so that they outlive it: the browsers and tables refer to
+    // them until the very end.
+    std::unique_ptr<GestBrowser> localDelegate_;
+    std::unique_ptr<GestFTPBrowser> remoteDelegate_;
+    std::unique_ptr<DownloadTableView> downloadsSource_;
+    std::unique_ptr<UploadTableView> uploadsSource_;
+
+    // Controls inside theWindow, not owned.
+    ColumnBrowser *localView = nullptr;
+    ColumnBrowser *remoteView = nullptr;
+    QPushButton *lmkdir = nullptr;
+    QPushButton *rmkdir = nullptr;
+    QPushButton *ldelete = nullptr;
+    QPushButton *rdelete = nullptr;
+    QToolButton *Connect = nullptr;
+    QToolButton *Bookmarks = nullptr;
+    QToolButton *Get = nullptr;
+    QToolButton *Put = nullptr;
+    QTableView *Downloads = nullptr;
+    QTableView *Uploads = nullptr;
+    std::unique_ptr<MainWindow> theWindow;
+
+    // What the Connect button does now: open the connection dialog, or disconnect.
+    void (AppContext::*connectAction_)() = nullptr;
+    ConnectionState state_ = ConnectionState::Disconnected;
+};
+
+} // namespace zodaru
