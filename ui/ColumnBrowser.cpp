@@ -48,8 +48,9 @@ struct ColumnBrowser::Private {
 
     int columnWidth() const
     {
-        const int available = scroll->viewport()->width();
-        return std::max(kMinimumColumnWidth, available / kColumnsInView);
+        // Our own width: the scroll area's viewport is resized only after our resize event.
+        const int available = q->width() - 2 * scroll->frameWidth();
+        return std::max(kMinimumColumnWidth, available / kColumnsInView - 2);
     }
 
     void retire(Column &c)
@@ -309,8 +310,10 @@ void ColumnBrowser::selectRows(int column, const QList<int> &rows)
             QListWidgetItem *item = list->item(row);
             if (!item)
                 continue;
-            if (first)
+            if (first) {
                 list->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+                list->scrollToItem(item);
+            }
             first = false;
             item->setSelected(true);
         }
