@@ -88,8 +88,15 @@ private:
     std::shared_ptr<Socket> dataConnection() const;
 
     // --- transfers (worker side) ---
+    // An open local file to upload, owned by the worker (closed with it).
+    class UploadSource;
+    // The data connection made by the last pasv(), or null when pasv() made none.
+    std::shared_ptr<Socket> freshDataConnection(const std::shared_ptr<Socket> &before) const;
+    // Drops the engine's DTP if it still is `data`, so the descriptor closes when the
+    // worker lets go of it too.
+    void releaseDataConnection(const std::shared_ptr<Socket> &data);
     void downloadThread(QString fileName, qint32 id, std::shared_ptr<Socket> data);
-    void uploadThread(QString localPath, qint32 id, std::shared_ptr<Socket> data);
+    void uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::shared_ptr<Socket> data);
     // ---
 
     // PI and DTP are swapped under stateMutex_; I/O happens on a local copy of the pointer,

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ftp/NotificationCenter.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QPointer>
+#include <QThread>
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace zodaru {
+
+namespace {
+
+using StringMap = QMap<QString, QString>;
+
+// A registration outlives its removal for as long as queued deliveries still point at it;
+// the flag lets those deliveries see that nobody wants them any more.
+struct Registration {
+    QPointer<QObject> context;
+    QString name;
+    QString object;
+    NotificationCenter::Handler handler;
+    std::atomic<bool> active{true};
+};
+
+} // namespace
+
+struct NotificationCenter::Private {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<Registration>> registrations;
+    std::atomic<bool> broadcast{true};
+
+    // Looked up once: QDBusConnection::send() is thread-safe, the lookup itself is done
+    // under the mutex so two first posts from different threads do not race on it.
+    bool busLookedUp = false;
+    std::optional<QDBusConnection> bus;
+};
+
+NotificationCenter &NotificationCenter::defaultCenter()
+{
+    static NotificationCenter *const center = new NotificationCenter; // lives until exit
+    return *center;
+}
+
+NotificationCenter::NotificationCenter() : d(std::make_unique<Private>())
+{
+    qDBusRegisterMetaType<StringMap>();
+    // The first post may come from a worker thread that ends soon after; the centre
+    // belongs with the application.
+    if (auto *app = QCoreApplication::instance(); app && thread() != app->thread())
+        moveToThread(app->thread());
+}
+
+NotificationCenter::~NotificationCenter() = default;
+
+void NotificationCenter::addObserver(QObject *context, const QString &name, const QString &object,
+                                     Handler handler)
+{
+    if (!context || !handler)
+        return;
+    auto reg = std::make_shared<Registration>();
+    reg->context = context;
+    reg->name = name;
+    reg->object = object;
+    reg->handler = std::move(handler);
+
+    bool firstForContext = true;
+    {
+        std::lock_guard lock(d->mutex);
+        for (const auto &r : d->registrations)
+            if (r->context == context)
+                firstForContext = false;
+        d->registrations.push_back(std::move(reg));
+    }
+    if (firstForContext) {
+        // Direct: the registration must be gone before the object is, whatever thread
+        // deletes it.
+        connect(context, &QObject::destroyed, this,
+                [this](QObject *gone) { removeObserver(gone); }, Qt::DirectConnection);
+    }
+}
+
+void NotificationCenter::removeObserver(QObject *context)
+{
+    std::lock_guard lock(d->mutex);
+    std::erase_if(d->registrations, [context](const std::shared_ptr<Registration> &r) {
+        // A context being destroyed has already cleared its QPointer.
+        if (r->context && r->context != context)
+            return false;
+        r->active = false;
+        return true;
+    });
+    if (context)
+        disconnect(context, &QObject::destroyed, this, nullptr);
+}
+
+void NotificationCenter::post(const QString &name, const QString &object, const StringMap &userInfo,
+                              const void *sender)
+{
+    const Notification note{name, object, userInfo, sender};
+
+    std::lock_guard lock(d->mutex);
+    // Queued under the lock, so two threads' posts reach every observer in one order.
+    for (const auto &r : d->registrations) {
+        if (!r->active || r->name != name || r->object != object)
+            continue;
+        QObject *context = r->context.data();
+        if (!context)
+            continue;
+        QMetaObject::invokeMethod(
+            context,
+            [r, note] {
+                if (r->active)
+                    r->handler(note);
+            },
+            Qt::QueuedConnection);
+    }
+
+    if (!d->broadcast.load(std::memory_order_relaxed))
+        return;
+    if (!d->busLookedUp) {
+        d->busLookedUp = true;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (bus.isConnected())
+            d->bus = bus;
+    }
+    if (d->bus) {
+        QDBusMessage signal = QDBusMessage::createSignal(dbusPath(), dbusInterface(), name);
+        signal << object << QVariant::fromValue(userInfo);
+        d->bus->send(signal);
+    }
+}
+
+void NotificationCenter::setBroadcastEnabled(bool enabled)
+{
+    d->broadcast = enabled;
+}
+
+bool NotificationCenter::broadcastEnabled() const
+{
+    return d->broadcast;
+}
+
+QString NotificationCenter::dbusPath()
+{
+    return QStringLiteral("/org/zodaru/Transfers");
+}
+
+QString NotificationCenter::dbusInterface()
+{
+    return QStringLiteral("org.zodaru.Transfers");
+}
+
+} // namespace zodaru
