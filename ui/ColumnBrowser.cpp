@@ -142,7 +142,7 @@ struct ColumnBrowser::Private {
 
     void showTitle(Column &c) const
     {
-        const int room = std::max(10, c.frame->width() - 8);
+        const int room = std::max(10, columnWidth() - 8);
         c.title->setText(c.title->fontMetrics().elidedText(c.titleText, Qt::ElideLeft, room));
         c.title->setToolTip(c.titleText);
     }
