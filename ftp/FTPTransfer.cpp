@@ -416,9 +416,11 @@ void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::sha
         if (data) {
             if (broken) {
                 // A reset instead of an orderly close, so the server does not take the
-                // bytes it has for the whole file.
-                const struct linger abort{1, 0};
-                ::setsockopt(data->fileDescriptor(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                // bytes it has for the whole file. Dissolving the association resets the
+                // connection and keeps the descriptor valid for its owner.
+                sockaddr unspecified{};
+                unspecified.sa_family = AF_UNSPEC;
+                ::connect(data->fileDescriptor(), &unspecified, sizeof unspecified);
             } else {
                 // Closing the data connection is what tells the server the file is complete.
                 data->shutdownBoth();
