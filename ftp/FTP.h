@@ -67,6 +67,11 @@ public:
     // server text, this takes the host alone. Throws NetworkException.
     static int createSocket(const QString &address, int port, int connectTimeoutMs);
 
+    // One reply line read a byte at a time, so that nothing of the next reply is consumed.
+    // Only CR LF ends a line; a line longer than 64 KiB is cut and the rest discarded.
+    // Empty when `handle` is null; absent when the line took longer than the reply limit.
+    static std::optional<QString> readLineFrom(Socket *handle);
+
     // Passive data connection and listing.
     void pasv();
     std::optional<QList<File>> list(const QString &path);
@@ -86,6 +91,12 @@ private:
 
     std::shared_ptr<Socket> controlConnection() const;
     std::shared_ptr<Socket> dataConnection() const;
+
+    // Reads one whole reply (following "nnn-" continuation lines); `lastLine` receives the
+    // last line read. `logCode` false leaves out the per-line code log (the PASV exchange).
+    int readReply(bool logCode, QString *lastLine);
+    // A time-out counts as a lost connection: one log line, then the engine closes itself.
+    void closeAfterTimeout(const char *where);
 
     // --- transfers (worker side) ---
     // An open local file to upload, owned by the worker (closed with it).

@@ -26,7 +26,8 @@ public:
     // Returns the count read (> 0), 0 at end of stream, Error or TimedOut.
     qint64 readSome(char *buffer, qint64 size, int timeoutMs);
 
-    // Writes all `size` bytes; false on error, or when no byte could be written for `timeoutMs`.
+    // Writes all `size` bytes; false on error, or when no byte could be written for
+    // `timeoutMs` (errno is then ETIMEDOUT).
     bool writeAll(const char *data, qint64 size, int timeoutMs);
 
     // Shuts both directions down without closing the descriptor.

@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "model/File.h"
+
+namespace zodaru {
+
+File::File(const QString &name, qint64 size, qint32 type, const QString &link)
+    : _file(name), _link(link), _size(size), _type(type)
+{
+}
+
+File File::copyOf(const File &other)
+{
+    // A queue item starts as a plain file that has not finished, whatever it was copied from.
+    File copy;
+    copy._file = other._file;
+    copy._link = other._link;
+    copy._remotepath = other._remotepath;
+    copy._localpath = other._localpath;
+    copy._currentsize = other._currentsize;
+    copy._size = other._size;
+    copy._state = other.isCurrent();
+    copy._id = other._id;
+    return copy;
+}
+
+QString File::printsize() const
+{
+    return QString::number(_size);
+}
+
+QString File::printcurrentsize() const
+{
+    return QString::number(_currentsize);
+}
+
+double File::getAdvance() const
+{
+    return 100.0 * double(_currentsize) / double(_size);
+}
+
+QString File::getStatus() const
+{
+    if (_error)
+        return QStringLiteral("FTP Error");
+    // Without this an empty file that finished would read "Waiting..." for ever.
+    if (_done && _currentsize == _size)
+        return QStringLiteral("Done.");
+    if (_currentsize == 0)
+        return QStringLiteral("Waiting...");
+    if (_currentsize < _size) {
+        // Single precision on purpose: the table shows what the float quotient gives.
+        const float percent = float(_currentsize) / float(_size) * 100.0f;
+        return QString::asprintf("%.2f ", double(percent));
+    }
+    if (_currentsize == _size)
+        return QStringLiteral("Done.");
+    return QStringLiteral("ERROR ! (%1 > %2)").arg(_currentsize).arg(_size);
+}
+
+} // namespace zodaru
