@@ -303,6 +303,13 @@ void FTP::closeAfterTimeout(const char *where)
 
 void FTP::shutdown()
 {
+    // A running transfer's worker is reading its completion reply on PI: a QUIT exchange
+    // now would race it for the reply lines. Closing wakes the worker, which reports the
+    // transfer as broken.
+    if (transferRunning_) {
+        close();
+        return;
+    }
     command(QStringLiteral("TYPE"), QStringLiteral("A"));
     command(QStringLiteral("QUIT"));
     close();
