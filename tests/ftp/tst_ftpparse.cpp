@@ -70,6 +70,9 @@ const std::vector<Row> &listingRows()
          .modTime = utc(2020, 1, 5)},
         {.tag = "unix link without arrow", .line = "lrwxrwxrwx 1 u g 3 Jan 5 2020 a->b", .result = 1, .name = "a->b",
          .canEnter = 1, .canRetrieve = 1, .sizeKind = 1, .size = 3, .timeKind = 3, .modTime = utc(2020, 1, 5)},
+        {.tag = "unix link with empty target", .line = "lrwxrwxrwx 1 u g 3 Jan 5 2020 a -> ", .result = 1,
+         .name = "a", .canEnter = 1, .canRetrieve = 1, .sizeKind = 1, .size = 3, .timeKind = 3,
+         .modTime = utc(2020, 1, 5)},
         {.tag = "unix file keeps its arrow", .line = "-rw-r--r-- 1 u g 3 Jan 5 2020 a -> b", .result = 1,
          .name = "a -> b", .canRetrieve = 1, .sizeKind = 1, .size = 3, .timeKind = 3, .modTime = utc(2020, 1, 5)},
         {.tag = "unix character device", .line = "crw-rw-rw-   1 root     wheel      2,   2 Jan  1  2020 null",
@@ -90,6 +93,11 @@ const std::vector<Row> &listingRows()
          .canRetrieve = 1, .sizeKind = 1, .size = 1, .timeKind = 3, .modTime = utc(12345, 1, 1)},
         {.tag = "unix non-digit in day", .line = "-rw-r--r-- 1 u g 5 Jan 1x 1994 f", .result = 1, .name = "f",
          .canRetrieve = 1, .sizeKind = 1, .size = 5, .timeKind = 3, .modTime = utc(1994, 3, 23)},
+        // No year in the guessing range fits a day this far below zero: this year is used
+        // (one day on from the calendar, as negative day offsets divide toward zero).
+        {.tag = "unix day far below zero", .line = "-rw-r--r-- 1 u g 5 Jan !!!!!!!! 10:00 f", .result = 1,
+         .name = "f", .canRetrieve = 1, .sizeKind = 1, .size = 5, .timeKind = 2,
+         .modTime = utc(2026, 1, 1, 10, 0) + (-15LL * 11111111) * 86400},
         {.tag = "unix leap day of a common year", .line = "-rw-r--r-- 1 u g 1 Feb 29 2023 x", .result = 1, .name = "x",
          .canRetrieve = 1, .sizeKind = 1, .size = 1, .timeKind = 3, .modTime = utc(2020, 2, 29)},
         {.tag = "unix two spaces before name", .line = "-rw-r--r-- 1 u g 1 Jan 5 2020  x", .result = 1, .name = " x",
@@ -127,6 +135,8 @@ const std::vector<Row> &listingRows()
         {.tag = "unix cut before name", .line = "drwxr-xr-x 2 u g 4096 Mar 3 2021", .canEnter = 1},
         {.tag = "unix short time token", .line = "-rw-r--r-- 1 u g 1 Jan 1 123 x", .canRetrieve = 1},
         {.tag = "unix no month", .line = "-rw-r--r-- 1 u g 1 2 3 4 5 6 7 x", .canRetrieve = 1},
+        {.tag = "unix six-digit link count is no folder", .line = "-rw-r--r-- 100000 2718 Dec 24 09:05 x",
+         .canRetrieve = 1},
         {.tag = "unix link cut short", .line = "lrwx", .canEnter = 1, .canRetrieve = 1},
 
         // DOS-style, as IIS prints it.
@@ -177,6 +187,7 @@ const std::vector<Row> &listingRows()
         {.tag = "vms bad month", .line = "CORE.DIR;1      1  8-SEX-1996 16:09 [SYSTEM]", .name = "CORE",
          .canEnter = 1},
         {.tag = "vms cut after size", .line = "FOO.TXT;1 2", .name = "FOO.TXT", .canRetrieve = 1},
+        {.tag = "vms semicolon at end", .line = "FOO;", .name = "FOO", .canRetrieve = 1},
         {.tag = "vms minute at end of line", .line = "FOO.TXT;1 2 8-SEP-1996 16:09", .name = "FOO.TXT",
          .canRetrieve = 1},
 
@@ -190,6 +201,8 @@ const std::vector<Row> &listingRows()
         {.tag = "eplf facts after tab ignored", .line = "+r,\tname,/,s5,", .result = 1, .name = "name,/,s5,",
          .canRetrieve = 1},
         {.tag = "eplf empty and unknown facts", .line = "+,,up644,\tx y", .result = 1, .name = "x y"},
+        {.tag = "eplf high byte counts as negative", .line = "+s1\xff,\tx", .result = 1, .name = "x", .sizeKind = 1,
+         .size = 10 + (-1 - 48)},
         {.tag = "eplf no tab keeps facts", .line = "+i42,m100,/,s7,", .canEnter = 1, .sizeKind = 1, .size = 7,
          .timeKind = 1, .modTime = 100, .id = "42"},
 
@@ -372,6 +385,8 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("expected");
         QTest::newRow("349 days ago is last year") << kNow << QByteArray("Dec 24 09:05") << utc(2025, 12, 24, 9, 5);
         QTest::newRow("350 days ago is next time") << kNow << QByteArray("Dec 23 09:05") << utc(2026, 12, 23, 9, 5);
+        QTest::newRow("exactly 350 days ago is next time")
+            << utc(2026, 12, 8) << QByteArray("Dec 23 00:00") << utc(2026, 12, 23);
         QTest::newRow("today") << kNow << QByteArray("Dec 8 23:59") << utc(2026, 12, 8, 23, 59);
         QTest::newRow("new year seen in december")
             << utc(2026, 12, 20) << QByteArray("Jan 1 00:00") << utc(2027, 1, 1);
