@@ -2,10 +2,14 @@
 #pragma once
 
 #include "ftp/FTP.h"
-#include "ftp/Log.h"
 #include "ui/AppContext.h"
 
+#include "support/ScriptedFtpServer.h"
+#include "support/TestSupport.h"
+
+#include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QStringList>
 
 #include <memory>
@@ -39,27 +43,56 @@ public:
     QStringList calls;
 };
 
-// Captures the log for the life of the object.
-class LogCapture final {
-public:
-    LogCapture()
-    {
-        setLogSink([this](const QString &line) { lines << line; });
-    }
-    ~LogCapture() { setLogSink({}); }
-    Q_DISABLE_COPY_MOVE(LogCapture)
+// The captured lines that start with `prefix`, in order.
+inline QStringList linesStarting(const LogCapture &log, const QString &prefix)
+{
+    QStringList out;
+    const QStringList lines = log.lines();
+    for (const QString &line : lines)
+        if (line.startsWith(prefix))
+            out << line;
+    return out;
+}
 
-    // The captured lines that start with `prefix`, in order.
-    QStringList starting(const QString &prefix) const
-    {
-        QStringList out;
-        for (const QString &line : lines)
-            if (line.startsWith(prefix))
+// A server that logs anyone in, lists the directories of `listings` (path after "LIST "
+// to the lines sent), and accepts every other command.
+inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArray> &listings)
+{
+    return [listings](ScriptedFtpServer::Session &s) {
+        s.greetAndLogin();
+        for (;;) {
+            const QByteArray line = s.readLine();
+            if (line == "PASV") {
+                s.line(s.openPassive());
+            } else if (line.startsWith("LIST")) {
+                s.line("150 Here it comes");
+                s.sendData(listings.value(line.mid(5)));
+                s.line("226 Done");
+            } else if (line == "QUIT") {
+                s.line("221 Bye");
+                return;
+            } else {
+                s.line("250 OK");
+            }
+        }
+    };
+}
+
+// The commands a control connection carried, without their CR LF, keeping those that
+// start with one of `words`.
+inline QStringList commandsSent(const ScriptedFtpServer &server, int conn, const QStringList &words)
+{
+    QStringList out;
+    const QList<QByteArray> lines = server.received(conn).split('\n');
+    for (const QByteArray &raw : lines) {
+        const QString line = QString::fromUtf8(raw).chopped(raw.endsWith('\r') ? 1 : 0);
+        for (const QString &word : words)
+            if (line.startsWith(word)) {
                 out << line;
-        return out;
+                break;
+            }
     }
-
-    QStringList lines;
-};
+    return out;
+}
 
 } // namespace zodaru::test
