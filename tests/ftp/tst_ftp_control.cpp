@@ -1,0 +1,425 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ftp/FTP.h"
+#include "ftp/Log.h"
+#include "support/ScriptedFtpServer.h"
+
+#include <QtTest>
+
+#include <mutex>
+#include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using zodaru::FTP;
+using zodaru::NetworkException;
+using zodaru::ScriptedFtpServer;
+
+namespace {
+
+// Collects the log for one test; the engine logs from the calling thread only.
+class LogCapture final {
+public:
+    LogCapture()
+    {
+        zodaru::setLogSink([this](const QString &line) {
+            std::lock_guard lock(mutex_);
+            lines_.append(line);
+        });
+    }
+    ~LogCapture() { zodaru::setLogSink({}); }
+    Q_DISABLE_COPY_MOVE(LogCapture)
+
+    QStringList lines() const
+    {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+    int count(const QString &line) const { return int(lines().count(line)); }
+    bool anyContains(const QString &text) const
+    {
+        const QStringList all = lines();
+        return std::any_of(all.begin(), all.end(), [&](const QString &l) { return l.contains(text); });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    QStringList lines_;
+};
+
+// Shortens the time limits for one test and puts them back afterwards.
+class ShortTimeouts final {
+public:
+    explicit ShortTimeouts(int ms) : saved_(FTP::timeouts())
+    {
+        FTP::setTimeouts({ms, ms, ms, ms});
+    }
+    ~ShortTimeouts() { FTP::setTimeouts(saved_); }
+    Q_DISABLE_COPY_MOVE(ShortTimeouts)
+
+private:
+    FTP::Timeouts saved_;
+};
+
+// A port on 127.0.0.1 where nothing listens.
+quint16 closedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+} // namespace
+
+class TestFtpControl final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void replies_data();
+    void replies();
+    void commandBytes_data();
+    void commandBytes();
+    void login_data();
+    void login();
+    void multiLineGreetingIsOneReply();
+    void engineOperations_data();
+    void engineOperations();
+    void closedEngineAnswersAtOnce();
+    void connectionFailures_data();
+    void connectionFailures();
+    void silentServerTimesOut_data();
+    void silentServerTimesOut();
+    void closeFromAnotherThreadWakesReader();
+};
+
+void TestFtpControl::replies_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("closeAfter");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("nextCode");
+
+    QTest::newRow("one line") << QByteArray("200 OK\r\n") << false << 200 << true << 200;
+    QTest::newRow("multi-line") << QByteArray("211-Features\r\n211-MDTM\r\n211 End\r\n") << false << 211 << true << 200;
+    // A line without a code ends the reply; the rest answers the next command.
+    QTest::newRow("continuation without code")
+        << QByteArray("211-Features\r\n more text\r\n211 End\r\n") << false << 0 << true << 211;
+    QTest::newRow("short line") << QByteArray("12\r\n") << false << -1 << true << 200;
+    QTest::newRow("three characters") << QByteArray("200\r\n") << false << -1 << true << 200;
+    QTest::newRow("no digits") << QByteArray("abc def\r\n") << false << 0 << true << 200;
+    QTest::newRow("bare LF is data") << QByteArray("200 abc\ndef\r\n") << false << 200 << true << 200;
+    QTest::newRow("lone CR is data") << QByteArray("200 abc\rx\r\n") << false << 200 << true << 200;
+    QTest::newRow("CR CR LF") << QByteArray("200 abc\r\r\n") << false << 200 << true << 200;
+    QTest::newRow("LF right after code") << QByteArray("250\n-x\r\n") << false << 250 << true << 200;
+    QTest::newRow("UTF-8") << QByteArray("257 \"/caf\xc3\xa9\" created\r\n") << false << 257 << true << 200;
+    QTest::newRow("invalid UTF-8") << QByteArray("200 \xff\xfe ok\r\n") << false << 200 << true << 200;
+    QTest::newRow("invalid UTF-8 in multi-line")
+        << QByteArray("230-\xe9t\xe9\r\n230 fin\r\n") << false << 230 << true << 200;
+    QTest::newRow("error closes") << QByteArray("550 No such file\r\n") << false << 550 << false << -1;
+    QTest::newRow("error on first of multi-line") << QByteArray("421-Bye\r\n421 Bye\r\n") << false << 421 << false
+                                                   << -1;
+    QTest::newRow("399 stays") << QByteArray("399 odd\r\n") << false << 399 << true << 200;
+    QTest::newRow("end of stream mid-reply") << QByteArray("220-a\r\n") << true << 220 << true << -1;
+    QTest::newRow("end of stream mid-line") << QByteArray("200 no end") << true << 200 << true << -1;
+    QTest::newRow("overlong line") << QByteArray("200 ") + QByteArray(200000, 'x') + "\r\n" << false << 200 << true
+                                   << 200;
+}
+
+void TestFtpControl::replies()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, closeAfter);
+    QFETCH(int, code);
+    QFETCH(bool, connected);
+    QFETCH(int, nextCode);
+
+    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
+        s.line("220 Hello");
+        s.expect("NOOP");
+        s.send(reply);
+        if (closeAfter) {
+            s.closeControl();
+            return;
+        }
+        s.answerRest();
+    });
+    LogCapture log;
+    auto ftp = FTP::connectTo(server.address());
+    QVERIFY(ftp->isConnected());
+    QCOMPARE(ftp->command(QStringLiteral("NOOP")), code);
+    QCOMPARE(ftp->isConnected(), connected);
+    QCOMPARE(ftp->command(QStringLiteral("NOOP")), nextCode);
+    if (code >= 400)
+        QCOMPARE(log.count(QStringLiteral("CLOSING CONNECTION !")), 1);
+    // Bounded memory: an endless line is cut, not kept whole.
+    for (const QString &line : log.lines())
+        QVERIFY(line.size() <= 64 * 1024 + 16);
+    QVERIFY(log.lines().contains(QStringLiteral("RET() ==> 220 Hello")));
+}
+
+void TestFtpControl::commandBytes_data()
+{
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QString>("param");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<int>("result");
+
+    QTest::newRow("QUIT") << "QUIT" << QString() << QByteArray("QUIT\r\n") << 221;
+    QTest::newRow("with parameter") << "CWD" << "/pub" << QByteArray("CWD /pub\r\n") << 200;
+    QTest::newRow("empty parameter") << "LIST" << "" << QByteArray("LIST\r\n") << 200;
+    QTest::newRow("whole line") << "DELE //a b" << QString() << QByteArray("DELE //a b\r\n") << 200;
+    QTest::newRow("ends with CR") << "NOOP\r" << QString() << QByteArray("NOOP\r\n") << 200;
+    QTest::newRow("UTF-8 path") << "MKD" << "/caf\u00e9" << QByteArray("MKD /caf\xc3\xa9\r\n") << 200;
+    // Refused: nothing reaches the wire, so the next command is the first thing sent.
+    QTest::newRow("CR LF in parameter") << "DELE" << "/a\r\nRMD /b" << QByteArray() << -1;
+    QTest::newRow("LF in whole line") << "MKD /a\nDELE /b" << QString() << QByteArray() << -1;
+    QTest::newRow("CR before end") << "CWD" << "/a\rb" << QByteArray() << -1;
+}
+
+void TestFtpControl::commandBytes()
+{
+    QFETCH(QString, word);
+    QFETCH(QString, param);
+    QFETCH(QByteArray, wire);
+    QFETCH(int, result);
+
+    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
+        s.line("220 Hello");
+        s.expect("NOOP");
+        s.line("200 Ready");
+        s.answerRest();
+    });
+    LogCapture log;
+    auto ftp = FTP::connectTo(server.address());
+    QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
+    QCOMPARE(ftp->command(word, param), result);
+    QVERIFY(ftp->isConnected());
+    ftp->close();
+    QVERIFY(server.waitForFinished(0));
+    QCOMPARE(server.received(0), QByteArray("NOOP\r\n") + wire);
+    if (result == -1)
+        QVERIFY(log.anyContains(QStringLiteral("Commande refusee")));
+}
+
+void TestFtpControl::login_data()
+{
+    QTest::addColumn<QByteArray>("userReply");
+    QTest::addColumn<QByteArray>("passReply");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QByteArray>("wire");
+
+    const QByteArray both("USER anna\r\nPASS s3cr\xc3\xa9t\r\n");
+    QTest::newRow("331 then 230") << QByteArray("331 Password") << QByteArray("230 In") << true << both;
+    QTest::newRow("230 still gets PASS") << QByteArray("230 In") << QByteArray("202 Superfluous") << true << both;
+    QTest::newRow("230 then PASS refused") << QByteArray("230 In") << QByteArray("503 Bad sequence") << false << both;
+    QTest::newRow("wrong password") << QByteArray("331 Password") << QByteArray("530 Denied") << false << both;
+    QTest::newRow("user refused") << QByteArray("530 No") << QByteArray() << false << QByteArray("USER anna\r\n");
+}
+
+void TestFtpControl::login()
+{
+    QFETCH(QByteArray, userReply);
+    QFETCH(QByteArray, passReply);
+    QFETCH(bool, connected);
+    QFETCH(QByteArray, wire);
+
+    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
+        s.line("220 Hello");
+        s.expect("USER ");
+        s.line(userReply);
+        if (userReply.startsWith('5')) {
+            s.waitForEof();
+            return;
+        }
+        s.expect("PASS ");
+        s.line(passReply);
+        s.answerRest();
+    });
+    LogCapture log;
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("anna"), QStringLiteral("s3cr\u00e9t"));
+    QCOMPARE(ftp->isConnected(), connected);
+    ftp->close();
+    QVERIFY(server.waitForFinished(0));
+    QCOMPARE(server.received(0), wire);
+    QVERIFY(log.lines().contains(QStringLiteral("=> >USER anna<")));
+    if (wire.contains("PASS"))
+        QVERIFY(log.lines().contains(QStringLiteral("=> >PASS ****<")));
+    QVERIFY(!log.anyContains(QStringLiteral("s3cr")));
+    QVERIFY(log.anyContains(QStringLiteral("Adresse : %1 socket : ").arg(server.address())));
+}
+
+void TestFtpControl::multiLineGreetingIsOneReply()
+{
+    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
+        s.send("220-Welcome\r\n220-Second line\r\n220 Ready\r\n");
+        s.expect("NOOP");
+        s.line("200 Fine");
+        s.answerRest();
+    });
+    auto ftp = FTP::connectTo(server.address());
+    // Had the greeting stopped early, its last line would answer this command.
+    QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
+}
+
+void TestFtpControl::engineOperations_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("connected");
+
+    QTest::newRow("cd") << "cd" << QByteArray("TYPE A\r\nCWD /pub\r\n") << 250 << true;
+    QTest::newRow("cd refused") << "cd missing" << QByteArray("TYPE A\r\nCWD /missing\r\n") << 550 << false;
+    QTest::newRow("shutdown") << "shutdown" << QByteArray("TYPE A\r\nQUIT\r\n") << 0 << false;
+    QTest::newRow("ret alone") << "ret" << QByteArray() << 200 << true;
+}
+
+void TestFtpControl::engineOperations()
+{
+    QFETCH(QString, operation);
+    QFETCH(QByteArray, wire);
+    QFETCH(int, result);
+    QFETCH(bool, connected);
+
+    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
+        s.line("220 Hello");
+        s.line("200 Unasked");
+        for (;;) {
+            const QByteArray got = s.readLine();
+            if (got.startsWith("QUIT")) {
+                s.line("221 Bye");
+                return;
+            }
+            s.line(got == "CWD /missing" ? "550 No such directory" : got.startsWith("CWD") ? "250 Okay" : "200 OK");
+        }
+    });
+    auto ftp = FTP::connectTo(server.address());
+    if (operation == u"ret")
+        QCOMPARE(ftp->ret(), result);
+    else
+        QCOMPARE(ftp->ret(), 200); // the unasked line, so the replies below line up
+    if (operation == u"cd")
+        QCOMPARE(ftp->cd(QStringLiteral("/pub")), result);
+    else if (operation == u"cd missing")
+        QCOMPARE(ftp->cd(QStringLiteral("/missing")), result);
+    else if (operation == u"shutdown")
+        ftp->shutdown();
+    QCOMPARE(ftp->isConnected(), connected);
+    ftp->close();
+    QVERIFY(server.waitForFinished(0));
+    QCOMPARE(server.received(0), wire);
+}
+
+void TestFtpControl::closedEngineAnswersAtOnce()
+{
+    LogCapture log;
+    auto never = FTP::create();
+    QVERIFY(!never->isConnected());
+    QCOMPARE(never->ret(), -1);
+    QCOMPARE(never->command(QStringLiteral("NOOP")), -1);
+    QCOMPARE(never->cd(QStringLiteral("/")), -1);
+    QVERIFY(!never->list(QStringLiteral("/")).has_value());
+    QCOMPARE(never->size(QStringLiteral("/a")), qint64(-1));
+    never->close();
+    never->close();
+    never->shutdown();
+    QVERIFY(log.count(QStringLiteral("On est Deconnecte")) >= 5);
+
+    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
+        s.line("220 Hello");
+        s.waitForEof();
+    });
+    auto ftp = FTP::connectTo(server.address());
+    ftp->close();
+    ftp->close();
+    ftp->shutdown();
+    QVERIFY(server.waitForFinished(0));
+    QCOMPARE(server.received(0), QByteArray());
+}
+
+void TestFtpControl::connectionFailures_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("reasonStart");
+
+    QTest::newRow("unknown host") << "no-such-host.invalid" << "gethostbyname [errno(";
+    QTest::newRow("nothing listening") << QStringLiteral("127.0.0.1:%1").arg(closedPort())
+                                       << QStringLiteral("connect [errno(%1) : ").arg(ECONNREFUSED);
+}
+
+void TestFtpControl::connectionFailures()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, reasonStart);
+    try {
+        FTP::connectTo(address, QStringLiteral("u"), QStringLiteral("p"));
+        QFAIL("no exception");
+    } catch (const NetworkException &e) {
+        QCOMPARE(NetworkException::name(), QStringLiteral("NetworkException"));
+        QVERIFY2(e.reason().startsWith(reasonStart), qPrintable(e.reason()));
+        QVERIFY(e.reason().endsWith(QLatin1Char(']')));
+    }
+}
+
+void TestFtpControl::silentServerTimesOut_data()
+{
+    QTest::addColumn<bool>("greets");
+    QTest::addColumn<QByteArray>("partial");
+
+    QTest::newRow("no greeting") << false << QByteArray();
+    QTest::newRow("no answer") << true << QByteArray();
+    QTest::newRow("line never ends") << true << QByteArray("200 half a li");
+    QTest::newRow("multi-line never ends") << true << QByteArray("211-first\r\n");
+}
+
+void TestFtpControl::silentServerTimesOut()
+{
+    QFETCH(bool, greets);
+    QFETCH(QByteArray, partial);
+
+    ShortTimeouts limits(300);
+    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
+        if (greets) {
+            s.line("220 Hello");
+            s.expect("NOOP");
+            s.send(partial);
+        }
+        s.stall();
+    });
+    LogCapture log;
+    auto ftp = FTP::connectTo(server.address());
+    if (greets) {
+        QVERIFY(ftp->isConnected());
+        QCOMPARE(ftp->command(QStringLiteral("NOOP")), -1);
+    }
+    QVERIFY(!ftp->isConnected());
+    QCOMPARE(log.count(QStringLiteral("Delai depasse dans ret : on ferme la connexion")), 1);
+}
+
+void TestFtpControl::closeFromAnotherThreadWakesReader()
+{
+    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
+        s.line("220 Hello");
+        s.stall();
+    });
+    auto ftp = FTP::connectTo(server.address());
+    std::thread closer([&] {
+        if (server.waitForReceived(0, "NOOP\r\n"))
+            ftp->close();
+    });
+    // Blocks until the other thread closes the engine (the default limit is 30 s).
+    QCOMPARE(ftp->command(QStringLiteral("NOOP")), -1);
+    closer.join();
+    QVERIFY(!ftp->isConnected());
+}
+
+QTEST_GUILESS_MAIN(TestFtpControl)
+#include "tst_ftp_control.moc"
