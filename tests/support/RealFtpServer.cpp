@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "support/RealFtpServer.h"
+
+#include "support/TestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+
+namespace zodaru {
+
+namespace {
+// Long enough for a cold python start on a loaded two-core machine; only reached when
+// the server cannot start at all.
+constexpr int StartTimeoutMs = 30000;
+} // namespace
+
+RealFtpServer::RealFtpServer() = default;
+
+RealFtpServer::~RealFtpServer()
+{
+    stop();
+}
+
+bool RealFtpServer::start(const Options &options)
+{
+    stop();
+    m_error.clear();
+    if (!m_root.isValid() || !m_logDir.isValid()) {
+        m_error = QStringLiteral("cannot create the temporary directories");
+        return false;
+    }
+    QStringList args{QStringLiteral(ZODARU_TEST_SUPPORT_DIR "/pyftpd_server.py"),
+                     QStringLiteral("--root"), m_root.path(),
+                     QStringLiteral("--log"), m_logDir.filePath(QStringLiteral("server.log"))};
+    if (options.readerAccount)
+        args << QStringLiteral("--reader");
+    if (!options.anonymous)
+        args << QStringLiteral("--no-anonymous");
+
+    // The first python3 on PATH may lack pyftpdlib; the system one has it.
+    m_process.setProgram(QStringLiteral("/usr/bin/python3"));
+    m_process.setArguments(args);
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.start();
+    if (!m_process.waitForStarted(StartTimeoutMs)) {
+        m_error = QStringLiteral("cannot run /usr/bin/python3: ") + m_process.errorString();
+        return false;
+    }
+
+    QByteArray out;
+    const QDeadlineTimer deadline(StartTimeoutMs);
+    while (!out.contains('\n') && m_process.state() == QProcess::Running && !deadline.hasExpired()) {
+        m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        out += m_process.readAllStandardOutput();
+    }
+    bool ok = false;
+    const uint port = out.trimmed().toUInt(&ok);
+    if (!ok || port == 0 || port > 65535) {
+        m_error = QStringLiteral("the server did not report its port (stdout \"%1\", stderr \"%2\")")
+                      .arg(QString::fromUtf8(out), QString::fromUtf8(m_process.readAllStandardError()));
+        stop();
+        return false;
+    }
+    m_port = quint16(port);
+    return true;
+}
+
+void RealFtpServer::stop()
+{
+    m_port = 0;
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000)) {
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
+}
+
+QString RealFtpServer::address() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+}
+
+QString RealFtpServer::localPath(const QString &relative) const
+{
+    return QDir(m_root.path()).filePath(relative);
+}
+
+QByteArray RealFtpServer::serverLog() const
+{
+    return zodaru::readFile(m_logDir.filePath(QStringLiteral("server.log")));
+}
+
+bool RealFtpServer::writeFile(const QString &relative, const QByteArray &content) const
+{
+    return zodaru::writeFile(localPath(relative), content);
+}
+
+QByteArray RealFtpServer::readFile(const QString &relative) const
+{
+    return zodaru::readFile(localPath(relative));
+}
+
+} // namespace zodaru

@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <QtGlobal>
+
+// A real pyftpdlib server for end-to-end tests, serving a fresh temporary directory on
+// 127.0.0.1 with a port the OS picks.
+//
+//     RealFtpServer server;
+//     QVERIFY2(server.start(), qPrintable(server.errorText()));
+//     server.writeFile("pub/a.txt", "hello");
+//     FTP ftp(server.address(), RealFtpServer::user(), RealFtpServer::password());
+//
+// Accounts: "user"/"secret" with every right (elradfmwMT), anonymous read-only, and, when
+// asked for, "reader"/"secret" read-only (elr) for refusal tests; all of them have the
+// temporary directory as their root. Passive ports are chosen by the OS.
+// The server runs under /usr/bin/python3 (the interpreter that has pyftpdlib); its log
+// goes to server.log in a separate temporary directory. The destructor stops it.
+namespace zodaru {
+
+class RealFtpServer final
+{
+public:
+    struct Options
+    {
+        bool readerAccount = true;
+        bool anonymous = true;
+    };
+
+    RealFtpServer();
+    ~RealFtpServer();
+    Q_DISABLE_COPY_MOVE(RealFtpServer)
+
+    // Starts the server and waits until it listens; false (see errorText()) when it
+    // could not be started.
+    bool start(const Options &options);
+    bool start() { return start(Options{}); }
+    void stop();
+
+    bool isRunning() const { return m_port != 0; }
+    QString errorText() const { return m_error; }
+
+    quint16 port() const { return m_port; }
+    // "127.0.0.1:<port>", the server text that the engine accepts.
+    QString address() const;
+    // The directory the server serves, and a path inside it.
+    QString rootPath() const { return m_root.path(); }
+    QString localPath(const QString &relative) const;
+    // pyftpdlib's own log, for a failing test to print.
+    QByteArray serverLog() const;
+
+    static QString user() { return QStringLiteral("user"); }
+    static QString password() { return QStringLiteral("secret"); }
+    static QString readerUser() { return QStringLiteral("reader"); }
+
+    // Puts a file into the served tree (parents created); true on success.
+    bool writeFile(const QString &relative, const QByteArray &content) const;
+    QByteArray readFile(const QString &relative) const;
+
+private:
+    QTemporaryDir m_root;
+    QTemporaryDir m_logDir;
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_error;
+};
+
+} // namespace zodaru
