@@ -1,0 +1,207 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Downloads and uploads end to end against a real FTP server (pyftpdlib).
+#include "ftp/FTP.h"
+
+#include "TransferRecorder.h"
+#include "support/RealFtpServer.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+
+using namespace zodaru;
+using namespace zodaru::testing;
+
+namespace {
+
+// The server opens or reuses the data connection: 150 or 125.
+bool isPreliminary(int code)
+{
+    return code == 150 || code == 125;
+}
+
+void addSizes()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("empty") << 0;
+    QTest::newRow("one byte") << 1;
+    QTest::newRow("exactly two chunks") << 32768;
+    QTest::newRow("two chunks and 100 bytes") << 32868;
+    QTest::newRow("40000 bytes") << 40000;
+    QTest::newRow("a few MiB") << 3 * 1024 * 1024 + 123;
+}
+
+// Common checks of one finished transfer's notifications.
+void checkSequence(const TransferRecorder &recorder, const QString &chunkName,
+                   const QString &completionName, int id, qint64 size)
+{
+    QCOMPARE(recorder.completions(), 1);
+    QVERIFY(recorder.isCompletion(recorder.notes.back())); // chunks first, nothing after
+    const Notification &done = recorder.notes.back();
+    QCOMPARE(done.name, completionName);
+    QCOMPARE(done.object, kObject);
+    QCOMPARE(done.userInfo.value(QStringLiteral("ID")), QString::number(id));
+    QCOMPARE(done.userInfo.value(QStringLiteral("size")), QString::number(size));
+    QCOMPARE(done.userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
+
+    const bool chunksCarryId = chunkName == QLatin1String("ChunkOfFile");
+    qint64 sum = 0;
+    for (std::size_t i = 0; i + 1 < recorder.notes.size(); ++i) {
+        const Notification &n = recorder.notes[i];
+        QCOMPARE(n.name, chunkName);
+        QCOMPARE(n.object, kObject);
+        QCOMPARE(n.userInfo.contains(QStringLiteral("ID")), chunksCarryId);
+        if (chunksCarryId)
+            QCOMPARE(n.userInfo.value(QStringLiteral("ID")), QString::number(id));
+        const qint64 chunk = n.userInfo.value(QStringLiteral("size")).toLongLong();
+        QVERIFY(chunk > 0 && chunk <= 16384);
+        QCOMPARE(n.userInfo.value(QStringLiteral("size")), QString::number(chunk)); // plain decimal
+        sum += chunk;
+    }
+    QCOMPARE(sum, size);
+}
+
+} // namespace
+
+class TestTransferReal final : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void download_data() { addSizes(); }
+    void download();
+    void upload_data() { addSizes(); }
+    void upload();
+    void downloadUnderTheRemotePath();
+    void nextTransferStartsFromTheCompletionHandler();
+
+private:
+    std::shared_ptr<FTP> connect();
+    std::unique_ptr<RealFtpServer> server_;
+};
+
+void TestTransferReal::initTestCase()
+{
+    server_ = std::make_unique<RealFtpServer>();
+    QVERIFY2(server_->start(), qPrintable(server_->errorText()));
+}
+
+std::shared_ptr<FTP> TestTransferReal::connect()
+{
+    auto ftp = FTP::connectTo(server_->address(), RealFtpServer::user(), RealFtpServer::password());
+    if (!ftp->isConnected())
+        qWarning() << server_->serverLog();
+    return ftp;
+}
+
+void TestTransferReal::download()
+{
+    QFETCH(int, size);
+    const QByteArray content = patternBytes(size, quint32(size));
+    const QString name = QStringLiteral("down-%1.bin").arg(size);
+    QVERIFY(server_->writeFile(QStringLiteral("pub/") + name, content));
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath(name);
+    // An older copy is replaced, not appended to.
+    QVERIFY(writeFile(target, "an older, different version of the file"));
+
+    auto ftp = connect();
+    QVERIFY(ftp->isConnected());
+    TransferRecorder recorder(ftp.get());
+    QVERIFY(recorder.flush()); // the first post opens the session-bus connection
+    const int descriptors = openDescriptorCount();
+    QVERIFY(isPreliminary(ftp->get(QStringLiteral("/pub/") + name, target, 7)));
+    QVERIFY(recorder.waitForCompletion());
+    QVERIFY(recorder.flush());
+
+    checkSequence(recorder, QStringLiteral("ChunkOfFile"), QStringLiteral("FileSaved"), 7, size);
+    QCOMPARE(readFile(target), content);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+    // The data connection and the local file are closed once the download has ended.
+    QCOMPARE(openDescriptorCount(), descriptors);
+    QVERIFY(ftp->isConnected());
+    QVERIFY(!ftp->isTransferring());
+    ftp->shutdown();
+}
+
+void TestTransferReal::upload()
+{
+    QFETCH(int, size);
+    const QByteArray content = patternBytes(size, quint32(size) + 1);
+    const QString name = QStringLiteral("up-%1.bin").arg(size);
+    QTemporaryDir dir;
+    const QString local = dir.filePath(name);
+    QVERIFY(writeFile(local, content));
+
+    auto ftp = connect();
+    QVERIFY(ftp->isConnected());
+    TransferRecorder recorder(ftp.get());
+    QVERIFY(isPreliminary(ftp->put(local, QStringLiteral("/") + name, 11)));
+    QVERIFY(recorder.waitForCompletion());
+    QVERIFY(recorder.flush());
+
+    checkSequence(recorder, QStringLiteral("ChunkOfFileUploaded"), QStringLiteral("FileSend"), 11, size);
+    // Uploads are read in whole chunks: only the last one may be shorter.
+    const QList<qint64> chunks = recorder.chunkSizes();
+    for (qsizetype i = 0; i + 1 < chunks.size(); ++i)
+        QCOMPARE(chunks[i], qint64(16384));
+    QCOMPARE(server_->readFile(name), content);
+    QVERIFY(!ftp->isTransferring());
+    ftp->shutdown();
+}
+
+void TestTransferReal::downloadUnderTheRemotePath()
+{
+    // get(remote, id) saves under the remote path itself: serve the file at the path that
+    // a local temporary directory has, seen from the server's root.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("same.txt"));
+    QVERIFY(server_->writeFile(path.mid(1), "same path on both sides"));
+
+    auto ftp = connect();
+    TransferRecorder recorder(ftp.get());
+    QVERIFY(isPreliminary(ftp->get(path, 2)));
+    QVERIFY(recorder.waitForCompletion());
+    QCOMPARE(readFile(path), QByteArray("same path on both sides"));
+    QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("ID")), QStringLiteral("2"));
+    ftp->shutdown();
+}
+
+void TestTransferReal::nextTransferStartsFromTheCompletionHandler()
+{
+    // As the application's queue does: each completion handler starts the next file on
+    // the same engine, so the engine must be free by the time the completion arrives.
+    QTemporaryDir dir;
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(server_->writeFile(QStringLiteral("queue/f%1").arg(i), patternBytes(20000 + i, quint32(i))));
+
+    auto ftp = connect();
+    QList<int> starts;
+    int finished = 0;
+    QObject context;
+    NotificationCenter::defaultCenter().addObserver(
+        &context, QStringLiteral("FileSaved"), kObject, [&](const Notification &n) {
+            if (n.sender != ftp.get())
+                return;
+            QCOMPARE(n.userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
+            ++finished;
+            if (finished < 3)
+                starts.append(ftp->get(QStringLiteral("/queue/f%1").arg(finished),
+                                       dir.filePath(QStringLiteral("f%1").arg(finished)), finished));
+        });
+    starts.append(ftp->get(QStringLiteral("/queue/f0"), dir.filePath(QStringLiteral("f0")), 0));
+    QVERIFY(QTest::qWaitFor([&] { return finished == 3; }, 120000));
+    QCOMPARE(starts.size(), 3);
+    QVERIFY(std::all_of(starts.begin(), starts.end(), isPreliminary));
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("f%1").arg(i))), patternBytes(20000 + i, quint32(i)));
+    ftp->shutdown();
+}
+
+QTEST_GUILESS_MAIN(TestTransferReal)
+#include "tst_transfer_real.moc"
