@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <optional>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -367,7 +368,9 @@ void TestFtpListing::sizeOfPath()
 void TestFtpListing::descriptorsAreClosedAndNotInherited()
 {
     const QByteArray data("-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n");
-    ScriptedFtpServer server(listingScript(data));
+    const int atStart = zodaru::openDescriptorCount();
+    std::optional<ScriptedFtpServer> running;
+    ScriptedFtpServer &server = running.emplace(listingScript(data));
     LogCapture log;
     auto ftp = FTP::connectTo(server.address());
     const int control = loggedDescriptor(log);
@@ -388,8 +391,10 @@ void TestFtpListing::descriptorsAreClosedAndNotInherited()
     QVERIFY(::fcntl(data_fd, F_GETFD) & FD_CLOEXEC);
     ::close(data_fd);
 
+    // Nothing is left open once the engine and the server are gone.
     ftp.reset();
-    QCOMPARE(zodaru::openDescriptorCount(), before - 1);
+    running.reset();
+    QCOMPARE(zodaru::openDescriptorCount(), atStart);
 }
 
 void TestFtpListing::realServerListing()
