@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ui/DownloadTableView.h"
+
+#include "ui/AppContext.h"
+
+namespace zodaru {
+
+DownloadTableView::DownloadTableView(AppContext &app, QObject *parent)
+    : TransferTableModel("downloadtableview numberofrowsintableview",
+                         "download numberOfRowsInTableView : %i", parent),
+      app_(app)
+{
+    resetFromQueue();
+}
+
+const QList<File> *DownloadTableView::queue() const
+{
+    return app_.downloadQueue();
+}
+
+} // namespace zodaru

@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ui/TransferTableModel.h"
+
+#include "ftp/Log.h"
+
+#include <cmath>
+
+namespace zodaru {
+
+TransferTableModel::TransferTableModel(const char *countingLine, const char *countLine,
+                                       QObject *parent)
+    : QAbstractTableModel(parent), countingLine_(countingLine), countLine_(countLine),
+      identifiers_(defaultColumnIdentifiers())
+{
+}
+
+TransferTableModel::~TransferTableModel() = default;
+
+QStringList TransferTableModel::defaultColumnIdentifiers()
+{
+    return {QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Status")};
+}
+
+void TransferTableModel::setColumnIdentifiers(const QStringList &identifiers)
+{
+    beginResetModel();
+    identifiers_ = identifiers;
+    endResetModel();
+    resetFromQueue();
+}
+
+void TransferTableModel::resetFromQueue()
+{
+    beginResetModel();
+    rows_.clear();
+    if (const QList<File> *entries = queue()) {
+        for (int row = 0; row < entries->size(); ++row)
+            rows_.append(readRow(*entries, row));
+    }
+    endResetModel();
+}
+
+QString TransferTableModel::columnIdentifier(int column) const
+{
+    return identifiers_.value(column);
+}
+
+qint32 TransferTableModel::numberOfRowsInTableView() const
+{
+    zlog(countingLine_);
+    const QList<File> *entries = queue();
+    const qint32 count = entries ? qint32(entries->size()) : 0;
+    zlog(countLine_, count);
+    return count;
+}
+
+QVariant TransferTableModel::tableView(const QString &identifier, int row) const
+{
+    const QList<File> *entries = queue();
+    if (!entries || row < 0 || row >= entries->size())
+        return QVariant();
+    const File &entry = entries->at(row);
+    if (identifier == u"Name")
+        return entry.name();
+    if (identifier == u"Size")
+        return entry.printsize();
+    if (identifier == u"Status")
+        return entry.getStatus();
+    return QVariant();
+}
+
+TransferTableModel::Row TransferTableModel::readRow(const QList<File> &entries, int row) const
+{
+    Row r;
+    for (const QString &identifier : identifiers_)
+        r.values.append(tableView(identifier, row));
+    const File &entry = entries.at(row);
+    const double percent = entry.getAdvance();
+    // A size of 0 makes the percentage not a number; such an entry shows no bar.
+    if (!entry.hasError() && entry.currentsize() > 0 && std::isfinite(percent))
+        r.progress = qBound(0.0, percent / 100.0, 1.0);
+    return r;
+}
+
+void TransferTableModel::reloadData()
+{
+    const qint32 count = numberOfRowsInTableView();
+    const QList<File> *entries = queue();
+    QList<Row> fresh;
+    fresh.reserve(count);
+    for (int row = 0; row < count; ++row)
+        fresh.append(readRow(*entries, row));
+
+    if (fresh.size() < rows_.size()) {
+        beginResetModel();
+        rows_ = std::move(fresh);
+        endResetModel();
+        return;
+    }
+    // Changed rows, in contiguous runs, so that a running transfer repaints one row.
+    const int kept = int(rows_.size());
+    int runStart = -1;
+    for (int row = 0; row <= kept; ++row) {
+        const bool changed = row < kept && !(rows_[row] == fresh[row]);
+        if (changed) {
+            rows_[row] = fresh[row];
+            if (runStart < 0)
+                runStart = row;
+        } else if (runStart >= 0) {
+            Q_EMIT dataChanged(index(runStart, 0), index(row - 1, columnCount() - 1));
+            runStart = -1;
+        }
+    }
+    if (fresh.size() > kept) {
+        beginInsertRows(QModelIndex(), kept, int(fresh.size()) - 1);
+        for (qsizetype row = kept; row < fresh.size(); ++row)
+            rows_.append(fresh[row]);
+        endInsertRows();
+    }
+}
+
+int TransferTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+int TransferTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(identifiers_.size());
+}
+
+QVariant TransferTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= rows_.size() || index.column() >= identifiers_.size())
+        return QVariant();
+    const Row &row = rows_.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return row.values.at(index.column());
+    case ProgressRole:
+        return identifiers_.at(index.column()) == u"Status" ? row.progress : QVariant();
+    default:
+        return QVariant();
+    }
+}
+
+QVariant TransferTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= identifiers_.size())
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::DisplayRole)
+        return identifiers_.at(section);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
+    return QVariant();
+}
+
+Qt::ItemFlags TransferTableModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+} // namespace zodaru
