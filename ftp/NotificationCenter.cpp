@@ -9,6 +9,8 @@
 #include <QThread>
 
 #include <atomic>
+#include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -29,22 +31,59 @@ struct Registration {
     std::atomic<bool> active{true};
 };
 
+// One delivery waiting for its thread's event loop.
+struct Pending {
+    std::shared_ptr<Registration> registration;
+    Notification note;
+};
+
+// The deliveries bound for one thread, in posting order. The event posted per delivery
+// carries nothing: the handler's thread takes the oldest pending one under the centre's
+// mutex, so every byte handed between threads goes through that mutex (which also keeps
+// ThreadSanitizer able to see the hand-over). The receiver is the centre's own object, so
+// the count of posted events and of pending deliveries stays equal even when a context
+// dies with events for it still queued.
+struct Mailbox {
+    QObject *receiver = nullptr; // never deleted: events may still be queued for it
+    std::deque<Pending> queue;
+};
+
 } // namespace
 
 struct NotificationCenter::Private {
     std::mutex mutex;
     std::vector<std::shared_ptr<Registration>> registrations;
+    std::map<QThread *, Mailbox> mailboxes;
     std::atomic<bool> broadcast{true};
 
     // Looked up once: QDBusConnection::send() is thread-safe, the lookup itself is done
     // under the mutex so two first posts from different threads do not race on it.
     bool busLookedUp = false;
     std::optional<QDBusConnection> bus;
+
+    // Runs on the receiving thread, once per posted event.
+    static void deliverOne()
+    {
+        auto &self = *defaultCenter().d;
+        Pending next;
+        {
+            std::lock_guard lock(self.mutex);
+            auto &queue = self.mailboxes[QThread::currentThread()].queue;
+            if (queue.empty())
+                return;
+            next = std::move(queue.front());
+            queue.pop_front();
+        }
+        const auto &r = next.registration;
+        if (r->active && r->context)
+            r->handler(next.note);
+    }
 };
 
 NotificationCenter &NotificationCenter::defaultCenter()
 {
-    static NotificationCenter *const center = new NotificationCenter; // lives until exit
+    // Never destroyed: a detached transfer worker may still post while the process exits.
+    static NotificationCenter *const center = new NotificationCenter;
     return *center;
 }
 
@@ -113,13 +152,14 @@ void NotificationCenter::post(const QString &name, const QString &object, const 
         QObject *context = r->context.data();
         if (!context)
             continue;
-        QMetaObject::invokeMethod(
-            context,
-            [r, note] {
-                if (r->active)
-                    r->handler(note);
-            },
-            Qt::QueuedConnection);
+        QThread *thread = context->thread();
+        Mailbox &box = d->mailboxes[thread];
+        if (!box.receiver) {
+            box.receiver = new QObject;
+            box.receiver->moveToThread(thread);
+        }
+        box.queue.push_back({r, note});
+        QMetaObject::invokeMethod(box.receiver, &Private::deliverOne, Qt::QueuedConnection);
     }
 
     if (!d->broadcast.load(std::memory_order_relaxed))
