@@ -159,7 +159,9 @@ void NotificationCenter::post(const QString &name, const QString &object, const 
             box.receiver->moveToThread(thread);
         }
         box.queue.push_back({r, note});
-        QMetaObject::invokeMethod(box.receiver, &Private::deliverOne, Qt::QueuedConnection);
+        // A lambda without captures: the queued call object then holds no data that the
+        // receiving thread would read before it takes the mutex.
+        QMetaObject::invokeMethod(box.receiver, [] { Private::deliverOne(); }, Qt::QueuedConnection);
     }
 
     if (!d->broadcast.load(std::memory_order_relaxed))
