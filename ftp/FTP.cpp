@@ -510,6 +510,18 @@ std::optional<QList<File>> FTP::list(const QString &path)
     if (!data || data == previous)
         return std::nullopt;
 
+    // Once LIST has been answered this connection is of no further use, whatever happens
+    // below: it is closed now rather than left open until the next PASV, and a later
+    // listing can never mistake it for its own.
+    const auto dropData = qScopeGuard([this, &data] {
+        {
+            std::lock_guard lock(stateMutex_);
+            if (DTP == data)
+                DTP.reset();
+        }
+        data->shutdownBoth();
+    });
+
     QByteArray listing;
     char buffer[16384];
     for (;;) {
@@ -527,15 +539,6 @@ std::optional<QList<File>> FTP::list(const QString &path)
         zlog("Exception recue dans list: %@ ", path);
         return std::nullopt;
     }
-    {
-        // The listing is read: its connection is of no further use, so it is closed now
-        // rather than left open until the next PASV.
-        std::lock_guard lock(stateMutex_);
-        if (DTP == data)
-            DTP.reset();
-    }
-    data->shutdownBoth();
-
     ret();
 
     const qsizetype nul = listing.indexOf('\0');
