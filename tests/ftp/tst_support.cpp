@@ -13,6 +13,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <thread>
@@ -79,6 +80,20 @@ public:
             }
             out.append(buf, n);
         }
+    }
+
+    // Exactly `count` bytes, fewer at end of stream.
+    QByteArray read(qsizetype count)
+    {
+        QByteArray out;
+        char buf[8192];
+        while (out.size() < count) {
+            const ssize_t n = ::recv(m_fd, buf, size_t(std::min<qsizetype>(sizeof buf, count - out.size())), 0);
+            if (n <= 0)
+                return out;
+            out.append(buf, n);
+        }
+        return out;
     }
 
     // One line with its CR LF; nullopt at end of stream.
@@ -397,7 +412,9 @@ void TestSupport::scriptedStopsWhateverTheClientDoes()
             if (state != 3) {
                 data.emplace(passivePortOf(line));
                 QVERIFY(data->connected());
-                QVERIFY(server.waitForConnections(1));
+                QVERIFY(server.waitForDataConnections(0, 1));
+                if (state == 2)
+                    QCOMPARE(data->read(7), QByteArray("partial"));
             }
             if (state == 4) {
                 // Fill the socket buffers from a thread: the write blocks until the server
@@ -408,10 +425,11 @@ void TestSupport::scriptedStopsWhateverTheClientDoes()
     } // ~ScriptedFtpServer: must return here
     if (writer.joinable())
         writer.join(); // the server's end made the blocked write fail
-    if (data) {
-        int error = 0;
-        const QByteArray rest = data->readAll(&error);
-        QVERIFY(state != 2 || rest == "partial");
+    if (state == 2) {
+        // The stalled data connection ends in an orderly close, with nothing more sent.
+        int error = -1;
+        QCOMPARE(data->readAll(&error), QByteArray());
+        QCOMPARE(error, 0);
     }
 }
 
@@ -528,7 +546,9 @@ void TestSupport::realServerServesItsRoot()
     Client data(passivePortOf(line));
     QVERIFY(data.connected());
     control.sendAll("RETR /pub/a.bin\r\n");
-    QCOMPARE(control.reply(), 150);
+    // 125 when the server had already accepted the data connection, 150 otherwise.
+    const int preliminary = control.reply();
+    QVERIFY2(preliminary == 125 || preliminary == 150, qPrintable(QString::number(preliminary)));
     QCOMPARE(data.readAll(), content);
     QCOMPARE(control.reply(), 226);
     control.sendAll("QUIT\r\n");

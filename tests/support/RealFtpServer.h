@@ -17,7 +17,9 @@
 //
 // Accounts: "user"/"secret" with every right (elradfmwMT), anonymous read-only, and, when
 // asked for, "reader"/"secret" read-only (elr) for refusal tests; all of them have the
-// temporary directory as their root. Passive ports are chosen by the OS.
+// temporary directory as their root. Passive ports are chosen by the OS. pyftpdlib
+// answers RETR/STOR/LIST with 125 when the data connection was already accepted and 150
+// otherwise, so tests accept either.
 // The server runs under /usr/bin/python3 (the interpreter that has pyftpdlib); its log
 // goes to server.log in a separate temporary directory. The destructor stops it.
 namespace zodaru {

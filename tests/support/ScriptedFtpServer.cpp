@@ -573,6 +573,13 @@ int ScriptedFtpServer::dataConnectionCount(int conn) const
     return conn >= 0 && size_t(conn) < m_records.size() ? m_records[size_t(conn)].dataConnections : 0;
 }
 
+bool ScriptedFtpServer::waitForDataConnections(int conn, int count, int timeoutMs) const
+{
+    return waitUntil(timeoutMs, [&] {
+        return conn >= 0 && size_t(conn) < m_records.size() && m_records[size_t(conn)].dataConnections >= count;
+    });
+}
+
 bool ScriptedFtpServer::waitForFinished(int conn, int timeoutMs) const
 {
     return waitUntil(timeoutMs, [&] {

@@ -191,8 +191,11 @@ public:
 
     // Bytes read on the data connections of `conn` (receiveData, receive, receiveAll).
     QByteArray dataReceived(int conn) const;
-    // Number of data connections accepted for `conn`.
+    // Number of data connections accepted for `conn`. The script accepts after the
+    // client has connected, so right after a client call returns the count may still lag:
+    // wait for it rather than read it when the client has just opened one.
     int dataConnectionCount(int conn) const;
+    bool waitForDataConnections(int conn, int count, int timeoutMs = 10000) const;
 
     // Waits until the script of `conn` has ended and its control connection is closed.
     bool waitForFinished(int conn, int timeoutMs = 10000) const;
