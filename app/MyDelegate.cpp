@@ -1,0 +1,177 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/MyDelegate.h"
+
+#include "ftp/FTP.h"
+#include "ftp/Log.h"
+#include "ftp/NotificationCenter.h"
+#include "model/Sites.h"
+#include "ui/GetNameDirController.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowController.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+
+namespace zodaru {
+
+MyDelegate::MyDelegate(QObject *parent)
+    : QObject(parent)
+{
+}
+
+// Nothing is said to the servers: an open session simply ends with the process.
+MyDelegate::~MyDelegate() = default;
+
+void MyDelegate::applicationWillFinishLaunching()
+{
+    createMenu();
+    // The window is built before the queues and engines exist; what it asks for meanwhile
+    // (table rows, the remote listing) comes back empty.
+    myWindow = std::make_unique<MainWindowController>(*this);
+    if (mainMenu_)
+        myWindow->window()->setMenuBar(mainMenu_.release());
+    zlog("tudieu");
+    downloadQueue_.emplace();
+    uploadQueue_.emplace();
+    DistributedCenter = &NotificationCenter::defaultCenter();
+    zlog("on arrive");
+    bookmarks_ = std::make_unique<Sites>(Sites::fromFile(bookmarkPath()));
+    countBookmarks();
+}
+
+void MyDelegate::applicationDidFinishLaunching()
+{
+    MainWindow *mainWindow = myWindow->window();
+    mainWindow->show();
+    mainWindow->raise();
+    mainWindow->activateWindow();
+    countBookmarks();
+}
+
+void MyDelegate::createMenu()
+{
+    auto menuBar = std::make_unique<QMenuBar>();
+
+    auto *info = menuBar->addMenu(QStringLiteral("Info.."));
+    info->addAction(QStringLiteral("Info Panel ..."), this,
+                    &MyDelegate::orderFrontStandardInfoPanel);
+    info->addAction(QStringLiteral("Help..."), QKeySequence(Qt::CTRL | Qt::Key_Question), this,
+                    &MyDelegate::orderFrontHelpPanel);
+
+    auto *quit = menuBar->addAction(QStringLiteral("Quit"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    // Until the main window exists the menu waits here; a window already built takes it now.
+    if (myWindow)
+        myWindow->window()->setMenuBar(menuBar.release());
+    else
+        mainMenu_ = std::move(menuBar);
+}
+
+void MyDelegate::countBookmarks() const
+{
+    zlog("on compte les bookmarks...\n");
+    zlog("on a %d bookmarks.\n", bookmarks_ ? bookmarks_->count() : 0);
+}
+
+void MyDelegate::getNameDir()
+{
+    namedir = GetNameDirController::create(*this, false, myWindow ? myWindow->window() : nullptr);
+    namedir->showWindow();
+}
+
+const QList<File> *MyDelegate::downloadQueue() const
+{
+    return downloadQueue_ ? &*downloadQueue_ : nullptr;
+}
+
+const QList<File> *MyDelegate::uploadQueue() const
+{
+    return uploadQueue_ ? &*uploadQueue_ : nullptr;
+}
+
+void MyDelegate::getParametersOfConnection()
+{
+}
+
+void MyDelegate::connectWithAddress(const QString &, const QString &, const QString &)
+{
+}
+
+void MyDelegate::disconnectFromFTP()
+{
+}
+
+void MyDelegate::disconnectRemote()
+{
+    zlog("disconnectRemote");
+    // The engines are left alone: a transfer already running goes on to its end, and its
+    // notifications find empty queues.
+    myWindow->setDisconnected();
+    emptyQueues();
+    myWindow->refreshUploadTable();
+    myWindow->refreshDownloadTable();
+}
+
+void MyDelegate::getFile()
+{
+}
+
+void MyDelegate::putFile()
+{
+}
+
+void MyDelegate::emptyQueues()
+{
+    downloadQueue_.emplace();
+    uploadQueue_.emplace();
+}
+
+void MyDelegate::orderFrontStandardInfoPanel()
+{
+    if (!infoPanel_) {
+        infoPanel_ = new QMessageBox(
+            QMessageBox::Information, tr("Info Panel"),
+            tr("<b>Zodaru</b> %1<br><br>A desktop FTP client: your files and the server's side "
+               "by side, with a download and an upload queue.")
+                .arg(QStringLiteral(ZODARU_VERSION)),
+            QMessageBox::Ok, myWindow ? myWindow->window() : nullptr);
+        infoPanel_->setObjectName(QStringLiteral("infoPanel"));
+        infoPanel_->setAttribute(Qt::WA_DeleteOnClose);
+        infoPanel_->setWindowModality(Qt::NonModal);
+    }
+    infoPanel_->show();
+    infoPanel_->raise();
+    infoPanel_->activateWindow();
+}
+
+void MyDelegate::orderFrontHelpPanel()
+{
+    if (!helpPanel_) {
+        helpPanel_ = new QMessageBox(
+            QMessageBox::NoIcon, tr("Help"),
+            tr("<p><b>Connect</b> asks for a server, a login and a password; press it again "
+               "to disconnect.</p>"
+               "<p>The left browser shows this computer, the right one the server. Select "
+               "entries, then <b>Get files</b> to download them into the directory open on "
+               "the left, or <b>Put files</b> to upload them into the directory open on the "
+               "right.</p>"
+               "<p>The buttons between the browsers make a directory or delete the selected "
+               "entries on the side their arrow points to.</p>"
+               "<p>The Download and Upload tabs show the queued files and their progress.</p>"),
+            QMessageBox::Ok, myWindow ? myWindow->window() : nullptr);
+        helpPanel_->setObjectName(QStringLiteral("helpPanel"));
+        helpPanel_->setAttribute(Qt::WA_DeleteOnClose);
+        helpPanel_->setWindowModality(Qt::NonModal);
+    }
+    helpPanel_->show();
+    helpPanel_->raise();
+    helpPanel_->activateWindow();
+}
+
+} // namespace zodaru

@@ -1,0 +1,208 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/MyDelegate.h"
+#include "model/Bookmark.h"
+#include "support/TestSupport.h"
+#include "model/Sites.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowController.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <memory>
+
+using namespace zodaru;
+
+namespace {
+
+QStringList titles(const QList<QAction *> &actions)
+{
+    QStringList out;
+    for (const QAction *a : actions)
+        out << a->text();
+    return out;
+}
+
+QAction *actionNamed(const QList<QAction *> &actions, const QString &text)
+{
+    for (QAction *a : actions)
+        if (a->text() == text)
+            return a;
+    return nullptr;
+}
+
+} // namespace
+
+class TestStartup final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> home_;
+    QByteArray savedHome_;
+    std::unique_ptr<MyDelegate> delegate_;
+
+    void launch()
+    {
+        delegate_ = std::make_unique<MyDelegate>();
+        delegate_->applicationWillFinishLaunching();
+        delegate_->applicationDidFinishLaunching();
+    }
+    QMenuBar *menu() const { return delegate_->window()->window()->menuBar(); }
+
+private Q_SLOTS:
+    void init()
+    {
+        savedHome_ = qgetenv("HOME");
+        home_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(home_->isValid());
+        qputenv("HOME", home_->path().toLocal8Bit());
+    }
+
+    void cleanup()
+    {
+        delegate_.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        qputenv("HOME", savedHome_);
+        home_.reset();
+    }
+
+    void firstStartWithoutBookmarks()
+    {
+        LogCapture log;
+        launch();
+        const QStringList expected{
+            "tudieu", "on arrive", "on compte les bookmarks...\n", "on a 0 bookmarks.\n",
+            "on compte les bookmarks...\n", "on a 0 bookmarks.\n"};
+        QStringList startup;
+        for (const QString &line : log.lines())
+            if (expected.contains(line))
+                startup << line;
+        QCOMPARE(startup, expected);
+
+        MainWindow *w = delegate_->window()->window();
+        QVERIFY(w->isVisible());
+        QCOMPARE(delegate_->window()->connectionState(),
+                 MainWindowController::ConnectionState::Disconnected);
+        QCOMPARE(w->Connect()->text(), QStringLiteral("Disconnected"));
+        QVERIFY(!w->Get()->isEnabled());
+        QVERIFY(!w->Put()->isEnabled());
+        QVERIFY(delegate_->bookmarks());
+        QCOMPARE(delegate_->bookmarks()->count(), 0);
+        QVERIFY(delegate_->downloadQueue());
+        QVERIFY(delegate_->uploadQueue());
+        QCOMPARE(w->Downloads()->model()->rowCount(), 0);
+        QCOMPARE(w->Uploads()->model()->rowCount(), 0);
+        QVERIFY(!delegate_->ftp());
+        // Reading the site list never creates the file.
+        QVERIFY(!QFile::exists(home_->path() + QStringLiteral("/bookmarks.tarvo")));
+    }
+
+    void savedSitesAreCounted_data()
+    {
+        QTest::addColumn<int>("sites");
+        QTest::newRow("one") << 1;
+        QTest::newRow("three") << 3;
+    }
+
+    void savedSitesAreCounted()
+    {
+        QFETCH(int, sites);
+        const QString path = home_->path() + QStringLiteral("/bookmarks.tarvo");
+        {
+            Sites saved = Sites::fromFile(path);
+            for (int i = 0; i < sites; ++i)
+                saved.addSite(Bookmark(QStringLiteral("ftp%1.example").arg(i), QStringLiteral("me"),
+                                       QStringLiteral("secret")));
+            QVERIFY(saved.writeFile(path));
+        }
+        LogCapture log;
+        launch();
+        QCOMPARE(delegate_->bookmarks()->count(), sites);
+        QCOMPARE(log.lines().count(QStringLiteral("on a %1 bookmarks.\n").arg(sites)), 2);
+    }
+
+    void mainMenu()
+    {
+        launch();
+        QCOMPARE(titles(menu()->actions()), (QStringList{"Info..", "Quit"}));
+        QAction *info = actionNamed(menu()->actions(), QStringLiteral("Info.."));
+        QVERIFY(info->menu());
+        QCOMPARE(info->shortcut(), QKeySequence());
+        QCOMPARE(titles(info->menu()->actions()), (QStringList{"Info Panel ...", "Help..."}));
+        QCOMPARE(actionNamed(info->menu()->actions(), QStringLiteral("Info Panel ..."))->shortcut(),
+                 QKeySequence());
+        QCOMPARE(actionNamed(info->menu()->actions(), QStringLiteral("Help..."))->shortcut(),
+                 QKeySequence(Qt::CTRL | Qt::Key_Question));
+        QCOMPARE(actionNamed(menu()->actions(), QStringLiteral("Quit"))->shortcut(),
+                 QKeySequence(Qt::CTRL | Qt::Key_Q));
+    }
+
+    void panels_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("panel");
+        QTest::addColumn<QStringList>("mentions");
+        QTest::newRow("info") << "Info Panel ..." << "infoPanel"
+                              << QStringList{"Zodaru", QStringLiteral(ZODARU_VERSION)};
+        QTest::newRow("help") << "Help..." << "helpPanel" << QStringList{"Connect", "Get files"};
+    }
+
+    void panels()
+    {
+        QFETCH(QString, item);
+        QFETCH(QString, panel);
+        QFETCH(QStringList, mentions);
+        launch();
+        QAction *info = actionNamed(menu()->actions(), QStringLiteral("Info.."));
+        QAction *action = actionNamed(info->menu()->actions(), item);
+        QVERIFY(action);
+        action->trigger();
+        action->trigger(); // a second time brings the same panel forward
+        const auto boxes = delegate_->window()->window()->findChildren<QMessageBox *>(panel);
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes.first()->isVisible());
+        QVERIFY(!boxes.first()->isModal());
+        for (const QString &word : mentions)
+            QVERIFY2(boxes.first()->text().contains(word), qPrintable(word));
+        boxes.first()->close();
+    }
+
+    void disconnectRemoteEmptiesTheSession()
+    {
+        launch();
+        delegate_->window()->setConnected();
+        LogCapture log;
+        delegate_->disconnectRemote();
+        QCOMPARE(log.lines().first(), QStringLiteral("disconnectRemote"));
+        QCOMPARE(delegate_->window()->connectionState(),
+                 MainWindowController::ConnectionState::Disconnected);
+        QVERIFY(!delegate_->window()->window()->Get()->isEnabled());
+        QCOMPARE(delegate_->downloadQueue()->size(), 0);
+        QCOMPARE(delegate_->uploadQueue()->size(), 0);
+        QVERIFY(log.lines().contains(QStringLiteral("RefreshUploadTable()")));
+    }
+
+    // Last: quitting ends every event loop of this process.
+    void quitEndsTheEventLoop()
+    {
+        launch();
+        QAction *quit = actionNamed(menu()->actions(), QStringLiteral("Quit"));
+        QVERIFY(quit);
+        // Quitting ends the application's own event loop, which the test runs here.
+        QTimer::singleShot(0, quit, &QAction::trigger);
+        // A guard, not a measurement: should quitting fail, the loop still ends.
+        QTimer::singleShot(30000, qApp, [] { QCoreApplication::exit(99); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,309 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FakeApp.h"
+
+#include "ui/ColumnBrowser.h"
+#include "ui/GetNameDirController.h"
+#include "ui/GetNameWindow.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowController.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include <memory>
+
+using namespace zodaru;
+using zodaru::test::browsingServer;
+using zodaru::test::commandsSent;
+using zodaru::test::FakeApp;
+using zodaru::test::linesStarting;
+
+namespace {
+
+QList<GetNameWindow *> openPanels()
+{
+    QList<GetNameWindow *> panels;
+    for (QWidget *w : QApplication::allWidgets())
+        if (auto *panel = qobject_cast<GetNameWindow *>(w))
+            panels << panel;
+    return panels;
+}
+
+void flushDeletions()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+
+class TestGetNameDir final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> tmp_;
+    QString root_;
+    QString savedCwd_;
+    FakeApp app_;
+    std::unique_ptr<MainWindowController> controller_;
+
+    // A local panel opened the way the "<- Make Dir" button opens it.
+    GetNameWindow *openLocalPanel()
+    {
+        const auto before = openPanels();
+        controller_->createLocalDirectory();
+        for (GetNameWindow *panel : openPanels())
+            if (!before.contains(panel))
+                return panel;
+        return nullptr;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        savedCwd_ = QDir::currentPath();
+        tmp_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(tmp_->isValid());
+        root_ = QDir(tmp_->path()).canonicalPath();
+        QVERIFY(QDir::setCurrent(root_));
+        app_ = FakeApp();
+        controller_ = std::make_unique<MainWindowController>(app_);
+        app_.controller = controller_.get();
+    }
+
+    void cleanup()
+    {
+        controller_.reset();
+        flushDeletions();
+        QDir::setCurrent(savedCwd_);
+        tmp_.reset();
+    }
+
+    void panelLayout()
+    {
+        GetNameWindow *panel = openLocalPanel();
+        QVERIFY(panel);
+        QCOMPARE(panel->windowTitle(), QStringLiteral("Create Directory"));
+        QVERIFY(!panel->isModal());
+        QCOMPARE(panel->size(), QSize(300, 70));
+        QCOMPARE(panel->go()->text(), QStringLiteral("Go!"));
+        QVERIFY(panel->isVisible());
+        panel->close();
+    }
+
+    void localMakeDirectory_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("umask");
+        QTest::addColumn<QString>("created"); // relative path expected to be a new directory
+        QTest::addColumn<int>("mode");
+
+        QTest::newRow("plain name") << "fresh" << 022 << "fresh" << 0700;
+        // Owner-only whatever the usual mask, and the mask still applies on top.
+        QTest::newRow("open umask") << "fresh" << 0 << "fresh" << 0700;
+        QTest::newRow("strict umask") << "fresh" << 0277 << "fresh" << 0500;
+        QTest::newRow("blanks kept") << " two words " << 022 << " two words " << 0700;
+        QTest::newRow("empty name") << "" << 022 << "" << 0;
+        QTest::newRow("existing name") << "exists" << 022 << "" << 0;
+        QTest::newRow("missing parent") << "none/child" << 022 << "" << 0;
+        QTest::newRow("slash inside") << "exists/inner" << 022 << "exists/inner" << 0700;
+    }
+
+    void localMakeDirectory()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, umask);
+        QFETCH(QString, created);
+        QFETCH(int, mode);
+
+        QVERIFY(QDir(root_).mkdir(QStringLiteral("exists")));
+        const QStringList before = QDir(root_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
+                                                         | QDir::Hidden);
+        GetNameWindow *panel = openLocalPanel();
+        QVERIFY(panel);
+        panel->name()->setText(name);
+
+        LogCapture log;
+        const mode_t saved = ::umask(mode_t(umask));
+        QTest::mouseClick(panel->go(), Qt::LeftButton);
+        ::umask(saved);
+
+        QCOMPARE(linesStarting(log, QStringLiteral("On est dans le makedir")).size(), 1);
+        QCOMPARE(linesStarting(log, QStringLiteral("Nom du repertoire : ")),
+                 QStringList{QStringLiteral("Nom du repertoire : %1\n").arg(name)});
+        QCOMPARE(linesStarting(log, QStringLiteral("on veut creer le repertoire ")),
+                 QStringList{QStringLiteral("on veut creer le repertoire %1/%2\n").arg(root_, name)});
+        // The listing is refreshed whether or not the directory could be made.
+        QCOMPARE(linesStarting(log, QStringLiteral("On est dans refreshLocal !")).size(), 1);
+        QVERIFY(!panel->isVisible());
+
+        QStringList after = QDir(root_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        if (created.isEmpty() || created.contains(QLatin1Char('/'))) {
+            QCOMPARE(after, before);
+        } else {
+            after.removeOne(created);
+            QCOMPARE(after, before);
+        }
+        if (!created.isEmpty()) {
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(root_ + QLatin1Char('/') + created).constData(), &st), 0);
+            QVERIFY(S_ISDIR(st.st_mode));
+            QCOMPARE(int(st.st_mode & 07777), mode);
+        }
+    }
+
+    void returnPressesGo()
+    {
+        GetNameWindow *panel = openLocalPanel();
+        QVERIFY(panel);
+        QTest::keyClicks(panel->name(), QStringLiteral("typed"));
+        QTest::keyClick(panel->name(), Qt::Key_Return);
+        QVERIFY(QFileInfo(root_ + QStringLiteral("/typed")).isDir());
+        QVERIFY(!panel->isVisible());
+    }
+
+    void directoryIsTakenWhenGoIsPressed()
+    {
+        QVERIFY(QDir(root_).mkdir(QStringLiteral("later")));
+        GetNameWindow *panel = openLocalPanel();
+        QVERIFY(panel);
+        panel->name()->setText(QStringLiteral("made"));
+        QVERIFY(controller_->window()->localView()->setPath(root_ + QStringLiteral("/later")));
+        QTest::mouseClick(panel->go(), Qt::LeftButton);
+        QVERIFY(QFileInfo(root_ + QStringLiteral("/later/made")).isDir());
+        QVERIFY(!QFileInfo::exists(root_ + QStringLiteral("/made")));
+    }
+
+    void remoteWithoutEngineOnlyRefreshes()
+    {
+        controller_->window()->remoteView()->reloadColumn(0);
+        const auto before = openPanels();
+        controller_->createRemoteDirectory();
+        GetNameWindow *panel = nullptr;
+        for (GetNameWindow *p : openPanels())
+            if (!before.contains(p))
+                panel = p;
+        QVERIFY(panel);
+        panel->name()->setText(QStringLiteral("up"));
+        LogCapture log;
+        QTest::mouseClick(panel->go(), Qt::LeftButton);
+        QCOMPARE(linesStarting(log, QStringLiteral("on envoie au ftp la commande : ")),
+                 QStringList{QStringLiteral("on envoie au ftp la commande : MKD //up\n")});
+        QCOMPARE(linesStarting(log, QStringLiteral("On est dans refreshRemote !")).size(), 1);
+        QVERIFY(!QFileInfo::exists(root_ + QStringLiteral("/up")));
+    }
+
+    void remoteMakeDirectory_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("open");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("at the root") << "new" << "" << QStringList{"LIST /", "MKD //new", "LIST /"};
+        QTest::newRow("empty name") << "" << "" << QStringList{"LIST /", "MKD //", "LIST /"};
+        QTest::newRow("blanks kept") << " a b" << "" << QStringList{"LIST /", "MKD // a b", "LIST /"};
+        QTest::newRow("in a subdirectory")
+            << "new" << "pub" << QStringList{"LIST /", "LIST /pub", "MKD /pub/new", "LIST /pub"};
+    }
+
+    void remoteMakeDirectory()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, open);
+        QFETCH(QStringList, expected);
+
+        ScriptedFtpServer server(browsingServer({
+            {"/", "drwxr-xr-x 2 u g 0 Jan  1  2020 pub\r\n"},
+            {"/pub", QByteArray()},
+        }));
+        app_.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
+        QVERIFY(app_.engine->isConnected());
+        controller_->setConnected();
+        if (!open.isEmpty())
+            controller_->window()->remoteView()->selectRow(0, 0);
+
+        const auto before = openPanels();
+        controller_->createRemoteDirectory();
+        GetNameWindow *panel = nullptr;
+        for (GetNameWindow *p : openPanels())
+            if (!before.contains(p))
+                panel = p;
+        QVERIFY(panel);
+        panel->name()->setText(name);
+        LogCapture log;
+        QTest::mouseClick(panel->go(), Qt::LeftButton);
+        // A polite end, so the server script ends on QUIT rather than on a dropped line.
+        app_.engine->shutdown();
+        app_.engine.reset();
+
+        QCOMPARE(commandsSent(server, 0, {"MKD", "LIST "}), expected);
+        QCOMPARE(linesStarting(log, QStringLiteral("on envoie au ftp la commande : ")),
+                 QStringList{QStringLiteral("on envoie au ftp la commande : %1\n")
+                                 .arg(expected.at(expected.size() - 2))});
+        QCOMPARE(server.failures(), QStringList());
+    }
+
+    // An open panel needs no owner but itself, and every way of closing it frees it with its
+    // controller.
+    void panelsLiveUntilClosed_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("close button") << "close";
+        QTest::newRow("escape") << "escape";
+        QTest::newRow("go") << "go";
+    }
+
+    void panelsLiveUntilClosed()
+    {
+        QFETCH(QString, how);
+        QList<QPointer<GetNameWindow>> panels;
+        QList<QPointer<GetNameDirController>> controllers;
+        for (int i = 0; i < 5; ++i) {
+            GetNameWindow *panel = openLocalPanel();
+            QVERIFY(panel);
+            panels << panel;
+            controllers << panel->findChild<GetNameDirController *>();
+            QVERIFY(controllers.last());
+        }
+        // Nothing holds the open panels, and they survive the event loop.
+        flushDeletions();
+        QCoreApplication::processEvents();
+        for (int i = 0; i < panels.size(); ++i) {
+            QVERIFY(panels[i]);
+            QVERIFY(controllers[i]);
+        }
+        for (const auto &panel : panels) {
+            if (how == QLatin1String("close"))
+                panel->close();
+            else if (how == QLatin1String("escape"))
+                QTest::keyClick(panel->name(), Qt::Key_Escape);
+            else
+                QTest::mouseClick(panel->go(), Qt::LeftButton);
+        }
+        flushDeletions();
+        for (int i = 0; i < panels.size(); ++i) {
+            QVERIFY(!panels[i]);
+            QVERIFY(!controllers[i]);
+        }
+        QCOMPARE(openPanels().size(), 0);
+    }
+
+    // Closing the panel by its close button makes nothing.
+    void closeMakesNothing()
+    {
+        GetNameWindow *panel = openLocalPanel();
+        QVERIFY(panel);
+        panel->name()->setText(QStringLiteral("never"));
+        panel->close();
+        flushDeletions();
+        QVERIFY(!QFileInfo::exists(root_ + QStringLiteral("/never")));
+    }
+};
+
+QTEST_MAIN(TestGetNameDir)
+#include "tst_getnamedir.moc"

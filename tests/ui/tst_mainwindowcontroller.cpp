@@ -1,0 +1,463 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "FakeApp.h"
+
+#include "ui/CellFile.h"
+#include "ui/ColumnBrowser.h"
+#include "ui/Images.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowController.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <algorithm>
+#include <memory>
+
+using namespace zodaru;
+using zodaru::test::browsingServer;
+using zodaru::test::commandsSent;
+using zodaru::test::FakeApp;
+using zodaru::test::linesStarting;
+
+namespace {
+
+QImage look(const QIcon &icon)
+{
+    return icon.pixmap(QSize(32, 32)).toImage();
+}
+
+int rowNamed(ColumnBrowser *browser, int column, const QString &name)
+{
+    for (int row = 0; row < browser->rowCount(column); ++row)
+        if (browser->cellAt(column, row)->stringValue() == name)
+            return row;
+    return -1;
+}
+
+void touch(const QString &path)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+} // namespace
+
+class TestMainWindowController final : public QObject {
+    Q_OBJECT
+
+    // The local browser opens on the working directory: each test works in its own.
+    std::unique_ptr<QTemporaryDir> tmp_;
+    QString root_;
+    QString savedCwd_;
+    FakeApp app_;
+    std::unique_ptr<MainWindowController> controller_;
+
+    void build()
+    {
+        controller_ = std::make_unique<MainWindowController>(app_);
+        app_.controller = controller_.get();
+    }
+    ColumnBrowser *local() const { return controller_->window()->localView(); }
+
+private Q_SLOTS:
+    void init()
+    {
+        savedCwd_ = QDir::currentPath();
+        tmp_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(tmp_->isValid());
+        root_ = QDir(tmp_->path()).canonicalPath();
+        QVERIFY(QDir::setCurrent(root_));
+        app_ = FakeApp();
+    }
+
+    void cleanup()
+    {
+        controller_.reset();
+        QDir::setCurrent(savedCwd_);
+        tmp_.reset();
+    }
+
+    void constructionOrderAndInitialLook()
+    {
+        LogCapture log;
+        build();
+        QCOMPARE(log.lines(), (QStringList{
+            QStringLiteral("on est dans l'init du mainWindowController\n"),
+            QStringLiteral("on mets les delegates"),
+            QStringLiteral("on mets les delegates A"),
+            QStringLiteral("on mets les delegates A2"),
+            QStringLiteral("on mets les delegates B"),
+            QStringLiteral("on mets les delegates C"),
+            QStringLiteral("on mets les delegates D"),
+            QStringLiteral("on mets les actions"),
+        }));
+        MainWindow *w = controller_->window();
+        QCOMPARE(w->windowTitle(), QStringLiteral("ZIVidur ADE Zodaru"));
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->minimumSize(), QSize(400, 400));
+        QCOMPARE(w->Connect()->text(), QStringLiteral("Disconnected"));
+        QCOMPARE(look(w->Connect()->icon()), look(imageNamed(QStringLiteral("Disconnect.tiff"))));
+        QVERIFY(!w->Bookmarks()->isEnabled());
+        QVERIFY(!w->Get()->isEnabled());
+        QVERIFY(!w->Put()->isEnabled());
+        for (QPushButton *b : {w->lmkdir(), w->rmkdir(), w->ldelete(), w->rdelete()})
+            QVERIFY(b->isEnabled());
+        QCOMPARE(w->Downloads()->model()->rowCount(), 0);
+        QCOMPARE(w->Uploads()->model()->rowCount(), 0);
+        // Opened on the working directory.
+        QCOMPARE(controller_->localPath(), root_);
+    }
+
+    void connectButtonStates_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<bool>("transfers");
+        QTest::addColumn<QString>("connectDoes");
+
+        QTest::newRow("after construction") << QStringList{} << "Disconnected"
+                                            << "Disconnect.tiff" << false << "getParametersOfConnection";
+        QTest::newRow("dialing") << QStringList{"dialing"} << "Dialing" << "Connect-zoom.tiff"
+                                 << false << "getParametersOfConnection";
+        QTest::newRow("connected") << QStringList{"dialing", "connected"} << "Connected"
+                                   << "Connect.tiff" << true << "disconnectFromFTP";
+        QTest::newRow("disconnected again")
+            << QStringList{"dialing", "connected", "disconnected"} << "Disconnected"
+            << "Disconnect.tiff" << false << "getParametersOfConnection";
+        // Dialing only changes the look: a connected session keeps its action and buttons.
+        QTest::newRow("dialing while connected") << QStringList{"connected", "dialing"} << "Dialing"
+                                                 << "Connect-zoom.tiff" << true << "disconnectFromFTP";
+        QTest::newRow("cancelled dialog") << QStringList{"dialing", "disconnected"} << "Disconnected"
+                                          << "Disconnect.tiff" << false << "getParametersOfConnection";
+        QTest::newRow("connected twice") << QStringList{"connected", "connected"} << "Connected"
+                                         << "Connect.tiff" << true << "disconnectFromFTP";
+    }
+
+    void connectButtonStates()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, title);
+        QFETCH(QString, image);
+        QFETCH(bool, transfers);
+        QFETCH(QString, connectDoes);
+
+        build();
+        for (const QString &step : steps) {
+            if (step == QLatin1String("dialing"))
+                controller_->setDialing();
+            else if (step == QLatin1String("connected"))
+                controller_->setConnected();
+            else
+                controller_->setDisconnected();
+        }
+        MainWindow *w = controller_->window();
+        QCOMPARE(w->Connect()->text(), title);
+        QCOMPARE(look(w->Connect()->icon()), look(imageNamed(image)));
+        QCOMPARE(w->Get()->isEnabled(), transfers);
+        QCOMPARE(w->Put()->isEnabled(), transfers);
+        QVERIFY(!w->Bookmarks()->isEnabled());
+
+        QTest::mouseClick(w->Connect(), Qt::LeftButton);
+        QCOMPARE(app_.calls, QStringList{connectDoes});
+    }
+
+    void stateChangesAreLogged_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("connected") << "connected"
+                                   << QStringList{"On entre dans setConnected", "On quitte setConnected"};
+        QTest::newRow("disconnected") << "disconnected"
+                                      << QStringList{"==> On entre dans setDisconnected",
+                                                     "==> On quitte setDisconnected"};
+        QTest::newRow("dialing") << "dialing" << QStringList{};
+    }
+
+    void stateChangesAreLogged()
+    {
+        QFETCH(QString, step);
+        QFETCH(QStringList, expected);
+        build();
+        LogCapture log;
+        if (step == QLatin1String("connected"))
+            controller_->setConnected();
+        else if (step == QLatin1String("disconnected"))
+            controller_->setDisconnected();
+        else
+            controller_->setDialing();
+        QCOMPARE(log.lines(), expected);
+    }
+
+    void transferButtonsReachTheApplication()
+    {
+        build();
+        controller_->setConnected();
+        MainWindow *w = controller_->window();
+        QTest::mouseClick(w->Get(), Qt::LeftButton);
+        QTest::mouseClick(w->Put(), Qt::LeftButton);
+        QTest::mouseClick(w->Bookmarks(), Qt::LeftButton);
+        QCOMPARE(app_.calls, (QStringList{"getFile", "putFile"}));
+    }
+
+    void localPathFollowsTheOpenColumns_data()
+    {
+        QTest::addColumn<QString>("open");   // relative to the test directory
+        QTest::addColumn<QString>("select"); // an entry of the last column, or none
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("working directory") << "" << "" << "";
+        QTest::newRow("one level down") << "a" << "" << "/a";
+        QTest::newRow("two levels down") << "a/b" << "" << "/a/b";
+        QTest::newRow("file selected") << "a" << "f" << "/a";
+        // Selecting a directory opens its listing, which becomes the last column.
+        QTest::newRow("directory selected") << "a" << "b" << "/a/b";
+    }
+
+    void localPathFollowsTheOpenColumns()
+    {
+        QFETCH(QString, open);
+        QFETCH(QString, select);
+        QFETCH(QString, expected);
+
+        QVERIFY(QDir(root_).mkpath(QStringLiteral("a/b")));
+        touch(root_ + QStringLiteral("/a/f"));
+        build();
+        const QString target = open.isEmpty() ? root_ : root_ + QLatin1Char('/') + open;
+        QVERIFY(local()->setPath(target));
+        if (!select.isEmpty()) {
+            const int column = local()->lastVisibleColumn();
+            const int row = rowNamed(local(), column, select);
+            QVERIFY(row >= 0);
+            local()->selectRow(column, row);
+        }
+        LogCapture log;
+        QCOMPARE(controller_->localPath(), root_ + expected);
+        const int depth = int(QString(root_ + expected).count(QLatin1Char('/')));
+        QCOMPARE(log.lines(), QStringList{QStringLiteral("Lastvisiblecolumn local : %1\n").arg(depth)});
+    }
+
+    void remotePathWithoutEngineIsTheRoot()
+    {
+        build();
+        LogCapture log;
+        QCOMPARE(controller_->remotePath(), QStringLiteral("/"));
+        QCOMPARE(controller_->remoteViewSelectedCells().size(), 0);
+        QCOMPARE(log.lines(), QStringList{QStringLiteral("Lastvisiblecolumn remote : 0\n")});
+    }
+
+    void deleteLocalEntries_data()
+    {
+        QTest::addColumn<bool>("atRoot");      // browse "/" with nothing selected at all
+        QTest::addColumn<QStringList>("select");
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<bool>("opensColumn");
+
+        QTest::newRow("nothing selected") << true << QStringList{} << QStringList{} << false;
+        QTest::newRow("one file") << false << QStringList{"one"} << QStringList{"one"} << false;
+        QTest::newRow("three files") << false << QStringList{"one", "two words", ".hidden"}
+                                     << QStringList{"one", "two words", ".hidden"} << false;
+        // A directory opens its listing, so the name is joined to its own path and nothing
+        // is removed; the listing is refreshed all the same.
+        QTest::newRow("directory") << false << QStringList{"dir"} << QStringList{} << true;
+        // With no entry of the last column selected, the selection is the directory open
+        // in it: the same as above.
+        QTest::newRow("only the path selected") << false << QStringList{} << QStringList{} << true;
+    }
+
+    void deleteLocalEntries()
+    {
+        QFETCH(bool, atRoot);
+        QFETCH(QStringList, select);
+        QFETCH(QStringList, removed);
+        QFETCH(bool, opensColumn);
+
+        const QString work = root_ + QStringLiteral("/work");
+        QVERIFY(QDir(root_).mkpath(QStringLiteral("work/dir")));
+        const QStringList files{"one", "two words", ".hidden", "kept"};
+        for (const QString &f : files)
+            touch(work + QLatin1Char('/') + f);
+        build();
+        if (atRoot)
+            local()->reloadColumn(0);
+        else
+            QVERIFY(local()->setPath(work));
+        const int column = local()->lastVisibleColumn();
+        QCOMPARE(column, atRoot ? 0 : int(work.count(QLatin1Char('/'))));
+
+        // Selection order is row order, which is the directory's own order.
+        QList<int> rows;
+        for (const QString &name : select) {
+            const int row = rowNamed(local(), column, name);
+            QVERIFY(row >= 0);
+            rows << row;
+        }
+        std::sort(rows.begin(), rows.end());
+        QStringList expectedPaths;
+        for (int row : rows) {
+            const QString name = local()->cellAt(column, row)->stringValue();
+            expectedPaths << (opensColumn ? work + QLatin1Char('/') + name : work) + QLatin1Char('/')
+                                 + name;
+        }
+        if (!rows.isEmpty())
+            local()->selectRows(column, rows);
+        else if (opensColumn)
+            expectedPaths << work + QStringLiteral("/work");
+
+        LogCapture log;
+        QTest::mouseClick(controller_->window()->ldelete(), Qt::LeftButton);
+
+        QStringList logged;
+        for (const QString &line : linesStarting(log, QStringLiteral(" on veut effacer le fichier : ")))
+            logged << line.mid(30).chopped(1);
+        QCOMPARE(logged, expectedPaths);
+        QCOMPARE(linesStarting(log, QStringLiteral(" on veut effacer un ou des")).size(), 1);
+        QCOMPARE(linesStarting(log, QStringLiteral("On est dans refreshLocal !")).size(),
+                 expectedPaths.size());
+        // Each entry is joined, then removed, then the column refreshed, in that order.
+        QStringList steps;
+        for (const QString &line : log.lines()) {
+            if (line.startsWith(QLatin1String(" on veut effacer le fichier")))
+                steps << QStringLiteral("delete");
+            else if (line.startsWith(QLatin1String("On est dans refreshLocal")))
+                steps << QStringLiteral("refresh");
+        }
+        QStringList expectedSteps;
+        for (qsizetype i = 0; i < expectedPaths.size(); ++i)
+            expectedSteps << QStringLiteral("delete") << QStringLiteral("refresh");
+        QCOMPARE(steps, expectedSteps);
+
+        for (const QString &f : files)
+            QCOMPARE(QFile::exists(work + QLatin1Char('/') + f), !removed.contains(f));
+        QVERIFY(QFileInfo(work + QStringLiteral("/dir")).isDir());
+    }
+
+    void deleteRemoteWithoutEngineSendsNothing()
+    {
+        build();
+        LogCapture log;
+        controller_->deleteRemoteFile();
+        QCOMPARE(log.lines(), QStringList{QStringLiteral(" on veut effacer un ou des fichier(s) distant")});
+    }
+
+    void deleteRemoteEntries_data()
+    {
+        QTest::addColumn<QString>("open"); // a directory of the root to open first, or none
+        QTest::addColumn<QStringList>("select");
+        QTest::addColumn<QStringList>("expected"); // DELE and LIST lines, in order
+
+        QTest::newRow("nothing selected") << "" << QStringList{} << QStringList{"LIST /"};
+        // At the root the directory is "/": names get two slashes, blanks stay as they are.
+        QTest::newRow("three at the root")
+            << "" << QStringList{"a", "b c", "d"}
+            << QStringList{"LIST /", "DELE //a", "LIST /", "DELE //b c", "LIST /", "DELE //d", "LIST /"};
+        QTest::newRow("in a subdirectory")
+            << "sub" << QStringList{"inner"}
+            << QStringList{"LIST /", "LIST /sub", "DELE /sub/inner", "LIST /sub"};
+        // A selected directory opens its listing: the name is joined to its own path.
+        QTest::newRow("directory") << "" << QStringList{"sub"}
+                                   << QStringList{"LIST /", "LIST /sub", "DELE /sub/sub", "LIST /sub"};
+    }
+
+    void deleteRemoteEntries()
+    {
+        QFETCH(QString, open);
+        QFETCH(QStringList, select);
+        QFETCH(QStringList, expected);
+
+        ScriptedFtpServer server(browsingServer({
+            {"/", "-rw-r--r-- 1 u g 5 Jan  1  2020 a\r\n"
+                  "-rw-r--r-- 1 u g 5 Jan  1  2020 b c\r\n"
+                  "drwxr-xr-x 2 u g 0 Jan  1  2020 sub\r\n"
+                  "-rw-r--r-- 1 u g 5 Jan  1  2020 d\r\n"},
+            {"/sub", "-rw-r--r-- 1 u g 5 Jan  1  2020 inner\r\n"},
+        }));
+        build();
+        app_.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
+        QVERIFY(app_.engine->isConnected());
+        controller_->setConnected();
+        ColumnBrowser *remote = controller_->window()->remoteView();
+        if (!open.isEmpty()) {
+            const int row = rowNamed(remote, 0, open);
+            QVERIFY(row >= 0);
+            remote->selectRow(0, row);
+        }
+        const int column = open.isEmpty() ? 0 : 1;
+        QList<int> rows;
+        for (const QString &name : select) {
+            const int row = rowNamed(remote, column, name);
+            QVERIFY(row >= 0);
+            rows << row;
+        }
+        if (!rows.isEmpty())
+            remote->selectRows(column, rows);
+
+        LogCapture log;
+        controller_->deleteRemoteFile();
+        // A polite end, so the server script ends on QUIT rather than on a dropped line.
+        app_.engine->shutdown();
+        app_.engine.reset();
+
+        QCOMPARE(commandsSent(server, 0, {"DELE ", "LIST "}), expected);
+        QStringList logged;
+        for (const QString &line : expected)
+            if (line.startsWith(QLatin1String("DELE ")))
+                logged << QStringLiteral(" on envoie au ftp la commande : %1\n").arg(line);
+        QCOMPARE(linesStarting(log, QStringLiteral(" on envoie au ftp")), logged);
+        QCOMPARE(server.failures(), QStringList());
+    }
+
+    void refreshLines_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("local") << "local" << QStringList{"On est dans refreshLocal !", "On quitte refreshLocal !"};
+        QTest::newRow("remote") << "remote" << QStringList{"On est dans refreshRemote !", "On quitte refreshRemote !"};
+        QTest::newRow("uploads") << "uploads" << QStringList{"RefreshUploadTable()"};
+        QTest::newRow("downloads") << "downloads" << QStringList{};
+    }
+
+    void refreshLines()
+    {
+        QFETCH(QString, which);
+        QFETCH(QStringList, expected);
+        build();
+        LogCapture log;
+        if (which == QLatin1String("local"))
+            controller_->refreshLocal();
+        else if (which == QLatin1String("remote"))
+            controller_->refreshRemote();
+        else if (which == QLatin1String("uploads"))
+            controller_->refreshUploadTable();
+        else
+            controller_->refreshDownloadTable();
+        // The tables log their own row counts; only this controller's lines count here.
+        QStringList own;
+        for (const QString &line : log.lines())
+            if (line.startsWith(QLatin1String("On est dans refresh"))
+                || line.startsWith(QLatin1String("On quitte refresh"))
+                || line.startsWith(QLatin1String("RefreshUploadTable")))
+                own << line;
+        QCOMPARE(own, expected);
+    }
+
+    void refreshLocalShowsNewEntries()
+    {
+        build();
+        const int before = local()->rowCount(local()->lastVisibleColumn());
+        touch(root_ + QStringLiteral("/new"));
+        controller_->refreshLocal();
+        const int column = local()->lastVisibleColumn();
+        QCOMPARE(local()->rowCount(column), before + 1);
+        QVERIFY(rowNamed(local(), column, QStringLiteral("new")) >= 0);
+    }
+};
+
+QTEST_MAIN(TestMainWindowController)
+#include "tst_mainwindowcontroller.moc"

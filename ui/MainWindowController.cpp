@@ -1,0 +1,239 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ui/MainWindowController.h"
+
+#include "ftp/FTP.h"
+#include "ftp/Log.h"
+#include "ui/AppContext.h"
+#include "ui/CellFile.h"
+#include "ui/ColumnBrowser.h"
+#include "ui/DownloadTableView.h"
+#include "ui/GestBrowser.h"
+#include "ui/GestFTPBrowser.h"
+#include "ui/GetNameDirController.h"
+#include "ui/Images.h"
+#include "ui/MainWindow.h"
+#include "ui/UploadTableView.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QStringList>
+#include <QTableView>
+#include <QToolButton>
+
+#include <unistd.h>
+
+namespace zodaru {
+
+namespace {
+// Names of the selected entries, read before anything is changed: refreshing a column
+// replaces its cells, so the cells themselves must not be used after the first refresh.
+QStringList selectedNames(const QList<CellFile *> &cells)
+{
+    QStringList names;
+    names.reserve(cells.size());
+    for (const CellFile *cell : cells)
+        names.append(cell->getFile().name());
+    return names;
+}
+} // namespace
+
+MainWindowController::MainWindowController(AppContext &app, QObject *parent)
+    : QObject(parent)
+    , app_(app)
+{
+    theWindow = std::make_unique<MainWindow>();
+    theWindow->move(100, 100);
+    theWindow->resize(640, 600);
+    theWindow->setMinimumSize(400, 400);
+    theWindow->layoutWindow();
+    zlog("on est dans l'init du mainWindowController\n");
+
+    localView = theWindow->localView();
+    remoteView = theWindow->remoteView();
+    lmkdir = theWindow->lmkdir();
+    rmkdir = theWindow->rmkdir();
+    ldelete = theWindow->ldelete();
+    rdelete = theWindow->rdelete();
+    Connect = theWindow->Connect();
+    Bookmarks = theWindow->Bookmarks();
+    Get = theWindow->Get();
+    Put = theWindow->Put();
+    Downloads = theWindow->Downloads();
+    Uploads = theWindow->Uploads();
+
+    zlog("on mets les delegates");
+    localDelegate_ = std::make_unique<GestBrowser>();
+    localView->setDelegate(localDelegate_.get());
+    zlog("on mets les delegates A");
+    // Every browser row is a CellFile already; nothing to choose here.
+    zlog("on mets les delegates A2");
+    // After the delegate, so that the first load of the local columns goes through it.
+    localView->setPath(QDir::currentPath());
+    zlog("on mets les delegates B");
+
+    remoteDelegate_ = std::make_unique<GestFTPBrowser>(app_);
+    remoteView->setDelegate(remoteDelegate_.get());
+    zlog("on mets les delegates C");
+
+    downloadsSource_ = std::make_unique<DownloadTableView>(app_);
+    Downloads->setModel(downloadsSource_.get());
+    zlog("on mets les delegates D");
+    uploadsSource_ = std::make_unique<UploadTableView>(app_);
+    Uploads->setModel(uploadsSource_.get());
+
+    zlog("on mets les actions");
+    connectAction_ = &AppContext::getParametersOfConnection;
+    connect(Connect, &QToolButton::clicked, this, &MainWindowController::connectPressed);
+    connect(Get, &QToolButton::clicked, this, [this] { app_.getFile(); });
+    connect(Put, &QToolButton::clicked, this, [this] { app_.putFile(); });
+    connect(lmkdir, &QPushButton::clicked, this, &MainWindowController::createLocalDirectory);
+    connect(rmkdir, &QPushButton::clicked, this, &MainWindowController::createRemoteDirectory);
+    connect(ldelete, &QPushButton::clicked, this, &MainWindowController::deleteLocalFile);
+    connect(rdelete, &QPushButton::clicked, this, &MainWindowController::deleteRemoteFile);
+
+    Bookmarks->setEnabled(false);
+    Get->setEnabled(false);
+    Put->setEnabled(false);
+
+    theWindow->setWindowTitle(QStringLiteral("ZIVidur ADE Zodaru"));
+}
+
+MainWindowController::~MainWindowController() = default;
+
+void MainWindowController::connectPressed()
+{
+    (app_.*connectAction_)();
+}
+
+void MainWindowController::showConnectState(const char *title, const char *image)
+{
+    Connect->setIcon(imageNamed(QString::fromLatin1(image)));
+    Connect->setText(QCoreApplication::translate("MainWindow", title));
+}
+
+void MainWindowController::setDisconnected()
+{
+    zlog("==> On entre dans setDisconnected");
+    showConnectState(QT_TRANSLATE_NOOP("MainWindow", "Disconnected"), "Disconnect.tiff");
+    connectAction_ = &AppContext::getParametersOfConnection;
+    state_ = ConnectionState::Disconnected;
+    Get->setEnabled(false);
+    Put->setEnabled(false);
+    // Without a connected engine the remote browser's first column comes back empty.
+    remoteView->reloadColumn(0);
+    zlog("==> On quitte setDisconnected");
+}
+
+void MainWindowController::setDialing()
+{
+    // The action stays: pressing Connect while dialing opens another connection dialog.
+    Connect->setText(QCoreApplication::translate("MainWindow", "Dialing"));
+    Connect->setIcon(imageNamed(QStringLiteral("Connect-zoom.tiff")));
+    state_ = ConnectionState::Dialing;
+}
+
+void MainWindowController::setConnected()
+{
+    zlog("On entre dans setConnected");
+    showConnectState(QT_TRANSLATE_NOOP("MainWindow", "Connected"), "Connect.tiff");
+    connectAction_ = &AppContext::disconnectFromFTP;
+    state_ = ConnectionState::Connected;
+    Get->setEnabled(true);
+    Put->setEnabled(true);
+    remoteView->reloadColumn(0);
+    zlog("On quitte setConnected");
+}
+
+void MainWindowController::createLocalDirectory()
+{
+    zlog(" on veut creer une directory local\n");
+    GetNameDirController::create(app_, false, theWindow.get())->showWindow();
+}
+
+void MainWindowController::createRemoteDirectory()
+{
+    zlog(" on veut creer une directory distant\n");
+    GetNameDirController::create(app_, true, theWindow.get())->showWindow();
+}
+
+void MainWindowController::deleteLocalFile()
+{
+    const QStringList names = selectedNames(localViewSelectedCells());
+    zlog(" on veut effacer un ou des fichier(s) en local");
+    for (const QString &name : names) {
+        // Recomputed for every entry: the refresh below may change the visible columns.
+        const QString path = localPath() + QLatin1Char('/') + name;
+        zlog(" on veut effacer le fichier : %@\n", path);
+        // A failure (missing entry, a directory, no permission) shows as an unchanged listing.
+        ::unlink(QFile::encodeName(path).constData());
+        refreshLocal();
+    }
+}
+
+void MainWindowController::deleteRemoteFile()
+{
+    const QStringList names = selectedNames(remoteViewSelectedCells());
+    zlog(" on veut effacer un ou des fichier(s) distant");
+    for (const QString &name : names) {
+        const QString line = QStringLiteral("DELE ") + remotePath() + QLatin1Char('/') + name;
+        zlog(" on envoie au ftp la commande : %@\n", line);
+        // The reply is not looked at: the refreshed listing shows what happened.
+        if (const auto engine = app_.ftp())
+            engine->command(line);
+        refreshRemote();
+    }
+}
+
+QList<CellFile *> MainWindowController::localViewSelectedCells() const
+{
+    zlog("On est dans localViewSelectedCells ");
+    return localView->selectedCells();
+}
+
+QList<CellFile *> MainWindowController::remoteViewSelectedCells() const
+{
+    return remoteView->selectedCells();
+}
+
+QString MainWindowController::localPath() const
+{
+    const qint32 column = localView->lastVisibleColumn();
+    zlog("Lastvisiblecolumn local : %d\n", column);
+    return localView->pathToColumn(column);
+}
+
+QString MainWindowController::remotePath() const
+{
+    const qint32 column = remoteView->lastVisibleColumn();
+    zlog("Lastvisiblecolumn remote : %d\n", column);
+    return remoteView->pathToColumn(column);
+}
+
+void MainWindowController::refreshLocal()
+{
+    zlog("On est dans refreshLocal !");
+    localView->reloadColumn(localView->lastVisibleColumn());
+    zlog("On quitte refreshLocal !");
+}
+
+void MainWindowController::refreshRemote()
+{
+    zlog("On est dans refreshRemote !");
+    remoteView->reloadColumn(remoteView->lastVisibleColumn());
+    zlog("On quitte refreshRemote !");
+}
+
+void MainWindowController::refreshDownloadTable()
+{
+    downloadsSource_->reloadData();
+}
+
+void MainWindowController::refreshUploadTable()
+{
+    zlog("RefreshUploadTable()");
+    uploadsSource_->reloadData();
+}
+
+} // namespace zodaru
