@@ -3,8 +3,6 @@
 
 #include <QtTest>
 
-#include <cmath>
-
 using zodaru::File;
 
 class TestFile final : public QObject {
@@ -18,8 +16,6 @@ private Q_SLOTS:
     void setIdKeepsLow32Bits_data();
     void setIdKeepsLow32Bits();
     void copyIsAFreshPlainItem();
-    void flagsOfFailureAndCompletion();
-    void advanceOfEmptyFileIsNotFinite();
 };
 
 void TestFile::status_data()
@@ -149,32 +145,6 @@ void TestFile::copyIsAFreshPlainItem()
     File failed(QStringLiteral("x"), 1, 0);
     failed.setError();
     QVERIFY(!File::copyOf(failed).hasError());
-}
-
-void TestFile::flagsOfFailureAndCompletion()
-{
-    File item(QStringLiteral("x"), 1, 0);
-    item.setCurrent(true);
-    item.setDone();
-    QVERIFY(item.isCurrent());
-    QVERIFY(item.isDone());
-
-    File failing(QStringLiteral("y"), 1, 0);
-    failing.setCurrent(true);
-    failing.setError();
-    QVERIFY(!failing.isCurrent());
-    QVERIFY(failing.isDone());
-    QVERIFY(!failing.isFinished());
-}
-
-void TestFile::advanceOfEmptyFileIsNotFinite()
-{
-    File item(QStringLiteral("e"), 0, 0);
-    item.addToSize(1);
-    QVERIFY(!std::isfinite(item.getAdvance()));
-    File half(QStringLiteral("h"), 4, 0);
-    half.addToSize(1);
-    QCOMPARE(half.getAdvance(), 25.0);
 }
 
 QTEST_GUILESS_MAIN(TestFile)
