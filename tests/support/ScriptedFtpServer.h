@@ -36,7 +36,7 @@
 //         s.line("226 Done");
 //         s.answerRest();                              // 200 to anything, 221 to QUIT
 //     });
-//     FTP ftp(server.address(), "user", "secret");
+//     auto ftp = FTP::connectTo(server.address(), "user", "secret");
 //     ...
 //     QVERIFY(server.waitForReceived(0, "LIST /pub\r\n"));
 //     QCOMPARE(server.failures(), QStringList());
