@@ -55,7 +55,9 @@ void writeLogLine(const QString &line)
         return;
     }
     QByteArray bytes = line.toUtf8();
-    bytes.append('\n');
+    // Like the platform's log call, a message that already ends its line gets no second one.
+    if (!bytes.endsWith('\n'))
+        bytes.append('\n');
     // One write per line, so lines from worker threads never interleave.
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
 }
