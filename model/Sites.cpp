@@ -5,14 +5,33 @@
 #include "model/SiteListFile.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace zodaru {
 
 Sites::Sites(const QString &path) : _sites(SiteListFile::read(path)) {}
 
+Sites::Sites(Sites &&other) noexcept : _sites(std::move(other._sites))
+{
+    other._sites.clear();
+    other.movedFrom_ = true;
+}
+
+Sites &Sites::operator=(Sites &&other) noexcept
+{
+    if (this != &other) {
+        _sites = std::move(other._sites);
+        other._sites.clear();
+        movedFrom_ = false;
+        other.movedFrom_ = true;
+    }
+    return *this;
+}
+
 Sites::~Sites()
 {
-    zlog("Dealloc de la classe Sites\n");
+    if (!movedFrom_)
+        zlog("Dealloc de la classe Sites\n");
 }
 
 std::optional<Bookmark> Sites::siteAt(qsizetype index) const

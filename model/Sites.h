@@ -24,6 +24,10 @@ public:
     // not the list: adding to one leaves the other unchanged.
     Sites(const Sites &other) = default;
     Sites &operator=(const Sites &other) = default;
+    // Hands the list over; the emptied source no longer counts as a list of its own and
+    // leaves without a word.
+    Sites(Sites &&other) noexcept;
+    Sites &operator=(Sites &&other) noexcept;
     virtual ~Sites();
 
     const QList<QStringList> &arrayOfSites() const { return _sites; }
@@ -39,6 +43,7 @@ public:
 
 private:
     QList<QStringList> _sites;
+    bool movedFrom_ = false;
 };
 
 } // namespace zodaru

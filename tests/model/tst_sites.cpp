@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -390,6 +391,39 @@ private Q_SLOTS:
             const SitesCombo c(b);
         }
         QCOMPARE(log.lines, QStringList(3, QStringLiteral("Dealloc de la classe Sites\n")));
+    }
+
+    void movedListLogsOnce_data()
+    {
+        QTest::addColumn<int>("how");
+        QTest::newRow("move constructed") << 0;
+        QTest::newRow("move assigned") << 1;
+        QTest::newRow("kept on the heap") << 2;
+    }
+
+    void movedListLogsOnce()
+    {
+        QFETCH(int, how);
+        const QString path = dir_.filePath(QStringLiteral("move.tarvo"));
+        writeBytes(path, "((a, b, c))");
+        LogCapture log;
+        {
+            Sites source(path);
+            std::unique_ptr<Sites> target;
+            if (how == 0) {
+                target = std::make_unique<Sites>(std::move(source));
+            } else if (how == 1) {
+                target = std::make_unique<Sites>();
+                *target = std::move(source);
+            } else {
+                target = std::make_unique<Sites>(Sites::fromFile(path));
+            }
+            QCOMPARE(target->count(), 1);
+            QCOMPARE(log.lines.size(), 0);
+        }
+        // Only the heap case keeps its source list too.
+        const qsizetype expected = how == 2 ? 2 : 1;
+        QCOMPARE(log.lines.size(), expected);
     }
 
     void comboAnswers_data()
