@@ -216,16 +216,16 @@ int FTP::get(const QString &remote, int id)
 
 int FTP::get(const QString &remote, const QString &savedName, int id)
 {
+    if (transferRunning_) {
+        // The engine carries one transfer at a time; a second one would share PI with the
+        // running worker and reset the counters it reports.
+        zlog("Transfert deja en cours, %@ refuse", remote);
+        return -1;
+    }
     _idfile = id;
     masize = 0;
     if (!isConnected())
         return -1;
-    if (transferRunning_) {
-        // The engine carries one transfer at a time; a second one would share PI with the
-        // running worker.
-        zlog("Transfert deja en cours, %@ refuse", remote);
-        return -1;
-    }
     FileName = savedName;
 
     const auto before = dataConnection();
@@ -256,13 +256,13 @@ int FTP::get(const QString &remote, const QString &savedName, int id)
 
 int FTP::put(const QString &local, const QString &remote, int id)
 {
-    _idfile = id;
-    if (!isConnected())
-        return -1;
     if (transferRunning_) {
         zlog("Transfert deja en cours, %@ refuse", local);
         return -1;
     }
+    _idfile = id;
+    if (!isConnected())
+        return -1;
     auto source = UploadSource::open(local);
     if (!source) {
         zlog("Fichier %@ non trouve !", local);

@@ -250,6 +250,10 @@ void TestTransfer::userDisconnectsDuringDownload()
     TransferRecorder recorder(ftp.get());
     QCOMPARE(ftp->get(QStringLiteral("/big"), target, 1), 150);
     QVERIFY(ftp->isTransferring());
+    // One transfer per engine: a second start while the worker runs is refused at once.
+    QCOMPARE(ftp->get(QStringLiteral("/other"), dir.filePath(QStringLiteral("other")), 2), -1);
+    QCOMPARE(ftp->put(target, QStringLiteral("/other"), 3), -1);
+    QCOMPARE(server.received(0).count("PASV"), 1);
     const int connections = server.dataConnectionCount(0);
 
     if (how == QLatin1String("close"))

@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Transfer throughput and memory: a 1 GiB file down and up through the engine, with the
+# session-bus broadcast on and off, against curl on the same vsftpd in the same run.
+#
+#   bench/run-transfer-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=3)
+#
+# Everything lives in a temporary directory on tmpfs and goes when the script ends: the
+# server's configuration, its files and what the transfers write. The server listens on
+# 127.0.0.1 only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+size_mib=${SIZE_MIB:-1024}
+runs=${RUNS:-3}
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "run as root: vsftpd chroots the anonymous user" >&2
+  exit 1
+fi
+ZODARU_BENCH_DEPS=1 tools/install-deps.sh
+
+build=$root/build-bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZODARU_BUILD_BENCH=ON -DZODARU_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target transfer_bench >/dev/null
+bench=$build/bench/transfer_bench
+
+work=$(mktemp -d /dev/shm/zodaru-bench.XXXXXX)
+vsftpd_pid=
+bus_pid=
+cleanup() {
+  [ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null && wait "$vsftpd_pid" 2>/dev/null || true
+  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Served tree: the anonymous root must not be writable by the ftp user; pub/ is.
+mkdir -p "$work/ftp/pub" "$work/empty" "$work/local"
+chmod 755 "$work/ftp" "$work/empty"
+chown ftp:ftp "$work/ftp/pub"
+echo "making a ${size_mib} MiB file"
+head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/ftp/pub/big.bin"
+chown ftp:ftp "$work/ftp/pub/big.bin"
+cp "$work/ftp/pub/big.bin" "$work/local/big.bin"
+
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+cat >"$work/vsftpd.conf" <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$port
+background=NO
+anonymous_enable=YES
+no_anon_password=YES
+anon_root=$work/ftp
+anon_upload_enable=YES
+anon_mkdir_write_enable=YES
+anon_other_write_enable=YES
+anon_umask=022
+write_enable=YES
+local_enable=NO
+pasv_enable=YES
+pasv_min_port=40000
+pasv_max_port=40999
+pasv_address=127.0.0.1
+secure_chroot_dir=$work/empty
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+xferlog_enable=NO
+use_localtime=NO
+max_clients=20
+EOF
+/usr/sbin/vsftpd "$work/vsftpd.conf" &
+vsftpd_pid=$!
+for _ in $(seq 50); do
+  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then break; fi
+  sleep 0.1
+done
+
+# A private session bus, so the broadcast has somewhere to go.
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+  eval "$(dbus-launch --sh-syntax)"
+  bus_pid=$DBUS_SESSION_BUS_PID
+fi
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+field() { tr ' ' '\n' | sed -n "s/^$1=//p"; }
+bytes=$((size_mib * 1024 * 1024))
+
+engine() { # direction broadcast -> "MB/s peakKiB"
+  local dir=$1 bc=$2 speeds=() peaks=() out
+  for _ in $(seq "$runs"); do
+    rm -f "$work/local/down.bin" "$work/ftp/pub/up.bin"
+    if [ "$dir" = down ]; then
+      out=$("$bench" --server "127.0.0.1:$port" --direction down --remote /pub/big.bin \
+        --local "$work/local/down.bin" --broadcast "$bc" 2>/dev/null)
+      cmp -s "$work/local/down.bin" "$work/ftp/pub/big.bin" || { echo "download differs" >&2; exit 1; }
+    else
+      out=$("$bench" --server "127.0.0.1:$port" --direction up --remote /pub/up.bin \
+        --local "$work/local/big.bin" --broadcast "$bc" 2>/dev/null)
+      cmp -s "$work/ftp/pub/up.bin" "$work/local/big.bin" || { echo "upload differs" >&2; exit 1; }
+    fi
+    speeds+=("$(echo "$out" | field MBps)")
+    peaks+=("$(echo "$out" | field peakRSS_KiB)")
+  done
+  echo "$(printf '%s\n' "${speeds[@]}" | median) $(printf '%s\n' "${peaks[@]}" | sort -n | tail -1)"
+}
+
+curl_run() { # direction -> MB/s
+  local dir=$1 speeds=() s
+  for _ in $(seq "$runs"); do
+    rm -f "$work/local/curl.bin" "$work/ftp/pub/curl-up.bin"
+    if [ "$dir" = down ]; then
+      s=$(curl -s --ftp-pasv -o "$work/local/curl.bin" -w '%{speed_download}' \
+        "ftp://127.0.0.1:$port/pub/big.bin" --user anonymous:bench@)
+    else
+      s=$(curl -s --ftp-pasv -T "$work/local/big.bin" -w '%{speed_upload}' \
+        "ftp://127.0.0.1:$port/pub/curl-up.bin" --user anonymous:bench@)
+    fi
+    speeds+=("$(awk -v b="$s" 'BEGIN {printf "%.1f", b / 1e6}')")
+  done
+  printf '%s\n' "${speeds[@]}" | median
+}
+
+echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $runs runs, files on tmpfs"
+printf '%-9s %10s %10s %10s %7s %14s %12s\n' direction curl engine+bus engine-bus ratio "bus cost %" "peak MiB"
+for dir in down up; do
+  c=$(curl_run "$dir")
+  read -r on peak_on < <(engine "$dir" on)
+  read -r off peak_off < <(engine "$dir" off)
+  peak=$(( (peak_on > peak_off ? peak_on : peak_off) / 1024 ))
+  ratio=$(awk -v e="$on" -v c="$c" 'BEGIN {printf "%.2f", e / c}')
+  cost=$(awk -v on="$on" -v off="$off" 'BEGIN {printf "%.1f", (off - on) / off * 100}')
+  printf '%-9s %10s %10s %10s %7s %14s %12s\n' "$dir" "$c" "$on" "$off" "$ratio" "$cost" "$peak"
+done
+echo "(MB/s = 10^6 bytes per second; ratio = engine with broadcast / curl; targets: ratio >= 0.9, peak < 64 MiB, bus cost < 5 %)"
