@@ -143,6 +143,8 @@ private:
         return -1;
     }
 
+    static bool isOctal(QChar c) { return c >= u'0' && c <= u'7'; }
+
     bool parseQuoted(QString &out)
     {
         while (!atEnd()) {
@@ -178,10 +180,10 @@ private:
                 break;
             }
             default:
-                if (e >= u'0' && e <= u'7') {
+                if (isOctal(e)) {
                     // Up to three octal digits, the first one already read.
                     int value = e.unicode() - '0';
-                    for (int i = 0; i < 2 && !atEnd() && s_.at(pos_) >= u'0' && s_.at(pos_) <= u'7'; ++i)
+                    for (int i = 0; i < 2 && isOctal(peek()); ++i)
                         value = value * 8 + (s_.at(pos_++).unicode() - '0');
                     out.append(QChar(char16_t(value)));
                 } else {

@@ -95,7 +95,9 @@ private:
 };
 
 // The titles the Connect button takes in its three states.
-constexpr const char *connectTitles[] = {"Disconnected", "Dialing", "Connected"};
+constexpr const char *connectTitles[] = {QT_TRANSLATE_NOOP("MainWindow", "Disconnected"),
+                                         QT_TRANSLATE_NOOP("MainWindow", "Dialing"),
+                                         QT_TRANSLATE_NOOP("MainWindow", "Connected")};
 
 // A 70-pixel button is narrow for an 8-point "Disconnected" in a wide font; rather than let
 // the style elide it, the font is narrowed just enough for the longest title the button
@@ -174,10 +176,13 @@ void MainWindow::layoutWindow()
     auto *content = new QWidget(this);
 
     // Image buttons: a fixed row in the top-left corner.
-    Connect_ = makeImageButton(content, "Disconnected", "Disconnect.tiff");
-    Bookmarks_ = makeImageButton(content, "Bookmarks", "Bookmarks.tiff");
-    Get_ = makeImageButton(content, "Get files", "Get.tiff");
-    Put_ = makeImageButton(content, "Put files", "Put.tiff");
+    Connect_ = makeImageButton(content, connectTitles[0], "Disconnect.tiff");
+    Bookmarks_ = makeImageButton(content, QT_TRANSLATE_NOOP("MainWindow", "Bookmarks"),
+                                 "Bookmarks.tiff");
+    Get_ = makeImageButton(content, QT_TRANSLATE_NOOP("MainWindow", "Get files"),
+                           "Get.tiff");
+    Put_ = makeImageButton(content, QT_TRANSLATE_NOOP("MainWindow", "Put files"),
+                           "Put.tiff");
     auto *buttonRow = new QHBoxLayout;
     buttonRow->setContentsMargins(margin, margin, 0, 0);
     buttonRow->setSpacing(margin);

@@ -139,7 +139,8 @@ private Q_SLOTS:
             << QByteArray("(\n  (\"ftp.a.org\", \"alice\", \"s3cret\"),\n"
                           "  (\"ftp.b.org\", \"bob\", \"pw\")\n)\n")
             << two;
-        QTest::newRow("text unquoted") << QByteArray("((ftp.a.org,alice,s3cret),(ftp.b.org,bob,pw))")
+        QTest::newRow("text unquoted")
+            << QByteArray("((ftp.a.org,alice,s3cret),(ftp.b.org,bob,pw))")
                                        << two;
         QTest::newRow("text trailing comma")
             << QByteArray("( (ftp.a.org, alice, s3cret,), (ftp.b.org, bob, pw), )") << two;

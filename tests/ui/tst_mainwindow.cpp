@@ -85,7 +85,8 @@ private Q_SLOTS:
         // The browser pane and the tables share the splitter 400:120.
         const int pane = window->browserPane()->height();
         const int tabs = window->transferTabs()->height();
-        QVERIFY2(qAbs(pane * 120 - tabs * 400) <= 3 * 520, qPrintable(QString("%1:%2").arg(pane).arg(tabs)));
+        QVERIFY2(qAbs(pane * 120 - tabs * 400) <= 3 * 520,
+                 qPrintable(QString("%1:%2").arg(pane).arg(tabs)));
         QCOMPARE(window->browserPane()->width(), 640);
         QCOMPARE(window->transferTabs()->width(), 640);
 

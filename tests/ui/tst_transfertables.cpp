@@ -72,7 +72,9 @@ QList<File> *queueOf(const QString &which, QueuesOnly &app)
 }
 
 // A change made to a queue of three fresh entries between two reloads.
-enum class Change { Nothing, Append, Chunk, ChunkFirstAndLast, Finish, Fail, Emptied, Shrunk, Dropped };
+enum class Change {
+    Nothing, Append, Chunk, ChunkFirstAndLast, Finish, Fail, Emptied, Shrunk, Dropped
+};
 
 void apply(Change change, std::unique_ptr<QList<File>> &queue)
 {
