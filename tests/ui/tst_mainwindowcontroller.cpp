@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QTranslator>
 
 #include <algorithm>
 #include <memory>
@@ -166,6 +167,35 @@ private Q_SLOTS:
 
         QTest::mouseClick(w->Connect(), Qt::LeftButton);
         QCOMPARE(app_.calls, QStringList{connectDoes});
+    }
+
+    // The titles go through the translation of the user's language.
+    void frenchTitles_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("dialing") << "dialing" << QStringLiteral("Connexion…");
+        QTest::newRow("connected") << "connected" << QStringLiteral("Connecté");
+        QTest::newRow("disconnected") << "disconnected" << QStringLiteral("Déconnecté");
+    }
+
+    void frenchTitles()
+    {
+        QFETCH(QString, step);
+        QFETCH(QString, title);
+        QTranslator french;
+        QVERIFY(french.load(QStringLiteral(":/i18n/zodaru_fr.qm")));
+        QCoreApplication::installTranslator(&french);
+        build();
+        if (step == QLatin1String("dialing"))
+            controller_->setDialing();
+        else if (step == QLatin1String("connected"))
+            controller_->setConnected();
+        else
+            controller_->setDisconnected();
+        const QString shown = controller_->window()->Connect()->text();
+        QCoreApplication::removeTranslator(&french);
+        QCOMPARE(shown, title);
     }
 
     void stateChangesAreLogged_data()
