@@ -8,6 +8,7 @@
 #include "ui/GetNameDirController.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
+#include "ui/ParametersWindowController.h"
 
 #include <QAction>
 #include <QCoreApplication>

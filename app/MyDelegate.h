@@ -67,7 +67,7 @@ private:
     void emptyQueues();
 
     std::unique_ptr<MainWindowController> myWindow;
-    std::shared_ptr<ParametersWindowController> params;
+    std::unique_ptr<ParametersWindowController> params;
     // The open make-directory panel owns its controller; this only watches it.
     QPointer<GetNameDirController> namedir;
     // Shared with the transfer workers, which keep an engine alive until they have ended.
