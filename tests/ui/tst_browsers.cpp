@@ -6,6 +6,9 @@
 #include "ui/GestBrowser.h"
 #include "ui/GestFTPBrowser.h"
 
+#include "support/RealFtpServer.h"
+#include "support/TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSet>
@@ -34,14 +37,6 @@ public:
     void disconnectRemote() override { ++disconnects; }
     void getFile() override {}
     void putFile() override {}
-};
-
-class LogCapture final {
-public:
-    LogCapture() { setLogSink([this](const QString &line) { lines << line; }); }
-    ~LogCapture() { setLogSink({}); }
-    Q_DISABLE_COPY_MOVE(LogCapture)
-    QStringList lines;
 };
 
 CellFile *findCell(ColumnBrowser &browser, int column, const QString &name)
@@ -234,7 +229,7 @@ private Q_SLOTS:
             QCoreApplication::processEvents();
             QCOMPARE(app.disconnects, pass * expected);
         }
-        QVERIFY(log.lines.filter("On fait un ls").isEmpty());
+        QVERIFY(!log.containsPrefix("On fait un ls"));
     }
 
     void remoteColumnsEmptyWhileDisconnected()
@@ -268,6 +263,56 @@ private Q_SLOTS:
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
         QCOMPARE(app.disconnects, 0);
+    }
+    // --- remote side against a real server ---
+
+    void remoteBrowsingOfARealServer()
+    {
+        RealFtpServer server;
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        QVERIFY(server.writeFile("pub/a.txt", "hello"));
+        QVERIFY(server.writeFile("pub/sub/b.txt", "0123456789"));
+        QVERIFY(QFile::link(server.localPath("pub"), server.localPath("ln")));
+
+        FakeApp app;
+        app.engine = FTP::connectTo(server.address(), RealFtpServer::user(),
+                                    RealFtpServer::password());
+        QVERIFY(app.engine->isConnected());
+        GestFTPBrowser remote(app);
+        ColumnBrowser browser;
+        browser.setDelegate(&remote);
+        LogCapture log;
+
+        browser.reloadColumn(0);
+        QVERIFY(log.contains("On fait un ls sur >/<"));
+        QCOMPARE(namesIn(browser, 0), (QSet<QString>{"pub", "ln"}));
+        CellFile *link = findCell(browser, 0, "ln");
+        QVERIFY(link->isLeaf()); // a link opens nothing, even to a directory
+        QVERIFY(link->font().has_value() && link->font()->italic());
+        CellFile *pub = findCell(browser, 0, "pub");
+        QVERIFY(!pub->isLeaf());
+        QVERIFY(!pub->font().has_value());
+
+        QVERIFY(browser.setPath("/pub/sub"));
+        QVERIFY(log.contains("On fait un ls sur >/pub<"));
+        QVERIFY(log.contains("On fait un ls sur >/pub/sub<"));
+        QCOMPARE(browser.columnCount(), 3);
+        QCOMPARE(namesIn(browser, 1), (QSet<QString>{"a.txt", "sub"}));
+        QCOMPARE(findCell(browser, 1, "a.txt")->getFile().size(), qint64(5));
+        QCOMPARE(namesIn(browser, 2), QSet<QString>{"b.txt"});
+        QCOMPARE(browser.cellAt(2, 0)->getFile().size(), qint64(10));
+        QCOMPARE(app.disconnects, 0);
+
+        // A failure reply closes the command connection: the directory vanished meanwhile.
+        QVERIFY(QFile::remove(server.localPath("pub/sub/b.txt")));
+        QVERIFY(QDir(server.localPath("pub")).rmdir("sub"));
+        browser.reloadColumn(browser.lastVisibleColumn());
+        QVERIFY2(!app.engine->isConnected(), qPrintable(log.lines().join('\n')));
+        QCOMPARE(browser.rowCount(2), 0);
+        QCOMPARE(app.disconnects, 0);
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(app.disconnects, 1);
     }
 };
 
