@@ -22,10 +22,11 @@ const QString hiddenPassword = QStringLiteral("****");
 
 SitesCombo copyOfSites(const AppContext &app)
 {
-    // No temporary list here: each one that goes logs its destruction.
-    static const Sites noSites;
-    const Sites *book = app.bookmarks();
-    return SitesCombo(book ? *book : noSites);
+    if (const Sites *book = app.bookmarks())
+        return SitesCombo(*book);
+    // Before start-up has loaded the sites there are none to offer.
+    const Sites none;
+    return SitesCombo(none);
 }
 
 } // namespace

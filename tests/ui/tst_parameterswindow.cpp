@@ -167,10 +167,6 @@ private Q_SLOTS:
             QCOMPARE(label->text(), text);
         else if (auto *button = qobject_cast<QPushButton *>(w))
             QCOMPARE(button->text(), text);
-        else
-            QCOMPARE(w->property("currentText").isValid() ? panel->getserver()
-                                                           : w->property("text").toString(),
-                     text);
     }
 
     void panel()
