@@ -28,22 +28,22 @@ QString formatLog(const char *format, const QList<QString> &args)
             out += QString::fromUtf8(start, p - start + 1);
             continue;
         }
-        const char *spec = p + 1;
-        if (*spec == '%') {
+        const char *directive = p + 1;
+        if (*directive == '%') {
             out += QLatin1Char('%');
-            p = spec;
+            p = directive;
             continue;
         }
         // Skip flags, width, precision and length modifiers: "%.2f", "%ld".
-        while (*spec && std::strchr("-+ #0123456789.lhqzjt", *spec))
-            ++spec;
-        if (!*spec) {
+        while (*directive && std::strchr("-+ #0123456789.lhqzjt", *directive))
+            ++directive;
+        if (!*directive) {
             out += QString::fromUtf8(p);
             break;
         }
         out += next < args.size() ? args[next] : QString();
         ++next;
-        p = spec;
+        p = directive;
     }
     return out;
 }
