@@ -20,6 +20,11 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 ZODARU_BENCH_DEPS=1 tools/install-deps.sh
 
+# A private session bus, so the broadcast has somewhere to go.
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+  exec dbus-run-session -- "$0" "$@"
+fi
+
 build=$root/build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZODARU_BUILD_BENCH=ON -DZODARU_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target transfer_bench >/dev/null
@@ -27,10 +32,8 @@ bench=$build/bench/transfer_bench
 
 work=$(mktemp -d /dev/shm/zodaru-bench.XXXXXX)
 vsftpd_pid=
-bus_pid=
 cleanup() {
   [ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null && wait "$vsftpd_pid" 2>/dev/null || true
-  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -78,12 +81,6 @@ for _ in $(seq 50); do
   if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then break; fi
   sleep 0.1
 done
-
-# A private session bus, so the broadcast has somewhere to go.
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-  eval "$(dbus-launch --sh-syntax)"
-  bus_pid=$DBUS_SESSION_BUS_PID
-fi
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 field() { tr ' ' '\n' | sed -n "s/^$1=//p"; }

@@ -3,8 +3,8 @@
 // start on the main thread, the data on the worker, every notification handled on the
 // main thread's event loop. Prints one line of key=value figures.
 //
-//   transfer_bench --server 127.0.0.1:2121 --user anonymous --password x \
-//                  --direction down|up --remote /pub/big.bin --local /dev/shm/x/big.bin \
+//   transfer_bench --server 127.0.0.1:2121 --user anonymous --password x
+//                  --direction down|up --remote /pub/big.bin --local /dev/shm/x/big.bin
 //                  --broadcast on|off
 #include "ftp/FTP.h"
 #include "ftp/Log.h"

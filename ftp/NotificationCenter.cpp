@@ -7,8 +7,10 @@
 #include <QDBusMetaType>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -37,15 +39,21 @@ struct Pending {
     Notification note;
 };
 
-// The deliveries bound for one thread, in posting order. The event posted per delivery
-// carries nothing: the handler's thread takes the oldest pending one under the centre's
-// mutex, so every byte handed between threads goes through that mutex (which also keeps
+// At most one delivery round per this interval and thread: a worker posts a chunk every
+// few microseconds, and waking the main thread for each one costs more than the transfer
+// itself. Progress and completions reach observers at most this late.
+constexpr std::chrono::milliseconds kRoundInterval{4};
+
+// The deliveries bound for one thread, in posting order. The event posted to wake that
+// thread carries nothing: the thread takes every pending delivery under the centre's
+// mutex, so all data handed between threads goes through that mutex (which also keeps
 // ThreadSanitizer able to see the hand-over). The receiver is the centre's own object, so
-// the count of posted events and of pending deliveries stays equal even when a context
-// dies with events for it still queued.
+// a context that dies with deliveries pending loses nothing but its own.
 struct Mailbox {
-    QObject *receiver = nullptr; // never deleted: events may still be queued for it
+    QObject *receiver = nullptr; // never deleted: a wake-up may still be queued for it
     std::deque<Pending> queue;
+    bool wakeUpPending = false;
+    std::chrono::steady_clock::time_point lastRound;
 };
 
 } // namespace
@@ -61,22 +69,45 @@ struct NotificationCenter::Private {
     bool busLookedUp = false;
     std::optional<QDBusConnection> bus;
 
-    // Runs on the receiving thread, once per posted event.
-    static void deliverOne()
+    // Runs on the receiving thread, once per wake-up: delivers now, or when the interval
+    // since the last round has passed.
+    static void wokenUp()
     {
         auto &self = *defaultCenter().d;
-        Pending next;
+        QObject *receiver = nullptr;
+        std::chrono::milliseconds wait{0};
         {
             std::lock_guard lock(self.mutex);
-            auto &queue = self.mailboxes[QThread::currentThread()].queue;
-            if (queue.empty())
-                return;
-            next = std::move(queue.front());
-            queue.pop_front();
+            Mailbox &box = self.mailboxes[QThread::currentThread()];
+            receiver = box.receiver;
+            const auto next = box.lastRound + kRoundInterval;
+            const auto now = std::chrono::steady_clock::now();
+            if (next > now)
+                wait = std::chrono::ceil<std::chrono::milliseconds>(next - now);
         }
-        const auto &r = next.registration;
-        if (r->active && r->context)
-            r->handler(next.note);
+        if (wait.count() > 0)
+            QTimer::singleShot(wait, Qt::PreciseTimer, receiver, [] { deliverPending(); });
+        else
+            deliverPending();
+    }
+
+    static void deliverPending()
+    {
+        auto &self = *defaultCenter().d;
+        std::deque<Pending> batch;
+        {
+            std::lock_guard lock(self.mutex);
+            Mailbox &box = self.mailboxes[QThread::currentThread()];
+            batch.swap(box.queue);
+            box.wakeUpPending = false;
+            box.lastRound = std::chrono::steady_clock::now();
+        }
+        for (const Pending &p : batch) {
+            // Checked per delivery: a handler may remove an observer of a later one.
+            const auto &r = p.registration;
+            if (r->active && r->context)
+                r->handler(p.note);
+        }
     }
 };
 
@@ -159,9 +190,13 @@ void NotificationCenter::post(const QString &name, const QString &object, const 
             box.receiver->moveToThread(thread);
         }
         box.queue.push_back({r, note});
-        // A lambda without captures: the queued call object then holds no data that the
-        // receiving thread would read before it takes the mutex.
-        QMetaObject::invokeMethod(box.receiver, [] { Private::deliverOne(); }, Qt::QueuedConnection);
+        if (!box.wakeUpPending) {
+            box.wakeUpPending = true;
+            // A lambda without captures: the queued call object then holds no data that
+            // the receiving thread would read before it takes the mutex.
+            QMetaObject::invokeMethod(box.receiver, [] { Private::wokenUp(); },
+                                      Qt::QueuedConnection);
+        }
     }
 
     if (!d->broadcast.load(std::memory_order_relaxed))

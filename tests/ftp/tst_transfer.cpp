@@ -253,8 +253,6 @@ void TestTransfer::userDisconnectsDuringDownload()
     // One transfer per engine: a second start while the worker runs is refused at once.
     QCOMPARE(ftp->get(QStringLiteral("/other"), dir.filePath(QStringLiteral("other")), 2), -1);
     QCOMPARE(ftp->put(target, QStringLiteral("/other"), 3), -1);
-    QCOMPARE(server.received(0).count("PASV"), 1);
-    const int connections = server.dataConnectionCount(0);
 
     if (how == QLatin1String("close"))
         ftp->close();
@@ -271,7 +269,7 @@ void TestTransfer::userDisconnectsDuringDownload()
     QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("big")});
     // Nothing more was sent on the control connection: no QUIT racing the worker.
     QVERIFY(!server.received(0).contains("QUIT"));
-    QCOMPARE(server.dataConnectionCount(0), connections);
+    QCOMPARE(server.received(0).count("PASV"), 1);
 }
 
 // How the server takes an upload.
