@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MyDelegate.h"
 
+#include "app/RetiredEngines.h"
 #include "ftp/FTP.h"
 #include "ftp/Log.h"
 #include "ftp/NotificationCenter.h"
@@ -24,7 +25,8 @@ MyDelegate::MyDelegate(QObject *parent)
 {
 }
 
-// Nothing is said to the servers: an open session simply ends with the process.
+// Nothing is said to the servers: an open session simply ends with the process. Running
+// workers hold their own engines.
 MyDelegate::~MyDelegate() = default;
 
 void MyDelegate::applicationWillFinishLaunching()
@@ -39,6 +41,7 @@ void MyDelegate::applicationWillFinishLaunching()
     downloadQueue_.emplace();
     uploadQueue_.emplace();
     DistributedCenter = &NotificationCenter::defaultCenter();
+    observeTransfers();
     zlog("on arrive");
     bookmarks_ = std::make_unique<Sites>(Sites::fromFile(bookmarkPath()));
     countBookmarks();
@@ -94,43 +97,6 @@ const QList<File> *MyDelegate::downloadQueue() const
 const QList<File> *MyDelegate::uploadQueue() const
 {
     return uploadQueue_ ? &*uploadQueue_ : nullptr;
-}
-
-void MyDelegate::getParametersOfConnection()
-{
-}
-
-void MyDelegate::connectWithAddress(const QString &, const QString &, const QString &)
-{
-}
-
-void MyDelegate::disconnectFromFTP()
-{
-}
-
-void MyDelegate::disconnectRemote()
-{
-    zlog("disconnectRemote");
-    // The engines are left alone: a transfer already running goes on to its end, and its
-    // notifications find empty queues.
-    myWindow->setDisconnected();
-    emptyQueues();
-    myWindow->refreshUploadTable();
-    myWindow->refreshDownloadTable();
-}
-
-void MyDelegate::getFile()
-{
-}
-
-void MyDelegate::putFile()
-{
-}
-
-void MyDelegate::emptyQueues()
-{
-    downloadQueue_.emplace();
-    uploadQueue_.emplace();
 }
 
 void MyDelegate::orderFrontStandardInfoPanel()

@@ -22,7 +22,9 @@ class GetNameDirController;
 class MainWindowController;
 class NotificationCenter;
 class ParametersWindowController;
+class RetiredEngines;
 class Sites;
+struct Notification;
 
 // The application controller: starts the program (menu, main window, queues, saved sites),
 // holds the session's engines and the transfer queues, and handles the actions of the main
@@ -61,10 +63,36 @@ public:
     void getFile() override;
     void putFile() override;
 
+    // One pass over a queue: starts the first waiting entry unless an entry before it runs.
+    void downloadFiles();
+    void uploadFiles();
+
+    // Transfer notifications. Only those of the engines this session transfers with now
+    // move the queues; anything else is ignored.
+    void receive(const Notification &note);
+    void send(const Notification &note);
+    void FileSaved(const Notification &note);
+    void FileSend(const Notification &note);
+
+    // The most recent connection dialog controller; null before Connect was first pressed.
+    ParametersWindowController *parameters() const { return params.get(); }
+    // The transfer engines of the session; null before the first connect.
+    std::shared_ptr<FTP> dataTransfertIn() const { return DataTransfertIn; }
+    std::shared_ptr<FTP> dataTransfertOut() const { return DataTransfertOut; }
+
 private:
     void orderFrontStandardInfoPanel();
     void orderFrontHelpPanel();
     void emptyQueues();
+    void observeTransfers();
+    // Drops an engine the session no longer uses; its connection closes once its transfer
+    // (if any) has ended.
+    void retire(std::shared_ptr<FTP> engine);
+    // The engine for the next start in one direction: the current one while it is
+    // connected, otherwise a new one logged in like the session's (at most once per pass).
+    // Null when none can be had.
+    std::shared_ptr<FTP> transferEngine(std::shared_ptr<FTP> &slot, bool &reopened,
+                                        const char *where);
 
     std::unique_ptr<MainWindowController> myWindow;
     std::unique_ptr<ParametersWindowController> params;
@@ -79,6 +107,12 @@ private:
     std::optional<QList<File>> uploadQueue_;
     NotificationCenter *DistributedCenter = nullptr;
     std::unique_ptr<Sites> bookmarks_;
+
+    // What the session logged in with, to replace a transfer engine that a refusal closed.
+    QString server_;
+    QString login_;
+    QString password_;
+    std::unique_ptr<RetiredEngines> retired_;
 
     // Built before the window exists; the window takes it over.
     std::unique_ptr<QMenuBar> mainMenu_;

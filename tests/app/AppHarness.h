@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "app/MyDelegate.h"
+#include "ui/CellFile.h"
+#include "ui/ColumnBrowser.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowController.h"
+#include "ui/ParametersWindow.h"
+#include "ui/ParametersWindowController.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <memory>
+
+namespace zodaru::test {
+
+// The whole program as a user meets it: the application controller started the way the
+// entry point starts it, with a private home directory (no saved sites unless a test
+// writes some), driven through its real widgets offscreen.
+class AppHarness final {
+public:
+    AppHarness()
+    {
+        savedHome_ = qgetenv("HOME");
+        qputenv("HOME", home_.path().toLocal8Bit());
+    }
+    ~AppHarness()
+    {
+        delegate_.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        qputenv("HOME", savedHome_);
+    }
+    Q_DISABLE_COPY_MOVE(AppHarness)
+
+    QString home() const { return home_.path(); }
+
+    void launch()
+    {
+        delegate_ = std::make_unique<MyDelegate>();
+        delegate_->applicationWillFinishLaunching();
+        delegate_->applicationDidFinishLaunching();
+    }
+
+    MyDelegate &app() const { return *delegate_; }
+    MainWindowController &controller() const { return *delegate_->window(); }
+    MainWindow &window() const { return *delegate_->window()->window(); }
+    ColumnBrowser &local() const { return *window().localView(); }
+    ColumnBrowser &remote() const { return *window().remoteView(); }
+    MainWindowController::ConnectionState state() const { return controller().connectionState(); }
+
+    // Presses Connect; the dialog it opens, or null.
+    ParametersWindow *pressConnect() const
+    {
+        window().Connect()->click();
+        ParametersWindowController *params = delegate_->parameters();
+        return params && params->window()->isVisible() ? params->window() : nullptr;
+    }
+
+    // Connect, fill the dialog, "Go!". False when no dialog opened.
+    bool connectThroughDialog(const QString &server, const QString &login,
+                              const QString &password) const
+    {
+        ParametersWindow *dialog = pressConnect();
+        if (!dialog)
+            return false;
+        dialog->server()->setEditText(server);
+        dialog->login()->setText(login);
+        dialog->password()->setText(password);
+        dialog->go()->click();
+        return true;
+    }
+
+    // Names shown in a column of a browser, in row order.
+    static QStringList names(ColumnBrowser &browser, int column)
+    {
+        QStringList out;
+        for (int row = 0; row < browser.rowCount(column); ++row)
+            out << browser.cellAt(column, row)->stringValue();
+        return out;
+    }
+
+    // Selects the rows showing `wanted` in a column; false when one of them is not shown.
+    static bool select(ColumnBrowser &browser, int column, const QStringList &wanted)
+    {
+        const QStringList shown = names(browser, column);
+        QList<int> rows;
+        for (const QString &name : wanted) {
+            const qsizetype row = shown.indexOf(name);
+            if (row < 0)
+                return false;
+            rows << int(row);
+        }
+        browser.selectRows(column, rows);
+        return true;
+    }
+
+private:
+    QTemporaryDir home_;
+    QByteArray savedHome_;
+    std::unique_ptr<MyDelegate> delegate_;
+};
+
+} // namespace zodaru::test

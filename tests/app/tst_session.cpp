@@ -1,0 +1,481 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Opening and closing sessions through the real main window, against pyftpdlib and the
+// scripted server.
+#include "AppHarness.h"
+
+#include "ftp/FTP.h"
+#include "model/Bookmark.h"
+#include "model/Sites.h"
+#include "ui/FakeApp.h"
+
+#include "support/RealFtpServer.h"
+#include "support/ScriptedFtpServer.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractItemModel>
+#include <QFile>
+#include <QPointer>
+#include <QTableView>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace zodaru;
+using namespace zodaru::test;
+using State = MainWindowController::ConnectionState;
+
+namespace {
+
+// A port on 127.0.0.1 that nothing listens on: bound by us, then released.
+quint16 closedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+// Logs in the first client that comes, then stops listening, so the next connection of
+// the same attempt is refused. Records whether the client closed the one it got.
+class OneLoginServer final {
+public:
+    OneLoginServer()
+    {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ::bind(listener_, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        ::listen(listener_, 4);
+        ::getsockname(listener_, reinterpret_cast<sockaddr *>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~OneLoginServer()
+    {
+        stop_ = true;
+        thread_.join();
+        if (listener_ >= 0)
+            ::close(listener_);
+    }
+    Q_DISABLE_COPY_MOVE(OneLoginServer)
+
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
+    bool clientClosed() const { return clientClosed_; }
+    bool waitForClientClose() const
+    {
+        for (int i = 0; i < 1000 && !clientClosed_ && !done_; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return clientClosed_;
+    }
+
+private:
+    // Reads what the client sends until a line is complete or it closes; false at the end.
+    bool readLine(int fd, QByteArray &pending)
+    {
+        while (!pending.contains("\r\n")) {
+            pollfd p{fd, POLLIN, 0};
+            if (stop_)
+                return false;
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            char buf[256];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n <= 0)
+                return false;
+            pending.append(buf, n);
+        }
+        pending.remove(0, pending.indexOf("\r\n") + 2);
+        return true;
+    }
+    void serve()
+    {
+        pollfd p{listener_, POLLIN, 0};
+        while (!stop_ && ::poll(&p, 1, 20) <= 0) {
+        }
+        if (stop_) {
+            done_ = true;
+            return;
+        }
+        const int fd = ::accept(listener_, nullptr, nullptr);
+        ::close(std::exchange(listener_, -1));
+        QByteArray pending;
+        auto say = [fd](const char *text) { (void)!::write(fd, text, strlen(text)); };
+        say("220 hello\r\n");
+        if (readLine(fd, pending))
+            say("331 password\r\n");
+        if (readLine(fd, pending))
+            say("230 in\r\n");
+        while (readLine(fd, pending)) {
+        }
+        clientClosed_ = !stop_;
+        ::close(fd);
+        done_ = true;
+    }
+
+    int listener_ = -1;
+    quint16 port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> clientClosed_{false};
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+// Lists `listings`, serves RETR from `files`, and on connection 0 drops the control
+// connection, the way servers do ("421", then close), when asked to list `dropOn`.
+ScriptedFtpServer::Script droppingServer(QMap<QByteArray, QByteArray> listings,
+                                         QMap<QByteArray, QByteArray> files, QByteArray dropOn)
+{
+    return [=](ScriptedFtpServer::Session &s) {
+        s.greetAndLogin();
+        for (;;) {
+            const QByteArray line = s.readLine();
+            if (line == "PASV") {
+                s.line(s.openPassive());
+            } else if (line.startsWith("LIST ")) {
+                if (s.index() == 0 && line.mid(5) == dropOn) {
+                    s.line("421 Service not available, closing control connection");
+                    s.closeControl();
+                    return;
+                }
+                s.line("150 Here it comes");
+                s.sendData(listings.value(line.mid(5)));
+                s.line("226 Done");
+            } else if (line.startsWith("RETR ")) {
+                s.line("150 Sending");
+                s.sendData(files.value(line.mid(5)));
+                s.line("226 Sent");
+            } else if (line == "QUIT") {
+                s.line("221 Bye");
+                return;
+            } else {
+                s.line("200 OK");
+            }
+        }
+    };
+}
+
+QByteArray unixLine(const char *kind, const QByteArray &name, int size = 5)
+{
+    return QByteArray(kind) + " 1 u g " + QByteArray::number(size) + " Jan  1  2020 " + name + "\r\n";
+}
+
+} // namespace
+
+class TestSession final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { FTP::setTimeouts(FTP::Timeouts{}); }
+    void cleanup() { FTP::setTimeouts(FTP::Timeouts{}); }
+
+    void connectListsTheRootAndOpensDirectories()
+    {
+        RealFtpServer server;
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        QVERIFY(server.writeFile("a.txt", "hello"));
+        QVERIFY(server.writeFile("pub/inner.txt", "x"));
+        QVERIFY(server.writeFile("pub/deep/z", "z"));
+        QVERIFY(QFile::link(server.localPath("pub"), server.localPath("ln")));
+
+        AppHarness h;
+        h.launch();
+        LogCapture log;
+        QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
+
+        QCOMPARE(h.state(), State::Connected);
+        QVERIFY(h.window().Get()->isEnabled());
+        QVERIFY(h.window().Put()->isEnabled());
+        QVERIFY(h.app().ftp() && h.app().ftp()->isConnected());
+        QVERIFY(h.app().dataTransfertIn()->isConnected());
+        QVERIFY(h.app().dataTransfertOut()->isConnected());
+        QVERIFY(h.app().ftp() != h.app().dataTransfertIn());
+
+        QStringList root = AppHarness::names(h.remote(), 0);
+        root.sort();
+        QCOMPARE(root, (QStringList{"a.txt", "ln", "pub"}));
+        QVERIFY(log.contains(QStringLiteral("On fait un ls sur >/<")));
+        CellFile *link = h.remote().cellAt(0, int(AppHarness::names(h.remote(), 0).indexOf("ln")));
+        QVERIFY(link->isLeaf());
+        QVERIFY(link->font().has_value() && link->font()->italic());
+
+        QVERIFY(AppHarness::select(h.remote(), 0, {"pub"}));
+        QCOMPARE(h.remote().columnCount(), 2);
+        QCOMPARE(h.remote().titleOfColumn(1), QStringLiteral("/pub"));
+        QStringList second = AppHarness::names(h.remote(), 1);
+        second.sort();
+        QCOMPARE(second, (QStringList{"deep", "inner.txt"}));
+        QVERIFY(AppHarness::select(h.remote(), 1, {"deep"}));
+        QCOMPARE(AppHarness::names(h.remote(), 2), QStringList{"z"});
+        QVERIFY(log.contains(QStringLiteral("On fait un ls sur >/pub/deep<")));
+
+        // The password never reaches the log.
+        QVERIFY(log.contains(QStringLiteral("Login : user Password **** sur le serveur : %1\n")
+                                 .arg(server.address())));
+        for (const QString &line : log.lines())
+            QVERIFY2(!line.contains(QLatin1String("secret")), qPrintable(line));
+    }
+
+    void dialogOpensWithEveryPress()
+    {
+        AppHarness h;
+        h.launch();
+        LogCapture log;
+        const QPointer<ParametersWindow> first = h.pressConnect();
+        QVERIFY(first);
+        QCOMPARE(h.state(), State::Dialing);
+        QCOMPARE(h.window().Connect()->text(), QStringLiteral("Dialing"));
+        // Pressed again while dialing: a new dialog replaces the first.
+        QVERIFY(h.pressConnect());
+        QVERIFY(h.app().parameters()->window() != first);
+        QVERIFY(!first || !first->isVisible());
+        QCOMPARE(log.count(QStringLiteral("on compte les bookmarks...\n")), 2);
+        QVERIFY(!h.app().ftp());
+    }
+
+    void savedSiteFillsTheCredentials()
+    {
+        RealFtpServer server;
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        AppHarness h;
+        {
+            Sites sites = Sites::fromFile(h.home() + QStringLiteral("/bookmarks.tarvo"));
+            sites.addSite(Bookmark(server.address(), RealFtpServer::user(), RealFtpServer::password()));
+            QVERIFY(sites.writeFile(h.home() + QStringLiteral("/bookmarks.tarvo")));
+        }
+        h.launch();
+        ParametersWindow *dialog = h.pressConnect();
+        QVERIFY(dialog);
+        dialog->server()->setFocus();
+        QTest::keyClick(dialog->server(), Qt::Key_Down);
+        QCOMPARE(dialog->server()->currentText(), server.address());
+        QCOMPARE(dialog->login()->text(), RealFtpServer::user());
+        QCOMPARE(dialog->password()->text(), RealFtpServer::password());
+        dialog->go()->click();
+        QCOMPARE(h.state(), State::Connected);
+    }
+
+    void cancelLeavesTheSessionClosed()
+    {
+        AppHarness h;
+        h.launch();
+        const QList<File> *downloads = h.app().downloadQueue();
+        ParametersWindow *dialog = h.pressConnect();
+        QVERIFY(dialog);
+        dialog->cancel()->click();
+        QCOMPARE(h.state(), State::Disconnected);
+        QVERIFY(!h.window().Get()->isEnabled());
+        QVERIFY(!h.app().ftp());
+        QVERIFY(!h.app().dataTransfertIn());
+        QCOMPARE(h.app().downloadQueue(), downloads);
+        QVERIFY(h.pressConnect());
+    }
+
+    // Whatever goes wrong, the window stays Dialing, nothing escapes, and Connect opens
+    // the dialog again.
+    void failedConnect_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("engineKept");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("wrong password") << "password" << true << QString();
+        QTest::newRow("connection refused") << "refused" << false
+                                            << "Exception recue dans connectWithAddress ==> ";
+        QTest::newRow("server never greets") << "silent" << true << QString();
+    }
+    void failedConnect()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, engineKept);
+        QFETCH(QString, logged);
+
+        RealFtpServer real;
+        std::unique_ptr<ScriptedFtpServer> silent;
+        QString address;
+        QString password = RealFtpServer::password();
+        if (kind == "password") {
+            QVERIFY2(real.start(), qPrintable(real.errorText()));
+            address = real.address();
+            password = QStringLiteral("wrong");
+        } else if (kind == "refused") {
+            address = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+        } else {
+            FTP::Timeouts t;
+            t.replyLine = 300;
+            FTP::setTimeouts(t);
+            silent = std::make_unique<ScriptedFtpServer>([](ScriptedFtpServer::Session &s) { s.stall(); });
+            address = silent->address();
+        }
+
+        AppHarness h;
+        h.launch();
+        const int descriptors = openDescriptorCount();
+        LogCapture log;
+        QVERIFY(h.connectThroughDialog(address, RealFtpServer::user(), password));
+
+        QCOMPARE(h.state(), State::Dialing);
+        QVERIFY(!h.window().Get()->isEnabled());
+        QVERIFY(!h.window().Put()->isEnabled());
+        QCOMPARE(bool(h.app().ftp()), engineKept);
+        if (engineKept)
+            QVERIFY(!h.app().ftp()->isConnected());
+        if (!logged.isEmpty())
+            QVERIFY(log.containsPrefix(logged));
+        QCOMPARE(h.remote().rowCount(0), 0);
+        if (!engineKept)
+            QCOMPARE(openDescriptorCount(), descriptors);
+
+        QVERIFY(h.pressConnect());
+        QCOMPARE(h.state(), State::Dialing);
+    }
+
+    // The second connection of an attempt is refused: the first engine, already logged
+    // in, is closed rather than kept or leaked.
+    void refusedHalfwayClosesWhatWasMade()
+    {
+        OneLoginServer server;
+        AppHarness h;
+        h.launch();
+        const int descriptors = openDescriptorCount();
+        LogCapture log;
+        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
+        QCOMPARE(h.state(), State::Dialing);
+        QVERIFY(!h.app().ftp());
+        QVERIFY(log.containsPrefix(QStringLiteral("Exception recue dans connectWithAddress ==> ")));
+        QVERIFY(server.waitForClientClose());
+        // The server runs in this process: its listener is gone too.
+        QCOMPARE(openDescriptorCount(), descriptors - 1);
+    }
+
+    void disconnectSaysQuitOnEachConnection()
+    {
+        ScriptedFtpServer server(browsingServer({{"/", unixLine("-rw-r--r--", "f")}}));
+        AppHarness h;
+        h.launch();
+        LogCapture log;
+        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
+        QCOMPARE(h.state(), State::Connected);
+        QCOMPARE(AppHarness::names(h.remote(), 0), QStringList{"f"});
+
+        h.window().Connect()->click();
+        QCOMPARE(h.state(), State::Disconnected);
+        QVERIFY(!h.window().Get()->isEnabled());
+        QCOMPARE(h.remote().rowCount(0), 0);
+        for (int conn = 0; conn < 3; ++conn) {
+            QVERIFY(server.waitForFinished(conn));
+            const QStringList sent = commandsSent(server, conn, {"TYPE", "QUIT"});
+            QVERIFY2(sent.size() >= 2, qPrintable(sent.join(',')));
+            QCOMPARE(sent.mid(sent.size() - 2), (QStringList{"TYPE A", "QUIT"}));
+        }
+        const int start = log.indexOf(QStringLiteral("On se deconnecte\n"));
+        QVERIFY(start >= 0);
+        QVERIFY(log.indexOf(QStringLiteral("FTP closed\n"), start) > start);
+        QCOMPARE(h.app().downloadQueue()->size(), 0);
+        // Connect opens the dialog again.
+        QVERIFY(h.pressConnect());
+    }
+
+    // The command connection drops while a second column loads: one disconnect, queues
+    // emptied, the transfer engines left without QUIT and then closed by the next connect,
+    // which works as the first did.
+    void lostCommandConnectionThenReconnect()
+    {
+        const QMap<QByteArray, QByteArray> listings{
+            {"/", unixLine("drwxr-xr-x", "d") + unixLine("-rw-r--r--", "f.txt", 4)}};
+        ScriptedFtpServer server(droppingServer(listings, {{"//f.txt", "data"}}, "/d"));
+        QTemporaryDir localDir;
+        AppHarness h;
+        h.launch();
+        QVERIFY(h.local().setPath(localDir.path()));
+        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
+        QCOMPARE(h.state(), State::Connected);
+
+        QVERIFY(AppHarness::select(h.remote(), 0, {"f.txt"}));
+        h.window().Get()->click();
+        QTRY_COMPARE(h.app().downloadQueue()->value(0).getStatus(), QStringLiteral("Done."));
+        QCOMPARE(h.window().Downloads()->model()->rowCount(), 1);
+
+        LogCapture log;
+        QVERIFY(AppHarness::select(h.remote(), 0, {"d"}));
+        QTRY_COMPARE(h.state(), State::Disconnected);
+        QTest::qWait(0);
+        QCoreApplication::processEvents();
+        QCOMPARE(log.count(QStringLiteral("disconnectRemote")), 1);
+        QCOMPARE(h.app().downloadQueue()->size(), 0);
+        QCOMPARE(h.window().Downloads()->model()->rowCount(), 0);
+        QVERIFY(!h.window().Get()->isEnabled());
+
+        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
+        QCOMPARE(h.state(), State::Connected);
+        QStringList root = AppHarness::names(h.remote(), 0);
+        QCOMPARE(root, (QStringList{"d", "f.txt"}));
+        // The old transfer engines were never told QUIT, and are closed now.
+        for (int conn : {1, 2}) {
+            QVERIFY2(server.waitForFinished(conn),
+                     qPrintable(QStringLiteral("connection %1 still open after: %2")
+                                    .arg(conn).arg(QString::fromUtf8(server.received(conn)))));
+            QVERIFY(commandsSent(server, conn, {"QUIT"}).isEmpty());
+        }
+        // Closed without a word: the script of each sees the end of its stream.
+        QStringList failures = server.failures();
+        failures.sort();
+        QCOMPARE(failures.size(), 2);
+        QVERIFY(failures[0].startsWith("connection 1: end of stream"));
+        QVERIFY(failures[1].startsWith("connection 2: end of stream"));
+    }
+
+    void reconnectingLeaksNoConnection_data()
+    {
+        QTest::addColumn<bool>("downloading");
+        QTest::newRow("idle engines") << false;
+        QTest::newRow("replaced while a download runs") << true;
+    }
+    void reconnectingLeaksNoConnection()
+    {
+        QFETCH(bool, downloading);
+        RealFtpServer server;
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        const QByteArray big = patternBytes(24 << 20, 3);
+        QVERIFY(server.writeFile("big", big));
+        QTemporaryDir localDir;
+
+        AppHarness h;
+        h.launch();
+        QVERIFY(h.local().setPath(localDir.path()));
+        QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
+        QCOMPARE(h.state(), State::Connected);
+        QCoreApplication::processEvents();
+        const int descriptors = openDescriptorCount();
+
+        std::weak_ptr<FTP> oldIn = h.app().dataTransfertIn();
+        if (downloading) {
+            QVERIFY(AppHarness::select(h.remote(), 0, {"big"}));
+            h.window().Get()->click();
+            QVERIFY(h.app().dataTransfertIn()->isTransferring());
+        }
+        for (int i = 0; i < 4; ++i) {
+            h.app().connectWithAddress(server.address(), RealFtpServer::user(), RealFtpServer::password());
+            QCOMPARE(h.state(), State::Connected);
+        }
+        // A replaced download goes on to its end, and its connections close after it.
+        QTRY_VERIFY_WITH_TIMEOUT(oldIn.expired(), 60000);
+        QTRY_COMPARE(openDescriptorCount(), descriptors);
+        if (downloading)
+            QCOMPARE(readFile(localDir.path() + "/big"), big);
+    }
+};
+
+QTEST_MAIN(TestSession)
+#include "tst_session.moc"
