@@ -1,0 +1,453 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The download and upload queues driven through the main window's Get and Put buttons,
+// with real files, against pyftpdlib and the scripted server.
+#include "AppHarness.h"
+
+#include "ftp/FTP.h"
+#include "ui/FakeApp.h"
+#include "ui/TransferStatusDelegate.h"
+
+#include "support/RealFtpServer.h"
+#include "support/ScriptedFtpServer.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractItemModel>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+using namespace zodaru;
+using namespace zodaru::test;
+using State = MainWindowController::ConnectionState;
+
+namespace {
+
+QList<qint64> sizesOf(const QVariantList &list)
+{
+    QList<qint64> out;
+    for (const QVariant &v : list)
+        out << v.toLongLong();
+    return out;
+}
+
+QStringList statuses(const QList<File> &queue)
+{
+    QStringList out;
+    for (const File &f : queue)
+        out << f.getStatus();
+    return out;
+}
+
+// The entry of `queue` named `name`; the queue follows the browser's row order.
+File entryNamed(const QList<File> &queue, const QString &name)
+{
+    for (const File &f : queue)
+        if (f.name() == name)
+            return f;
+    return File();
+}
+
+QStringList repeated(const QString &text, qsizetype count)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < count; ++i)
+        out << text;
+    return out;
+}
+
+QByteArray unixLine(const QByteArray &name, int size)
+{
+    return "-rw-r--r-- 1 u g " + QByteArray::number(size) + " Jan  1  2020 " + name + "\r\n";
+}
+
+// Lists `listing` for every path and answers each RETR with `content` and `finalReply`.
+ScriptedFtpServer::Script fileServer(QByteArray listing, QByteArray content, QByteArray finalReply)
+{
+    return [=](ScriptedFtpServer::Session &s) {
+        s.greetAndLogin();
+        for (;;) {
+            const QByteArray line = s.readLine();
+            if (line == "PASV") {
+                s.line(s.openPassive());
+            } else if (line.startsWith("LIST ")) {
+                s.line("150 Here it comes");
+                s.sendData(listing);
+                s.line("226 Done");
+            } else if (line.startsWith("RETR ")) {
+                s.line("150 Sending");
+                s.sendData(content);
+                s.line(finalReply);
+                // A negative reply closes the engine on the client's side.
+                if (finalReply.at(0) >= '4')
+                    return;
+            } else if (line == "QUIT") {
+                s.line("221 Bye");
+                return;
+            } else {
+                s.line("200 OK");
+            }
+        }
+    };
+}
+
+} // namespace
+
+class TestTransferQueues final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<RealFtpServer> server_;
+    std::unique_ptr<QTemporaryDir> localDir_;
+    std::unique_ptr<AppHarness> h_;
+
+    QString local(const QString &name) const { return localDir_->path() + "/" + name; }
+
+    // Launches the program on the local directory and connects through the dialog.
+    void connectTo(const QString &address, const QString &login, const QString &password)
+    {
+        h_ = std::make_unique<AppHarness>();
+        h_->launch();
+        QVERIFY(h_->local().setPath(localDir_->path()));
+        QVERIFY(h_->connectThroughDialog(address, login, password));
+        QCOMPARE(h_->state(), State::Connected);
+    }
+    void connectToReal()
+    {
+        QVERIFY2(server_->start(), qPrintable(server_->errorText()));
+        connectTo(server_->address(), RealFtpServer::user(), RealFtpServer::password());
+    }
+    const QList<File> &downloads() const { return *h_->app().downloadQueue(); }
+    const QList<File> &uploads() const { return *h_->app().uploadQueue(); }
+    bool allFinished(const QList<File> &queue) const
+    {
+        for (const File &f : queue)
+            if (!f.isDone())
+                return false;
+        return true;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        server_ = std::make_unique<RealFtpServer>();
+        localDir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(localDir_->isValid());
+    }
+    void cleanup()
+    {
+        // Let running workers finish before their servers go.
+        if (h_)
+            QTRY_VERIFY_WITH_TIMEOUT(!h_->app().dataTransfertIn() || !h_->app().dataTransfertIn()->isTransferring(), 60000);
+        h_.reset();
+        server_.reset();
+        localDir_.reset();
+    }
+
+    void statusColumnDrawsProgress()
+    {
+        AppHarness h;
+        h.launch();
+        QVERIFY(qobject_cast<TransferStatusDelegate *>(h.window().Downloads()->itemDelegate()));
+        QVERIFY(qobject_cast<TransferStatusDelegate *>(h.window().Uploads()->itemDelegate()));
+    }
+
+    void getRunsOneFileAtATime_data()
+    {
+        QTest::addColumn<QVariantList>("sizes");
+        QTest::newRow("three files") << QVariantList{40000, 16384, 100};
+        QTest::newRow("an empty file first") << QVariantList{0, 70000};
+        QTest::newRow("one file of several chunks") << QVariantList{5 * 16384 + 3};
+    }
+    void getRunsOneFileAtATime()
+    {
+        QFETCH(QVariantList, sizes);
+        const QList<qint64> lengths = sizesOf(sizes);
+        QStringList names;
+        for (int i = 0; i < lengths.size(); ++i) {
+            names << QStringLiteral("f%1").arg(i);
+            QVERIFY(server_->writeFile(names.last(), patternBytes(lengths[i], quint32(i + 1))));
+        }
+        connectToReal();
+        QVERIFY(AppHarness::select(h_->remote(), 0, names));
+        QSignalSpy changed(h_->window().Downloads()->model(), &QAbstractItemModel::dataChanged);
+        LogCapture log;
+        h_->window().Get()->click();
+
+        // Only the first one runs; the others wait for its completion.
+        QCOMPARE(downloads().size(), lengths.size());
+        QVERIFY(downloads()[0].isCurrent());
+        for (int i = 1; i < lengths.size(); ++i)
+            QCOMPARE(downloads()[i].getStatus(), QStringLiteral("Waiting..."));
+        const QString first = downloads()[0].name();
+        QVERIFY(log.contains(QStringLiteral("DOWNLOAD fichier path : //%1 dans : %2").arg(first, local(first))));
+        QCOMPARE(log.lines().filter(QRegularExpression("^DOWNLOAD fichier path")).size(), 1);
+        QCOMPARE(h_->window().Downloads()->model()->rowCount(), lengths.size());
+
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+        QCOMPARE(statuses(downloads()), repeated("Done.", lengths.size()));
+        for (int i = 0; i < lengths.size(); ++i) {
+            QCOMPARE(downloads()[i].getID(), i);
+            const File entry = entryNamed(downloads(), names[i]);
+            QCOMPARE(entry.localpath(), localDir_->path());
+            QCOMPARE(entry.remotepath(), QStringLiteral("/"));
+            QCOMPARE(entry.currentsize(), lengths[i]);
+            QCOMPARE(readFile(local(names[i])), patternBytes(lengths[i], quint32(i + 1)));
+        }
+        QCOMPARE(log.count(QStringLiteral("Notification de fichier sauvegarde !")), lengths.size());
+        // A running transfer repaints its own row only.
+        for (const QList<QVariant> &args : changed) {
+            const auto from = args.at(0).value<QModelIndex>();
+            const auto to = args.at(1).value<QModelIndex>();
+            QCOMPARE(from.row(), to.row());
+        }
+        // The new files show in the local browser.
+        QStringList shown = AppHarness::names(h_->local(), h_->local().lastVisibleColumn());
+        for (const QString &name : names)
+            QVERIFY(shown.contains(name));
+    }
+
+    void putRunsOneFileAtATime_data()
+    {
+        QTest::addColumn<QString>("remoteDir");
+        QTest::addColumn<QVariantList>("sizes");
+        QTest::newRow("into a directory") << "up" << QVariantList{40000, 0, 32768};
+        QTest::newRow("into the root") << "" << QVariantList{100, 16384 * 2 + 100};
+    }
+    void putRunsOneFileAtATime()
+    {
+        QFETCH(QString, remoteDir);
+        QFETCH(QVariantList, sizes);
+        const QList<qint64> lengths = sizesOf(sizes);
+        QStringList names;
+        for (int i = 0; i < lengths.size(); ++i) {
+            names << QStringLiteral("u%1").arg(i);
+            QVERIFY(writeFile(local(names.last()), patternBytes(lengths[i], quint32(i + 7))));
+        }
+        QVERIFY(QDir(server_->rootPath()).mkdir("up"));
+        connectToReal();
+        // Re-read the local column: the files were made after it was first listed.
+        h_->controller().refreshLocal();
+        const int localColumn = h_->local().lastVisibleColumn();
+        if (!remoteDir.isEmpty())
+            QVERIFY(AppHarness::select(h_->remote(), 0, {remoteDir}));
+        QVERIFY(AppHarness::select(h_->local(), localColumn, names));
+        LogCapture log;
+        h_->window().Put()->click();
+
+        const QString target = remoteDir.isEmpty() ? QStringLiteral("/") : "/" + remoteDir;
+        QCOMPARE(uploads().size(), lengths.size());
+        QVERIFY(uploads()[0].isCurrent());
+        for (int i = 1; i < lengths.size(); ++i)
+            QVERIFY(!uploads()[i].isCurrent());
+        const QString first = uploads()[0].name();
+        QVERIFY(log.contains(QStringLiteral("UPLOAD fichier path : %1 vers : %2/%3 ")
+                                 .arg(local(first), target, first)));
+
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
+        QCOMPARE(statuses(uploads()), repeated("Done.", lengths.size()));
+        for (int i = 0; i < lengths.size(); ++i) {
+            const File entry = entryNamed(uploads(), names[i]);
+            QCOMPARE(entry.remotepath(), target);
+            QCOMPARE(entry.localpath(), localDir_->path());
+            QCOMPARE(entry.currentsize(), lengths[i]);
+            const QString stored = remoteDir.isEmpty() ? names[i] : remoteDir + "/" + names[i];
+            QCOMPARE(server_->readFile(stored), patternBytes(lengths[i], quint32(i + 7)));
+        }
+        QCOMPARE(log.count(QStringLiteral("Notification de fichier envoye !")), lengths.size());
+    }
+
+    void moreFilesQueuedWhileOneRuns()
+    {
+        const QByteArray big = patternBytes(8 << 20, 9);
+        QVERIFY(server_->writeFile("big", big));
+        QVERIFY(server_->writeFile("a", "aaa"));
+        QVERIFY(server_->writeFile("b", "bbbb"));
+        connectToReal();
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"big"}));
+        h_->window().Get()->click();
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"a", "b"}));
+        LogCapture log;
+        h_->window().Get()->click();
+
+        // Nothing new starts: the new entries wait behind the running one.
+        QVERIFY(!log.containsPrefix(QStringLiteral("DOWNLOAD fichier path")));
+        QCOMPARE(downloads().size(), 3);
+        QVERIFY(downloads()[0].isCurrent());
+        QCOMPARE(downloads()[1].getID(), 1);
+        QCOMPARE(downloads()[2].getID(), 2);
+        QVERIFY(!downloads()[1].isCurrent() && !downloads()[2].isCurrent());
+
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 60000);
+        QCOMPARE(statuses(downloads()), repeated("Done.", 3));
+        QCOMPARE(readFile(local("big")), big);
+        QCOMPARE(readFile(local("b")), QByteArray("bbbb"));
+    }
+
+    void getWithNothingSelected()
+    {
+        QVERIFY(server_->writeFile("a", "a"));
+        connectToReal();
+        LogCapture log;
+        h_->window().Get()->click();
+        QCOMPARE(downloads().size(), 0);
+        QVERIFY(log.contains(QStringLiteral("rfiles count : 0")));
+        QVERIFY(!log.containsPrefix(QStringLiteral("DOWNLOAD fichier")));
+    }
+
+    // A RETR the server refuses fails that entry alone; the same pass goes on with the next
+    // one on a new download engine.
+    void refusedDownloadThenTheNextOneRuns()
+    {
+        for (const char *name : {"a", "b", "c"})
+            QVERIFY(server_->writeFile(name, QByteArray(name) + "-content"));
+        connectToReal();
+        const QStringList rows = AppHarness::names(h_->remote(), 0);
+        QVERIFY(AppHarness::select(h_->remote(), 0, rows));
+        // The entry queued first disappears from the server: its RETR is refused.
+        const QString gone = rows.first();
+        QVERIFY(QFile::remove(server_->localPath(gone)));
+        const FTP *first = h_->app().dataTransfertIn().get();
+        h_->window().Get()->click();
+
+        QCOMPARE(downloads()[0].name(), gone);
+        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("FTP Error"));
+        QVERIFY(downloads()[1].isCurrent());
+        QVERIFY(h_->app().dataTransfertIn().get() != first);
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+        QCOMPARE(statuses(downloads()), (QStringList{"FTP Error", "Done.", "Done."}));
+        QVERIFY(!QFile::exists(local(gone)));
+        for (const QString &name : rows.mid(1))
+            QCOMPARE(readFile(local(name)), name.toUtf8() + "-content");
+    }
+
+    // Uploads that cannot start (a directory, a STOR refused) fail alone; later uploads
+    // still go through.
+    void refusedUploadsThenTheNextOneRuns()
+    {
+        // The server holds a directory where the file would go: STOR is refused.
+        QVERIFY(QDir(server_->rootPath()).mkdir("x"));
+        QVERIFY(QDir(localDir_->path()).mkdir("folder"));
+        QVERIFY(writeFile(local("x"), "xx"));
+        QVERIFY(writeFile(local("y"), "yyy"));
+        connectToReal();
+        h_->controller().refreshLocal();
+        const int localColumn = h_->local().lastVisibleColumn();
+
+        QVERIFY(AppHarness::select(h_->local(), localColumn, {"x"}));
+        const FTP *first = h_->app().dataTransfertOut().get();
+        h_->window().Put()->click();
+        QCOMPARE(uploads()[0].getStatus(), QStringLiteral("FTP Error"));
+        QVERIFY(!h_->app().dataTransfertOut()->isConnected());
+        QTRY_VERIFY(!h_->app().dataTransfertOut()->isTransferring());
+
+        // A new upload engine takes over; a directory cannot be uploaded, the file can.
+        QVERIFY(AppHarness::select(h_->local(), localColumn, {"folder", "y"}));
+        h_->window().Put()->click();
+        QVERIFY(h_->app().dataTransfertOut().get() != first);
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
+        QCOMPARE(uploads().size(), 3);
+        QCOMPARE(entryNamed(uploads(), "x").getStatus(), QStringLiteral("FTP Error"));
+        QCOMPARE(entryNamed(uploads(), "folder").getStatus(), QStringLiteral("FTP Error"));
+        QCOMPARE(entryNamed(uploads(), "y").getStatus(), QStringLiteral("Done."));
+        QCOMPARE(server_->readFile("y"), QByteArray("yyy"));
+        QCOMPARE(h_->state(), State::Connected);
+    }
+
+    // Disconnecting empties both tables at once; the stopped download's late notifications
+    // move nothing in the next session's queue, where progress is counted once.
+    void disconnectDuringDownloadThenReconnect()
+    {
+        const QByteArray big = patternBytes(48 << 20, 5);
+        const QByteArray small = patternBytes(3 * 16384 + 10, 6);
+        QVERIFY(server_->writeFile("big", big));
+        QVERIFY(server_->writeFile("small", small));
+        connectToReal();
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"big"}));
+        h_->window().Get()->click();
+        QVERIFY(downloads()[0].isCurrent());
+
+        LogCapture log;
+        h_->window().Connect()->click();
+        QCOMPARE(h_->state(), State::Disconnected);
+        QCOMPARE(downloads().size(), 0);
+        QCOMPARE(h_->window().Downloads()->model()->rowCount(), 0);
+        QCOMPARE(h_->window().Uploads()->model()->rowCount(), 0);
+
+        // New session, new download of index 0, before the old one's notifications arrive.
+        QVERIFY(h_->connectThroughDialog(server_->address(), RealFtpServer::user(), RealFtpServer::password()));
+        QCOMPARE(h_->state(), State::Connected);
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"small"}));
+        h_->window().Get()->click();
+        QCOMPARE(downloads().size(), 1);
+        QVERIFY(log.waitFor(QStringLiteral("on fait la notification FileSaved")));
+
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Done."));
+        QCOMPARE(downloads()[0].currentsize(), qint64(small.size()));
+        QCOMPARE(readFile(local("small")), small);
+        QCOMPARE(log.count(QStringLiteral("Notification de fichier sauvegarde !")), 1);
+        QVERIFY(!QFile::exists(local("big")) || readFile(local("big")) == big);
+    }
+
+    // Only a completion the server confirmed counts as done.
+    void completionStatus_data()
+    {
+        QTest::addColumn<QByteArray>("finalReply");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("226") << QByteArray("226 Transfer complete") << "Done.";
+        QTest::newRow("426 aborted") << QByteArray("426 Connection closed; transfer aborted") << "FTP Error";
+        QTest::newRow("451 local error") << QByteArray("451 Local error") << "FTP Error";
+    }
+    void completionStatus()
+    {
+        QFETCH(QByteArray, finalReply);
+        QFETCH(QString, status);
+        ScriptedFtpServer server(fileServer(unixLine("f", 4), "data", finalReply));
+        connectTo(server.address(), "me", "pw");
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"f"}));
+        h_->window().Get()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+        QCOMPARE(downloads()[0].getStatus(), status);
+        QCOMPARE(QFile::exists(local("f")), status == "Done.");
+    }
+
+    // A name from the server never leads outside the chosen local directory.
+    void hostileNames_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("parent then name") << QByteArray("../x") << true;
+        QTest::newRow("slash inside") << QByteArray("a/b") << true;
+        QTest::newRow("deep parent") << QByteArray("../../x") << true;
+        QTest::newRow("dots in a plain name") << QByteArray("..x") << false;
+        QTest::newRow("plain") << QByteArray("ok.txt") << false;
+    }
+    void hostileNames()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(bool, refused);
+        ScriptedFtpServer server(fileServer(unixLine(name, 4), "evil", "226 Done"));
+        QVERIFY(QDir(localDir_->path()).mkpath("inner/deeper"));
+        h_ = std::make_unique<AppHarness>();
+        h_->launch();
+        QVERIFY(h_->local().setPath(local("inner/deeper")));
+        QVERIFY(h_->connectThroughDialog(server.address(), "me", "pw"));
+        QVERIFY(AppHarness::select(h_->remote(), 0, {QString::fromUtf8(name)}));
+        LogCapture log;
+        h_->window().Get()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+
+        QCOMPARE(downloads()[0].getStatus(), refused ? QStringLiteral("FTP Error") : QStringLiteral("Done."));
+        QCOMPARE(log.contains(QStringLiteral("Nom de fichier refuse : <%1>").arg(QString::fromUtf8(name))), refused);
+        QCOMPARE(commandsSent(server, 1, {"RETR"}).size(), refused ? 0 : 1);
+        QVERIFY(!QFile::exists(local("x")));
+        QVERIFY(!QFile::exists(local("inner/x")));
+        QVERIFY(!QFile::exists(local("inner/deeper/a/b")));
+        QCOMPARE(QFile::exists(local("inner/deeper/") + QString::fromUtf8(name)), !refused);
+    }
+};
+
+QTEST_MAIN(TestTransferQueues)
+#include "tst_transferqueues.moc"
