@@ -32,7 +32,7 @@ UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 echo "== ThreadSanitizer build (engine)"
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DZODARU_TSAN=ON >/dev/null
 cmake --build build/tsan -j "$jobs"
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$root/tests/tsan.supp" \
   run_suite build/tsan -L ftp
 
 echo "== listing parser fuzzing"
