@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Measures one download or upload through the whole program, offscreen: the main window,
+// its browsers and tables, the application controller's queue and its notification
+// handlers, exactly as a click on Get or Put runs them. Prints one line of key=value
+// figures, among them the longest gap between two ticks of a 5 ms timer on the main
+// thread while the data flows.
+//
+//   app_transfer_bench --server 127.0.0.1:2121 --user anonymous --password x
+//                      --direction down|up --remote-dir pub --file big.bin --local-dir DIR
+#include "app/MyDelegate.h"
+#include "ui/CellFile.h"
+#include "ui/ColumnBrowser.h"
+#include "ui/MainWindow.h"
+#include "ui/MainWindowController.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <cstdio>
+
+#include <sys/resource.h>
+
+using namespace zodaru;
+
+namespace {
+
+long peakResidentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        while (!status.atEnd()) {
+            const QByteArray line = status.readLine();
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').first().toLong();
+        }
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+bool selectNamed(ColumnBrowser &browser, int column, const QString &name)
+{
+    for (int row = 0; row < browser.rowCount(column); ++row) {
+        if (browser.cellAt(column, row)->stringValue() == name) {
+            browser.selectRow(column, row);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption server(QStringLiteral("server"), QStringLiteral("host:port"), QStringLiteral("server"));
+    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("login"), QStringLiteral("login"),
+                                  QStringLiteral("anonymous"));
+    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("password"),
+                                      QStringLiteral("password"), QStringLiteral("bench@"));
+    const QCommandLineOption direction(QStringLiteral("direction"), QStringLiteral("down or up"),
+                                       QStringLiteral("direction"));
+    const QCommandLineOption remoteDir(QStringLiteral("remote-dir"), QStringLiteral("remote directory under /"),
+                                       QStringLiteral("name"));
+    const QCommandLineOption file(QStringLiteral("file"), QStringLiteral("file name"), QStringLiteral("name"));
+    const QCommandLineOption localDir(QStringLiteral("local-dir"), QStringLiteral("local directory"),
+                                      QStringLiteral("path"));
+    parser.addOptions({server, user, password, direction, remoteDir, file, localDir});
+    parser.process(app);
+    const bool download = parser.value(direction) == QLatin1String("down");
+
+    // No saved sites: a private home.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+
+    MyDelegate delegate;
+    delegate.applicationWillFinishLaunching();
+    delegate.applicationDidFinishLaunching();
+    MainWindow &window = *delegate.window()->window();
+    ColumnBrowser &local = *window.localView();
+    ColumnBrowser &remote = *window.remoteView();
+
+    delegate.connectWithAddress(parser.value(server), parser.value(user), parser.value(password));
+    if (delegate.window()->connectionState() != MainWindowController::ConnectionState::Connected) {
+        std::fprintf(stdout, "error=not connected\n");
+        return 1;
+    }
+    if (!local.setPath(parser.value(localDir)) || !selectNamed(remote, 0, parser.value(remoteDir))) {
+        std::fprintf(stdout, "error=browsers do not show the directories\n");
+        return 1;
+    }
+    const bool selected = download ? selectNamed(remote, 1, parser.value(file))
+                                   : selectNamed(local, local.lastVisibleColumn(), parser.value(file));
+    if (!selected) {
+        std::fprintf(stdout, "error=%s not shown\n", qPrintable(parser.value(file)));
+        return 1;
+    }
+
+    QElapsedTimer clock;
+    QElapsedTimer sinceTick;
+    qint64 longestGapNs = 0;
+    qint64 elapsedNs = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(5);
+    const QList<File> *queue = nullptr;
+    QObject::connect(&tick, &QTimer::timeout, &app, [&] {
+        longestGapNs = std::max(longestGapNs, sinceTick.nsecsElapsed());
+        sinceTick.restart();
+        if (!queue->isEmpty() && queue->first().isDone()) {
+            elapsedNs = clock.nsecsElapsed();
+            app.quit();
+        }
+    });
+
+    QTimer::singleShot(0, &app, [&] {
+        clock.start();
+        (download ? window.Get() : window.Put())->click();
+        queue = download ? delegate.downloadQueue() : delegate.uploadQueue();
+        // The start's own exchange on the control connection is behind us: from here on
+        // only data flows, and the main thread only handles notifications.
+        sinceTick.start();
+        tick.start();
+    });
+    app.exec();
+
+    const File entry = queue->first();
+    const double seconds = double(elapsedNs) / 1e9;
+    const double mbps = seconds > 0 ? double(entry.currentsize()) / 1e6 / seconds : 0;
+    std::fprintf(stdout,
+                 "direction=%s bytes=%lld seconds=%.3f MBps=%.1f peakRSS_KiB=%ld longestStall_ms=%.1f status=%s\n",
+                 download ? "down" : "up", static_cast<long long>(entry.currentsize()), seconds, mbps,
+                 peakResidentKiB(), double(longestGapNs) / 1e6, qPrintable(entry.getStatus()));
+    return entry.getStatus() == QLatin1String("Done.") ? 0 : 1;
+}

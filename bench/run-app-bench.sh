@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The whole program against the engine alone and curl: a file (1 GiB by default) down and
+# up through the main window's Get and Put, offscreen, on the same vsftpd in the same run.
+# Reports MB/s, the ratio to curl, peak memory and the longest main-thread stall.
+#
+#   bench/run-app-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=1)
+#
+# The program's log (a few lines per chunk) goes to /dev/null, as the engine bench's does.
+# Everything lives in a temporary directory on tmpfs and goes when the script ends; the
+# server listens on 127.0.0.1 only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+size_mib=${SIZE_MIB:-1024}
+runs=${RUNS:-1}
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "run as root: vsftpd chroots the anonymous user" >&2
+  exit 1
+fi
+ZODARU_BENCH_DEPS=1 tools/install-deps.sh
+
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+  exec dbus-run-session -- "$0" "$@"
+fi
+
+build=$root/build-app-bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZODARU_BUILD_BENCH=ON -DZODARU_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target app_transfer_bench transfer_bench >/dev/null
+appbench=$build/bench/app_transfer_bench
+enginebench=$build/bench/transfer_bench
+
+work=$(mktemp -d /dev/shm/zodaru-app-bench.XXXXXX)
+vsftpd_pid=
+cleanup() {
+  [ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null && wait "$vsftpd_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/ftp/pub" "$work/empty" "$work/up" "$work/down"
+chmod 755 "$work/ftp" "$work/empty"
+chown ftp:ftp "$work/ftp/pub"
+echo "making a ${size_mib} MiB file"
+head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/ftp/pub/big.bin"
+chown ftp:ftp "$work/ftp/pub/big.bin"
+cp "$work/ftp/pub/big.bin" "$work/up/up.bin"
+
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+cat >"$work/vsftpd.conf" <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$port
+background=NO
+anonymous_enable=YES
+no_anon_password=YES
+anon_root=$work/ftp
+anon_upload_enable=YES
+anon_mkdir_write_enable=YES
+anon_other_write_enable=YES
+anon_umask=022
+write_enable=YES
+local_enable=NO
+pasv_enable=YES
+pasv_min_port=41000
+pasv_max_port=41999
+pasv_address=127.0.0.1
+secure_chroot_dir=$work/empty
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+xferlog_enable=NO
+use_localtime=NO
+max_clients=20
+EOF
+/usr/sbin/vsftpd "$work/vsftpd.conf" &
+vsftpd_pid=$!
+for _ in $(seq 50); do
+  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then break; fi
+  sleep 0.1
+done
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+field() { tr ' ' '\n' | sed -n "s/^$1=//p"; }
+
+program() { # direction -> "MB/s peakKiB stallMs"
+  local dir=$1 speeds=() peaks=() stalls=() out
+  for _ in $(seq "$runs"); do
+    rm -f "$work/down/big.bin" "$work/ftp/pub/up.bin"
+    if [ "$dir" = down ]; then
+      out=$("$appbench" --server "127.0.0.1:$port" --direction down --remote-dir pub --file big.bin \
+        --local-dir "$work/down" 2>/dev/null)
+      cmp -s "$work/down/big.bin" "$work/ftp/pub/big.bin" || { echo "download differs: $out" >&2; exit 1; }
+    else
+      out=$("$appbench" --server "127.0.0.1:$port" --direction up --remote-dir pub --file up.bin \
+        --local-dir "$work/up" 2>/dev/null)
+      cmp -s "$work/ftp/pub/up.bin" "$work/up/up.bin" || { echo "upload differs: $out" >&2; exit 1; }
+    fi
+    speeds+=("$(echo "$out" | field MBps)")
+    peaks+=("$(echo "$out" | field peakRSS_KiB)")
+    stalls+=("$(echo "$out" | field longestStall_ms)")
+  done
+  echo "$(printf '%s\n' "${speeds[@]}" | median) $(printf '%s\n' "${peaks[@]}" | sort -n | tail -1)" \
+       "$(printf '%s\n' "${stalls[@]}" | sort -g | tail -1)"
+}
+
+engine() { # direction -> MB/s
+  local dir=$1 speeds=() out
+  for _ in $(seq "$runs"); do
+    rm -f "$work/down/e.bin" "$work/ftp/pub/e-up.bin"
+    if [ "$dir" = down ]; then
+      out=$("$enginebench" --server "127.0.0.1:$port" --direction down --remote /pub/big.bin \
+        --local "$work/down/e.bin" --broadcast on 2>/dev/null)
+    else
+      out=$("$enginebench" --server "127.0.0.1:$port" --direction up --remote /pub/e-up.bin \
+        --local "$work/up/up.bin" --broadcast on 2>/dev/null)
+    fi
+    speeds+=("$(echo "$out" | field MBps)")
+  done
+  printf '%s\n' "${speeds[@]}" | median
+}
+
+curl_run() { # direction -> MB/s
+  local dir=$1 speeds=() s
+  for _ in $(seq "$runs"); do
+    rm -f "$work/down/curl.bin" "$work/ftp/pub/curl-up.bin"
+    if [ "$dir" = down ]; then
+      s=$(curl -s --ftp-pasv -o "$work/down/curl.bin" -w '%{speed_download}' \
+        "ftp://127.0.0.1:$port/pub/big.bin" --user anonymous:bench@)
+    else
+      s=$(curl -s --ftp-pasv -T "$work/up/up.bin" -w '%{speed_upload}' \
+        "ftp://127.0.0.1:$port/pub/curl-up.bin" --user anonymous:bench@)
+    fi
+    speeds+=("$(awk -v b="$s" 'BEGIN {printf "%.1f", b / 1e6}')")
+  done
+  printf '%s\n' "${speeds[@]}" | median
+}
+
+echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $runs runs, files on tmpfs, program log to /dev/null"
+printf '%-9s %9s %9s %9s %7s %9s %10s\n' direction curl engine program ratio "peak MiB" "stall ms"
+for dir in down up; do
+  c=$(curl_run "$dir")
+  e=$(engine "$dir")
+  read -r p peak stall < <(program "$dir")
+  ratio=$(awk -v p="$p" -v c="$c" 'BEGIN {printf "%.2f", p / c}')
+  printf '%-9s %9s %9s %9s %7s %9s %10s\n' "$dir" "$c" "$e" "$p" "$ratio" "$((peak / 1024))" "$stall"
+done
+echo "(MB/s = 10^6 bytes per second; ratio = program / curl; targets: ratio >= 0.9, peak < 64 MiB, stall <= 50 ms)"
