@@ -39,51 +39,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/ftp/pub" "$work/empty" "$work/up" "$work/down"
-chmod 755 "$work/ftp" "$work/empty"
-chown ftp:ftp "$work/ftp/pub"
-echo "making a ${size_mib} MiB file"
-head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/ftp/pub/big.bin"
-chown ftp:ftp "$work/ftp/pub/big.bin"
+. "$root/bench/vsftpd-server.sh"
+mkdir -p "$work/up" "$work/down"
+start_vsftpd 41000 41999
 cp "$work/ftp/pub/big.bin" "$work/up/up.bin"
-
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat >"$work/vsftpd.conf" <<EOF
-listen=YES
-listen_ipv6=NO
-listen_address=127.0.0.1
-listen_port=$port
-background=NO
-anonymous_enable=YES
-no_anon_password=YES
-anon_root=$work/ftp
-anon_upload_enable=YES
-anon_mkdir_write_enable=YES
-anon_other_write_enable=YES
-anon_umask=022
-write_enable=YES
-local_enable=NO
-pasv_enable=YES
-pasv_min_port=41000
-pasv_max_port=41999
-pasv_address=127.0.0.1
-secure_chroot_dir=$work/empty
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-xferlog_enable=NO
-use_localtime=NO
-max_clients=20
-EOF
-/usr/sbin/vsftpd "$work/vsftpd.conf" &
-vsftpd_pid=$!
-for _ in $(seq 50); do
-  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then break; fi
-  sleep 0.1
-done
-
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-field() { tr ' ' '\n' | sed -n "s/^$1=//p"; }
 
 program() { # direction -> "MB/s peakKiB stallMs"
   local dir=$1 speeds=() peaks=() stalls=() out

@@ -1,0 +1,54 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Sourced by the benchmark runners: a vsftpd on 127.0.0.1 over "$work/ftp", with a file of
+# $size_mib MiB at pub/big.bin, anonymous access and uploads into pub/.
+#
+#   start_vsftpd PASV_MIN PASV_MAX   sets $port and $vsftpd_pid (the caller's cleanup kills it)
+
+start_vsftpd() {
+  local pasv_min=$1 pasv_max=$2
+  # Served tree: the anonymous root must not be writable by the ftp user; pub/ is.
+  mkdir -p "$work/ftp/pub" "$work/empty"
+  chmod 755 "$work/ftp" "$work/empty"
+  chown ftp:ftp "$work/ftp/pub"
+  echo "making a ${size_mib} MiB file"
+  head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/ftp/pub/big.bin"
+  chown ftp:ftp "$work/ftp/pub/big.bin"
+
+  port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  cat >"$work/vsftpd.conf" <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$port
+background=NO
+anonymous_enable=YES
+no_anon_password=YES
+anon_root=$work/ftp
+anon_upload_enable=YES
+anon_mkdir_write_enable=YES
+anon_other_write_enable=YES
+anon_umask=022
+write_enable=YES
+local_enable=NO
+pasv_enable=YES
+pasv_min_port=$pasv_min
+pasv_max_port=$pasv_max
+pasv_address=127.0.0.1
+secure_chroot_dir=$work/empty
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+xferlog_enable=NO
+use_localtime=NO
+max_clients=20
+EOF
+  /usr/sbin/vsftpd "$work/vsftpd.conf" &
+  vsftpd_pid=$!
+  for _ in $(seq 50); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then break; fi
+    sleep 0.1
+  done
+}
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+field() { tr ' ' '\n' | sed -n "s/^$1=//p"; }
