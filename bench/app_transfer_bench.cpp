@@ -8,6 +8,7 @@
 //   app_transfer_bench --server 127.0.0.1:2121 --user anonymous --password x
 //                      --direction down|up --remote-dir pub --file big.bin --local-dir DIR
 #include "app/MyDelegate.h"
+#include "ftp/NotificationCenter.h"
 #include "ui/CellFile.h"
 #include "ui/ColumnBrowser.h"
 #include "ui/MainWindow.h"
@@ -75,8 +76,11 @@ int main(int argc, char **argv)
     const QCommandLineOption file(QStringLiteral("file"), QStringLiteral("file name"), QStringLiteral("name"));
     const QCommandLineOption localDir(QStringLiteral("local-dir"), QStringLiteral("local directory"),
                                       QStringLiteral("path"));
-    parser.addOptions({server, user, password, direction, remoteDir, file, localDir});
+    const QCommandLineOption broadcast(QStringLiteral("broadcast"), QStringLiteral("session-bus broadcast: on or off"),
+                                       QStringLiteral("on|off"), QStringLiteral("on"));
+    parser.addOptions({server, user, password, direction, remoteDir, file, localDir, broadcast});
     parser.process(app);
+    NotificationCenter::defaultCenter().setBroadcastEnabled(parser.value(broadcast) != QLatin1String("off"));
     const bool download = parser.value(direction) == QLatin1String("down");
 
     // No saved sites: a private home.

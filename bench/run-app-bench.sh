@@ -14,6 +14,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 size_mib=${SIZE_MIB:-1024}
 runs=${RUNS:-1}
+# BROADCAST=off measures the program without the per-chunk session-bus signals.
+broadcast=${BROADCAST:-on}
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "run as root: vsftpd chroots the anonymous user" >&2
@@ -50,11 +52,11 @@ program() { # direction -> "MB/s peakKiB stallMs"
     rm -f "$work/down/big.bin" "$work/ftp/pub/up.bin"
     if [ "$dir" = down ]; then
       out=$("$appbench" --server "127.0.0.1:$port" --direction down --remote-dir pub --file big.bin \
-        --local-dir "$work/down" 2>/dev/null)
+        --local-dir "$work/down" --broadcast "$broadcast" 2>/dev/null)
       cmp -s "$work/down/big.bin" "$work/ftp/pub/big.bin" || { echo "download differs: $out" >&2; exit 1; }
     else
       out=$("$appbench" --server "127.0.0.1:$port" --direction up --remote-dir pub --file up.bin \
-        --local-dir "$work/up" 2>/dev/null)
+        --local-dir "$work/up" --broadcast "$broadcast" 2>/dev/null)
       cmp -s "$work/ftp/pub/up.bin" "$work/up/up.bin" || { echo "upload differs: $out" >&2; exit 1; }
     fi
     speeds+=("$(echo "$out" | field MBps)")
@@ -71,10 +73,10 @@ engine() { # direction -> MB/s
     rm -f "$work/down/e.bin" "$work/ftp/pub/e-up.bin"
     if [ "$dir" = down ]; then
       out=$("$enginebench" --server "127.0.0.1:$port" --direction down --remote /pub/big.bin \
-        --local "$work/down/e.bin" --broadcast on 2>/dev/null)
+        --local "$work/down/e.bin" --broadcast "$broadcast" 2>/dev/null)
     else
       out=$("$enginebench" --server "127.0.0.1:$port" --direction up --remote /pub/e-up.bin \
-        --local "$work/up/up.bin" --broadcast on 2>/dev/null)
+        --local "$work/up/up.bin" --broadcast "$broadcast" 2>/dev/null)
     fi
     speeds+=("$(echo "$out" | field MBps)")
   done
@@ -97,7 +99,7 @@ curl_run() { # direction -> MB/s
   printf '%s\n' "${speeds[@]}" | median
 }
 
-echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $runs runs, files on tmpfs, program log to /dev/null"
+echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $runs runs, files on tmpfs, program log to /dev/null, broadcast $broadcast"
 printf '%-9s %9s %9s %9s %7s %9s %10s\n' direction curl engine program ratio "peak MiB" "stall ms"
 for dir in down up; do
   c=$(curl_run "$dir")
