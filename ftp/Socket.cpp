@@ -54,15 +54,19 @@ qint64 Socket::readSome(char *buffer, qint64 size, int timeoutMs)
         return 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        // Try first, wait only when nothing is there: during a transfer data is nearly
+        // always waiting, and this saves a poll() per chunk.
+        const ssize_t n = ::recv(fd_, buffer, size_t(size), MSG_DONTWAIT);
+        if (n >= 0)
+            return n;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return Error;
         const int ready = waitFor(fd_, POLLIN, deadline);
         if (ready == 0)
             return TimedOut;
         if (ready < 0)
-            return Error;
-        const ssize_t n = ::read(fd_, buffer, size_t(size));
-        if (n >= 0)
-            return n;
-        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
             return Error;
     }
 }
@@ -71,22 +75,23 @@ bool Socket::writeAll(const char *data, qint64 size, int timeoutMs)
 {
     qint64 done = 0;
     while (done < size) {
+        // MSG_NOSIGNAL: a peer that closed must give an error, not kill the process.
+        // MSG_DONTWAIT: take what fits now, so a blocking send never outlives the limit.
+        const ssize_t n = ::send(fd_, data + done, size_t(size - done), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            done += n;
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
         // The limit is on progress, not on the whole buffer: a slow but moving peer is fine.
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        const int ready = waitFor(fd_, POLLOUT, deadline);
+        const int ready = waitFor(fd_, POLLOUT, Clock::now() + std::chrono::milliseconds(timeoutMs));
         if (ready == 0)
             errno = ETIMEDOUT;
         if (ready <= 0)
             return false;
-        // MSG_NOSIGNAL: a peer that closed must give an error, not kill the process.
-        // MSG_DONTWAIT: take what fits now, so a blocking send never outlives the limit.
-        const ssize_t n = ::send(fd_, data + done, size_t(size - done), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
-                continue;
-            return false;
-        }
-        done += n;
     }
     return true;
 }
