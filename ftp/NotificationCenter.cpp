@@ -175,42 +175,49 @@ void NotificationCenter::post(const QString &name, const QString &object, const 
 {
     const Notification note{name, object, userInfo, sender};
 
-    std::lock_guard lock(d->mutex);
-    // Queued under the lock, so two threads' posts reach every observer in one order.
-    for (const auto &r : d->registrations) {
-        if (!r->active || r->name != name || r->object != object)
-            continue;
-        QObject *context = r->context.data();
-        if (!context)
-            continue;
-        QThread *thread = context->thread();
-        Mailbox &box = d->mailboxes[thread];
-        if (!box.receiver) {
-            box.receiver = new QObject;
-            box.receiver->moveToThread(thread);
+    std::optional<QDBusConnection> bus;
+    {
+        std::lock_guard lock(d->mutex);
+        // Queued under the lock, so two threads' posts reach every observer in one order.
+        for (const auto &r : d->registrations) {
+            if (!r->active || r->name != name || r->object != object)
+                continue;
+            QObject *context = r->context.data();
+            if (!context)
+                continue;
+            QThread *thread = context->thread();
+            Mailbox &box = d->mailboxes[thread];
+            if (!box.receiver) {
+                box.receiver = new QObject;
+                box.receiver->moveToThread(thread);
+            }
+            box.queue.push_back({r, note});
+            if (!box.wakeUpPending) {
+                box.wakeUpPending = true;
+                // A lambda without captures: the queued call object then holds no data that
+                // the receiving thread would read before it takes the mutex.
+                QMetaObject::invokeMethod(box.receiver, [] { Private::wokenUp(); },
+                                          Qt::QueuedConnection);
+            }
         }
-        box.queue.push_back({r, note});
-        if (!box.wakeUpPending) {
-            box.wakeUpPending = true;
-            // A lambda without captures: the queued call object then holds no data that
-            // the receiving thread would read before it takes the mutex.
-            QMetaObject::invokeMethod(box.receiver, [] { Private::wokenUp(); },
-                                      Qt::QueuedConnection);
-        }
-    }
 
-    if (!d->broadcast.load(std::memory_order_relaxed))
-        return;
-    if (!d->busLookedUp) {
-        d->busLookedUp = true;
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (bus.isConnected())
-            d->bus = bus;
+        if (!d->broadcast.load(std::memory_order_relaxed))
+            return;
+        if (!d->busLookedUp) {
+            d->busLookedUp = true;
+            QDBusConnection found = QDBusConnection::sessionBus();
+            if (found.isConnected())
+                d->bus = found;
+        }
+        bus = d->bus;
     }
-    if (d->bus) {
+    // Sent outside the lock: building and sending the message is the slow part of a post,
+    // and the main thread must not wait for it to take its deliveries. One thread's
+    // signals still leave in the order it posted them.
+    if (bus) {
         QDBusMessage signal = QDBusMessage::createSignal(dbusPath(), dbusInterface(), name);
         signal << object << QVariant::fromValue(userInfo);
-        d->bus->send(signal);
+        bus->send(signal);
     }
 }
 
