@@ -7,6 +7,7 @@
 //
 //   app_transfer_bench --server 127.0.0.1:2121 --user anonymous --password x
 //                      --direction down|up --remote-dir pub --file big.bin --local-dir DIR
+#include "PeakMemory.h"
 #include "app/MyDelegate.h"
 #include "ftp/NotificationCenter.h"
 #include "ui/CellFile.h"
@@ -25,26 +26,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include <sys/resource.h>
-
 using namespace zodaru;
+using zodaru::bench::peakResidentKiB;
 
 namespace {
-
-long peakResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        while (!status.atEnd()) {
-            const QByteArray line = status.readLine();
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).trimmed().split(' ').first().toLong();
-        }
-    }
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 bool selectNamed(ColumnBrowser &browser, int column, const QString &name)
 {

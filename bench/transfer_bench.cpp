@@ -6,6 +6,7 @@
 //   transfer_bench --server 127.0.0.1:2121 --user anonymous --password x
 //                  --direction down|up --remote /pub/big.bin --local /dev/shm/x/big.bin
 //                  --broadcast on|off
+#include "PeakMemory.h"
 #include "ftp/FTP.h"
 #include "ftp/Log.h"
 #include "ftp/NotificationCenter.h"
@@ -19,29 +20,8 @@
 #include <cstdio>
 #include <memory>
 
-#include <sys/resource.h>
-
 using namespace zodaru;
-
-namespace {
-
-// Peak resident size in KiB: VmHWM where the kernel reports it, else getrusage.
-long peakResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        while (!status.atEnd()) {
-            const QByteArray line = status.readLine();
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).trimmed().split(' ').first().toLong();
-        }
-    }
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-} // namespace
+using zodaru::bench::peakResidentKiB;
 
 int main(int argc, char **argv)
 {
