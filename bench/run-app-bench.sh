@@ -83,26 +83,10 @@ engine() { # direction -> MB/s
   printf '%s\n' "${speeds[@]}" | median
 }
 
-curl_run() { # direction -> MB/s
-  local dir=$1 speeds=() s
-  for _ in $(seq "$runs"); do
-    rm -f "$work/down/curl.bin" "$work/ftp/pub/curl-up.bin"
-    if [ "$dir" = down ]; then
-      s=$(curl -s --ftp-pasv -o "$work/down/curl.bin" -w '%{speed_download}' \
-        "ftp://127.0.0.1:$port/pub/big.bin" --user anonymous:bench@)
-    else
-      s=$(curl -s --ftp-pasv -T "$work/up/up.bin" -w '%{speed_upload}' \
-        "ftp://127.0.0.1:$port/pub/curl-up.bin" --user anonymous:bench@)
-    fi
-    speeds+=("$(awk -v b="$s" 'BEGIN {printf "%.1f", b / 1e6}')")
-  done
-  printf '%s\n' "${speeds[@]}" | median
-}
-
 echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $runs runs, files on tmpfs, program log to /dev/null, broadcast $broadcast"
 printf '%-9s %9s %9s %9s %7s %9s %10s\n' direction curl engine program ratio "peak MiB" "stall ms"
 for dir in down up; do
-  c=$(curl_run "$dir")
+  c=$(curl_run "$dir" "$work/down/curl.bin" "$work/up/up.bin")
   e=$(engine "$dir")
   read -r p peak stall < <(program "$dir")
   ratio=$(awk -v p="$p" -v c="$c" 'BEGIN {printf "%.2f", p / c}')

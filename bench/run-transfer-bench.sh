@@ -63,26 +63,10 @@ engine() { # direction broadcast -> "MB/s peakKiB"
   echo "$(printf '%s\n' "${speeds[@]}" | median) $(printf '%s\n' "${peaks[@]}" | sort -n | tail -1)"
 }
 
-curl_run() { # direction -> MB/s
-  local dir=$1 speeds=() s
-  for _ in $(seq "$runs"); do
-    rm -f "$work/local/curl.bin" "$work/ftp/pub/curl-up.bin"
-    if [ "$dir" = down ]; then
-      s=$(curl -s --ftp-pasv -o "$work/local/curl.bin" -w '%{speed_download}' \
-        "ftp://127.0.0.1:$port/pub/big.bin" --user anonymous:bench@)
-    else
-      s=$(curl -s --ftp-pasv -T "$work/local/big.bin" -w '%{speed_upload}' \
-        "ftp://127.0.0.1:$port/pub/curl-up.bin" --user anonymous:bench@)
-    fi
-    speeds+=("$(awk -v b="$s" 'BEGIN {printf "%.1f", b / 1e6}')")
-  done
-  printf '%s\n' "${speeds[@]}" | median
-}
-
 echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $runs runs, files on tmpfs"
 printf '%-9s %10s %10s %10s %7s %14s %12s\n' direction curl engine+bus engine-bus ratio "bus cost %" "peak MiB"
 for dir in down up; do
-  c=$(curl_run "$dir")
+  c=$(curl_run "$dir" "$work/local/curl.bin" "$work/local/big.bin")
   read -r on peak_on < <(engine "$dir" on)
   read -r off peak_off < <(engine "$dir" off)
   peak=$(( (peak_on > peak_off ? peak_on : peak_off) / 1024 ))

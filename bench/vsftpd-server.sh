@@ -3,6 +3,7 @@
 # $size_mib MiB at pub/big.bin, anonymous access and uploads into pub/.
 #
 #   start_vsftpd PASV_MIN PASV_MAX   sets $port and $vsftpd_pid (the caller's cleanup kills it)
+#   curl_run DIRECTION INTO FROM     curl's median MB/s over $runs runs
 
 start_vsftpd() {
   local pasv_min=$1 pasv_max=$2
@@ -52,3 +53,20 @@ EOF
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 field() { tr ' ' '\n' | sed -n "s/^$1=//p"; }
+
+# curl on the same server: curl_run DIRECTION DOWNLOAD_TO UPLOAD_FROM -> median MB/s
+curl_run() {
+  local dir=$1 into=$2 from=$3 speeds=() s
+  for _ in $(seq "$runs"); do
+    rm -f "$into" "$work/ftp/pub/curl-up.bin"
+    if [ "$dir" = down ]; then
+      s=$(curl -s --ftp-pasv -o "$into" -w '%{speed_download}' \
+        "ftp://127.0.0.1:$port/pub/big.bin" --user anonymous:bench@)
+    else
+      s=$(curl -s --ftp-pasv -T "$from" -w '%{speed_upload}' \
+        "ftp://127.0.0.1:$port/pub/curl-up.bin" --user anonymous:bench@)
+    fi
+    speeds+=("$(awk -v b="$s" 'BEGIN {printf "%.1f", b / 1e6}')")
+  done
+  printf '%s\n' "${speeds[@]}" | median
+}
