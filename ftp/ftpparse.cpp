@@ -102,6 +102,16 @@ struct Walk final {
             ++j;
         return j < len;
     }
+    // The text up to the next `c` as [start, start + length), then over the run of `c`
+    // after it: false when the line ends first.
+    bool field(char c, int &start, int &length)
+    {
+        start = j;
+        if (!to(c))
+            return false;
+        length = j - start;
+        return over(c);
+    }
 };
 
 // "+i8388621.29609,m824255902,/,\tdev": facts separated by commas, a tab, the name.
@@ -277,32 +287,22 @@ int parseVms(ParsedListLine *fp, const char *buf, int len, int semicolon)
     if (!w.to(' ') || !w.over(' ') || !w.to(' ') || !w.over(' '))
         return 0;
 
-    i = w.j;
-    if (!w.to('-'))
+    int at = 0;
+    int n = 0;
+    if (!w.field('-', at, n))
         return 0;
-    const i64 day = decimal(buf + i, w.j - i);
-    if (!w.over('-'))
+    const i64 day = decimal(buf + at, n);
+    if (!w.field('-', at, n))
         return 0;
-    i = w.j;
-    if (!w.to('-'))
-        return 0;
-    const int month = monthIndex(buf + i, w.j - i);
+    const int month = monthIndex(buf + at, n);
     if (month < 0)
         return 0;
-    if (!w.over('-'))
+    if (!w.field(' ', at, n))
         return 0;
-    i = w.j;
-    if (!w.to(' '))
+    const i64 year = decimal(buf + at, n);
+    if (!w.field(':', at, n))
         return 0;
-    const i64 year = decimal(buf + i, w.j - i);
-    if (!w.over(' '))
-        return 0;
-    i = w.j;
-    if (!w.to(':'))
-        return 0;
-    const i64 hour = decimal(buf + i, w.j - i);
-    if (!w.over(':'))
-        return 0;
+    const i64 hour = decimal(buf + at, n);
     i = w.j;
     if (!w.toEither(':', ' '))
         return 0;
@@ -320,17 +320,13 @@ int parseDos(ParsedListLine *fp, const char *buf, int len)
 {
     Walk w{buf, len, 0};
     int i = 0;
-    if (!w.to('-'))
+    int n = 0;
+    if (!w.field('-', i, n))
         return 0;
-    const i64 month = sub(decimal(buf + i, w.j - i), 1);
-    if (!w.over('-'))
+    const i64 month = sub(decimal(buf + i, n), 1);
+    if (!w.field('-', i, n))
         return 0;
-    i = w.j;
-    if (!w.to('-'))
-        return 0;
-    const i64 day = decimal(buf + i, w.j - i);
-    if (!w.over('-'))
-        return 0;
+    const i64 day = decimal(buf + i, n);
     i = w.j;
     if (!w.to(' '))
         return 0;
@@ -343,12 +339,9 @@ int parseDos(ParsedListLine *fp, const char *buf, int len)
 
     if (!w.over(' '))
         return 0;
-    i = w.j;
-    if (!w.to(':'))
+    if (!w.field(':', i, n))
         return 0;
-    i64 hour = decimal(buf + i, w.j - i);
-    if (!w.over(':'))
-        return 0;
+    i64 hour = decimal(buf + i, n);
     i = w.j;
     if (!w.toEither('A', 'P'))
         return 0;

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ftp/Log.h"
-#include "ui/AppContext.h"
 #include "ui/ColumnBrowser.h"
 #include "ui/DownloadTableView.h"
 #include "ui/Images.h"
 #include "ui/MainWindow.h"
 #include "ui/UploadTableView.h"
+
+#include "FakeApp.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -23,22 +24,6 @@
 using namespace zodaru;
 
 namespace {
-
-class NoQueues final : public AppContext {
-public:
-    MainWindowController *window() const override { return nullptr; }
-    std::shared_ptr<FTP> ftp() const override { return nullptr; }
-    const QList<File> *downloadQueue() const override { return &downloads; }
-    const QList<File> *uploadQueue() const override { return nullptr; }
-    const Sites *bookmarks() const override { return nullptr; }
-    void getParametersOfConnection() override {}
-    void connectWithAddress(const QString &, const QString &, const QString &) override {}
-    void disconnectFromFTP() override {}
-    void disconnectRemote() override {}
-    void getFile() override {}
-    void putFile() override {}
-    QList<File> downloads;
-};
 
 // Geometry of `w` in the coordinates of `ancestor`.
 QRect rectIn(const QWidget *w, const QWidget *ancestor)
@@ -247,7 +232,7 @@ private Q_SLOTS:
     {
         QFETCH(int, tab);
         QFETCH(QString, label);
-        NoQueues app;
+        test::FakeApp app;
         DownloadTableView downloads(app);
         UploadTableView uploads(app);
         const auto window = shownWindow(QSize(640, 600));
@@ -289,7 +274,7 @@ private Q_SLOTS:
     void columnsKeepMinimumWidths()
     {
         QFETCH(int, width);
-        NoQueues app;
+        test::FakeApp app;
         DownloadTableView downloads(app);
         const auto window = shownWindow(QSize(width, 600));
         QVERIFY(window);

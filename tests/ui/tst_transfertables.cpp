@@ -5,6 +5,8 @@
 #include "ui/TransferStatusDelegate.h"
 #include "ui/UploadTableView.h"
 
+#include "support/TestSupport.h"
+
 #include <QAbstractItemModelTester>
 #include <QImage>
 #include <QPainter>
@@ -36,13 +38,6 @@ public:
     std::unique_ptr<QList<File>> uploads;
 };
 
-class LogCapture final {
-public:
-    LogCapture() { setLogSink([this](const QString &line) { lines.append(line); }); }
-    ~LogCapture() { setLogSink({}); }
-    Q_DISABLE_COPY_MOVE(LogCapture)
-    QStringList lines;
-};
 
 File entry(const QString &name, qint64 size, qint64 done = 0)
 {
@@ -135,7 +130,7 @@ private Q_SLOTS:
             *queueOf(which, app) = threeFiles();
         LogCapture log;
         table->reloadData();
-        QCOMPARE(log.lines, expected);
+        QCOMPARE(log.lines(), expected);
         QCOMPARE(table->rowCount(), hasQueue ? 3 : 0);
     }
 
