@@ -1,9 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ftp/Log.h"
 
+#include "ftp/ByteNames.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <utility>
+
+#include <pthread.h>
+#include <signal.h>
 
 namespace zodaru {
 
@@ -13,6 +21,32 @@ std::function<void(const QString &)> &sink()
     static std::function<void(const QString &)> s;
     return s;
 }
+// A log whose reader went away (`zodaru 2>&1 | head`) must not end the program: SIGPIPE
+// is held back for the write and the one it raised is consumed. Later lines are dropped.
+void writeToStandardError(const QByteArray &bytes)
+{
+    static std::atomic<bool> readerGone{false};
+    if (readerGone.load(std::memory_order_relaxed))
+        return;
+    sigset_t pipeSignal;
+    sigset_t previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    sigset_t pendingBefore;
+    sigpending(&pendingBefore);
+    // One write per line, so lines from worker threads never interleave.
+    const qsizetype written = qsizetype(std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr));
+    if (written < bytes.size() && errno == EPIPE) {
+        readerGone = true;
+        if (!sigismember(&pendingBefore, SIGPIPE)) {
+            const timespec noWait{};
+            sigtimedwait(&pipeSignal, nullptr, &noWait);
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
 } // namespace
 
 QString formatLog(const char *format, const QList<QString> &args)
@@ -48,8 +82,14 @@ QString formatLog(const char *format, const QList<QString> &args)
     return out;
 }
 
-void writeLogLine(const QString &line)
+void writeLogLine(const QString &text)
 {
+    // Messages carry server replies, listings and file names: every control character but
+    // the newline that ends the message is shown escaped.
+    const bool endsLine = text.endsWith(QLatin1Char('\n'));
+    QString line = escapedForLog(endsLine ? QStringView(text).chopped(1) : QStringView(text));
+    if (endsLine)
+        line.append(QLatin1Char('\n'));
     if (auto &s = sink()) {
         s(line);
         return;
@@ -58,8 +98,7 @@ void writeLogLine(const QString &line)
     // Like the platform's log call, a message that already ends its line gets no second one.
     if (!bytes.endsWith('\n'))
         bytes.append('\n');
-    // One write per line, so lines from worker threads never interleave.
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    writeToStandardError(bytes);
 }
 
 void setLogSink(std::function<void(const QString &)> s)

@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Names as bytes: what a server or the disk lists comes back byte for byte, whatever its
+// encoding, and neither the screen nor the log ever shows raw control bytes.
+#include "ftp/ByteNames.h"
+#include "ftp/Log.h"
+#include "support/TestSupport.h"
+
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace zodaru;
+
+class TestByteNames final : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void roundTrip_data();
+    void roundTrip();
+    void logLinesAreEscaped_data();
+    void logLinesAreEscaped();
+    // Last: once the log's reader is gone the program writes no more log lines.
+    void closedLogPipeIsSurvived();
+};
+
+void TestByteNames::roundTrip_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    const QString bad(QChar::ReplacementCharacter);
+    QTest::newRow("ascii") << QByteArray("report.txt") << QStringLiteral("report.txt");
+    QTest::newRow("utf-8") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
+    QTest::newRow("astral") << QByteArray("\xf0\x9f\x98\x80") << QStringLiteral("\U0001F600");
+    QTest::newRow("latin-1") << QByteArray("caf\xe9.txt") << QStringLiteral("caf") + bad + QStringLiteral(".txt");
+    QTest::newRow("lone continuation") << QByteArray("\x80") << bad;
+    QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << bad + bad;
+    QTest::newRow("encoded surrogate") << QByteArray("\xed\xb2\x80") << bad + bad + bad;
+    QTest::newRow("past U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << bad + bad + bad + bad;
+    QTest::newRow("cut sequence") << QByteArray("a\xe2\x82") << QStringLiteral("a") + bad + bad;
+    QTest::newRow("every high byte") << [] {
+        QByteArray all;
+        for (int b = 0x80; b <= 0xff; ++b)
+            all.append(char(b));
+        return all;
+    }() << QString(0x80, QChar::ReplacementCharacter);
+}
+
+void TestByteNames::roundTrip()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    const QString name = nameFromBytes(bytes);
+    QCOMPARE(bytesOfName(name), bytes);
+    QCOMPARE(displayedName(name), shown);
+    QCOMPARE(hasUndecodedBytes(name), shown.contains(QChar::ReplacementCharacter));
+}
+
+void TestByteNames::logLinesAreEscaped_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("plain") << QStringLiteral("226 Done") << QStringLiteral("226 Done");
+    QTest::newRow("terminal escape") << QStringLiteral("550 \x1b[2Jgone") << QStringLiteral("550 \\x1b[2Jgone");
+    QTest::newRow("forged line") << QStringLiteral("a\r\nRET() ==> 230") << QStringLiteral("a\\r\\nRET() ==> 230");
+    QTest::newRow("C1 control") << QStringLiteral("x\u009by") << QStringLiteral("x\\x9by");
+    QTest::newRow("undecoded byte") << nameFromBytes("caf\xe9") << QStringLiteral("caf\\xe9");
+    QTest::newRow("final newline kept") << QStringLiteral("line\n") << QStringLiteral("line\n");
+}
+
+void TestByteNames::logLinesAreEscaped()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, logged);
+    LogCapture log;
+    zlog("%@", text);
+    QCOMPARE(log.lines(), QStringList{logged});
+}
+
+void TestByteNames::closedLogPipeIsSurvived()
+{
+    int ends[2];
+    QCOMPARE(::pipe(ends), 0);
+    ::close(ends[0]);
+    const int savedStderr = ::dup(STDERR_FILENO);
+    ::dup2(ends[1], STDERR_FILENO);
+    ::close(ends[1]);
+    zlog("nobody reads this");
+    zlog("nor this");
+    ::dup2(savedStderr, STDERR_FILENO);
+    ::close(savedStderr);
+    QVERIFY(true); // reached: SIGPIPE did not end the process
+}
+
+QTEST_GUILESS_MAIN(TestByteNames)
+#include "tst_bytenames.moc"
