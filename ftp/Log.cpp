@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <vector>
 #include <utility>
 
 #include <pthread.h>
@@ -21,6 +23,26 @@ std::function<void(const QString &)> &sink()
     static std::function<void(const QString &)> s;
     return s;
 }
+struct Listeners {
+    std::mutex mutex;
+    std::vector<std::pair<int, std::function<void(const QString &)>>> entries;
+    int nextHandle = 1;
+};
+
+Listeners &listeners()
+{
+    static Listeners l;
+    return l;
+}
+
+void tellListeners(const QString &line)
+{
+    auto &l = listeners();
+    std::lock_guard lock(l.mutex);
+    for (const auto &entry : l.entries)
+        entry.second(line);
+}
+
 // A log whose reader went away (`zodaru 2>&1 | head`) must not end the program: SIGPIPE
 // is held back for the write and the one it raised is consumed. Later lines are dropped.
 void writeToStandardError(const QByteArray &bytes)
@@ -90,6 +112,7 @@ void writeLogLine(const QString &text)
     QString line = escapedForLog(endsLine ? QStringView(text).chopped(1) : QStringView(text));
     if (endsLine)
         line.append(QLatin1Char('\n'));
+    tellListeners(line);
     if (auto &s = sink()) {
         s(line);
         return;
@@ -99,6 +122,22 @@ void writeLogLine(const QString &text)
     if (!bytes.endsWith('\n'))
         bytes.append('\n');
     writeToStandardError(bytes);
+}
+
+int addLogListener(std::function<void(const QString &)> listener)
+{
+    auto &l = listeners();
+    std::lock_guard lock(l.mutex);
+    const int handle = l.nextHandle++;
+    l.entries.emplace_back(handle, std::move(listener));
+    return handle;
+}
+
+void removeLogListener(int handle)
+{
+    auto &l = listeners();
+    std::lock_guard lock(l.mutex);
+    std::erase_if(l.entries, [handle](const auto &entry) { return entry.first == handle; });
 }
 
 void setLogSink(std::function<void(const QString &)> s)

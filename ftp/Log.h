@@ -39,6 +39,12 @@ void writeLogLine(const QString &line);
 // Must be set while no other thread logs.
 void setLogSink(std::function<void(const QString &)> sink);
 
+// Another reader of every line (the window's log tab), besides standard error or the sink.
+// Called on the thread that logs, after the line was written: it must be quick and
+// thread-safe. Returns a handle for removeLogListener().
+int addLogListener(std::function<void(const QString &)> listener);
+void removeLogListener(int handle);
+
 template <typename... Args>
 void zlog(const char *format, const Args &...args)
 {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/MainWindow.h"
 
+#include "ui/LogPane.h"
+
 #include "ui/ColumnBrowser.h"
 #include "ui/Images.h"
 #include "ui/TransferStatusDelegate.h"
@@ -222,6 +224,9 @@ void MainWindow::layoutWindow()
     transferTabs_ = new QTabWidget;
     transferTabs_->addTab(Downloads_, QStringLiteral("Download"));
     transferTabs_->addTab(Uploads_, QStringLiteral("Upload"));
+    // The log beside the tables: a desktop user never sees standard error.
+    logPane_ = new LogPane;
+    transferTabs_->addTab(logPane_, QCoreApplication::translate("MainWindow", "Log"));
     transferTabs_->setMinimumHeight(0);
 
     // The splitter takes all extra space and shares it 400:120 between its panes.

@@ -13,6 +13,7 @@ class QToolButton;
 namespace zodaru {
 
 class ColumnBrowser;
+class LogPane;
 
 // The main window: a row of four image buttons on top; below it a vertical splitter with
 // the two file browsers and the four small buttons between them above, and the download
@@ -43,6 +44,7 @@ public:
     QSplitter *splitView() const { return splitView_; }
     QWidget *browserPane() const { return browserPane_; }
     QTabWidget *transferTabs() const { return transferTabs_; }
+    LogPane *logPane() const { return logPane_; }
 
     // The narrowest a transfer table column with this identifier may become.
     static int minimumColumnWidth(const QString &identifier);
@@ -64,6 +66,7 @@ private:
     QSplitter *splitView_ = nullptr;
     QWidget *browserPane_ = nullptr;
     QTabWidget *transferTabs_ = nullptr;
+    LogPane *logPane_ = nullptr;
 };
 
 } // namespace zodaru

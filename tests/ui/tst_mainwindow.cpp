@@ -240,7 +240,7 @@ private Q_SLOTS:
         window->Downloads()->setModel(&downloads);
         window->Uploads()->setModel(&uploads);
         QTabWidget *tabs = window->transferTabs();
-        QCOMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->count(), 3); // the log follows the tables
         QCOMPARE(tabs->tabText(tab), label);
         tabs->setCurrentIndex(tab);
         QApplication::processEvents();

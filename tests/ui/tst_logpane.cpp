@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The log tab: every line logged on any thread shows, in order, bounded, failures apart.
+#include "ftp/Log.h"
+#include "support/TestSupport.h"
+#include "ui/LogPane.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTextBlock>
+
+#include <thread>
+
+using namespace zodaru;
+
+class TestLogPane final : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void linesFromThreadsInOrder();
+    void keepsTheLastLines();
+    void failuresStandOut_data();
+    void failuresStandOut();
+};
+
+void TestLogPane::linesFromThreadsInOrder()
+{
+    LogCapture quiet; // keeps standard error clean; the pane listens beside it
+    LogPane pane;
+    std::thread worker([] {
+        for (int i = 0; i < 500; ++i)
+            zlog("ligne %i\x1b[0m", i);
+    });
+    worker.join();
+    zlog("fin");
+    QTRY_COMPARE(pane.blockCount(), 501);
+    const QStringList shown = pane.toPlainText().split(QLatin1Char('\n'));
+    QCOMPARE(shown.first(), QStringLiteral("ligne 0\\x1b[0m"));
+    QCOMPARE(shown.at(499), QStringLiteral("ligne 499\\x1b[0m"));
+    QCOMPARE(shown.last(), QStringLiteral("fin"));
+}
+
+void TestLogPane::keepsTheLastLines()
+{
+    LogCapture quiet;
+    LogPane pane;
+    for (int i = 0; i < LogPane::kMaxLines + 250; ++i)
+        zlog("%i", i);
+    pane.flushPending();
+    QCOMPARE(pane.blockCount(), LogPane::kMaxLines);
+    QCOMPARE(pane.document()->firstBlock().text(), QStringLiteral("250"));
+}
+
+void TestLogPane::failuresStandOut_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("failure");
+    QTest::newRow("reply") << QStringLiteral("RET() ==> 226 Transfer complete") << false;
+    QTest::newRow("exception") << QStringLiteral("Exception recue dans pasv ==> refused") << true;
+    QTest::newRow("time-out") << QStringLiteral("Delai depasse dans ret : on ferme la connexion") << true;
+    QTest::newRow("refused name") << QStringLiteral("Nom de fichier refuse : <..>") << true;
+    QTest::newRow("closing") << QStringLiteral("CLOSING CONNECTION !") << true;
+}
+
+void TestLogPane::failuresStandOut()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, failure);
+    QCOMPARE(LogPane::isErrorLine(line), failure);
+}
+
+QTEST_MAIN(TestLogPane)
+#include "tst_logpane.moc"

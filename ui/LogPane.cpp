@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ui/LogPane.h"
+
+#include "ftp/Log.h"
+
+#include <QScrollBar>
+#include <QTextCharFormat>
+#include <QTextCursor>
+
+#include <array>
+
+namespace zodaru {
+
+LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
+{
+    setReadOnly(true);
+    setUndoRedoEnabled(false);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setMaximumBlockCount(kMaxLines);
+    setFont(QFont(QStringLiteral("monospace")));
+    listener_ = addLogListener([this](const QString &line) { take(line); });
+}
+
+LogPane::~LogPane()
+{
+    // Once removed, no thread can be inside take(): removal waits for the listeners' lock.
+    removeLogListener(listener_);
+}
+
+bool LogPane::isErrorLine(QStringView line)
+{
+    static const std::array<QLatin1String, 9> markers = {
+        QLatin1String("Exception"),         QLatin1String("refuse"),
+        QLatin1String("Delai depasse"),     QLatin1String("CLOSING CONNECTION"),
+        QLatin1String("impossible"),        QLatin1String("ERROR"),
+        QLatin1String("non trouve"),        QLatin1String("perdue"),
+        QLatin1String("Echec"),
+    };
+    for (const QLatin1String &marker : markers)
+        if (line.contains(marker, Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+void LogPane::take(const QString &line)
+{
+    std::lock_guard lock(mutex_);
+    pending_.append(line.endsWith(QLatin1Char('\n')) ? line.chopped(1) : line);
+    // Lines beyond what the pane keeps would be dropped by it anyway.
+    if (pending_.size() > kMaxLines)
+        pending_.remove(0, pending_.size() - kMaxLines);
+    if (!flushScheduled_) {
+        flushScheduled_ = true;
+        QMetaObject::invokeMethod(this, &LogPane::flushPending, Qt::QueuedConnection);
+    }
+}
+
+void LogPane::flushPending()
+{
+    QStringList lines;
+    {
+        std::lock_guard lock(mutex_);
+        lines.swap(pending_);
+        flushScheduled_ = false;
+    }
+    if (lines.isEmpty())
+        return;
+    QScrollBar *bar = verticalScrollBar();
+    const bool following = bar->value() == bar->maximum();
+
+    QTextCharFormat plain;
+    QTextCharFormat error;
+    error.setForeground(QColor(0xb0, 0x00, 0x20));
+    error.setFontWeight(QFont::Bold);
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    for (const QString &line : lines) {
+        if (hasLines_)
+            cursor.insertBlock();
+        hasLines_ = true;
+        cursor.insertText(line, isErrorLine(line) ? error : plain);
+    }
+    cursor.endEditBlock();
+    // The view follows new lines unless the user scrolled up to read.
+    if (following)
+        bar->setValue(bar->maximum());
+}
+
+} // namespace zodaru
