@@ -1,0 +1,113 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// An engine's blocking calls run in order off the asking thread; results come back to it.
+#include "ftp/EngineWorker.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <stdexcept>
+
+using namespace zodaru;
+
+class TestEngineWorker final : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void runsInOrderOffTheAskingThread();
+    void dropsWhatHasNotStarted();
+    void goesOnAfterAFailingJob();
+};
+
+void TestEngineWorker::runsInOrderOffTheAskingThread()
+{
+    QObject receiver;
+    QList<int> ran;
+    QList<int> delivered;
+    std::atomic<bool> offMainThread{true};
+    QThread *const mainThread = QThread::currentThread();
+    {
+        EngineWorker worker;
+        quint64 previous = 0;
+        for (int i = 0; i < 20; ++i) {
+            const quint64 serial = worker.run(
+                [&, i] {
+                    if (QThread::currentThread() == mainThread)
+                        offMainThread = false;
+                    ran.append(i); // one job at a time: no lock needed
+                    return i * 10;
+                },
+                &receiver,
+                [&, mainThread](int result) {
+                    QCOMPARE(QThread::currentThread(), mainThread);
+                    delivered.append(result);
+                });
+            QVERIFY(serial > previous);
+            previous = serial;
+        }
+        QCOMPARE(worker.lastSerial(), previous);
+        QTRY_COMPARE(delivered.size(), 20);
+    }
+    QVERIFY(offMainThread);
+    for (int i = 0; i < 20; ++i) {
+        QCOMPARE(ran.at(i), i);
+        QCOMPARE(delivered.at(i), i * 10);
+    }
+}
+
+void TestEngineWorker::dropsWhatHasNotStarted()
+{
+    QObject receiver;
+    std::atomic<bool> release{false};
+    std::atomic<int> ran{0};
+    std::atomic<bool> started{false};
+    std::thread releaser;
+    {
+        EngineWorker worker;
+        worker.post([&] {
+            started = true;
+            while (!release)
+                QThread::msleep(1);
+            ++ran;
+        });
+        for (int i = 0; i < 5; ++i)
+            worker.post([&] { ++ran; });
+        QTRY_VERIFY(started);
+        worker.dropPending();
+        worker.post([&] { ++ran; });
+        release = true;
+        QTRY_VERIFY(!worker.busy());
+        // Destroyed with jobs queued behind a running one: they never run.
+        release = false;
+        started = false;
+        worker.post([&] {
+            started = true;
+            while (!release)
+                QThread::msleep(1);
+        });
+        worker.post([&] { ran += 100; });
+        QTRY_VERIFY(started);
+        releaser = std::thread([&] {
+            QThread::msleep(50);
+            release = true;
+        });
+    }
+    releaser.join();
+    QCOMPARE(ran.load(), 2);
+}
+
+void TestEngineWorker::goesOnAfterAFailingJob()
+{
+    QObject receiver;
+    LogCapture log;
+    bool second = false;
+    EngineWorker worker;
+    worker.post([] { throw std::runtime_error("boom"); });
+    worker.run([] { return true; }, &receiver, [&](bool) { second = true; });
+    QTRY_VERIFY(second);
+    QVERIFY(log.contains(QStringLiteral("Exception recue dans le travail du moteur ==> boom")));
+}
+
+QTEST_GUILESS_MAIN(TestEngineWorker)
+#include "tst_engineworker.moc"
