@@ -394,7 +394,7 @@ int firstSemicolon(const char *buf, int len)
 }
 
 // A line whose first character looks like a UNIX type letter may still be a VMS entry
-// ("LEVEL1.DIR;1 ...", "SETUP.COM;3 ..."): when the UNIX reading rejects it and the VMS
+// whose name is in lower case ("setup.exe;3 ...", "drivers.DIR;1 ..."): when the UNIX reading rejects it and the VMS
 // reading accepts all of it, the VMS entry wins. Otherwise the rejected UNIX record (its
 // type presets) stands, so a broken UNIX line is not turned into a half-read VMS name.
 int parseUnixOrVms(ParsedListLine *fp, const char *buf, int len)
