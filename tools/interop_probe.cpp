@@ -174,6 +174,35 @@ private:
         listCheck("list top", o_.base,
                   {QStringLiteral("dir with spaces"), QStringLiteral("nested"), QStringLiteral("random.bin"),
                    QStringLiteral("small.txt"), QStringLiteral("link-to-nested")});
+        entryKinds();
+    }
+
+    // What the listing says of each entry: a directory, a link, a file and its size.
+    void entryKinds()
+    {
+        if (!ftp_ || !ftp_->isConnected())
+            return result("entry kinds", false, QStringLiteral("no session"));
+        const auto entries = timedList(o_.base);
+        const auto find = [&entries](const QString &name) -> std::optional<File> {
+            if (entries) {
+                for (const File &f : *entries)
+                    if (f.name() == name)
+                        return f;
+            }
+            return std::nullopt;
+        };
+        const auto nested = find(QStringLiteral("nested"));
+        const auto link = find(QStringLiteral("link-to-nested"));
+        const auto big = find(QStringLiteral("random.bin"));
+        QStringList wrong;
+        if (!nested || !nested->isDir())
+            wrong << QStringLiteral("nested not a directory");
+        if (!link || !link->isLink())
+            wrong << QStringLiteral("link type %1").arg(link ? link->type() : -1);
+        if (!big || big->type() != 0 || big->size() != 5 * 1024 * 1024)
+            wrong << QStringLiteral("random.bin size %1").arg(big ? big->size() : -1);
+        result("entry kinds", wrong.isEmpty(),
+               wrong.isEmpty() ? QStringLiteral("dir, link, 5 MiB file") : wrong.join(QStringLiteral(", ")));
     }
 
     void listNested()
