@@ -384,6 +384,34 @@ int parseDos(ParsedListLine *fp, const char *buf, int len)
     return 1;
 }
 
+int firstSemicolon(const char *buf, int len)
+{
+    for (int k = 0; k < len; ++k) {
+        if (buf[k] == ';')
+            return k;
+    }
+    return -1;
+}
+
+// A line whose first character looks like a UNIX type letter may still be a VMS entry
+// whose name is in lower case ("setup.exe;3 ...", "drivers.DIR;1 ..."): when the UNIX reading rejects it and the VMS
+// reading accepts all of it, the VMS entry wins. Otherwise the rejected UNIX record (its
+// type presets) stands, so a broken UNIX line is not turned into a half-read VMS name.
+int parseUnixOrVms(ParsedListLine *fp, const char *buf, int len)
+{
+    if (parseUnix(fp, buf, len))
+        return 1;
+    const int semicolon = firstSemicolon(buf, len);
+    if (semicolon < 0)
+        return 0;
+    const ParsedListLine rejected = *fp;
+    *fp = ParsedListLine{};
+    if (parseVms(fp, buf, len, semicolon))
+        return 1;
+    *fp = rejected;
+    return 0;
+}
+
 // The clock seam. Relaxed loads of the value are ordered by the acquire on the flag.
 std::atomic<bool> testNowSet{false};
 std::atomic<std::time_t> testNow{0};
@@ -532,14 +560,12 @@ int ftpparse(ParsedListLine *fp, const char *buf, int len)
     case 'c':
     case 'p':
     case 's':
-        return parseUnix(fp, buf, len);
+        return parseUnixOrVms(fp, buf, len);
     default:
         break;
     }
-    for (int k = 0; k < len; ++k) {
-        if (buf[k] == ';')
-            return parseVms(fp, buf, len, k);
-    }
+    if (const int semicolon = firstSemicolon(buf, len); semicolon >= 0)
+        return parseVms(fp, buf, len, semicolon);
     if (buf[0] >= '0' && buf[0] <= '9')
         return parseDos(fp, buf, len);
     return 0;

@@ -191,6 +191,38 @@ const std::vector<Row> &listingRows()
         {.tag = "vms minute at end of line", .line = "FOO.TXT;1 2 8-SEP-1996 16:09", .name = "FOO.TXT",
          .canRetrieve = 1},
 
+        // VMS names that begin with a UNIX type letter (case-preserving disks, servers that
+        // print names in lower case). The VMS reading starts from a clear record: the type
+        // letter's presets must not show through.
+        {.tag = "vms upper-case directory", .line = "LEVEL1.DIR;1  1/3  5-MAR-1993 18:09:06 [GROUP,OWNER] (RWED,RWED,RE,RE)",
+         .result = 1, .name = "LEVEL1", .canEnter = 1, .timeKind = 2, .modTime = utc(1993, 3, 5, 18, 9)},
+        {.tag = "vms b", .line = "backup.sav;2        412/420   14-FEB-2001 09:30:15  [BUILDER]  (RWED,RWED,RE,)",
+         .result = 1, .name = "backup.sav", .canRetrieve = 1, .timeKind = 2, .modTime = utc(2001, 2, 14, 9, 30)},
+        {.tag = "vms c", .line = "config.dat;3  2/3  1-JAN-2000 00:00:59 [SYSTEM] (RWED,RWED,R,)", .result = 1,
+         .name = "config.dat", .canRetrieve = 1, .timeKind = 2, .modTime = utc(2000, 1, 1, 0, 0)},
+        {.tag = "vms d directory", .line = "drivers.DIR;1  1/3  5-MAR-1993 18:09:06 [GROUP,OWNER] (RWED,RWED,RE,RE)",
+         .result = 1, .name = "drivers", .canEnter = 1, .timeKind = 2, .modTime = utc(1993, 3, 5, 18, 9)},
+        {.tag = "vms d file", .line = "doc.txt;14 5 31-DEC-1999 23:59 [ANONYMOUS] (RWED,RWED,,)", .result = 1,
+         .name = "doc.txt", .canRetrieve = 1, .timeKind = 2, .modTime = utc(1999, 12, 31, 23, 59)},
+        {.tag = "vms l", .line = "login.com;7           1/3  12-OCT-2004 07:05:00.12  [SMITH]  (RWED,RWED,RE,)",
+         .result = 1, .name = "login.com", .canRetrieve = 1, .timeKind = 2, .modTime = utc(2004, 10, 12, 7, 5)},
+        {.tag = "vms p", .line = "paper.tex;1  213/216  29-JAN-1996 03:33:12  [SMITH,DOCS]   (RWED,RWED,,)",
+         .result = 1, .name = "paper.tex", .canRetrieve = 1, .timeKind = 2, .modTime = utc(1996, 1, 29, 3, 33)},
+        {.tag = "vms s", .line = "setup.exe;5  96/96  8-SEP-1996 16:09 [SYSTEM] (RWE,RWE,RE,RE)", .result = 1,
+         .name = "setup.exe", .canRetrieve = 1, .timeKind = 2, .modTime = utc(1996, 9, 8, 16, 9)},
+        // ... and lines that stay UNIX: accepted ones keep their ';', rejected ones that the
+        // VMS reading rejects too keep only the type letter's presets, never a VMS name.
+        {.tag = "unix name with semicolon", .line = "drwxr-xr-x 2 u g 4096 Mar 3 2021 v1;2", .result = 1,
+         .name = "v1;2", .canEnter = 1, .sizeKind = 1, .size = 4096, .timeKind = 3, .modTime = utc(2021, 3, 3)},
+        {.tag = "unix name that reads as vms", .line = "-rw-r--r-- 1 u g 5 Jan 5 2020 x;1 2 5-MAR-1993 18:09 y",
+         .result = 1, .name = "x;1 2 5-MAR-1993 18:09 y", .canRetrieve = 1, .sizeKind = 1, .size = 5, .timeKind = 3,
+         .modTime = utc(2020, 1, 5)},
+        {.tag = "d with semicolon, vms bad month", .line = "data.dir;1 2 8-SEX-1996 16:09 [S] (RWE,RWE,RE,RE)",
+         .canEnter = 1},
+        {.tag = "l with semicolon, cut short", .line = "log.txt;1 2", .canEnter = 1, .canRetrieve = 1},
+        {.tag = "b with semicolon, minute at end", .line = "backup.sav;1 2 8-SEP-1996 16:09"},
+        {.tag = "s with semicolon in owner", .line = "srwxrwxrwx 1 u;g 0 Feb 2"},
+
         // EPLF fact lists.
         {.tag = "eplf directory", .line = "+i8388621.29609,m824255902,/,\tdev", .result = 1, .name = "dev",
          .canEnter = 1, .timeKind = 1, .modTime = 824255902, .id = "8388621.29609"},
@@ -332,6 +364,8 @@ private Q_SLOTS:
         QTest::newRow("name ends at length") << unix << int(unix.indexOf(';')) << QByteArray("abc");
         // Were the ';' seen, the line would be read as VMS-style.
         QTest::newRow("semicolon beyond length") << dos << int(dos.indexOf(';')) << QByteArray("x");
+        const QByteArray vms("log.txt;1 2 8-SEP-1996 16:09 x");
+        QTest::newRow("vms semicolon beyond length") << vms << int(vms.indexOf(';')) << QByteArray();
         QTest::newRow("negative length") << QByteArray("-rw-r--r-- 1 u g 1 Jan 5 2020 abc") << -5 << QByteArray();
     }
 

@@ -1,0 +1,240 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Runs the engine against three real FTP servers (vsftpd, ProFTPD, Pure-FTPd), each on
+# 127.0.0.1 with a port of its own and a small tree (names with spaces, UTF-8 names, a
+# symbolic link, nested directories, a 5 MiB random file), and prints one table of
+# results. Needs root: it installs what is missing, adds a local test user and starts the
+# servers. Not part of ./test.sh.
+#
+#   sudo tools/interop.sh            (ZODARU_INTEROP_BUILD=dir to build elsewhere)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+if [ "$(id -u)" != 0 ]; then
+  echo "tools/interop.sh must run as root" >&2
+  exit 2
+fi
+
+build=${ZODARU_INTEROP_BUILD:-$root/build/interop}
+cache=/var/cache/zodaru-interop
+user=zodaru-interop
+password=interop-$$-$RANDOM
+work=$(mktemp -d /tmp/zodaru-interop.XXXXXX)
+chmod 755 "$work"
+server_pids=()
+made_user=0
+pam_file=/etc/pam.d/zodaru-interop
+
+cleanup() {
+  # Each server runs in a process group of its own: the group takes its session children too.
+  local pid
+  for pid in "${server_pids[@]}"; do
+    kill -TERM -- "-$pid" 2>/dev/null || true
+  done
+  for pid in "${server_pids[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  if [ "$made_user" = 1 ]; then userdel "$user" 2>/dev/null || true; fi
+  rm -f "$pam_file"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+wait_for_port() { # port name
+  local _
+  for _ in $(seq 100); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then return 0; fi
+    sleep 0.1
+  done
+  echo "$2 did not start on port $1" >&2
+  return 1
+}
+
+# The three packages conflict with one another (each provides ftp-server), so apt cannot
+# install them side by side. An installed one is used as it is; for the others, apt brings
+# their libraries and the package itself is unpacked into a cache and run from there.
+server_binary() { # package binary-name
+  local pkg=$1 bin=$2
+  if dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q '^install ok installed'; then
+    echo "/usr/sbin/$bin"
+    return
+  fi
+  if [ ! -x "$cache/$pkg/usr/sbin/$bin" ]; then
+    mkdir -p "$cache"
+    if [ -z "${apt_updated:-}" ]; then apt-get update -qq >&2; apt_updated=1; fi
+    local libs
+    libs=$(apt-cache depends --no-recommends --no-suggests --no-conflicts --no-breaks --no-replaces \
+      --no-enhances "$pkg" | awk '/Depends: lib/ {print $2}')
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $libs >&2
+    (cd "$cache" && rm -f "$pkg"_*.deb && apt-get download -qq "$pkg" 2>/dev/null >&2 \
+      && rm -rf "$pkg" && dpkg-deb -x "$pkg"_*.deb "$pkg")
+  fi
+  echo "$cache/$pkg/usr/sbin/$bin"
+}
+
+vsftpd_bin=$(server_binary vsftpd vsftpd)
+proftpd_bin=$(server_binary proftpd-core proftpd)
+pureftpd_bin=$(server_binary pure-ftpd pure-ftpd)
+
+echo "== building the probe"
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work} CCACHE_DIR=${CCACHE_DIR:-/work/.ccache}
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZODARU_BUILD_TOOLS=ON -DZODARU_BUILD_TESTS=OFF \
+  "${launcher[@]}" >/dev/null
+cmake --build "$build" -j "$(nproc)" --target interop_probe >/dev/null
+probe=$build/tools/interop_probe
+# The engine's and the servers' output, kept after the run.
+logs=$build/interop-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+
+echo "== test user and tree"
+if ! id "$user" >/dev/null 2>&1; then
+  useradd --no-create-home --home-dir "$work/home" --shell /bin/bash "$user"
+  made_user=1
+fi
+echo "$user:$password" | chpasswd
+mkdir -p "$work/home" "$work/empty" "$work/local"
+chown "$user:" "$work/home"
+cat >"$pam_file" <<'EOF'
+@include common-auth
+@include common-account
+@include common-session
+EOF
+
+head -c $((5 * 1024 * 1024)) /dev/urandom >"$work/local/random.bin"
+make_tree() { # dir
+  local t=$1
+  mkdir -p "$t/dir with spaces" "$t/nested/level1/level2" "$t/répertoire-日本"
+  echo "one" >"$t/dir with spaces/file one.txt"
+  echo "two" >"$t/dir with spaces/two  spaces.txt"
+  echo "deep" >"$t/nested/level1/level2/deep.txt"
+  echo "ete" >"$t/répertoire-日本/été.txt"
+  echo "cafe" >"$t/répertoire-日本/naïve café.txt"
+  echo "small" >"$t/small.txt"
+  ln -s nested "$t/link-to-nested"
+  cp "$work/local/random.bin" "$t/random.bin"
+  chown -R -h "$user:" "$t"
+}
+
+start_server() { # name command...
+  local name=$1
+  shift
+  setsid "$@" >"$logs/$name-server.log" 2>&1 &
+  server_pids+=("$!")
+}
+
+start_vsftpd() { # port tree
+  cat >"$work/vsftpd.conf" <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$1
+background=NO
+anonymous_enable=NO
+local_enable=YES
+write_enable=YES
+local_umask=022
+chroot_local_user=NO
+pam_service_name=$(basename "$pam_file")
+pasv_enable=YES
+pasv_min_port=41000
+pasv_max_port=41099
+pasv_address=127.0.0.1
+secure_chroot_dir=$work/empty
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+xferlog_enable=NO
+use_localtime=NO
+EOF
+  start_server vsftpd "$vsftpd_bin" "$work/vsftpd.conf"
+}
+
+start_proftpd() { # port tree
+  mkdir -p "$work/proftpd"
+  cat >"$work/proftpd.conf" <<EOF
+ServerType standalone
+ServerName "zodaru interop"
+DefaultServer on
+Port $1
+DefaultAddress 127.0.0.1
+SocketBindTight on
+UseIPv6 off
+User nobody
+Group nogroup
+PidFile $work/proftpd/proftpd.pid
+ScoreboardFile $work/proftpd/scoreboard
+DelayTable none
+WtmpLog off
+UseReverseDNS off
+AuthOrder mod_auth_unix.c
+RequireValidShell off
+PassivePorts 41100 41199
+Umask 022
+AllowOverwrite on
+TransferLog none
+EOF
+  start_server proftpd "$proftpd_bin" --nodaemon --config "$work/proftpd.conf"
+}
+
+start_pureftpd() { # port tree
+  # -l unix: system accounts; -E: no anonymous; -H: no reverse look-ups; no chroot option.
+  start_server pure-ftpd "$pureftpd_bin" -S "127.0.0.1,$1" -l unix -E -H -p 41200:41299 -P 127.0.0.1
+}
+
+declare -A results
+servers=(vsftpd proftpd pure-ftpd)
+checks=()
+for name in "${servers[@]}"; do
+  echo "== $name"
+  tree=$work/srv-$name/tree
+  make_tree "$tree"
+  port=$(free_port)
+  case $name in
+    vsftpd) start_vsftpd "$port" ;;
+    proftpd) start_proftpd "$port" ;;
+    pure-ftpd) start_pureftpd "$port" ;;
+  esac
+  report=$work/report-$name
+  if wait_for_port "$port" "$name"; then
+    "$probe" --server "127.0.0.1:$port" --user "$user" --password "$password" --base "$tree" \
+      --served "$tree" --local "$work/local" --report "$report" >"$logs/$name-engine.log" 2>&1 || true
+  else
+    cat "$logs/$name-server.log" >&2
+    : >"$report"
+  fi
+  while IFS=$'\t' read -r check verdict detail; do
+    [[ " ${checks[*]} " == *" $check "* ]] || checks+=("$check")
+    results["$name|$check"]="$verdict $detail"
+  done <"$report"
+done
+
+echo
+echo "== results (engine at $(git -C "$root" rev-parse --short HEAD); logs in $logs)"
+{
+  printf 'check'
+  printf '\t%s' "${servers[@]}"
+  printf '\n'
+  for check in "${checks[@]}"; do
+    printf '%s' "$check"
+    for name in "${servers[@]}"; do printf '\t%s' "${results["$name|$check"]:-not run}"; done
+    printf '\n'
+  done
+} | awk -F'\t' '
+  { for (i = 1; i <= NF; i++) { cell[NR, i] = $i; if (length($i) > w[i]) w[i] = length($i) } n = NF; rows = NR }
+  END {
+    for (r = 1; r <= rows; r++) {
+      line = ""
+      for (i = 1; i <= n; i++) line = line sprintf("%-" w[i] "s", cell[r, i]) (i < n ? " | " : "")
+      print line
+      if (r == 1) { sep = ""; for (i = 1; i <= n; i++) { s = sprintf("%" w[i] "s", ""); gsub(/ /, "-", s); sep = sep s (i < n ? "-+-" : "") } print sep }
+    }
+  }'
