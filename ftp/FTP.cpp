@@ -325,10 +325,10 @@ std::shared_ptr<FTP> FTP::connectTo(const QString &address, const QString &login
     auto engine = connectTo(address);
     engine->Login = login;
     engine->Password = password;
-    // PASS goes out whatever USER answered, but a refusal: some servers log in on USER
-    // alone. A refused login leaves no half-open session behind.
-    const bool loggedIn = !(engine->command(QStringLiteral("USER ") + engine->Login) >= 400
-                            || engine->command(QStringLiteral("PASS ") + engine->Password) >= 400);
+    // PASS goes out after any positive answer to USER, 230 included: some servers log in
+    // on USER alone. A failed login leaves no half-open session behind.
+    const bool loggedIn = isPositive(engine->command(QStringLiteral("USER ") + engine->Login))
+        && isPositive(engine->command(QStringLiteral("PASS ") + engine->Password));
     if (!loggedIn && engine->controlConnection())
         engine->closeBecause(QStringLiteral("Identification refusee : on ferme la connexion"));
     return engine;
