@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ftp/FTP.h"
 
+#include "ftp/ByteNames.h"
 #include "ftp/Log.h"
 #include "ftp/Socket.h"
 #include "ftp/ftpparse.h"
@@ -29,6 +30,9 @@ namespace {
 
 constexpr qsizetype kMaxReplyLine = 64 * 1024;
 constexpr int kControlPort = 21;
+constexpr int kServiceClosing = 421;
+
+using Clock = std::chrono::steady_clock;
 
 std::mutex &timeoutsMutex()
 {
@@ -40,6 +44,71 @@ FTP::Timeouts &currentTimeouts()
 {
     static FTP::Timeouts t;
     return t;
+}
+
+FTP::Limits &currentLimits()
+{
+    static FTP::Limits l;
+    return l;
+}
+
+int millisecondsUntil(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return int(std::clamp<qint64>(left.count(), 0, INT_MAX));
+}
+
+// What one reply may still take: its overall deadline and the bytes left of its budget.
+struct ReplyBudget {
+    Clock::time_point deadline;
+    qint64 bytesLeft;
+};
+
+enum class LineEnd { Complete, TimedOut, TooLong, Closed };
+
+// One reply line read a byte at a time, so that nothing of the next reply is consumed.
+// Only CR LF ends a line; past 64 KiB the line is cut and the rest discarded (it is still
+// read to its end, so the next reply stays in step). Each line has its own time limit,
+// and the reply's budget bounds all of its lines together.
+LineEnd readReplyLine(Socket &control, int lineMs, ReplyBudget &budget, QByteArray &line)
+{
+    const auto deadline = std::min(Clock::now() + std::chrono::milliseconds(lineMs), budget.deadline);
+    bool heldCr = false;
+    auto append = [&line](char c) {
+        if (line.size() < kMaxReplyLine)
+            line.append(c);
+    };
+    for (;;) {
+        char c = 0;
+        const qint64 n = control.readSome(&c, 1, millisecondsUntil(deadline));
+        if (n == Socket::TimedOut)
+            return LineEnd::TimedOut;
+        if (n != 1)
+            return LineEnd::Closed;
+        if (--budget.bytesLeft < 0)
+            return LineEnd::TooLong;
+        if (c == '\r') {
+            heldCr = true; // a second CR in a row is dropped
+            continue;
+        }
+        if (c == '\n' && heldCr)
+            return LineEnd::Complete;
+        if (heldCr) {
+            append('\r');
+            heldCr = false;
+        }
+        append(c);
+    }
+}
+
+bool isPositive(int code)
+{
+    return code >= 100 && code < 400;
+}
+
+bool isCompletion(int code)
+{
+    return code >= 200 && code < 300;
 }
 
 // Owns a descriptor until it is handed over, so that every failure path of
@@ -165,12 +234,6 @@ QString shownLine(const QString &word, const QString &param)
     return p.isEmpty() ? w : w + QLatin1Char(' ') + p;
 }
 
-// Keeps a refused line on one log line.
-QString escapedLineBreaks(QString text)
-{
-    return text.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
-}
-
 // "host:port" names a non-standard port; anything else is a host alone on port 21.
 std::pair<QString, int> splitServer(const QString &server)
 {
@@ -226,6 +289,18 @@ void FTP::setTimeouts(const Timeouts &t)
     currentTimeouts() = t;
 }
 
+FTP::Limits FTP::limits()
+{
+    std::lock_guard lock(timeoutsMutex());
+    return currentLimits();
+}
+
+void FTP::setLimits(const Limits &l)
+{
+    std::lock_guard lock(timeoutsMutex());
+    currentLimits() = l;
+}
+
 FTP::FTP() = default;
 FTP::~FTP() = default;
 
@@ -250,9 +325,12 @@ std::shared_ptr<FTP> FTP::connectTo(const QString &address, const QString &login
     auto engine = connectTo(address);
     engine->Login = login;
     engine->Password = password;
-    // PASS goes out whatever USER answered: some servers log in on USER alone.
-    engine->command(QStringLiteral("USER ") + engine->Login);
-    engine->command(QStringLiteral("PASS ") + engine->Password);
+    // PASS goes out after any positive answer to USER, 230 included: some servers log in
+    // on USER alone. A failed login leaves no half-open session behind.
+    const bool loggedIn = isPositive(engine->command(QStringLiteral("USER ") + engine->Login))
+        && isPositive(engine->command(QStringLiteral("PASS ") + engine->Password));
+    if (!loggedIn && engine->controlConnection())
+        engine->closeBecause(QStringLiteral("Identification refusee : on ferme la connexion"));
     return engine;
 }
 
@@ -301,6 +379,12 @@ void FTP::closeAfterTimeout(const char *where)
     close();
 }
 
+void FTP::closeBecause(const QString &why)
+{
+    zlog("%@", why);
+    close();
+}
+
 void FTP::shutdown()
 {
     // A running transfer's worker is reading its completion reply on PI: a QUIT exchange
@@ -321,43 +405,6 @@ int FTP::cd(const QString &path)
     return command(QStringLiteral("CWD"), path);
 }
 
-std::optional<QString> FTP::readLineFrom(Socket *handle)
-{
-    if (!handle)
-        return QString();
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeouts().replyLine);
-    QByteArray line;
-    bool heldCr = false;
-    auto append = [&line](char c) {
-        // Past the cap the line is still read to its end, so the next reply stays in step.
-        if (line.size() < kMaxReplyLine)
-            line.append(c);
-    };
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        char c = 0;
-        // One byte per read: whatever follows this line belongs to the next reply.
-        const qint64 n = handle->readSome(&c, 1, int(qMax<qint64>(0, left.count())));
-        if (n == Socket::TimedOut)
-            return std::nullopt;
-        if (n != 1)
-            break;
-        if (c == '\r') {
-            heldCr = true; // a second CR in a row is dropped
-            continue;
-        }
-        if (c == '\n' && heldCr)
-            break;
-        if (heldCr) {
-            append('\r');
-            heldCr = false;
-        }
-        append(c);
-    }
-    return QString::fromUtf8(line);
-}
-
 int FTP::ret()
 {
     return readReply(true, nullptr);
@@ -367,33 +414,55 @@ int FTP::readReply(bool logCode, QString *lastLine)
 {
     if (!isConnected())
         return -1;
+    const Timeouts limitsInTime = timeouts();
+    ReplyBudget budget{Clock::now() + std::chrono::milliseconds(limitsInTime.replyTotal), limits().replyBytes};
     int lastCode = -1;
+    QString line;
     for (;;) {
         const auto control = controlConnection();
         if (!control)
-            return lastCode; // closed from another thread
-        const std::optional<QString> line = readLineFrom(control.get());
-        if (!line) {
+            return -1; // closed from another thread
+        QByteArray bytes;
+        switch (readReplyLine(*control, limitsInTime.replyLine, budget, bytes)) {
+        case LineEnd::Complete:
+            break;
+        case LineEnd::TimedOut:
             closeAfterTimeout("ret");
             return -1;
-        }
-        zlog("RET() ==> %@", *line);
-        if (lastLine)
-            *lastLine = *line;
-        if (line->size() < 4)
-            return lastCode;
-        lastCode = int(leadingInteger(QStringView(*line).left(3)));
-        if (logCode)
-            zlog("ret : %d", lastCode);
-        if (lastCode >= 400) {
+        case LineEnd::TooLong:
+            closeBecause(QStringLiteral("Reponse trop longue dans ret : on ferme la connexion"));
+            return -1;
+        case LineEnd::Closed:
+            // The reply was cut: its outcome is unknown and nothing more will come.
+            if (!bytes.isEmpty())
+                zlog("RET() ==> %@", nameFromBytes(bytes));
+            zlog("Connexion de controle perdue dans ret : on ferme la connexion");
             zlog("CLOSING CONNECTION !");
             close();
-            return lastCode;
+            return -1;
         }
+        line = nameFromBytes(bytes);
+        zlog("RET() ==> %@", line);
+        if (lastLine)
+            *lastLine = line;
+        if (bytes.size() < 4)
+            return -1; // no code to read: the caller must not take it for an answer
+        lastCode = int(leadingInteger(QStringView(line).left(3)));
+        if (logCode)
+            zlog("ret : %d", lastCode);
         // "nnn-" announces more lines; the reply ends at the first line without it.
-        if (line->at(3) != QLatin1Char('-'))
-            return lastCode;
+        if (bytes.at(3) != '-')
+            break;
     }
+    if (lastCode == kServiceClosing) {
+        // The server is going away: the connection is of no further use.
+        zlog("CLOSING CONNECTION !");
+        close();
+    } else if (lastCode >= 400) {
+        // A refusal concerns this command only; the session goes on.
+        zlog("Commande refusee par le serveur : %@", line);
+    }
+    return lastCode;
 }
 
 int FTP::command(const QString &line)
@@ -407,25 +476,23 @@ int FTP::command(const QString &word, const QString &param)
     if (!param.isEmpty())
         line += QLatin1Char(' ') + param;
 
-    // A line break inside the line would put a second command on the wire, for instance
-    // from a file name chosen by the server. Only a final CR is a terminator.
-    const QStringView body = QStringView(line).chopped(line.isEmpty() ? 0 : 1);
-    if (body.contains(QLatin1Char('\r')) || body.contains(QLatin1Char('\n'))) {
-        zlog("Commande refusee (retour a la ligne dans la commande) : %@",
-             escapedLineBreaks(shownLine(word, param)));
+    // A CR or LF anywhere, the end included, would end the command early or put a second
+    // one on the wire, for instance from a file name chosen by the server. The terminator
+    // is added here and nowhere else.
+    if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
+        zlog("Commande refusee (retour a la ligne dans la commande) : %@", shownLine(word, param));
         return -1;
     }
 
     zlog("=> >%@<", shownLine(word, param));
-    QByteArray bytes = line.toUtf8();
-    bytes.append(line.endsWith(QLatin1Char('\r')) ? "\n" : "\r\n");
+    QByteArray bytes = bytesOfName(line);
+    bytes.append("\r\n");
     if (const auto control = controlConnection()) {
         if (!control->writeAll(bytes.constData(), bytes.size(), timeouts().replyLine)) {
-            const bool timedOut = errno == ETIMEDOUT;
             zlog("Exception recue dans command: %@ withParam: %@ ==> %@", shownWord(word), shownParam(word, param),
                  networkError("write").reason());
-            if (timedOut)
-                close();
+            // Whatever the error, the control connection can no longer carry a command.
+            close();
             return -1;
         }
     }
@@ -436,21 +503,25 @@ void FTP::pasv()
 {
     if (!isConnected())
         return;
+    {
+        // A new PASV makes the previous data connection useless; a transfer worker that
+        // still holds it keeps it until it lets go.
+        std::lock_guard lock(stateMutex_);
+        DTP.reset();
+    }
     zlog("=> PASV\n");
     const auto control = controlConnection();
     if (!control)
         return;
     static constexpr char kPasv[] = "PASV\r\n";
     if (!control->writeAll(kPasv, qint64(sizeof kPasv - 1), timeouts().replyLine)) {
-        const bool timedOut = errno == ETIMEDOUT;
         zlog("Exception recue dans pasv ==> %@", networkError("write").reason());
-        if (timedOut)
-            close();
+        close();
         return;
     }
     QString reply;
-    readReply(false, &reply);
-    if (!isConnected())
+    const int code = readReply(false, &reply);
+    if (!isConnected() || !isCompletion(code))
         return;
 
     const qsizetype open = reply.indexOf(QLatin1Char('('));
@@ -464,7 +535,8 @@ void FTP::pasv()
         return;
     const QString announced = fields.mid(0, 4).join(QLatin1Char('.'));
     const int port = int(quint32(leadingInteger(fields[4]) * 256 + leadingInteger(fields[5])));
-    std::printf("IP : %s\n", announced.toUtf8().constData());
+    // The announced text comes from the server: shown escaped, it cannot drive the terminal.
+    std::printf("IP : %s\n", escapedForLog(announced).toUtf8().constData());
     std::printf("Port : %i \n", port);
     std::fflush(stdout);
 
@@ -498,69 +570,69 @@ std::optional<QList<File>> FTP::list(const QString &path)
     const auto exitLog = qScopeGuard([] { zlog("Sortie de la fonction list()"); });
     if (!isConnected())
         return std::nullopt;
-    const auto previous = dataConnection();
+    // LIST with a path is read by many servers as options and patterns ("dir with spaces"
+    // lists nothing): change into the directory and list it without an argument.
+    if (!path.isEmpty() && !isCompletion(command(QStringLiteral("CWD"), path)))
+        return std::nullopt;
+    return listing(QString(), path);
+}
+
+std::optional<QList<File>> FTP::listing(const QString &argument, const QString &path)
+{
     pasv();
-    if (!isConnected())
-        return std::nullopt;
-    command(QStringLiteral("TYPE"), QStringLiteral("A"));
-    command(QStringLiteral("LIST"), path);
-
     const auto data = dataConnection();
-    // An old data connection left over by a failed PASV holds nothing of this listing.
-    if (!data || data == previous)
+    if (!data)
         return std::nullopt;
 
-    // Once LIST has been answered this connection is of no further use, whatever happens
-    // below: it is closed now rather than left open until the next PASV, and a later
-    // listing can never mistake it for its own.
-    const auto dropData = qScopeGuard([this, &data] {
+    // The data connection serves this listing only: it is closed on every way out, and as
+    // soon as the listing has been read, before the completion reply. Some servers send
+    // that reply only once the client has closed (proftpd lingers ~10 s otherwise).
+    const auto releaseData = [this, &data] {
         {
             std::lock_guard lock(stateMutex_);
             if (DTP == data)
                 DTP.reset();
         }
         data->shutdownBoth();
-    });
+    };
+    const auto dropData = qScopeGuard(releaseData);
 
-    QByteArray listing;
-    char buffer[16384];
-    for (;;) {
-        const qint64 n = data->readSome(buffer, qint64(sizeof buffer), timeouts().dataIdle);
-        if (n > 0) {
-            listing.append(buffer, qsizetype(n));
-            continue;
-        }
-        if (n == 0)
-            break;
-        if (n == Socket::TimedOut) {
-            closeAfterTimeout("list");
-            return std::nullopt;
-        }
-        zlog("Exception recue dans list: %@ ", path);
+    if (!isPositive(command(QStringLiteral("TYPE"), QStringLiteral("A"))))
         return std::nullopt;
-    }
-    ret();
+    const int code = command(QStringLiteral("LIST"), argument);
+    if (code < 100 || code >= 300)
+        return std::nullopt; // refused or not sent: nothing will come on the data connection
 
-    const qsizetype nul = listing.indexOf('\0');
+    auto listing = readListing(*data, path);
+    if (!listing)
+        return std::nullopt;
+    releaseData();
+    // A 1xx reply announced the transfer; its completion follows. A 2xx was already it.
+    if (code < 200 && !isCompletion(ret()))
+        return std::nullopt;
+
+    const qsizetype nul = listing->indexOf('\0');
     if (nul >= 0)
-        listing.truncate(nul);
-    zlog("Buf NLST : %@", QString::fromUtf8(listing));
+        listing->truncate(nul);
+    zlog("Buf NLST : %@", nameFromBytes(*listing));
 
     QList<File> entries;
     qsizetype start = 0;
-    while (start < listing.size()) {
-        qsizetype end = listing.indexOf('\n', start);
+    while (start < listing->size()) {
+        qsizetype end = listing->indexOf('\n', start);
         // A last line without LF is still a line: dropping it would hide a file.
-        const qsizetype next = end < 0 ? listing.size() : end + 1;
+        const qsizetype next = end < 0 ? listing->size() : end + 1;
         if (end < 0)
-            end = listing.size();
+            end = listing->size();
         qsizetype length = end - start;
-        if (length > 0 && listing.at(start + length - 1) == '\r')
+        if (length > 0 && listing->at(start + length - 1) == '\r')
             --length;
         ParsedListLine parsed;
-        ftpparse(&parsed, listing.constData() + start, int(qMin<qsizetype>(length, INT_MAX)));
-        const QString name =
-            parsed.name && parsed.nameLength > 0 ? QString::fromUtf8(parsed.name, parsed.nameLength) : QString();
+        ftpparse(&parsed, listing->constData() + start, int(qMin<qsizetype>(length, INT_MAX)));
+        // The name keeps the server's exact bytes, so a command about it names this entry.
+        const QString name = parsed.name && parsed.nameLength > 0
+            ? nameFromBytes(QByteArrayView(parsed.name, parsed.nameLength))
+            : QString();
         const qint32 type = !parsed.canEnter ? 0 : (parsed.canRetrieve ? 2 : 1);
         File entry(name, parsed.size, type);
         entry.print();
@@ -570,11 +642,41 @@ std::optional<QList<File>> FTP::list(const QString &path)
     return entries;
 }
 
+std::optional<QByteArray> FTP::readListing(Socket &data, const QString &path)
+{
+    const int idleMs = timeouts().dataIdle;
+    const qint64 maxBytes = limits().listingBytes;
+    QByteArray listing;
+    char buffer[16384];
+    for (;;) {
+        const qint64 n = data.readSome(buffer, qint64(sizeof buffer), idleMs);
+        if (n == 0)
+            return listing;
+        if (n > 0) {
+            if (listing.size() + n > maxBytes) {
+                closeBecause(QStringLiteral("Listing trop long dans list : on ferme la connexion"));
+                return std::nullopt;
+            }
+            listing.append(buffer, qsizetype(n));
+            continue;
+        }
+        if (n == Socket::TimedOut) {
+            closeAfterTimeout("list");
+            return std::nullopt;
+        }
+        zlog("Exception recue dans list: %@ ", path);
+        return std::nullopt;
+    }
+}
+
 qint64 FTP::size(const QString &path)
 {
     if (!isConnected())
         return -1;
-    const auto entries = list(path);
+    // A file cannot be changed into: it is named on the LIST line itself.
+    zlog("On entre dans list()");
+    const auto exitLog = qScopeGuard([] { zlog("Sortie de la fonction list()"); });
+    const auto entries = listing(path, path);
     if (!entries || entries->size() != 1)
         return -1;
     return entries->first().size();

@@ -39,10 +39,20 @@ public:
         int controlConnect = 15000;
         int replyLine = 30000;
         int dataConnect = 15000;
-        int dataIdle = 60000;
+        int dataIdle = 60000;  // without a byte on a data connection (listing or transfer)
+        int replyTotal = 60000; // a whole reply, all its continuation lines included
     };
     static Timeouts timeouts();
     static void setTimeouts(const Timeouts &t); // tests shorten them
+
+    // Size limits, in bytes: a server that never ends a reply or a listing must not fill
+    // the memory. Going past one counts as a lost connection too.
+    struct Limits {
+        qint64 replyBytes = 1024 * 1024;
+        qint64 listingBytes = 256 * 1024 * 1024;
+    };
+    static Limits limits();
+    static void setLimits(const Limits &l); // tests lower them
 
     // An engine that never had a connection.
     static std::shared_ptr<FTP> create();
@@ -56,6 +66,10 @@ public:
     Q_DISABLE_COPY_MOVE(FTP)
 
     bool isConnected();
+    // Sends one command and reads its reply; returns the reply's code. -1 when the line
+    // holds a CR or LF (refused, nothing sent), cannot be sent, or its reply is cut short
+    // or shorter than a code. A refusal (4xx, 5xx) fails this command only: the engine
+    // closes on 421, a time-out, a limit passed or a broken control connection.
     int command(const QString &line);
     int command(const QString &word, const QString &param);
     int ret();
@@ -67,12 +81,9 @@ public:
     // server text, this takes the host alone. Throws NetworkException.
     static int createSocket(const QString &address, int port, int connectTimeoutMs);
 
-    // One reply line read a byte at a time, so that nothing of the next reply is consumed.
-    // Only CR LF ends a line; a line longer than 64 KiB is cut and the rest discarded.
-    // Empty when `handle` is null; absent when the line took longer than the reply limit.
-    static std::optional<QString> readLineFrom(Socket *handle);
-
-    // Passive data connection and listing.
+    // Passive data connection and listing. pasv() drops the engine's previous data
+    // connection and leaves none when the exchange fails. list() changes into `path` (CWD)
+    // and lists it without an argument; size() lists `path` itself, which may be a file.
     void pasv();
     std::optional<QList<File>> list(const QString &path);
     qint64 size(const QString &path);
@@ -97,6 +108,13 @@ private:
     int readReply(bool logCode, QString *lastLine);
     // A time-out counts as a lost connection: one log line, then the engine closes itself.
     void closeAfterTimeout(const char *where);
+    // A limit passed or a broken connection: `why` is logged, then the engine closes.
+    void closeBecause(const QString &why);
+    // PASV, TYPE A, LIST with `argument` (none when empty), the data, then the completion.
+    // `path` names the listed directory in the log.
+    std::optional<QList<File>> listing(const QString &argument, const QString &path);
+    // Reads the listing's data to its end within the listing limits; absent on failure.
+    std::optional<QByteArray> readListing(Socket &data, const QString &path);
 
     // --- transfers (worker side) ---
     // An open local file to upload, owned by the worker (closed with it).

@@ -146,14 +146,14 @@ ScriptedFtpServer::Script droppingServer(QMap<QByteArray, QByteArray> listings,
             const QByteArray line = s.readLine();
             if (line == "PASV") {
                 s.line(s.openPassive());
-            } else if (line.startsWith("LIST ")) {
-                if (s.index() == 0 && line.mid(5) == dropOn) {
+            } else if (line.startsWith("LIST")) {
+                if (s.index() == 0 && s.workingDirectory() == dropOn) {
                     s.line("421 Service not available, closing control connection");
                     s.closeControl();
                     return;
                 }
                 s.line("150 Here it comes");
-                s.sendData(listings.value(line.mid(5)));
+                s.sendData(listings.value(s.workingDirectory()));
                 s.line("226 Done");
             } else if (line.startsWith("RETR ")) {
                 s.line("150 Sending");

@@ -72,7 +72,7 @@ ScriptedFtpServer::Script fileServer(QByteArray listing, QByteArray content, QBy
             const QByteArray line = s.readLine();
             if (line == "PASV") {
                 s.line(s.openPassive());
-            } else if (line.startsWith("LIST ")) {
+            } else if (line.startsWith("LIST")) {
                 s.line("150 Here it comes");
                 s.sendData(listing);
                 s.line("226 Done");

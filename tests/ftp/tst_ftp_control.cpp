@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "ftp/ByteNames.h"
 #include "ftp/FTP.h"
 #include "ftp/Log.h"
 #include "support/ScriptedFtpServer.h"
@@ -6,6 +7,7 @@
 
 #include <QtTest>
 
+#include <chrono>
 #include <thread>
 
 #include <netinet/in.h>
@@ -55,6 +57,8 @@ class TestFtpControl final : public QObject {
 private Q_SLOTS:
     void replies_data();
     void replies();
+    void replyLimits_data();
+    void replyLimits();
     void commandBytes_data();
     void commandBytes();
     void login_data();
@@ -77,31 +81,37 @@ void TestFtpControl::replies_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<bool>("connected");
     QTest::addColumn<int>("nextCode");
+    QTest::addColumn<QString>("logLine"); // a line that must be logged once, or empty
 
-    QTest::newRow("one line") << QByteArray("200 OK\r\n") << false << 200 << true << 200;
-    QTest::newRow("multi-line") << QByteArray("211-Features\r\n211-MDTM\r\n211 End\r\n") << false << 211 << true << 200;
+    const QString lost = QStringLiteral("Connexion de controle perdue dans ret : on ferme la connexion");
+    QTest::newRow("one line") << QByteArray("200 OK\r\n") << false << 200 << true << 200 << QString();
+    QTest::newRow("multi-line") << QByteArray("211-Features\r\n211-MDTM\r\n211 End\r\n") << false << 211 << true << 200 << QString();
     // A line without a code ends the reply; the rest answers the next command.
     QTest::newRow("continuation without code")
-        << QByteArray("211-Features\r\n more text\r\n211 End\r\n") << false << 0 << true << 211;
-    QTest::newRow("short line") << QByteArray("12\r\n") << false << -1 << true << 200;
-    QTest::newRow("three characters") << QByteArray("200\r\n") << false << -1 << true << 200;
-    QTest::newRow("no digits") << QByteArray("abc def\r\n") << false << 0 << true << 200;
-    QTest::newRow("bare LF is data") << QByteArray("200 abc\ndef\r\n") << false << 200 << true << 200;
-    QTest::newRow("lone CR is data") << QByteArray("200 abc\rx\r\n") << false << 200 << true << 200;
-    QTest::newRow("CR CR LF") << QByteArray("200 abc\r\r\n") << false << 200 << true << 200;
-    QTest::newRow("LF right after code") << QByteArray("250\n-x\r\n") << false << 250 << true << 200;
-    QTest::newRow("UTF-8") << QByteArray("257 \"/caf\xc3\xa9\" created\r\n") << false << 257 << true << 200;
-    QTest::newRow("invalid UTF-8") << QByteArray("200 \xff\xfe ok\r\n") << false << 200 << true << 200;
+        << QByteArray("211-Features\r\n more text\r\n211 End\r\n") << false << 0 << true << 211 << QString();
+    QTest::newRow("short line") << QByteArray("12\r\n") << false << -1 << true << 200 << QString();
+    QTest::newRow("three characters") << QByteArray("200\r\n") << false << -1 << true << 200 << QString();
+    QTest::newRow("no digits") << QByteArray("abc def\r\n") << false << 0 << true << 200 << QString();
+    QTest::newRow("bare LF is data") << QByteArray("200 abc\ndef\r\n") << false << 200 << true << 200 << QString();
+    QTest::newRow("lone CR is data") << QByteArray("200 abc\rx\r\n") << false << 200 << true << 200 << QString();
+    QTest::newRow("CR CR LF") << QByteArray("200 abc\r\r\n") << false << 200 << true << 200 << QString();
+    QTest::newRow("LF right after code") << QByteArray("250\n-x\r\n") << false << 250 << true << 200 << QString();
+    QTest::newRow("UTF-8") << QByteArray("257 \"/caf\xc3\xa9\" created\r\n") << false << 257 << true << 200 << QString();
+    QTest::newRow("invalid UTF-8") << QByteArray("200 \xff\xfe ok\r\n") << false << 200 << true << 200 << QString();
     QTest::newRow("invalid UTF-8 in multi-line")
-        << QByteArray("230-\xe9t\xe9\r\n230 fin\r\n") << false << 230 << true << 200;
-    QTest::newRow("error closes") << QByteArray("550 No such file\r\n") << false << 550 << false << -1;
-    QTest::newRow("error on first of multi-line") << QByteArray("421-Bye\r\n421 Bye\r\n") << false << 421 << false
-                                                   << -1;
-    QTest::newRow("399 stays") << QByteArray("399 odd\r\n") << false << 399 << true << 200;
-    QTest::newRow("end of stream mid-reply") << QByteArray("220-a\r\n") << true << 220 << true << -1;
-    QTest::newRow("end of stream mid-line") << QByteArray("200 no end") << true << 200 << true << -1;
+        << QByteArray("230-\xe9t\xe9\r\n230 fin\r\n") << false << 230 << true << 200 << QString();
+    // A refusal fails that command only; the whole reply is read so the next one lines up.
+    QTest::newRow("refusal keeps the session") << QByteArray("550 No such file\r\n") << false << 550 << true << 200
+                                               << QStringLiteral("Commande refusee par le serveur : 550 No such file");
+    QTest::newRow("multi-line refusal") << QByteArray("450-Busy\r\n450 Try later\r\n") << false << 450 << true
+                                        << 200 << QStringLiteral("Commande refusee par le serveur : 450 Try later");
+    QTest::newRow("421 closes") << QByteArray("421-Bye\r\n421 Bye\r\n") << false << 421 << false << -1
+                                << QStringLiteral("CLOSING CONNECTION !");
+    QTest::newRow("399 stays") << QByteArray("399 odd\r\n") << false << 399 << true << 200 << QString();
+    QTest::newRow("end of stream mid-reply") << QByteArray("220-a\r\n") << true << -1 << false << -1 << lost;
+    QTest::newRow("end of stream mid-line") << QByteArray("200 no end") << true << -1 << false << -1 << lost;
     QTest::newRow("overlong line") << QByteArray("200 ") + QByteArray(200000, 'x') + "\r\n" << false << 200 << true
-                                   << 200;
+                                   << 200 << QString();
 }
 
 void TestFtpControl::replies()
@@ -111,6 +121,8 @@ void TestFtpControl::replies()
     QFETCH(int, code);
     QFETCH(bool, connected);
     QFETCH(int, nextCode);
+    QFETCH(QString, logLine);
+    const QString lost = QStringLiteral("Connexion de controle perdue dans ret : on ferme la connexion");
 
     ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
         s.line("220 Hello");
@@ -128,12 +140,64 @@ void TestFtpControl::replies()
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), code);
     QCOMPARE(ftp->isConnected(), connected);
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), nextCode);
-    if (code >= 400)
-        QCOMPARE(log.count(QStringLiteral("CLOSING CONNECTION !")), 1);
+    if (!logLine.isEmpty())
+        QCOMPARE(log.count(logLine), 1);
+    QCOMPARE(log.containsPrefix(QStringLiteral("CLOSING CONNECTION !")), logLine.startsWith(u"CLOSING") || logLine == lost);
     // Bounded memory: an endless line is cut, not kept whole.
     for (const QString &line : log.lines())
         QVERIFY(line.size() <= 64 * 1024 + 16);
     QVERIFY(log.contains(QStringLiteral("RET() ==> 220 Hello")));
+}
+
+void TestFtpControl::replyLimits_data()
+{
+    QTest::addColumn<QByteArray>("unit"); // sent `repeat` times, then "211 End"
+    QTest::addColumn<int>("repeat");
+    QTest::addColumn<bool>("slowly");
+    QTest::addColumn<QString>("logLine");
+
+    const QString tooLong = QStringLiteral("Reponse trop longue dans ret : on ferme la connexion");
+    QTest::newRow("bytes over all lines") << QByteArray("211-") + QByteArray(60, 'x') + "\r\n" << 100 << false
+                                          << tooLong;
+    QTest::newRow("one line over the budget") << QByteArray(1000, 'x') << 10 << false << tooLong;
+    // Each line comes well within the line limit, but the reply never ends.
+    QTest::newRow("endless slow reply") << QByteArray("211-more\r\n") << 2000 << true
+                                        << QStringLiteral("Delai depasse dans ret : on ferme la connexion");
+}
+
+void TestFtpControl::replyLimits()
+{
+    QFETCH(QByteArray, unit);
+    QFETCH(int, repeat);
+    QFETCH(bool, slowly);
+    QFETCH(QString, logLine);
+
+    const FTP::Timeouts savedTimes = FTP::timeouts();
+    const FTP::Limits savedLimits = FTP::limits();
+    FTP::Timeouts times = savedTimes;
+    times.replyTotal = 300;
+    FTP::setTimeouts(times);
+    FTP::setLimits({4096, savedLimits.listingBytes});
+    const auto restore = qScopeGuard([&] {
+        FTP::setTimeouts(savedTimes);
+        FTP::setLimits(savedLimits);
+    });
+    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
+        s.line("220 Hello");
+        s.expect("NOOP");
+        for (int i = 0; i < repeat; ++i) {
+            s.send(unit);
+            if (slowly)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        s.line("\r\n211 End");
+        s.answerRest();
+    });
+    LogCapture log;
+    auto ftp = FTP::connectTo(server.address());
+    QCOMPARE(ftp->command(QStringLiteral("NOOP")), -1);
+    QVERIFY(!ftp->isConnected());
+    QCOMPARE(log.count(logLine), 1);
 }
 
 void TestFtpControl::commandBytes_data()
@@ -147,12 +211,20 @@ void TestFtpControl::commandBytes_data()
     QTest::newRow("with parameter") << "CWD" << "/pub" << QByteArray("CWD /pub\r\n") << 200;
     QTest::newRow("empty parameter") << "LIST" << "" << QByteArray("LIST\r\n") << 200;
     QTest::newRow("whole line") << "DELE //a b" << QString() << QByteArray("DELE //a b\r\n") << 200;
-    QTest::newRow("ends with CR") << "NOOP\r" << QString() << QByteArray("NOOP\r\n") << 200;
     QTest::newRow("UTF-8 path") << "MKD" << "/caf\u00e9" << QByteArray("MKD /caf\xc3\xa9\r\n") << 200;
+    // A listed name that is not UTF-8 goes back to the server as the bytes it sent.
+    QTest::newRow("Latin-1 name") << "DELE" << zodaru::nameFromBytes("/caf\xe9") << QByteArray("DELE /caf\xe9\r\n")
+                                  << 200;
     // Refused: nothing reaches the wire, so the next command is the first thing sent.
     QTest::newRow("CR LF in parameter") << "DELE" << "/a\r\nRMD /b" << QByteArray() << -1;
     QTest::newRow("LF in whole line") << "MKD /a\nDELE /b" << QString() << QByteArray() << -1;
     QTest::newRow("CR before end") << "CWD" << "/a\rb" << QByteArray() << -1;
+    QTest::newRow("CR at end of line") << "NOOP\r" << QString() << QByteArray() << -1;
+    QTest::newRow("LF at end of line") << "NOOP\n" << QString() << QByteArray() << -1;
+    QTest::newRow("CR at end of parameter") << "DELE" << "x\r" << QByteArray() << -1;
+    QTest::newRow("LF at end of parameter") << "RETR" << "x\n" << QByteArray() << -1;
+    QTest::newRow("CR at start") << "\rNOOP" << QString() << QByteArray() << -1;
+    QTest::newRow("LF at start of parameter") << "MKD" << "\nx" << QByteArray() << -1;
 }
 
 void TestFtpControl::commandBytes()
@@ -248,7 +320,7 @@ void TestFtpControl::engineOperations_data()
     QTest::addColumn<bool>("connected");
 
     QTest::newRow("cd") << "cd" << QByteArray("TYPE A\r\nCWD /pub\r\n") << 250 << true;
-    QTest::newRow("cd refused") << "cd missing" << QByteArray("TYPE A\r\nCWD /missing\r\n") << 550 << false;
+    QTest::newRow("cd refused") << "cd missing" << QByteArray("TYPE A\r\nCWD /missing\r\n") << 550 << true;
     QTest::newRow("shutdown") << "shutdown" << QByteArray("TYPE A\r\nQUIT\r\n") << 0 << false;
     QTest::newRow("ret alone") << "ret" << QByteArray() << 200 << true;
 }

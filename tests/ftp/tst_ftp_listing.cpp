@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "ftp/ByteNames.h"
 #include "ftp/FTP.h"
 #include "support/RealFtpServer.h"
 #include "support/ScriptedFtpServer.h"
@@ -80,7 +81,8 @@ bool matches(const QStringList &got, const QStringList &expected)
     return true;
 }
 
-// Plays one listing: PASV, TYPE A, LIST, the data, 226; then answers the rest.
+// Plays one listing: PASV, TYPE A, LIST, the data, and 226 only once the client has closed
+// the data connection (as proftpd does); answers 200 to anything else (CWD included).
 ScriptedFtpServer::Script listingScript(const QByteArray &data)
 {
     return [data](ScriptedFtpServer::Session &s) {
@@ -97,7 +99,7 @@ ScriptedFtpServer::Script listingScript(const QByteArray &data)
                 s.line("200 Type set");
                 s.expect("LIST");
                 s.line("150 Here it comes");
-                s.sendData(data);
+                s.sendDataThenWaitForClose(data);
                 s.line("226 Done");
             } else {
                 s.line("200 OK");
@@ -132,6 +134,7 @@ private Q_SLOTS:
     void listingFailures();
     void sizeOfPath_data();
     void sizeOfPath();
+    void namesComeBackAsTheServersBytes();
     void descriptorsAreClosedAndNotInherited();
     void realServerListing();
 };
@@ -157,6 +160,10 @@ void TestFtpListing::pasvReplies_data()
         << QByteArray("227 Entering Passive Mode (127,0,0,2,%1,%2)") << true << true
         << QStringLiteral("Adresse PASV 127.0.0.2 differente de celle du serveur, on utilise 127.0.0.1")
         << QByteArray("127.0.0.2");
+    // What the server announces reaches the terminal escaped.
+    QTest::newRow("control characters announced")
+        << QByteArray("227 Entering Passive Mode (127,0,0,1\x1b[2J,%1,%2)") << true << true
+        << QStringLiteral("Adresse PASV 127.0.0.1\\x1b[2J differente") << QByteArray("127.0.0.1\\x1b[2J");
     QTest::newRow("no parentheses") << QByteArray("227 Entering Passive Mode 127,0,0,1,%1,%2") << false << true
                                     << QStringLiteral("Exception recue dans pasv ==> ") << QByteArray();
     QTest::newRow("parentheses reversed") << QByteArray("227 )127,0,0,1,%1,%2(") << false << true
@@ -165,8 +172,9 @@ void TestFtpListing::pasvReplies_data()
                                  << QString() << QByteArray();
     QTest::newRow("seven fields") << QByteArray("227 Entering Passive Mode (127,0,0,1,%1,%2,9)") << false << true
                                   << QString() << QByteArray();
-    QTest::newRow("refused") << QByteArray("425 Cannot open passive connection") << false << false
-                             << QStringLiteral("CLOSING CONNECTION !") << QByteArray();
+    QTest::newRow("refused") << QByteArray("425 Cannot open passive connection") << false << true
+                             << QStringLiteral("Commande refusee par le serveur : 425 Cannot open passive connection")
+                             << QByteArray();
 }
 
 void TestFtpListing::pasvReplies()
@@ -179,6 +187,8 @@ void TestFtpListing::pasvReplies()
 
     ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
         s.line("220 Hello");
+        s.expect("CWD /pub");
+        s.line("250 Okay");
         s.expect("PASV");
         s.openPassive();
         const quint16 port = s.passivePort();
@@ -191,7 +201,7 @@ void TestFtpListing::pasvReplies()
         }
         s.expect("TYPE A");
         s.line("200 Type set");
-        s.expect("LIST /pub");
+        s.expect("LIST");
         s.line("150 Here it comes");
         s.sendData("-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n");
         s.line("226 Done");
@@ -228,6 +238,10 @@ void TestFtpListing::pasvReplies()
     }
     if (listed)
         QCOMPARE(server.dataConnectionCount(0), 1);
+    // Without a data connection nothing more is asked for.
+    ftp->close();
+    QVERIFY(server.waitForFinished(0));
+    QCOMPARE(server.received(0).contains("LIST"), listed);
 }
 
 void TestFtpListing::listings_data()
@@ -251,6 +265,8 @@ void TestFtpListing::listings_data()
                           << QStringList{QStringLiteral("l|5|2")};
     QTest::newRow("UTF-8 name") << QByteArray("-rw-r--r-- 1 u g 7 Jan  1  2020 caf\xc3\xa9.txt\r\n")
                                 << QStringList{QStringLiteral("caf\u00e9.txt|7|0")};
+    QTest::newRow("Latin-1 name") << QByteArray("-rw-r--r-- 1 u g 7 Jan  1  2020 caf\xe9.txt\r\n")
+                                  << QStringList{zodaru::nameFromBytes("caf\xe9.txt|7|0")};
     QTest::newRow("size above 2^32") << QByteArray("-rw-r--r-- 1 u g 5000000000 Jan  1  2020 big.iso\r\n")
                                      << QStringList{QStringLiteral("big.iso|5000000000|0")};
     QTest::newRow("NUL ends the text") << file + "\r\n" + QByteArray("\0", 1) + pub + "\r\n"
@@ -286,32 +302,57 @@ void TestFtpListing::listings()
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
     ftp->close();
     QVERIFY(server.waitForFinished(0));
-    QCOMPARE(server.received(0), QByteArray("PASV\r\nTYPE A\r\nLIST /pub\r\nNOOP\r\n"));
+    QCOMPARE(server.received(0), QByteArray("CWD /pub\r\nPASV\r\nTYPE A\r\nLIST\r\nNOOP\r\n"));
 }
 
 void TestFtpListing::listingFailures_data()
 {
     QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("connected");
     QTest::addColumn<QString>("logLine");
 
-    QTest::newRow("LIST refused") << "refuse" << false << QStringLiteral("CLOSING CONNECTION !");
-    QTest::newRow("data reset") << "reset" << true << QStringLiteral("Exception recue dans list: /pub ");
-    QTest::newRow("data stalls") << "stall" << false << QStringLiteral("Delai depasse dans list : on ferme la connexion");
-    QTest::newRow("PASV unanswered") << "silent" << false
+    const QString pub = QStringLiteral("/pub");
+    QTest::newRow("CWD refused") << "refuse CWD" << pub << true
+                                 << QStringLiteral("Commande refusee par le serveur : 550 No such directory");
+    QTest::newRow("CR in path") << "nothing" << QStringLiteral("/pu\rb") << true
+                                << QStringLiteral("Commande refusee (retour a la ligne dans la commande) : CWD /pu\\rb");
+    QTest::newRow("LIST refused") << "refuse" << pub << true
+                                  << QStringLiteral("Commande refusee par le serveur : 550 No such directory");
+    QTest::newRow("LIST reply shorter than a code") << "short" << pub << true << QStringLiteral("RET() ==> 15");
+    QTest::newRow("data reset") << "reset" << pub << true << QStringLiteral("Exception recue dans list: /pub ");
+    QTest::newRow("data stalls") << "stall" << pub << false
+                                 << QStringLiteral("Delai depasse dans list : on ferme la connexion");
+    QTest::newRow("listing too long") << "long" << pub << false
+                                      << QStringLiteral("Listing trop long dans list : on ferme la connexion");
+    QTest::newRow("PASV unanswered") << "silent" << pub << false
                                      << QStringLiteral("Delai depasse dans ret : on ferme la connexion");
 }
 
 void TestFtpListing::listingFailures()
 {
     QFETCH(QString, fault);
+    QFETCH(QString, path);
     QFETCH(bool, connected);
     QFETCH(QString, logLine);
 
     const FTP::Timeouts saved = FTP::timeouts();
+    const FTP::Limits savedLimits = FTP::limits();
     FTP::setTimeouts({2000, 300, 2000, 300});
+    FTP::setLimits({savedLimits.replyBytes, 1000});
     ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
         s.line("220 Hello");
+        if (fault == u"nothing") {
+            s.waitForEof();
+            return;
+        }
+        s.expect("CWD /pub");
+        if (fault == u"refuse CWD") {
+            s.line("550 No such directory");
+            s.waitForEof();
+            return;
+        }
+        s.line("250 Okay");
         s.expect("PASV");
         if (fault == u"silent")
             s.stall();
@@ -319,13 +360,16 @@ void TestFtpListing::listingFailures()
         s.expect("TYPE A");
         s.line("200 Type set");
         s.expect("LIST");
-        if (fault == u"refuse") {
-            s.line("550 No such directory");
-            s.waitForEof();
+        if (fault == u"refuse" || fault == u"short") {
+            s.line(fault == u"short" ? "15" : "550 No such directory");
+            // Ends the script once the client has closed the unused data connection.
+            s.acceptData().receiveAll();
             return;
         }
         s.line("150 Here it comes");
-        if (fault == u"reset")
+        if (fault == u"long")
+            s.sendData(QByteArray(5000, 'x'));
+        else if (fault == u"reset")
             s.resetData("-rw-r--r-- 1 u g 5 Jan  1  2020 a.tx");
         else
             s.stallData("-rw-r--r-- 1 u g 5 Jan  1  2020 a.tx");
@@ -334,12 +378,15 @@ void TestFtpListing::listingFailures()
     auto ftp = FTP::connectTo(server.address());
     const int descriptors = zodaru::openDescriptorCount();
     LogCapture log;
-    const auto entries = ftp->list(QStringLiteral("/pub"));
+    const auto entries = ftp->list(path);
     const QString lastLogLine = log.lines().last();
     FTP::setTimeouts(saved);
-    // A listing that failed half-way does not keep its data connection either.
+    FTP::setLimits(savedLimits);
+    // A failed listing, refused or broken half-way, does not keep its data connection.
     if (fault == u"reset")
         QCOMPARE(zodaru::openDescriptorCount(), descriptors);
+    if (fault == u"refuse" || fault == u"short")
+        QVERIFY(server.waitForFinished(0));
     QVERIFY(!entries.has_value());
     QCOMPARE(ftp->isConnected(), connected);
     QVERIFY2(log.count(logLine) == 1, qPrintable(log.lines().join(u'|')));
@@ -367,6 +414,24 @@ void TestFtpListing::sizeOfPath()
     auto ftp = FTP::connectTo(server.address());
     LogCapture log;
     QCOMPARE(ftp->size(QStringLiteral("/a.txt")), size);
+}
+
+void TestFtpListing::namesComeBackAsTheServersBytes()
+{
+    const QByteArray data("drwxr-xr-x 2 u g 4096 Jan  1  2020 \xe9t\xe9\r\n"
+                          "-rw-r--r-- 1 u g 5 Jan  1  2020 caf\xe9.txt\r\n");
+    ScriptedFtpServer server(listingScript(data));
+    auto ftp = FTP::connectTo(server.address());
+    LogCapture log;
+    const auto entries = ftp->list(QStringLiteral("/"));
+    QVERIFY(entries.has_value());
+    QCOMPARE(entries->size(), 2);
+    QVERIFY(ftp->list(QLatin1Char('/') + entries->at(0).name()).has_value());
+    QCOMPARE(ftp->command(QStringLiteral("DELE"), QLatin1Char('/') + entries->at(1).name()), 200);
+    ftp->close();
+    QVERIFY(server.waitForFinished(0));
+    const QByteArray wire = server.received(0);
+    QVERIFY2(wire.contains("CWD /\xe9t\xe9\r\n") && wire.contains("DELE /caf\xe9.txt\r\n"), wire.constData());
 }
 
 void TestFtpListing::descriptorsAreClosedAndNotInherited()

@@ -148,6 +148,13 @@ void ScriptedFtpServer::DataConnection::close()
     closeFd(m_fd);
 }
 
+void ScriptedFtpServer::DataConnection::finishAndWaitForClose()
+{
+    if (m_fd >= 0)
+        ::shutdown(m_fd, SHUT_WR);
+    receiveAll();
+}
+
 void ScriptedFtpServer::DataConnection::reset()
 {
     abortiveClose(m_fd);
@@ -237,15 +244,24 @@ void ScriptedFtpServer::Session::line(QByteArrayView text)
     send(bytes);
 }
 
+bool ScriptedFtpServer::Session::takeLine(QByteArray &out)
+{
+    const qsizetype end = m_pending.indexOf("\r\n");
+    if (end < 0)
+        return false;
+    out = m_pending.left(end);
+    m_pending.remove(0, end + 2);
+    if (out.toUpper().startsWith("CWD "))
+        m_cwd = out.mid(4);
+    return true;
+}
+
 QByteArray ScriptedFtpServer::Session::readLine()
 {
     for (;;) {
-        const qsizetype end = m_pending.indexOf("\r\n");
-        if (end >= 0) {
-            QByteArray out = m_pending.left(end);
-            m_pending.remove(0, end + 2);
+        QByteArray out;
+        if (takeLine(out))
             return out;
-        }
         if (!fillControl())
             throw ScriptError{QStringLiteral("end of stream while waiting for a line (pending: \"%1\")")
                                   .arg(QString::fromLatin1(m_pending))};
@@ -287,13 +303,7 @@ void ScriptedFtpServer::Session::answerRest()
 {
     for (;;) {
         QByteArray got;
-        for (;;) {
-            const qsizetype end = m_pending.indexOf("\r\n");
-            if (end >= 0) {
-                got = m_pending.left(end);
-                m_pending.remove(0, end + 2);
-                break;
-            }
+        while (!takeLine(got)) {
             if (!fillControl())
                 return;
         }
@@ -388,6 +398,13 @@ void ScriptedFtpServer::Session::resetDataAfterReceiving(qsizetype count)
     DataConnection data = acceptData();
     data.receive(count);
     data.reset();
+}
+
+void ScriptedFtpServer::Session::sendDataThenWaitForClose(QByteArrayView bytes)
+{
+    DataConnection data = acceptData();
+    data.send(bytes);
+    data.finishAndWaitForClose();
 }
 
 void ScriptedFtpServer::Session::closeDataEarly()

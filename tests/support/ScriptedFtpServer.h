@@ -26,11 +26,13 @@
 //
 //     ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
 //         s.greetAndLogin();                           // 220, USER -> 331, PASS -> 230
+//         s.expect("CWD /pub");
+//         s.line("250 Okay");
 //         s.expect("PASV");
 //         s.line(s.openPassive());                     // "227 Entering Passive Mode (...)."
 //         s.expect("TYPE A");
 //         s.line("200 Type set");
-//         s.expect("LIST /pub");
+//         s.expect("LIST");
 //         s.line("150 Here it comes");
 //         s.sendData("-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n");   // then closes
 //         s.line("226 Done");
@@ -38,7 +40,7 @@
 //     });
 //     auto ftp = FTP::connectTo(server.address(), "user", "secret");
 //     ...
-//     QVERIFY(server.waitForReceived(0, "LIST /pub\r\n"));
+//     QVERIFY(server.waitForReceived(0, "CWD /pub\r\n"));
 //     QCOMPARE(server.failures(), QStringList());
 //
 // Steps block until they are done: expect() waits for one client line, sendData() for the
@@ -76,6 +78,8 @@ public:
         QByteArray receive(qsizetype count);
         // Orderly close (FIN): what a server does at the end of a listing or a file.
         void close();
+        // Sends FIN but keeps reading; returns once the client has closed its side too.
+        void finishAndWaitForClose();
         // Abortive close (SO_LINGER 0, RST): the client's next read or write fails.
         void reset();
         // Keeps the connection open and silent until the server is destroyed.
@@ -111,6 +115,9 @@ public:
         QByteArray expect(QByteArrayView prefix);
         // Reads `count` lines, whatever they are.
         void skipLines(int count);
+        // The parameter of the last "CWD" line read so far ("/" before any), so a script
+        // can answer a bare LIST with the directory the client changed into.
+        QByteArray workingDirectory() const { return m_cwd; }
         // Waits until the client closes the control connection; returns true at end of
         // stream. Anything the client sends meanwhile is recorded, not answered.
         bool waitForEof();
@@ -143,6 +150,9 @@ public:
         void resetData(QByteArrayView sendFirst = {});   // ...send, then RST
         void resetDataAfterReceiving(qsizetype count);   // ...read `count` bytes, then RST
         void closeDataEarly();                 // ...close at once without data
+        // ...send, end the stream, and return only once the client has closed its side
+        // (servers that send the completion reply after the client's close).
+        void sendDataThenWaitForClose(QByteArrayView bytes);
         [[noreturn]] void stallData(QByteArrayView sendFirst = {}); // ...send, then hang
 
     private:
@@ -155,6 +165,8 @@ public:
         void sendOn(int fd, QByteArrayView bytes);
         // One read into `buffer`; false at end of stream or on error.
         bool fillControl();
+        // Takes one CR LF-terminated line out of m_pending; false when none is complete.
+        bool takeLine(QByteArray &out);
         void closeListener();
         [[noreturn]] void waitForStop();
 
@@ -164,6 +176,7 @@ public:
         int m_listenFd = -1;
         quint16 m_passivePort = 0;
         QByteArray m_pending; // read from the control connection, not yet consumed
+        QByteArray m_cwd = "/";
     };
 
     using Script = std::function<void(Session &)>;

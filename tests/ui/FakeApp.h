@@ -54,7 +54,7 @@ inline QStringList linesStarting(const LogCapture &log, const QString &prefix)
     return out;
 }
 
-// A server that logs anyone in, lists the directories of `listings` (path after "LIST "
+// A server that logs anyone in, lists the directories of `listings` (the path of the last CWD
 // to the lines sent), and accepts every other command.
 inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArray> &listings)
 {
@@ -66,7 +66,7 @@ inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArra
                 s.line(s.openPassive());
             } else if (line.startsWith("LIST")) {
                 s.line("150 Here it comes");
-                s.sendData(listings.value(line.mid(5)));
+                s.sendData(listings.value(s.workingDirectory()));
                 s.line("226 Done");
             } else if (line == "QUIT") {
                 s.line("221 Bye");

@@ -204,11 +204,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("open");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("at the root") << "new" << "" << QStringList{"LIST /", "MKD //new", "LIST /"};
-        QTest::newRow("empty name") << "" << "" << QStringList{"LIST /", "MKD //", "LIST /"};
-        QTest::newRow("blanks kept") << " a b" << "" << QStringList{"LIST /", "MKD // a b", "LIST /"};
+        QTest::newRow("at the root") << "new" << "" << QStringList{"CWD /", "MKD //new", "CWD /"};
+        QTest::newRow("empty name") << "" << "" << QStringList{"CWD /", "MKD //", "CWD /"};
+        QTest::newRow("blanks kept") << " a b" << "" << QStringList{"CWD /", "MKD // a b", "CWD /"};
         QTest::newRow("in a subdirectory")
-            << "new" << "pub" << QStringList{"LIST /", "LIST /pub", "MKD /pub/new", "LIST /pub"};
+            << "new" << "pub" << QStringList{"CWD /", "CWD /pub", "MKD /pub/new", "CWD /pub"};
     }
 
     void remoteMakeDirectory()
@@ -241,7 +241,7 @@ private Q_SLOTS:
         app_.engine->shutdown();
         app_.engine.reset();
 
-        QCOMPARE(commandsSent(server, 0, {"MKD", "LIST "}), expected);
+        QCOMPARE(commandsSent(server, 0, {"MKD", "CWD "}), expected);
         QCOMPARE(linesStarting(log, QStringLiteral("on envoie au ftp la commande : ")),
                  QStringList{QStringLiteral("on envoie au ftp la commande : %1\n")
                                  .arg(expected.at(expected.size() - 2))});

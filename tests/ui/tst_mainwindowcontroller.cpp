@@ -380,19 +380,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("open"); // a directory of the root to open first, or none
         QTest::addColumn<QStringList>("select");
-        QTest::addColumn<QStringList>("expected"); // DELE and LIST lines, in order
+        QTest::addColumn<QStringList>("expected"); // DELE and CWD lines, in order
 
-        QTest::newRow("nothing selected") << "" << QStringList{} << QStringList{"LIST /"};
+        QTest::newRow("nothing selected") << "" << QStringList{} << QStringList{"CWD /"};
         // At the root the directory is "/": names get two slashes, blanks stay as they are.
         QTest::newRow("three at the root")
             << "" << QStringList{"a", "b c", "d"}
-            << QStringList{"LIST /", "DELE //a", "LIST /", "DELE //b c", "LIST /", "DELE //d", "LIST /"};
+            << QStringList{"CWD /", "DELE //a", "CWD /", "DELE //b c", "CWD /", "DELE //d", "CWD /"};
         QTest::newRow("in a subdirectory")
             << "sub" << QStringList{"inner"}
-            << QStringList{"LIST /", "LIST /sub", "DELE /sub/inner", "LIST /sub"};
+            << QStringList{"CWD /", "CWD /sub", "DELE /sub/inner", "CWD /sub"};
         // A selected directory opens its listing: the name is joined to its own path.
         QTest::newRow("directory") << "" << QStringList{"sub"}
-                                   << QStringList{"LIST /", "LIST /sub", "DELE /sub/sub", "LIST /sub"};
+                                   << QStringList{"CWD /", "CWD /sub", "DELE /sub/sub", "CWD /sub"};
     }
 
     void deleteRemoteEntries()
@@ -434,7 +434,7 @@ private Q_SLOTS:
         app_.engine->shutdown();
         app_.engine.reset();
 
-        QCOMPARE(commandsSent(server, 0, {"DELE ", "LIST "}), expected);
+        QCOMPARE(commandsSent(server, 0, {"DELE ", "CWD "}), expected);
         QStringList logged;
         for (const QString &line : expected)
             if (line.startsWith(QLatin1String("DELE ")))
