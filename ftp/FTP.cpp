@@ -325,10 +325,12 @@ std::shared_ptr<FTP> FTP::connectTo(const QString &address, const QString &login
     auto engine = connectTo(address);
     engine->Login = login;
     engine->Password = password;
-    // PASS goes out after any positive answer to USER, 230 included: some servers log in
-    // on USER alone. A failed login leaves no half-open session behind.
-    const bool loggedIn = isPositive(engine->command(QStringLiteral("USER ") + engine->Login))
-        && isPositive(engine->command(QStringLiteral("PASS ") + engine->Password));
+    // PASS goes out after any positive answer to USER. Some servers log in on USER alone
+    // (230) and then refuse the superfluous PASS: the session is open all the same. A
+    // failed login leaves no half-open session behind.
+    const int user = engine->command(QStringLiteral("USER ") + engine->Login);
+    const int pass = isPositive(user) ? engine->command(QStringLiteral("PASS ") + engine->Password) : -1;
+    const bool loggedIn = (user >= 200 && user < 300 && engine->controlConnection()) || isPositive(pass);
     if (!loggedIn && engine->controlConnection())
         engine->closeBecause(QStringLiteral("Identification refusee : on ferme la connexion"));
     return engine;
