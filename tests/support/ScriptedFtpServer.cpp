@@ -148,6 +148,13 @@ void ScriptedFtpServer::DataConnection::close()
     closeFd(m_fd);
 }
 
+void ScriptedFtpServer::DataConnection::finishAndWaitForClose()
+{
+    if (m_fd >= 0)
+        ::shutdown(m_fd, SHUT_WR);
+    receiveAll();
+}
+
 void ScriptedFtpServer::DataConnection::reset()
 {
     abortiveClose(m_fd);
@@ -388,6 +395,13 @@ void ScriptedFtpServer::Session::resetDataAfterReceiving(qsizetype count)
     DataConnection data = acceptData();
     data.receive(count);
     data.reset();
+}
+
+void ScriptedFtpServer::Session::sendDataThenWaitForClose(QByteArrayView bytes)
+{
+    DataConnection data = acceptData();
+    data.send(bytes);
+    data.finishAndWaitForClose();
 }
 
 void ScriptedFtpServer::Session::closeDataEarly()

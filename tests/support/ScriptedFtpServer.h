@@ -76,6 +76,8 @@ public:
         QByteArray receive(qsizetype count);
         // Orderly close (FIN): what a server does at the end of a listing or a file.
         void close();
+        // Sends FIN but keeps reading; returns once the client has closed its side too.
+        void finishAndWaitForClose();
         // Abortive close (SO_LINGER 0, RST): the client's next read or write fails.
         void reset();
         // Keeps the connection open and silent until the server is destroyed.
@@ -143,6 +145,9 @@ public:
         void resetData(QByteArrayView sendFirst = {});   // ...send, then RST
         void resetDataAfterReceiving(qsizetype count);   // ...read `count` bytes, then RST
         void closeDataEarly();                 // ...close at once without data
+        // ...send, end the stream, and return only once the client has closed its side
+        // (servers that send the completion reply after the client's close).
+        void sendDataThenWaitForClose(QByteArrayView bytes);
         [[noreturn]] void stallData(QByteArrayView sendFirst = {}); // ...send, then hang
 
     private:
