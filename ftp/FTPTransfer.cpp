@@ -69,12 +69,13 @@ QString readFailure(ChunkEnd end)
 }
 
 // Every transfer worker of the process, so that quitting can stop them and wait for them
-// before the objects they report to are gone.
+// before the objects they report to are gone. Each worker holds the register too: one that
+// is still ending when the process exits never finds it destroyed.
 class Workers final {
 public:
-    static Workers &all()
+    static std::shared_ptr<Workers> all()
     {
-        static Workers workers;
+        static const auto workers = std::make_shared<Workers>();
         return workers;
     }
 
@@ -112,8 +113,6 @@ public:
     }
 
 private:
-    Workers() = default;
-
     mutable std::mutex mutex_;
     std::condition_variable noneLeft_;
     std::map<quint64, std::weak_ptr<FTP>> running_;
@@ -374,23 +373,23 @@ std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &re
 
 bool FTP::startWorker(std::function<void(FTP &)> body)
 {
-    auto &workers = Workers::all();
-    const quint64 token = workers.add(weak_from_this());
+    const auto workers = Workers::all();
+    const quint64 token = workers->add(weak_from_this());
     transferRunning_ = true;
     try {
-        std::thread([self = shared_from_this(), body = std::move(body), token]() mutable {
+        std::thread([self = shared_from_this(), body = std::move(body), workers, token]() mutable {
             body(*self);
             // Everything the worker held goes before it counts as ended: once
             // waitForTransfers() has returned, no worker touches the program any more.
             body = nullptr;
             self.reset();
-            Workers::all().remove(token);
+            workers->remove(token);
         }).detach();
         return true;
     } catch (const std::system_error &e) {
         zlog("Exception recue au lancement du transfert ==> %@", e.what());
         transferRunning_ = false;
-        workers.remove(token);
+        workers->remove(token);
         // The server is about to move the file and then answer on the control connection;
         // without a worker that reply would be taken for the next command's.
         close();
@@ -400,7 +399,7 @@ bool FTP::startWorker(std::function<void(FTP &)> body)
 
 void FTP::stopAllTransfers()
 {
-    for (const auto &engine : Workers::all().engines()) {
+    for (const auto &engine : Workers::all()->engines()) {
         zlog("Transfert en cours arrete");
         // Closing wakes the worker on both connections; it then reports the transfer as
         // broken and removes its partial file.
@@ -410,7 +409,7 @@ void FTP::stopAllTransfers()
 
 bool FTP::waitForTransfers(int timeoutMs)
 {
-    return Workers::all().waitUntilNone(timeoutMs);
+    return Workers::all()->waitUntilNone(timeoutMs);
 }
 
 int FTP::get(const QString &remote, int id)
