@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MyDelegate.h"
+#include "ftp/FTP.h"
+#include "ftp/Log.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
 
@@ -11,8 +13,13 @@
 #include <QTranslator>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
+
+// How long quitting waits for the transfers it stopped: a worker only has to notice its
+// closed connections and remove its partial file.
+constexpr int kTransferStopMs = 5000;
 
 // "--screenshot FILE" or "--screenshot=FILE": render the main window to FILE once it is up,
 // then quit. Used where there is no display, to show that the client starts.
@@ -57,5 +64,17 @@ int main(int argc, char *argv[])
             QCoreApplication::exit(saved ? 0 : 1);
         });
     }
-    return QApplication::exec();
+    const int code = QApplication::exec();
+
+    // A transfer worker reports through objects that go with the application; stopped and
+    // waited for here, none outlives them and none leaves a partial file behind.
+    zodaru::FTP::stopAllTransfers();
+    if (!zodaru::FTP::waitForTransfers(kTransferStopMs)) {
+        // A worker stuck in a system call: leaving without running destructors is the only
+        // way out that cannot pull the program out from under it.
+        zodaru::zlog("Des transferts ne se sont pas arretes, on quitte quand meme");
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
 }

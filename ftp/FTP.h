@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -89,13 +90,23 @@ public:
     qint64 size(const QString &path);
 
     // Transfers: the exchange runs on the caller's thread, the data on a worker thread that
-    // reports through NotificationCenter. Results are the RETR/STOR reply code or -1.
+    // reports through NotificationCenter. Results are the RETR/STOR reply code or -1. A
+    // start that fails (PASV, TYPE or the transfer command refused, not sent or unanswered;
+    // an upload source that is not a regular file) starts no worker, posts nothing and
+    // closes the data connection it made, so the engine is ready for the next one.
     int get(const QString &remote, const QString &savedName, int id);
     int get(const QString &remote, int id);
     int put(const QString &local, const QString &remote, int id);
 
     // True from a transfer's start until its worker has posted its completion.
     bool isTransferring() const { return transferRunning_.load(); }
+
+    // For quitting: closes the engine of every running transfer of the process, which stops
+    // its worker; a download's partial file is removed by its worker.
+    static void stopAllTransfers();
+    // Waits at most `timeoutMs` for every transfer worker of the process to end; true when
+    // none is left, so nothing of the program can still be used by one.
+    static bool waitForTransfers(int timeoutMs);
 
 private:
     FTP();
@@ -124,6 +135,13 @@ private:
     // Drops the engine's DTP if it still is `data`, so the descriptor closes when the
     // worker lets go of it too.
     void releaseDataConnection(const std::shared_ptr<Socket> &data);
+    // PASV, TYPE I, then `verb` with `remote`: the data connection once the server has
+    // accepted the transfer; otherwise null, with the connection made for it closed and
+    // `code` the transfer command's reply (-1 when it was not reached, sent or answered).
+    std::shared_ptr<Socket> openTransfer(const QString &verb, const QString &remote, int &code);
+    // Runs `body` on a detached worker counted by waitForTransfers(); false when no thread
+    // could be made.
+    bool startWorker(std::function<void(FTP &)> body);
     void downloadThread(QString fileName, qint32 id, std::shared_ptr<Socket> data);
     void uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::shared_ptr<Socket> data);
     // ---

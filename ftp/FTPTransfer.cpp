@@ -2,6 +2,7 @@
 // File transfers: the exchange on the caller's thread, the data on a detached worker.
 #include "ftp/FTP.h"
 
+#include "ftp/ByteNames.h"
 #include "ftp/Log.h"
 #include "ftp/NotificationCenter.h"
 #include "ftp/Socket.h"
@@ -12,13 +13,20 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <map>
+#include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace zodaru {
@@ -60,6 +68,113 @@ QString readFailure(ChunkEnd end)
                                      : QStringLiteral("read failed on the data connection");
 }
 
+// Every transfer worker of the process, so that quitting can stop them and wait for them
+// before the objects they report to are gone. Each worker holds the register too: one that
+// is still ending when the process exits never finds it destroyed.
+class Workers final {
+public:
+    static std::shared_ptr<Workers> all()
+    {
+        static const auto workers = std::make_shared<Workers>();
+        return workers;
+    }
+
+    quint64 add(std::weak_ptr<FTP> engine)
+    {
+        std::lock_guard lock(mutex_);
+        const quint64 token = ++last_;
+        running_.emplace(token, std::move(engine));
+        return token;
+    }
+
+    void remove(quint64 token)
+    {
+        std::lock_guard lock(mutex_);
+        running_.erase(token);
+        if (running_.empty())
+            noneLeft_.notify_all();
+    }
+
+    std::vector<std::shared_ptr<FTP>> engines() const
+    {
+        std::vector<std::shared_ptr<FTP>> out;
+        std::lock_guard lock(mutex_);
+        for (const auto &[token, engine] : running_)
+            if (auto alive = engine.lock())
+                out.push_back(std::move(alive));
+        return out;
+    }
+
+    bool waitUntilNone(int timeoutMs)
+    {
+        std::unique_lock lock(mutex_);
+        return noneLeft_.wait_for(lock, std::chrono::milliseconds(qMax(0, timeoutMs)),
+                                  [this] { return running_.empty(); });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable noneLeft_;
+    std::map<quint64, std::weak_ptr<FTP>> running_;
+    quint64 last_ = 0;
+};
+
+// The reply of a command that did not get the transfer going: refused by the server, or
+// never sent or answered (-1).
+bool refused(int code)
+{
+    return code < 0 || code >= 400;
+}
+
+constexpr qsizetype kNameMax = 255; // bytes of one path component
+const QByteArray kPartSuffix = QByteArrayLiteral(".zodaru-part");
+constexpr qsizetype kRandomLength = 9; // '.' and 8 hexadecimal digits
+
+// `name` cut at its end, by whole characters, to at most `maxBytes` bytes. Each undecoded
+// byte is one character of the lossless form; a surrogate pair is one character.
+QString shortened(QString name, qsizetype maxBytes)
+{
+    while (bytesOfName(name).size() > maxBytes) {
+        const qsizetype n = name.size();
+        const bool pair = n >= 2 && name.at(n - 1).isLowSurrogate() && name.at(n - 2).isHighSurrogate();
+        name.chop(pair ? 2 : 1);
+    }
+    return name;
+}
+
+// The last component of the partial file's path. A name too long for the suffix is
+// shortened, and then always takes the random part: two long names that share their
+// beginning must not meet on one partial file.
+QByteArray partLeaf(const QString &leaf, bool random)
+{
+    QByteArray stem = bytesOfName(leaf);
+    if (stem.size() + kPartSuffix.size() > kNameMax)
+        random = true;
+    if (!random)
+        return stem + kPartSuffix;
+    stem = bytesOfName(shortened(leaf, kNameMax - kPartSuffix.size() - kRandomLength));
+    const QByteArray tag = QByteArray::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, '0');
+    return stem + '.' + tag + kPartSuffix;
+}
+
+// The process's umask, read without changing it (umask() would change it for a moment
+// for every thread). Without /proc, the strictest one.
+mode_t currentUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask & 0777);
+            }
+        }
+    }
+    return 077;
+}
+
 // The download's bytes go to a file beside the target and replace the target only once the
 // whole transfer succeeded, so a failed download never costs the user a file they had.
 class PartFile final {
@@ -76,21 +191,18 @@ public:
 
     bool open(const QString &target)
     {
-        const QByteArray base = QFile::encodeName(target);
-        // O_EXCL: an existing file of the same name is never reused or truncated.
+        const QByteArray path = bytesOfName(target);
+        const qsizetype slash = path.lastIndexOf('/');
+        const QByteArray directory = path.left(slash + 1);
+        const QString leaf = nameFromBytes(QByteArrayView(path).sliced(slash + 1));
         for (int attempt = 0; attempt < 16; ++attempt) {
-            QByteArray name = base;
-            if (attempt > 0)
-                name += '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-            name += ".zodaru-part";
-            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            const QByteArray name = directory + partLeaf(leaf, attempt > 0);
+            // O_EXCL: an existing file of the same name is never reused or truncated.
+            // 0600: the content stays the user's alone until the file has its final mode.
+            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (fd >= 0) {
                 fd_ = fd;
                 path_ = name;
-                // Replacing a file keeps the permissions the user gave it.
-                struct stat st{};
-                if (::stat(base.constData(), &st) == 0 && S_ISREG(st.st_mode))
-                    ::fchmod(fd_, st.st_mode & 07777);
                 return true;
             }
             if (errno != EEXIST) {
@@ -118,16 +230,22 @@ public:
         return true;
     }
 
-    // Closes and renames over the target; on failure the partial file is removed.
+    // Gives the file its final mode, closes it and renames it over the target; on failure
+    // the partial file is removed.
     bool commit(const QString &target)
     {
+        const QByteArray path = bytesOfName(target);
+        if (::fchmod(fd_, finalMode(path)) != 0) {
+            error_ = errnoText(errno);
+            return false;
+        }
         const int fd = std::exchange(fd_, -1);
         // Delayed write errors (quota, network file systems) show up at close.
         if (::close(fd) != 0) {
             error_ = errnoText(errno);
             return false;
         }
-        if (::rename(path_.constData(), QFile::encodeName(target).constData()) != 0) {
+        if (::rename(path_.constData(), path.constData()) != 0) {
             error_ = errnoText(errno);
             return false;
         }
@@ -138,6 +256,17 @@ public:
     QString error() const { return error_; }
 
 private:
+    // Replacing a file keeps the permissions the user gave it; a new file gets those of any
+    // new file. Never setuid, setgid or sticky: a downloaded program must not run with its
+    // owner's rights because the file it replaced did.
+    static mode_t finalMode(const QByteArray &target)
+    {
+        struct stat st{};
+        if (::stat(target.constData(), &st) == 0 && S_ISREG(st.st_mode))
+            return st.st_mode & 0777;
+        return 0666 & ~currentUmask();
+    }
+
     int fd_ = -1;
     QByteArray path_;
     QString error_;
@@ -147,25 +276,37 @@ private:
 
 class FTP::UploadSource final {
 public:
-    explicit UploadSource(int fd, qint64 size) : fd_(fd), size_(size) {}
+    UploadSource(int fd, qint64 size, QString path) : fd_(fd), size_(size), path_(std::move(path)) {}
     ~UploadSource() { ::close(fd_); }
     Q_DISABLE_COPY_MOVE(UploadSource)
 
-    // Opens a regular file (a directory cannot be uploaded); null when that is not possible.
+    // Opens a regular file; null, with the reason logged, for anything else. Opening does not
+    // block: a named pipe would otherwise wait for a writer.
     static std::shared_ptr<UploadSource> open(const QString &path)
     {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        const int fd = ::open(bytesOfName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0) {
+            zlog("Fichier %@ non trouve !", path);
             return nullptr;
+        }
         struct stat st{};
-        if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        struct statfs fs{};
+        const bool statted = ::fstat(fd, &st) == 0 && ::fstatfs(fd, &fs) == 0;
+        // Kernel files (/proc, /sys) call themselves regular but give no size: they would go
+        // up as empty files said to be complete.
+        const bool kernelFile = statted && (fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC);
+        const int flags = statted ? ::fcntl(fd, F_GETFL) : -1;
+        if (!statted || !S_ISREG(st.st_mode) || kernelFile || flags < 0
+            || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+            zlog("Fichier %@ refuse : ce n'est pas un fichier ordinaire", path);
             ::close(fd);
             return nullptr;
         }
-        return std::make_shared<UploadSource>(fd, qint64(st.st_size));
+        return std::make_shared<UploadSource>(fd, qint64(st.st_size), path);
     }
 
     qint64 size() const { return size_; }
+    const QString &path() const { return path_; }
 
     // Fills `buffer` up to `size` bytes or the end of the file; -1 on a read error.
     qint64 read(char *buffer, qint64 size)
@@ -191,6 +332,7 @@ public:
 private:
     const int fd_;
     const qint64 size_;
+    const QString path_;
     QString error_;
 };
 
@@ -207,6 +349,67 @@ void FTP::releaseDataConnection(const std::shared_ptr<Socket> &data)
     std::lock_guard lock(stateMutex_);
     if (DTP == data)
         DTP.reset();
+}
+
+std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &remote, int &code)
+{
+    code = -1;
+    const auto before = dataConnection();
+    pasv();
+    auto data = freshDataConnection(before);
+    if (!data || !isConnected())
+        return nullptr;
+    if (!refused(command(QStringLiteral("TYPE"), QStringLiteral("I"))))
+        code = command(verb, remote);
+    if (!refused(code))
+        return data;
+    // Nothing will move on this connection: it is closed now, not left for a worker to
+    // wait on, and the engine is free for the next transfer.
+    zlog("Transfert de %@ non commence (%i)", remote, code);
+    releaseDataConnection(data);
+    data->shutdownBoth();
+    return nullptr;
+}
+
+bool FTP::startWorker(std::function<void(FTP &)> body)
+{
+    const auto workers = Workers::all();
+    const quint64 token = workers->add(weak_from_this());
+    transferRunning_ = true;
+    try {
+        std::thread([self = shared_from_this(), body = std::move(body), workers, token]() mutable {
+            body(*self);
+            // Everything the worker held goes before it counts as ended: once
+            // waitForTransfers() has returned, no worker touches the program any more.
+            body = nullptr;
+            self.reset();
+            workers->remove(token);
+        }).detach();
+        return true;
+    } catch (const std::system_error &e) {
+        zlog("Exception recue au lancement du transfert ==> %@", e.what());
+        transferRunning_ = false;
+        workers->remove(token);
+        // The server is about to move the file and then answer on the control connection;
+        // without a worker that reply would be taken for the next command's.
+        close();
+        return false;
+    }
+}
+
+void FTP::stopAllTransfers()
+{
+    for (const auto &engine : Workers::all()->engines()) {
+        zlog("Transfert en cours arrete");
+        // Closing wakes the worker on both connections; it then reports the transfer as
+        // broken and removes its partial file.
+        engine->close();
+    }
+}
+
+bool FTP::waitForTransfers(int timeoutMs)
+{
+    return Workers::all()->waitUntilNone(timeoutMs);
 }
 
 int FTP::get(const QString &remote, int id)
@@ -228,30 +431,15 @@ int FTP::get(const QString &remote, const QString &savedName, int id)
         return -1;
     FileName = savedName;
 
-    const auto before = dataConnection();
-    pasv();
-    if (!isConnected())
-        return -1;
-    command(QStringLiteral("TYPE"), QStringLiteral("I"));
-    const int code = command(QStringLiteral("RETR"), remote);
-    // Taken after the reply: a refusal has closed the engine and its data connection.
-    const auto data = freshDataConnection(before);
-
-    transferRunning_ = true;
-    try {
-        std::thread([self = shared_from_this(), fileName = FileName, id, data] {
-            self->downloadThread(fileName, id, data);
-        }).detach();
-    } catch (const std::exception &e) {
-        zlog("Exception recue dans downloadThread: %@ ==> %@", FileName, e.what());
-        transferRunning_ = false;
-        NotificationCenter::defaultCenter().post(
-            QStringLiteral("FileSaved"), kObject,
-            {{QStringLiteral("ID"), QString::number(id)}, {QStringLiteral("size"), QStringLiteral("0")},
-             {QStringLiteral("status"), QStringLiteral("-1")}},
-            this);
-    }
-    return code;
+    int code = -1;
+    auto data = openTransfer(QStringLiteral("RETR"), remote, code);
+    if (!data)
+        return code;
+    const bool started = startWorker([fileName = FileName, id, data = std::move(data)](FTP &ftp) mutable {
+        // Moved on, so that the worker's close of the connection is the last one.
+        ftp.downloadThread(fileName, id, std::move(data));
+    });
+    return started ? code : -1;
 }
 
 int FTP::put(const QString &local, const QString &remote, int id)
@@ -264,36 +452,17 @@ int FTP::put(const QString &local, const QString &remote, int id)
     if (!isConnected())
         return -1;
     auto source = UploadSource::open(local);
-    if (!source) {
-        zlog("Fichier %@ non trouve !", local);
+    if (!source)
         return -1;
-    }
 
-    const auto before = dataConnection();
-    pasv();
-    if (!isConnected())
-        return -1;
-    command(QStringLiteral("TYPE"), QStringLiteral("I"));
-    const int code = command(QStringLiteral("STOR"), remote);
-    // Taken after the reply: a refusal has closed the engine and its data connection.
-    const auto data = freshDataConnection(before);
-
-    transferRunning_ = true;
-    const qint64 total = source->size();
-    try {
-        std::thread([self = shared_from_this(), source, id, data] {
-            self->uploadThread(source, id, data);
-        }).detach();
-    } catch (const std::exception &e) {
-        zlog("Exception recue dans uploadThread ==> %@", e.what());
-        transferRunning_ = false;
-        NotificationCenter::defaultCenter().post(
-            QStringLiteral("FileSend"), kObject,
-            {{QStringLiteral("ID"), QString::number(id)}, {QStringLiteral("size"), QString::number(total)},
-             {QStringLiteral("status"), QStringLiteral("-1")}},
-            this);
-    }
-    return code;
+    int code = -1;
+    auto data = openTransfer(QStringLiteral("STOR"), remote, code);
+    if (!data)
+        return code;
+    const bool started = startWorker([source = std::move(source), id, data = std::move(data)](FTP &ftp) mutable {
+        ftp.uploadThread(std::move(source), id, std::move(data));
+    });
+    return started ? code : -1;
 }
 
 void FTP::downloadThread(QString fileName, qint32 id, std::shared_ptr<Socket> data)
@@ -411,6 +580,16 @@ void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::sha
             zlog("nouvelle taille de send : %i (%i) ", offset, n);
             center.post(QStringLiteral("ChunkOfFileUploaded"), kObject,
                         {{QStringLiteral("size"), QString::number(n)}}, this);
+        }
+        // A file that grew meanwhile is not sent as complete: what the server would keep
+        // is neither the file as it was nor as it is now. The upload fails instead.
+        char more = 0;
+        const qint64 extra = broken ? 0 : source->read(&more, 1);
+        if (extra != 0) {
+            zlog("Exception recue dans uploadThread ==> %@",
+                 extra < 0 ? source->error()
+                           : QStringLiteral("%1 grew during the upload; not sent as complete").arg(source->path()));
+            broken = true;
         }
 
         if (data) {

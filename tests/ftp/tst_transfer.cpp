@@ -4,13 +4,25 @@
 #include "ftp/FTP.h"
 
 #include "TransferRecorder.h"
+#include "ftp/ByteNames.h"
 #include "support/ScriptedFtpServer.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace zodaru;
 using namespace zodaru::testing;
@@ -21,10 +33,9 @@ using Session = ScriptedFtpServer::Session;
 
 const QByteArray kOldContent = "the file the user already had\n";
 
-// Login, PASV, TYPE I and the transfer command, answered with `reply`.
-void startTransfer(Session &s, QByteArrayView command, QByteArrayView reply)
+// PASV, TYPE I and the transfer command, answered with `reply`.
+void startTransferWithoutLogin(Session &s, QByteArrayView command, QByteArrayView reply)
 {
-    s.greetAndLogin();
     s.expect("PASV");
     s.line(s.openPassive());
     s.expect("TYPE I");
@@ -33,10 +44,42 @@ void startTransfer(Session &s, QByteArrayView command, QByteArrayView reply)
     s.line(reply);
 }
 
+// The same after the login.
+void startTransfer(Session &s, QByteArrayView command, QByteArrayView reply)
+{
+    s.greetAndLogin();
+    startTransferWithoutLogin(s, command, reply);
+}
+
 // Files in `dir` that a download may have left behind.
 QStringList leftovers(const QString &dir)
 {
     return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+// The exact byte names in `dir`: QDir would decode those that are not UTF-8.
+QList<QByteArray> byteNamesIn(const QString &dir)
+{
+    QList<QByteArray> names;
+    const auto closer = [](DIR *d) { ::closedir(d); };
+    const std::unique_ptr<DIR, decltype(closer)> d(::opendir(bytesOfName(dir).constData()), closer);
+    while (const dirent *e = d ? ::readdir(d.get()) : nullptr) {
+        const QByteArray name(e->d_name);
+        if (name != "." && name != "..")
+            names.append(name);
+    }
+    return names;
+}
+
+// Creates `dir`/`leaf` with the exact bytes of `leaf`; returns its path in the lossless form.
+QString createNamed(const QString &dir, const QByteArray &leaf, const QByteArray &content)
+{
+    const QString path = dir + QLatin1Char('/') + nameFromBytes(leaf);
+    const int fd = ::open(bytesOfName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const bool written = fd >= 0 && ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    if (fd >= 0)
+        ::close(fd);
+    return written ? path : QString();
 }
 
 // Shorter limits for the tests that wait for one; restored at the end of the test.
@@ -63,20 +106,25 @@ class TestTransfer final : public QObject {
 private Q_SLOTS:
     void downloadOutcomes_data();
     void downloadOutcomes();
-    void refusedDownloadClosesTheEngine();
+    void refusedStartLeavesNoWorker_data();
+    void refusedStartLeavesNoWorker();
+    void partialFile_data();
+    void partialFile();
+    void stopAllTransfersEndsEveryWorker_data();
+    void stopAllTransfersEndsEveryWorker();
     void downloadIntoUnwritablePlace_data();
     void downloadIntoUnwritablePlace();
     void userDisconnectsDuringDownload_data();
     void userDisconnectsDuringDownload();
     void uploadOutcomes_data();
     void uploadOutcomes();
-    void uploadOfMissingOrDirectoryStartsNothing_data();
-    void uploadOfMissingOrDirectoryStartsNothing();
+    void uploadOfWhatIsNotARegularFileStartsNothing_data();
+    void uploadOfWhatIsNotARegularFileStartsNothing();
     void userDisconnectsDuringUpload();
 };
 
 // How the server ends a download, and what the client must make of it.
-enum class DownloadEnd { Complete, Aborted426, ResetMidway, Stalled };
+enum class DownloadEnd { Complete, CompleteAfterClientClose, Aborted426, ResetMidway, Stalled };
 Q_DECLARE_METATYPE(DownloadEnd)
 
 void TestTransfer::downloadOutcomes_data()
@@ -87,6 +135,9 @@ void TestTransfer::downloadOutcomes_data()
     QTest::addColumn<bool>("replaced");
 
     QTest::newRow("complete, 226") << DownloadEnd::Complete << 40000 << "226" << true;
+    // Servers that answer only once the client has closed the data connection.
+    QTest::newRow("226 after the client's close")
+        << DownloadEnd::CompleteAfterClientClose << 40000 << "226" << true;
     QTest::newRow("aborted by the server, 426") << DownloadEnd::Aborted426 << 40000 << "426" << false;
     QTest::newRow("data connection reset") << DownloadEnd::ResetMidway << 20000 << "-1" << false;
     QTest::newRow("server stops sending") << DownloadEnd::Stalled << 20000 << "-1" << false;
@@ -107,6 +158,10 @@ void TestTransfer::downloadOutcomes()
         switch (end) {
         case DownloadEnd::Complete:
             s.sendData(payload);
+            s.line("226 Transfer complete");
+            break;
+        case DownloadEnd::CompleteAfterClientClose:
+            s.sendDataThenWaitForClose(payload);
             s.line("226 Transfer complete");
             break;
         case DownloadEnd::Aborted426:
@@ -155,33 +210,220 @@ void TestTransfer::downloadOutcomes()
     QVERIFY(!ftp->isTransferring());
 }
 
-void TestTransfer::refusedDownloadClosesTheEngine()
+// Where a transfer's start stops.
+enum class Refusal { Pasv, Type, Command, ShortReply, LineBreakInName };
+Q_DECLARE_METATYPE(Refusal)
+
+void TestTransfer::refusedStartLeavesNoWorker_data()
 {
-    ScriptedFtpServer server([](Session &s) {
-        startTransfer(s, "RETR /pub/missing", "550 No such file");
-        s.waitForEof();
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<Refusal>("refusal");
+    QTest::addColumn<int>("result");
+
+    QTest::newRow("PASV refused") << false << Refusal::Pasv << -1;
+    QTest::newRow("TYPE refused") << false << Refusal::Type << -1;
+    QTest::newRow("RETR refused") << false << Refusal::Command << 550;
+    QTest::newRow("STOR refused") << true << Refusal::Command << 553;
+    QTest::newRow("RETR answered with a line shorter than a code") << false << Refusal::ShortReply << -1;
+    QTest::newRow("STOR answered with a line shorter than a code") << true << Refusal::ShortReply << -1;
+    QTest::newRow("remote name with a CR, download") << false << Refusal::LineBreakInName << -1;
+    QTest::newRow("remote name with a CR, upload") << true << Refusal::LineBreakInName << -1;
+}
+
+void TestTransfer::refusedStartLeavesNoWorker()
+{
+    QFETCH(bool, upload);
+    QFETCH(Refusal, refusal);
+    QFETCH(int, result);
+    // A client that kept the refused transfer's data connection open would wait here.
+    ShortTimeouts limits(5000, 5000);
+
+    const QByteArray payload = patternBytes(20000);
+    std::atomic<bool> dataClosed{false};
+    ScriptedFtpServer server([&](Session &s) {
+        s.greetAndLogin();
+        s.expect("PASV");
+        if (refusal == Refusal::Pasv) {
+            s.line("425 Cannot open passive connection");
+        } else {
+            s.line(s.openPassive());
+            s.expect("TYPE I");
+            if (refusal == Refusal::Type) {
+                s.line("504 Type not implemented");
+            } else {
+                s.line("200 Binary");
+                if (refusal != Refusal::LineBreakInName) {
+                    s.expect(upload ? "STOR" : "RETR");
+                    s.line(refusal == Refusal::ShortReply ? "55" : upload ? "553 Not allowed" : "550 No such file");
+                }
+            }
+            s.acceptData().receiveAll(); // returns at the client's close
+            dataClosed = true;
+        }
+        // The next transfer, when the engine is still connected.
+        startTransferWithoutLogin(s, "RETR /pub/next", "150 Here it comes");
+        s.sendData(payload);
+        s.line("226 Transfer complete");
+        s.answerRest();
     });
     QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("missing"));
-    QVERIFY(writeFile(target, kOldContent));
+    const QString local = dir.filePath(QStringLiteral("a.bin"));
+    QVERIFY(writeFile(local, kOldContent));
+    const QString remote = refusal == Refusal::LineBreakInName ? QStringLiteral("/pub/a\rb") : QStringLiteral("/pub/a.bin");
 
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
     TransferRecorder recorder(ftp.get());
-    QCOMPARE(ftp->get(QStringLiteral("/pub/missing"), target, 3), 550);
-    QVERIFY(!ftp->isConnected());
-    QVERIFY(recorder.waitForCompletion());
-    const Notification &done = recorder.completion();
-    QCOMPARE(done.userInfo, (QMap<QString, QString>{{"ID", "3"}, {"size", "0"}, {"status", "-1"}}));
-    QCOMPARE(recorder.notes.size(), size_t(1));
-    QCOMPARE(readFile(target), kOldContent);
-    QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("missing")});
-
-    // The engine stays closed: the next start is refused without a worker.
-    recorder.notes.clear();
-    QCOMPARE(ftp->get(QStringLiteral("/pub/other"), dir.filePath(QStringLiteral("other")), 4), -1);
+    QCOMPARE(upload ? ftp->put(local, remote, 3) : ftp->get(remote, local, 3), result);
+    QVERIFY(!ftp->isTransferring());
     QVERIFY(recorder.flush());
     QCOMPARE(recorder.notes.size(), size_t(0));
-    QVERIFY(!ftp->isTransferring());
+    if (refusal != Refusal::Pasv)
+        QTRY_VERIFY(dataClosed.load());
+    QCOMPARE(readFile(local), kOldContent);
+    QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("a.bin")});
+
+    // A refusal that left the engine connected leaves it ready for the next transfer.
+    if (!ftp->isConnected())
+        return;
+    const QString next = dir.filePath(QStringLiteral("next"));
+    QCOMPARE(ftp->get(QStringLiteral("/pub/next"), next, 4), 150);
+    QVERIFY(recorder.waitForCompletion());
+    QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
+    QCOMPARE(readFile(next), payload);
+}
+
+void TestTransfer::partialFile_data()
+{
+    QTest::addColumn<QByteArray>("leaf");
+    QTest::addColumn<int>("existingMode"); // -1: no file of that name yet
+    QTest::addColumn<int>("umask");
+    QTest::addColumn<int>("finalMode");
+
+    const QByteArray twoByte = QByteArray("\xc3\xa9").repeated(127) + 'a';
+    const QByteArray fourByte = QByteArray("\xf0\x9f\x98\x80").repeated(63) + "abc";
+    QTest::newRow("1 byte") << QByteArray("a") << -1 << 022 << 0644;
+    QTest::newRow("200 bytes") << QByteArray(200, 'a') << -1 << 022 << 0644;
+    QTest::newRow("244 bytes") << QByteArray(244, 'a') << -1 << 022 << 0644;
+    QTest::newRow("255 bytes") << QByteArray(255, 'a') << -1 << 022 << 0644;
+    QTest::newRow("255 bytes of two-byte characters") << twoByte << -1 << 022 << 0644;
+    QTest::newRow("255 bytes of four-byte characters") << fourByte << -1 << 022 << 0644;
+    QTest::newRow("255 bytes, not UTF-8") << QByteArray(255, '\xe9') << -1 << 022 << 0644;
+    QTest::newRow("not UTF-8") << QByteArray("caf\xe9") << -1 << 022 << 0644;
+    QTest::newRow("new file, umask 027") << QByteArray("n") << -1 << 027 << 0640;
+    QTest::newRow("replaces a 0600 file") << QByteArray("m") << 0600 << 022 << 0600;
+    QTest::newRow("replaces a 0644 file") << QByteArray("m") << 0644 << 077 << 0644;
+    QTest::newRow("replaces a setuid file") << QByteArray("m") << 04755 << 022 << 0755;
+}
+
+void TestTransfer::partialFile()
+{
+    QFETCH(QByteArray, leaf);
+    QFETCH(int, existingMode);
+    QFETCH(int, umask);
+    QFETCH(int, finalMode);
+
+    QTemporaryDir dir;
+    QString target = dir.path() + QLatin1Char('/') + nameFromBytes(leaf);
+    if (existingMode >= 0) {
+        target = createNamed(dir.path(), leaf, kOldContent);
+        QCOMPARE(::chmod(bytesOfName(target).constData(), mode_t(existingMode)), 0);
+    }
+    const mode_t savedUmask = ::umask(mode_t(umask));
+    const auto restoreUmask = qScopeGuard([savedUmask] { ::umask(savedUmask); });
+
+    // The server holds the file back until the partial file has been looked at.
+    const QByteArray payload = patternBytes(30000);
+    std::atomic<bool> release{false};
+    ScriptedFtpServer server([&](Session &s) {
+        startTransfer(s, "RETR /pub/", "150 Here it comes");
+        auto data = s.acceptData();
+        data.send(QByteArrayView(payload).first(1000));
+        for (int i = 0; i < 6000 && !release; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        data.send(QByteArrayView(payload).sliced(1000));
+        data.close();
+        s.line("226 Transfer complete");
+        s.answerRest();
+    });
+    const auto releaseOnExit = qScopeGuard([&release] { release = true; });
+
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
+    TransferRecorder recorder(ftp.get());
+    QCOMPARE(ftp->get(QStringLiteral("/pub/") + nameFromBytes(leaf), target, 5), 150);
+
+    const auto partName = [&] {
+        for (const QByteArray &name : byteNamesIn(dir.path()))
+            if (name != leaf)
+                return name;
+        return QByteArray();
+    };
+    QTRY_VERIFY(!partName().isEmpty());
+    const QByteArray part = partName();
+    QVERIFY2(part.size() <= 255, part.constData());
+    QVERIFY(part.endsWith(".zodaru-part"));
+    // As much of the name as fits, cut between characters.
+    QVERIFY(part.startsWith(leaf.first(qMin<qsizetype>(leaf.size(), 230))));
+    QCOMPARE(hasUndecodedBytes(nameFromBytes(part)), hasUndecodedBytes(nameFromBytes(leaf)));
+    struct stat st{};
+    QCOMPARE(::stat((bytesOfName(dir.path()) + '/' + part).constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), 0600);
+
+    release = true;
+    QVERIFY(recorder.waitForCompletion());
+    QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
+    QCOMPARE(byteNamesIn(dir.path()), QList<QByteArray>{leaf});
+    QCOMPARE(::stat(bytesOfName(target).constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), finalMode);
+    QFile saved;
+    const int fd = ::open(bytesOfName(target).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(saved.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle));
+    QCOMPARE(saved.readAll(), payload);
+}
+
+void TestTransfer::stopAllTransfersEndsEveryWorker_data()
+{
+    QTest::addColumn<bool>("upload");
+    QTest::newRow("download") << false;
+    QTest::newRow("upload") << true;
+}
+
+// What quitting does: every worker ends, lets go of its engine and leaves no partial file,
+// time after time (the sanitizer builds look for races and use after free here).
+void TestTransfer::stopAllTransfersEndsEveryWorker()
+{
+    QFETCH(bool, upload);
+    QTemporaryDir dir;
+    const QString local = dir.filePath(QStringLiteral("big"));
+    QVERIFY(writeFile(local, upload ? patternBytes(16 * 1024 * 1024) : kOldContent));
+    const QByteArray localContent = readFile(local);
+
+    for (int round = 0; round < 10; ++round) {
+        ScriptedFtpServer server([upload](Session &s) {
+            startTransfer(s, upload ? "STOR /big" : "RETR /big", "150 Here it comes");
+            auto data = s.acceptData();
+            if (upload) {
+                data.receive(1000);
+                data.stall(); // the client's writes block on full buffers
+            }
+            const QByteArray block = patternBytes(65536);
+            for (;;)
+                data.send(block); // until the client closes
+        });
+        auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
+        QCOMPARE(upload ? ftp->put(local, QStringLiteral("/big"), round) : ftp->get(QStringLiteral("/big"), local, round),
+                 150);
+        QTest::qWait(300);
+        QVERIFY(ftp->isTransferring());
+
+        FTP::stopAllTransfers();
+        QVERIFY(FTP::waitForTransfers(30000));
+        QVERIFY(!ftp->isTransferring());
+        const std::weak_ptr<FTP> engine = ftp;
+        ftp.reset();
+        QVERIFY(engine.expired());
+        QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("big")});
+        QCOMPARE(readFile(local), localContent);
+    }
 }
 
 void TestTransfer::downloadIntoUnwritablePlace_data()
@@ -273,29 +515,35 @@ void TestTransfer::userDisconnectsDuringDownload()
 }
 
 // How the server takes an upload.
-enum class UploadEnd { Complete, Refused553, ResetMidway };
+enum class UploadEnd { Complete, GrowsMidway, ResetMidway };
 Q_DECLARE_METATYPE(UploadEnd)
 
 void TestTransfer::uploadOutcomes_data()
 {
     QTest::addColumn<UploadEnd>("end");
+    QTest::addColumn<QByteArray>("leaf");
     QTest::addColumn<int>("length");
     QTest::addColumn<int>("startCode");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QList<qint64>>("chunks");
 
     QTest::newRow("two chunks and 100 bytes")
-        << UploadEnd::Complete << 32868 << 150 << "226" << QList<qint64>{16384, 16384, 100};
-    QTest::newRow("STOR refused") << UploadEnd::Refused553 << 40000 << 553 << "-1" << QList<qint64>{};
+        << UploadEnd::Complete << QByteArray("up.bin") << 32868 << 150 << "226" << QList<qint64>{16384, 16384, 100};
+    QTest::newRow("local name not UTF-8")
+        << UploadEnd::Complete << QByteArray("up\xe9.bin") << 100 << 150 << "226" << QList<qint64>{100};
+    // What the file held when the upload began goes out, and is not called complete.
+    QTest::newRow("file grows during the upload")
+        << UploadEnd::GrowsMidway << QByteArray("up.bin") << 40000 << 150 << "-1" << QList<qint64>{16384, 16384, 7232};
     // The server resets after 16384 bytes; how many chunks the client wrote before it
     // noticed depends on socket buffers, so the chunks are not compared.
     QTest::newRow("data connection reset")
-        << UploadEnd::ResetMidway << 4 * 1024 * 1024 << 150 << "-1" << QList<qint64>{-1};
+        << UploadEnd::ResetMidway << QByteArray("up.bin") << 4 * 1024 * 1024 << 150 << "-1" << QList<qint64>{-1};
 }
 
 void TestTransfer::uploadOutcomes()
 {
     QFETCH(UploadEnd, end);
+    QFETCH(QByteArray, leaf);
     QFETCH(int, length);
     QFETCH(int, startCode);
     QFETCH(QString, status);
@@ -303,8 +551,8 @@ void TestTransfer::uploadOutcomes()
 
     const QByteArray content = patternBytes(length, 5);
     QTemporaryDir dir;
-    const QString local = dir.filePath(QStringLiteral("up.bin"));
-    QVERIFY(writeFile(local, content));
+    const QString local = createNamed(dir.path(), leaf, content);
+    QVERIFY(!local.isEmpty());
 
     ScriptedFtpServer server([&](Session &s) {
         switch (end) {
@@ -313,8 +561,22 @@ void TestTransfer::uploadOutcomes()
             s.receiveData();
             s.line("226 Transfer complete");
             break;
-        case UploadEnd::Refused553:
-            startTransfer(s, "STOR /in/up.bin", "553 Could not create file");
+        case UploadEnd::GrowsMidway:
+            s.greetAndLogin();
+            s.expect("PASV");
+            s.line(s.openPassive());
+            s.expect("TYPE I");
+            s.line("200 Binary");
+            s.expect("STOR /in/up.bin");
+            {
+                // Before the client can have read anything: deterministic.
+                QFile grow(local);
+                if (grow.open(QIODevice::Append))
+                    grow.write("more");
+            }
+            s.line("150 Ok to send data");
+            s.receiveData();
+            s.line("426 Failure reading network stream");
             break;
         case UploadEnd::ResetMidway:
             startTransfer(s, "STOR /in/up.bin", "150 Ok to send data");
@@ -347,18 +609,29 @@ void TestTransfer::uploadOutcomes()
     QVERIFY(!ftp->isTransferring());
 }
 
-void TestTransfer::uploadOfMissingOrDirectoryStartsNothing_data()
+void TestTransfer::uploadOfWhatIsNotARegularFileStartsNothing_data()
 {
-    QTest::addColumn<QString>("relativeLocal");
-    QTest::newRow("missing file") << "absent.bin";
-    QTest::newRow("directory") << "subdir";
+    QTest::addColumn<QString>("path"); // relative to a directory holding "subdir" and "fifo"
+    QTest::addColumn<QString>("logLine");
+
+    const QString missing = QStringLiteral("Fichier %1 non trouve !");
+    const QString refused = QStringLiteral("Fichier %1 refuse : ce n'est pas un fichier ordinaire");
+    QTest::newRow("missing file") << "absent.bin" << missing;
+    QTest::newRow("directory") << "subdir" << refused;
+    // Opened without a writer: a blocking open would never return.
+    QTest::newRow("named pipe") << "fifo" << refused;
+    QTest::newRow("character device") << "/dev/zero" << refused;
+    QTest::newRow("empty character device") << "/dev/null" << refused;
+    QTest::newRow("kernel file without a size") << "/proc/self/status" << refused;
 }
 
-void TestTransfer::uploadOfMissingOrDirectoryStartsNothing()
+void TestTransfer::uploadOfWhatIsNotARegularFileStartsNothing()
 {
-    QFETCH(QString, relativeLocal);
+    QFETCH(QString, path);
+    QFETCH(QString, logLine);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("subdir")));
+    QCOMPARE(::mkfifo(bytesOfName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
     ScriptedFtpServer server([](Session &s) {
         s.greetAndLogin();
         s.answerRest();
@@ -366,13 +639,14 @@ void TestTransfer::uploadOfMissingOrDirectoryStartsNothing()
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
     TransferRecorder recorder(ftp.get());
     LogCapture log;
-    const QString local = dir.filePath(relativeLocal);
+    const QString local = path.startsWith(QLatin1Char('/')) ? path : dir.filePath(path);
     QCOMPARE(ftp->put(local, QStringLiteral("/x"), 2), -1);
-    QVERIFY(log.contains(QStringLiteral("Fichier %1 non trouve !").arg(local)));
+    QVERIFY(log.contains(logLine.arg(local)));
     QVERIFY(recorder.flush());
     QCOMPARE(recorder.notes.size(), size_t(0));
     QVERIFY(!server.received(0).contains("PASV"));
     QVERIFY(ftp->isConnected());
+    QVERIFY(!ftp->isTransferring());
 }
 
 void TestTransfer::userDisconnectsDuringUpload()
