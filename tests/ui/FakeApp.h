@@ -54,19 +54,30 @@ inline QStringList linesStarting(const LogCapture &log, const QString &prefix)
     return out;
 }
 
-// A server that logs anyone in, lists the directories of `listings` (path after "LIST "
-// to the lines sent), and accepts every other command.
-inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArray> &listings)
+// A server that logs anyone in, lists the directories of `listings` (path to the lines
+// sent), and accepts every other command. A directory is listed by "LIST path" or by
+// "CWD path" then "LIST", so tests hold whichever way the client lists.
+inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArray> &listings,
+                                                const QMap<QByteArray, QByteArray> &replies = {})
 {
-    return [listings](ScriptedFtpServer::Session &s) {
+    return [listings, replies](ScriptedFtpServer::Session &s) {
         s.greetAndLogin();
+        QByteArray cwd = "/";
         for (;;) {
             const QByteArray line = s.readLine();
-            if (line == "PASV") {
+            const QByteArray word = line.left(line.indexOf(' '));
+            if (replies.contains(word)) {
+                s.line(replies.value(word));
+                if (replies.value(word).startsWith("421"))
+                    return;
+            } else if (line == "PASV") {
                 s.line(s.openPassive());
-            } else if (line.startsWith("LIST")) {
+            } else if (word == "CWD") {
+                cwd = line.mid(4);
+                s.line("250 OK");
+            } else if (word == "LIST") {
                 s.line("150 Here it comes");
-                s.sendData(listings.value(line.mid(5)));
+                s.sendData(listings.value(line.size() > 5 ? line.mid(5) : cwd));
                 s.line("226 Done");
             } else if (line == "QUIT") {
                 s.line("221 Bye");
@@ -76,6 +87,15 @@ inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArra
             }
         }
     };
+}
+
+// The directories the remote browser listed, from its log lines, in order.
+inline QStringList pathsListed(const LogCapture &log)
+{
+    QStringList out;
+    for (const QString &line : linesStarting(log, QStringLiteral("On fait un ls sur >")))
+        out << line.mid(19).chopped(1);
+    return out;
 }
 
 // The commands a control connection carried, without their CR LF, keeping those that
