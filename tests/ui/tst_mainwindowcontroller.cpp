@@ -21,6 +21,10 @@
 #include <algorithm>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace zodaru;
 using zodaru::test::browsingServer;
 using zodaru::test::commandsSent;
@@ -369,6 +373,26 @@ private Q_SLOTS:
         for (const QString &f : files)
             QCOMPARE(QFile::exists(work + QLatin1Char('/') + f), !removed.contains(f));
         QVERIFY(QFileInfo(work + QStringLiteral("/dir")).isDir());
+    }
+
+    // A name that is not UTF-8 is removed under its exact bytes, and only that file.
+    void deleteLocalNameAsBytes()
+    {
+        const QByteArray dir = QFile::encodeName(root_);
+        for (const QByteArray &name : {QByteArray("caf\xe9"), QByteArray("caf\xc3\xa9")}) {
+            const int fd = ::open((dir + '/' + name).constData(), O_WRONLY | O_CREAT, 0600);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        build();
+        const int column = local()->lastVisibleColumn();
+        const int row = rowNamed(local(), column, QStringLiteral("caf\uFFFD"));
+        QVERIFY(row >= 0);
+        local()->selectRow(column, row);
+        QTest::mouseClick(controller_->window()->ldelete(), Qt::LeftButton);
+        struct stat st {};
+        QCOMPARE(::stat((dir + "/caf\xe9").constData(), &st), -1);
+        QCOMPARE(::stat((dir + "/caf\xc3\xa9").constData(), &st), 0);
     }
 
     void deleteRemoteWithoutEngineSendsNothing()
