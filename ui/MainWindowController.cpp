@@ -17,12 +17,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStringList>
 #include <QTableView>
 #include <QToolButton>
+
+#include <algorithm>
 
 #include <unistd.h>
 

@@ -89,12 +89,19 @@ inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArra
     };
 }
 
-// The directories the remote browser listed, from its log lines, in order.
-inline QStringList pathsListed(const LogCapture &log)
+// What the remote side did, from the log, in order: "ls <path>" for each listing of the
+// remote browser, and each command line logged after `sentPrefix` (" on envoie au ftp la
+// commande : " for DELE, without the leading blank for MKD).
+inline QStringList remoteSteps(const LogCapture &log, const QString &sentPrefix)
 {
+    const QString listed = QStringLiteral("On fait un ls sur >");
     QStringList out;
-    for (const QString &line : linesStarting(log, QStringLiteral("On fait un ls sur >")))
-        out << line.mid(19).chopped(1);
+    for (const QString &line : log.lines()) {
+        if (line.startsWith(listed))
+            out << QStringLiteral("ls ") + line.mid(listed.size()).chopped(1);
+        else if (line.startsWith(sentPrefix))
+            out << line.mid(sentPrefix.size()).chopped(1);
+    }
     return out;
 }
 

@@ -26,6 +26,7 @@ using zodaru::test::browsingServer;
 using zodaru::test::commandsSent;
 using zodaru::test::FakeApp;
 using zodaru::test::linesStarting;
+using zodaru::test::remoteSteps;
 
 namespace {
 
@@ -253,14 +254,7 @@ private Q_SLOTS:
         app_.engine->shutdown();
         app_.engine.reset();
 
-        QStringList steps;
-        for (const QString &line : log.lines()) {
-            if (line.startsWith(QLatin1String("On fait un ls sur >")))
-                steps << QStringLiteral("ls ") + line.mid(19).chopped(1);
-            else if (line.startsWith(QLatin1String("on envoie au ftp la commande : ")))
-                steps << line.mid(31).chopped(1);
-        }
-        QCOMPARE(steps, expected);
+        QCOMPARE(remoteSteps(log, QStringLiteral("on envoie au ftp la commande : ")), expected);
         const QStringList sent = expected.filter(QRegularExpression(QStringLiteral("^MKD ")));
         QCOMPARE(commandsSent(server, 0, {"MKD"}), sent);
         QCOMPARE(log.contains(QStringLiteral("Nom de fichier refuse : <%1>").arg(name)), sent.isEmpty());
