@@ -15,14 +15,6 @@ namespace zodaru {
 
 namespace {
 
-// A name from the server becomes one component of a local path: anything that could
-// leave the directory the user chose (or name no file at all) is never downloaded.
-bool isPlainName(const QString &name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..")
-        && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
-}
-
 // The completion carries the server's final reply code, or -1 when the transfer broke.
 bool completedWell(const Notification &note)
 {
@@ -51,14 +43,17 @@ bool startFailed(int code)
 void MyDelegate::getFile()
 {
     const QList<CellFile *> cells = myWindow->remoteViewSelectedCells();
-    zlog("remote path : %@\n", myWindow->remotePath());
+    // The files come from the directory of the column that shows them, which is left of
+    // the last one when a directory is selected.
+    const QString remoteDirectory = myWindow->remoteSelectionPath();
+    zlog("remote path : %@\n", remoteDirectory);
     zlog("local path : %@\n", myWindow->localPath());
     zlog("rfiles count : %i", cells.size());
 
     QList<File> &queue = *downloadQueue_;
     for (const CellFile *cell : cells) {
         File entry = File::copyOf(cell->getFile());
-        entry.setRemotePath(myWindow->remotePath());
+        entry.setRemotePath(remoteDirectory);
         entry.setLocalPath(myWindow->localPath());
         zlog("on a mis dans le fichier %@ (%i) le localpath : %@", entry.name(), entry.size(),
              entry.localpath());

@@ -3,6 +3,12 @@
 
 namespace zodaru {
 
+bool isPlainName(QStringView name)
+{
+    return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/')
+        && !name.contains(QChar(0));
+}
+
 File::File(const QString &name, qint64 size, qint32 type, const QString &link)
     : _file(name), _link(link), _size(size), _type(type)
 {
@@ -25,7 +31,7 @@ File File::copyOf(const File &other)
 
 QString File::printsize() const
 {
-    return QString::number(_size);
+    return QString::number(_size == 0 ? _currentsize : _size);
 }
 
 QString File::printcurrentsize() const
@@ -54,6 +60,10 @@ QString File::getStatus() const
     }
     if (_currentsize == _size)
         return QStringLiteral("Done.");
+    // Some listings give no exact size (VMS, for one) and read as 0: a transfer that
+    // passes it is still going, or whole once it is done.
+    if (_size == 0)
+        return _done ? QStringLiteral("Done.") : QStringLiteral("Running...");
     return QStringLiteral("ERROR ! (%1 > %2)").arg(_currentsize).arg(_size);
 }
 

@@ -2,9 +2,16 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 #include <QtGlobal>
 
 namespace zodaru {
+
+// True when `name` can be joined to a directory as one component of a path: not empty,
+// not "." or "..", and holding neither "/" nor NUL. Every command and system call that
+// joins a listed or typed name to a directory (download, delete, make-dir, on either side)
+// refuses any other name, so that nothing outside the directory shown is ever touched.
+bool isPlainName(QStringView name);
 
 // One file: a directory entry (remote listing, local browser, browser cell) and, copied
 // with copyOf(), a transfer item in a queue. Knows nothing of the network or the queues.
@@ -48,6 +55,8 @@ public:
     bool isFinished() const { return _done; }
 
     void addToSize(qint64 count) { _currentsize += count; }
+    // The listed size; for an entry listed without a size (0) that has transferred bytes,
+    // those bytes, since they are the only size known.
     QString printsize() const;
     QString printcurrentsize() const;
     double getAdvance() const;

@@ -243,7 +243,7 @@ bool ColumnBrowser::setPath(const QString &path)
             return false; // the previous component was a leaf
         const Column &c = d->columns[size_t(i)];
         const auto found = std::find_if(c.cells.begin(), c.cells.end(), [&](const auto &cell) {
-            return cell->stringValue() == components[i];
+            return cell->name() == components[i];
         });
         if (found == c.cells.end())
             return false;
@@ -265,23 +265,28 @@ QString ColumnBrowser::pathToColumn(int column) const
         const QList<int> rows = d->selectedRows(i);
         if (rows.isEmpty())
             break;
-        parts.append(d->columns[size_t(i)].cells[size_t(rows.first())]->stringValue());
+        parts.append(d->columns[size_t(i)].cells[size_t(rows.first())]->name());
     }
     return QLatin1Char('/') + parts.join(QLatin1Char('/'));
 }
 
 QList<CellFile *> ColumnBrowser::selectedCells() const
 {
-    for (int i = columnCount() - 1; i >= 0; --i) {
-        const QList<int> rows = d->selectedRows(i);
-        if (rows.isEmpty())
-            continue;
-        QList<CellFile *> cells;
-        for (int row : rows)
-            cells.append(d->columns[size_t(i)].cells[size_t(row)].get());
-        return cells;
-    }
-    return {};
+    const int column = selectedColumn();
+    if (column < 0)
+        return {};
+    QList<CellFile *> cells;
+    for (int row : d->selectedRows(column))
+        cells.append(d->columns[size_t(column)].cells[size_t(row)].get());
+    return cells;
+}
+
+int ColumnBrowser::selectedColumn() const
+{
+    for (int i = columnCount() - 1; i >= 0; --i)
+        if (!d->selectedRows(i).isEmpty())
+            return i;
+    return -1;
 }
 
 void ColumnBrowser::reloadColumn(int column)

@@ -35,17 +35,22 @@ public:
 
     void setDelegate(ColumnBrowserDelegate *delegate); // not owned
 
-    // Opens the columns along an absolute path, selecting each component. Stops at the
+    // Opens the columns along an absolute path (of names, as pathToColumn gives them),
+    // selecting each component. Stops at the
     // first component that no row of its column shows, or at a leaf; false then.
     bool setPath(const QString &path);
     // Index of the rightmost loaded column (the one in view; never beyond the last loaded).
     int lastVisibleColumn() const;
-    // "/" followed by the texts of the selected cells of columns 0..column-1, joined by "/".
+    // "/" followed by the names (CellFile::name) of the selected cells of columns
+    // 0..column-1, joined by "/".
     QString pathToColumn(int column) const;
     // The selected cells of the rightmost column that has a selection, in row order. The
     // pointers stay valid until that column is reloaded or closed and control has then
     // returned to the event loop, so a handler may reload while it walks the list.
     QList<CellFile *> selectedCells() const;
+    // The column that holds selectedCells(), -1 when nothing is selected. A selected
+    // directory opens its listing to the right, so this may be left of the last column.
+    int selectedColumn() const;
     // Asks the delegate again for the column's rows and cells; columns right of it close.
     // Column 0 is loaded even when nothing was loaded yet; columns beyond the last loaded
     // one are ignored.

@@ -10,6 +10,7 @@ namespace zodaru {
 
 // The local side of the file browsers: each column lists a directory of the local disk,
 // unsorted and with hidden entries; links are followed for size and for being a directory.
+// Cells show displayedName() and keep the exact name in their entry.
 class GestBrowser final : public ColumnBrowserDelegate {
 public:
     GestBrowser() = default;
@@ -19,8 +20,9 @@ public:
     void willDisplayCell(ColumnBrowser &browser, CellFile &cell, int row, int column) override;
     QString titleOfColumn(ColumnBrowser &browser, int column) override;
 
-    // The names of a directory's entries in the file system's order, without "." and "..";
-    // empty when the directory cannot be read.
+    // The names of a directory's entries in the file system's order, without "." and "..",
+    // each the lossless text of its bytes (nameFromBytes); empty when the directory cannot
+    // be read.
     static QStringList directoryContents(const QString &path);
 
 private:

@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/GestFTPBrowser.h"
 
+#include "ftp/ByteNames.h"
 #include "ftp/FTP.h"
 #include "ftp/Log.h"
 #include "ui/AppContext.h"
+#include "ui/MainWindowController.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace zodaru {
 
@@ -32,13 +36,30 @@ int GestFTPBrowser::numberOfRowsInColumn(ColumnBrowser &browser, int column)
     if (ftp && ftp->isConnected()) {
         zlog("On fait un ls sur >%@<", path);
         files = ftp->list(path).value_or(QList<File>());
+        // Lines that name nothing ("total 3", a "Directory ..." header, a blank line) and
+        // the directory's own "." and ".." are no rows: they open nothing useful and
+        // their paths would leave the directory shown.
+        files.removeIf([](const File &entry) {
+            return entry.name().isEmpty() || entry.name() == u"." || entry.name() == u"..";
+        });
         rows = int(files.size());
     }
     // The listing may have lost the command connection. The first column is reloaded by
-    // the disconnect itself, so only the others report it.
-    if (column != 0 && !(ftp && ftp->isConnected()))
-        scheduleDisconnect();
+    // the disconnect itself (which sees a window no longer Connected), so it reports only
+    // a loss that the window does not show yet.
+    noticeLostConnection(column != 0);
     return rows;
+}
+
+void GestFTPBrowser::noticeLostConnection(bool always)
+{
+    if (engineConnected())
+        return;
+    const MainWindowController *window = app_.window();
+    const bool shownConnected
+        = window && window->connectionState() == MainWindowController::ConnectionState::Connected;
+    if (always || shownConnected)
+        scheduleDisconnect();
 }
 
 void GestFTPBrowser::scheduleDisconnect()
@@ -59,7 +80,7 @@ void GestFTPBrowser::willDisplayCell(ColumnBrowser &, CellFile &cell, int row, i
         return;
     const File &entry = files[row];
     cell.setLeaf(!entry.isDir());
-    cell.setStringValue(entry.name());
+    cell.setStringValue(displayedName(entry.name()));
     cell.setFile(entry);
     if (entry.isLink()) {
         QFont italic = QApplication::font();
@@ -70,7 +91,7 @@ void GestFTPBrowser::willDisplayCell(ColumnBrowser &, CellFile &cell, int row, i
 
 QString GestFTPBrowser::titleOfColumn(ColumnBrowser &browser, int column)
 {
-    return browser.pathToColumn(column);
+    return displayedName(browser.pathToColumn(column));
 }
 
 } // namespace zodaru

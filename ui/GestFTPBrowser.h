@@ -24,8 +24,13 @@ public:
     void willDisplayCell(ColumnBrowser &browser, CellFile &cell, int row, int column) override;
     QString titleOfColumn(ColumnBrowser &browser, int column) override;
 
-    // The listing of the column counted last.
+    // The listing of the column counted last, without the rows that name nothing.
     const QList<File> &listing() const { return files; }
+
+    // After an exchange on the command engine: when the engine has lost its connection,
+    // closes the session once, on a later pass of the event loop. With `always` false only
+    // while the window still shows the session as Connected.
+    void noticeLostConnection(bool always = false);
 
 private:
     bool engineConnected() const;

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/GetNameDirController.h"
 
-#include "ftp/FTP.h"
+#include "ftp/ByteNames.h"
 #include "ftp/Log.h"
 #include "ui/AppContext.h"
 #include "ui/GetNameWindow.h"
 #include "ui/MainWindowController.h"
 
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -62,18 +61,20 @@ void GetNameDirController::makedir()
     MainWindowController *main = app_.window();
     if (!main)
         return;
+    // One new entry inside the directory shown, nothing elsewhere.
+    if (!main->acceptName(text))
+        return;
     // The directory is the one shown now, not when the panel was opened.
     if (type) {
         const QString line = QStringLiteral("MKD ") + main->remotePath() + QLatin1Char('/') + text;
         zlog("on envoie au ftp la commande : %@\n", line);
-        if (const auto engine = app_.ftp())
-            engine->command(line);
+        main->sendRemoteCommand(line);
         main->refreshRemote();
     } else {
         const QString path = main->localPath() + QLatin1Char('/') + text;
         zlog("on veut creer le repertoire %@\n", path);
         // Failure (existing name, no permission) shows as an unchanged listing.
-        ::mkdir(QFile::encodeName(path).constData(), 0700);
+        ::mkdir(bytesOfName(path).constData(), 0700);
         main->refreshLocal();
     }
 }

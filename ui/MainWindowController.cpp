@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/MainWindowController.h"
 
+#include "ftp/ByteNames.h"
 #include "ftp/FTP.h"
 #include "ftp/Log.h"
 #include "ui/AppContext.h"
@@ -16,27 +17,44 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QStringList>
 #include <QTableView>
 #include <QToolButton>
+
+#include <algorithm>
 
 #include <unistd.h>
 
 namespace zodaru {
 
 namespace {
-// Names of the selected entries, read before anything is changed: refreshing a column
-// replaces its cells, so the cells themselves must not be used after the first refresh.
-QStringList selectedNames(const QList<CellFile *> &cells)
+
+struct SelectedEntry {
+    QString name;
+    bool directory = false;
+};
+
+// The selected entries, read before anything is changed: refreshing a column replaces its
+// cells, so the cells themselves must not be used after the first refresh. A cell that
+// opens a column is a directory (or, locally, a link to one).
+QList<SelectedEntry> selectedEntries(const QList<CellFile *> &cells)
 {
-    QStringList names;
-    names.reserve(cells.size());
+    QList<SelectedEntry> entries;
+    entries.reserve(cells.size());
     for (const CellFile *cell : cells)
-        names.append(cell->getFile().name());
-    return names;
+        entries.append({cell->getFile().name(), !cell->isLeaf()});
+    return entries;
 }
+
+// The directory of the column that holds the selection. A selected directory opens its
+// listing in the next column, so the last column is not where the selection is.
+QString selectionDirectory(const ColumnBrowser &browser)
+{
+    return browser.pathToColumn(std::max(0, browser.selectedColumn()));
+}
+
 } // namespace
 
 MainWindowController::MainWindowController(AppContext &app, QObject *parent)
@@ -158,32 +176,81 @@ void MainWindowController::createRemoteDirectory()
     GetNameDirController::create(app_, true, theWindow.get())->showWindow();
 }
 
+bool MainWindowController::acceptName(const QString &name)
+{
+    if (isPlainName(name))
+        return true;
+    zlog("Nom de fichier refuse : <%@>", name);
+    tellUser(QCoreApplication::translate("MainWindow", "Refused name: \"%1\"").arg(displayedName(name)));
+    return false;
+}
+
+// Deleting whole directories is not offered: refused rather than turned into another path.
+bool MainWindowController::acceptDeletion(const QString &name, bool directory)
+{
+    if (!acceptName(name))
+        return false;
+    if (!directory)
+        return true;
+    zlog("Effacement d'un repertoire refuse : <%@>", name);
+    tellUser(QCoreApplication::translate("MainWindow", "Directories are not deleted: \"%1\"")
+                 .arg(displayedName(name)));
+    return false;
+}
+
+void MainWindowController::tellUser(const QString &text)
+{
+    theWindow->statusBar()->showMessage(text);
+}
+
+QString MainWindowController::statusText() const
+{
+    return theWindow->statusBar()->currentMessage();
+}
+
 void MainWindowController::deleteLocalFile()
 {
-    const QStringList names = selectedNames(localViewSelectedCells());
+    const QList<SelectedEntry> entries = selectedEntries(localViewSelectedCells());
+    const QString directory = localSelectionPath();
     zlog(" on veut effacer un ou des fichier(s) en local");
-    for (const QString &name : names) {
-        // Recomputed for every entry: the refresh below may change the visible columns.
-        const QString path = localPath() + QLatin1Char('/') + name;
+    for (const SelectedEntry &entry : entries) {
+        if (!acceptDeletion(entry.name, entry.directory))
+            continue;
+        const QString path = directory + QLatin1Char('/') + entry.name;
         zlog(" on veut effacer le fichier : %@\n", path);
-        // A failure (missing entry, a directory, no permission) shows as an unchanged listing.
-        ::unlink(QFile::encodeName(path).constData());
+        // A failure (missing entry, no permission) shows as an unchanged listing.
+        ::unlink(bytesOfName(path).constData());
         refreshLocal();
     }
 }
 
 void MainWindowController::deleteRemoteFile()
 {
-    const QStringList names = selectedNames(remoteViewSelectedCells());
+    const QList<SelectedEntry> entries = selectedEntries(remoteViewSelectedCells());
+    const QString directory = remoteSelectionPath();
     zlog(" on veut effacer un ou des fichier(s) distant");
-    for (const QString &name : names) {
-        const QString line = QStringLiteral("DELE ") + remotePath() + QLatin1Char('/') + name;
+    for (const SelectedEntry &entry : entries) {
+        if (!acceptDeletion(entry.name, entry.directory))
+            continue;
+        const QString line = QStringLiteral("DELE ") + directory + QLatin1Char('/') + entry.name;
         zlog(" on envoie au ftp la commande : %@\n", line);
-        // The reply is not looked at: the refreshed listing shows what happened.
-        if (const auto engine = app_.ftp())
-            engine->command(line);
+        sendRemoteCommand(line);
         refreshRemote();
     }
+}
+
+void MainWindowController::sendRemoteCommand(const QString &line)
+{
+    const std::shared_ptr<FTP> engine = app_.ftp();
+    if (!engine)
+        return;
+    // A refusal fails this command only; the refreshed listing shows what happened.
+    const int code = engine->command(line);
+    if (code < 0)
+        zlog("Commande non envoyee : %@", line);
+    else if (code >= 400)
+        zlog("Commande refusee par le serveur (%d) : %@", code, line);
+    remoteDelegate_->noticeLostConnection();
 }
 
 QList<CellFile *> MainWindowController::localViewSelectedCells() const
@@ -209,6 +276,16 @@ QString MainWindowController::remotePath() const
     const qint32 column = remoteView->lastVisibleColumn();
     zlog("Lastvisiblecolumn remote : %d\n", column);
     return remoteView->pathToColumn(column);
+}
+
+QString MainWindowController::localSelectionPath() const
+{
+    return selectionDirectory(*localView);
+}
+
+QString MainWindowController::remoteSelectionPath() const
+{
+    return selectionDirectory(*remoteView);
 }
 
 void MainWindowController::refreshLocal()

@@ -50,6 +50,21 @@ public:
     QList<CellFile *> remoteViewSelectedCells() const;
     QString localPath() const;
     QString remotePath() const;
+    // The directory of the column that holds the selected cells (that of the first column
+    // when nothing is selected): the directory of the entries an action on the selection
+    // is about. localPath()/remotePath() are where new entries go.
+    QString localSelectionPath() const;
+    QString remoteSelectionPath() const;
+
+    // Sends one command line on the command engine (none without an engine), logs a
+    // refusal, and closes the session if the engine lost its connection on the way.
+    void sendRemoteCommand(const QString &line);
+    // True when `name` may be joined to a directory (isPlainName); otherwise logs the
+    // refusal, tells the user, and returns false.
+    bool acceptName(const QString &name);
+    // A line for the user in the window's status bar; it blocks nothing.
+    void tellUser(const QString &text);
+    QString statusText() const;
 
     void refreshLocal();
     void refreshRemote();
@@ -58,6 +73,7 @@ public:
 
 private:
     void showConnectState(const char *title, const char *image);
+    bool acceptDeletion(const QString &name, bool directory);
     void connectPressed();
 
     AppContext &app_;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/TransferTableModel.h"
 
+#include "ftp/ByteNames.h"
 #include "ftp/Log.h"
 
 #include <cmath>
@@ -61,7 +62,7 @@ QVariant TransferTableModel::tableView(const QString &identifier, int row) const
         return QVariant();
     const File &entry = entries->at(row);
     if (identifier == u"Name")
-        return entry.name();
+        return displayedName(entry.name());
     if (identifier == u"Size")
         return entry.printsize();
     if (identifier == u"Status")

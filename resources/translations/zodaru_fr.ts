@@ -27,5 +27,13 @@
         <source>Put files</source>
         <translation>Envoyer</translation>
     </message>
+    <message>
+        <source>Refused name: "%1"</source>
+        <translation>Nom refusé : « %1 »</translation>
+    </message>
+    <message>
+        <source>Directories are not deleted: "%1"</source>
+        <translation>Les répertoires ne sont pas effacés : « %1 »</translation>
+    </message>
 </context>
 </TS>

@@ -6,6 +6,7 @@
 #include "ftp/FTP.h"
 #include "model/Bookmark.h"
 #include "model/Sites.h"
+#include "ui/GetNameWindow.h"
 #include "ui/FakeApp.h"
 
 #include "support/RealFtpServer.h"
@@ -13,6 +14,7 @@
 #include "support/TestSupport.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QFile>
 #include <QPointer>
 #include <QTableView>
@@ -142,18 +144,20 @@ ScriptedFtpServer::Script droppingServer(QMap<QByteArray, QByteArray> listings,
 {
     return [=](ScriptedFtpServer::Session &s) {
         s.greetAndLogin();
+        // Listed by "LIST path" or by "CWD path" then "LIST".
         for (;;) {
             const QByteArray line = s.readLine();
             if (line == "PASV") {
                 s.line(s.openPassive());
-            } else if (line.startsWith("LIST")) {
-                if (s.index() == 0 && s.workingDirectory() == dropOn) {
+            } else if (line == "LIST" || line.startsWith("LIST ")) {
+                const QByteArray path = line.size() > 5 ? line.mid(5) : s.workingDirectory();
+                if (s.index() == 0 && path == dropOn) {
                     s.line("421 Service not available, closing control connection");
                     s.closeControl();
                     return;
                 }
                 s.line("150 Here it comes");
-                s.sendData(listings.value(s.workingDirectory()));
+                s.sendData(listings.value(path));
                 s.line("226 Done");
             } else if (line.startsWith("RETR ")) {
                 s.line("150 Sending");
@@ -387,6 +391,54 @@ private Q_SLOTS:
         QCOMPARE(h.app().downloadQueue()->size(), 0);
         // Connect opens the dialog again.
         QVERIFY(h.pressConnect());
+    }
+
+    // A refused DELE or MKD fails that command alone and is logged; a server that closes
+    // ends the session. Either way the window never shows a dead session as Connected.
+    void refusedCommandAtTheRoot_data()
+    {
+        QTest::addColumn<QByteArray>("word");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("serverCloses");
+        QTest::newRow("DELE refused") << QByteArray("DELE") << QByteArray("550 No such file") << false;
+        QTest::newRow("MKD of an existing name") << QByteArray("MKD") << QByteArray("550 File exists") << false;
+        QTest::newRow("DELE, server closes") << QByteArray("DELE") << QByteArray("421 Bye now") << true;
+        QTest::newRow("MKD, server closes") << QByteArray("MKD") << QByteArray("421 Bye now") << true;
+    }
+    void refusedCommandAtTheRoot()
+    {
+        QFETCH(QByteArray, word);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, serverCloses);
+        ScriptedFtpServer server(browsingServer({{"/", unixLine("-rw-r--r--", "f")}}, {{word, reply}}));
+        AppHarness h;
+        h.launch();
+        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
+        QCOMPARE(h.state(), State::Connected);
+        LogCapture log;
+        if (word == "DELE") {
+            QVERIFY(AppHarness::select(h.remote(), 0, {"f"}));
+            h.window().rdelete()->click();
+        } else {
+            h.window().rmkdir()->click();
+            GetNameWindow *panel = nullptr;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *p = qobject_cast<GetNameWindow *>(w); p && p->isVisible())
+                    panel = p;
+            QVERIFY(panel);
+            panel->name()->setText(QStringLiteral("new"));
+            panel->go()->click();
+        }
+        const QString line = word == "DELE" ? QStringLiteral("DELE //f") : QStringLiteral("MKD //new");
+        QVERIFY(log.contains(QStringLiteral("Commande refusee par le serveur (%1) : %2")
+                                 .arg(QString::fromLatin1(reply.left(3)), line)));
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        const bool alive = h.app().ftp()->isConnected();
+        QCOMPARE(h.state() == State::Connected, alive);
+        QCOMPARE(log.count(QStringLiteral("disconnectRemote")), alive ? 0 : 1);
+        if (serverCloses)
+            QVERIFY(!alive);
     }
 
     // The command connection drops while a second column loads: one disconnect, queues

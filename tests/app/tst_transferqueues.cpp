@@ -3,6 +3,7 @@
 // with real files, against pyftpdlib and the scripted server.
 #include "AppHarness.h"
 
+#include "ftp/ByteNames.h"
 #include "ftp/FTP.h"
 #include "ui/FakeApp.h"
 #include "ui/TransferStatusDelegate.h"
@@ -18,6 +19,9 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace zodaru;
 using namespace zodaru::test;
@@ -297,7 +301,7 @@ private Q_SLOTS:
     }
 
     // A RETR the server refuses fails that entry alone; the same pass goes on with the next
-    // one on a new download engine.
+    // one on the same download engine, which the refusal left connected.
     void refusedDownloadThenTheNextOneRuns()
     {
         for (const char *name : {"a", "b", "c"})
@@ -314,7 +318,8 @@ private Q_SLOTS:
         QCOMPARE(downloads()[0].name(), gone);
         QCOMPARE(downloads()[0].getStatus(), QStringLiteral("FTP Error"));
         QVERIFY(downloads()[1].isCurrent());
-        QVERIFY(h_->app().dataTransfertIn().get() != first);
+        QCOMPARE(h_->app().dataTransfertIn().get(), first);
+        QVERIFY(h_->app().dataTransfertIn()->isConnected());
         QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
         QCOMPARE(statuses(downloads()), (QStringList{"FTP Error", "Done.", "Done."}));
         QVERIFY(!QFile::exists(local(gone)));
@@ -339,13 +344,13 @@ private Q_SLOTS:
         const FTP *first = h_->app().dataTransfertOut().get();
         h_->window().Put()->click();
         QCOMPARE(uploads()[0].getStatus(), QStringLiteral("FTP Error"));
-        QVERIFY(!h_->app().dataTransfertOut()->isConnected());
-        QTRY_VERIFY(!h_->app().dataTransfertOut()->isTransferring());
+        QVERIFY(h_->app().dataTransfertOut()->isConnected());
+        QVERIFY(!h_->app().dataTransfertOut()->isTransferring());
 
-        // A new upload engine takes over; a directory cannot be uploaded, the file can.
+        // The same upload engine goes on; a directory cannot be uploaded, the file can.
         QVERIFY(AppHarness::select(h_->local(), localColumn, {"folder", "y"}));
         h_->window().Put()->click();
-        QVERIFY(h_->app().dataTransfertOut().get() != first);
+        QCOMPARE(h_->app().dataTransfertOut().get(), first);
         QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
         QCOMPARE(uploads().size(), 3);
         QCOMPARE(entryNamed(uploads(), "x").getStatus(), QStringLiteral("FTP Error"));
@@ -391,26 +396,73 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(local("big")) || readFile(local("big")) == big);
     }
 
-    // Only a completion the server confirmed counts as done.
+    // Only a completion the server confirmed counts as done. A listed size of 0 is no
+    // size (VMS listings give none): the bytes that came are the size shown.
     void completionStatus_data()
     {
         QTest::addColumn<QByteArray>("finalReply");
+        QTest::addColumn<int>("listedSize");
         QTest::addColumn<QString>("status");
-        QTest::newRow("226") << QByteArray("226 Transfer complete") << "Done.";
-        QTest::newRow("426 aborted") << QByteArray("426 Connection closed; transfer aborted") << "FTP Error";
-        QTest::newRow("451 local error") << QByteArray("451 Local error") << "FTP Error";
+        QTest::addColumn<QString>("sizeShown");
+        QTest::newRow("226") << QByteArray("226 Transfer complete") << 4 << "Done." << "4";
+        QTest::newRow("426 aborted") << QByteArray("426 Connection closed; transfer aborted") << 4
+                                     << "FTP Error" << "4";
+        QTest::newRow("451 local error") << QByteArray("451 Local error") << 4 << "FTP Error" << "4";
+        QTest::newRow("listed without a size") << QByteArray("226 Transfer complete") << 0 << "Done." << "4";
     }
     void completionStatus()
     {
         QFETCH(QByteArray, finalReply);
+        QFETCH(int, listedSize);
         QFETCH(QString, status);
-        ScriptedFtpServer server(fileServer(unixLine("f", 4), "data", finalReply));
+        QFETCH(QString, sizeShown);
+        ScriptedFtpServer server(fileServer(unixLine("f", listedSize), "data", finalReply));
         connectTo(server.address(), "me", "pw");
         QVERIFY(AppHarness::select(h_->remote(), 0, {"f"}));
         h_->window().Get()->click();
         QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
         QCOMPARE(downloads()[0].getStatus(), status);
+        const QAbstractItemModel *table = h_->window().Downloads()->model();
+        QCOMPARE(table->index(0, 1).data().toString(), sizeShown);
+        QCOMPARE(table->index(0, 2).data().toString(), status);
         QCOMPARE(QFile::exists(local("f")), status == "Done.");
+    }
+
+    // Get of a selected directory (its listing open to the right) fetches that entry from
+    // its own directory, never the file of the same name inside it.
+    void getTakesTheDirectoryOfTheSelection()
+    {
+        QVERIFY(server_->writeFile("sub/sub", "inner file"));
+        connectToReal();
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"sub"}));
+        QCOMPARE(h_->remote().lastVisibleColumn(), 1);
+        h_->window().Get()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+        QCOMPARE(downloads()[0].remotepath(), QStringLiteral("/"));
+        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("FTP Error")); // RETR of a directory
+        QVERIFY(!QFile::exists(local("sub")));
+    }
+
+    // A local name that is not UTF-8 is shown with U+FFFD and handed to the upload under
+    // its exact bytes.
+    void putKeepsTheBytesOfALocalName()
+    {
+        const QByteArray name("caf\xe9");
+        const QByteArray path = QFile::encodeName(localDir_->path()) + '/' + name;
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "latin", 5), ssize_t(5));
+        ::close(fd);
+        connectToReal();
+        h_->controller().refreshLocal();
+        QVERIFY(AppHarness::select(h_->local(), h_->local().lastVisibleColumn(), {"caf\uFFFD"}));
+        h_->window().Put()->click();
+        QCOMPARE(uploads().size(), 1);
+        const File &entry = uploads()[0];
+        QCOMPARE(bytesOfName(entry.localpath() + '/' + entry.name()), path);
+        QCOMPARE(h_->window().Uploads()->model()->index(0, 0).data().toString(), "caf\uFFFD");
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
+        ::unlink(path.constData()); // QTemporaryDir removes by decoded names only
     }
 
     // A name from the server never leads outside the chosen local directory.

@@ -54,19 +54,26 @@ inline QStringList linesStarting(const LogCapture &log, const QString &prefix)
     return out;
 }
 
-// A server that logs anyone in, lists the directories of `listings` (the path of the last CWD
-// to the lines sent), and accepts every other command.
-inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArray> &listings)
+// A server that logs anyone in, lists the directories of `listings` (path to the lines
+// sent), and accepts every other command. A directory is listed by "LIST path" or by
+// "CWD path" then "LIST", so tests hold whichever way the client lists.
+inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArray> &listings,
+                                                const QMap<QByteArray, QByteArray> &replies = {})
 {
-    return [listings](ScriptedFtpServer::Session &s) {
+    return [listings, replies](ScriptedFtpServer::Session &s) {
         s.greetAndLogin();
         for (;;) {
             const QByteArray line = s.readLine();
-            if (line == "PASV") {
+            const QByteArray word = line.contains(' ') ? line.left(line.indexOf(' ')) : line;
+            if (replies.contains(word)) {
+                s.line(replies.value(word));
+                if (replies.value(word).startsWith("421"))
+                    return;
+            } else if (line == "PASV") {
                 s.line(s.openPassive());
-            } else if (line.startsWith("LIST")) {
+            } else if (word == "LIST") {
                 s.line("150 Here it comes");
-                s.sendData(listings.value(s.workingDirectory()));
+                s.sendData(listings.value(line.size() > 5 ? line.mid(5) : s.workingDirectory()));
                 s.line("226 Done");
             } else if (line == "QUIT") {
                 s.line("221 Bye");
@@ -76,6 +83,22 @@ inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArra
             }
         }
     };
+}
+
+// What the remote side did, from the log, in order: "ls <path>" for each listing of the
+// remote browser, and each command line logged after `sentPrefix` (" on envoie au ftp la
+// commande : " for DELE, without the leading blank for MKD).
+inline QStringList remoteSteps(const LogCapture &log, const QString &sentPrefix)
+{
+    const QString listed = QStringLiteral("On fait un ls sur >");
+    QStringList out;
+    for (const QString &line : log.lines()) {
+        if (line.startsWith(listed))
+            out << QStringLiteral("ls ") + line.mid(listed.size()).chopped(1);
+        else if (line.startsWith(sentPrefix))
+            out << line.mid(sentPrefix.size()).chopped(1);
+    }
+    return out;
 }
 
 // The commands a control connection carried, without their CR LF, keeping those that

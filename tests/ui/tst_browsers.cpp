@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "FakeApp.h"
+
+#include "ftp/ByteNames.h"
 #include "ftp/FTP.h"
 #include "ftp/Log.h"
 #include "ui/AppContext.h"
@@ -15,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace zodaru;
@@ -190,6 +195,45 @@ private Q_SLOTS:
         QCOMPARE(namesIn(browser, 0), QSet<QString>(rootNames.begin(), rootNames.end()));
     }
 
+    // Names are bytes: a name that is not UTF-8 is shown with U+FFFD, kept exactly in the
+    // cell's entry, and paths built from it (a directory opened) name the same bytes.
+    void localNamesAsBytes_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("Latin-1") << QByteArray("caf\xe9") << QStringLiteral("caf\uFFFD");
+        QTest::newRow("UTF-8") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
+        QTest::newRow("lone continuation byte") << QByteArray("\x80x") << QStringLiteral("\uFFFDx");
+    }
+    void localNamesAsBytes()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QString, shown);
+        QTemporaryDir dir;
+        const QByteArray base = QFile::encodeName(dir.path());
+        QCOMPARE(::mkdir((base + '/' + name).constData(), 0700), 0);
+        const QByteArray innerPath = base + '/' + name + '/' + name;
+        const int fd = ::open(innerPath.constData(), O_WRONLY | O_CREAT, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "abc", 3), ssize_t(3));
+        ::close(fd);
+
+        GestBrowser local;
+        ColumnBrowser browser;
+        browser.setDelegate(&local);
+        const QString lossless = nameFromBytes(base + '/' + name);
+        QVERIFY(browser.setPath(lossless));
+        const int column = browser.lastVisibleColumn();
+        QCOMPARE(browser.titleOfColumn(column), displayedName(lossless));
+        QCOMPARE(browser.titleOfColumn(column).endsWith(shown), true);
+        QCOMPARE(browser.rowCount(column), 1);
+        const CellFile *inner = browser.cellAt(column, 0);
+        QCOMPARE(inner->stringValue(), shown);
+        QCOMPARE(bytesOfName(inner->getFile().name()), name);
+        QCOMPARE(bytesOfName(inner->getFile().localpath()), base + '/' + name);
+        QCOMPARE(inner->getFile().size(), qint64(3)); // stat() reached the exact file
+    }
+
     // --- remote side without a usable engine ---
 
     void remoteDisconnectScheduling_data()
@@ -264,6 +308,41 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QCOMPARE(app.disconnects, 0);
     }
+    // Lines that name nothing and the "." and ".." entries are no rows.
+    void remoteRowsThatNameNothingAreHidden_data()
+    {
+        QTest::addColumn<QByteArray>("listing");
+        QTest::newRow("unix") << QByteArray("total 3\r\n"
+                                            "drwxr-xr-x 2 u g 0 Jan  1  2020 .\r\n"
+                                            "drwxr-xr-x 9 u g 0 Jan  1  2020 ..\r\n"
+                                            "-rw-r--r-- 1 u g 5 Jan  1  2020 a\r\n"
+                                            "\r\n"
+                                            "drwxr-xr-x 2 u g 0 Jan  1  2020 d\r\n");
+        QTest::newRow("vms headers") << QByteArray("\r\nDirectory DISK$USER:[ME]\r\n\r\n"
+                                                   "A.TXT;1    1/3  1-JAN-2020 00:00 [U] (RWED)\r\n"
+                                                   "D.DIR;1    1/3  1-JAN-2020 00:00 [U] (RWED)\r\n"
+                                                   "\r\nTotal of 2 files, 2/6 blocks.\r\n");
+    }
+    void remoteRowsThatNameNothingAreHidden()
+    {
+        QFETCH(QByteArray, listing);
+        ScriptedFtpServer server(test::browsingServer({{"/", listing}}));
+        FakeApp app;
+        app.engine = FTP::connectTo(server.address(), "me", "pw");
+        QVERIFY(app.engine->isConnected());
+        GestFTPBrowser remote(app);
+        ColumnBrowser browser;
+        browser.setDelegate(&remote);
+        browser.reloadColumn(0);
+        QCOMPARE(browser.rowCount(0), 2);
+        for (int row = 0; row < 2; ++row) {
+            const QString name = browser.cellAt(0, row)->stringValue();
+            QVERIFY2(!name.isEmpty() && name != "." && name != "..", qPrintable(name));
+        }
+        QCOMPARE(remote.listing().size(), 2);
+        app.engine->shutdown();
+    }
+
     // --- remote side against a real server ---
 
     void remoteBrowsingOfARealServer()

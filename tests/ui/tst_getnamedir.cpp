@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,6 +26,7 @@ using zodaru::test::browsingServer;
 using zodaru::test::commandsSent;
 using zodaru::test::FakeApp;
 using zodaru::test::linesStarting;
+using zodaru::test::remoteSteps;
 
 namespace {
 
@@ -109,10 +111,14 @@ private Q_SLOTS:
         QTest::newRow("open umask") << "fresh" << 0 << "fresh" << 0700;
         QTest::newRow("strict umask") << "fresh" << 0277 << "fresh" << 0500;
         QTest::newRow("blanks kept") << " two words " << 022 << " two words " << 0700;
-        QTest::newRow("empty name") << "" << 022 << "" << 0;
         QTest::newRow("existing name") << "exists" << 022 << "" << 0;
+        // Names that are no single new entry of the directory shown: refused, nothing made.
+        QTest::newRow("empty name") << "" << 022 << "" << 0;
         QTest::newRow("missing parent") << "none/child" << 022 << "" << 0;
-        QTest::newRow("slash inside") << "exists/inner" << 022 << "exists/inner" << 0700;
+        QTest::newRow("slash inside") << "exists/inner" << 022 << "" << 0;
+        QTest::newRow("dot") << "." << 022 << "" << 0;
+        QTest::newRow("parent") << ".." << 022 << "" << 0;
+        QTest::newRow("parent then name") << "../escape" << 022 << "" << 0;
     }
 
     void localMakeDirectory()
@@ -137,14 +143,18 @@ private Q_SLOTS:
         QCOMPARE(linesStarting(log, QStringLiteral("On est dans le makedir")).size(), 1);
         QCOMPARE(linesStarting(log, QStringLiteral("Nom du repertoire : ")),
                  QStringList{QStringLiteral("Nom du repertoire : %1\n").arg(name)});
+        const bool refused = !isPlainName(name);
+        QCOMPARE(log.contains(QStringLiteral("Nom de fichier refuse : <%1>").arg(name)), refused);
         QCOMPARE(linesStarting(log, QStringLiteral("on veut creer le repertoire ")),
-                 QStringList{QStringLiteral("on veut creer le repertoire %1/%2\n").arg(root_, name)});
+                 refused ? QStringList()
+                         : QStringList{QStringLiteral("on veut creer le repertoire %1/%2\n").arg(root_, name)});
         // The listing is refreshed whether or not the directory could be made.
-        QCOMPARE(linesStarting(log, QStringLiteral("On est dans refreshLocal !")).size(), 1);
+        QCOMPARE(linesStarting(log, QStringLiteral("On est dans refreshLocal !")).size(), refused ? 0 : 1);
         QVERIFY(!panel->isVisible());
+        QVERIFY(!QFileInfo::exists(QFileInfo(root_).path() + QStringLiteral("/escape")));
 
         QStringList after = QDir(root_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-        if (created.isEmpty() || created.contains(QLatin1Char('/'))) {
+        if (created.isEmpty()) {
             QCOMPARE(after, before);
         } else {
             after.removeOne(created);
@@ -203,12 +213,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("open");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("at the root") << "new" << "" << QStringList{"CWD /", "MKD //new", "CWD /"};
-        QTest::newRow("empty name") << "" << "" << QStringList{"CWD /", "MKD //", "CWD /"};
-        QTest::newRow("blanks kept") << " a b" << "" << QStringList{"CWD /", "MKD // a b", "CWD /"};
+        QTest::addColumn<QStringList>("expected"); // listings and MKD lines, in order
+        QTest::newRow("at the root") << "new" << "" << QStringList{"ls /", "MKD //new", "ls /"};
+        QTest::newRow("blanks kept") << " a b" << "" << QStringList{"ls /", "MKD // a b", "ls /"};
         QTest::newRow("in a subdirectory")
-            << "new" << "pub" << QStringList{"CWD /", "CWD /pub", "MKD /pub/new", "CWD /pub"};
+            << "new" << "pub" << QStringList{"ls /", "ls /pub", "MKD /pub/new", "ls /pub"};
+        // Refused: nothing is sent and nothing refreshed.
+        QTest::newRow("empty name") << "" << "" << QStringList{"ls /"};
+        QTest::newRow("parent") << ".." << "pub" << QStringList{"ls /", "ls /pub"};
+        QTest::newRow("parent then name") << "../x" << "pub" << QStringList{"ls /", "ls /pub"};
     }
 
     void remoteMakeDirectory()
@@ -223,6 +236,7 @@ private Q_SLOTS:
         }));
         app_.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
         QVERIFY(app_.engine->isConnected());
+        LogCapture log;
         controller_->setConnected();
         if (!open.isEmpty())
             controller_->window()->remoteView()->selectRow(0, 0);
@@ -235,16 +249,15 @@ private Q_SLOTS:
                 panel = p;
         QVERIFY(panel);
         panel->name()->setText(name);
-        LogCapture log;
         QTest::mouseClick(panel->go(), Qt::LeftButton);
         // A polite end, so the server script ends on QUIT rather than on a dropped line.
         app_.engine->shutdown();
         app_.engine.reset();
 
-        QCOMPARE(commandsSent(server, 0, {"MKD", "CWD "}), expected);
-        QCOMPARE(linesStarting(log, QStringLiteral("on envoie au ftp la commande : ")),
-                 QStringList{QStringLiteral("on envoie au ftp la commande : %1\n")
-                                 .arg(expected.at(expected.size() - 2))});
+        QCOMPARE(remoteSteps(log, QStringLiteral("on envoie au ftp la commande : ")), expected);
+        const QStringList sent = expected.filter(QRegularExpression(QStringLiteral("^MKD ")));
+        QCOMPARE(commandsSent(server, 0, {"MKD"}), sent);
+        QCOMPARE(log.contains(QStringLiteral("Nom de fichier refuse : <%1>").arg(name)), sent.isEmpty());
         QCOMPARE(server.failures(), QStringList());
     }
 

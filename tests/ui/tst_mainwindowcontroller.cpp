@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,11 +21,16 @@
 #include <algorithm>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace zodaru;
 using zodaru::test::browsingServer;
 using zodaru::test::commandsSent;
 using zodaru::test::FakeApp;
 using zodaru::test::linesStarting;
+using zodaru::test::remoteSteps;
 
 namespace {
 
@@ -284,42 +290,43 @@ private Q_SLOTS:
 
     void deleteLocalEntries_data()
     {
-        QTest::addColumn<bool>("atRoot");      // browse "/" with nothing selected at all
-        QTest::addColumn<QStringList>("select");
+        QTest::addColumn<QString>("open");     // under the test directory; empty: browse "/"
+        QTest::addColumn<QStringList>("select"); // entries of work/, in any order
         QTest::addColumn<QStringList>("removed");
-        QTest::addColumn<bool>("opensColumn");
+        QTest::addColumn<QStringList>("refused"); // directories refused, in row order
 
-        QTest::newRow("nothing selected") << true << QStringList{} << QStringList{} << false;
-        QTest::newRow("one file") << false << QStringList{"one"} << QStringList{"one"} << false;
-        QTest::newRow("three files") << false << QStringList{"one", "two words", ".hidden"}
-                                     << QStringList{"one", "two words", ".hidden"} << false;
-        // A directory opens its listing, so the name is joined to its own path and nothing
-        // is removed; the listing is refreshed all the same.
-        QTest::newRow("directory") << false << QStringList{"dir"} << QStringList{} << true;
-        // With no entry of the last column selected, the selection is the directory open
-        // in it: the same as above.
-        QTest::newRow("only the path selected") << false << QStringList{} << QStringList{} << true;
+        QTest::newRow("nothing selected") << "" << QStringList{} << QStringList{} << QStringList{};
+        QTest::newRow("one file") << "work" << QStringList{"one"} << QStringList{"one"} << QStringList{};
+        QTest::newRow("three files") << "work" << QStringList{"one", "two words", ".hidden"}
+                                     << QStringList{"one", "two words", ".hidden"} << QStringList{};
+        // A selected directory opens its listing to the right; the entry is still the one
+        // selected, never work/dir/dir (a file of the same name inside it).
+        QTest::newRow("directory") << "work" << QStringList{"dir"} << QStringList{} << QStringList{"dir"};
+        // Browsed into work/dir with nothing selected there: the selection is "dir" itself.
+        QTest::newRow("only the path selected") << "work/dir" << QStringList{} << QStringList{}
+                                                << QStringList{"dir"};
+        QTest::newRow("directory among files") << "work" << QStringList{"dir", "one"}
+                                               << QStringList{"one"} << QStringList{"dir"};
     }
 
     void deleteLocalEntries()
     {
-        QFETCH(bool, atRoot);
+        QFETCH(QString, open);
         QFETCH(QStringList, select);
         QFETCH(QStringList, removed);
-        QFETCH(bool, opensColumn);
+        QFETCH(QStringList, refused);
 
         const QString work = root_ + QStringLiteral("/work");
         QVERIFY(QDir(root_).mkpath(QStringLiteral("work/dir")));
-        const QStringList files{"one", "two words", ".hidden", "kept"};
+        const QStringList files{"one", "two words", ".hidden", "kept", "dir/dir"};
         for (const QString &f : files)
             touch(work + QLatin1Char('/') + f);
         build();
-        if (atRoot)
+        if (open.isEmpty())
             local()->reloadColumn(0);
         else
-            QVERIFY(local()->setPath(work));
-        const int column = local()->lastVisibleColumn();
-        QCOMPARE(column, atRoot ? 0 : int(work.count(QLatin1Char('/'))));
+            QVERIFY(local()->setPath(root_ + QLatin1Char('/') + open));
+        const int column = open.isEmpty() ? 0 : int(work.count(QLatin1Char('/')));
 
         // Selection order is row order, which is the directory's own order.
         QList<int> rows;
@@ -332,13 +339,11 @@ private Q_SLOTS:
         QStringList expectedPaths;
         for (int row : rows) {
             const QString name = local()->cellAt(column, row)->stringValue();
-            expectedPaths << (opensColumn ? work + QLatin1Char('/') + name : work) + QLatin1Char('/')
-                                 + name;
+            if (removed.contains(name))
+                expectedPaths << work + QLatin1Char('/') + name;
         }
         if (!rows.isEmpty())
             local()->selectRows(column, rows);
-        else if (opensColumn)
-            expectedPaths << work + QStringLiteral("/work");
 
         LogCapture log;
         QTest::mouseClick(controller_->window()->ldelete(), Qt::LeftButton);
@@ -348,8 +353,11 @@ private Q_SLOTS:
             logged << line.mid(30).chopped(1);
         QCOMPARE(logged, expectedPaths);
         QCOMPARE(linesStarting(log, QStringLiteral(" on veut effacer un ou des")).size(), 1);
-        QCOMPARE(linesStarting(log, QStringLiteral("On est dans refreshLocal !")).size(),
-                 expectedPaths.size());
+        QStringList refusals;
+        for (const QString &name : refused)
+            refusals << QStringLiteral("Effacement d'un repertoire refuse : <%1>").arg(name);
+        QCOMPARE(linesStarting(log, QStringLiteral("Effacement")), refusals);
+        QCOMPARE(controller_->statusText().contains(QStringLiteral("dir")), !refused.isEmpty());
         // Each entry is joined, then removed, then the column refreshed, in that order.
         QStringList steps;
         for (const QString &line : log.lines()) {
@@ -368,6 +376,26 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(work + QStringLiteral("/dir")).isDir());
     }
 
+    // A name that is not UTF-8 is removed under its exact bytes, and only that file.
+    void deleteLocalNameAsBytes()
+    {
+        const QByteArray dir = QFile::encodeName(root_);
+        for (const QByteArray &name : {QByteArray("caf\xe9"), QByteArray("caf\xc3\xa9")}) {
+            const int fd = ::open((dir + '/' + name).constData(), O_WRONLY | O_CREAT, 0600);
+            QVERIFY(fd >= 0);
+            ::close(fd);
+        }
+        build();
+        const int column = local()->lastVisibleColumn();
+        const int row = rowNamed(local(), column, QStringLiteral("caf\uFFFD"));
+        QVERIFY(row >= 0);
+        local()->selectRow(column, row);
+        QTest::mouseClick(controller_->window()->ldelete(), Qt::LeftButton);
+        struct stat st {};
+        QCOMPARE(::stat((dir + "/caf\xe9").constData(), &st), -1);
+        QCOMPARE(::stat((dir + "/caf\xc3\xa9").constData(), &st), 0);
+    }
+
     void deleteRemoteWithoutEngineSendsNothing()
     {
         build();
@@ -380,19 +408,28 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("open"); // a directory of the root to open first, or none
         QTest::addColumn<QStringList>("select");
-        QTest::addColumn<QStringList>("expected"); // DELE and CWD lines, in order
+        QTest::addColumn<QStringList>("expected"); // listings and DELE lines, in order
+        QTest::addColumn<QString>("refusal");     // the log line of a refused entry
 
-        QTest::newRow("nothing selected") << "" << QStringList{} << QStringList{"CWD /"};
+        QTest::newRow("nothing selected") << "" << QStringList{} << QStringList{"ls /"} << "";
         // At the root the directory is "/": names get two slashes, blanks stay as they are.
         QTest::newRow("three at the root")
             << "" << QStringList{"a", "b c", "d"}
-            << QStringList{"CWD /", "DELE //a", "CWD /", "DELE //b c", "CWD /", "DELE //d", "CWD /"};
+            << QStringList{"ls /", "DELE //a", "ls /", "DELE //b c", "ls /", "DELE //d", "ls /"} << "";
         QTest::newRow("in a subdirectory")
             << "sub" << QStringList{"inner"}
-            << QStringList{"CWD /", "CWD /sub", "DELE /sub/inner", "CWD /sub"};
-        // A selected directory opens its listing: the name is joined to its own path.
-        QTest::newRow("directory") << "" << QStringList{"sub"}
-                                   << QStringList{"CWD /", "CWD /sub", "DELE /sub/sub", "CWD /sub"};
+            << QStringList{"ls /", "ls /sub", "DELE /sub/inner", "ls /sub"} << "";
+        // A selected directory opens its listing to the right; it is refused, and never
+        // turned into /sub/sub (a file of the same name inside it).
+        QTest::newRow("directory") << "" << QStringList{"sub"} << QStringList{"ls /", "ls /sub"}
+                                   << "Effacement d'un repertoire refuse : <sub>";
+        QTest::newRow("only the path selected") << "sub" << QStringList{} << QStringList{"ls /", "ls /sub"}
+                                                << "Effacement d'un repertoire refuse : <sub>";
+        // Listed names that would reach another file than the one shown.
+        QTest::newRow("parent in the name") << "" << QStringList{"../escape.txt"} << QStringList{"ls /"}
+                                            << "Nom de fichier refuse : <../escape.txt>";
+        QTest::newRow("slash in the name") << "" << QStringList{"x/y"} << QStringList{"ls /"}
+                                           << "Nom de fichier refuse : <x/y>";
     }
 
     void deleteRemoteEntries()
@@ -400,17 +437,22 @@ private Q_SLOTS:
         QFETCH(QString, open);
         QFETCH(QStringList, select);
         QFETCH(QStringList, expected);
+        QFETCH(QString, refusal);
 
         ScriptedFtpServer server(browsingServer({
             {"/", "-rw-r--r-- 1 u g 5 Jan  1  2020 a\r\n"
                   "-rw-r--r-- 1 u g 5 Jan  1  2020 b c\r\n"
                   "drwxr-xr-x 2 u g 0 Jan  1  2020 sub\r\n"
+                  "-rw-r--r-- 1 u g 5 Jan  1  2020 ../escape.txt\r\n"
+                  "-rw-r--r-- 1 u g 5 Jan  1  2020 x/y\r\n"
                   "-rw-r--r-- 1 u g 5 Jan  1  2020 d\r\n"},
-            {"/sub", "-rw-r--r-- 1 u g 5 Jan  1  2020 inner\r\n"},
+            {"/sub", "-rw-r--r-- 1 u g 5 Jan  1  2020 inner\r\n"
+                     "-rw-r--r-- 1 u g 5 Jan  1  2020 sub\r\n"},
         }));
         build();
         app_.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
         QVERIFY(app_.engine->isConnected());
+        LogCapture log;
         controller_->setConnected();
         ColumnBrowser *remote = controller_->window()->remoteView();
         if (!open.isEmpty()) {
@@ -428,18 +470,15 @@ private Q_SLOTS:
         if (!rows.isEmpty())
             remote->selectRows(column, rows);
 
-        LogCapture log;
         controller_->deleteRemoteFile();
         // A polite end, so the server script ends on QUIT rather than on a dropped line.
         app_.engine->shutdown();
         app_.engine.reset();
 
-        QCOMPARE(commandsSent(server, 0, {"DELE ", "CWD "}), expected);
-        QStringList logged;
-        for (const QString &line : expected)
-            if (line.startsWith(QLatin1String("DELE ")))
-                logged << QStringLiteral(" on envoie au ftp la commande : %1\n").arg(line);
-        QCOMPARE(linesStarting(log, QStringLiteral(" on envoie au ftp")), logged);
+        QCOMPARE(remoteSteps(log, QStringLiteral(" on envoie au ftp la commande : ")), expected);
+        QCOMPARE(commandsSent(server, 0, {"DELE "}), expected.filter(QRegularExpression("^DELE ")));
+        QCOMPARE(log.contains(refusal), !refusal.isEmpty());
+        QCOMPARE(controller_->statusText().isEmpty(), refusal.isEmpty());
         QCOMPARE(server.failures(), QStringList());
     }
 
