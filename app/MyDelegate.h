@@ -62,6 +62,10 @@ public:
     void disconnectRemote() override;
     void getFile() override;
     void putFile() override;
+    quint64 listRemote(const QString &path, ListingDone done) override;
+    quint64 remoteCommand(const QString &word, const QString &param, CommandDone done) override;
+    void cancelTransfer(Direction direction, int index) override;
+    void retryTransfer(Direction direction, int index) override;
 
     // One pass over a queue: starts the first waiting entry unless an entry before it runs.
     void downloadFiles();
@@ -113,6 +117,7 @@ private:
     QString login_;
     QString password_;
     std::unique_ptr<RetiredEngines> retired_;
+    quint64 requestSerial_ = 0;
 
     // Built before the window exists; the window takes it over.
     std::unique_ptr<QMenuBar> mainMenu_;

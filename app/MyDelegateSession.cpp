@@ -10,6 +10,8 @@
 #include "ui/MainWindowController.h"
 #include "ui/ParametersWindowController.h"
 
+#include <QTimer>
+
 #include <utility>
 
 namespace zodaru {
@@ -74,6 +76,24 @@ void MyDelegate::disconnectRemote()
     emptyQueues();
     myWindow->refreshUploadTable();
     myWindow->refreshDownloadTable();
+}
+
+// For now the command engine's work still runs on the main thread; only its result is
+// handed back on the next pass of the event loop, as callers must already expect.
+quint64 MyDelegate::listRemote(const QString &path, ListingDone done)
+{
+    std::optional<QList<File>> entries;
+    if (FTPInterface && FTPInterface->isConnected())
+        entries = FTPInterface->list(path);
+    QTimer::singleShot(0, this, [done = std::move(done), entries] { done(entries); });
+    return ++requestSerial_;
+}
+
+quint64 MyDelegate::remoteCommand(const QString &word, const QString &param, CommandDone done)
+{
+    const int code = FTPInterface ? FTPInterface->command(word, param) : -1;
+    QTimer::singleShot(0, this, [done = std::move(done), code] { done(code); });
+    return ++requestSerial_;
 }
 
 void MyDelegate::emptyQueues()

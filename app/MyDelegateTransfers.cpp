@@ -266,4 +266,31 @@ void MyDelegate::FileSend(const Notification &note)
     uploadFiles();
 }
 
+void MyDelegate::cancelTransfer(Direction direction, int index)
+{
+    QList<File> *queue = direction == Direction::Download ? &*downloadQueue_ : &*uploadQueue_;
+    if (index < 0 || index >= queue->size() || (*queue)[index].isDone() || (*queue)[index].isCurrent())
+        return;
+    (*queue)[index].setCancelled();
+    if (direction == Direction::Download)
+        myWindow->refreshDownloadTable();
+    else
+        myWindow->refreshUploadTable();
+}
+
+void MyDelegate::retryTransfer(Direction direction, int index)
+{
+    QList<File> *queue = direction == Direction::Download ? &*downloadQueue_ : &*uploadQueue_;
+    if (index < 0 || index >= queue->size() || !(*queue)[index].hasError())
+        return;
+    (*queue)[index].requeue();
+    if (direction == Direction::Download) {
+        myWindow->refreshDownloadTable();
+        downloadFiles();
+    } else {
+        myWindow->refreshUploadTable();
+        uploadFiles();
+    }
+}
+
 } // namespace zodaru

@@ -46,6 +46,8 @@ double File::getAdvance() const
 
 QString File::getStatus() const
 {
+    if (_cancelled)
+        return QStringLiteral("Cancelled");
     if (_error)
         return QStringLiteral("FTP Error");
     // Without this an empty file that finished would read "Waiting..." for ever.

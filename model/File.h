@@ -50,6 +50,19 @@ public:
         _error = true;
         _state = false;
     }
+    // A cancelled entry is a failed one that the user stopped: it reads "Cancelled".
+    void setCancelled()
+    {
+        setError();
+        _cancelled = true;
+    }
+    bool isCancelled() const { return _cancelled; }
+    // A failed or cancelled entry waits again, from its first byte.
+    void requeue()
+    {
+        _error = _cancelled = _done = _state = false;
+        _currentsize = 0;
+    }
     bool isDone() const { return _done || _error; }
     bool hasError() const { return _error; }
     bool isFinished() const { return _done; }
@@ -74,6 +87,7 @@ private:
     bool _state = false;
     bool _error = false;
     bool _done = false;
+    bool _cancelled = false;
 };
 
 } // namespace zodaru

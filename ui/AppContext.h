@@ -6,7 +6,9 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace zodaru {
 
@@ -37,6 +39,28 @@ public:
     virtual void disconnectRemote() = 0;
     virtual void getFile() = 0;
     virtual void putFile() = 0;
+
+    // --- Work on the command engine, off the main thread ---
+    // The results come back on the main thread, in the order the requests were made; each
+    // request has a serial number (never reused) so that a caller can drop a result that no
+    // longer matters. Without a connected command engine the result comes back failed (on
+    // a later pass of the event loop, never inside the call). When a request finds the
+    // command connection lost, the session's disconnect path runs after `done`.
+
+    // Lists a remote directory: the entries, or nothing when the listing failed.
+    using ListingDone = std::function<void(const std::optional<QList<File>> &entries)>;
+    virtual quint64 listRemote(const QString &path, ListingDone done) = 0;
+    // Sends one command (DELE, MKD) and gives its reply code (-1 when not sent or no reply).
+    using CommandDone = std::function<void(int code)>;
+    virtual quint64 remoteCommand(const QString &word, const QString &param, CommandDone done) = 0;
+
+    // --- Transfer entries, by their index in their queue ---
+    enum class Direction { Download, Upload };
+    // A waiting entry is marked cancelled; a running one is stopped at once (its partial
+    // file removed) and marked cancelled; the queue goes on. Finished entries stay as they are.
+    virtual void cancelTransfer(Direction direction, int index) = 0;
+    // A failed or cancelled entry waits again, at its place, for the queue to reach it.
+    virtual void retryTransfer(Direction direction, int index) = 0;
 };
 
 } // namespace zodaru

@@ -16,6 +16,7 @@ private Q_SLOTS:
     void setIdKeepsLow32Bits_data();
     void setIdKeepsLow32Bits();
     void copyIsAFreshPlainItem();
+    void cancelledThenRequeued();
 };
 
 void TestFile::status_data()
@@ -149,6 +150,21 @@ void TestFile::copyIsAFreshPlainItem()
     File failed(QStringLiteral("x"), 1, 0);
     failed.setError();
     QVERIFY(!File::copyOf(failed).hasError());
+}
+
+// Cancel, then Retry: the entry waits again from its first byte and is copied as a fresh item.
+void TestFile::cancelledThenRequeued()
+{
+    File entry(QStringLiteral("a"), 10, 0);
+    entry.setCurrent(true);
+    entry.addToSize(4);
+    entry.setCancelled();
+    QCOMPARE(entry.getStatus(), QStringLiteral("Cancelled"));
+    QVERIFY(entry.isDone() && entry.hasError() && !entry.isCurrent());
+    QVERIFY(!File::copyOf(entry).isCancelled());
+    entry.requeue();
+    QCOMPARE(entry.getStatus(), QStringLiteral("Waiting..."));
+    QVERIFY(!entry.isDone() && !entry.isCancelled() && entry.currentsize() == 0);
 }
 
 QTEST_GUILESS_MAIN(TestFile)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ftp/FTP.h"
+#include "model/Sites.h"
 #include "ui/AppContext.h"
 
 #include "support/ScriptedFtpServer.h"
@@ -11,7 +12,9 @@
 #include <QList>
 #include <QMap>
 #include <QStringList>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace zodaru::test {
@@ -24,23 +27,64 @@ public:
     std::shared_ptr<FTP> ftp() const override { return engine; }
     const QList<File> *downloadQueue() const override { return &downloads; }
     const QList<File> *uploadQueue() const override { return &uploads; }
-    const Sites *bookmarks() const override { return nullptr; }
+    const Sites *bookmarks() const override { return sites.get(); }
 
     void getParametersOfConnection() override { calls << QStringLiteral("getParametersOfConnection"); }
-    void connectWithAddress(const QString &, const QString &, const QString &) override
+    void connectWithAddress(const QString &address, const QString &login, const QString &password) override
     {
         calls << QStringLiteral("connectWithAddress");
+        connects.append({address, login, password});
+        if (onConnect)
+            onConnect();
     }
     void disconnectFromFTP() override { calls << QStringLiteral("disconnectFromFTP"); }
-    void disconnectRemote() override { calls << QStringLiteral("disconnectRemote"); }
+    void disconnectRemote() override
+    {
+        calls << QStringLiteral("disconnectRemote");
+        ++disconnects;
+    }
     void getFile() override { calls << QStringLiteral("getFile"); }
     void putFile() override { calls << QStringLiteral("putFile"); }
+    // The command engine's work runs here on the calling thread; its result is handed back
+    // on the next pass of the event loop, as the application does it.
+    quint64 listRemote(const QString &path, ListingDone done) override
+    {
+        std::optional<QList<File>> entries;
+        if (engine && engine->isConnected())
+            entries = engine->list(path);
+        QTimer::singleShot(0, [done = std::move(done), entries] { done(entries); });
+        return ++serial;
+    }
+    quint64 remoteCommand(const QString &word, const QString &param, CommandDone done) override
+    {
+        const int code = engine ? engine->command(word, param) : -1;
+        QTimer::singleShot(0, [done = std::move(done), code] { done(code); });
+        return ++serial;
+    }
+    void cancelTransfer(Direction direction, int index) override
+    {
+        calls << QStringLiteral("cancelTransfer %1 %2").arg(int(direction)).arg(index);
+    }
+    void retryTransfer(Direction direction, int index) override
+    {
+        calls << QStringLiteral("retryTransfer %1 %2").arg(int(direction)).arg(index);
+    }
+    quint64 serial = 0;
 
     MainWindowController *controller = nullptr;
     std::shared_ptr<FTP> engine;
     QList<File> downloads;
     QList<File> uploads;
     QStringList calls;
+    int disconnects = 0;
+    struct ConnectCall {
+        QString server;
+        QString login;
+        QString password;
+    };
+    QList<ConnectCall> connects;
+    std::function<void()> onConnect;
+    std::unique_ptr<Sites> sites;
 };
 
 // The captured lines that start with `prefix`, in order.

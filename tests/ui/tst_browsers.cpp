@@ -26,23 +26,7 @@ using namespace zodaru;
 
 namespace {
 
-class FakeApp final : public AppContext {
-public:
-    std::shared_ptr<FTP> engine;
-    int disconnects = 0;
-
-    MainWindowController *window() const override { return nullptr; }
-    std::shared_ptr<FTP> ftp() const override { return engine; }
-    const QList<File> *downloadQueue() const override { return nullptr; }
-    const QList<File> *uploadQueue() const override { return nullptr; }
-    const Sites *bookmarks() const override { return nullptr; }
-    void getParametersOfConnection() override {}
-    void connectWithAddress(const QString &, const QString &, const QString &) override {}
-    void disconnectFromFTP() override {}
-    void disconnectRemote() override { ++disconnects; }
-    void getFile() override {}
-    void putFile() override {}
-};
+using test::FakeApp;
 
 CellFile *findCell(ColumnBrowser &browser, int column, const QString &name)
 {

@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "FakeApp.h"
+
 #include "ftp/Log.h"
 #include "model/Sites.h"
 #include "ui/AppContext.h"
@@ -22,48 +24,7 @@ using namespace zodaru;
 
 namespace {
 
-struct ConnectCall {
-    QString server;
-    QString login;
-    QString password;
-};
-
-// Stands in for the application controller: a site list of the test's choosing, and a
-// record of the connections asked for.
-class FakeApp final : public AppContext {
-public:
-    MainWindowController *window() const override { return mainWindow; }
-    std::shared_ptr<FTP> ftp() const override { return nullptr; }
-    const QList<File> *downloadQueue() const override { return nullptr; }
-    const QList<File> *uploadQueue() const override { return nullptr; }
-    const Sites *bookmarks() const override { return sites.get(); }
-
-    void getParametersOfConnection() override {}
-    void connectWithAddress(const QString &address, const QString &login,
-                            const QString &password) override
-    {
-        connects.append({address, login, password});
-        if (onConnect)
-            onConnect();
-    }
-    void disconnectFromFTP() override {}
-    void disconnectRemote() override {}
-    void getFile() override {}
-    void putFile() override {}
-
-    std::unique_ptr<Sites> sites;
-    MainWindowController *mainWindow = nullptr;
-    QList<ConnectCall> connects;
-    std::function<void()> onConnect;
-};
-
-class LogCapture final {
-public:
-    LogCapture() { setLogSink([this](const QString &line) { lines << line; }); }
-    ~LogCapture() { setLogSink({}); }
-    Q_DISABLE_COPY_MOVE(LogCapture)
-    QStringList lines;
-};
+using test::FakeApp;
 
 using SiteTable = QList<QStringList>;
 
@@ -286,7 +247,7 @@ private Q_SLOTS:
         LogCapture log;
         QTest::mouseClick(panel->go(), Qt::LeftButton);
 
-        QCOMPARE(log.lines,
+        QCOMPARE(log.lines(),
                  QStringList({QStringLiteral("On est dans le connect ... \n"),
                               QStringLiteral("Login : demo Password **** sur le serveur : "
                                              "127.0.0.1:2121\n")}));
@@ -307,7 +268,7 @@ private Q_SLOTS:
         LogCapture log;
         QTest::mouseClick(panel->cancel(), Qt::LeftButton);
 
-        QCOMPARE(log.lines, QStringList{QStringLiteral("On est dans le cancel... \n")});
+        QCOMPARE(log.lines(), QStringList{QStringLiteral("On est dans le cancel... \n")});
         QVERIFY(app->connects.isEmpty());
         QVERIFY(!panel->isVisible());
     }
@@ -323,7 +284,7 @@ private Q_SLOTS:
         QFETCH(int, before);
 
         MainWindowController main(*app);
-        app->mainWindow = &main;
+        app->controller = &main;
         if (before == int(MainWindowController::ConnectionState::Connected))
             main.setConnected();
         else
@@ -336,7 +297,7 @@ private Q_SLOTS:
 
         QCOMPARE(main.connectionState(), MainWindowController::ConnectionState::Disconnected);
         QVERIFY(app->connects.isEmpty());
-        app->mainWindow = nullptr;
+        app->controller = nullptr;
     }
 
     void serverList_data()
@@ -374,7 +335,7 @@ private Q_SLOTS:
         };
         for (qsizetype i = 0; i < entries.size(); ++i)
             expected << QStringLiteral("comboBox:objectValueForItemAtIndex:%1\n").arg(i);
-        QCOMPARE(log.lines, expected);
+        QCOMPARE(log.lines(), expected);
     }
 
     void withoutSiteList()
@@ -420,10 +381,10 @@ private Q_SLOTS:
         QCOMPARE(panel->getserver(), site.value(0));
         QCOMPARE(panel->getlogin(), site.value(1));
         QCOMPARE(panel->getpassword(), site.value(2));
-        const QStringList fills = log.lines.filter(QStringLiteral("on mets login"));
+        const QStringList fills = log.lines().filter(QStringLiteral("on mets login"));
         QCOMPARE(fills, QStringList{QStringLiteral("on mets login : %1 password : ****\n")
                                         .arg(site.value(1))});
-        for (const QString &line : log.lines)
+        for (const QString &line : log.lines())
             QVERIFY2(!line.contains(site.value(2)), qPrintable(line));
 
         QTest::mouseClick(panel->go(), Qt::LeftButton);
@@ -458,7 +419,7 @@ private Q_SLOTS:
         for (int i = 0; i < changes; ++i)
             expected << QStringLiteral("control le Texte a chang");
         expected << QStringLiteral("control test did end editing... \n");
-        QCOMPARE(log.lines, expected);
+        QCOMPARE(log.lines(), expected);
         QCOMPARE(panel->getserver(), typed);
     }
 

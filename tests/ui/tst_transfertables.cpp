@@ -33,6 +33,10 @@ public:
     void disconnectRemote() override {}
     void getFile() override {}
     void putFile() override {}
+    quint64 listRemote(const QString &, ListingDone) override { return 0; }
+    quint64 remoteCommand(const QString &, const QString &, CommandDone) override { return 0; }
+    void cancelTransfer(Direction, int) override {}
+    void retryTransfer(Direction, int) override {}
 
     std::unique_ptr<QList<File>> downloads;
     std::unique_ptr<QList<File>> uploads;
