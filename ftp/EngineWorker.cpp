@@ -4,12 +4,38 @@
 #include "ftp/Log.h"
 
 #include <QMetaObject>
+#include <QThread>
 
 #include <exception>
+#include <vector>
 
 namespace zodaru {
 
-EngineWorker::EngineWorker() : thread_([this] { loop(); }) {}
+namespace {
+
+// Every live worker, so that a wake-up can find the results waiting for its thread.
+struct Deliveries {
+    std::mutex mutex;
+    std::vector<EngineWorker *> workers;
+};
+
+Deliveries &deliveries()
+{
+    static Deliveries d;
+    return d;
+}
+
+} // namespace
+
+EngineWorker::EngineWorker() : anchor_(std::make_unique<QObject>())
+{
+    {
+        auto &d = deliveries();
+        std::lock_guard lock(d.mutex);
+        d.workers.push_back(this);
+    }
+    thread_ = std::thread([this] { loop(); });
+}
 
 EngineWorker::~EngineWorker()
 {
@@ -20,6 +46,10 @@ EngineWorker::~EngineWorker()
     }
     wake_.notify_all();
     thread_.join();
+    auto &d = deliveries();
+    std::lock_guard lock(d.mutex);
+    std::erase(d.workers, this);
+    results_.clear();
 }
 
 quint64 EngineWorker::enqueue(std::function<void()> job)
@@ -36,8 +66,45 @@ quint64 EngineWorker::enqueue(std::function<void()> job)
 
 void EngineWorker::deliver(QObject *receiver, std::function<void()> call)
 {
-    if (receiver)
-        QMetaObject::invokeMethod(receiver, std::move(call), Qt::QueuedConnection);
+    if (!receiver)
+        return;
+    auto &d = deliveries();
+    std::lock_guard lock(d.mutex);
+    results_.push_back(std::move(call));
+    if (!wakeUpPending_) {
+        wakeUpPending_ = true;
+        // A call without captures: it holds nothing that the creating thread would read
+        // before it takes the delivery lock.
+        QMetaObject::invokeMethod(anchor_.get(), [] { runDeliveredResults(); }, Qt::QueuedConnection);
+    }
+}
+
+void EngineWorker::runDeliveredResults()
+{
+    // One result at a time, taken under the lock: a handler may destroy a worker, whose
+    // results still waiting must then never run.
+    QThread *const here = QThread::currentThread();
+    for (;;) {
+        std::function<void()> call;
+        {
+            auto &d = deliveries();
+            std::lock_guard lock(d.mutex);
+            for (EngineWorker *worker : d.workers) {
+                if (worker->anchor_->thread() != here)
+                    continue;
+                if (worker->results_.empty()) {
+                    worker->wakeUpPending_ = false;
+                    continue;
+                }
+                call = std::move(worker->results_.front());
+                worker->results_.pop_front();
+                break;
+            }
+        }
+        if (!call)
+            return;
+        call();
+    }
 }
 
 void EngineWorker::dropPending()

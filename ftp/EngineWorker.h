@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <type_traits>
@@ -17,10 +18,9 @@ namespace zodaru {
 // the start of a transfer, shutdown) one after the other, in the order they were asked for,
 // so that the thread that asks — the window's — never waits on the network.
 //
-// A result goes back as a queued call on the thread of the `receiver` given with the job.
-// The receiver must outlive the worker (own the worker in it): results are posted only
-// while the worker's thread runs, and results still queued when the receiver is deleted are
-// dropped with it. Each job gets a serial number that is
+// A result goes back as a queued call on the thread that created the worker (the window's);
+// results not yet delivered when the worker is destroyed are dropped with it, so whoever
+// owns the worker may capture itself in the result handlers. Each job gets a serial number that is
 // never reused, so that the asker can recognise and drop a result that no longer matters
 // (the user moved elsewhere meanwhile).
 //
@@ -32,13 +32,14 @@ public:
     ~EngineWorker();
     Q_DISABLE_COPY_MOVE(EngineWorker)
 
-    // Queues `job`; once it has run, `done(result)` runs on the receiver's thread. Returns
-    // the job's serial number.
+    // Queues `job`; once it has run, `done(result)` runs on the thread that created the
+    // worker, unless `receiver` is null. `receiver` must live on that thread and outlive the
+    // worker. Returns the job's serial number.
     template <typename Job, typename Done>
     quint64 run(Job job, QObject *receiver, Done done)
     {
         using Result = std::invoke_result_t<Job &>;
-        return enqueue([job = std::move(job), receiver, done = std::move(done)]() mutable {
+        return enqueue([this, job = std::move(job), receiver, done = std::move(done)]() mutable {
             if constexpr (std::is_void_v<Result>) {
                 job();
                 deliver(receiver, [done = std::move(done)]() mutable { done(); });
@@ -63,7 +64,9 @@ public:
 
 private:
     quint64 enqueue(std::function<void()> job);
-    static void deliver(QObject *receiver, std::function<void()> call);
+    void deliver(QObject *receiver, std::function<void()> call);
+    // Runs the results delivered to every worker created on the calling thread.
+    static void runDeliveredResults();
     void loop();
 
     mutable std::mutex mutex_;
@@ -72,6 +75,12 @@ private:
     quint64 serial_ = 0;
     bool running_ = false;
     bool stopping_ = false;
+    // Results wait here, under the process-wide delivery lock, until the creating thread
+    // takes them: the queued call itself carries nothing, so every hand-over goes through
+    // a lock that the thread checkers see.
+    std::deque<std::function<void()>> results_;
+    bool wakeUpPending_ = false;
+    std::unique_ptr<QObject> anchor_; // lives on the creating thread; targets the wake-ups
     std::thread thread_;
 };
 
