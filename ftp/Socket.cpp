@@ -58,6 +58,8 @@ int transportRead(BIO *bio, char *buffer, int size)
     BIO_clear_retry_flags(bio);
     for (;;) {
         const ssize_t n = ::recv(descriptorOf(bio), buffer, size_t(size), MSG_DONTWAIT);
+        if (n == 0)
+            BIO_set_flags(bio, BIO_FLAGS_IN_EOF); // lets OpenSSL tell a cut stream from a wait
         if (n >= 0)
             return int(n);
         if (errno == EINTR)
@@ -83,9 +85,16 @@ int transportWrite(BIO *bio, const char *data, int size)
     }
 }
 
-long transportControl(BIO *, int command, long, void *)
+long transportControl(BIO *bio, int command, long, void *)
 {
-    return command == BIO_CTRL_FLUSH ? 1 : 0; // nothing is buffered here
+    switch (command) {
+    case BIO_CTRL_FLUSH:
+        return 1; // nothing is buffered here
+    case BIO_CTRL_EOF:
+        return BIO_test_flags(bio, BIO_FLAGS_IN_EOF) != 0;
+    default:
+        return 0;
+    }
 }
 
 const BIO_METHOD *transportMethod()
