@@ -43,6 +43,8 @@ bool RealFtpServer::start(const Options &options)
     }
     if (options.requireSessionReuse)
         args << QStringLiteral("--require-reuse");
+    if (options.cutTlsData)
+        args << QStringLiteral("--cut-tls-data");
 
     // The first python3 on PATH may lack pyftpdlib; the system one has it.
     m_process.setProgram(QStringLiteral("/usr/bin/python3"));

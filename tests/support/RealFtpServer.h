@@ -37,6 +37,8 @@ public:
         // TLS data connections that do not resume the control connection's session are
         // refused (522), as vsftpd's require_ssl_reuse does.
         bool requireSessionReuse = false;
+        // TLS data connections end without close_notify, as if cut.
+        bool cutTlsData = false;
     };
 
     RealFtpServer();

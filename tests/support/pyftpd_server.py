@@ -55,6 +55,11 @@ def tls_handler(args):
                 self._error = True
                 self.close()
 
+        def close(self):
+            # Marked as failed, the connection closes without close_notify.
+            self._error = self._error or args.cut_tls_data
+            super().close()
+
     class Handler(TLS_FTPHandler):
         def handle(self):
             if args.tls == "implicit":
@@ -81,6 +86,8 @@ def main():
     parser.add_argument("--cert", help="where to write the fresh certificate and key (PEM)")
     parser.add_argument("--require-reuse", action="store_true",
                         help="refuse TLS data connections that do not resume the session")
+    parser.add_argument("--cut-tls-data", action="store_true",
+                        help="end TLS data connections without close_notify")
     args = parser.parse_args()
 
     logging.basicConfig(filename=args.log, level=logging.INFO,
