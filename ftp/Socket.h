@@ -1,7 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ftp/TlsCertificate.h"
+#include "ftp/TlsContext.h"
+
+#include <QString>
 #include <QtGlobal>
+
+#include <memory>
+
+struct ssl_st;
 
 namespace zodaru {
 
@@ -11,10 +19,17 @@ namespace zodaru {
 // calling thread. shutdownBoth() may be called from another thread while a read or a
 // write blocks on this socket: the blocked call returns at once, and the descriptor number
 // stays valid (never reused) until the object is destroyed.
+//
+// The connection may be switched to TLS (startTlsClient()); reads and writes then go
+// through it with the same time limits and the same shutdownBoth() guarantee. Only one
+// thread at a time may read or write.
 class Socket final {
 public:
     static constexpr qint64 Error = -1;
     static constexpr qint64 TimedOut = -2;
+    // TLS only: the peer closed the connection without saying the stream was complete
+    // (no close_notify), so what was read may be cut short.
+    static constexpr qint64 Truncated = -3;
 
     explicit Socket(int fd);
     ~Socket();
@@ -23,7 +38,8 @@ public:
     int fileDescriptor() const { return fd_; }
 
     // Reads up to `size` bytes, waiting at most `timeoutMs` for the first one.
-    // Returns the count read (> 0), 0 at end of stream, Error or TimedOut.
+    // Returns the count read (> 0), 0 at end of stream (under TLS: after the peer's
+    // close_notify), Error, TimedOut or Truncated.
     qint64 readSome(char *buffer, qint64 size, int timeoutMs);
 
     // Writes all `size` bytes; false on error, or when no byte could be written for
@@ -33,8 +49,39 @@ public:
     // Shuts both directions down without closing the descriptor.
     void shutdownBoth();
 
+    // --- TLS ---
+    // Runs a client handshake on this connection, for `hostName` (a name or an IP
+    // literal, brackets allowed), offering `resume` when it is not null. The certificate
+    // never makes it fail: see peer(). False, with `error` set, when the handshake fails
+    // or takes more than `timeoutMs` between two steps.
+    bool startTlsClient(const TlsContext &context, const QString &hostName,
+                        const TlsSession &resume, int timeoutMs, QString *error);
+    bool isEncrypted() const { return ssl_ != nullptr; }
+    // The server's certificate and whether it verified; empty when not encrypted.
+    TlsPeer peer() const;
+    // The session to resume on the data connections; null when it cannot be resumed (yet:
+    // under TLS 1.3 it arrives after the handshake, with the first reply read).
+    TlsSession session() const;
+    // True when the handshake resumed the session offered.
+    bool sessionReused() const;
+    // "TLSv1.3, TLS_AES_256_GCM_SHA384": protocol and cipher for the log.
+    QString describe() const;
+    // Tells the peer that nothing more will be written (close_notify), so that it can
+    // tell a complete upload from a broken one. Does not wait for its answer.
+    bool closeNotify(int timeoutMs);
+
 private:
+    struct SslFree {
+        void operator()(ssl_st *ssl) const;
+    };
+
+    qint64 tlsRead(char *buffer, qint64 size, int timeoutMs);
+    bool tlsWrite(const char *data, qint64 size, int timeoutMs);
+
     const int fd_;
+    std::unique_ptr<ssl_st, SslFree> ssl_;
+    // After a fatal TLS error OpenSSL must not be asked to send close_notify.
+    bool tlsFailed_ = false;
 };
 
 } // namespace zodaru

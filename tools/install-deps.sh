@@ -7,7 +7,8 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libgl-dev fonts-dejavu-core
   dbus dbus-daemon
-  python3 python3-pyftpdlib
+  python3 python3-pyftpdlib python3-openssl
+  libssl-dev openssl
   clang libclang-rt-14-dev
 )
 if [ "${ZODARU_BENCH_DEPS:-0}" = 1 ]; then

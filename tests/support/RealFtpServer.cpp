@@ -36,6 +36,15 @@ bool RealFtpServer::start(const Options &options)
         args << QStringLiteral("--reader");
     if (!options.anonymous)
         args << QStringLiteral("--no-anonymous");
+    if (options.tls != Options::Tls::None) {
+        args << QStringLiteral("--tls")
+             << (options.tls == Options::Tls::Explicit ? QStringLiteral("explicit") : QStringLiteral("implicit"))
+             << QStringLiteral("--cert") << certificatePath();
+    }
+    if (options.requireSessionReuse)
+        args << QStringLiteral("--require-reuse");
+    if (options.cutTlsData)
+        args << QStringLiteral("--cut-tls-data");
 
     // The first python3 on PATH may lack pyftpdlib; the system one has it.
     m_process.setProgram(QStringLiteral("/usr/bin/python3"));
@@ -85,6 +94,11 @@ QString RealFtpServer::address() const
 QString RealFtpServer::localPath(const QString &relative) const
 {
     return QDir(m_root.path()).filePath(relative);
+}
+
+QString RealFtpServer::certificatePath() const
+{
+    return m_logDir.filePath(QStringLiteral("server.pem"));
 }
 
 QByteArray RealFtpServer::serverLog() const

@@ -31,6 +31,14 @@ public:
     {
         bool readerAccount = true;
         bool anonymous = true;
+        // TLS with a certificate made at each start (see certificatePath()): offered
+        // through AUTH TLS, or spoken from the first byte.
+        enum class Tls { None, Explicit, Implicit } tls = Tls::None;
+        // TLS data connections that do not resume the control connection's session are
+        // refused (522), as vsftpd's require_ssl_reuse does.
+        bool requireSessionReuse = false;
+        // TLS data connections end without close_notify, as if cut.
+        bool cutTlsData = false;
     };
 
     RealFtpServer();
@@ -52,6 +60,9 @@ public:
     // The directory the server serves, and a path inside it.
     QString rootPath() const { return m_root.path(); }
     QString localPath(const QString &relative) const;
+    // The server's self-signed certificate and key (PEM), for 127.0.0.1 and localhost;
+    // a new one at each start.
+    QString certificatePath() const;
     // pyftpdlib's own log, for a failing test to print.
     QByteArray serverLog() const;
 

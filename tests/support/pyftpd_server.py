@@ -9,12 +9,67 @@ import argparse
 import logging
 import os
 import signal
+import subprocess
 import sys
 import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
+
+
+def make_certificate(path):
+    """A fresh self-signed certificate and its key, for 127.0.0.1 and localhost."""
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
+                    "-subj", "/CN=zodaru test server", "-addext",
+                    "subjectAltName=IP:127.0.0.1,DNS:localhost",
+                    "-keyout", path, "-out", path + ".crt"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(path, "ab") as out, open(path + ".crt", "rb") as crt:
+        out.write(crt.read())
+    os.remove(path + ".crt")
+
+
+def tls_handler(args):
+    from OpenSSL import SSL
+    from OpenSSL._util import lib as ssl_lib
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+    make_certificate(args.cert)
+    context = SSL.Context(SSL.TLS_SERVER_METHOD)
+    context.set_min_proto_version(SSL.TLS1_2_VERSION)
+    context.use_certificate_chain_file(args.cert)
+    context.use_privatekey_file(args.cert)
+    # Lets data connections resume the control connection's session.
+    context.set_session_id(b"zodaru-test")
+
+    class DTP(TLS_DTPHandler):
+        def send(self, data):
+            # A write would complete the handshake on its own and skip the check below.
+            return 0 if self._ssl_accepting else super().send(data)
+
+        def handle_ssl_established(self):
+            if args.require_reuse and not ssl_lib.SSL_session_reused(self.socket._ssl):
+                self.cmd_channel.respond("522 Data connection must reuse the TLS session.")
+                self._error = True
+                self.close()
+
+        def close(self):
+            # Marked as failed, the connection closes without close_notify.
+            self._error = self._error or args.cut_tls_data
+            super().close()
+
+    class Handler(TLS_FTPHandler):
+        def handle(self):
+            if args.tls == "implicit":
+                # The greeting waits in the output buffer until the handshake is done.
+                self.secure_connection(self.ssl_context)
+            super().handle()
+
+    Handler.ssl_context = context
+    Handler.dtp_handler = DTP
+    return Handler
 
 
 def main():
@@ -26,6 +81,13 @@ def main():
     parser.add_argument("--reader", action="store_true",
                         help='add "reader"/"secret" with read-only rights')
     parser.add_argument("--no-anonymous", action="store_true")
+    parser.add_argument("--tls", choices=["explicit", "implicit"],
+                        help="offer AUTH TLS, or speak TLS from the first byte")
+    parser.add_argument("--cert", help="where to write the fresh certificate and key (PEM)")
+    parser.add_argument("--require-reuse", action="store_true",
+                        help="refuse TLS data connections that do not resume the session")
+    parser.add_argument("--cut-tls-data", action="store_true",
+                        help="end TLS data connections without close_notify")
     args = parser.parse_args()
 
     logging.basicConfig(filename=args.log, level=logging.INFO,
@@ -38,9 +100,7 @@ def main():
     if not args.no_anonymous:
         authorizer.add_anonymous(args.root, perm="elr")
 
-    class Handler(FTPHandler):
-        pass
-
+    Handler = tls_handler(args) if args.tls else type("Handler", (FTPHandler,), {})
     Handler.authorizer = authorizer
     Handler.banner = "pyftpdlib test server ready."
     Handler.permit_foreign_addresses = False
