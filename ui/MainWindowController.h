@@ -56,9 +56,9 @@ public:
     QString localSelectionPath() const;
     QString remoteSelectionPath() const;
 
-    // Sends one command line on the command engine (none without an engine), logs a
-    // refusal, and closes the session if the engine lost its connection on the way.
-    void sendRemoteCommand(const QString &line);
+    // Sends one command on the command engine, off the main thread, and logs a refusal
+    // when the reply comes; the application closes the session if the connection is lost.
+    void sendRemoteCommand(const QString &word, const QString &param);
     // True when `name` may be joined to a directory (isPlainName); otherwise logs the
     // refusal, tells the user, and returns false.
     bool acceptName(const QString &name);
