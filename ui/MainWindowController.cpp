@@ -12,6 +12,7 @@
 #include "ui/GetNameDirController.h"
 #include "ui/Images.h"
 #include "ui/MainWindow.h"
+#include "ui/TransferTableActions.h"
 #include "ui/UploadTableView.h"
 
 #include <QCoreApplication>
@@ -99,6 +100,9 @@ MainWindowController::MainWindowController(AppContext &app, QObject *parent)
     zlog("on mets les delegates D");
     uploadsSource_ = std::make_unique<UploadTableView>(app_);
     Uploads->setModel(uploadsSource_.get());
+    downloadActions_ = std::make_unique<TransferTableActions>(*Downloads, app_,
+                                                              AppContext::Direction::Download);
+    uploadActions_ = std::make_unique<TransferTableActions>(*Uploads, app_, AppContext::Direction::Upload);
 
     zlog("on mets les actions");
     connectAction_ = &AppContext::getParametersOfConnection;

@@ -20,6 +20,7 @@ class DownloadTableView;
 class GestBrowser;
 class GestFTPBrowser;
 class MainWindow;
+class TransferTableActions;
 class UploadTableView;
 
 // Builds the main window and wires it: shows the connection state on the Connect button,
@@ -99,6 +100,9 @@ private:
     QTableView *Downloads = nullptr;
     QTableView *Uploads = nullptr;
     std::unique_ptr<MainWindow> theWindow;
+    // After the window: they leave before the tables that they watch.
+    std::unique_ptr<TransferTableActions> downloadActions_;
+    std::unique_ptr<TransferTableActions> uploadActions_;
 
     // What the Connect button does now: open the connection dialog, or disconnect.
     void (AppContext::*connectAction_)() = nullptr;
