@@ -3,6 +3,7 @@
 #include "ui/AppContext.h"
 #include "ui/DownloadTableView.h"
 #include "ui/TransferStatusDelegate.h"
+#include "ui/GestFTPBrowser.h"
 #include "ui/TransferTableActions.h"
 #include "ui/UploadTableView.h"
 
@@ -14,6 +15,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QTableView>
+#include <QTranslator>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
@@ -475,6 +477,28 @@ private Q_SLOTS:
         QCOMPARE(table.index(1, 2).data().toString(), status);
         QCOMPARE(table.index(0, 2).data().toString(), QStringLiteral("Done."));
         QCOMPARE(table.index(2, 2).data().toString(), QStringLiteral("Waiting..."));
+    }
+
+    void frenchTexts()
+    {
+        QTranslator french;
+        QVERIFY(french.load(QStringLiteral(":/i18n/zodaru_fr.qm")));
+        QCoreApplication::installTranslator(&french);
+        FakeApp app;
+        DownloadTableView model(app);
+        QTableView view;
+        view.setModel(&model);
+        TransferTableActions actions(view, app, AppContext::Direction::Download);
+        QStringList texts;
+        const std::unique_ptr<QMenu> menu = actions.menuFor({});
+        for (const QAction *action : menu->actions())
+            texts << action->text();
+        texts << GestFTPBrowser::loadingText() << GestFTPBrowser::failedText()
+              << TransferTableModel::rateSuffix(1500, 42);
+        QCoreApplication::removeTranslator(&french);
+        QCOMPARE(texts, (QStringList{QStringLiteral("Annuler"), QStringLiteral("Réessayer"),
+                                     QStringLiteral("Chargement…"), QStringLiteral("Échec du listage"),
+                                     QStringLiteral(" - 1.5 KB/s, reste 0:42")}));
     }
 };
 
