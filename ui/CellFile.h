@@ -32,12 +32,17 @@ public:
     bool isLeaf() const { return leaf_; }
     void setFont(const QFont &font) { font_ = font; }
     std::optional<QFont> font() const { return font_; }
+    // A row that stands for no entry ("Loading...", a failed listing): it can be neither
+    // selected nor opened, and never matches a path component.
+    void setPlaceholder(bool placeholder) { placeholder_ = placeholder; }
+    bool isPlaceholder() const { return placeholder_; }
 
 private:
     File _file;
     bool hasFile_ = false;
     QString text_;
     bool leaf_ = false;
+    bool placeholder_ = false;
     std::optional<QFont> font_;
 };
 

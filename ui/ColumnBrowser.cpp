@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace zodaru {
@@ -23,12 +24,26 @@ constexpr int kMinimumColumnWidth = 120;
 // Two columns share the view, as in the classic browser: the directory and its contents.
 constexpr int kColumnsInView = 2;
 
+// What the user had in a column before it was reloaded: given back once the column shows
+// entries again (a remote column first shows a busy row, and its entries a moment later).
+struct KeptView {
+    QStringList selectedNames;
+    int scroll = 0;
+};
+
 struct Column {
     QWidget *frame = nullptr; // owned by the strip (Qt parent)
     QLabel *title = nullptr;
     QListWidget *list = nullptr;
     QString titleText;
     std::vector<std::unique_ptr<CellFile>> cells;
+    std::optional<KeptView> kept;
+
+    bool showsPlaceholder() const
+    {
+        return std::any_of(cells.begin(), cells.end(),
+                           [](const auto &cell) { return cell->isPlaceholder(); });
+    }
 };
 
 } // namespace
@@ -133,11 +148,51 @@ struct ColumnBrowser::Private {
         const QSignalBlocker block(c.list);
         c.list->clear();
         for (const auto &cell : c.cells) {
-            auto *item = new QListWidgetItem(cell->isLeaf() ? leaf : branch, cell->stringValue());
+            auto *item = cell->isPlaceholder()
+                             ? new QListWidgetItem(cell->stringValue())
+                             : new QListWidgetItem(cell->isLeaf() ? leaf : branch, cell->stringValue());
             if (const auto font = cell->font())
                 item->setFont(*font);
+            if (cell->isPlaceholder())
+                item->setFlags(Qt::NoItemFlags);
             c.list->addItem(item); // the list owns the item
         }
+    }
+
+    KeptView viewOf(const Column &c) const
+    {
+        KeptView view;
+        for (const QListWidgetItem *item : c.list->selectedItems())
+            view.selectedNames.append(c.cells[size_t(c.list->row(item))]->name());
+        view.scroll = c.list->verticalScrollBar()->value();
+        return view;
+    }
+
+    // Selects again, by name, what was selected before the reload, and scrolls back.
+    void restoreView(int index)
+    {
+        Column &c = columns[size_t(index)];
+        if (!c.kept || c.showsPlaceholder())
+            return;
+        const KeptView view = *std::exchange(c.kept, std::nullopt);
+        bool selected = false;
+        {
+            const QSignalBlocker block(c.list);
+            for (int row = 0; row < int(c.cells.size()); ++row) {
+                if (!view.selectedNames.contains(c.cells[size_t(row)]->name()))
+                    continue;
+                QListWidgetItem *item = c.list->item(row);
+                if (!selected)
+                    c.list->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+                item->setSelected(true);
+                selected = true;
+            }
+        }
+        // The range of the scroll bar is known only once the rows are laid out.
+        c.list->doItemsLayout();
+        c.list->verticalScrollBar()->setValue(view.scroll);
+        if (selected)
+            selectionChangedIn(index);
     }
 
     void showTitle(Column &c) const
@@ -147,11 +202,18 @@ struct ColumnBrowser::Private {
         c.title->setToolTip(c.titleText);
     }
 
-    void loadColumn(int index)
+    // `keepView`: give the user's selection and scroll position back once the column shows
+    // its entries; a new path shows a column afresh.
+    void loadColumn(int index, bool keepView = true)
     {
         if (index < int(columns.size())) {
             closeColumnsAfter(index);
             Column &c = columns[size_t(index)];
+            // A column still waiting for its entries keeps what was taken before.
+            if (!keepView)
+                c.kept.reset();
+            else if (!c.showsPlaceholder())
+                c.kept = viewOf(c);
             retire(c);
             const QSignalBlocker block(c.list);
             c.list->clear();
@@ -160,6 +222,7 @@ struct ColumnBrowser::Private {
         }
         fill(index);
         keepLastColumnInView();
+        restoreView(index);
     }
 
     QList<int> selectedRows(int column) const
@@ -236,14 +299,14 @@ void ColumnBrowser::setDelegate(ColumnBrowserDelegate *delegate)
 
 bool ColumnBrowser::setPath(const QString &path)
 {
-    d->loadColumn(0);
+    d->loadColumn(0, false);
     const QStringList components = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (int i = 0; i < components.size(); ++i) {
         if (i >= columnCount())
             return false; // the previous component was a leaf
         const Column &c = d->columns[size_t(i)];
         const auto found = std::find_if(c.cells.begin(), c.cells.end(), [&](const auto &cell) {
-            return cell->name() == components[i];
+            return !cell->isPlaceholder() && cell->name() == components[i];
         });
         if (found == c.cells.end())
             return false;
@@ -313,7 +376,7 @@ void ColumnBrowser::selectRows(int column, const QList<int> &rows)
         bool first = true;
         for (int row : rows) {
             QListWidgetItem *item = list->item(row);
-            if (!item)
+            if (!item || d->columns[size_t(column)].cells[size_t(row)]->isPlaceholder())
                 continue;
             if (first) {
                 list->setCurrentItem(item, QItemSelectionModel::NoUpdate);

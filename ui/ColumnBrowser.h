@@ -15,7 +15,8 @@ class ColumnBrowser;
 
 // Supplies a column browser's rows. The browser asks for a column's row count and then
 // fills every cell of that column before it counts another column; the column's title is
-// asked last.
+// asked last. A delegate whose rows come later shows a placeholder cell meanwhile and
+// reloads the column when they are there.
 class ColumnBrowserDelegate {
 public:
     virtual ~ColumnBrowserDelegate() = default;
@@ -52,8 +53,10 @@ public:
     // directory opens its listing to the right, so this may be left of the last column.
     int selectedColumn() const;
     // Asks the delegate again for the column's rows and cells; columns right of it close.
-    // Column 0 is loaded even when nothing was loaded yet; columns beyond the last loaded
-    // one are ignored.
+    // The rows selected before (by name) are selected again and the column scrolls back to
+    // where it was; while the column shows a placeholder row (a listing on its way), that
+    // waits for the reload that brings its entries. Column 0 is loaded even when nothing
+    // was loaded yet; columns beyond the last loaded one are ignored.
     void reloadColumn(int column);
 
     // Programmatic selection, as a user's click would do it (tests and keyboard use).

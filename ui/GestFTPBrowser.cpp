@@ -5,15 +5,35 @@
 #include "ftp/FTP.h"
 #include "ftp/Log.h"
 #include "ui/AppContext.h"
-#include "ui/MainWindowController.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFont>
-#include <QTimer>
-
-#include <algorithm>
+#include <QPointer>
 
 namespace zodaru {
+
+namespace {
+
+QFont italicFont()
+{
+    QFont italic = QApplication::font();
+    italic.setItalic(true);
+    return italic;
+}
+
+// Lines that name nothing ("total 3", a "Directory ..." header, a blank line) and the
+// directory's own "." and ".." are no rows: they open nothing useful and their paths
+// would leave the directory shown.
+QList<File> namedEntries(QList<File> entries)
+{
+    entries.removeIf([](const File &entry) {
+        return entry.name().isEmpty() || entry.name() == u"." || entry.name() == u"..";
+    });
+    return entries;
+}
+
+} // namespace
 
 GestFTPBrowser::GestFTPBrowser(AppContext &app, QObject *parent)
     : QObject(parent)
@@ -21,72 +41,90 @@ GestFTPBrowser::GestFTPBrowser(AppContext &app, QObject *parent)
 {
 }
 
-bool GestFTPBrowser::engineConnected() const
+QString GestFTPBrowser::loadingText()
 {
-    const std::shared_ptr<FTP> ftp = app_.ftp();
-    return ftp && ftp->isConnected();
+    return QCoreApplication::translate("Browsing", "Loading...");
+}
+
+QString GestFTPBrowser::failedText()
+{
+    return QCoreApplication::translate("Browsing", "Listing failed");
 }
 
 int GestFTPBrowser::numberOfRowsInColumn(ColumnBrowser &browser, int column)
 {
     const QString path = browser.pathToColumn(column);
-    // Our own reference keeps the engine alive for the whole exchange.
-    const std::shared_ptr<FTP> ftp = app_.ftp();
-    int rows = 0;
-    if (ftp && ftp->isConnected()) {
-        zlog("On fait un ls sur >%@<", path);
-        files = ftp->list(path).value_or(QList<File>());
-        // Lines that name nothing ("total 3", a "Directory ..." header, a blank line) and
-        // the directory's own "." and ".." are no rows: they open nothing useful and
-        // their paths would leave the directory shown.
-        files.removeIf([](const File &entry) {
-            return entry.name().isEmpty() || entry.name() == u"." || entry.name() == u"..";
-        });
-        rows = int(files.size());
+    const auto found = requests_.find(column);
+    if (found != requests_.end() && found->second.arrived && found->second.path == path) {
+        const Request answer = std::move(found->second);
+        requests_.erase(found);
+        if (!answer.entries) {
+            shown_ = Shown::Failed;
+            return 1;
+        }
+        shown_ = Shown::Entries;
+        files = namedEntries(*answer.entries);
+        return int(files.size());
     }
-    // The listing may have lost the command connection. The first column is reloaded by
-    // the disconnect itself (which sees a window no longer Connected), so it reports only
-    // a loss that the window does not show yet.
-    noticeLostConnection(column != 0);
-    return rows;
+    // Without a connected engine the column is empty: nothing is asked. A session that
+    // was lost is closed by the application when one of its requests finds it so.
+    const std::shared_ptr<FTP> ftp = app_.ftp();
+    if (!ftp || !ftp->isConnected()) {
+        requests_.erase(column);
+        shown_ = Shown::Entries;
+        return 0;
+    }
+    requestListing(browser, column, path);
+    shown_ = Shown::Loading;
+    return 1;
 }
 
-void GestFTPBrowser::noticeLostConnection(bool always)
+void GestFTPBrowser::requestListing(ColumnBrowser &browser, int column, const QString &path)
 {
-    if (engineConnected())
-        return;
-    const MainWindowController *window = app_.window();
-    const bool shownConnected
-        = window && window->connectionState() == MainWindowController::ConnectionState::Connected;
-    if (always || shownConnected)
-        scheduleDisconnect();
-}
-
-void GestFTPBrowser::scheduleDisconnect()
-{
-    if (disconnectPending_)
-        return;
-    disconnectPending_ = true;
-    // Not during the current load: the disconnect reloads the browser that is loading.
-    QTimer::singleShot(0, this, [this] {
-        disconnectPending_ = false;
-        app_.disconnectRemote();
+    zlog("On fait un ls sur >%@<", path);
+    // A newer request for the column makes every earlier answer for it stale.
+    const quint64 token = ++lastToken_;
+    requests_[column] = Request{path, token, false, std::nullopt};
+    app_.listRemote(path, [self = QPointer<GestFTPBrowser>(this),
+                           view = QPointer<ColumnBrowser>(&browser), column, path,
+                           token](const std::optional<QList<File>> &entries) {
+        if (self)
+            self->listingArrived(view.data(), column, Request{path, token, true, entries});
     });
+}
+
+void GestFTPBrowser::listingArrived(ColumnBrowser *browser, int column, const Request &answer)
+{
+    const auto found = requests_.find(column);
+    if (found == requests_.end() || found->second.token != answer.token)
+        return; // the column was reloaded since: a later answer fills it
+    // The user may have moved on: the column is gone or lists another directory.
+    if (!browser || column >= browser->columnCount() || browser->pathToColumn(column) != answer.path) {
+        zlog("Liste perimee ignoree : >%@<", answer.path);
+        requests_.erase(found);
+        return;
+    }
+    found->second = answer;
+    browser->reloadColumn(column);
 }
 
 void GestFTPBrowser::willDisplayCell(ColumnBrowser &, CellFile &cell, int row, int)
 {
-    if (!engineConnected() || row < 0 || row >= files.size())
+    if (shown_ != Shown::Entries) {
+        cell.setPlaceholder(true);
+        cell.setLeaf(true);
+        cell.setStringValue(shown_ == Shown::Loading ? loadingText() : failedText());
+        cell.setFont(italicFont());
+        return;
+    }
+    if (row < 0 || row >= files.size())
         return;
     const File &entry = files[row];
     cell.setLeaf(!entry.isDir());
     cell.setStringValue(displayedName(entry.name()));
     cell.setFile(entry);
-    if (entry.isLink()) {
-        QFont italic = QApplication::font();
-        italic.setItalic(true);
-        cell.setFont(italic);
-    }
+    if (entry.isLink())
+        cell.setFont(italicFont());
 }
 
 QString GestFTPBrowser::titleOfColumn(ColumnBrowser &browser, int column)

@@ -8,12 +8,17 @@
 #include <QObject>
 #include <QString>
 
+#include <map>
+#include <optional>
+
 namespace zodaru {
 
 class AppContext;
 
 // The remote side of the file browsers: each column lists a directory on the server
-// through the application's command engine. Links are shown in italics and open nothing.
+// through the application, which answers on a later pass of the event loop. Until then
+// the column shows one busy row; a listing that failed shows one row saying so. Links are
+// shown in italics and open nothing.
 class GestFTPBrowser final : public QObject, public ColumnBrowserDelegate {
     Q_OBJECT
 public:
@@ -27,19 +32,29 @@ public:
     // The listing of the column counted last, without the rows that name nothing.
     const QList<File> &listing() const { return files; }
 
-    // After an exchange on the command engine: when the engine has lost its connection,
-    // closes the session once, on a later pass of the event loop. With `always` false only
-    // while the window still shows the session as Connected.
-    void noticeLostConnection(bool always = false);
+    // The texts of the placeholder rows, in the user's language.
+    static QString loadingText();
+    static QString failedText();
 
 private:
-    bool engineConnected() const;
-    void scheduleDisconnect();
+    // The listing asked for a column; `arrived` once the application answered.
+    struct Request {
+        QString path;
+        quint64 token = 0;
+        bool arrived = false;
+        std::optional<QList<File>> entries;
+    };
+    enum class Shown { Entries, Loading, Failed };
+
+    void requestListing(ColumnBrowser &browser, int column, const QString &path);
+    void listingArrived(ColumnBrowser *browser, int column, const Request &answer);
 
     AppContext &app_;
     QList<File> files;
-    // A lost connection noticed by several columns in one pass closes the session once.
-    bool disconnectPending_ = false;
+    Shown shown_ = Shown::Entries;
+    // By column: only the latest request of a column may fill it.
+    std::map<int, Request> requests_;
+    quint64 lastToken_ = 0;
 };
 
 } // namespace zodaru

@@ -66,9 +66,9 @@ void GetNameDirController::makedir()
         return;
     // The directory is the one shown now, not when the panel was opened.
     if (type) {
-        const QString line = QStringLiteral("MKD ") + main->remotePath() + QLatin1Char('/') + text;
-        zlog("on envoie au ftp la commande : %@\n", line);
-        main->sendRemoteCommand(line);
+        const QString path = main->remotePath() + QLatin1Char('/') + text;
+        zlog("on envoie au ftp la commande : %@\n", QStringLiteral("MKD ") + path);
+        main->sendRemoteCommand(QStringLiteral("MKD"), path);
         main->refreshRemote();
     } else {
         const QString path = main->localPath() + QLatin1Char('/') + text;

@@ -2,7 +2,6 @@
 #include "ui/MainWindowController.h"
 
 #include "ftp/ByteNames.h"
-#include "ftp/FTP.h"
 #include "ftp/Log.h"
 #include "ui/AppContext.h"
 #include "ui/CellFile.h"
@@ -13,6 +12,7 @@
 #include "ui/GetNameDirController.h"
 #include "ui/Images.h"
 #include "ui/MainWindow.h"
+#include "ui/TransferTableActions.h"
 #include "ui/UploadTableView.h"
 
 #include <QCoreApplication>
@@ -100,6 +100,9 @@ MainWindowController::MainWindowController(AppContext &app, QObject *parent)
     zlog("on mets les delegates D");
     uploadsSource_ = std::make_unique<UploadTableView>(app_);
     Uploads->setModel(uploadsSource_.get());
+    downloadActions_ = std::make_unique<TransferTableActions>(*Downloads, app_,
+                                                              AppContext::Direction::Download);
+    uploadActions_ = std::make_unique<TransferTableActions>(*Uploads, app_, AppContext::Direction::Upload);
 
     zlog("on mets les actions");
     connectAction_ = &AppContext::getParametersOfConnection;
@@ -232,25 +235,24 @@ void MainWindowController::deleteRemoteFile()
     for (const SelectedEntry &entry : entries) {
         if (!acceptDeletion(entry.name, entry.directory))
             continue;
-        const QString line = QStringLiteral("DELE ") + directory + QLatin1Char('/') + entry.name;
-        zlog(" on envoie au ftp la commande : %@\n", line);
-        sendRemoteCommand(line);
+        const QString path = directory + QLatin1Char('/') + entry.name;
+        zlog(" on envoie au ftp la commande : %@\n", QStringLiteral("DELE ") + path);
+        sendRemoteCommand(QStringLiteral("DELE"), path);
         refreshRemote();
     }
 }
 
-void MainWindowController::sendRemoteCommand(const QString &line)
+void MainWindowController::sendRemoteCommand(const QString &word, const QString &param)
 {
-    const std::shared_ptr<FTP> engine = app_.ftp();
-    if (!engine)
-        return;
-    // A refusal fails this command only; the refreshed listing shows what happened.
-    const int code = engine->command(line);
-    if (code < 0)
-        zlog("Commande non envoyee : %@", line);
-    else if (code >= 400)
-        zlog("Commande refusee par le serveur (%d) : %@", code, line);
-    remoteDelegate_->noticeLostConnection();
+    // Sent on the command engine's own thread; the listing refreshed right after is asked
+    // after it, so it shows what the command did. A refusal fails this command only.
+    const QString line = word + QLatin1Char(' ') + param;
+    app_.remoteCommand(word, param, [line](int code) {
+        if (code < 0)
+            zlog("Commande non envoyee : %@", line);
+        else if (code >= 400)
+            zlog("Commande refusee par le serveur (%d) : %@", code, line);
+    });
 }
 
 QList<CellFile *> MainWindowController::localViewSelectedCells() const

@@ -20,6 +20,7 @@ class DownloadTableView;
 class GestBrowser;
 class GestFTPBrowser;
 class MainWindow;
+class TransferTableActions;
 class UploadTableView;
 
 // Builds the main window and wires it: shows the connection state on the Connect button,
@@ -56,9 +57,9 @@ public:
     QString localSelectionPath() const;
     QString remoteSelectionPath() const;
 
-    // Sends one command line on the command engine (none without an engine), logs a
-    // refusal, and closes the session if the engine lost its connection on the way.
-    void sendRemoteCommand(const QString &line);
+    // Sends one command on the command engine, off the main thread, and logs a refusal
+    // when the reply comes; the application closes the session if the connection is lost.
+    void sendRemoteCommand(const QString &word, const QString &param);
     // True when `name` may be joined to a directory (isPlainName); otherwise logs the
     // refusal, tells the user, and returns false.
     bool acceptName(const QString &name);
@@ -99,6 +100,9 @@ private:
     QTableView *Downloads = nullptr;
     QTableView *Uploads = nullptr;
     std::unique_ptr<MainWindow> theWindow;
+    // After the window: they leave before the tables that they watch.
+    std::unique_ptr<TransferTableActions> downloadActions_;
+    std::unique_ptr<TransferTableActions> uploadActions_;
 
     // What the Connect button does now: open the connection dialog, or disconnect.
     void (AppContext::*connectAction_)() = nullptr;

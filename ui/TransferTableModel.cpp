@@ -4,7 +4,11 @@
 #include "ftp/ByteNames.h"
 #include "ftp/Log.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <cmath>
+#include <memory>
 
 namespace zodaru {
 
@@ -13,6 +17,72 @@ TransferTableModel::TransferTableModel(const char *countingLine, const char *cou
     : QAbstractTableModel(parent), countingLine_(countingLine), countLine_(countLine),
       identifiers_(defaultColumnIdentifiers())
 {
+    auto monotonic = std::make_shared<QElapsedTimer>();
+    monotonic->start();
+    clock_ = [monotonic] { return monotonic->elapsed(); };
+    rateTimer_.setInterval(1000);
+    connect(&rateTimer_, &QTimer::timeout, this, &TransferTableModel::refreshRate);
+}
+
+QString TransferTableModel::rateSuffix(double bytesPerSecond, qint64 secondsLeft)
+{
+    if (bytesPerSecond <= 0)
+        return QString();
+    const QString speed = TransferRate::speedText(bytesPerSecond);
+    if (secondsLeft < 0)
+        return QStringLiteral(" - ") + speed;
+    return QStringLiteral(" - ")
+        + QCoreApplication::translate("Browsing", "%1, %2 left").arg(speed, TransferRate::durationText(secondsLeft));
+}
+
+void TransferTableModel::sampleRunning(const QList<File> &entries)
+{
+    const qint64 now = clock_();
+    for (int row = 0; row < entries.size(); ++row) {
+        const File &entry = entries.at(row);
+        if (!entry.isCurrent() || entry.isDone())
+            continue;
+        const bool same = row == runningRow_ && entry.getID() == runningId_
+                          && entry.name() == runningName_ && entry.currentsize() >= runningBytes_;
+        if (!same) {
+            rate_.reset();
+            runningRow_ = row;
+            runningId_ = entry.getID();
+            runningName_ = entry.name();
+            runningBytes_ = entry.currentsize();
+        }
+        // The first sample only starts the clock: bytes from before it are not timed.
+        rate_.add(entry.currentsize() - runningBytes_, now);
+        runningBytes_ = entry.currentsize();
+        runningLeft_ = entry.size() > 0 ? std::max<qint64>(0, entry.size() - entry.currentsize()) : -1;
+        runningStatus_ = entry.getStatus();
+        if (!rateTimer_.isActive())
+            rateTimer_.start();
+        return;
+    }
+    runningRow_ = -1;
+    rateTimer_.stop();
+}
+
+QString TransferTableModel::withRate(const QString &status) const
+{
+    const qint64 now = clock_();
+    const double speed = rate_.bytesPerSecond(now);
+    const QString suffix = rateSuffix(speed, runningLeft_ < 0 ? -1 : rate_.secondsLeft(runningLeft_, now));
+    return suffix.isEmpty() ? status : status.trimmed() + suffix;
+}
+
+void TransferTableModel::refreshRate()
+{
+    const int column = int(identifiers_.indexOf(QStringLiteral("Status")));
+    if (runningRow_ < 0 || runningRow_ >= rows_.size() || column < 0)
+        return;
+    const QVariant text = withRate(runningStatus_);
+    QVariant &shown = rows_[runningRow_].values[column];
+    if (shown == text)
+        return;
+    shown = text;
+    Q_EMIT dataChanged(index(runningRow_, column), index(runningRow_, column));
 }
 
 TransferTableModel::~TransferTableModel() = default;
@@ -73,8 +143,11 @@ QVariant TransferTableModel::tableView(const QString &identifier, int row) const
 TransferTableModel::Row TransferTableModel::readRow(const QList<File> &entries, int row) const
 {
     Row r;
-    for (const QString &identifier : identifiers_)
-        r.values.append(tableView(identifier, row));
+    for (const QString &identifier : identifiers_) {
+        const QVariant value = tableView(identifier, row);
+        r.values.append(row == runningRow_ && identifier == u"Status" ? QVariant(withRate(value.toString()))
+                                                                       : value);
+    }
     const File &entry = entries.at(row);
     const double percent = entry.getAdvance();
     // A size of 0 makes the percentage not a number; such an entry shows no bar.
@@ -87,6 +160,7 @@ void TransferTableModel::reloadData()
 {
     const qint32 count = numberOfRowsInTableView();
     const QList<File> *entries = queue();
+    sampleRunning(entries ? *entries : QList<File>());
     QList<Row> fresh;
     fresh.reserve(count);
     for (int row = 0; row < count; ++row)

@@ -2,12 +2,16 @@
 #pragma once
 
 #include "model/File.h"
+#include "model/TransferRate.h"
 
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVariant>
+
+#include <functional>
 
 namespace zodaru {
 
@@ -16,7 +20,8 @@ class AppContext;
 // One transfer queue as a table: a row per entry, in queue order, showing its name, size
 // and status. The queue is read only on reloadData(); between reloads the table shows what
 // it read then, so a queue replaced by the application never leaves the view reading rows
-// that are gone.
+// that are gone. The status of the running entry also tells its speed over the last
+// seconds and the time left, sampled at each reload.
 class TransferTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -43,6 +48,12 @@ public:
     // whose texts changed; a queue that shrank was replaced, and resets the table.
     void reloadData();
 
+    // Milliseconds of a monotonic clock; tests give their own.
+    using Clock = std::function<qint64()>;
+    void setClock(Clock clock) { clock_ = std::move(clock); }
+    // " - 1.2 MB/s, 0:42 left" after a status; empty while the speed is not known.
+    static QString rateSuffix(double bytesPerSecond, qint64 secondsLeft);
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -63,11 +74,26 @@ private:
         bool operator==(const Row &) const = default;
     };
     Row readRow(const QList<File> &entries, int row) const;
+    // Feeds the rate with the running entry's new bytes; a new running entry starts afresh.
+    void sampleRunning(const QList<File> &entries);
+    QString withRate(const QString &status) const;
+    // Between reloads (a stalled transfer) the speed still falls as time passes.
+    void refreshRate();
 
     const char *countingLine_;
     const char *countLine_;
     QStringList identifiers_;
     QList<Row> rows_;
+
+    Clock clock_;
+    TransferRate rate_;
+    int runningRow_ = -1;
+    qint64 runningId_ = 0;
+    QString runningName_;
+    qint64 runningBytes_ = 0;
+    qint64 runningLeft_ = -1; // bytes; -1 when the size is not known
+    QString runningStatus_;
+    QTimer rateTimer_;
 };
 
 } // namespace zodaru

@@ -36,4 +36,27 @@
         <translation>Les répertoires ne sont pas effacés : « %1 »</translation>
     </message>
 </context>
+<context>
+    <name>Browsing</name>
+    <message>
+        <source>Loading...</source>
+        <translation>Chargement…</translation>
+    </message>
+    <message>
+        <source>Listing failed</source>
+        <translation>Échec du listage</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Réessayer</translation>
+    </message>
+    <message>
+        <source>%1, %2 left</source>
+        <translation>%1, reste %2</translation>
+    </message>
+</context>
 </TS>

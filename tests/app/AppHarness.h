@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolButton>
 
 #include <memory>
@@ -77,9 +78,16 @@ public:
         return true;
     }
 
-    // Names shown in a column of a browser, in row order.
+    // Names shown in a column of a browser, in row order, once its listing is there (a
+    // remote column shows a placeholder row until then).
     static QStringList names(ColumnBrowser &browser, int column)
     {
+        (void)QTest::qWaitFor([&] {
+            for (int row = 0; row < browser.rowCount(column); ++row)
+                if (browser.cellAt(column, row)->isPlaceholder())
+                    return false;
+            return true;
+        });
         QStringList out;
         for (int row = 0; row < browser.rowCount(column); ++row)
             out << browser.cellAt(column, row)->stringValue();

@@ -430,10 +430,11 @@ private Q_SLOTS:
             panel->go()->click();
         }
         const QString line = word == "DELE" ? QStringLiteral("DELE //f") : QStringLiteral("MKD //new");
+        // The reply comes back on a later pass of the event loop.
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
         QVERIFY(log.contains(QStringLiteral("Commande refusee par le serveur (%1) : %2")
                                  .arg(QString::fromLatin1(reply.left(3)), line)));
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
         const bool alive = h.app().ftp()->isConnected();
         QCOMPARE(h.state() == State::Connected, alive);
         QCOMPARE(log.count(QStringLiteral("disconnectRemote")), alive ? 0 : 1);

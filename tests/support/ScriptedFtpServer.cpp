@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <thread>
 #include <utility>
 
 namespace zodaru {
@@ -234,6 +235,8 @@ void ScriptedFtpServer::Session::send(QByteArrayView raw)
 {
     if (m_fd < 0)
         throw ScriptError{QStringLiteral("send after the control connection was reset")};
+    if (m_replyDelayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_replyDelayMs));
     sendOn(m_fd, raw);
 }
 

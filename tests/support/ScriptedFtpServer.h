@@ -106,6 +106,9 @@ public:
         void send(QByteArrayView raw);
         // Sends one line followed by CR LF.
         void line(QByteArrayView text);
+        // Every later send on the control connection waits this long first: a server far
+        // away or slow (benchmarks of a window that must not wait for it).
+        void setReplyDelay(int ms) { m_replyDelayMs = ms; }
 
         // Reads one client line up to CR LF (the CR LF is not returned). Throws, ending
         // the script, at end of stream.
@@ -177,6 +180,7 @@ public:
         quint16 m_passivePort = 0;
         QByteArray m_pending; // read from the control connection, not yet consumed
         QByteArray m_cwd = "/";
+        int m_replyDelayMs = 0;
     };
 
     using Script = std::function<void(Session &)>;

@@ -9,6 +9,7 @@
 #include "support/TestSupport.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QList>
 #include <QMap>
 #include <QStringList>
@@ -25,8 +26,8 @@ class FakeApp final : public AppContext {
 public:
     MainWindowController *window() const override { return controller; }
     std::shared_ptr<FTP> ftp() const override { return engine; }
-    const QList<File> *downloadQueue() const override { return &downloads; }
-    const QList<File> *uploadQueue() const override { return &uploads; }
+    const QList<File> *downloadQueue() const override { return queuesExist ? &downloads : nullptr; }
+    const QList<File> *uploadQueue() const override { return queuesExist ? &uploads : nullptr; }
     const Sites *bookmarks() const override { return sites.get(); }
 
     void getParametersOfConnection() override { calls << QStringLiteral("getParametersOfConnection"); }
@@ -46,19 +47,25 @@ public:
     void getFile() override { calls << QStringLiteral("getFile"); }
     void putFile() override { calls << QStringLiteral("putFile"); }
     // The command engine's work runs here on the calling thread; its result is handed back
-    // on the next pass of the event loop, as the application does it.
+    // on a later pass of the event loop, as the application does it. With holdListings,
+    // listings wait in `held` until the test answers them.
     quint64 listRemote(const QString &path, ListingDone done) override
     {
+        listed << path;
+        if (holdListings) {
+            held.append({path, std::move(done)});
+            return ++serial;
+        }
         std::optional<QList<File>> entries;
         if (engine && engine->isConnected())
             entries = engine->list(path);
-        QTimer::singleShot(0, [done = std::move(done), entries] { done(entries); });
+        later([done = std::move(done), entries] { done(entries); });
         return ++serial;
     }
     quint64 remoteCommand(const QString &word, const QString &param, CommandDone done) override
     {
         const int code = engine ? engine->command(word, param) : -1;
-        QTimer::singleShot(0, [done = std::move(done), code] { done(code); });
+        later([done = std::move(done), code] { done(code); });
         return ++serial;
     }
     void cancelTransfer(Direction direction, int index) override
@@ -69,12 +76,34 @@ public:
     {
         calls << QStringLiteral("retryTransfer %1 %2").arg(int(direction)).arg(index);
     }
+
+    // Runs the event loop until every answer handed out has been delivered, those that
+    // the deliveries asked for included.
+    void settle()
+    {
+        for (int pass = 0; pass < 1000 && *pending_ > 0; ++pass)
+            QCoreApplication::processEvents();
+    }
+    // Answers the held listing at `index` (in the order asked).
+    void answer(int index, const std::optional<QList<File>> &entries)
+    {
+        const Held h = held.takeAt(index);
+        h.done(entries);
+    }
+    struct Held {
+        QString path;
+        ListingDone done;
+    };
+    bool holdListings = false;
+    QList<Held> held;
+    QStringList listed;
     quint64 serial = 0;
 
     MainWindowController *controller = nullptr;
     std::shared_ptr<FTP> engine;
     QList<File> downloads;
     QList<File> uploads;
+    bool queuesExist = true; // false: start-up has not made them yet
     QStringList calls;
     int disconnects = 0;
     struct ConnectCall {
@@ -85,6 +114,18 @@ public:
     QList<ConnectCall> connects;
     std::function<void()> onConnect;
     std::unique_ptr<Sites> sites;
+
+private:
+    // Shared with the deliveries, which may outlive this stand-in (a test that ends first).
+    std::shared_ptr<int> pending_ = std::make_shared<int>(0);
+    void later(std::function<void()> deliver)
+    {
+        ++*pending_;
+        QTimer::singleShot(0, [pending = pending_, deliver = std::move(deliver)] {
+            --*pending;
+            deliver();
+        });
+    }
 };
 
 // The captured lines that start with `prefix`, in order.

@@ -220,25 +220,21 @@ private Q_SLOTS:
 
     // --- remote side without a usable engine ---
 
-    void remoteDisconnectScheduling_data()
+    // Nothing is asked and the columns are empty; closing a lost session is the
+    // application's business, never the browser's.
+    void remoteWithoutConnectedEngine_data()
     {
         QTest::addColumn<bool>("withEngine");
         QTest::addColumn<QList<int>>("columns");
-        QTest::addColumn<int>("expected");
-
-        QTest::newRow("no engine, first column") << false << QList<int>{0} << 0;
-        QTest::newRow("no engine, second column") << false << QList<int>{1} << 1;
-        QTest::newRow("no engine, three columns in one pass") << false << QList<int>{1, 2, 3} << 1;
-        QTest::newRow("no engine, first then second") << false << QList<int>{0, 1} << 1;
-        QTest::newRow("closed engine, first column twice") << true << QList<int>{0, 0} << 0;
-        QTest::newRow("closed engine, third column") << true << QList<int>{2} << 1;
-        QTest::newRow("closed engine, two columns") << true << QList<int>{2, 1} << 1;
+        QTest::newRow("no engine, first column") << false << QList<int>{0};
+        QTest::newRow("no engine, three columns") << false << QList<int>{1, 2, 3};
+        QTest::newRow("closed engine, first column twice") << true << QList<int>{0, 0};
+        QTest::newRow("closed engine, two columns") << true << QList<int>{2, 1};
     }
-    void remoteDisconnectScheduling()
+    void remoteWithoutConnectedEngine()
     {
         QFETCH(bool, withEngine);
         QFETCH(QList<int>, columns);
-        QFETCH(int, expected);
 
         FakeApp app;
         if (withEngine)
@@ -247,16 +243,11 @@ private Q_SLOTS:
         ColumnBrowser browser;
         browser.setDelegate(&remote);
         LogCapture log;
-
-        // Two passes of the event loop: the pending call is made once per pass.
-        for (int pass = 1; pass <= 2; ++pass) {
-            for (int column : columns)
-                QCOMPARE(remote.numberOfRowsInColumn(browser, column), 0);
-            QCOMPARE(app.disconnects, (pass - 1) * expected); // never during the load
-            QCoreApplication::sendPostedEvents();
-            QCoreApplication::processEvents();
-            QCOMPARE(app.disconnects, pass * expected);
-        }
+        for (int column : columns)
+            QCOMPARE(remote.numberOfRowsInColumn(browser, column), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(app.disconnects, 0);
+        QCOMPARE(app.listed, QStringList());
         QVERIFY(!log.containsPrefix("On fait un ls"));
     }
 
@@ -279,19 +270,137 @@ private Q_SLOTS:
         QVERIFY(!cell.hasFile());
     }
 
-    // The scheduled call belongs to the delegate; a delegate gone before it runs drops it.
-    void remotePendingDisconnectDiesWithTheDelegate()
+    // --- remote listings that arrive later ---
+
+    // Steps: "reload N", "select N name", "answer I" (the I-th listing still held, with
+    // the directory's entries), "fail I" (that listing failed).
+    void remoteListingArrivesLater_data()
     {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("columns"); // each column's rows, joined by "|"
+        QTest::addColumn<QStringList>("selected");
+        const QString busy = "Loading...";
+        const QString failed = "Listing failed";
+        const QString root = "a|b|c";
+        const QStringList opened{"reload 0", "answer 0"};
+
+        QTest::newRow("busy row at once") << QStringList{"reload 0"} << QStringList{busy} << QStringList{};
+        QTest::newRow("filled when it arrives") << opened << QStringList{root} << QStringList{};
+        QTest::newRow("failed listing says so")
+            << QStringList{"reload 0", "fail 0"} << QStringList{failed} << QStringList{};
+        QTest::newRow("opened directory waits")
+            << opened + QStringList{"select 0 a"} << QStringList{root, busy} << QStringList{"a"};
+        QTest::newRow("opened directory filled")
+            << opened + QStringList{"select 0 a", "answer 0"} << QStringList{root, "x"} << QStringList{"a"};
+        QTest::newRow("inner listing failed")
+            << opened + QStringList{"select 0 a", "fail 0"} << QStringList{root, failed} << QStringList{"a"};
+        QTest::newRow("stale: moved to another directory")
+            << opened + QStringList{"select 0 a", "select 0 b", "answer 0"} << QStringList{root, busy}
+            << QStringList{"b"};
+        QTest::newRow("the new directory's listing fills it")
+            << opened + QStringList{"select 0 a", "select 0 b", "answer 0", "answer 0"}
+            << QStringList{root, "y|z"} << QStringList{"b"};
+        QTest::newRow("stale: column closed")
+            << opened + QStringList{"select 0 a", "select 0 c", "answer 0"} << QStringList{root}
+            << QStringList{"c"};
+        QTest::newRow("stale: back to the same directory, the first answer is old")
+            << opened + QStringList{"select 0 a", "select 0 b", "select 0 a", "answer 0", "answer 0"}
+            << QStringList{root, busy} << QStringList{"a"};
+        QTest::newRow("superseded by a reload")
+            << QStringList{"reload 0", "reload 0", "answer 0"} << QStringList{busy} << QStringList{};
+        QTest::newRow("the reload's listing fills it")
+            << QStringList{"reload 0", "reload 0", "answer 0", "answer 0"} << QStringList{root}
+            << QStringList{};
+        QTest::newRow("reload keeps the selection through the busy row")
+            << opened + QStringList{"select 0 c", "reload 0", "answer 0"} << QStringList{root}
+            << QStringList{"c"};
+        QTest::newRow("a kept directory opens its column again")
+            << opened + QStringList{"select 0 b", "answer 0", "reload 0", "answer 0", "answer 0"}
+            << QStringList{root, "y|z"} << QStringList{"b"};
+    }
+    void remoteListingArrivesLater()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, columns);
+        QFETCH(QStringList, selected);
+        const auto entry = [](const char *name, int type) { return File(name, 1, type); };
+        const QMap<QString, QList<File>> tree{
+            {"/", {entry("a", 1), entry("b", 1), entry("c", 0)}},
+            {"/a", {entry("x", 0)}},
+            {"/b", {entry("y", 0), entry("z", 0)}},
+        };
+
+        ScriptedFtpServer server(test::browsingServer({}));
         FakeApp app;
+        app.engine = FTP::connectTo(server.address(), "me", "pw");
+        QVERIFY(app.engine->isConnected());
+        app.holdListings = true;
+        GestFTPBrowser remote(app);
+        ColumnBrowser browser;
+        browser.setDelegate(&remote);
+        for (const QString &step : steps) {
+            const QStringList w = step.split(' ');
+            if (w[0] == "reload") {
+                browser.reloadColumn(w[1].toInt());
+            } else if (w[0] == "select") {
+                const int column = w[1].toInt();
+                const CellFile *cell = findCell(browser, column, w[2]);
+                QVERIFY2(cell, qPrintable(step));
+                for (int row = 0; row < browser.rowCount(column); ++row)
+                    if (browser.cellAt(column, row) == cell)
+                        browser.selectRow(column, row);
+            } else {
+                const int index = w[1].toInt();
+                QVERIFY2(index < app.held.size(), qPrintable(step));
+                const QString path = app.held[index].path;
+                app.answer(index, w[0] == "answer" ? std::optional(tree.value(path)) : std::nullopt);
+            }
+        }
+
+        QStringList shown;
+        for (int column = 0; column < browser.columnCount(); ++column) {
+            QStringList rows;
+            for (int row = 0; row < browser.rowCount(column); ++row) {
+                CellFile *cell = browser.cellAt(column, row);
+                rows << cell->stringValue();
+                if (cell->isPlaceholder()) {
+                    QVERIFY(cell->font() && cell->font()->italic());
+                    browser.selectRow(column, row); // neither selected nor opened
+                    QVERIFY(browser.selectedColumn() < column);
+                }
+            }
+            shown << rows.join('|');
+        }
+        QCOMPARE(shown, columns);
+        QStringList names;
+        for (const CellFile *cell : browser.selectedCells())
+            names << cell->stringValue();
+        QCOMPARE(names, selected);
+        QCOMPARE(app.disconnects, 0);
+        app.engine->shutdown();
+    }
+
+    // An answer that comes after the browser's delegate is gone is dropped.
+    void remoteAnswerAfterTheDelegateIsGone()
+    {
+        ScriptedFtpServer server(test::browsingServer({}));
+        FakeApp app;
+        app.engine = FTP::connectTo(server.address(), "me", "pw");
+        app.holdListings = true;
         ColumnBrowser browser;
         {
             GestFTPBrowser remote(app);
-            remote.numberOfRowsInColumn(browser, 1);
+            browser.setDelegate(&remote);
+            browser.reloadColumn(0);
+            browser.setDelegate(nullptr);
         }
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-        QCOMPARE(app.disconnects, 0);
+        QCOMPARE(app.held.size(), 1);
+        app.answer(0, QList<File>{File("a", 1, 0)});
+        QCOMPARE(browser.rowCount(0), 1);
+        QVERIFY(browser.cellAt(0, 0)->isPlaceholder());
+        app.engine->shutdown();
     }
+
     // Lines that name nothing and the "." and ".." entries are no rows.
     void remoteRowsThatNameNothingAreHidden_data()
     {
@@ -318,6 +427,7 @@ private Q_SLOTS:
         ColumnBrowser browser;
         browser.setDelegate(&remote);
         browser.reloadColumn(0);
+        app.settle();
         QCOMPARE(browser.rowCount(0), 2);
         for (int row = 0; row < 2; ++row) {
             const QString name = browser.cellAt(0, row)->stringValue();
@@ -347,6 +457,7 @@ private Q_SLOTS:
         LogCapture log;
 
         browser.reloadColumn(0);
+        app.settle();
         QVERIFY(log.contains("On fait un ls sur >/<"));
         QCOMPARE(namesIn(browser, 0), (QSet<QString>{"pub", "ln"}));
         CellFile *link = findCell(browser, 0, "ln");
@@ -356,7 +467,13 @@ private Q_SLOTS:
         QVERIFY(!pub->isLeaf());
         QVERIFY(!pub->font().has_value());
 
-        QVERIFY(browser.setPath("/pub/sub"));
+        for (const char *name : {"pub", "sub"}) {
+            const int column = browser.lastVisibleColumn();
+            for (int row = 0; row < browser.rowCount(column); ++row)
+                if (browser.cellAt(column, row)->stringValue() == name)
+                    browser.selectRow(column, row);
+            app.settle();
+        }
         QVERIFY(log.contains("On fait un ls sur >/pub<"));
         QVERIFY(log.contains("On fait un ls sur >/pub/sub<"));
         QCOMPARE(browser.columnCount(), 3);
@@ -364,16 +481,17 @@ private Q_SLOTS:
         QCOMPARE(findCell(browser, 1, "a.txt")->getFile().size(), qint64(5));
         QCOMPARE(namesIn(browser, 2), QSet<QString>{"b.txt"});
         QCOMPARE(browser.cellAt(2, 0)->getFile().size(), qint64(10));
-        QCOMPARE(app.disconnects, 0);
 
-        // A refused listing fails that listing only: the directory vanished meanwhile.
+        // A refused listing fails that listing only, and the column says so: the
+        // directory vanished meanwhile.
         QVERIFY(QFile::remove(server.localPath("pub/sub/b.txt")));
         QVERIFY(QDir(server.localPath("pub")).rmdir("sub"));
         browser.reloadColumn(browser.lastVisibleColumn());
+        app.settle();
         QVERIFY2(app.engine->isConnected(), qPrintable(log.lines().join('\n')));
-        QCOMPARE(browser.rowCount(2), 0);
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
+        QCOMPARE(browser.rowCount(2), 1);
+        QVERIFY(browser.cellAt(2, 0)->isPlaceholder());
+        QCOMPARE(browser.cellAt(2, 0)->stringValue(), GestFTPBrowser::failedText());
         QCOMPARE(app.disconnects, 0);
     }
 };

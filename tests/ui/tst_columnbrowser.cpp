@@ -2,6 +2,7 @@
 #include "ui/ColumnBrowser.h"
 
 #include <QListWidget>
+#include <QScrollBar>
 #include <QMap>
 #include <QSignalSpy>
 #include <QtTest>
@@ -58,6 +59,12 @@ public:
 private:
     QString counted_;
 };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Entry)
+
+namespace {
 
 // A click, written as {column, rows}: the rows selected together in that column.
 using Clicks = QList<QPair<int, QList<int>>>;
@@ -184,8 +191,10 @@ private Q_SLOTS:
                                              "cell 0 3", "title 0", "count 1 /a", "cell 1 0",
                                              "cell 1 1", "cell 1 2", "title 1", "count 2 /a/x",
                                              "title 2"};
+        // The selection is kept: the selected directory opens its column again.
         QTest::newRow("reload middle column")
-            << "/b/deep" << 1 << QStringList{"count 1 /b", "cell 1 0", "title 1"};
+            << "/b/deep" << 1
+            << QStringList{"count 1 /b", "cell 1 0", "title 1", "count 2 /b/deep", "cell 2 0", "title 2"};
         QTest::newRow("reload beyond the last is ignored") << "/b" << 2 << QStringList{};
     }
     void delegateQuestionOrder()
@@ -205,18 +214,69 @@ private Q_SLOTS:
         QCOMPARE(tree.calls, calls);
     }
 
-    void reloadShowsNewRowsAndClosesTheRight()
+    // A reload shows the new rows and keeps the selection by name, whatever rows moved.
+    void reloadKeepsSelection_data()
     {
+        QTest::addColumn<Clicks>("clicks");
+        QTest::addColumn<QList<Entry>>("newRows"); // of /a
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QStringList>("selected");
+        QTest::addColumn<int>("columns");
+        const QList<Entry> added{{"new", true}, {"z", true}, {"x", false}, {"y", true}};
+        QTest::newRow("directory kept: its column opens again")
+            << Clicks{{0, {0}}, {1, {0}}} << added << QStringList{"new", "z", "x", "y"}
+            << QStringList{"x"} << 3;
+        QTest::newRow("files kept though their rows moved")
+            << Clicks{{0, {0}}, {1, {1, 2}}} << added << QStringList{"new", "z", "x", "y"}
+            << QStringList{"z", "y"} << 2; // in row order
+        QTest::newRow("selected entry gone: the left selection counts")
+            << Clicks{{0, {0}}, {1, {1}}} << QList<Entry>{{"new", true}} << QStringList{"new"}
+            << QStringList{"a"} << 2;
+        QTest::newRow("nothing selected stays so")
+            << Clicks{{0, {0}}} << added << QStringList{"new", "z", "x", "y"} << QStringList{"a"} << 2;
+    }
+    void reloadKeepsSelection()
+    {
+        QFETCH(Clicks, clicks);
+        QFETCH(QList<Entry>, newRows);
+        QFETCH(QStringList, rows);
+        QFETCH(QStringList, selected);
+        QFETCH(int, columns);
         TreeDelegate tree;
         ColumnBrowser browser;
         browser.setDelegate(&tree);
-        browser.setPath("/a/x");
-        tree.tree["/a"] = {{"new", true}, {"x", false}};
+        browser.reloadColumn(0);
+        for (const auto &[column, clicked] : clicks)
+            browser.selectRows(column, clicked);
+        tree.tree["/a"] = newRows;
+        QSignalSpy changes(&browser, &ColumnBrowser::selectionChanged);
         browser.reloadColumn(1);
-        QCOMPARE(browser.columnCount(), 2);
-        QCOMPARE(columnTexts(browser, 1), (QStringList{"new", "x"}));
-        QCOMPARE(selectedTexts(browser), QStringList{"a"});
-        QCOMPARE(browser.pathToColumn(browser.lastVisibleColumn()), "/a");
+        QCOMPARE(columnTexts(browser, 1), rows);
+        QCOMPARE(selectedTexts(browser), selected);
+        QCOMPARE(browser.columnCount(), columns);
+        QCOMPARE(browser.pathToColumn(1), "/a");
+        QCOMPARE(changes.isEmpty(), selected == QStringList{"a"});
+    }
+
+    void reloadKeepsScrollPosition()
+    {
+        TreeDelegate tree;
+        QList<Entry> many;
+        for (int i = 0; i < 200; ++i)
+            many.append({QString::number(i), true});
+        tree.tree["/"] = many;
+        ColumnBrowser browser;
+        browser.setDelegate(&tree);
+        browser.resize(400, 300);
+        browser.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&browser));
+        QScrollBar *bar = listOf(browser, 0)->verticalScrollBar();
+        QVERIFY(bar->maximum() > 100);
+        bar->setValue(100);
+        tree.tree["/"].prepend({"first", true});
+        browser.reloadColumn(0);
+        QCOMPARE(browser.rowCount(0), 201);
+        QCOMPARE(listOf(browser, 0)->verticalScrollBar()->value(), 100);
     }
 
     void firstReloadLoadsColumnZero()
@@ -247,7 +307,7 @@ private Q_SLOTS:
             browser.reloadColumn(browser.lastVisibleColumn());
         }
         QCOMPARE(names, (QStringList{"y", "z"}));
-        QCOMPARE(browser.selectedCells(), QList<CellFile *>{browser.cellAt(0, 0)});
+        QCOMPARE(selectedTexts(browser), (QStringList{"y", "z"})); // new cells, same names
         QCoreApplication::sendPostedEvents();
     }
 

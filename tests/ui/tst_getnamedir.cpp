@@ -238,8 +238,10 @@ private Q_SLOTS:
         QVERIFY(app_.engine->isConnected());
         LogCapture log;
         controller_->setConnected();
+        app_.settle();
         if (!open.isEmpty())
             controller_->window()->remoteView()->selectRow(0, 0);
+        app_.settle();
 
         const auto before = openPanels();
         controller_->createRemoteDirectory();

@@ -323,7 +323,7 @@ private Q_SLOTS:
             touch(work + QLatin1Char('/') + f);
         build();
         if (open.isEmpty())
-            local()->reloadColumn(0);
+            QVERIFY(local()->setPath(QStringLiteral("/")));
         else
             QVERIFY(local()->setPath(root_ + QLatin1Char('/') + open));
         const int column = open.isEmpty() ? 0 : int(work.count(QLatin1Char('/')));
@@ -454,11 +454,13 @@ private Q_SLOTS:
         QVERIFY(app_.engine->isConnected());
         LogCapture log;
         controller_->setConnected();
+        app_.settle();
         ColumnBrowser *remote = controller_->window()->remoteView();
         if (!open.isEmpty()) {
             const int row = rowNamed(remote, 0, open);
             QVERIFY(row >= 0);
             remote->selectRow(0, row);
+            app_.settle();
         }
         const int column = open.isEmpty() ? 0 : 1;
         QList<int> rows;

@@ -3,12 +3,19 @@
 #include "ui/AppContext.h"
 #include "ui/DownloadTableView.h"
 #include "ui/TransferStatusDelegate.h"
+#include "ui/GestFTPBrowser.h"
+#include "ui/TransferTableActions.h"
 #include "ui/UploadTableView.h"
+
+#include "FakeApp.h"
 
 #include "support/TestSupport.h"
 
 #include <QAbstractItemModelTester>
 #include <QImage>
+#include <QMenu>
+#include <QTableView>
+#include <QTranslator>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
@@ -19,29 +26,7 @@ using namespace zodaru;
 
 namespace {
 
-// The application controller as the tables see it: two queues that may not exist yet.
-class QueuesOnly final : public AppContext {
-public:
-    MainWindowController *window() const override { return nullptr; }
-    std::shared_ptr<FTP> ftp() const override { return nullptr; }
-    const QList<File> *downloadQueue() const override { return downloads.get(); }
-    const QList<File> *uploadQueue() const override { return uploads.get(); }
-    const Sites *bookmarks() const override { return nullptr; }
-    void getParametersOfConnection() override {}
-    void connectWithAddress(const QString &, const QString &, const QString &) override {}
-    void disconnectFromFTP() override {}
-    void disconnectRemote() override {}
-    void getFile() override {}
-    void putFile() override {}
-    quint64 listRemote(const QString &, ListingDone) override { return 0; }
-    quint64 remoteCommand(const QString &, const QString &, CommandDone) override { return 0; }
-    void cancelTransfer(Direction, int) override {}
-    void retryTransfer(Direction, int) override {}
-
-    std::unique_ptr<QList<File>> downloads;
-    std::unique_ptr<QList<File>> uploads;
-};
-
+using test::FakeApp;
 
 File entry(const QString &name, qint64 size, qint64 done = 0)
 {
@@ -55,19 +40,16 @@ QList<File> threeFiles()
     return {entry("a.txt", 100), entry("b.bin", 3), entry("c.iso", 5000000000LL)};
 }
 
-std::unique_ptr<TransferTableModel> makeTable(const QString &which, QueuesOnly &app)
+std::unique_ptr<TransferTableModel> makeTable(const QString &which, FakeApp &app)
 {
     if (which == u"download")
         return std::make_unique<DownloadTableView>(app);
     return std::make_unique<UploadTableView>(app);
 }
 
-QList<File> *queueOf(const QString &which, QueuesOnly &app)
+QList<File> *queueOf(const QString &which, FakeApp &app)
 {
-    auto &q = which == u"download" ? app.downloads : app.uploads;
-    if (!q)
-        q = std::make_unique<QList<File>>();
-    return q.get();
+    return which == u"download" ? &app.downloads : &app.uploads;
 }
 
 // A change made to a queue of three fresh entries between two reloads.
@@ -75,22 +57,24 @@ enum class Change {
     Nothing, Append, Chunk, ChunkFirstAndLast, Finish, Fail, Emptied, Shrunk, Dropped
 };
 
-void apply(Change change, std::unique_ptr<QList<File>> &queue)
+void apply(Change change, FakeApp &app)
 {
+    QList<File> &queue = app.downloads;
     switch (change) {
     case Change::Nothing: break;
-    case Change::Append: queue->append(entry("d", 1)); queue->append(entry("e", 2)); break;
-    case Change::Chunk: (*queue)[1].addToSize(1); break;
-    case Change::ChunkFirstAndLast: (*queue)[0].addToSize(10); (*queue)[2].addToSize(10); break;
-    case Change::Finish: (*queue)[0].addToSize(100); (*queue)[0].setDone(); break;
-    case Change::Fail: (*queue)[2].setError(); break;
-    case Change::Emptied: queue = std::make_unique<QList<File>>(); break;
-    case Change::Shrunk: queue = std::make_unique<QList<File>>(QList<File>{entry("x", 1)}); break;
-    case Change::Dropped: queue.reset(); break;
+    case Change::Append: queue.append(entry("d", 1)); queue.append(entry("e", 2)); break;
+    case Change::Chunk: queue[1].addToSize(1); break;
+    case Change::ChunkFirstAndLast: queue[0].addToSize(10); queue[2].addToSize(10); break;
+    case Change::Finish: queue[0].addToSize(100); queue[0].setDone(); break;
+    case Change::Fail: queue[2].setError(); break;
+    case Change::Emptied: queue.clear(); break;
+    case Change::Shrunk: queue = {entry("x", 1)}; break;
+    case Change::Dropped: app.queuesExist = false; break;
     }
 }
 
 using Ranges = QList<QPair<int, int>>;
+using Samples = QList<QPair<qint64, qint64>>;
 
 } // namespace
 
@@ -128,10 +112,10 @@ private Q_SLOTS:
         QFETCH(QString, which);
         QFETCH(bool, hasQueue);
         QFETCH(QStringList, expected);
-        QueuesOnly app;
+        FakeApp app;
+        app.queuesExist = hasQueue;
         auto table = makeTable(which, app);
-        if (hasQueue)
-            *queueOf(which, app) = threeFiles();
+        *queueOf(which, app) = threeFiles();
         LogCapture log;
         table->reloadData();
         QCOMPARE(log.lines(), expected);
@@ -148,7 +132,7 @@ private Q_SLOTS:
     void rowsShowTheQueue()
     {
         QFETCH(QString, which);
-        QueuesOnly app;
+        FakeApp app;
         QList<File> files = threeFiles();
         files[0].addToSize(50);
         files[1].setError();
@@ -173,7 +157,7 @@ private Q_SLOTS:
 
     void headersAreTheIdentifiers()
     {
-        QueuesOnly app;
+        FakeApp app;
         DownloadTableView table(app);
         QCOMPARE(table.rowCount(), 0);
         QStringList titles;
@@ -203,16 +187,18 @@ private Q_SLOTS:
         QFETCH(QString, identifier);
         QFETCH(int, row);
         QFETCH(QVariant, expected);
-        QueuesOnly app;
+        FakeApp app;
+        app.queuesExist = false;
         UploadTableView table(app);
         QCOMPARE(table.tableView(identifier, row), QVariant()); // no queue yet
+        app.queuesExist = true;
         *queueOf("upload", app) = threeFiles();
         QCOMPARE(table.tableView(identifier, row), expected);
     }
 
     void unknownColumnShowsEmptyCells()
     {
-        QueuesOnly app;
+        FakeApp app;
         *queueOf("download", app) = threeFiles();
         DownloadTableView table(app);
         table.setColumnIdentifiers({"Name", "Owner", "Status"});
@@ -250,7 +236,7 @@ private Q_SLOTS:
         QFETCH(Ranges, inserted);
         QFETCH(bool, reset);
         QFETCH(int, rows);
-        QueuesOnly app;
+        FakeApp app;
         *queueOf("download", app) = threeFiles();
         DownloadTableView table(app);
         QAbstractItemModelTester tester(&table,
@@ -259,7 +245,7 @@ private Q_SLOTS:
         QSignalSpy inserts(&table, &QAbstractItemModel::rowsInserted);
         QSignalSpy resets(&table, &QAbstractItemModel::modelReset);
 
-        apply(change, app.downloads);
+        apply(change, app);
         table.reloadData();
 
         Ranges gotChanged;
@@ -280,7 +266,7 @@ private Q_SLOTS:
 
         // Whatever changed, the rows now read as the queue does.
         for (int row = 0; row < rows; ++row)
-            QCOMPARE(table.index(row, 2).data().toString(), app.downloads->at(row).getStatus());
+            QCOMPARE(table.index(row, 2).data().toString(), app.downloads.at(row).getStatus());
 
         // A second reload with nothing new tells nobody anything.
         changes.clear();
@@ -293,10 +279,10 @@ private Q_SLOTS:
     void rowsHoldUntilReload()
     {
         // A queue replaced behind the table's back must not be read through stale rows.
-        QueuesOnly app;
+        FakeApp app;
         *queueOf("upload", app) = threeFiles();
         UploadTableView table(app);
-        app.uploads.reset();
+        app.queuesExist = false;
         QCOMPARE(table.rowCount(), 3);
         QCOMPARE(table.index(2, 0).data().toString(), QStringLiteral("c.iso"));
         table.reloadData();
@@ -323,7 +309,7 @@ private Q_SLOTS:
         QFETCH(qint64, done);
         QFETCH(bool, failed);
         QFETCH(QVariant, expected);
-        QueuesOnly app;
+        FakeApp app;
         File f = entry("f", size, done);
         if (failed)
             f.setError();
@@ -360,7 +346,7 @@ private Q_SLOTS:
 
     void delegateDrawsBarBehindText()
     {
-        QueuesOnly app;
+        FakeApp app;
         *queueOf("download", app) = {entry("f", 100, 100), entry("g", 100, 0)};
         DownloadTableView table(app);
         TransferStatusDelegate delegate;
@@ -380,6 +366,139 @@ private Q_SLOTS:
         const QColor waiting = render(1).pixelColor(110, 10);
         QVERIFY2(finished.green() > finished.red() + 20, qPrintable(finished.name()));
         QCOMPARE(waiting, QColor(Qt::white));
+    }
+
+    // Rows: 0 waiting, 1 running, 2 done, 3 failed, 4 cancelled.
+    void cancelAndRetry_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::addColumn<QString>("how"); // the Delete key, or an action of the context menu
+        QTest::addColumn<QList<int>>("rows");
+        QTest::addColumn<bool>("canCancel");
+        QTest::addColumn<bool>("canRetry");
+        QTest::addColumn<QStringList>("calls");
+        const QList<int> all{0, 1, 2, 3, 4};
+        QTest::newRow("Delete key: waiting and running")
+            << "download" << "key" << all << true << true
+            << QStringList{"cancelTransfer 0 0", "cancelTransfer 0 1"};
+        QTest::newRow("Delete key on finished rows") << "upload" << "key" << QList<int>{2, 3} << false
+                                                     << true << QStringList{};
+        QTest::newRow("menu: cancel the running upload")
+            << "upload" << "Cancel" << QList<int>{1, 2} << true << false << QStringList{"cancelTransfer 1 1"};
+        QTest::newRow("menu: retry failed and cancelled")
+            << "download" << "Retry" << all << true << true
+            << QStringList{"retryTransfer 0 3", "retryTransfer 0 4"};
+        QTest::newRow("menu: nothing to retry on a waiting row")
+            << "upload" << "Retry" << QList<int>{0} << true << false << QStringList{};
+    }
+    void cancelAndRetry()
+    {
+        QFETCH(QString, which);
+        QFETCH(QString, how);
+        QFETCH(QList<int>, rows);
+        QFETCH(bool, canCancel);
+        QFETCH(bool, canRetry);
+        QFETCH(QStringList, calls);
+        FakeApp app;
+        QList<File> entries{entry("wait", 10), entry("run", 10, 4), entry("done", 10, 10),
+                            entry("failed", 10, 3), entry("cancelled", 10, 3)};
+        entries[1].setCurrent(true);
+        entries[2].setDone();
+        entries[3].setError();
+        entries[4].setCancelled();
+        *queueOf(which, app) = entries;
+        auto model = makeTable(which, app);
+        QTableView view;
+        view.setSelectionBehavior(QAbstractItemView::SelectRows);
+        view.setSelectionMode(QAbstractItemView::ExtendedSelection);
+        view.setModel(model.get());
+        TransferTableActions actions(view, app, which == u"download" ? AppContext::Direction::Download
+                                                                     : AppContext::Direction::Upload);
+        for (int row : rows)
+            view.selectionModel()->select(model->index(row, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(actions.selectedRows(), rows);
+        if (how == u"key") {
+            QTest::keyClick(&view, Qt::Key_Delete);
+        } else {
+            const std::unique_ptr<QMenu> menu = actions.menuFor(rows);
+            const QList<QAction *> items = menu->actions();
+            QCOMPARE(items.size(), 2);
+            QCOMPARE(items[0]->isEnabled(), canCancel);
+            QCOMPARE(items[1]->isEnabled(), canRetry);
+            for (QAction *item : items)
+                if (item->text() == how)
+                    item->trigger();
+        }
+        QCOMPARE(app.calls, calls);
+    }
+
+    // Samples of the running entry's bytes, (milliseconds, bytes done), one reload each.
+    void speedOfTheRunningEntry_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<Samples>("samples");
+        QTest::addColumn<QString>("status");
+        using S = Samples;
+        const qint64 ten = 10000000;
+        QTest::newRow("less than a second: not yet") << ten << true << S{{0, 0}, {500, 500000}} << "5.00 ";
+        QTest::newRow("steady") << ten << true << S{{0, 0}, {1000, 1000000}, {2000, 2000000}}
+                                << "20.00 - 1.0 MB/s, 0:08 left";
+        QTest::newRow("bytes before the first sample are not timed")
+            << ten << true << S{{0, 5000000}, {2000, 6000000}} << "60.00 - 500 KB/s, 0:08 left";
+        QTest::newRow("size unknown: speed only") << qint64(0) << true
+                                                  << S{{0, 0}, {1000, 1000000}, {2000, 2000000}}
+                                                  << "Running... - 1.0 MB/s";
+        QTest::newRow("stalled longer than the window") << ten << true
+                                                        << S{{0, 0}, {1000, 1000000}, {6500, 1000000}}
+                                                        << "10.00 ";
+        QTest::newRow("not running") << ten << false << S{{0, 0}, {1000, 1000000}, {2000, 2000000}}
+                                     << "20.00 ";
+    }
+    void speedOfTheRunningEntry()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, running);
+        QFETCH(Samples, samples);
+        QFETCH(QString, status);
+        FakeApp app;
+        app.downloads = {entry("before", 10, 10), entry("big", size), entry("after", 10)};
+        app.downloads[0].setDone();
+        app.downloads[1].setCurrent(running);
+        DownloadTableView table(app);
+        qint64 now = 0;
+        table.setClock([&now] { return now; });
+        for (const auto &[ms, bytes] : samples) {
+            now = ms;
+            app.downloads[1].addToSize(bytes - app.downloads[1].currentsize());
+            table.reloadData();
+        }
+        QCOMPARE(table.index(1, 2).data().toString(), status);
+        QCOMPARE(table.index(0, 2).data().toString(), QStringLiteral("Done."));
+        QCOMPARE(table.index(2, 2).data().toString(), QStringLiteral("Waiting..."));
+    }
+
+    void frenchTexts()
+    {
+        QTranslator french;
+        QVERIFY(french.load(QStringLiteral(":/i18n/zodaru_fr.qm")));
+        QCoreApplication::installTranslator(&french);
+        FakeApp app;
+        DownloadTableView model(app);
+        QTableView view;
+        view.setModel(&model);
+        TransferTableActions actions(view, app, AppContext::Direction::Download);
+        QStringList texts;
+        const std::unique_ptr<QMenu> menu = actions.menuFor({});
+        for (const QAction *action : menu->actions())
+            texts << action->text();
+        texts << GestFTPBrowser::loadingText() << GestFTPBrowser::failedText()
+              << TransferTableModel::rateSuffix(1500, 42);
+        QCoreApplication::removeTranslator(&french);
+        QCOMPARE(texts, (QStringList{QStringLiteral("Annuler"), QStringLiteral("Réessayer"),
+                                     QStringLiteral("Chargement…"), QStringLiteral("Échec du listage"),
+                                     QStringLiteral(" - 1.5 KB/s, reste 0:42")}));
     }
 };
 
