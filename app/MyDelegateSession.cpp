@@ -167,6 +167,8 @@ void MyDelegate::disconnectFromFTP()
     connectionCheck_.stop();
     // QUIT on each engine's worker, after what it is doing; the window does not wait.
     for (auto *slot : {&command_, &in_, &out_}) {
+        if (*slot)
+            (*slot)->worker.dropPending();
         if (*slot && (*slot)->ftp)
             (*slot)->worker.post([ftp = (*slot)->ftp] { ftp->shutdown(); });
     }
@@ -175,7 +177,7 @@ void MyDelegate::disconnectFromFTP()
         if (*slot && (*slot)->ftp)
             (*slot)->ftp->cancelTransfer();
     for (auto *slot : {&command_, &in_, &out_})
-        retire(std::move(*slot));
+        retired_->retire(std::move(*slot));
     myWindow->setDisconnected();
     emptyQueues();
     myWindow->refreshUploadTable();
@@ -280,6 +282,9 @@ void MyDelegate::emptyQueues()
 
 void MyDelegate::retire(std::unique_ptr<SessionEngine> engine)
 {
+    // What was asked of an engine no longer used need not run; QUIT is queued after this.
+    if (engine)
+        engine->worker.dropPending();
     retired_->retire(std::move(engine));
 }
 

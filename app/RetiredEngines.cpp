@@ -29,9 +29,8 @@ void RetiredEngines::retire(std::unique_ptr<SessionEngine> engine)
     auto kept = std::make_unique<Kept>();
     kept->ftp = engine->ftp;
     kept->workerDone = false;
-    engine->worker.dropPending();
     Kept *const raw = kept.get();
-    // Runs after the job in progress, if any; its answer comes back after that job's.
+    // Runs after the jobs still queued, if any; its answer comes back after theirs.
     engine->worker.run([] { return true; }, this, [this, raw](bool) {
         raw->workerDone = true;
         release();

@@ -26,8 +26,8 @@ public:
     ~RetiredEngines() override;
     Q_DISABLE_COPY_MOVE(RetiredEngines)
 
-    // The engine's worker drops its waiting jobs; once the one running has come back and
-    // the engine's transfers have ended, the engine is closed and let go.
+    // Once the engine's worker has run what it was given and its transfers have ended, the
+    // engine is closed and let go.
     void retire(std::unique_ptr<SessionEngine> engine);
     // An engine replaced inside a session (logged in again): closed once its transfers end.
     void retire(std::shared_ptr<FTP> engine);

@@ -270,7 +270,7 @@ private Q_SLOTS:
         QCOMPARE(dialog->login()->text(), RealFtpServer::user());
         QCOMPARE(dialog->password()->text(), RealFtpServer::password());
         dialog->go()->click();
-        QCOMPARE(h.state(), State::Connected);
+        QTRY_COMPARE(h.state(), State::Connected);
     }
 
     void cancelLeavesTheSessionClosed()
@@ -289,26 +289,24 @@ private Q_SLOTS:
         QVERIFY(h.pressConnect());
     }
 
-    // Whatever goes wrong, the window stays Dialing, nothing escapes, and Connect opens
-    // the dialog again.
+    // Whatever goes wrong, no engine is kept, nothing escapes, the status line says why in
+    // words and the dialog opens again with what was typed.
     void failedConnect_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<bool>("engineKept");
-        QTest::addColumn<QString>("logged");
-        QTest::newRow("wrong password") << "password" << true << QString();
-        QTest::newRow("connection refused") << "refused" << false
-                                            << "Exception recue dans connectWithAddress ==> ";
-        QTest::newRow("server never greets") << "silent" << true << QString();
+        QTest::addColumn<QString>("said");
+        QTest::newRow("wrong password") << "password" << "refused the login";
+        QTest::newRow("connection refused") << "refused" << "Could not reach";
+        QTest::newRow("server never greets") << "silent" << "does not answer as an FTP server";
+        QTest::newRow("peer closes at once") << "closes" << "does not answer as an FTP server";
     }
     void failedConnect()
     {
         QFETCH(QString, kind);
-        QFETCH(bool, engineKept);
-        QFETCH(QString, logged);
+        QFETCH(QString, said);
 
         RealFtpServer real;
-        std::unique_ptr<ScriptedFtpServer> silent;
+        std::unique_ptr<ScriptedFtpServer> scripted;
         QString address;
         QString password = RealFtpServer::password();
         if (kind == "password") {
@@ -321,8 +319,13 @@ private Q_SLOTS:
             FTP::Timeouts t;
             t.replyLine = 300;
             FTP::setTimeouts(t);
-            silent = std::make_unique<ScriptedFtpServer>([](ScriptedFtpServer::Session &s) { s.stall(); });
-            address = silent->address();
+            const bool stall = kind == "silent";
+            scripted = std::make_unique<ScriptedFtpServer>([stall](ScriptedFtpServer::Session &s) {
+                if (stall)
+                    s.stall();
+                s.closeControl();
+            });
+            address = scripted->address();
         }
 
         AppHarness h;
@@ -333,18 +336,40 @@ private Q_SLOTS:
 
         QCOMPARE(h.state(), State::Dialing);
         QVERIFY(!h.window().Get()->isEnabled());
-        QVERIFY(!h.window().Put()->isEnabled());
-        QCOMPARE(bool(h.app().ftp()), engineKept);
-        if (engineKept)
-            QVERIFY(!h.app().ftp()->isConnected());
-        if (!logged.isEmpty())
-            QVERIFY(log.containsPrefix(logged));
+        QVERIFY(!h.app().ftp());
+        QVERIFY(log.containsPrefix(QStringLiteral("Exception recue dans connectWithAddress ==> ")));
+        QVERIFY2(h.controller().statusText().contains(said), qPrintable(h.controller().statusText()));
         QCOMPARE(h.remote().rowCount(0), 0);
-        if (!engineKept)
+        ParametersWindow *again = h.app().parameters()->window();
+        QVERIFY(again->isVisible());
+        QCOMPARE(again->server()->currentText(), address);
+        QCOMPARE(again->login()->text(), RealFtpServer::user());
+        QCOMPARE(again->password()->text(), password);
+        if (!scripted)
             QTRY_COMPARE(openDescriptorCount(), descriptors);
+    }
 
+    // Connect pressed again while the logins are on their way gives the attempt up: the
+    // window is disconnected at once and the late logins are closed, never used.
+    void cancelWhileDialing()
+    {
+        // Short enough that the logins given up do not hold the end of the test long.
+        FTP::Timeouts t;
+        t.replyLine = 2000;
+        FTP::setTimeouts(t);
+        ScriptedFtpServer server([](ScriptedFtpServer::Session &s) { s.stall(); });
+        AppHarness h;
+        h.launch();
+        ParametersWindow *dialog = h.pressConnect();
+        QVERIFY(dialog);
+        dialog->server()->setEditText(server.address());
+        dialog->go()->click();
+        QVERIFY(h.app().isDialing());
+        h.window().Connect()->click();
+        QVERIFY(!h.app().isDialing());
+        QCOMPARE(h.state(), State::Disconnected);
+        QVERIFY(!h.app().ftp());
         QVERIFY(h.pressConnect());
-        QCOMPARE(h.state(), State::Dialing);
     }
 
     // The second connection of an attempt is refused: the first engine, already logged
@@ -360,6 +385,7 @@ private Q_SLOTS:
         QCOMPARE(h.state(), State::Dialing);
         QVERIFY(!h.app().ftp());
         QVERIFY(log.containsPrefix(QStringLiteral("Exception recue dans connectWithAddress ==> ")));
+        QVERIFY(!h.controller().statusText().isEmpty());
         QVERIFY(server.waitForClientClose());
         // The server runs in this process: its listener is gone too.
         QTRY_COMPARE(openDescriptorCount(), descriptors - 1);
@@ -391,6 +417,38 @@ private Q_SLOTS:
         QCOMPARE(h.app().downloadQueue()->size(), 0);
         // Connect opens the dialog again.
         QVERIFY(h.pressConnect());
+    }
+
+    // The server closes the command connection while nothing is asked of it: the idle
+    // check notices, the window is disconnected and the log says why.
+    void serverClosesBetweenCommands()
+    {
+        ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
+            s.greetAndLogin();
+            for (;;) {
+                const QByteArray line = s.readLine();
+                if (line == "PASV") {
+                    s.line(s.openPassive());
+                } else if (line.startsWith("LIST")) {
+                    s.line("150 Here it comes");
+                    s.sendData(unixLine("-rw-r--r--", "f"));
+                    s.line("226 Done");
+                    s.closeControl();
+                    return;
+                } else {
+                    s.line("250 OK");
+                }
+            }
+        });
+        AppHarness h;
+        h.launch();
+        LogCapture log;
+        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
+        QCOMPARE(AppHarness::names(h.remote(), 0), QStringList{"f"});
+        QTRY_COMPARE(h.state(), State::Disconnected);
+        QVERIFY(log.containsPrefix(QStringLiteral("Connexion de controle perdue entre deux commandes (fin de flux)")));
+        QVERIFY(log.containsPrefix(QStringLiteral("Connexion au serveur perdue (verification de la connexion)")));
+        QVERIFY(!h.controller().statusText().isEmpty());
     }
 
     // A refused DELE or MKD fails that command alone and is logged; a server that closes
@@ -518,10 +576,11 @@ private Q_SLOTS:
         if (downloading) {
             QVERIFY(AppHarness::select(h.remote(), 0, {"big"}));
             h.window().Get()->click();
-            QVERIFY(h.app().dataTransfertIn()->isTransferring());
+            QTRY_VERIFY(h.app().dataTransfertIn()->isTransferring());
         }
         for (int i = 0; i < 4; ++i) {
             h.app().connectWithAddress(server.address(), RealFtpServer::user(), RealFtpServer::password());
+            QTRY_VERIFY(!h.app().isDialing());
             QCOMPARE(h.state(), State::Connected);
         }
         // A replaced download goes on to its end, and its connections close after it.
