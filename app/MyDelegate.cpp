@@ -59,6 +59,8 @@ void MyDelegate::quit()
         zlog("Quitter avec %d transferts non termines ?", unfinished);
         if (!quitQuestion_(unfinished))
             return;
+        // Stopped now: each worker removes its partial file while the program ends.
+        FTP::stopAllTransfers();
     }
     QCoreApplication::quit();
 }
