@@ -2,6 +2,8 @@
 #include "app/MyDelegate.h"
 
 #include "app/RetiredEngines.h"
+#include "app/SessionEngine.h"
+#include "app/TransferQueue.h"
 #include "ftp/FTP.h"
 #include "ftp/Log.h"
 #include "ftp/NotificationCenter.h"
@@ -21,13 +23,47 @@
 namespace zodaru {
 
 MyDelegate::MyDelegate(QObject *parent)
-    : QObject(parent)
+    : QObject(parent), retired_(std::make_unique<RetiredEngines>())
 {
+    quitQuestion_ = [this](int unfinished) {
+        return QMessageBox::question(myWindow ? myWindow->window() : nullptr, tr("Quit"),
+                                     tr("%n transfer(s) are not finished. Quit anyway?", nullptr, unfinished))
+            == QMessageBox::Yes;
+    };
 }
 
-// Nothing is said to the servers: an open session simply ends with the process. Running
-// workers hold their own engines.
-MyDelegate::~MyDelegate() = default;
+std::shared_ptr<FTP> MyDelegate::ftp() const
+{
+    return command_ ? command_->ftp : nullptr;
+}
+
+std::shared_ptr<FTP> MyDelegate::dataTransfertIn() const
+{
+    return in_ ? in_->ftp : nullptr;
+}
+
+std::shared_ptr<FTP> MyDelegate::dataTransfertOut() const
+{
+    return out_ ? out_->ftp : nullptr;
+}
+
+int MyDelegate::unfinishedTransfers() const
+{
+    return (downloads_ ? downloads_->unfinished() : 0) + (uploads_ ? uploads_->unfinished() : 0);
+}
+
+void MyDelegate::quit()
+{
+    const int unfinished = unfinishedTransfers();
+    if (unfinished > 0) {
+        zlog("Quitter avec %d transferts non termines ?", unfinished);
+        if (!quitQuestion_(unfinished))
+            return;
+        // Stopped now: each worker removes its partial file while the program ends.
+        FTP::stopAllTransfers();
+    }
+    QCoreApplication::quit();
+}
 
 void MyDelegate::applicationWillFinishLaunching()
 {
@@ -38,8 +74,20 @@ void MyDelegate::applicationWillFinishLaunching()
     if (mainMenu_)
         myWindow->window()->setMenuBar(mainMenu_.release());
     zlog("tudieu");
-    downloadQueue_.emplace();
-    uploadQueue_.emplace();
+    downloads_ = std::make_unique<TransferQueue>(
+        Direction::Download,
+        [this](const QString &local, const QString &remote, qint32 id, std::function<void(int)> started) {
+            startTransfer(in_.get(), true, local, remote, id, std::move(started));
+        },
+        [this] { myWindow->refreshDownloadTable(); },
+        [this] { if (in_ && in_->ftp) in_->ftp->cancelTransfer(); });
+    uploads_ = std::make_unique<TransferQueue>(
+        Direction::Upload,
+        [this](const QString &local, const QString &remote, qint32 id, std::function<void(int)> started) {
+            startTransfer(out_.get(), false, local, remote, id, std::move(started));
+        },
+        [this] { myWindow->refreshUploadTable(); },
+        [this] { if (out_ && out_->ftp) out_->ftp->cancelTransfer(); });
     DistributedCenter = &NotificationCenter::defaultCenter();
     observeTransfers();
     zlog("on arrive");
@@ -68,7 +116,7 @@ void MyDelegate::createMenu()
 
     auto *quit = menuBar->addAction(QStringLiteral("Quit"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(quit, &QAction::triggered, this, &MyDelegate::quit, Qt::QueuedConnection);
 
     // Until the main window exists the menu waits here; a window already built takes it now.
     if (myWindow)
@@ -91,12 +139,12 @@ void MyDelegate::getNameDir()
 
 const QList<File> *MyDelegate::downloadQueue() const
 {
-    return downloadQueue_ ? &*downloadQueue_ : nullptr;
+    return downloads_ ? &downloads_->entries() : nullptr;
 }
 
 const QList<File> *MyDelegate::uploadQueue() const
 {
-    return uploadQueue_ ? &*uploadQueue_ : nullptr;
+    return uploads_ ? &uploads_->entries() : nullptr;
 }
 
 void MyDelegate::orderFrontStandardInfoPanel()

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "app/SessionEngine.h"
 #include "model/File.h"
 #include "ui/AppContext.h"
 
@@ -9,6 +10,10 @@
 #include <QPointer>
 #include <QString>
 
+#include <QTimer>
+
+#include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -24,6 +29,7 @@ class NotificationCenter;
 class ParametersWindowController;
 class RetiredEngines;
 class Sites;
+class TransferQueue;
 struct Notification;
 
 // The application controller: starts the program (menu, main window, queues, saved sites),
@@ -50,7 +56,7 @@ public:
 
     // AppContext
     MainWindowController *window() const override { return myWindow.get(); }
-    std::shared_ptr<FTP> ftp() const override { return FTPInterface; }
+    std::shared_ptr<FTP> ftp() const override;
     const QList<File> *downloadQueue() const override;
     const QList<File> *uploadQueue() const override;
     const Sites *bookmarks() const override { return bookmarks_.get(); }
@@ -81,34 +87,84 @@ public:
     // The most recent connection dialog controller; null before Connect was first pressed.
     ParametersWindowController *parameters() const { return params.get(); }
     // The transfer engines of the session; null before the first connect.
-    std::shared_ptr<FTP> dataTransfertIn() const { return DataTransfertIn; }
-    std::shared_ptr<FTP> dataTransfertOut() const { return DataTransfertOut; }
+    std::shared_ptr<FTP> dataTransfertIn() const;
+    std::shared_ptr<FTP> dataTransfertOut() const;
+    // True while the three logins of a connect are on their way.
+    bool isDialing() const { return bool(dialing_); }
+
+    // Asked before quitting with `unfinished` transfers waiting or running; true lets the
+    // program end. By default a question to the user; tests answer it themselves.
+    using QuitQuestion = std::function<bool(int unfinished)>;
+    void setQuitQuestion(QuitQuestion question) { quitQuestion_ = std::move(question); }
+    // Asks, when transfers are not finished, then ends the event loop.
+    void quit();
+    // Entries of both queues waiting or running.
+    int unfinishedTransfers() const;
 
 private:
     void orderFrontStandardInfoPanel();
     void orderFrontHelpPanel();
+public:
+    // What one of the three logins of a connect brought back.
+    struct Login {
+        enum class Failure { None, Unreachable, Refused, NotFtp };
+        std::shared_ptr<FTP> ftp;
+        Failure failure = Failure::None;
+        QString reason;
+    };
+
+    // A connect on its way: the three engines being logged in and what was typed.
+    struct Dialing {
+        quint64 serial = 0;
+        QString address;
+        QString login;
+        QString password;
+        std::array<std::unique_ptr<SessionEngine>, 3> engines;
+        int loggedIn = 0;
+    };
+
+private:
+    // Logs in on the calling thread (an engine's worker) and tells how it went. A refused
+    // login and a peer that is no FTP server both leave a closed engine; the engine's own
+    // log line of a refused login tells them apart.
+    static Login logIn(const QString &address, const QString &user, const QString &password);
     void emptyQueues();
     void observeTransfers();
-    // Drops an engine the session no longer uses; its connection closes once its transfer
-    // (if any) has ended.
-    void retire(std::shared_ptr<FTP> engine);
-    // The engine for the next start in one direction: the current one while it is
-    // connected, otherwise a new one logged in like the session's (at most once per pass).
-    // Null when none can be had.
-    std::shared_ptr<FTP> transferEngine(std::shared_ptr<FTP> &slot, bool &reopened,
-                                        const char *where);
+    std::unique_ptr<SessionEngine> newEngine();
+    // Hands the engine over to be closed once nothing refers to it any more.
+    void retire(std::unique_ptr<SessionEngine> engine);
+    void loginDone(quint64 attempt, int which, Login result);
+    // Stops the connect on its way; its late results are dropped.
+    void cancelDialing();
+    // A failed connect: the user is told why and the dialog opens again with what was typed.
+    void dialingFailed(const QString &why);
+    // After a request on the command engine found its control connection gone.
+    void commandConnectionLost(const char *where);
+    // The idle command engine's control connection is looked at regularly.
+    void checkCommandConnection();
+    // Starts one transfer on a transfer engine's worker; `started` gets the start's code.
+    void startTransfer(SessionEngine *engine, bool download, const QString &local,
+                       const QString &remote, qint32 id, std::function<void(int)> started);
+    // The current engine of the session with that serial, or null.
+    SessionEngine *currentEngine(quint64 serial) const;
+    bool isCurrentSender(const std::unique_ptr<SessionEngine> &engine, const Notification &note) const;
 
     std::unique_ptr<MainWindowController> myWindow;
     std::unique_ptr<ParametersWindowController> params;
     // The open make-directory panel owns its controller; this only watches it.
     QPointer<GetNameDirController> namedir;
-    // Shared with the transfer workers, which keep an engine alive until they have ended.
-    std::shared_ptr<FTP> FTPInterface;
-    std::shared_ptr<FTP> DataTransfertIn;
-    std::shared_ptr<FTP> DataTransfertOut;
+    // The command engine and the two transfer engines; null outside a session.
+    std::unique_ptr<SessionEngine> command_;
+    std::unique_ptr<SessionEngine> in_;
+    std::unique_ptr<SessionEngine> out_;
+    std::unique_ptr<Dialing> dialing_;
+    quint64 engineSerial_ = 0;
+    quint64 dialingSerial_ = 0;
+    QTimer connectionCheck_;
+    QuitQuestion quitQuestion_;
     // Absent until start-up creates them.
-    std::optional<QList<File>> downloadQueue_;
-    std::optional<QList<File>> uploadQueue_;
+    std::unique_ptr<TransferQueue> downloads_;
+    std::unique_ptr<TransferQueue> uploads_;
     NotificationCenter *DistributedCenter = nullptr;
     std::unique_ptr<Sites> bookmarks_;
 
@@ -117,6 +173,7 @@ private:
     QString login_;
     QString password_;
     std::unique_ptr<RetiredEngines> retired_;
+    // Numbers the requests on the command engine, across sessions.
     quint64 requestSerial_ = 0;
 
     // Built before the window exists; the window takes it over.

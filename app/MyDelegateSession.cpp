@@ -1,65 +1,183 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The session side of the application controller: the connection dialog, opening the three
-// engines, closing the session.
+// engines side by side, the command engine's requests, closing the session.
 #include "app/MyDelegate.h"
 
 #include "app/RetiredEngines.h"
+#include "app/SessionEngine.h"
+#include "app/TransferQueue.h"
 #include "ftp/FTP.h"
 #include "ftp/Log.h"
 #include "ftp/NotificationCenter.h"
 #include "ui/MainWindowController.h"
+#include "ui/ParametersWindow.h"
 #include "ui/ParametersWindowController.h"
 
-#include <QTimer>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
 
+#include <array>
+#include <atomic>
+#include <thread>
 #include <utility>
 
 namespace zodaru {
 
+namespace {
+
+// How often the idle command engine's control connection is looked at: a server that
+// closes it between commands disconnects the window within a second.
+constexpr int kConnectionCheckMs = 500;
+
+} // namespace
+
+using LoginFailure = MyDelegate::Login::Failure;
+
+// Nothing is said to the servers: an open session simply ends with the process. Each
+// engine is closed first so that its worker's running job returns at once; running
+// transfer workers hold their own engines.
+MyDelegate::~MyDelegate()
+{
+    connectionCheck_.stop();
+    if (dialing_)
+        cancelDialing();
+    for (auto *slot : {&command_, &in_, &out_})
+        retire(std::move(*slot));
+    retired_->closeAll();
+}
+
 void MyDelegate::getParametersOfConnection()
 {
     countBookmarks();
+    if (dialing_) {
+        // A second press while the logins are on their way stops them.
+        zlog("Connexion annulee");
+        cancelDialing();
+        myWindow->setDisconnected();
+        myWindow->tellUser(tr("Connection cancelled."));
+        return;
+    }
     // Dropping the previous dialog controller closes its panel, if it is still open.
     params = std::make_unique<ParametersWindowController>(*this);
     myWindow->setDialing();
     params->showWindow();
 }
 
+std::unique_ptr<SessionEngine> MyDelegate::newEngine()
+{
+    return std::make_unique<SessionEngine>(++engineSerial_);
+}
+
 void MyDelegate::connectWithAddress(const QString &address, const QString &login,
                                     const QString &password)
 {
-    // Built into locals first: a server that cannot be reached leaves the session as it
-    // was, and the engines made before the failure close as they go out of scope.
-    std::shared_ptr<FTP> command;
-    std::shared_ptr<FTP> in;
-    std::shared_ptr<FTP> out;
-    try {
-        command = FTP::connectTo(address, login, password);
-        in = FTP::connectTo(address, login, password);
-        out = FTP::connectTo(address, login, password);
-    } catch (const NetworkException &e) {
-        // The window keeps its Dialing look and Connect opens the dialog again.
-        zlog("Exception recue dans connectWithAddress ==> %@", e.reason());
+    if (dialing_)
+        cancelDialing();
+    dialing_ = std::make_unique<Dialing>();
+    dialing_->serial = ++dialingSerial_;
+    dialing_->address = address;
+    dialing_->login = login;
+    dialing_->password = password;
+    myWindow->setDialing();
+    myWindow->tellUser(tr("Connecting to %1...").arg(address));
+    for (int which = 0; which < 3; ++which) {
+        auto engine = newEngine();
+        engine->worker.run([address, login, password] { return logIn(address, login, password); },
+                           this, [this, attempt = dialing_->serial, which](Login result) {
+                               loginDone(attempt, which, std::move(result));
+                           });
+        dialing_->engines[which] = std::move(engine);
+    }
+}
+
+void MyDelegate::loginDone(quint64 attempt, int which, Login result)
+{
+    if (!dialing_ || dialing_->serial != attempt) {
+        // A connect given up meanwhile: what it made is of no use.
+        if (result.ftp)
+            result.ftp->close();
         return;
     }
+    if (result.failure != LoginFailure::None) {
+        zlog("Exception recue dans connectWithAddress ==> %@", result.reason);
+        QString why;
+        switch (result.failure) {
+        case LoginFailure::Unreachable:
+            why = tr("Could not reach %1: %2").arg(dialing_->address, result.reason);
+            break;
+        case LoginFailure::Refused:
+            why = tr("%1 refused the login or the password.").arg(dialing_->address);
+            break;
+        default:
+            why = tr("%1 does not answer as an FTP server.").arg(dialing_->address);
+            break;
+        }
+        if (result.ftp)
+            result.ftp->close();
+        dialingFailed(why);
+        return;
+    }
+    dialing_->engines[which]->ftp = std::move(result.ftp);
+    if (++dialing_->loggedIn < 3)
+        return;
 
-    retire(std::exchange(FTPInterface, std::move(command)));
-    retire(std::exchange(DataTransfertIn, std::move(in)));
-    retire(std::exchange(DataTransfertOut, std::move(out)));
-    server_ = address;
-    login_ = login;
-    password_ = password;
+    const std::unique_ptr<Dialing> made = std::move(dialing_);
+    retire(std::exchange(command_, std::move(made->engines[0])));
+    retire(std::exchange(in_, std::move(made->engines[1])));
+    retire(std::exchange(out_, std::move(made->engines[2])));
+    server_ = made->address;
+    login_ = made->login;
+    password_ = made->password;
+    myWindow->tellUser(QString());
+    myWindow->setConnected();
+    connectionCheck_.start(kConnectionCheckMs);
+}
 
-    if (FTPInterface->isConnected())
-        myWindow->setConnected();
+void MyDelegate::cancelDialing()
+{
+    const std::unique_ptr<Dialing> attempt = std::move(dialing_);
+    for (auto &engine : attempt->engines) {
+        if (engine && engine->ftp)
+            engine->ftp->close();
+        retire(std::move(engine));
+    }
+}
+
+void MyDelegate::dialingFailed(const QString &why)
+{
+    const QString address = dialing_->address;
+    const QString login = dialing_->login;
+    const QString password = dialing_->password;
+    cancelDialing();
+    zlog("Connexion impossible : %@", why);
+    myWindow->tellUser(why);
+    // The dialog again, with what was typed, so that one field can be corrected.
+    params = std::make_unique<ParametersWindowController>(*this);
+    myWindow->setDialing();
+    params->showWindow();
+    params->window()->server()->setEditText(address);
+    params->setLogin(login, password);
 }
 
 void MyDelegate::disconnectFromFTP()
 {
     zlog("On se deconnecte\n");
-    for (const auto &engine : {FTPInterface, DataTransfertIn, DataTransfertOut})
-        if (engine)
-            engine->shutdown();
+    connectionCheck_.stop();
+    // QUIT on each engine's worker, after what it is doing; the window does not wait.
+    for (auto *slot : {&command_, &in_, &out_}) {
+        if (*slot)
+            (*slot)->worker.dropPending();
+        if (*slot && (*slot)->ftp)
+            (*slot)->worker.post([ftp = (*slot)->ftp] { ftp->shutdown(); });
+    }
+    // A running transfer stops now rather than after its last byte.
+    for (auto *slot : {&in_, &out_})
+        if (*slot && (*slot)->ftp)
+            (*slot)->ftp->cancelTransfer();
+    for (auto *slot : {&command_, &in_, &out_})
+        retired_->retire(std::move(*slot));
     myWindow->setDisconnected();
     emptyQueues();
     myWindow->refreshUploadTable();
@@ -70,6 +188,7 @@ void MyDelegate::disconnectFromFTP()
 void MyDelegate::disconnectRemote()
 {
     zlog("disconnectRemote");
+    connectionCheck_.stop();
     // The engines are left alone: a transfer already running goes on to its end, and its
     // notifications find empty queues.
     myWindow->setDisconnected();
@@ -78,36 +197,94 @@ void MyDelegate::disconnectRemote()
     myWindow->refreshDownloadTable();
 }
 
-// For now the command engine's work still runs on the main thread; only its result is
-// handed back on the next pass of the event loop, as callers must already expect.
+void MyDelegate::commandConnectionLost(const char *where)
+{
+    // Only once per session: the window may already show it disconnected.
+    if (!myWindow || myWindow->connectionState() != MainWindowController::ConnectionState::Connected)
+        return;
+    zlog("Connexion au serveur perdue (%@) : session fermee", where);
+    myWindow->tellUser(tr("The connection to the server was lost."));
+    disconnectRemote();
+}
+
+void MyDelegate::checkCommandConnection()
+{
+    if (!command_ || !command_->ftp || command_->worker.busy())
+        return;
+    const quint64 serial = command_->serial;
+    command_->worker.run([ftp = command_->ftp] { return ftp->checkControlConnection(); }, this,
+                         [this, serial](bool alive) {
+                             if (!alive && currentEngine(serial))
+                                 commandConnectionLost("verification de la connexion");
+                         });
+}
+
+SessionEngine *MyDelegate::currentEngine(quint64 serial) const
+{
+    for (const auto *slot : {&command_, &in_, &out_})
+        if (*slot && (*slot)->serial == serial)
+            return slot->get();
+    return nullptr;
+}
+
 quint64 MyDelegate::listRemote(const QString &path, ListingDone done)
 {
-    std::optional<QList<File>> entries;
-    if (FTPInterface && FTPInterface->isConnected())
-        entries = FTPInterface->list(path);
-    QTimer::singleShot(0, this, [done = std::move(done), entries] { done(entries); });
+    if (!command_ || !command_->ftp) {
+        QMetaObject::invokeMethod(this, [done = std::move(done)] { done(std::nullopt); }, Qt::QueuedConnection);
+        return ++requestSerial_;
+    }
+    const quint64 serial = command_->serial;
+    command_->worker.run(
+        [ftp = command_->ftp, path]() -> std::pair<std::optional<QList<File>>, bool> {
+            if (!ftp->isConnected())
+                return {std::nullopt, false};
+            auto entries = ftp->list(path);
+            return {std::move(entries), ftp->isConnected()};
+        },
+        this, [this, serial, done = std::move(done)](std::pair<std::optional<QList<File>>, bool> result) {
+            // An engine the session no longer uses: its answer no longer matters.
+            if (!currentEngine(serial))
+                return;
+            done(result.first);
+            if (!result.second && currentEngine(serial))
+                commandConnectionLost("listing");
+        });
     return ++requestSerial_;
 }
 
 quint64 MyDelegate::remoteCommand(const QString &word, const QString &param, CommandDone done)
 {
-    const int code = FTPInterface ? FTPInterface->command(word, param) : -1;
-    QTimer::singleShot(0, this, [done = std::move(done), code] { done(code); });
+    if (!command_ || !command_->ftp) {
+        QMetaObject::invokeMethod(this, [done = std::move(done)] { done(-1); }, Qt::QueuedConnection);
+        return ++requestSerial_;
+    }
+    const quint64 serial = command_->serial;
+    command_->worker.run(
+        [ftp = command_->ftp, word, param]() -> std::pair<int, bool> {
+            const int code = ftp->command(word, param);
+            return {code, ftp->isConnected()};
+        },
+        this, [this, serial, done = std::move(done)](std::pair<int, bool> result) {
+            if (!currentEngine(serial))
+                return;
+            done(result.first);
+            if (!result.second && currentEngine(serial))
+                commandConnectionLost("commande");
+        });
     return ++requestSerial_;
 }
 
 void MyDelegate::emptyQueues()
 {
-    downloadQueue_.emplace();
-    uploadQueue_.emplace();
+    downloads_->clear();
+    uploads_->clear();
 }
 
-void MyDelegate::retire(std::shared_ptr<FTP> engine)
+void MyDelegate::retire(std::unique_ptr<SessionEngine> engine)
 {
-    if (!engine)
-        return;
-    if (!retired_)
-        retired_ = std::make_unique<RetiredEngines>();
+    // What was asked of an engine no longer used need not run; QUIT is queued after this.
+    if (engine)
+        engine->worker.dropPending();
     retired_->retire(std::move(engine));
 }
 
@@ -124,6 +301,32 @@ void MyDelegate::observeTransfers()
                                    [this](const Notification &n) { FileSaved(n); });
     DistributedCenter->addObserver(this, QStringLiteral("FileSend"), object,
                                    [this](const Notification &n) { FileSend(n); });
+    connect(&connectionCheck_, &QTimer::timeout, this, &MyDelegate::checkCommandConnection);
+}
+
+MyDelegate::Login MyDelegate::logIn(const QString &address, const QString &user, const QString &password)
+{
+    // The engine says why it closed in its log; only this thread's lines are looked at.
+    const std::thread::id self = std::this_thread::get_id();
+    std::atomic<bool> refused{false};
+    const int listener = addLogListener([&refused, self](const QString &line) {
+        if (std::this_thread::get_id() == self && line.startsWith(QLatin1String("Identification refusee")))
+            refused = true;
+    });
+    MyDelegate::Login result;
+    try {
+        result.ftp = FTP::connectTo(address, user, password);
+        if (!result.ftp->isConnected()) {
+            result.failure = refused ? LoginFailure::Refused : LoginFailure::NotFtp;
+            result.reason = refused ? QStringLiteral("identification refusee")
+                                    : QStringLiteral("pas de reponse FTP");
+        }
+    } catch (const NetworkException &e) {
+        result.failure = LoginFailure::Unreachable;
+        result.reason = e.reason();
+    }
+    removeLogListener(listener);
+    return result;
 }
 
 } // namespace zodaru

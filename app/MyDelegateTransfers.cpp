@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The transfer side of the application controller: the download and upload queues, one
-// running entry per direction, and the progress notifications of the transfer engines.
+// The transfer side of the application controller: filling the download and upload queues,
+// starting their transfers on the transfer engines' workers, and the progress
+// notifications of those engines.
 #include "app/MyDelegate.h"
 
+#include "app/RetiredEngines.h"
+#include "app/SessionEngine.h"
+#include "app/TransferQueue.h"
 #include "ftp/FTP.h"
 #include "ftp/Log.h"
 #include "ftp/NotificationCenter.h"
@@ -31,12 +35,12 @@ int chunkSize(const Notification &note)
     return ok ? size : 0;
 }
 
-// A start that returned -1 moved nothing and started no worker; one of 400 or more was
-// refused. Either way nothing will ever finish the entry.
-bool startFailed(int code)
-{
-    return code < 0 || code >= 400;
-}
+// What a start on a transfer engine's worker brought back: the reply code, and the engine
+// logged in again when the one given had lost its connection.
+struct StartResult {
+    int code = -1;
+    std::shared_ptr<FTP> fresh;
+};
 
 } // namespace
 
@@ -50,16 +54,15 @@ void MyDelegate::getFile()
     zlog("local path : %@\n", myWindow->localPath());
     zlog("rfiles count : %i", cells.size());
 
-    QList<File> &queue = *downloadQueue_;
     for (const CellFile *cell : cells) {
         File entry = File::copyOf(cell->getFile());
         entry.setRemotePath(remoteDirectory);
         entry.setLocalPath(myWindow->localPath());
         zlog("on a mis dans le fichier %@ (%i) le localpath : %@", entry.name(), entry.size(),
              entry.localpath());
-        entry.setID(queue.size());
-        queue.append(std::move(entry));
+        downloads_->append(std::move(entry));
     }
+    const QList<File> &queue = downloads_->entries();
     for (qsizetype i = 0; i < queue.size(); ++i)
         zlog("fichier %i : <%i><%@>", i, queue[i].getID(), queue[i].name());
 
@@ -74,7 +77,7 @@ void MyDelegate::putFile()
     zlog("local path : %@\n", myWindow->localPath());
     zlog("lfiles count : %i", cells.size());
 
-    QList<File> &queue = *uploadQueue_;
+    const QList<File> &queue = uploads_->entries();
     zlog("A uploadQueue count : %i", queue.size());
     for (qsizetype i = 0; i < cells.size(); ++i) {
         // The local directory stays the one of the column that showed the file.
@@ -82,8 +85,7 @@ void MyDelegate::putFile()
         entry.setRemotePath(myWindow->remotePath());
         zlog("[%i] on a mis dans le fichier %@ le remotepath : %@ (%i) ", i, entry.name(),
              entry.remotepath(), entry.size());
-        entry.setID(queue.size());
-        queue.append(std::move(entry));
+        uploads_->append(std::move(entry));
     }
     zlog("B uploadQueue count : %i", queue.size());
     for (qsizetype i = 0; i < queue.size(); ++i)
@@ -93,204 +95,112 @@ void MyDelegate::putFile()
     uploadFiles();
 }
 
-std::shared_ptr<FTP> MyDelegate::transferEngine(std::shared_ptr<FTP> &slot, bool &reopened,
-                                                const char *where)
+void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QString &local,
+                               const QString &remote, qint32 id, std::function<void(int)> started)
 {
-    if (slot && slot->isConnected())
-        return slot;
-    // A refused RETR or STOR closed the engine; so may a lost connection. One new attempt
-    // per pass: a server that is gone would otherwise be dialled once per waiting entry.
-    if (reopened || server_.isEmpty())
-        return nullptr;
-    reopened = true;
-    try {
-        retire(std::exchange(slot, FTP::connectTo(server_, login_, password_)));
-    } catch (const NetworkException &e) {
-        zlog("Exception recue dans %@ ==> %@", where, e.reason());
-        return nullptr;
+    if (!engine) {
+        QMetaObject::invokeMethod(this, [started = std::move(started)] { started(-1); }, Qt::QueuedConnection);
+        return;
     }
-    return slot->isConnected() ? slot : nullptr;
+    const char *where = download ? "downloadFiles" : "uploadFiles";
+    auto job = [ftp = engine->ftp, server = server_, login = login_, password = password_, download,
+                local, remote, id, where] {
+        StartResult result;
+        std::shared_ptr<FTP> use = ftp;
+        if (!use || !use->isConnected()) {
+            // A lost connection: the engine logs in again once, like the session's.
+            try {
+                result.fresh = FTP::connectTo(server, login, password);
+            } catch (const NetworkException &e) {
+                zlog("Exception recue dans %@ ==> %@", where, e.reason());
+                return result;
+            }
+            use = result.fresh;
+            if (!use->isConnected())
+                return result;
+        }
+        result.code = download ? use->get(remote, local, id) : use->put(local, remote, id);
+        return result;
+    };
+    engine->worker.run(std::move(job), this,
+                       [this, serial = engine->serial, given = engine->ftp, started = std::move(started)](StartResult result) {
+                           const FTP *used = result.fresh ? result.fresh.get() : given.get();
+                           if (result.code >= 0 && result.code < 400)
+                               retired_->transferStarted(used);
+                           if (result.fresh) {
+                               SessionEngine *current = currentEngine(serial);
+                               if (current)
+                                   retired_->retire(std::exchange(current->ftp, std::move(result.fresh)));
+                               else
+                                   retired_->retire(std::move(result.fresh));
+                           }
+                           started(result.code);
+                       });
 }
 
 void MyDelegate::downloadFiles()
 {
-    if (!downloadQueue_ || downloadQueue_->isEmpty())
-        return;
-    bool reopened = false;
-    // Indexed afresh after every call that talks to the server: the queue is the one to
-    // trust, not a reference taken before.
-    for (qsizetype i = 0; i < downloadQueue_->size(); ++i) {
-        File &entry = (*downloadQueue_)[i];
-        zlog("DOWNLOADFILES : [%@] <%@> de <%@> a <%@>", entry.getStatus(), entry.name(),
-             entry.remotepath(), entry.localpath());
-        if (entry.isDone()) {
-            entry.setCurrent(false);
-            continue;
-        }
-        if (entry.isCurrent())
-            return;
-
-        if (!isPlainName(entry.name())) {
-            zlog("Nom de fichier refuse : <%@>", entry.name());
-            entry.setError();
-            myWindow->refreshDownloadTable();
-            continue;
-        }
-        const QString local = entry.localpath() + QLatin1Char('/') + entry.name();
-        const QString remote = entry.remotepath() + QLatin1Char('/') + entry.name();
-        const qint32 id = qint32(entry.getID());
-        entry.setCurrent(true);
-        zlog("DOWNLOAD fichier path : %@ dans : %@", remote, local);
-
-        const std::shared_ptr<FTP> engine = transferEngine(DataTransfertIn, reopened, "downloadFiles");
-        const int code = engine ? engine->get(remote, local, id) : -1;
-        if (i >= downloadQueue_->size())
-            return;
-        const bool failed = startFailed(code);
-        if (failed)
-            (*downloadQueue_)[i].setError();
-        myWindow->refreshDownloadTable();
-        if (!failed)
-            return;
-    }
+    if (downloads_)
+        downloads_->runPass();
 }
 
 void MyDelegate::uploadFiles()
 {
-    if (!uploadQueue_ || uploadQueue_->isEmpty())
-        return;
-    bool reopened = false;
-    for (qsizetype i = 0; i < uploadQueue_->size(); ++i) {
-        File &entry = (*uploadQueue_)[i];
-        zlog("UPLOADFILES : [%@] <%@> de <%@> a <%@>", entry.getStatus(), entry.name(),
-             entry.localpath(), entry.remotepath());
-        if (entry.isDone()) {
-            entry.setCurrent(false);
-            continue;
-        }
-        if (entry.isCurrent())
-            return;
+    if (uploads_)
+        uploads_->runPass();
+}
 
-        const QString local = entry.localpath() + QLatin1Char('/') + entry.name();
-        const QString remote = entry.remotepath() + QLatin1Char('/') + entry.name();
-        const qint32 id = qint32(entry.getID());
-        entry.setCurrent(true);
-        zlog("UPLOAD fichier path : %@ vers : %@ ", local, remote);
-
-        const std::shared_ptr<FTP> engine = transferEngine(DataTransfertOut, reopened, "uploadFiles");
-        const int code = engine ? engine->put(local, remote, id) : -1;
-        if (i >= uploadQueue_->size())
-            return;
-        const bool failed = startFailed(code);
-        if (failed)
-            (*uploadQueue_)[i].setError();
-        myWindow->refreshUploadTable();
-        if (!failed)
-            return;
-    }
+bool MyDelegate::isCurrentSender(const std::unique_ptr<SessionEngine> &engine, const Notification &note) const
+{
+    return engine && engine->ftp && note.sender == engine->ftp.get();
 }
 
 void MyDelegate::receive(const Notification &note)
 {
-    if (!DataTransfertIn || note.sender != DataTransfertIn.get())
-        return;
-    const int size = chunkSize(note);
-    if (size <= 0 || !downloadQueue_ || downloadQueue_->isEmpty())
-        return;
-    for (File &entry : *downloadQueue_) {
-        zlog("RECEIVE <%@> <%@> <size: %i> <isDone: %i> <isCurrent: %i>", entry.name(),
-             entry.getStatus(), entry.currentsize(), entry.isDone(), entry.isCurrent());
-        if (entry.isCurrent() && !entry.isDone()) {
-            entry.addToSize(size);
-            myWindow->refreshDownloadTable();
-            return;
-        }
-    }
+    if (isCurrentSender(in_, note))
+        downloads_->chunk(chunkSize(note));
 }
 
 void MyDelegate::send(const Notification &note)
 {
-    if (!DataTransfertOut || note.sender != DataTransfertOut.get())
-        return;
-    const int size = chunkSize(note);
-    if (size <= 0 || !uploadQueue_ || uploadQueue_->isEmpty())
-        return;
-    for (File &entry : *uploadQueue_) {
-        zlog("SEND <%@> <%@> <size: %i / %i> <isDone: %i> <isCurrent: %i>", entry.name(),
-             entry.getStatus(), entry.currentsize(), entry.size(), entry.isDone(),
-             entry.isCurrent());
-        if (entry.isCurrent() && !entry.isDone()) {
-            entry.addToSize(size);
-            myWindow->refreshUploadTable();
-            return;
-        }
-    }
+    if (isCurrentSender(out_, note))
+        uploads_->chunk(chunkSize(note));
 }
 
 void MyDelegate::FileSaved(const Notification &note)
 {
-    if (!DataTransfertIn || note.sender != DataTransfertIn.get())
+    retired_->transferEnded(note.sender);
+    if (!isCurrentSender(in_, note))
         return;
     zlog("Notification de fichier sauvegarde !");
     const int id = note.userInfo.value(QStringLiteral("ID")).toInt();
     zlog("fichier : %i", id);
-    if (downloadQueue_ && id >= 0 && id < downloadQueue_->size()) {
-        // Left current when done: the next pass clears it.
-        File &entry = (*downloadQueue_)[id];
-        if (completedWell(note))
-            entry.setDone();
-        else
-            entry.setError();
-    }
-    myWindow->refreshDownloadTable();
+    downloads_->completed(id, completedWell(note));
     myWindow->refreshLocal();
     downloadFiles();
 }
 
 void MyDelegate::FileSend(const Notification &note)
 {
-    if (!DataTransfertOut || note.sender != DataTransfertOut.get())
+    retired_->transferEnded(note.sender);
+    if (!isCurrentSender(out_, note))
         return;
     zlog("Notification de fichier envoye !");
     const int id = note.userInfo.value(QStringLiteral("ID")).toInt();
     zlog("fichier : %i", id);
-    if (uploadQueue_ && id >= 0 && id < uploadQueue_->size()) {
-        File &entry = (*uploadQueue_)[id];
-        if (completedWell(note))
-            entry.setDone();
-        else
-            entry.setError();
-    }
-    myWindow->refreshUploadTable();
+    uploads_->completed(id, completedWell(note));
     myWindow->refreshRemote();
     uploadFiles();
 }
 
 void MyDelegate::cancelTransfer(Direction direction, int index)
 {
-    QList<File> *queue = direction == Direction::Download ? &*downloadQueue_ : &*uploadQueue_;
-    if (index < 0 || index >= queue->size() || (*queue)[index].isDone() || (*queue)[index].isCurrent())
-        return;
-    (*queue)[index].setCancelled();
-    if (direction == Direction::Download)
-        myWindow->refreshDownloadTable();
-    else
-        myWindow->refreshUploadTable();
+    (direction == Direction::Download ? downloads_ : uploads_)->cancel(index);
 }
 
 void MyDelegate::retryTransfer(Direction direction, int index)
 {
-    QList<File> *queue = direction == Direction::Download ? &*downloadQueue_ : &*uploadQueue_;
-    if (index < 0 || index >= queue->size() || !(*queue)[index].hasError())
-        return;
-    (*queue)[index].requeue();
-    if (direction == Direction::Download) {
-        myWindow->refreshDownloadTable();
-        downloadFiles();
-    } else {
-        myWindow->refreshUploadTable();
-        uploadFiles();
-    }
+    (direction == Direction::Download ? downloads_ : uploads_)->retry(index);
 }
 
 } // namespace zodaru

@@ -1,57 +1,83 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/RetiredEngines.h"
 
+#include "app/SessionEngine.h"
 #include "ftp/FTP.h"
 
 #include <utility>
 
 namespace zodaru {
 
-namespace {
-// How often busy engines are looked at again; only while some are kept.
-constexpr int kPollMs = 50;
-} // namespace
+struct RetiredEngines::Kept {
+    std::unique_ptr<SessionEngine> session;
+    std::shared_ptr<FTP> ftp;
+    bool workerDone = true;
+};
 
-RetiredEngines::RetiredEngines(QObject *parent) : QObject(parent)
+RetiredEngines::RetiredEngines(QObject *parent) : QObject(parent) {}
+
+RetiredEngines::~RetiredEngines()
 {
-    poll_.setInterval(kPollMs);
-    connect(&poll_, &QTimer::timeout, this, &RetiredEngines::prune);
+    // The workers' destructors wait for their running job: closed first, it returns at once.
+    closeAll();
 }
 
-RetiredEngines::~RetiredEngines() = default;
+void RetiredEngines::retire(std::unique_ptr<SessionEngine> engine)
+{
+    if (!engine)
+        return;
+    auto kept = std::make_unique<Kept>();
+    kept->ftp = engine->ftp;
+    kept->workerDone = false;
+    Kept *const raw = kept.get();
+    // Runs after the jobs still queued, if any; its answer comes back after theirs.
+    engine->worker.run([] { return true; }, this, [this, raw](bool) {
+        raw->workerDone = true;
+        release();
+    });
+    kept->session = std::move(engine);
+    kept_.push_back(std::move(kept));
+}
 
 void RetiredEngines::retire(std::shared_ptr<FTP> engine)
 {
     if (!engine)
         return;
-    engines_.push_back(std::move(engine));
-    prune();
+    auto kept = std::make_unique<Kept>();
+    kept->ftp = std::move(engine);
+    kept_.push_back(std::move(kept));
+    release();
 }
 
-void RetiredEngines::prune()
+void RetiredEngines::transferStarted(const FTP *engine)
 {
-    std::vector<std::shared_ptr<FTP>> released;
-    std::erase_if(engines_, [&released](std::shared_ptr<FTP> &engine) {
-        // The worker is done with the connections once it no longer counts as transferring.
-        if (engine->isTransferring())
+    ++running_[engine];
+}
+
+void RetiredEngines::transferEnded(const void *engine)
+{
+    // The end may come back before the start's answer: the count goes below zero for a while.
+    if (--running_[engine] == 0)
+        running_.remove(engine);
+    release();
+}
+
+void RetiredEngines::closeAll()
+{
+    for (const auto &kept : kept_)
+        if (kept->ftp)
+            kept->ftp->close();
+}
+
+void RetiredEngines::release()
+{
+    std::erase_if(kept_, [this](const std::unique_ptr<Kept> &kept) {
+        if (!kept->workerDone || (kept->ftp && running_.value(kept->ftp.get()) > 0))
             return false;
-        engine->close();
-        // Someone else (the worker on its way out) still holds it.
-        if (engine.use_count() > 1)
-            return false;
-        released.push_back(std::move(engine));
+        if (kept->ftp)
+            kept->ftp->close();
         return true;
     });
-    if (!released.empty()) {
-        // Every notification of these engines is queued by now; a queued call runs after
-        // them, so their address is free again only once they have been delivered.
-        QMetaObject::invokeMethod(
-            this, [keep = std::move(released)] { (void)keep; }, Qt::QueuedConnection);
-    }
-    if (engines_.empty())
-        poll_.stop();
-    else if (!poll_.isActive())
-        poll_.start();
 }
 
 } // namespace zodaru

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QHash>
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -10,14 +10,15 @@
 namespace zodaru {
 
 class FTP;
+struct SessionEngine;
 
-// Keeps the engines that a session replaced until nothing can still refer to them.
+// Keeps what a session no longer uses until nothing can refer to it any more, and counts
+// the transfers of every engine, current or not.
 //
-// An idle engine is closed at once. A busy one is closed as soon as its transfer has
-// ended. The object itself is kept until its worker has let go of it and every
-// notification it posted has been delivered: the observers tell current transfers from
-// old ones by the posting engine's address, and that address must not be handed to a new
-// engine while a notification carrying it is still on its way.
+// Transfer notifications name their engine by address. An engine is therefore kept until
+// every transfer started on it has reported its end here: its address cannot be handed to
+// a new engine while one of its notifications is still on its way. A retired worker is kept
+// until the jobs it was running have come back. Nothing is polled: both events are told.
 class RetiredEngines final : public QObject {
     Q_OBJECT
 public:
@@ -25,15 +26,27 @@ public:
     ~RetiredEngines() override;
     Q_DISABLE_COPY_MOVE(RetiredEngines)
 
+    // Once the engine's worker has run what it was given and its transfers have ended, the
+    // engine is closed and let go.
+    void retire(std::unique_ptr<SessionEngine> engine);
+    // An engine replaced inside a session (logged in again): closed once its transfers end.
     void retire(std::shared_ptr<FTP> engine);
-    // Engines still kept (closed or still transferring).
-    int count() const { return int(engines_.size()); }
+
+    // A transfer started on `engine`, or one ended (counted by the engine's address).
+    void transferStarted(const FTP *engine);
+    void transferEnded(const void *engine);
+
+    // Closes every engine kept, so that the workers' jobs return at once.
+    void closeAll();
+    // Engines and workers still kept.
+    int count() const { return int(kept_.size()); }
 
 private:
-    void prune();
+    struct Kept;
+    void release();
 
-    std::vector<std::shared_ptr<FTP>> engines_;
-    QTimer poll_;
+    std::vector<std::unique_ptr<Kept>> kept_;
+    QHash<const void *, int> running_;
 };
 
 } // namespace zodaru

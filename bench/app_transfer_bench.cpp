@@ -80,6 +80,9 @@ int main(int argc, char **argv)
     ColumnBrowser &remote = *window.remoteView();
 
     delegate.connectWithAddress(parser.value(server), parser.value(user), parser.value(password));
+    // The logins run on the engines' workers; their results come back through the event loop.
+    while (delegate.isDialing())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (delegate.window()->connectionState() != MainWindowController::ConnectionState::Connected) {
         std::fprintf(stdout, "error=not connected\n");
         return 1;

@@ -401,6 +401,27 @@ void FTP::shutdown()
     close();
 }
 
+bool FTP::checkControlConnection()
+{
+    const auto control = controlConnection();
+    if (!control)
+        return false;
+    pollfd ready{control->fileDescriptor(), POLLIN, 0};
+    if (::poll(&ready, 1, 0) <= 0)
+        return true;
+    // Only peeked at: a reply on its way belongs to whoever sent the command.
+    char head[4] = {};
+    const ssize_t n = ::recv(control->fileDescriptor(), head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return true;
+    if (n > 0 && !(n >= 3 && std::memcmp(head, "421", 3) == 0))
+        return true;
+    zlog("Connexion de controle perdue entre deux commandes (%@) : on ferme la connexion",
+         n == 0 ? QStringLiteral("fin de flux") : n > 0 ? QStringLiteral("421") : QString::fromUtf8(std::strerror(errno)));
+    close();
+    return false;
+}
+
 int FTP::cd(const QString &path)
 {
     command(QStringLiteral("TYPE"), QStringLiteral("A"));

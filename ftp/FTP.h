@@ -100,6 +100,13 @@ public:
 
     // True from a transfer's start until its worker has posted its completion.
     bool isTransferring() const { return transferRunning_.load(); }
+    // Stops the running transfer at once by shutting its data connection down; its worker
+    // reports it as broken (a download's partial file removed). The control connection stays
+    // usable. Any thread.
+    void cancelTransfer();
+    // Between commands, without blocking and without reading a byte: false when the control
+    // connection has ended, was reset or holds a 421; the engine is then closed.
+    bool checkControlConnection();
 
     // For quitting: closes the engine of every running transfer of the process, which stops
     // its worker; a download's partial file is removed by its worker.
@@ -158,6 +165,7 @@ private:
 
     mutable std::mutex stateMutex_;
     std::atomic<bool> transferRunning_{false};
+    std::atomic<bool> transferCancelled_{false};
 };
 
 } // namespace zodaru

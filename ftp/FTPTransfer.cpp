@@ -412,6 +412,15 @@ bool FTP::waitForTransfers(int timeoutMs)
     return Workers::all()->waitUntilNone(timeoutMs);
 }
 
+void FTP::cancelTransfer()
+{
+    if (!transferRunning_)
+        return;
+    transferCancelled_ = true;
+    if (const auto data = dataConnection())
+        data->shutdownBoth();
+}
+
 int FTP::get(const QString &remote, int id)
 {
     return get(remote, remote, id);
@@ -427,6 +436,7 @@ int FTP::get(const QString &remote, const QString &savedName, int id)
     }
     _idfile = id;
     masize = 0;
+    transferCancelled_ = false;
     if (!isConnected())
         return -1;
     FileName = savedName;
@@ -475,6 +485,7 @@ void FTP::downloadThread(QString fileName, qint32 id, std::shared_ptr<Socket> da
 
     try {
         PartFile part;
+        // A stopped download may still end in a 226: only a whole file is kept.
         if (!data) {
             broken = true;
         } else if (!part.open(fileName)) {
@@ -520,6 +531,7 @@ void FTP::downloadThread(QString fileName, qint32 id, std::shared_ptr<Socket> da
 
         // Only a whole file replaces the target; a server that aborted the transfer
         // (426 and the like) keeps its own code in "status".
+        broken = broken || transferCancelled_;
         if (!broken && code >= 200 && code < 300) {
             zlog("on essaie de sauver %@ ...", fileName);
             if (part.commit(fileName)) {

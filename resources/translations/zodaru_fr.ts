@@ -4,6 +4,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Log</source>
+        <translation>Journal</translation>
+    </message>
+    <message>
         <source>Disconnected</source>
         <translation>Déconnecté</translation>
     </message>
@@ -57,6 +61,44 @@
     <message>
         <source>%1, %2 left</source>
         <translation>%1, reste %2</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::MyDelegate</name>
+    <message>
+        <source>Quit</source>
+        <translation>Quitter</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n transfer(s) are not finished. Quit anyway?</source>
+        <translation>
+            <numerusform>%n transfert n’est pas terminé. Quitter quand même ?</numerusform>
+            <numerusform>%n transferts ne sont pas terminés. Quitter quand même ?</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Connection cancelled.</source>
+        <translation>Connexion annulée.</translation>
+    </message>
+    <message>
+        <source>Connecting to %1...</source>
+        <translation>Connexion à %1…</translation>
+    </message>
+    <message>
+        <source>Could not reach %1: %2</source>
+        <translation>Impossible de joindre %1 : %2</translation>
+    </message>
+    <message>
+        <source>%1 refused the login or the password.</source>
+        <translation>%1 a refusé l’identifiant ou le mot de passe.</translation>
+    </message>
+    <message>
+        <source>%1 does not answer as an FTP server.</source>
+        <translation>%1 ne répond pas comme un serveur FTP.</translation>
+    </message>
+    <message>
+        <source>The connection to the server was lost.</source>
+        <translation>La connexion au serveur a été perdue.</translation>
     </message>
 </context>
 </TS>

@@ -64,7 +64,8 @@ public:
         return params && params->window()->isVisible() ? params->window() : nullptr;
     }
 
-    // Connect, fill the dialog, "Go!". False when no dialog opened.
+    // Connect, fill the dialog, "Go!", then wait for the logins to come back (connected or
+    // failed). False when no dialog opened or the logins never came back.
     bool connectThroughDialog(const QString &server, const QString &login,
                               const QString &password) const
     {
@@ -75,7 +76,7 @@ public:
         dialog->login()->setText(login);
         dialog->password()->setText(password);
         dialog->go()->click();
-        return true;
+        return QTest::qWaitFor([this] { return !delegate_->isDialing(); }, 30000);
     }
 
     // Names shown in a column of a browser, in row order, once its listing is there (a

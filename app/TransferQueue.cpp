@@ -1,0 +1,168 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/TransferQueue.h"
+
+#include "ftp/Log.h"
+
+#include <utility>
+
+namespace zodaru {
+
+namespace {
+
+// A start that returned -1 moved nothing and started no worker; one of 400 or more was
+// refused. Either way nothing will ever finish the entry.
+bool startFailed(int code)
+{
+    return code < 0 || code >= 400;
+}
+
+QString joined(const QString &directory, const QString &name)
+{
+    return directory + QLatin1Char('/') + name;
+}
+
+} // namespace
+
+TransferQueue::TransferQueue(Direction direction, Start start, std::function<void()> refresh,
+                             std::function<void()> stopRunning)
+    : direction_(direction), start_(std::move(start)), refresh_(std::move(refresh)),
+      stopRunning_(std::move(stopRunning))
+{
+}
+
+void TransferQueue::append(File entry)
+{
+    entry.setID(entries_.size());
+    entries_.append(std::move(entry));
+}
+
+void TransferQueue::clear()
+{
+    entries_.clear();
+    running_ = -1;
+    starting_ = false;
+    ++generation_;
+}
+
+void TransferQueue::runPass()
+{
+    const bool download = direction_ == Direction::Download;
+    for (qsizetype i = 0; i < entries_.size(); ++i) {
+        File &entry = entries_[i];
+        if (download)
+            zlog("DOWNLOADFILES : [%@] <%@> de <%@> a <%@>", entry.getStatus(), entry.name(),
+                 entry.remotepath(), entry.localpath());
+        else
+            zlog("UPLOADFILES : [%@] <%@> de <%@> a <%@>", entry.getStatus(), entry.name(),
+                 entry.localpath(), entry.remotepath());
+        if (entry.isDone()) {
+            entry.setCurrent(false);
+            continue;
+        }
+        if (entry.isCurrent() || starting_ || running_ >= 0)
+            return;
+        // A name that is not a plain leaf would write outside the chosen local directory.
+        if (download && !isPlainName(entry.name())) {
+            zlog("Nom de fichier refuse : <%@>", entry.name());
+            entry.setError();
+            refresh_();
+            continue;
+        }
+        const QString local = joined(entry.localpath(), entry.name());
+        const QString remote = joined(entry.remotepath(), entry.name());
+        entry.setCurrent(true);
+        if (download)
+            zlog("DOWNLOAD fichier path : %@ dans : %@", remote, local);
+        else
+            zlog("UPLOAD fichier path : %@ vers : %@ ", local, remote);
+        running_ = int(i);
+        starting_ = true;
+        start_(local, remote, qint32(entry.getID()),
+               [this, generation = generation_, index = int(i)](int code) { started(generation, index, code); });
+        return;
+    }
+}
+
+void TransferQueue::started(quint64 generation, int index, int code)
+{
+    if (generation != generation_)
+        return;
+    starting_ = false;
+    if (startFailed(code) && running_ == index) {
+        running_ = -1;
+        // A cancelled entry stays cancelled.
+        if (!entries_[index].hasError())
+            entries_[index].setError();
+    } else if (running_ == index && entries_[index].isCancelled()) {
+        // Cancelled while its start was on its way: stopped now that it runs.
+        stopRunning_();
+    }
+    refresh_();
+    runPass();
+}
+
+void TransferQueue::chunk(qint64 size)
+{
+    if (size <= 0 || running_ < 0)
+        return;
+    File &entry = entries_[running_];
+    if (direction_ == Direction::Download)
+        zlog("RECEIVE <%@> <%@> <size: %i> <isDone: %i> <isCurrent: %i>", entry.name(),
+             entry.getStatus(), entry.currentsize(), entry.isDone(), entry.isCurrent());
+    else
+        zlog("SEND <%@> <%@> <size: %i / %i> <isDone: %i> <isCurrent: %i>", entry.name(),
+             entry.getStatus(), entry.currentsize(), entry.size(), entry.isDone(),
+             entry.isCurrent());
+    if (entry.isDone())
+        return;
+    entry.addToSize(size);
+    refresh_();
+}
+
+void TransferQueue::completed(int id, bool ok)
+{
+    if (id >= 0 && id < entries_.size()) {
+        // Left current when done: the next pass clears it. A cancelled entry stays so.
+        File &entry = entries_[id];
+        if (!entry.isCancelled()) {
+            if (ok)
+                entry.setDone();
+            else
+                entry.setError();
+        }
+        if (running_ == id)
+            running_ = -1;
+    }
+    refresh_();
+}
+
+void TransferQueue::cancel(int index)
+{
+    if (index < 0 || index >= entries_.size() || entries_[index].isDone())
+        return;
+    entries_[index].setCancelled();
+    zlog("Transfert annule : <%@>", entries_[index].name());
+    // Its worker removes the partial file and reports the end, which lets the queue go on.
+    if (index == running_)
+        stopRunning_();
+    refresh_();
+}
+
+void TransferQueue::retry(int index)
+{
+    if (index < 0 || index >= entries_.size() || !entries_[index].hasError() || index == running_)
+        return;
+    entries_[index].requeue();
+    refresh_();
+    runPass();
+}
+
+int TransferQueue::unfinished() const
+{
+    int count = 0;
+    for (const File &entry : entries_)
+        count += entry.isDone() ? 0 : 1;
+    return count;
+}
+
+} // namespace zodaru

@@ -1,0 +1,65 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "model/File.h"
+#include "ui/AppContext.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+namespace zodaru {
+
+// The entries of one direction (downloads or uploads) and the one that runs: entries start
+// one at a time, in order; a failed start marks its entry and the next one is tried.
+//
+// The queue itself never talks to the network: `start` hands a transfer to the session,
+// which starts it off the main thread and calls back with the start's reply code (-1 when
+// nothing started, 400 or more when refused). The completion comes later through
+// completed(). Everything here runs on the main thread.
+class TransferQueue final {
+public:
+    using Direction = AppContext::Direction;
+    using Started = std::function<void(int code)>;
+    using Start = std::function<void(const QString &local, const QString &remote, qint32 id, Started started)>;
+
+    TransferQueue(Direction direction, Start start, std::function<void()> refresh, std::function<void()> stopRunning);
+
+    const QList<File> &entries() const { return entries_; }
+    // Adds an entry at the end; its ID is its index.
+    void append(File entry);
+    // Forgets every entry; a start still on its way is ignored when it comes back.
+    void clear();
+
+    // One pass: starts the first waiting entry unless one runs or is being started.
+    void runPass();
+    // Progress and completion of the running transfer; the caller runs the next pass.
+    void chunk(qint64 size);
+    void completed(int id, bool ok);
+
+    // A waiting entry is marked cancelled; the running one is stopped and marked cancelled
+    // now, and the queue moves on once its transfer has reported its end.
+    void cancel(int index);
+    // A failed or cancelled entry waits again; the queue runs.
+    void retry(int index);
+    // Entries waiting or running.
+    int unfinished() const;
+
+private:
+    void started(quint64 generation, int index, int code);
+
+    const Direction direction_;
+    const Start start_;
+    const std::function<void()> refresh_;
+    const std::function<void()> stopRunning_;
+    QList<File> entries_;
+    // The entry whose transfer is on its way or runs; -1 when none.
+    int running_ = -1;
+    // True from the hand-over of a start until its reply code is back.
+    bool starting_ = false;
+    // Bumped by clear(), so that the answer to a start made before is not taken for a new one.
+    quint64 generation_ = 0;
+};
+
+} // namespace zodaru
