@@ -86,9 +86,10 @@ void TestFtpControl::replies_data()
     const QString lost = QStringLiteral("Connexion de controle perdue dans ret : on ferme la connexion");
     QTest::newRow("one line") << QByteArray("200 OK\r\n") << false << 200 << true << 200 << QString();
     QTest::newRow("multi-line") << QByteArray("211-Features\r\n211-MDTM\r\n211 End\r\n") << false << 211 << true << 200 << QString();
-    // A line without a code ends the reply; the rest answers the next command.
+    // Lines without a code are text of the reply, which ends at its own code and a space.
     QTest::newRow("continuation without code")
-        << QByteArray("211-Features\r\n more text\r\n211 End\r\n") << false << 0 << true << 211 << QString();
+        << QByteArray("211-Features\r\n more text\r\n211-x\r\n200 y\r\n211 End\r\n") << false << 211 << true << 200
+        << QString();
     QTest::newRow("short line") << QByteArray("12\r\n") << false << -1 << true << 200 << QString();
     QTest::newRow("three characters") << QByteArray("200\r\n") << false << -1 << true << 200 << QString();
     QTest::newRow("no digits") << QByteArray("abc def\r\n") << false << 0 << true << 200 << QString();
@@ -260,9 +261,11 @@ void TestFtpControl::login_data()
     QTest::addColumn<QByteArray>("wire");
 
     const QByteArray both("USER anna\r\nPASS s3cr\xc3\xa9t\r\n");
-    QTest::newRow("331 then 230") << QByteArray("331 Password") << QByteArray("230 In") << true << both;
-    QTest::newRow("230 still gets PASS") << QByteArray("230 In") << QByteArray("202 Superfluous") << true << both;
-    QTest::newRow("230 then PASS refused") << QByteArray("230 In") << QByteArray("503 Bad sequence") << true << both;
+    // A session that opened asks what the server offers.
+    const QByteArray in = both + "FEAT\r\n";
+    QTest::newRow("331 then 230") << QByteArray("331 Password") << QByteArray("230 In") << true << in;
+    QTest::newRow("230 still gets PASS") << QByteArray("230 In") << QByteArray("202 Superfluous") << true << in;
+    QTest::newRow("230 then PASS refused") << QByteArray("230 In") << QByteArray("503 Bad sequence") << true << in;
     QTest::newRow("wrong password") << QByteArray("331 Password") << QByteArray("530 Denied") << false << both;
     QTest::newRow("user refused") << QByteArray("530 No") << QByteArray() << false << QByteArray("USER anna\r\n");
 }

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -124,6 +125,10 @@ public:
 
         // The usual opening: "220 ..." greeting, USER answered with 331, PASS with 230.
         void greetAndLogin();
+        // What the next expect() answers on its own when the client sends FEAT or
+        // "OPTS UTF8 ..." instead of the line expected: these feature lines ("EPSV",
+        // "MLST type*;size*;", "REST STREAM", ...), or 502 while there are none.
+        void offerFeatures(QList<QByteArray> lines) { m_features = std::move(lines); }
         // Answers every remaining command: QUIT with "221 Bye" (then closes), anything
         // else with "200 OK"; returns at end of stream.
         void answerRest();
@@ -177,6 +182,7 @@ public:
         quint16 m_passivePort = 0;
         QByteArray m_pending; // read from the control connection, not yet consumed
         QByteArray m_cwd = "/";
+        QList<QByteArray> m_features;
     };
 
     using Script = std::function<void(Session &)>;
