@@ -31,6 +31,7 @@ public:
     {
         bool readerAccount = true;
         bool anonymous = true;
+        bool ipv6 = false; // listen on ::1 instead of 127.0.0.1
     };
 
     RealFtpServer();
@@ -47,7 +48,7 @@ public:
     QString errorText() const { return m_error; }
 
     quint16 port() const { return m_port; }
-    // "127.0.0.1:<port>", the server text that the engine accepts.
+    // "127.0.0.1:<port>" (or "[::1]:<port>"), the server text that the engine accepts.
     QString address() const;
     // The directory the server serves, and a path inside it.
     QString rootPath() const { return m_root.path(); }
@@ -68,6 +69,7 @@ private:
     QTemporaryDir m_logDir;
     QProcess m_process;
     quint16 m_port = 0;
+    bool m_ipv6 = false;
     QString m_error;
 };
 

@@ -26,6 +26,7 @@ def main():
     parser.add_argument("--reader", action="store_true",
                         help='add "reader"/"secret" with read-only rights')
     parser.add_argument("--no-anonymous", action="store_true")
+    parser.add_argument("--host", default="127.0.0.1", help="address to listen on (::1 for IPv6)")
     args = parser.parse_args()
 
     logging.basicConfig(filename=args.log, level=logging.INFO,
@@ -45,7 +46,7 @@ def main():
     Handler.banner = "pyftpdlib test server ready."
     Handler.permit_foreign_addresses = False
 
-    server = FTPServer(("127.0.0.1", 0), Handler)
+    server = FTPServer((args.host, 0), Handler)
     server.max_cons = 64
 
     def stop(*_):
