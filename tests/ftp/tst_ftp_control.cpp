@@ -72,6 +72,8 @@ private Q_SLOTS:
     void silentServerTimesOut_data();
     void silentServerTimesOut();
     void closeFromAnotherThreadWakesReader();
+    void idleSessionIsReopened_data();
+    void idleSessionIsReopened();
 };
 
 void TestFtpControl::replies_data()
@@ -465,6 +467,61 @@ void TestFtpControl::closeFromAnotherThreadWakesReader()
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), -1);
     closer.join();
     QVERIFY(!ftp->isConnected());
+}
+
+void TestFtpControl::idleSessionIsReopened_data()
+{
+    QTest::addColumn<QByteArray>("farewell"); // what the idle server says before closing
+    QTest::addColumn<bool>("secondLoginWorks");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("logLine");
+
+    QTest::newRow("421 then close") << QByteArray("421 Timeout.\r\n") << true << 250
+                                    << QStringLiteral("Reconnexion reussie");
+    QTest::newRow("plain close") << QByteArray() << true << 250 << QStringLiteral("Reconnexion reussie");
+    QTest::newRow("second login refused") << QByteArray("421 Timeout.\r\n") << false << -1
+                                          << QStringLiteral("Reconnexion impossible : identification refusee");
+}
+
+// The server closed the session while the engine waited: the next action logs in again
+// once, with the same address and credentials, then runs.
+void TestFtpControl::idleSessionIsReopened()
+{
+    QFETCH(QByteArray, farewell);
+    QFETCH(bool, secondLoginWorks);
+    QFETCH(int, code);
+    QFETCH(QString, logLine);
+
+    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
+        if (s.index() == 0) {
+            s.greetAndLogin();
+            s.expect("NOOP");
+            s.line("200 Still here");
+            s.send(farewell);
+            return; // closes the control connection
+        }
+        s.line("220 Again");
+        s.expect("USER anna");
+        s.line("331 Password");
+        s.expect("PASS pw");
+        s.line(secondLoginWorks ? "230 In" : "530 Denied");
+        if (!secondLoginWorks)
+            return;
+        s.expect("TYPE A");
+        s.line("200 Type set");
+        s.expect("CWD /pub");
+        s.line("250 Okay");
+        s.answerRest();
+    });
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("anna"), QStringLiteral("pw"));
+    QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
+    QVERIFY(server.waitForFinished(0));
+    LogCapture log;
+    QCOMPARE(ftp->cd(QStringLiteral("/pub")), code);
+    QVERIFY2(log.contains(logLine), qPrintable(log.lines().join(u'|')));
+    QCOMPARE(server.connectionCount(), 2); // reopened once, never more
+    QCOMPARE(ftp->isConnected(), secondLoginWorks);
+    QCOMPARE(server.failures(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestFtpControl)
