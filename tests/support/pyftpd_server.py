@@ -13,8 +13,27 @@ import sys
 import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
+
+
+class LinkReportingFS(AbstractedFS):
+    """Names symbolic links in MLSD as links ("type=OS.unix=slink:<target>"), the way
+    ProFTPD does; pyftpdlib alone reports what they lead to, and the tests of link handling
+    need a server that tells."""
+
+    def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
+        for line in super().format_mlsx(basedir, listing, perms, facts, ignore_err):
+            text = line.decode("utf-8", "surrogateescape") if isinstance(line, bytes) else line
+            facts_part, _, name = text.partition(" ")
+            path = os.path.join(basedir, name.rstrip("\r\n"))
+            if os.path.islink(path):
+                target = os.readlink(path)
+                facts_part = ";".join("type=OS.unix=slink:" + target if f.startswith("type=") else f
+                                      for f in facts_part.split(";"))
+                text = facts_part + " " + name
+            yield text.encode("utf-8", "surrogateescape") if isinstance(line, bytes) else text
 
 
 def main():
@@ -40,7 +59,7 @@ def main():
         authorizer.add_anonymous(args.root, perm="elr")
 
     class Handler(FTPHandler):
-        pass
+        abstracted_fs = LinkReportingFS
 
     Handler.authorizer = authorizer
     Handler.banner = "pyftpdlib test server ready."
