@@ -3,6 +3,7 @@
 
 #include "ftp/ByteNames.h"
 #include "ftp/Log.h"
+#include "ftp/ServerAddress.h"
 #include "ftp/Socket.h"
 #include "ftp/ftpparse.h"
 
@@ -151,12 +152,12 @@ NetworkException networkError(const char *label)
                                 .arg(errorText(error)));
 }
 
-void connectWithin(int fd, const sockaddr_in &address, int timeoutMs)
+void connectWithin(int fd, const sockaddr *address, socklen_t addressLength, int timeoutMs)
 {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
         throw networkError("connect");
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) < 0) {
+    if (::connect(fd, address, addressLength) < 0) {
         if (errno != EINPROGRESS)
             throw networkError("connect");
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -234,32 +235,43 @@ QString shownLine(const QString &word, const QString &param)
     return p.isEmpty() ? w : w + QLatin1Char(' ') + p;
 }
 
-// "host:port" names a non-standard port; anything else is a host alone on port 21.
+// The host and port a server text names; text that is no valid server text is taken for
+// a host name, which then fails to resolve.
 std::pair<QString, int> splitServer(const QString &server)
 {
-    const qsizetype colon = server.lastIndexOf(QLatin1Char(':'));
-    if (colon > 0) {
-        bool ok = false;
-        const QStringView digits = QStringView(server).mid(colon + 1);
-        const int port = digits.toInt(&ok);
-        const bool allDigits = std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
-        if (ok && allDigits && port > 0 && port <= 65535)
-            return {server.left(colon), port};
-    }
+    if (const auto parsed = ServerAddress::parse(server))
+        return {parsed->host, parsed->port};
     return {server, kControlPort};
 }
 
-// The dotted text of the peer of a connected socket, or an empty string.
+// The numeric text of the peer of a connected socket (IPv4 or IPv6, with its scope), or an
+// empty string.
 QString peerAddress(int fd)
 {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t length = sizeof peer;
-    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) < 0 || peer.sin_family != AF_INET)
+    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) < 0)
         return QString();
-    char text[INET_ADDRSTRLEN] = {};
-    if (!::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text))
+    char text[NI_MAXHOST] = {};
+    if (::getnameinfo(reinterpret_cast<const sockaddr *>(&peer), length, text, sizeof text, nullptr, 0,
+                      NI_NUMERICHOST) != 0)
         return QString();
     return QString::fromLatin1(text);
+}
+
+bool isIpv6Peer(int fd)
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    return ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0 && peer.ss_family == AF_INET6;
+}
+
+// The number a "213 <n>" reply (SIZE) carries.
+std::optional<qint64> sizeInReply(const QString &line)
+{
+    bool ok = false;
+    const qint64 n = line.mid(4).trimmed().toLongLong(&ok);
+    return ok && n >= 0 ? std::optional<qint64>(n) : std::nullopt;
 }
 
 // The PASV address as a dotted quad, or an empty string when it is not one.
@@ -311,12 +323,8 @@ std::shared_ptr<FTP> FTP::create()
 
 std::shared_ptr<FTP> FTP::connectTo(const QString &address)
 {
-    const auto [host, port] = splitServer(address);
-    const int fd = createSocket(host, port, timeouts().controlConnect);
-    zlog("Adresse : %@ socket : %i\n", address, fd);
     auto engine = create();
-    engine->PI = std::make_shared<Socket>(fd);
-    engine->ret();
+    engine->open(address);
     return engine;
 }
 
@@ -325,16 +333,86 @@ std::shared_ptr<FTP> FTP::connectTo(const QString &address, const QString &login
     auto engine = connectTo(address);
     engine->Login = login;
     engine->Password = password;
+    if (engine->logIn())
+        engine->address_ = address; // only a session that was open can be reopened
+    return engine;
+}
+
+void FTP::open(const QString &address)
+{
+    const auto [host, port] = splitServer(address);
+    const int fd = createSocket(host, port, timeouts().controlConnect);
+    zlog("Adresse : %@ socket : %i\n", address, fd);
+    {
+        std::lock_guard lock(stateMutex_);
+        PI = std::make_shared<Socket>(fd);
+    }
+    ret();
+}
+
+bool FTP::logIn()
+{
     // PASS goes out after any positive answer to USER. Some servers log in on USER alone
     // (230) and then refuse the superfluous PASS: the session is open all the same. A
     // failed login leaves no half-open session behind.
-    const int user = engine->command(QStringLiteral("USER ") + engine->Login);
-    const int pass = isPositive(user) ? engine->command(QStringLiteral("PASS ") + engine->Password) : -1;
-    const bool loggedIn = (user >= 200 && user < 300 && engine->controlConnection()) || isPositive(pass);
-    if (!loggedIn && engine->controlConnection())
-        engine->closeBecause(QStringLiteral("Identification refusee : on ferme la connexion"));
-    return engine;
+    const int user = command(QStringLiteral("USER ") + Login);
+    const int pass = isPositive(user) ? command(QStringLiteral("PASS ") + Password) : -1;
+    const bool loggedIn = (user >= 200 && user < 300 && controlConnection()) || isPositive(pass);
+    if (!loggedIn) {
+        if (controlConnection())
+            closeBecause(QStringLiteral("Identification refusee : on ferme la connexion"));
+        return false;
+    }
+    // What the server offers decides how listings, passive connections and transfers are
+    // asked for. A refused FEAT means none of it: the commands every server knows.
+    QStringList lines;
+    features_ = ServerFeatures{};
+    if (sendCommand(QStringLiteral("FEAT"), QString()) && readReply(true, nullptr, &lines) == 211)
+        features_ = parseFeatReply(lines);
+    if (features_.utf8)
+        command(QStringLiteral("OPTS"), QStringLiteral("UTF8 ON"));
+    return isConnected();
 }
+
+bool FTP::closedWhileIdle() const
+{
+    const auto control = controlConnection();
+    if (!control)
+        return false;
+    // Nothing is owed to an idle engine: anything waiting is the server's farewell, a 421
+    // or the end of the stream (a reset reads as an error).
+    pollfd p{control->fileDescriptor(), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return false;
+    char head[3] = {};
+    const ssize_t n = ::recv(control->fileDescriptor(), head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0)
+        return true;
+    if (n < 0)
+        return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
+    return n == 3 && QByteArrayView(head, 3) == "421";
+}
+
+bool FTP::reopenIfClosedWhileIdle()
+{
+    if (address_.isEmpty() || transferRunning_ || !closedWhileIdle())
+        return true;
+    zlog("Session fermee par le serveur pendant l'attente : on se reconnecte a %@", address_);
+    dropConnections();
+    try {
+        open(address_);
+    } catch (const NetworkException &e) {
+        zlog("Reconnexion impossible ==> %@", e.reason());
+        return false;
+    }
+    if (!logIn()) {
+        zlog("Reconnexion impossible : identification refusee");
+        return false;
+    }
+    zlog("Reconnexion reussie");
+    return true;
+}
+
 
 std::shared_ptr<Socket> FTP::controlConnection() const
 {
@@ -358,6 +436,13 @@ bool FTP::isConnected()
 
 void FTP::close()
 {
+    // From outside the engine a close is a stop: the running download leaves no partial.
+    stoppedByUser_ = true;
+    dropConnections();
+}
+
+void FTP::dropConnections()
+{
     std::shared_ptr<Socket> control;
     std::shared_ptr<Socket> data;
     {
@@ -378,13 +463,13 @@ void FTP::close()
 void FTP::closeAfterTimeout(const char *where)
 {
     zlog("Delai depasse dans %@ : on ferme la connexion", where);
-    close();
+    dropConnections();
 }
 
 void FTP::closeBecause(const QString &why)
 {
     zlog("%@", why);
-    close();
+    dropConnections();
 }
 
 void FTP::shutdown()
@@ -424,6 +509,7 @@ bool FTP::checkControlConnection()
 
 int FTP::cd(const QString &path)
 {
+    Action action(*this);
     command(QStringLiteral("TYPE"), QStringLiteral("A"));
     return command(QStringLiteral("CWD"), path);
 }
@@ -433,7 +519,7 @@ int FTP::ret()
     return readReply(true, nullptr);
 }
 
-int FTP::readReply(bool logCode, QString *lastLine)
+int FTP::readReply(bool logCode, QString *lastLine, QStringList *allLines)
 {
     if (!isConnected())
         return -1;
@@ -441,6 +527,7 @@ int FTP::readReply(bool logCode, QString *lastLine)
     ReplyBudget budget{Clock::now() + std::chrono::milliseconds(limitsInTime.replyTotal), limits().replyBytes};
     int lastCode = -1;
     QString line;
+    QByteArray opening;
     for (;;) {
         const auto control = controlConnection();
         if (!control)
@@ -461,26 +548,33 @@ int FTP::readReply(bool logCode, QString *lastLine)
                 zlog("RET() ==> %@", nameFromBytes(bytes));
             zlog("Connexion de controle perdue dans ret : on ferme la connexion");
             zlog("CLOSING CONNECTION !");
-            close();
+            dropConnections();
             return -1;
         }
         line = nameFromBytes(bytes);
         zlog("RET() ==> %@", line);
         if (lastLine)
             *lastLine = line;
+        if (allLines)
+            allLines->append(line);
+        // Inside a reply opened with "nnn-", only "nnn " with the same code ends it; any
+        // other line is text (FEAT's feature lines start with a space).
+        if (!opening.isEmpty() && !(bytes.startsWith(opening) && bytes.size() > 3 && bytes.at(3) == ' '))
+            continue;
         if (bytes.size() < 4)
             return -1; // no code to read: the caller must not take it for an answer
         lastCode = int(leadingInteger(QStringView(line).left(3)));
         if (logCode)
             zlog("ret : %d", lastCode);
-        // "nnn-" announces more lines; the reply ends at the first line without it.
         if (bytes.at(3) != '-')
             break;
+        if (opening.isEmpty())
+            opening = bytes.left(3);
     }
     if (lastCode == kServiceClosing) {
         // The server is going away: the connection is of no further use.
         zlog("CLOSING CONNECTION !");
-        close();
+        dropConnections();
     } else if (lastCode >= 400) {
         // A refusal concerns this command only; the session goes on.
         zlog("Commande refusee par le serveur : %@", line);
@@ -495,6 +589,17 @@ int FTP::command(const QString &line)
 
 int FTP::command(const QString &word, const QString &param)
 {
+    Action action(*this);
+    return sendCommand(word, param) ? ret() : -1;
+}
+
+int FTP::query(const QString &word, const QString &param, QString *lastLine)
+{
+    return sendCommand(word, param) ? readReply(true, lastLine) : -1;
+}
+
+bool FTP::sendCommand(const QString &word, const QString &param)
+{
     QString line = word;
     if (!param.isEmpty())
         line += QLatin1Char(' ') + param;
@@ -504,7 +609,7 @@ int FTP::command(const QString &word, const QString &param)
     // is added here and nowhere else.
     if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
         zlog("Commande refusee (retour a la ligne dans la commande) : %@", shownLine(word, param));
-        return -1;
+        return false;
     }
 
     zlog("=> >%@<", shownLine(word, param));
@@ -515,11 +620,63 @@ int FTP::command(const QString &word, const QString &param)
             zlog("Exception recue dans command: %@ withParam: %@ ==> %@", shownWord(word), shownParam(word, param),
                  networkError("write").reason());
             // Whatever the error, the control connection can no longer carry a command.
-            close();
-            return -1;
+            dropConnections();
+            return false;
         }
     }
-    return ret();
+    return true;
+}
+
+QString FTP::serverAddress() const
+{
+    const auto control = controlConnection();
+    return control ? peerAddress(control->fileDescriptor()) : QString();
+}
+
+int FTP::passivePort()
+{
+    const auto control = controlConnection();
+    if (!control)
+        return 0;
+    // EPSV names no address, so it works whatever the family; PASV cannot name an IPv6 one.
+    if (!epsvRefused_ && (features_.epsv || isIpv6Peer(control->fileDescriptor()))) {
+        QString reply;
+        const int code = query(QStringLiteral("EPSV"), QString(), &reply);
+        if (isCompletion(code)) {
+            const auto port = parseEpsvReply(reply);
+            if (!port)
+                zlog("Exception recue dans pasv ==> %@", QStringLiteral("no port in: ") + reply);
+            return port.value_or(0);
+        }
+        if (!isConnected() || code < 500)
+            return 0;
+        epsvRefused_ = true;
+        zlog("EPSV refuse : on passe a PASV pour cette session");
+    }
+    zlog("=> PASV\n");
+    static constexpr char kPasv[] = "PASV\r\n";
+    if (!control->writeAll(kPasv, qint64(sizeof kPasv - 1), timeouts().replyLine)) {
+        zlog("Exception recue dans pasv ==> %@", networkError("write").reason());
+        dropConnections();
+        return 0;
+    }
+    QString reply;
+    const int code = readReply(false, &reply);
+    if (!isConnected() || !isCompletion(code))
+        return 0;
+    const auto announced = parsePasvReply(reply);
+    if (!announced) {
+        zlog("Exception recue dans pasv ==> %@", QStringLiteral("no address between parentheses in: ") + reply);
+        return 0;
+    }
+    // The announced text comes from the server: shown escaped, it cannot drive the terminal.
+    std::printf("IP : %s\n", escapedForLog(announced->host).toUtf8().constData());
+    std::printf("Port : %i \n", announced->port);
+    std::fflush(stdout);
+    const QString server = serverAddress();
+    if (!server.isEmpty() && normalisedAddress(announced->host) != server)
+        zlog("Adresse PASV %@ differente de celle du serveur, on utilise %@", announced->host, server);
+    return announced->port;
 }
 
 void FTP::pasv()
@@ -532,47 +689,16 @@ void FTP::pasv()
         std::lock_guard lock(stateMutex_);
         DTP.reset();
     }
-    zlog("=> PASV\n");
-    const auto control = controlConnection();
-    if (!control)
+    const int port = passivePort();
+    if (port <= 0)
         return;
-    static constexpr char kPasv[] = "PASV\r\n";
-    if (!control->writeAll(kPasv, qint64(sizeof kPasv - 1), timeouts().replyLine)) {
-        zlog("Exception recue dans pasv ==> %@", networkError("write").reason());
-        close();
-        return;
-    }
-    QString reply;
-    const int code = readReply(false, &reply);
-    if (!isConnected() || !isCompletion(code))
-        return;
-
-    const qsizetype open = reply.indexOf(QLatin1Char('('));
-    const qsizetype closing = reply.indexOf(QLatin1Char(')'));
-    if (open < 0 || closing < 0 || closing < open) {
-        zlog("Exception recue dans pasv ==> %@", QStringLiteral("no address between parentheses in: ") + reply);
-        return;
-    }
-    const QStringList fields = reply.mid(open + 1, closing - open - 1).split(QLatin1Char(','));
-    if (fields.size() != 6)
-        return;
-    const QString announced = fields.mid(0, 4).join(QLatin1Char('.'));
-    const int port = int(quint32(leadingInteger(fields[4]) * 256 + leadingInteger(fields[5])));
-    // The announced text comes from the server: shown escaped, it cannot drive the terminal.
-    std::printf("IP : %s\n", escapedForLog(announced).toUtf8().constData());
-    std::printf("Port : %i \n", port);
-    std::fflush(stdout);
-
-    // The data connection goes to the host we are already talking to: a PASV reply must
+    // The data connection goes to the host we are already talking to: a passive reply must
     // not be able to send the client to a third host (FTP bounce).
-    const QString server = peerAddress(control->fileDescriptor());
+    const QString server = serverAddress();
     if (server.isEmpty()) {
         zlog("Exception recue dans pasv ==> %@", networkError("getpeername").reason());
         return;
     }
-    if (normalisedAddress(announced) != server)
-        zlog("Adresse PASV %@ differente de celle du serveur, on utilise %@", announced, server);
-
     int fd = -1;
     try {
         fd = createSocket(server, port, timeouts().dataConnect);
@@ -589,6 +715,7 @@ void FTP::pasv()
 
 std::optional<QList<File>> FTP::list(const QString &path)
 {
+    Action action(*this);
     zlog("On entre dans list()");
     const auto exitLog = qScopeGuard([] { zlog("Sortie de la fonction list()"); });
     if (!isConnected())
@@ -597,10 +724,21 @@ std::optional<QList<File>> FTP::list(const QString &path)
     // lists nothing): change into the directory and list it without an argument.
     if (!path.isEmpty() && !isCompletion(command(QStringLiteral("CWD"), path)))
         return std::nullopt;
-    return listing(QString(), path);
+    // MLSD gives exact sizes, types and UTC times; some servers announce it and then refuse
+    // it, and LIST serves them for the rest of the session.
+    if (features_.mlsd && !mlsdFailed_) {
+        int refusal = 0;
+        auto entries = listing(QStringLiteral("MLSD"), QString(), path, &refusal);
+        if (entries || refusal < 400 || !isConnected())
+            return entries;
+        mlsdFailed_ = true;
+        zlog("MLSD refuse : on utilise LIST pour cette session");
+    }
+    return listing(QStringLiteral("LIST"), QString(), path);
 }
 
-std::optional<QList<File>> FTP::listing(const QString &argument, const QString &path)
+std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argument, const QString &path,
+                                        int *refusal)
 {
     pasv();
     const auto data = dataConnection();
@@ -622,9 +760,12 @@ std::optional<QList<File>> FTP::listing(const QString &argument, const QString &
 
     if (!isPositive(command(QStringLiteral("TYPE"), QStringLiteral("A"))))
         return std::nullopt;
-    const int code = command(QStringLiteral("LIST"), argument);
-    if (code < 100 || code >= 300)
+    const int code = command(verb, argument);
+    if (code < 100 || code >= 300) {
+        if (refusal)
+            *refusal = code;
         return std::nullopt; // refused or not sent: nothing will come on the data connection
+    }
 
     auto listing = readListing(*data, path);
     if (!listing)
@@ -638,26 +779,45 @@ std::optional<QList<File>> FTP::listing(const QString &argument, const QString &
     if (nul >= 0)
         listing->truncate(nul);
     zlog("Buf NLST : %@", nameFromBytes(*listing));
+    return listEntries(*listing, verb == QLatin1String("MLSD"));
+}
 
+QList<File> FTP::listEntries(const QByteArray &listing, bool machine)
+{
     QList<File> entries;
     qsizetype start = 0;
-    while (start < listing->size()) {
-        qsizetype end = listing->indexOf('\n', start);
+    while (start < listing.size()) {
+        qsizetype end = listing.indexOf('\n', start);
         // A last line without LF is still a line: dropping it would hide a file.
-        const qsizetype next = end < 0 ? listing->size() : end + 1;
+        const qsizetype next = end < 0 ? listing.size() : end + 1;
         if (end < 0)
-            end = listing->size();
+            end = listing.size();
         qsizetype length = end - start;
-        if (length > 0 && listing->at(start + length - 1) == '\r')
+        if (length > 0 && listing.at(start + length - 1) == '\r')
             --length;
+        if (machine) {
+            const auto fact = parseMlsdLine(QByteArrayView(listing).sliced(start, length));
+            start = next;
+            using Kind = MachineListEntry::Kind;
+            // The directory itself and its parent are not entries of it.
+            if (!fact || fact->kind == Kind::CurrentDirectory || fact->kind == Kind::ParentDirectory)
+                continue;
+            const qint32 type = fact->kind == Kind::Directory ? 1 : (fact->kind == Kind::Link ? 2 : 0);
+            File entry(fact->name, qMax<qint64>(fact->size, 0), type);
+            entry.setModified(fact->modified);
+            entries.append(entry);
+            continue;
+        }
         ParsedListLine parsed;
-        ftpparse(&parsed, listing->constData() + start, int(qMin<qsizetype>(length, INT_MAX)));
+        ftpparse(&parsed, listing.constData() + start, int(qMin<qsizetype>(length, INT_MAX)));
         // The name keeps the server's exact bytes, so a command about it names this entry.
         const QString name = parsed.name && parsed.nameLength > 0
             ? nameFromBytes(QByteArrayView(parsed.name, parsed.nameLength))
             : QString();
         const qint32 type = !parsed.canEnter ? 0 : (parsed.canRetrieve ? 2 : 1);
         File entry(name, parsed.size, type);
+        if (parsed.timeKind != 0)
+            entry.setModified(parsed.modTime);
         entry.print();
         entries.append(entry);
         start = next;
@@ -694,42 +854,74 @@ std::optional<QByteArray> FTP::readListing(Socket &data, const QString &path)
 
 qint64 FTP::size(const QString &path)
 {
+    Action action(*this);
     if (!isConnected())
         return -1;
+    if (features_.size) {
+        // SIZE counts bytes as they would be transferred: in binary mode, the file's own.
+        command(QStringLiteral("TYPE"), QStringLiteral("I"));
+        if (const auto exact = remoteSize(path))
+            return *exact;
+    }
     // A file cannot be changed into: it is named on the LIST line itself.
     zlog("On entre dans list()");
     const auto exitLog = qScopeGuard([] { zlog("Sortie de la fonction list()"); });
-    const auto entries = listing(path, path);
+    const auto entries = listing(QStringLiteral("LIST"), path, path);
     if (!entries || entries->size() != 1)
         return -1;
     return entries->first().size();
 }
 
+std::optional<qint64> FTP::remoteSize(const QString &path)
+{
+    QString reply;
+    if (!features_.size || query(QStringLiteral("SIZE"), path, &reply) != 213)
+        return std::nullopt;
+    return sizeInReply(reply);
+}
+
+std::optional<qint64> FTP::remoteTime(const QString &path)
+{
+    QString reply;
+    if (!features_.mdtm || query(QStringLiteral("MDTM"), path, &reply) != 213)
+        return std::nullopt;
+    return parseFtpTime(QStringView(reply).mid(4).trimmed());
+}
+
 int FTP::createSocket(const QString &address, int port, int connectTimeoutMs)
 {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (fd.get() < 0)
-        throw networkError("Socket Creation");
-
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
     errno = 0;
-    if (::getaddrinfo(address.toUtf8().constData(), nullptr, &hints, &found) != 0 || !found)
+    const QByteArray service = QByteArray::number(port);
+    if (::getaddrinfo(address.toUtf8().constData(), service.constData(), &hints, &found) != 0 || !found)
         throw networkError("gethostbyname");
-    sockaddr_in target{};
-    std::memcpy(&target, found->ai_addr, qMin<size_t>(found->ai_addrlen, sizeof target));
-    ::freeaddrinfo(found);
-    target.sin_family = AF_INET;
-    target.sin_port = htons(quint16(port));
+    const auto freeFound = qScopeGuard([found] { ::freeaddrinfo(found); });
+    int count = 0;
+    for (const addrinfo *a = found; a; a = a->ai_next)
+        ++count;
 
-    const linger lingerOn{1, 10};
-    if (::setsockopt(fd.get(), SOL_SOCKET, SO_LINGER, &lingerOn, sizeof lingerOn) < 0)
-        throw networkError("Error with setsockopt");
-
-    connectWithin(fd.get(), target, connectTimeoutMs);
-    return fd.release();
+    // The resolver's order is the preferred one; an address that fails or keeps silent
+    // leaves the rest of the time to the next ones, so one dead address cannot use it all.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs);
+    std::optional<NetworkException> last;
+    for (const addrinfo *a = found; a; a = a->ai_next, --count) {
+        try {
+            UniqueFd fd(::socket(a->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            if (fd.get() < 0)
+                throw networkError("Socket Creation");
+            const linger lingerOn{1, 10};
+            if (::setsockopt(fd.get(), SOL_SOCKET, SO_LINGER, &lingerOn, sizeof lingerOn) < 0)
+                throw networkError("Error with setsockopt");
+            connectWithin(fd.get(), a->ai_addr, a->ai_addrlen, millisecondsUntil(deadline) / count);
+            return fd.release();
+        } catch (const NetworkException &e) {
+            last = e;
+        }
+    }
+    throw *last;
 }
 
 } // namespace zodaru

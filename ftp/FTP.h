@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ftp/ProtocolReplies.h"
 #include "model/File.h"
 
 #include <QByteArray>
@@ -59,8 +60,10 @@ public:
     static std::shared_ptr<FTP> create();
     // Connected, greeting read, not logged in. Throws NetworkException.
     static std::shared_ptr<FTP> connectTo(const QString &address);
-    // Connected and logged in with USER then PASS. Throws NetworkException. Whether the
-    // login succeeded shows in isConnected().
+    // Connected and logged in with USER then PASS, then FEAT (and OPTS UTF8 ON when the
+    // server offers UTF8). Throws NetworkException. Whether the login succeeded shows in
+    // isConnected(). Such an engine reopens its session once when the server closed it
+    // while idle (see reopenIfClosedWhileIdle).
     static std::shared_ptr<FTP> connectTo(const QString &address, const QString &login,
                                           const QString &password);
     ~FTP();
@@ -78,13 +81,20 @@ public:
     void shutdown();
     void close();
 
-    // Opens a TCP connection; "host" or "host:port" is accepted by the callers that take a
-    // server text, this takes the host alone. Throws NetworkException.
+    // Opens a TCP connection to `address` (a host name, IPv4 or IPv6 literal; not a server
+    // text with a port): every address the resolver gives, IPv6 and IPv4, is tried in its
+    // order until one answers, all within `connectTimeoutMs`. Throws NetworkException.
     static int createSocket(const QString &address, int port, int connectTimeoutMs);
 
+    // What the server announced in its FEAT reply (nothing before login or when refused).
+    const ServerFeatures &features() const { return features_; }
+
     // Passive data connection and listing. pasv() drops the engine's previous data
-    // connection and leaves none when the exchange fails. list() changes into `path` (CWD)
-    // and lists it without an argument; size() lists `path` itself, which may be a file.
+    // connection and leaves none when the exchange fails; it asks with EPSV when the server
+    // offers it or the session runs over IPv6, and with PASV once EPSV was refused. list()
+    // changes into `path` (CWD) and lists it without an argument, with MLSD when offered
+    // (LIST from the first MLSD refusal on); size() asks SIZE when offered, else lists
+    // `path` itself, which may be a file.
     void pasv();
     std::optional<QList<File>> list(const QString &path);
     qint64 size(const QString &path);
@@ -98,6 +108,10 @@ public:
     int get(const QString &remote, int id);
     int put(const QString &local, const QString &remote, int id);
 
+    // Where the last get() continued a partial file from (REST), 0 when it started over.
+    // The progress notifications count only the bytes moved by this transfer.
+    qint64 resumeOffset() const { return resumeOffset_; }
+
     // True from a transfer's start until its worker has posted its completion.
     bool isTransferring() const { return transferRunning_.load(); }
     // Stops the running transfer at once by shutting its data connection down; its worker
@@ -109,7 +123,9 @@ public:
     bool checkControlConnection();
 
     // For quitting: closes the engine of every running transfer of the process, which stops
-    // its worker; a download's partial file is removed by its worker.
+    // its worker; a download's partial file is removed by its worker. (A close() from
+    // outside the engine always means the user stopped: only a broken connection keeps a
+    // partial file for a later resume.)
     static void stopAllTransfers();
     // Waits at most `timeoutMs` for every transfer worker of the process to end; true when
     // none is left, so nothing of the program can still be used by one.
@@ -118,19 +134,63 @@ public:
 private:
     FTP();
 
+    // Counts nested public operations, so that only the outermost one checks for a session
+    // the server closed while idle (and reopens it).
+    class Action final {
+    public:
+        explicit Action(FTP &ftp) : ftp_(ftp)
+        {
+            if (ftp_.actionDepth_++ == 0)
+                ftp_.reopenIfClosedWhileIdle();
+        }
+        ~Action() { --ftp_.actionDepth_; }
+        Q_DISABLE_COPY_MOVE(Action)
+
+    private:
+        FTP &ftp_;
+    };
+
+    // Opens the control connection to the server text and reads the greeting.
+    void open(const QString &address);
+    // USER, PASS, then FEAT and OPTS UTF8; false when the login was refused.
+    bool logIn();
+    // The server closed the session while the engine waited (end of stream or a 421 already
+    // waiting on the control connection): one new connection and login with the same
+    // address and credentials. False when the session is closed and could not be reopened.
+    bool reopenIfClosedWhileIdle();
+    bool closedWhileIdle() const;
+    // Drops both connections without the meaning of close(): a failure, not the user.
+    void dropConnections();
+    // EPSV or PASV: the data port, announced for the control connection's peer; 0 when none.
+    int passivePort();
+    // The data connection's target: the control connection's peer, whatever its family.
+    QString serverAddress() const;
+    // Turns one listing (LIST or MLSD) into entries.
+    static QList<File> listEntries(const QByteArray &listing, bool machine);
+
     std::shared_ptr<Socket> controlConnection() const;
     std::shared_ptr<Socket> dataConnection() const;
 
     // Reads one whole reply (following "nnn-" continuation lines); `lastLine` receives the
     // last line read. `logCode` false leaves out the per-line code log (the PASV exchange).
-    int readReply(bool logCode, QString *lastLine);
+    int readReply(bool logCode, QString *lastLine, QStringList *allLines = nullptr);
+    // Puts one command line on the wire (CR LF added, CR or LF inside refused); false when
+    // nothing could be sent.
+    bool sendCommand(const QString &word, const QString &param);
+    // A command whose reply carries data: `lastLine` receives its last line.
+    int query(const QString &word, const QString &param, QString *lastLine);
+    // SIZE and MDTM of a remote file, when offered and answered.
+    std::optional<qint64> remoteSize(const QString &path);
+    std::optional<qint64> remoteTime(const QString &path);
     // A time-out counts as a lost connection: one log line, then the engine closes itself.
     void closeAfterTimeout(const char *where);
     // A limit passed or a broken connection: `why` is logged, then the engine closes.
     void closeBecause(const QString &why);
-    // PASV, TYPE A, LIST with `argument` (none when empty), the data, then the completion.
-    // `path` names the listed directory in the log.
-    std::optional<QList<File>> listing(const QString &argument, const QString &path);
+    // PASV, TYPE A, `verb` (LIST or MLSD) with `argument` (none when empty), the data, then
+    // the completion. `path` names the listed directory in the log. `refusal` receives the
+    // reply code when the server refused the listing command.
+    std::optional<QList<File>> listing(const QString &verb, const QString &argument, const QString &path,
+                                       int *refusal = nullptr);
     // Reads the listing's data to its end within the listing limits; absent on failure.
     std::optional<QByteArray> readListing(Socket &data, const QString &path);
 
@@ -145,11 +205,21 @@ private:
     // PASV, TYPE I, then `verb` with `remote`: the data connection once the server has
     // accepted the transfer; otherwise null, with the connection made for it closed and
     // `code` the transfer command's reply (-1 when it was not reached, sent or answered).
-    std::shared_ptr<Socket> openTransfer(const QString &verb, const QString &remote, int &code);
+    // `restAt` > 0 sends REST first; a refused REST starts from 0 (`restAt` set to 0).
+    std::shared_ptr<Socket> openTransfer(const QString &verb, const QString &remote, int &code,
+                                         qint64 *restAt = nullptr);
+    // The partial file the download of `remote` into `savedName` may continue, and from
+    // which offset; 0 when it starts over.
+    qint64 resumableOffset(const QString &remote, const QString &savedName);
     // Runs `body` on a detached worker counted by waitForTransfers(); false when no thread
     // could be made.
     bool startWorker(std::function<void(FTP &)> body);
-    void downloadThread(QString fileName, qint32 id, std::shared_ptr<Socket> data);
+    struct Download {
+        QString remote;
+        QString fileName;
+        qint64 offset = 0;
+    };
+    void downloadThread(Download download, qint32 id, std::shared_ptr<Socket> data);
     void uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::shared_ptr<Socket> data);
     // ---
 
@@ -162,6 +232,14 @@ private:
     QString FileName;
     std::atomic<qint64> masize{0};
     qint32 _idfile = 0;
+
+    QString address_; // the server text, for reopening the session
+    ServerFeatures features_;
+    bool epsvRefused_ = false;
+    bool mlsdFailed_ = false;
+    int actionDepth_ = 0;
+    qint64 resumeOffset_ = 0;
+    std::atomic<bool> stoppedByUser_{false};
 
     mutable std::mutex stateMutex_;
     std::atomic<bool> transferRunning_{false};

@@ -7,8 +7,8 @@
 #include "ftp/NotificationCenter.h"
 #include "ftp/Socket.h"
 
+#include <QCryptographicHash>
 #include <QFile>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <array>
@@ -27,6 +27,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace zodaru {
@@ -128,7 +129,10 @@ bool refused(int code)
 
 constexpr qsizetype kNameMax = 255; // bytes of one path component
 const QByteArray kPartSuffix = QByteArrayLiteral(".zodaru-part");
-constexpr qsizetype kRandomLength = 9; // '.' and 8 hexadecimal digits
+constexpr qsizetype kTagLength = 9; // '.' and 8 hexadecimal digits
+// The remote path a partial file holds the beginning of, so that only the same remote file
+// continues it.
+constexpr char kSourceAttribute[] = "user.zodaru.remote";
 
 // `name` cut at its end, by whole characters, to at most `maxBytes` bytes. Each undecoded
 // byte is one character of the lossless form; a surrogate pair is one character.
@@ -142,19 +146,42 @@ QString shortened(QString name, qsizetype maxBytes)
     return name;
 }
 
-// The last component of the partial file's path. A name too long for the suffix is
-// shortened, and then always takes the random part: two long names that share their
-// beginning must not meet on one partial file.
-QByteArray partLeaf(const QString &leaf, bool random)
+// The last component of the partial file's path; always the same for one target, so a
+// later download finds it again. A name too long for the suffix is shortened and takes a
+// tag made from the whole name: two long names that share their beginning must not meet
+// on one partial file.
+QByteArray partLeaf(const QString &leaf)
 {
-    QByteArray stem = bytesOfName(leaf);
-    if (stem.size() + kPartSuffix.size() > kNameMax)
-        random = true;
-    if (!random)
+    const QByteArray stem = bytesOfName(leaf);
+    if (stem.size() + kPartSuffix.size() <= kNameMax)
         return stem + kPartSuffix;
-    stem = bytesOfName(shortened(leaf, kNameMax - kPartSuffix.size() - kRandomLength));
-    const QByteArray tag = QByteArray::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, '0');
-    return stem + '.' + tag + kPartSuffix;
+    const QByteArray tag = QCryptographicHash::hash(stem, QCryptographicHash::Sha256).toHex().left(kTagLength - 1);
+    return bytesOfName(shortened(leaf, kNameMax - kPartSuffix.size() - kTagLength)) + '.' + tag + kPartSuffix;
+}
+
+QByteArray partPath(const QString &target)
+{
+    const QByteArray path = bytesOfName(target);
+    const qsizetype slash = path.lastIndexOf('/');
+    return path.left(slash + 1) + partLeaf(nameFromBytes(QByteArrayView(path).sliced(slash + 1)));
+}
+
+// A partial file is only ever one of ours: a regular file of this user, not a link.
+bool isOwnRegularFile(const struct stat &st)
+{
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+// Whether the partial file at `fd` was started for `remote`. A file system without user
+// attributes cannot tell: the target's name alone ties them then.
+bool startedFor(int fd, const QByteArray &remote)
+{
+    QByteArray stored(4096, '\0');
+    const ssize_t n = ::fgetxattr(fd, kSourceAttribute, stored.data(), size_t(stored.size()));
+    if (n < 0)
+        return errno == ENOTSUP;
+    stored.truncate(n);
+    return stored == remote;
 }
 
 // The process's umask, read without changing it (umask() would change it for a moment
@@ -176,7 +203,8 @@ mode_t currentUmask()
 }
 
 // The download's bytes go to a file beside the target and replace the target only once the
-// whole transfer succeeded, so a failed download never costs the user a file they had.
+// whole transfer succeeded, so a failed download never costs the user a file they had. A
+// download broken by the network may keep it (keep()) for a later one to continue.
 class PartFile final {
 public:
     PartFile() = default;
@@ -184,34 +212,47 @@ public:
     {
         if (fd_ >= 0)
             ::close(fd_);
-        if (!path_.isEmpty())
+        if (!path_.isEmpty() && !keep_)
             ::unlink(path_.constData());
     }
     Q_DISABLE_COPY_MOVE(PartFile)
 
-    bool open(const QString &target)
+    // Opens the partial file of `target`: continued at its end when `offset` > 0 (it must
+    // still hold exactly that many bytes), emptied otherwise. `remote` is recorded in it.
+    bool open(const QString &target, const QByteArray &remote, qint64 offset)
     {
-        const QByteArray path = bytesOfName(target);
-        const qsizetype slash = path.lastIndexOf('/');
-        const QByteArray directory = path.left(slash + 1);
-        const QString leaf = nameFromBytes(QByteArrayView(path).sliced(slash + 1));
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            const QByteArray name = directory + partLeaf(leaf, attempt > 0);
-            // O_EXCL: an existing file of the same name is never reused or truncated.
-            // 0600: the content stays the user's alone until the file has its final mode.
-            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd >= 0) {
-                fd_ = fd;
-                path_ = name;
-                return true;
-            }
-            if (errno != EEXIST) {
-                error_ = errnoText(errno);
-                return false;
-            }
+        const QByteArray name = partPath(target);
+        // O_NOFOLLOW: a link planted under the partial name never redirects the bytes.
+        // 0600: the content stays the user's alone until the file has its final mode.
+        const int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | (offset > 0 ? O_APPEND : O_CREAT);
+        const int fd = ::open(name.constData(), flags, 0600);
+        if (fd < 0) {
+            error_ = errnoText(errno);
+            return false;
         }
-        error_ = QStringLiteral("no free name for the partial file");
-        return false;
+        fd_ = fd;
+        struct stat st{};
+        if (::fstat(fd, &st) != 0 || !isOwnRegularFile(st) || (offset > 0 && st.st_size != offset)) {
+            error_ = QStringLiteral("the partial file is not one this download can use");
+            return false;
+        }
+        path_ = name;
+        if (offset == 0 && (::ftruncate(fd, 0) != 0 || ::fchmod(fd, 0600) != 0)) {
+            error_ = errnoText(errno);
+            return false;
+        }
+        ::fsetxattr(fd, kSourceAttribute, remote.constData(), size_t(remote.size()), 0);
+        return true;
+    }
+
+    void keep() { keep_ = true; }
+
+    // The remote file's modification time, carried over when the file is committed.
+    void setModified(qint64 secondsUtc)
+    {
+        const timespec times[2] = {{secondsUtc, 0}, {secondsUtc, 0}};
+        if (::futimens(fd_, times) != 0)
+            zlog("Date du fichier non appliquee : %@", errnoText(errno));
     }
 
     bool write(const char *data, qint64 size)
@@ -234,6 +275,7 @@ public:
     // the partial file is removed.
     bool commit(const QString &target)
     {
+        keep_ = false;
         const QByteArray path = bytesOfName(target);
         if (::fchmod(fd_, finalMode(path)) != 0) {
             error_ = errnoText(errno);
@@ -270,6 +312,7 @@ private:
     int fd_ = -1;
     QByteArray path_;
     QString error_;
+    bool keep_ = false;
 };
 
 } // namespace
@@ -351,7 +394,7 @@ void FTP::releaseDataConnection(const std::shared_ptr<Socket> &data)
         DTP.reset();
 }
 
-std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &remote, int &code)
+std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &remote, int &code, qint64 *restAt)
 {
     code = -1;
     const auto before = dataConnection();
@@ -359,8 +402,14 @@ std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &re
     auto data = freshDataConnection(before);
     if (!data || !isConnected())
         return nullptr;
-    if (!refused(command(QStringLiteral("TYPE"), QStringLiteral("I"))))
-        code = command(verb, remote);
+    if (!refused(command(QStringLiteral("TYPE"), QStringLiteral("I")))) {
+        if (restAt && *restAt > 0 && command(QStringLiteral("REST"), QString::number(*restAt)) != 350) {
+            zlog("REST refuse : %@ repart du debut", remote);
+            *restAt = 0;
+        }
+        if (isConnected())
+            code = command(verb, remote);
+    }
     if (!refused(code))
         return data;
     // Nothing will move on this connection: it is closed now, not left for a worker to
@@ -416,7 +465,9 @@ void FTP::cancelTransfer()
 {
     if (!transferRunning_)
         return;
+    // A cancelled download leaves no partial file to resume from.
     transferCancelled_ = true;
+    stoppedByUser_ = true;
     if (const auto data = dataConnection())
         data->shutdownBoth();
 }
@@ -426,8 +477,29 @@ int FTP::get(const QString &remote, int id)
     return get(remote, remote, id);
 }
 
+qint64 FTP::resumableOffset(const QString &remote, const QString &savedName)
+{
+    if (!features_.restStream)
+        return 0;
+    const int fd = ::open(partPath(savedName).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return 0;
+    struct stat st{};
+    const bool usable = ::fstat(fd, &st) == 0 && isOwnRegularFile(st) && st.st_size > 0
+        && startedFor(fd, bytesOfName(remote));
+    ::close(fd);
+    if (!usable)
+        return 0;
+    // A partial file longer than the remote file belongs to another version of it.
+    const auto remoteLength = remoteSize(remote);
+    if (remoteLength && *remoteLength < st.st_size)
+        return 0;
+    return st.st_size;
+}
+
 int FTP::get(const QString &remote, const QString &savedName, int id)
 {
+    Action action(*this);
     if (transferRunning_) {
         // The engine carries one transfer at a time; a second one would share PI with the
         // running worker and reset the counters it reports.
@@ -437,23 +509,31 @@ int FTP::get(const QString &remote, const QString &savedName, int id)
     _idfile = id;
     masize = 0;
     transferCancelled_ = false;
+    resumeOffset_ = 0;
+    stoppedByUser_ = false;
     if (!isConnected())
         return -1;
     FileName = savedName;
 
     int code = -1;
-    auto data = openTransfer(QStringLiteral("RETR"), remote, code);
+    qint64 offset = resumableOffset(remote, savedName);
+    auto data = openTransfer(QStringLiteral("RETR"), remote, code, &offset);
     if (!data)
         return code;
-    const bool started = startWorker([fileName = FileName, id, data = std::move(data)](FTP &ftp) mutable {
+    resumeOffset_ = offset;
+    if (offset > 0)
+        zlog("Reprise de %@ a l'octet %i", savedName, offset);
+    Download download{remote, FileName, offset};
+    const bool started = startWorker([download = std::move(download), id, data = std::move(data)](FTP &ftp) mutable {
         // Moved on, so that the worker's close of the connection is the last one.
-        ftp.downloadThread(fileName, id, std::move(data));
+        ftp.downloadThread(std::move(download), id, std::move(data));
     });
     return started ? code : -1;
 }
 
 int FTP::put(const QString &local, const QString &remote, int id)
 {
+    Action action(*this);
     if (transferRunning_) {
         zlog("Transfert deja en cours, %@ refuse", local);
         return -1;
@@ -475,8 +555,9 @@ int FTP::put(const QString &local, const QString &remote, int id)
     return started ? code : -1;
 }
 
-void FTP::downloadThread(QString fileName, qint32 id, std::shared_ptr<Socket> data)
+void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> data)
 {
+    const QString &fileName = download.fileName;
     auto &center = NotificationCenter::defaultCenter();
     const QString idText = QString::number(id);
     qint64 total = 0;
@@ -488,7 +569,7 @@ void FTP::downloadThread(QString fileName, qint32 id, std::shared_ptr<Socket> da
         // A stopped download may still end in a 226: only a whole file is kept.
         if (!data) {
             broken = true;
-        } else if (!part.open(fileName)) {
+        } else if (!part.open(fileName, bytesOfName(download.remote), download.offset)) {
             zlog("Exception recue dans downloadThread: %@ ==> %@", fileName, part.error());
             broken = true;
         }
@@ -528,6 +609,23 @@ void FTP::downloadThread(QString fileName, qint32 id, std::shared_ptr<Socket> da
         }
         code = ret();
         zlog("fichier FileName : %@ telecharge", fileName);
+
+        // A file the server says is longer or shorter than what arrived is not whole.
+        const qint64 written = download.offset + total;
+        if (!broken && code >= 200 && code < 300) {
+            const auto expected = remoteSize(download.remote);
+            if (expected && *expected != written) {
+                zlog("Taille differente pour %@ : %i recus, %i annonces", fileName, written, *expected);
+                broken = true;
+            } else if (const auto modified = remoteTime(download.remote)) {
+                part.setModified(*modified);
+            }
+        }
+        // A connection that broke keeps what arrived for the next download to continue,
+        // when the server can continue it; a stop by the user leaves nothing behind.
+        const bool failed = broken || code < 200 || code >= 300;
+        if (failed && written > 0 && features_.restStream && !stoppedByUser_)
+            part.keep();
 
         // Only a whole file replaces the target; a server that aborted the transfer
         // (426 and the like) keeps its own code in "status".

@@ -24,6 +24,7 @@ File File::copyOf(const File &other)
     copy._localpath = other._localpath;
     copy._currentsize = other._currentsize;
     copy._size = other._size;
+    copy._modified = other._modified;
     copy._state = other.isCurrent();
     copy._id = other._id;
     return copy;

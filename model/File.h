@@ -37,6 +37,9 @@ public:
     qint64 getID() const { return _id; }
     void setID(qint64 id) { _id = qint32(quint32(quint64(id))); }
     qint32 type() const { return _type; }
+    // Modification time in seconds since 1970-01-01 UTC; -1 when the listing gave none.
+    qint64 modified() const { return _modified; }
+    void setModified(qint64 secondsUtc) { _modified = secondsUtc; }
 
     bool isDir() const { return _type == 1; }
     bool isLink() const { return _type == 2; }
@@ -82,6 +85,7 @@ private:
     QString _remotepath;
     qint64 _currentsize = 0;
     qint64 _size = 0;
+    qint64 _modified = -1;
     qint32 _type = 0;
     qint32 _id = 0;
     bool _state = false;

@@ -72,6 +72,8 @@ private Q_SLOTS:
     void silentServerTimesOut_data();
     void silentServerTimesOut();
     void closeFromAnotherThreadWakesReader();
+    void idleSessionIsReopened_data();
+    void idleSessionIsReopened();
 };
 
 void TestFtpControl::replies_data()
@@ -86,9 +88,10 @@ void TestFtpControl::replies_data()
     const QString lost = QStringLiteral("Connexion de controle perdue dans ret : on ferme la connexion");
     QTest::newRow("one line") << QByteArray("200 OK\r\n") << false << 200 << true << 200 << QString();
     QTest::newRow("multi-line") << QByteArray("211-Features\r\n211-MDTM\r\n211 End\r\n") << false << 211 << true << 200 << QString();
-    // A line without a code ends the reply; the rest answers the next command.
+    // Lines without a code are text of the reply, which ends at its own code and a space.
     QTest::newRow("continuation without code")
-        << QByteArray("211-Features\r\n more text\r\n211 End\r\n") << false << 0 << true << 211 << QString();
+        << QByteArray("211-Features\r\n more text\r\n211-x\r\n200 y\r\n211 End\r\n") << false << 211 << true << 200
+        << QString();
     QTest::newRow("short line") << QByteArray("12\r\n") << false << -1 << true << 200 << QString();
     QTest::newRow("three characters") << QByteArray("200\r\n") << false << -1 << true << 200 << QString();
     QTest::newRow("no digits") << QByteArray("abc def\r\n") << false << 0 << true << 200 << QString();
@@ -260,9 +263,11 @@ void TestFtpControl::login_data()
     QTest::addColumn<QByteArray>("wire");
 
     const QByteArray both("USER anna\r\nPASS s3cr\xc3\xa9t\r\n");
-    QTest::newRow("331 then 230") << QByteArray("331 Password") << QByteArray("230 In") << true << both;
-    QTest::newRow("230 still gets PASS") << QByteArray("230 In") << QByteArray("202 Superfluous") << true << both;
-    QTest::newRow("230 then PASS refused") << QByteArray("230 In") << QByteArray("503 Bad sequence") << true << both;
+    // A session that opened asks what the server offers.
+    const QByteArray in = both + "FEAT\r\n";
+    QTest::newRow("331 then 230") << QByteArray("331 Password") << QByteArray("230 In") << true << in;
+    QTest::newRow("230 still gets PASS") << QByteArray("230 In") << QByteArray("202 Superfluous") << true << in;
+    QTest::newRow("230 then PASS refused") << QByteArray("230 In") << QByteArray("503 Bad sequence") << true << in;
     QTest::newRow("wrong password") << QByteArray("331 Password") << QByteArray("530 Denied") << false << both;
     QTest::newRow("user refused") << QByteArray("530 No") << QByteArray() << false << QByteArray("USER anna\r\n");
 }
@@ -462,6 +467,61 @@ void TestFtpControl::closeFromAnotherThreadWakesReader()
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), -1);
     closer.join();
     QVERIFY(!ftp->isConnected());
+}
+
+void TestFtpControl::idleSessionIsReopened_data()
+{
+    QTest::addColumn<QByteArray>("farewell"); // what the idle server says before closing
+    QTest::addColumn<bool>("secondLoginWorks");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("logLine");
+
+    QTest::newRow("421 then close") << QByteArray("421 Timeout.\r\n") << true << 250
+                                    << QStringLiteral("Reconnexion reussie");
+    QTest::newRow("plain close") << QByteArray() << true << 250 << QStringLiteral("Reconnexion reussie");
+    QTest::newRow("second login refused") << QByteArray("421 Timeout.\r\n") << false << -1
+                                          << QStringLiteral("Reconnexion impossible : identification refusee");
+}
+
+// The server closed the session while the engine waited: the next action logs in again
+// once, with the same address and credentials, then runs.
+void TestFtpControl::idleSessionIsReopened()
+{
+    QFETCH(QByteArray, farewell);
+    QFETCH(bool, secondLoginWorks);
+    QFETCH(int, code);
+    QFETCH(QString, logLine);
+
+    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
+        if (s.index() == 0) {
+            s.greetAndLogin();
+            s.expect("NOOP");
+            s.line("200 Still here");
+            s.send(farewell);
+            return; // closes the control connection
+        }
+        s.line("220 Again");
+        s.expect("USER anna");
+        s.line("331 Password");
+        s.expect("PASS pw");
+        s.line(secondLoginWorks ? "230 In" : "530 Denied");
+        if (!secondLoginWorks)
+            return;
+        s.expect("TYPE A");
+        s.line("200 Type set");
+        s.expect("CWD /pub");
+        s.line("250 Okay");
+        s.answerRest();
+    });
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("anna"), QStringLiteral("pw"));
+    QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
+    QVERIFY(server.waitForFinished(0));
+    LogCapture log;
+    QCOMPARE(ftp->cd(QStringLiteral("/pub")), code);
+    QVERIFY2(log.contains(logLine), qPrintable(log.lines().join(u'|')));
+    QCOMPARE(server.connectionCount(), 2); // reopened once, never more
+    QCOMPARE(ftp->isConnected(), secondLoginWorks);
+    QCOMPARE(server.failures(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestFtpControl)

@@ -136,6 +136,10 @@ private Q_SLOTS:
     void sizeOfPath();
     void namesComeBackAsTheServersBytes();
     void descriptorsAreClosedAndNotInherited();
+    void machineListings_data();
+    void machineListings();
+    void fallbacks_data();
+    void fallbacks();
     void realServerListing();
 };
 
@@ -150,9 +154,9 @@ void TestFtpListing::pasvReplies_data()
     QTest::newRow("standard") << QByteArray("227 Entering Passive Mode (127,0,0,1,%1,%2).") << true << true
                               << QString() << QByteArray("127.0.0.1");
     QTest::newRow("spaces kept") << QByteArray("227 Entering Passive Mode (127, 0, 0, 1, %1, %2)") << true << true
-                                 << QString() << QByteArray("127. 0. 0. 1");
-    QTest::newRow("junk after port digits") << QByteArray("227 =(127,0,0,1,%1x,%2 )") << true << true << QString()
-                                            << QByteArray("127.0.0.1");
+                                 << QString() << QByteArray("127.0.0.1");
+    QTest::newRow("junk after port digits") << QByteArray("227 =(127,0,0,1,%1x,%2 )") << false << true
+                                            << QStringLiteral("Exception recue dans pasv ==> ") << QByteArray();
     QTest::newRow("multi-line reply") << QByteArray("227-Wait\r\n227 Entering Passive Mode (127,0,0,1,%1,%2)")
                                       << true << true << QString() << QByteArray("127.0.0.1");
     // The server may not send us elsewhere: the control connection's peer is used.
@@ -160,18 +164,18 @@ void TestFtpListing::pasvReplies_data()
         << QByteArray("227 Entering Passive Mode (127,0,0,2,%1,%2)") << true << true
         << QStringLiteral("Adresse PASV 127.0.0.2 differente de celle du serveur, on utilise 127.0.0.1")
         << QByteArray("127.0.0.2");
-    // What the server announces reaches the terminal escaped.
+    // Only numbers are read from the reply: nothing else of it reaches the terminal.
     QTest::newRow("control characters announced")
-        << QByteArray("227 Entering Passive Mode (127,0,0,1\x1b[2J,%1,%2)") << true << true
-        << QStringLiteral("Adresse PASV 127.0.0.1\\x1b[2J differente") << QByteArray("127.0.0.1\\x1b[2J");
-    QTest::newRow("no parentheses") << QByteArray("227 Entering Passive Mode 127,0,0,1,%1,%2") << false << true
-                                    << QStringLiteral("Exception recue dans pasv ==> ") << QByteArray();
+        << QByteArray("227 Entering Passive Mode (127,0,0,1\x1b[2J,%1,%2)") << false << true
+        << QStringLiteral("Exception recue dans pasv ==> ") << QByteArray();
+    QTest::newRow("no parentheses") << QByteArray("227 Entering Passive Mode 127,0,0,1,%1,%2") << true << true
+                                    << QString() << QByteArray("127.0.0.1");
     QTest::newRow("parentheses reversed") << QByteArray("227 )127,0,0,1,%1,%2(") << false << true
                                           << QStringLiteral("Exception recue dans pasv ==> ") << QByteArray();
     QTest::newRow("five fields") << QByteArray("227 Entering Passive Mode (127,0,0,1,%1)") << false << true
-                                 << QString() << QByteArray();
+                                 << QStringLiteral("Exception recue dans pasv ==> ") << QByteArray();
     QTest::newRow("seven fields") << QByteArray("227 Entering Passive Mode (127,0,0,1,%1,%2,9)") << false << true
-                                  << QString() << QByteArray();
+                                  << QStringLiteral("Exception recue dans pasv ==> ") << QByteArray();
     QTest::newRow("refused") << QByteArray("425 Cannot open passive connection") << false << true
                              << QStringLiteral("Commande refusee par le serveur : 425 Cannot open passive connection")
                              << QByteArray();
@@ -466,6 +470,126 @@ void TestFtpListing::descriptorsAreClosedAndNotInherited()
     QCOMPARE(zodaru::openDescriptorCount(), atStart);
 }
 
+// A server offering `features` that answers each command as it comes: EPSV and MLSD as
+// `epsvWorks` and `mlsdWorks` say, every listing naming `mlsd` or `list`.
+ScriptedFtpServer::Script offeringServer(QByteArrayList features, bool epsvWorks, bool mlsdWorks,
+                                         QByteArray mlsd, QByteArray list)
+{
+    return [=](ScriptedFtpServer::Session &s) {
+        s.offerFeatures(features);
+        s.greetAndLogin();
+        for (;;) {
+            const QByteArray line = s.expect(""); // FEAT is answered by the session
+            const QByteArray verb = line.split(' ').first();
+            if (verb == "EPSV" && epsvWorks) {
+                s.openPassive();
+                s.line("229 Extended (|||" + QByteArray::number(s.passivePort()) + "|)");
+            } else if (verb == "PASV") {
+                s.line(s.openPassive());
+            } else if ((verb == "MLSD" && mlsdWorks) || verb == "LIST") {
+                s.line("150 Here");
+                s.sendData(verb == "MLSD" ? mlsd : list);
+                s.line("226 Done");
+            } else if (verb == "EPSV" || verb == "MLSD") {
+                s.line("500 Unknown command");
+            } else if (verb == "QUIT") {
+                s.line("221 Bye");
+                return;
+            } else {
+                s.line("250 OK");
+            }
+        }
+    };
+}
+
+void TestFtpListing::machineListings_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<qint64>("firstModified");
+
+    QTest::newRow("file and directory")
+        << QByteArray("type=file;size=5;modify=20200102030405; a.txt\r\ntype=dir;modify=20200102030405.123; sub\r\n")
+        << QStringList{"a.txt|5|0", "sub|0|1"} << qint64(1577934245);
+    QTest::newRow("directory and parent dropped")
+        << QByteArray("type=cdir; /pub\r\ntype=pdir; ..\r\nType=File;Size=1; x\r\n") << QStringList{"x|1|0"}
+        << qint64(-1);
+    QTest::newRow("no type fact") << QByteArray("size=3; plain\r\n") << QStringList{"plain|3|0"} << qint64(-1);
+    QTest::newRow("unknown facts") << QByteArray("x.vendor=1;type=file;perm=r;unique=8U1;size=2; y\r\n")
+                                   << QStringList{"y|2|0"} << qint64(-1);
+    QTest::newRow("spaces in names") << QByteArray("type=file;size=4; my file.txt \r\ntype=dir; two  words\n")
+                                     << QStringList{"my file.txt |4|0", "two  words|0|1"} << qint64(-1);
+    QTest::newRow("link") << QByteArray("type=OS.unix=slink:/etc;size=4; l\r\n") << QStringList{"l|4|2"}
+                          << qint64(-1);
+    QTest::newRow("lines that name nothing") << QByteArray("type=file;size=1;\r\n\r\ntype=file; \r\n")
+                                             << QStringList() << qint64(-1);
+    QTest::newRow("size above 2^32") << QByteArray("type=file;size=5000000000;modify=bad; big.iso\r\n")
+                                     << QStringList{"big.iso|5000000000|0"} << qint64(-1);
+}
+
+void TestFtpListing::machineListings()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QStringList, expected);
+    QFETCH(qint64, firstModified);
+
+    ScriptedFtpServer server(offeringServer({"MLST type*;size*;modify*;"}, false, true, data, QByteArray()));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
+    const auto entries = ftp->list(QStringLiteral("/pub"));
+    QVERIFY(entries.has_value());
+    QCOMPARE(describe(*entries), expected);
+    if (!entries->isEmpty())
+        QCOMPARE(entries->first().modified(), firstModified);
+    QVERIFY(server.received(0).contains("MLSD\r\n"));
+    QVERIFY(!server.received(0).contains("LIST"));
+}
+
+void TestFtpListing::fallbacks_data()
+{
+    QTest::addColumn<QByteArrayList>("features");
+    QTest::addColumn<bool>("epsvWorks");
+    QTest::addColumn<bool>("mlsdWorks");
+    QTest::addColumn<QByteArray>("asked"); // two listings in a row
+
+    const QByteArray epsv("EPSV"), mlst("MLST type*;size*;");
+    QTest::newRow("nothing offered") << QByteArrayList{} << true << true << QByteArray("PASV LIST PASV LIST");
+    QTest::newRow("EPSV") << QByteArrayList{epsv} << true << false << QByteArray("EPSV LIST EPSV LIST");
+    // A refusal is remembered: the next listing asks PASV at once.
+    QTest::newRow("EPSV refused") << QByteArrayList{epsv} << false << false << QByteArray("EPSV PASV LIST PASV LIST");
+    QTest::newRow("MLSD") << QByteArrayList{mlst} << false << true << QByteArray("PASV MLSD PASV MLSD");
+    QTest::newRow("MLSD refused") << QByteArrayList{mlst} << false << false
+                                  << QByteArray("PASV MLSD PASV LIST PASV LIST");
+    QTest::newRow("both") << QByteArrayList{mlst, epsv} << true << true << QByteArray("EPSV MLSD EPSV MLSD");
+}
+
+// Whatever the server offers, the browsers get the same entries.
+void TestFtpListing::fallbacks()
+{
+    QFETCH(QByteArrayList, features);
+    QFETCH(bool, epsvWorks);
+    QFETCH(bool, mlsdWorks);
+    QFETCH(QByteArray, asked);
+
+    ScriptedFtpServer server(offeringServer(features, epsvWorks, mlsdWorks, "type=file;size=5; a.txt\r\n",
+                                            "-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n"));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
+    for (int i = 0; i < 2; ++i) {
+        const auto entries = ftp->list(QStringLiteral("/pub"));
+        QVERIFY(entries.has_value());
+        QCOMPARE(describe(*entries), QStringList{QStringLiteral("a.txt|5|0")});
+    }
+    ftp->shutdown();
+    QVERIFY(server.waitForFinished(0));
+    QByteArrayList verbs;
+    for (const QByteArray &line : server.received(0).split('\n')) {
+        const QByteArray verb = line.trimmed();
+        if (verb == "EPSV" || verb == "PASV" || verb == "MLSD" || verb == "LIST")
+            verbs << verb;
+    }
+    QCOMPARE(verbs.join(' '), asked);
+    QCOMPARE(server.failures(), QStringList());
+}
+
 void TestFtpListing::realServerListing()
 {
     RealFtpServer server;
@@ -495,6 +619,7 @@ void TestFtpListing::realServerListing()
     QCOMPARE(byName.value(QStringLiteral("caf\u00e9.txt")).size(), qint64(7));
     QCOMPARE(byName.value(QStringLiteral("sub")).type(), 1);
     QCOMPARE(byName.value(QStringLiteral("link")).type(), 2);
+    QVERIFY(byName.value(QStringLiteral("a.txt")).modified() > 0);
     QCOMPARE(byName.value(QStringLiteral("big.iso")).size(), qint64(5000000000LL));
 
     const auto inner = ftp->list(QStringLiteral("/sub"));

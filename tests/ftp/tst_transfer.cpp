@@ -8,8 +8,10 @@
 #include "support/ScriptedFtpServer.h"
 #include "support/TestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <numeric>
 #include <thread>
 
 #include <dirent.h>
@@ -121,6 +124,10 @@ private Q_SLOTS:
     void uploadOfWhatIsNotARegularFileStartsNothing_data();
     void uploadOfWhatIsNotARegularFileStartsNothing();
     void userDisconnectsDuringUpload();
+    void interruptedDownloadResumes_data();
+    void interruptedDownloadResumes();
+    void downloadIsChecked_data();
+    void downloadIsChecked();
 };
 
 // How the server ends a download, and what the client must make of it.
@@ -670,6 +677,135 @@ void TestTransfer::userDisconnectsDuringUpload()
     QCOMPARE(recorder.completions(), 1);
     QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("-1"));
     QVERIFY(!server.received(0).contains("QUIT"));
+}
+
+void TestTransfer::interruptedDownloadResumes_data()
+{
+    QTest::addColumn<bool>("restStream");
+    QTest::newRow("REST STREAM offered") << true;
+    QTest::newRow("not offered: starts over") << false;
+}
+
+// The first download ends early (426); the second continues the partial file with REST
+// when the server can, and the result is the whole file either way.
+void TestTransfer::interruptedDownloadResumes()
+{
+    QFETCH(bool, restStream);
+    const QByteArray payload = patternBytes(30000, 3);
+    const QByteArray sizeReply = "213 " + QByteArray::number(payload.size());
+    ScriptedFtpServer server([&](Session &s) {
+        s.offerFeatures(restStream ? QByteArrayList{"REST STREAM", "SIZE"} : QByteArrayList{});
+        s.greetAndLogin();
+        startTransferWithoutLogin(s, "RETR /f", "150 Here");
+        auto data = s.acceptData();
+        data.send(QByteArrayView(payload).first(10000));
+        data.close();
+        s.line("426 Connection closed; transfer aborted");
+        if (restStream) {
+            s.expect("SIZE /f");
+            s.line(sizeReply);
+        }
+        s.expect("PASV");
+        s.line(s.openPassive());
+        s.expect("TYPE I");
+        s.line("200 Binary");
+        if (restStream) {
+            s.expect("REST 10000");
+            s.line("350 Restarting");
+        }
+        s.expect("RETR /f");
+        s.line("150 Here");
+        s.sendData(restStream ? QByteArrayView(payload).sliced(10000) : QByteArrayView(payload));
+        s.line("226 Done");
+        if (restStream) {
+            s.expect("SIZE /f");
+            s.line(sizeReply);
+        }
+        s.answerRest();
+    });
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("f"));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
+    {
+        TransferRecorder recorder(ftp.get());
+        QCOMPARE(ftp->get(QStringLiteral("/f"), target, 1), 150);
+        QVERIFY(recorder.waitForCompletion());
+        QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("426"));
+    }
+    // Kept only when it can be continued, and never under the file's own name.
+    QCOMPARE(leftovers(dir.path()), restStream ? QStringList{QStringLiteral("f.zodaru-part")} : QStringList());
+    {
+        TransferRecorder recorder(ftp.get());
+        QCOMPARE(ftp->get(QStringLiteral("/f"), target, 2), 150);
+        QCOMPARE(ftp->resumeOffset(), restStream ? 10000 : 0);
+        QVERIFY(recorder.waitForCompletion());
+        QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
+        // Progress counts the bytes moved by this transfer only.
+        const auto chunks = recorder.chunkSizes();
+        QCOMPARE(std::accumulate(chunks.begin(), chunks.end(), qint64(0)), restStream ? 20000 : 30000);
+    }
+    QCOMPARE(readFile(target), payload);
+    QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("f")});
+    QCOMPARE(server.failures(), QStringList());
+}
+
+void TestTransfer::downloadIsChecked_data()
+{
+    QTest::addColumn<QByteArray>("sizeReply");
+    QTest::addColumn<QByteArray>("mdtmReply"); // empty: MDTM not asked
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QStringList>("left");
+    QTest::addColumn<qint64>("modified"); // -1: the time of the download
+
+    const QStringList saved{QStringLiteral("f")};
+    QTest::newRow("size matches, date kept") << QByteArray("213 1000") << QByteArray("213 20210304050607")
+                                            << "226" << saved << qint64(1614834367);
+    QTest::newRow("date unreadable") << QByteArray("213 1000") << QByteArray("213 yesterday") << "226" << saved
+                                     << qint64(-1);
+    QTest::newRow("SIZE refused") << QByteArray("550 No") << QByteArray("550 No") << "226" << saved << qint64(-1);
+    // A file the server says is longer is not complete: the part waits for a resume.
+    QTest::newRow("size differs") << QByteArray("213 1001") << QByteArray() << "-1"
+                                  << QStringList{QStringLiteral("f.zodaru-part")} << qint64(-1);
+}
+
+void TestTransfer::downloadIsChecked()
+{
+    QFETCH(QByteArray, sizeReply);
+    QFETCH(QByteArray, mdtmReply);
+    QFETCH(QString, status);
+    QFETCH(QStringList, left);
+    QFETCH(qint64, modified);
+
+    ScriptedFtpServer server([&](Session &s) {
+        s.offerFeatures({"SIZE", "MDTM", "REST STREAM"});
+        startTransfer(s, "RETR /f", "150 Here");
+        s.sendData(patternBytes(1000));
+        s.line("226 Done");
+        s.expect("SIZE /f");
+        s.line(sizeReply);
+        if (!mdtmReply.isEmpty()) {
+            s.expect("MDTM /f");
+            s.line(mdtmReply);
+        }
+        s.answerRest();
+    });
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("f"));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
+    TransferRecorder recorder(ftp.get());
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    QCOMPARE(ftp->get(QStringLiteral("/f"), target, 1), 150);
+    QVERIFY(recorder.waitForCompletion());
+    QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), status);
+    QCOMPARE(leftovers(dir.path()), left);
+    if (left == QStringList{QStringLiteral("f")}) {
+        const qint64 mtime = QFileInfo(target).lastModified().toSecsSinceEpoch();
+        if (modified >= 0)
+            QCOMPARE(mtime, modified);
+        else
+            QVERIFY(mtime >= before - 2);
+    }
+    QCOMPARE(server.failures(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestTransfer)

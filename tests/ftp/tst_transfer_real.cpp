@@ -6,9 +6,12 @@
 #include "support/RealFtpServer.h"
 #include "support/TestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QTest>
 
 #include <algorithm>
@@ -78,6 +81,7 @@ private Q_SLOTS:
     void upload();
     void downloadUnderTheRemotePath();
     void nextTransferStartsFromTheCompletionHandler();
+    void sessionOverIpv6();
 
 private:
     std::shared_ptr<FTP> connect();
@@ -200,6 +204,49 @@ void TestTransferReal::nextTransferStartsFromTheCompletionHandler()
     QVERIFY(std::all_of(starts.begin(), starts.end(), isPreliminary));
     for (int i = 0; i < 3; ++i)
         QCOMPARE(readFile(dir.filePath(QStringLiteral("f%1").arg(i))), patternBytes(20000 + i, quint32(i)));
+    ftp->shutdown();
+}
+
+// Browse, get and put with a server reached over IPv6: the data connections go to the
+// control connection's peer (EPSV), and the download keeps the server's date (MDTM).
+void TestTransferReal::sessionOverIpv6()
+{
+    RealFtpServer server;
+    RealFtpServer::Options options;
+    options.ipv6 = true;
+    if (!server.start(options))
+        QSKIP(qPrintable(QStringLiteral("no server on ::1: ") + server.errorText()));
+    const QByteArray content = patternBytes(50000, 6);
+    QVERIFY(server.writeFile(QStringLiteral("six.bin"), content));
+    const QDateTime serverTime(QDate(2021, 3, 4), QTime(5, 6, 7), QTimeZone::utc());
+    QFile served(server.localPath(QStringLiteral("six.bin")));
+    QVERIFY(served.open(QIODevice::ReadWrite));
+    QVERIFY(served.setFileTime(serverTime, QFileDevice::FileModificationTime));
+    served.close();
+
+    auto ftp = FTP::connectTo(server.address(), RealFtpServer::user(), RealFtpServer::password());
+    QVERIFY2(ftp->isConnected(), server.serverLog().constData());
+    QVERIFY(ftp->features().epsv && ftp->features().mlsd && ftp->features().mdtm);
+    const auto entries = ftp->list(QStringLiteral("/"));
+    QVERIFY(entries && entries->size() == 1);
+    QCOMPARE(entries->first().modified(), serverTime.toSecsSinceEpoch());
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("six.bin"));
+    {
+        TransferRecorder recorder(ftp.get());
+        QVERIFY(isPreliminary(ftp->get(QStringLiteral("/six.bin"), target, 1)));
+        QVERIFY(recorder.waitForCompletion());
+        QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")).toInt() / 100, 2);
+    }
+    QCOMPARE(readFile(target), content);
+    QCOMPARE(QFileInfo(target).lastModified().toUTC(), serverTime);
+    {
+        TransferRecorder recorder(ftp.get());
+        QVERIFY(isPreliminary(ftp->put(target, QStringLiteral("/back.bin"), 2)));
+        QVERIFY(recorder.waitForCompletion());
+    }
+    QCOMPARE(server.readFile(QStringLiteral("back.bin")), content);
     ftp->shutdown();
 }
 

@@ -45,6 +45,9 @@ bool RealFtpServer::start(const Options &options)
         args << QStringLiteral("--require-reuse");
     if (options.cutTlsData)
         args << QStringLiteral("--cut-tls-data");
+    m_ipv6 = options.ipv6;
+    if (m_ipv6)
+        args << QStringLiteral("--host") << QStringLiteral("::1");
 
     // The first python3 on PATH may lack pyftpdlib; the system one has it.
     m_process.setProgram(QStringLiteral("/usr/bin/python3"));
@@ -88,7 +91,7 @@ void RealFtpServer::stop()
 
 QString RealFtpServer::address() const
 {
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+    return (m_ipv6 ? QStringLiteral("[::1]:%1") : QStringLiteral("127.0.0.1:%1")).arg(m_port);
 }
 
 QString RealFtpServer::localPath(const QString &relative) const

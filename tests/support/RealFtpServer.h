@@ -39,6 +39,7 @@ public:
         bool requireSessionReuse = false;
         // TLS data connections end without close_notify, as if cut.
         bool cutTlsData = false;
+        bool ipv6 = false; // listen on ::1 instead of 127.0.0.1
     };
 
     RealFtpServer();
@@ -55,7 +56,7 @@ public:
     QString errorText() const { return m_error; }
 
     quint16 port() const { return m_port; }
-    // "127.0.0.1:<port>", the server text that the engine accepts.
+    // "127.0.0.1:<port>" (or "[::1]:<port>"), the server text that the engine accepts.
     QString address() const;
     // The directory the server serves, and a path inside it.
     QString rootPath() const { return m_root.path(); }
@@ -79,6 +80,7 @@ private:
     QTemporaryDir m_logDir;
     QProcess m_process;
     quint16 m_port = 0;
+    bool m_ipv6 = false;
     QString m_error;
 };
 

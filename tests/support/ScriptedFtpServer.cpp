@@ -274,6 +274,14 @@ QByteArray ScriptedFtpServer::Session::readLine()
 QByteArray ScriptedFtpServer::Session::expect(QByteArrayView prefix)
 {
     QByteArray got = readLine();
+    // The feature exchange after login is answered here unless the script waits for it.
+    while (!prefix.startsWith("FEAT") && !prefix.startsWith("OPTS") && (got == "FEAT" || got.startsWith("OPTS UTF8"))) {
+        if (got == "FEAT" && !m_features.isEmpty())
+            send("211-Features:\r\n " + m_features.join("\r\n ") + "\r\n211 End\r\n");
+        else
+            line(got == "FEAT" ? "502 No features" : "200 Always in UTF8 mode");
+        got = readLine();
+    }
     if (!got.startsWith(prefix))
         throw ScriptError{QStringLiteral("expected a line starting with \"%1\", got \"%2\"")
                               .arg(QString::fromLatin1(prefix.toByteArray()), QString::fromLatin1(got))};

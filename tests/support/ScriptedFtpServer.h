@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -127,6 +128,10 @@ public:
 
         // The usual opening: "220 ..." greeting, USER answered with 331, PASS with 230.
         void greetAndLogin();
+        // What the next expect() answers on its own when the client sends FEAT or
+        // "OPTS UTF8 ..." instead of the line expected: these feature lines ("EPSV",
+        // "MLST type*;size*;", "REST STREAM", ...), or 502 while there are none.
+        void offerFeatures(QList<QByteArray> lines) { m_features = std::move(lines); }
         // Answers every remaining command: QUIT with "221 Bye" (then closes), anything
         // else with "200 OK"; returns at end of stream.
         void answerRest();
@@ -181,6 +186,7 @@ public:
         QByteArray m_pending; // read from the control connection, not yet consumed
         QByteArray m_cwd = "/";
         int m_replyDelayMs = 0;
+        QList<QByteArray> m_features;
     };
 
     using Script = std::function<void(Session &)>;

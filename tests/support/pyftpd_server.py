@@ -14,6 +14,7 @@ import sys
 import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
@@ -72,6 +73,24 @@ def tls_handler(args):
     return Handler
 
 
+class LinkReportingFS(AbstractedFS):
+    """Names symbolic links in MLSD as links ("type=OS.unix=slink:<target>"), the way
+    ProFTPD does; pyftpdlib alone reports what they lead to, and the tests of link handling
+    need a server that tells."""
+
+    def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
+        for line in super().format_mlsx(basedir, listing, perms, facts, ignore_err):
+            text = line.decode("utf-8", "surrogateescape") if isinstance(line, bytes) else line
+            facts_part, _, name = text.partition(" ")
+            path = os.path.join(basedir, name.rstrip("\r\n"))
+            if os.path.islink(path):
+                target = os.readlink(path)
+                facts_part = ";".join("type=OS.unix=slink:" + target if f.startswith("type=") else f
+                                      for f in facts_part.split(";"))
+                text = facts_part + " " + name
+            yield text.encode("utf-8", "surrogateescape") if isinstance(line, bytes) else text
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
@@ -88,6 +107,7 @@ def main():
                         help="refuse TLS data connections that do not resume the session")
     parser.add_argument("--cut-tls-data", action="store_true",
                         help="end TLS data connections without close_notify")
+    parser.add_argument("--host", default="127.0.0.1", help="address to listen on (::1 for IPv6)")
     args = parser.parse_args()
 
     logging.basicConfig(filename=args.log, level=logging.INFO,
@@ -101,11 +121,12 @@ def main():
         authorizer.add_anonymous(args.root, perm="elr")
 
     Handler = tls_handler(args) if args.tls else type("Handler", (FTPHandler,), {})
+    Handler.abstracted_fs = LinkReportingFS
     Handler.authorizer = authorizer
     Handler.banner = "pyftpdlib test server ready."
     Handler.permit_foreign_addresses = False
 
-    server = FTPServer(("127.0.0.1", 0), Handler)
+    server = FTPServer((args.host, 0), Handler)
     server.max_cons = 64
 
     def stop(*_):
