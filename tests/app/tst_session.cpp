@@ -123,8 +123,9 @@ private:
             say("331 password\r\n");
         if (readLine(fd, pending))
             say("230 in\r\n");
-        while (readLine(fd, pending)) {
-        }
+        // FEAT and whatever follows: a server answers even what it does not know.
+        while (readLine(fd, pending))
+            say("500 unknown\r\n");
         clientClosed_ = !stop_;
         ::close(fd);
         done_ = true;
@@ -528,12 +529,12 @@ private Q_SLOTS:
             panel->go()->click();
         }
         const QString line = word == "DELE" ? QStringLiteral("DELE //f") : QStringLiteral("MKD //new");
-        // The reply comes back on a later pass of the event loop.
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-        QVERIFY(log.contains(QStringLiteral("Commande refusee par le serveur (%1) : %2")
-                                 .arg(QString::fromLatin1(reply.left(3)), line)));
-        const bool alive = h.app().ftp()->isConnected();
+        // The reply comes back from the command engine's worker on a later pass.
+        QTRY_VERIFY(log.contains(QStringLiteral("Commande refusee par le serveur (%1) : %2")
+                                     .arg(QString::fromLatin1(reply.left(3)), line)));
+        if (serverCloses)
+            QTRY_COMPARE(h.state(), State::Disconnected);
+        const bool alive = h.app().ftp() && h.app().ftp()->isConnected();
         QCOMPARE(h.state() == State::Connected, alive);
         QCOMPARE(log.count(QStringLiteral("disconnectRemote")), alive ? 0 : 1);
         if (serverCloses)
@@ -628,7 +629,8 @@ private Q_SLOTS:
         }
         // A replaced download goes on to its end, and its connections close after it.
         QTRY_VERIFY_WITH_TIMEOUT(oldIn.expired(), 60000);
-        QTRY_COMPARE(openDescriptorCount(), descriptors);
+        // Retired engines close once their workers have finished, on a loaded machine later.
+        QTRY_COMPARE_WITH_TIMEOUT(openDescriptorCount(), descriptors, 30000);
         if (downloading)
             QCOMPARE(readFile(localDir.path() + "/big"), big);
     }
