@@ -5,7 +5,7 @@
 #include "app/SessionEngine.h"
 #include "app/TransferQueue.h"
 #include "ftp/FTP.h"
-#include "ftp/Log.h"
+#include "base/Log.h"
 #include "ftp/NotificationCenter.h"
 #include "model/Sites.h"
 #include "ui/GetNameDirController.h"

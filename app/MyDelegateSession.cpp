@@ -7,7 +7,7 @@
 #include "app/SessionEngine.h"
 #include "app/TransferQueue.h"
 #include "ftp/FTP.h"
-#include "ftp/Log.h"
+#include "base/Log.h"
 #include "ftp/NotificationCenter.h"
 #include "ui/MainWindowController.h"
 #include "ui/ParametersWindow.h"

@@ -8,7 +8,7 @@
 #include "app/SessionEngine.h"
 #include "app/TransferQueue.h"
 #include "ftp/FTP.h"
-#include "ftp/Log.h"
+#include "base/Log.h"
 #include "ftp/NotificationCenter.h"
 #include "ui/CellFile.h"
 #include "ui/MainWindowController.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/TransferQueue.h"
 
-#include "ftp/Log.h"
+#include "base/Log.h"
 
 #include <utility>
 

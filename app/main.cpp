@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MyDelegate.h"
 #include "ftp/FTP.h"
-#include "ftp/Log.h"
+#include "base/Log.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
 

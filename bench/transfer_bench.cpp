@@ -8,7 +8,7 @@
 //                  --broadcast on|off
 #include "PeakMemory.h"
 #include "ftp/FTP.h"
-#include "ftp/Log.h"
+#include "base/Log.h"
 #include "ftp/NotificationCenter.h"
 
 #include <QCommandLineParser>

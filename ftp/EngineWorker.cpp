@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ftp/EngineWorker.h"
 
-#include "ftp/Log.h"
+#include "base/Log.h"
 
 #include <QMetaObject>
 #include <QThread>

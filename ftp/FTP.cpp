@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ftp/FTP.h"
 
-#include "ftp/ByteNames.h"
-#include "ftp/Log.h"
+#include "base/ByteNames.h"
+#include "base/Log.h"
 #include "ftp/ServerAddress.h"
 #include "ftp/Socket.h"
 #include "ftp/ftpparse.h"

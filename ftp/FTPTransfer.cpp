@@ -2,8 +2,8 @@
 // File transfers: the exchange on the caller's thread, the data on a detached worker.
 #include "ftp/FTP.h"
 
-#include "ftp/ByteNames.h"
-#include "ftp/Log.h"
+#include "base/ByteNames.h"
+#include "base/Log.h"
 #include "ftp/NotificationCenter.h"
 #include "ftp/Socket.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ftp/ProtocolReplies.h"
 
-#include "ftp/ByteNames.h"
+#include "base/ByteNames.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "model/Sites.h"
 
-#include "ftp/Log.h"
+#include "base/Log.h"
 #include "model/SiteListFile.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "model/SitesCombo.h"
 
-#include "ftp/Log.h"
+#include "base/Log.h"
 
 namespace zodaru {
 

@@ -9,7 +9,7 @@
 // --base is the tree's path as the server names it, --served the same directory on this
 // machine's disk (to check an upload byte for byte), --local a scratch directory holding
 // random.bin, the original of the served copy.
-#include "ftp/ByteNames.h"
+#include "base/ByteNames.h"
 #include "ftp/FTP.h"
 #include "ftp/NotificationCenter.h"
 

@@ -25,7 +25,7 @@ public:
     void setStringValue(const QString &text) { text_ = text; }
     QString stringValue() const { return text_; }
     // The row's name as a path component: the entry's exact name (lossless, see
-    // ftp/ByteNames.h), or the text shown when the cell holds no entry. The text shown may
+    // base/ByteNames.h), or the text shown when the cell holds no entry. The text shown may
     // differ from it for names that are not UTF-8.
     QString name() const { return hasFile_ ? _file.name() : text_; }
     void setLeaf(bool leaf) { leaf_ = leaf; }

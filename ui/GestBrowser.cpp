@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/GestBrowser.h"
 
-#include "ftp/ByteNames.h"
+#include "base/ByteNames.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/GestFTPBrowser.h"
 
-#include "ftp/ByteNames.h"
+#include "base/ByteNames.h"
 #include "ftp/FTP.h"
-#include "ftp/Log.h"
+#include "base/Log.h"
 #include "ui/AppContext.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/LogPane.h"
 
-#include "ftp/Log.h"
+#include "base/Log.h"
 
 #include <QScrollBar>
 #include <QTextCharFormat>

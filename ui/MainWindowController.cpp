@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/MainWindowController.h"
 
-#include "ftp/ByteNames.h"
-#include "ftp/Log.h"
+#include "base/ByteNames.h"
+#include "base/Log.h"
 #include "ui/AppContext.h"
 #include "ui/CellFile.h"
 #include "ui/ColumnBrowser.h"

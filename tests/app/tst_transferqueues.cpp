@@ -3,7 +3,7 @@
 // with real files, against pyftpdlib and the scripted server.
 #include "AppHarness.h"
 
-#include "ftp/ByteNames.h"
+#include "base/ByteNames.h"
 #include "ftp/FTP.h"
 #include "ui/FakeApp.h"
 #include "ui/TransferStatusDelegate.h"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Names as bytes: what a server or the disk lists comes back byte for byte, whatever its
 // encoding, and neither the screen nor the log ever shows raw control bytes.
-#include "ftp/ByteNames.h"
-#include "ftp/Log.h"
+#include "base/ByteNames.h"
+#include "base/Log.h"
 #include "support/TestSupport.h"
 
 #include <QTest>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ftp/ByteNames.h"
+#include "base/ByteNames.h"
 #include "ftp/FTP.h"
 #include "support/RealFtpServer.h"
 #include "support/ScriptedFtpServer.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Replies that carry data, read as the servers of several makes write them.
-#include "ftp/ByteNames.h"
+#include "base/ByteNames.h"
 #include "ftp/ProtocolReplies.h"
 
 #include <QTest>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The fixtures that every protocol test relies on, checked with a bare socket client.
-#include "ftp/Log.h"
+#include "base/Log.h"
 #include "support/RealFtpServer.h"
 #include "support/ScriptedFtpServer.h"
 #include "support/TestSupport.h"

@@ -4,7 +4,7 @@
 #include "ftp/FTP.h"
 
 #include "TransferRecorder.h"
-#include "ftp/ByteNames.h"
+#include "base/ByteNames.h"
 #include "support/ScriptedFtpServer.h"
 #include "support/TestSupport.h"
 

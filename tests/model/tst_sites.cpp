@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ftp/Log.h"
+#include "base/Log.h"
 #include "model/SiteListFile.h"
 #include "model/Sites.h"
 #include "model/SitesCombo.h"

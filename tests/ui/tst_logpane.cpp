@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The log tab: every line logged on any thread shows, in order, bounded, failures apart.
-#include "ftp/Log.h"
+#include "base/Log.h"
 #include "support/TestSupport.h"
 #include "ui/LogPane.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FakeApp.h"
 
-#include "ftp/Log.h"
+#include "base/Log.h"
 #include "model/Sites.h"
 #include "ui/AppContext.h"
 #include "ui/MainWindowController.h"

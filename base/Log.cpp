@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ftp/Log.h"
+#include "base/Log.h"
 
-#include "ftp/ByteNames.h"
+#include "base/ByteNames.h"
 
 #include <atomic>
 #include <cerrno>
