@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MyDelegate.h"
 
+#include <QEvent>
+
 #include "app/RetiredEngines.h"
 #include "app/SessionEngine.h"
 #include "app/TransferQueue.h"
@@ -52,17 +54,32 @@ int MyDelegate::unfinishedTransfers() const
     return (downloads_ ? downloads_->unfinished() : 0) + (uploads_ ? uploads_->unfinished() : 0);
 }
 
-void MyDelegate::quit()
+bool MyDelegate::mayQuit()
 {
     const int unfinished = unfinishedTransfers();
     if (unfinished > 0) {
         zlog("Quitter avec %d transferts non termines ?", unfinished);
         if (!quitQuestion_(unfinished))
-            return;
+            return false;
         // Stopped now: each worker removes its partial file while the program ends.
         FTP::stopAllTransfers();
     }
-    QCoreApplication::quit();
+    return true;
+}
+
+void MyDelegate::quit()
+{
+    if (mayQuit())
+        QCoreApplication::quit();
+}
+
+bool MyDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Close && myWindow && watched == myWindow->window() && !mayQuit()) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void MyDelegate::applicationWillFinishLaunching()
@@ -71,6 +88,7 @@ void MyDelegate::applicationWillFinishLaunching()
     // The window is built before the queues and engines exist; what it asks for meanwhile
     // (table rows, the remote listing) comes back empty.
     myWindow = std::make_unique<MainWindowController>(*this);
+    myWindow->window()->installEventFilter(this);
     if (mainMenu_)
         myWindow->window()->setMenuBar(mainMenu_.release());
     zlog("tudieu");

@@ -98,10 +98,18 @@ public:
     void setQuitQuestion(QuitQuestion question) { quitQuestion_ = std::move(question); }
     // Asks, when transfers are not finished, then ends the event loop.
     void quit();
+
+protected:
+    // The main window's close button quits like the menu does: it asks first.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+public:
     // Entries of both queues waiting or running.
     int unfinishedTransfers() const;
 
 private:
+    // Asks when transfers are unfinished and stops them when the user agrees.
+    bool mayQuit();
     void orderFrontStandardInfoPanel();
     void orderFrontHelpPanel();
 public:

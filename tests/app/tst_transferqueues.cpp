@@ -211,21 +211,33 @@ private Q_SLOTS:
 
     // Quitting with a download running and one waiting asks first; confirmed, the running
     // one is stopped and leaves no partial file.
+    void quitWithRunningTransferAsks_data()
+    {
+        QTest::addColumn<bool>("closeButton");
+        QTest::newRow("menu") << false;
+        QTest::newRow("window's close button") << true;
+    }
     void quitWithRunningTransferAsks()
     {
+        QFETCH(bool, closeButton);
         ScriptedFtpServer server(stallingDownloads(2));
         connectTo(server.address(), "me", "pw");
         QVERIFY(AppHarness::select(h_->remote(), 0, {"a", "b"}));
         h_->window().Get()->click();
         QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 2 && h_->app().dataTransfertIn()->isTransferring(), 30000);
 
+        // Declined the first time: nothing stops. Agreed the second time.
         QList<int> asked;
         h_->app().setQuitQuestion([&asked](int unfinished) {
             asked << unfinished;
-            return true;
+            return asked.size() > 1;
         });
-        h_->app().quit();
-        QCOMPARE(asked, QList<int>{2});
+        const auto quit = [&] { closeButton ? void(h_->window().close()) : h_->app().quit(); };
+        quit();
+        QVERIFY(h_->app().dataTransfertIn()->isTransferring());
+        QCOMPARE(h_->window().isVisible(), true);
+        quit();
+        QCOMPARE(asked, (QList<int>{2, 2}));
         QVERIFY(FTP::waitForTransfers(30000));
         QCOMPARE(QDir(localDir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
