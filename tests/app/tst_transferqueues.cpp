@@ -84,7 +84,7 @@ ScriptedFtpServer::Script fileServer(QByteArray listing, QByteArray content, QBy
                 s.line("150 Sending");
                 s.sendData(content);
                 s.line(finalReply);
-                // A negative reply closes the engine on the client's side.
+                // After a failed transfer this server ends the session.
                 if (finalReply.at(0) >= '4')
                     return;
             } else if (line == "QUIT") {
