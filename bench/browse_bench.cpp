@@ -7,6 +7,7 @@
 //
 //   browse_bench [--delay-ms 300]
 #include "app/MyDelegate.h"
+#include "ftp/FTP.h"
 #include "support/ScriptedFtpServer.h"
 #include "ui/CellFile.h"
 #include "ui/ColumnBrowser.h"
@@ -63,8 +64,13 @@ ScriptedFtpServer::Script slowServer(int delayMs)
                     for (int i = 0; i < kDirectories; ++i)
                         listing += fileLine("d" + QByteArray::number(i), true);
                     listing += fileLine("files", true);
+                    listing += fileLine("stall", true);
                     for (const QByteArray &name : made)
                         listing += fileLine(name, true);
+                } else if (path == "/stall") {
+                    // Announces the listing and then never sends it nor answers again.
+                    s.line("150 Here it comes");
+                    s.stall();
                 } else if (path == "/files") {
                     for (int i = 0; i < kFiles; ++i)
                         listing += fileLine("f" + QByteArray::number(i), false);
@@ -138,7 +144,15 @@ int main(int argc, char **argv)
     const QCommandLineOption delay(QStringLiteral("delay-ms"), QStringLiteral("reply delay"),
                                    QStringLiteral("ms"), QStringLiteral("300"));
     parser.addOption(delay);
+    const QCommandLineOption stallLimit(QStringLiteral("stall-limit-ms"),
+                                        QStringLiteral("how long a silent server is waited for"),
+                                        QStringLiteral("ms"), QStringLiteral("5000"));
+    parser.addOption(stallLimit);
     parser.process(app);
+    // The stalled listing ends at the engine's limits; shortened so the run stays short.
+    FTP::Timeouts limits = FTP::timeouts();
+    limits.replyLine = limits.dataIdle = limits.replyTotal = parser.value(stallLimit).toInt();
+    FTP::setTimeouts(limits);
 
     QTemporaryDir home;
     qputenv("HOME", home.path().toLocal8Bit());
@@ -209,6 +223,27 @@ int main(int argc, char **argv)
                       const QList<File> *queue = delegate.downloadQueue();
                       return queue && queue->size() == kFiles
                              && std::all_of(queue->begin(), queue->end(), [](const File &f) { return f.isDone(); });
+                  }});
+
+    // Last: a listing the server never sends. The window must keep answering meanwhile; the
+    // column then reports the failure, or the session ends as lost.
+    bool stallOpened = false;
+    steps.append({QStringLiteral("stalled listing"),
+                  [&] {
+                      remote.setPath(QStringLiteral("/"));
+                      return true;
+                  },
+                  [&] {
+                      // Opened once the root's listing is back.
+                      if (!stallOpened) {
+                          stallOpened = selectNamed(remote, 0, QStringLiteral("stall"));
+                          return false;
+                      }
+                      if (controller.connectionState() == MainWindowController::ConnectionState::Disconnected)
+                          return true;
+                      const CellFile *cell = remote.rowCount(1) == 1 ? remote.cellAt(1, 0) : nullptr;
+                      return cell && cell->isPlaceholder()
+                             && cell->stringValue() != QCoreApplication::translate("Browsing", "Loading...");
                   }});
 
     QElapsedTimer total;
