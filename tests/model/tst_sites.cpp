@@ -223,6 +223,8 @@ private Q_SLOTS:
         QTest::newRow("spaces and line ends")
             << Entries{{"  padded  ", "tab\there", "cr\r\nlf\n"}};
         QTest::newRow("empty strings") << Entries{{"", "", ""}};
+        QTest::newRow("server forms") << Entries{{"[::1]:2121", "a", "b"}, {"::1", "c", "d"},
+                                                 {"ftps://h:990/pub", "e", "f"}, {"ftpes://h", "g", "h"}};
         QTest::newRow("non-ascii")
             << Entries{{QString::fromUtf8("d\xC3\xA9j\xC3\xA0.fr"),
                         QString::fromUtf8("\xE2\x82\xAC"), QString::fromUtf8("\xF0\x9F\x94\x91")}};
