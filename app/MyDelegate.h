@@ -128,14 +128,14 @@ public:
         QString login;
         QString password;
         std::array<std::unique_ptr<SessionEngine>, 3> engines;
+        // The engines being logged in, so that giving up closes them at once.
+        std::array<std::shared_ptr<FTP>, 3> made;
         int loggedIn = 0;
     };
 
 private:
-    // Logs in on the calling thread (an engine's worker) and tells how it went. A refused
-    // login and a peer that is no FTP server both leave a closed engine; the engine's own
-    // log line of a refused login tells them apart.
-    static Login logIn(const QString &address, const QString &user, const QString &password);
+    // Logs `engine` in on the calling thread (an engine's worker) and tells how it went.
+    static Login logIn(std::shared_ptr<FTP> engine, const QString &address, const QString &user, const QString &password);
     void emptyQueues();
     void observeTransfers();
     std::unique_ptr<SessionEngine> newEngine();

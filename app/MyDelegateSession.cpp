@@ -19,8 +19,6 @@
 #include <QMessageBox>
 
 #include <array>
-#include <atomic>
-#include <thread>
 #include <utility>
 
 namespace zodaru {
@@ -84,7 +82,9 @@ void MyDelegate::connectWithAddress(const QString &address, const QString &login
     myWindow->tellUser(tr("Connecting to %1...").arg(address));
     for (int which = 0; which < 3; ++which) {
         auto engine = newEngine();
-        engine->worker.run([address, login, password] { return logIn(address, login, password); },
+        const std::shared_ptr<FTP> made = FTP::create();
+        dialing_->made[which] = made;
+        engine->worker.run([made, address, login, password] { return logIn(made, address, login, password); },
                            this, [this, attempt = dialing_->serial, which](Login result) {
                                loginDone(attempt, which, std::move(result));
                            });
@@ -138,6 +138,10 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
 void MyDelegate::cancelDialing()
 {
     const std::unique_ptr<Dialing> attempt = std::move(dialing_);
+    // Logins still on their way are given up now rather than at their time-out.
+    for (const auto &made : attempt->made)
+        if (made)
+            made->giveUp();
     for (auto &engine : attempt->engines) {
         if (engine && engine->ftp)
             engine->ftp->close();
@@ -304,19 +308,15 @@ void MyDelegate::observeTransfers()
     connect(&connectionCheck_, &QTimer::timeout, this, &MyDelegate::checkCommandConnection);
 }
 
-MyDelegate::Login MyDelegate::logIn(const QString &address, const QString &user, const QString &password)
+MyDelegate::Login MyDelegate::logIn(std::shared_ptr<FTP> engine, const QString &address, const QString &user,
+                                    const QString &password)
 {
-    // The engine says why it closed in its log; only this thread's lines are looked at.
-    const std::thread::id self = std::this_thread::get_id();
-    std::atomic<bool> refused{false};
-    const int listener = addLogListener([&refused, self](const QString &line) {
-        if (std::this_thread::get_id() == self && line.startsWith(QLatin1String("Identification refusee")))
-            refused = true;
-    });
     MyDelegate::Login result;
     try {
-        result.ftp = FTP::connectTo(address, user, password);
+        FTP::connectInto(engine, address, user, password);
+        result.ftp = std::move(engine);
         if (!result.ftp->isConnected()) {
+            const bool refused = result.ftp->loginRefused();
             result.failure = refused ? LoginFailure::Refused : LoginFailure::NotFtp;
             result.reason = refused ? QStringLiteral("identification refusee")
                                     : QStringLiteral("pas de reponse FTP");
@@ -325,7 +325,6 @@ MyDelegate::Login MyDelegate::logIn(const QString &address, const QString &user,
         result.failure = LoginFailure::Unreachable;
         result.reason = e.reason();
     }
-    removeLogListener(listener);
     return result;
 }
 

@@ -330,12 +330,25 @@ std::shared_ptr<FTP> FTP::connectTo(const QString &address)
 
 std::shared_ptr<FTP> FTP::connectTo(const QString &address, const QString &login, const QString &password)
 {
-    auto engine = connectTo(address);
+    auto engine = create();
+    connectInto(engine, address, login, password);
+    return engine;
+}
+
+void FTP::connectInto(const std::shared_ptr<FTP> &engine, const QString &address, const QString &login,
+                      const QString &password)
+{
+    engine->open(address);
     engine->Login = login;
     engine->Password = password;
     if (engine->logIn())
         engine->address_ = address; // only a session that was open can be reopened
-    return engine;
+}
+
+void FTP::giveUp()
+{
+    givenUp_ = true;
+    close();
 }
 
 void FTP::open(const QString &address)
@@ -343,9 +356,12 @@ void FTP::open(const QString &address)
     const auto [host, port] = splitServer(address);
     const int fd = createSocket(host, port, timeouts().controlConnect);
     zlog("Adresse : %@ socket : %i\n", address, fd);
+    auto control = std::make_shared<Socket>(fd);
     {
         std::lock_guard lock(stateMutex_);
-        PI = std::make_shared<Socket>(fd);
+        // Given up while the connection was being made: it closes as it goes out of scope.
+        if (!givenUp_)
+            PI = std::move(control);
     }
     ret();
 }
@@ -358,6 +374,7 @@ bool FTP::logIn()
     const int user = command(QStringLiteral("USER ") + Login);
     const int pass = isPositive(user) ? command(QStringLiteral("PASS ") + Password) : -1;
     const bool loggedIn = (user >= 200 && user < 300 && controlConnection()) || isPositive(pass);
+    loginRefused_ = !loggedIn && controlConnection() != nullptr;
     if (!loggedIn) {
         if (controlConnection())
             closeBecause(QStringLiteral("Identification refusee : on ferme la connexion"));

@@ -66,6 +66,15 @@ public:
     // while idle (see reopenIfClosedWhileIdle).
     static std::shared_ptr<FTP> connectTo(const QString &address, const QString &login,
                                           const QString &password);
+    // The same on an engine made beforehand with create(), so that another thread can give
+    // the attempt up meanwhile (giveUp()). Throws NetworkException.
+    static void connectInto(const std::shared_ptr<FTP> &engine, const QString &address,
+                            const QString &login, const QString &password);
+    // Closes the engine for good, from any thread, even while it is still connecting: a
+    // control connection made after this is dropped at once.
+    void giveUp();
+    // True when the server refused the last login (not a lost or silent peer).
+    bool loginRefused() const { return loginRefused_; }
     ~FTP();
     Q_DISABLE_COPY_MOVE(FTP)
 
@@ -240,6 +249,8 @@ private:
     int actionDepth_ = 0;
     qint64 resumeOffset_ = 0;
     std::atomic<bool> stoppedByUser_{false};
+    std::atomic<bool> givenUp_{false};
+    std::atomic<bool> loginRefused_{false};
 
     mutable std::mutex stateMutex_;
     std::atomic<bool> transferRunning_{false};

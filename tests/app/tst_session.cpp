@@ -356,11 +356,8 @@ private Q_SLOTS:
     // window is disconnected at once and the late logins are closed, never used.
     void cancelWhileDialing()
     {
-        // Short enough that the logins given up do not hold the end of the test long.
-        FTP::Timeouts t;
-        t.replyLine = 2000;
-        FTP::setTimeouts(t);
-        ScriptedFtpServer server([](ScriptedFtpServer::Session &s) { s.stall(); });
+        // A server that never greets: the three logins wait for its first line.
+        ScriptedFtpServer server([](ScriptedFtpServer::Session &s) { s.waitForEof(); });
         AppHarness h;
         h.launch();
         ParametersWindow *dialog = h.pressConnect();
@@ -368,10 +365,14 @@ private Q_SLOTS:
         dialog->server()->setEditText(server.address());
         dialog->go()->click();
         QVERIFY(h.app().isDialing());
+        QVERIFY(server.waitForConnections(3));
         h.window().Connect()->click();
         QVERIFY(!h.app().isDialing());
         QCOMPARE(h.state(), State::Disconnected);
         QVERIFY(!h.app().ftp());
+        // Given up at once, not at the end of the greeting's time limit.
+        for (int conn = 0; conn < 3; ++conn)
+            QVERIFY(server.waitForFinished(conn, 5000));
         QVERIFY(h.pressConnect());
     }
 
