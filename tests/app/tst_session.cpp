@@ -614,7 +614,8 @@ private Q_SLOTS:
         QVERIFY(h.local().setPath(localDir.path()));
         QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
         QCOMPARE(h.state(), State::Connected);
-        QCoreApplication::processEvents();
+        // Counted once the root's listing is in: its data connection is closed by then.
+        QVERIFY(AppHarness::names(h.remote(), 0).contains(QStringLiteral("big")));
         const int descriptors = openDescriptorCount();
 
         std::weak_ptr<FTP> oldIn = h.app().dataTransfertIn();
