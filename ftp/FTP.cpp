@@ -5,6 +5,7 @@
 #include "base/Log.h"
 #include "ftp/ServerAddress.h"
 #include "ftp/Socket.h"
+#include "ftp/TlsContext.h"
 #include "ftp/ftpparse.h"
 
 #include <QScopeGuard>
@@ -343,6 +344,49 @@ void FTP::connectInto(const std::shared_ptr<FTP> &engine, const QString &address
     engine->Password = password;
     if (engine->logIn())
         engine->address_ = address; // only a session that was open can be reopened
+}
+
+namespace {
+std::mutex &certificateCheckMutex()
+{
+    static std::mutex m;
+    return m;
+}
+FTP::CertificateCheck &currentCertificateCheck()
+{
+    static FTP::CertificateCheck check;
+    return check;
+}
+} // namespace
+
+void FTP::setCertificateCheck(CertificateCheck check)
+{
+    std::lock_guard lock(certificateCheckMutex());
+    currentCertificateCheck() = std::move(check);
+}
+
+TlsContext &FTP::tlsContext()
+{
+    static TlsContext context;
+    return context;
+}
+
+std::optional<FTP::CertificateRefusal> FTP::certificateRefusal() const
+{
+    std::lock_guard lock(stateMutex_);
+    return certificateRefusal_;
+}
+
+bool FTP::isEncrypted() const
+{
+    const auto control = controlConnection();
+    return control && control->isEncrypted();
+}
+
+QString FTP::tlsDescription() const
+{
+    const auto control = controlConnection();
+    return control && control->isEncrypted() ? control->describe() : QString();
 }
 
 void FTP::giveUp()

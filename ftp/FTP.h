@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ftp/CertificateStore.h"
 #include "ftp/ProtocolReplies.h"
+#include "ftp/TlsCertificate.h"
 #include "model/File.h"
 
 #include <QByteArray>
@@ -18,6 +20,7 @@
 namespace zodaru {
 
 class Socket;
+class TlsContext;
 
 // Raised when a TCP connection cannot be opened. name() is "NetworkException"; reason()
 // is "<label> [errno(<n>) : <text>]".
@@ -75,6 +78,27 @@ public:
     void giveUp();
     // True when the server refused the last login (not a lost or silent peer).
     bool loginRefused() const { return loginRefused_; }
+
+    // --- TLS ---
+    // Decides about the certificate a server presented: `server` is
+    // CertificateStore::key(host, port). Called on the connecting thread; the function must
+    // be thread-safe. Without one, only a certificate that verifies is accepted.
+    using CertificateCheck = std::function<CertificateVerdict(const QString &server, const TlsPeer &peer)>;
+    static void setCertificateCheck(CertificateCheck check);
+    // The process-wide TLS settings (tests add their server's certificate to the trust).
+    static TlsContext &tlsContext();
+    // A certificate that was neither verified nor trusted stopped the last connect: the
+    // engine is not connected and this says what the user has to decide about.
+    struct CertificateRefusal {
+        QString server; // CertificateStore::key(host, port)
+        TlsPeer peer;
+        CertificateVerdict verdict = CertificateVerdict::Unknown; // Unknown or Changed
+    };
+    std::optional<CertificateRefusal> certificateRefusal() const;
+    // Whether the session's control connection is encrypted, and with what
+    // ("TLSv1.3, TLS_AES_256_GCM_SHA384"); empty when in clear.
+    bool isEncrypted() const;
+    QString tlsDescription() const;
     ~FTP();
     Q_DISABLE_COPY_MOVE(FTP)
 
@@ -251,6 +275,7 @@ private:
     std::atomic<bool> stoppedByUser_{false};
     std::atomic<bool> givenUp_{false};
     std::atomic<bool> loginRefused_{false};
+    std::optional<CertificateRefusal> certificateRefusal_; // under stateMutex_
 
     mutable std::mutex stateMutex_;
     std::atomic<bool> transferRunning_{false};
