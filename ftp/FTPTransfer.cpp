@@ -11,11 +11,11 @@
 #include <QFile>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <system_error>
 #include <thread>
@@ -42,26 +42,45 @@ QString errnoText(int err)
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
+// Data moves in steps of this size (a multiple of kChunkSize): a few system calls per
+// step instead of per chunk.
+constexpr qint64 kStepSize = 16 * kChunkSize;
+
 enum class ChunkEnd { Full, EndOfStream, Failed, TimedOut };
 
-// Reads until `buffer` is full, the stream ends or it fails: one notification stands for
-// one full chunk, whatever sizes the kernel hands out.
-qint64 readChunk(Socket &data, char *buffer, qint64 size, int idleMs, ChunkEnd &end)
+ChunkEnd endOfRead(qint64 result)
 {
-    qint64 got = 0;
-    end = ChunkEnd::Full;
-    while (got < size) {
-        const qint64 n = data.readSome(buffer + got, size - got, idleMs);
-        if (n > 0) {
-            got += n;
-            continue;
-        }
-        end = n == 0 ? ChunkEnd::EndOfStream
-                     : (n == Socket::TimedOut ? ChunkEnd::TimedOut : ChunkEnd::Failed);
-        break;
-    }
-    return got;
+    if (result > 0)
+        return ChunkEnd::Full;
+    return result == 0 ? ChunkEnd::EndOfStream
+                       : (result == Socket::TimedOut ? ChunkEnd::TimedOut : ChunkEnd::Failed);
 }
+
+// Progress is told in chunks of kChunkSize bytes counted from the transfer's start,
+// whatever the size of the steps the data moves in: each chunk once its last byte has
+// moved, a shorter last one at finish().
+class ChunkProgress final {
+public:
+    explicit ChunkProgress(std::function<void(qint64 size)> tell) : tell_(std::move(tell)) {}
+
+    void moved(qint64 n)
+    {
+        pending_ += n;
+        while (pending_ >= kChunkSize) {
+            pending_ -= kChunkSize;
+            tell_(kChunkSize);
+        }
+    }
+    void finish()
+    {
+        if (pending_ > 0)
+            tell_(std::exchange(pending_, 0));
+    }
+
+private:
+    std::function<void(qint64)> tell_;
+    qint64 pending_ = 0;
+};
 
 QString readFailure(ChunkEnd end)
 {
@@ -372,11 +391,37 @@ public:
 
     QString error() const { return error_; }
 
+    // Moves the next `count` bytes of the file to `data`: straight from the file on a plain
+    // connection, through a buffer under TLS. The count moved, fewer when the file ended
+    // first; on failure the reason is in `failure`.
+    qint64 sendTo(Socket &data, qint64 count, int idleMs, QString &failure)
+    {
+        if (!data.isEncrypted()) {
+            const qint64 n = sendFile(data, fd_, count, idleMs);
+            if (n < 0)
+                failure = n == Socket::TimedOut ? QStringLiteral("data connection timed out")
+                                                : QStringLiteral("write failed on the data connection");
+            return qMax<qint64>(n, 0);
+        }
+        buffer_.resize(size_t(count));
+        const qint64 n = read(buffer_.data(), count);
+        if (n < 0) {
+            failure = error_;
+            return 0;
+        }
+        if (!data.writeAll(buffer_.data(), n, idleMs)) {
+            failure = QStringLiteral("write failed on the data connection");
+            return 0;
+        }
+        return n;
+    }
+
 private:
     const int fd_;
     const qint64 size_;
     const QString path_;
     QString error_;
+    std::vector<char> buffer_;
 };
 
 std::shared_ptr<Socket> FTP::freshDataConnection(const std::shared_ptr<Socket> &before) const
@@ -575,30 +620,34 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
         }
 
         const int idleMs = timeouts().dataIdle;
-        std::array<char, kChunkSize> buffer;
+        ChunkProgress progress([&](qint64 n) {
+            const QString sizeText = QString::number(n);
+            total += n;
+            masize += n;
+            zlog("taille mise : %@ total : %i", sizeText, masize.load());
+            center.post(QStringLiteral("ChunkOfFile"), kObject,
+                        {{QStringLiteral("ID"), idText}, {QStringLiteral("size"), sizeText}}, this);
+        });
+        std::vector<char> buffer(broken ? 0 : size_t(kStepSize));
         while (!broken) {
-            ChunkEnd end = ChunkEnd::Full;
-            const qint64 n = readChunk(*data, buffer.data(), kChunkSize, idleMs, end);
-            if (n > 0 && !part.write(buffer.data(), n)) {
+            // Whatever has arrived, up to a step: written at once, told in chunks.
+            const qint64 n = data->readSome(buffer.data(), kStepSize, idleMs);
+            const ChunkEnd end = endOfRead(n);
+            if (end != ChunkEnd::Full) {
+                if (end != ChunkEnd::EndOfStream) {
+                    zlog("Exception recue dans downloadThread: %@ ==> %@", fileName, readFailure(end));
+                    broken = true;
+                }
+                break;
+            }
+            if (!part.write(buffer.data(), n)) {
                 zlog("Exception recue dans downloadThread: %@ ==> %@", fileName, part.error());
                 broken = true;
                 break;
             }
-            if (n > 0) {
-                const QString sizeText = QString::number(n);
-                total += n;
-                masize += n;
-                zlog("taille mise : %@ total : %i", sizeText, masize.load());
-                center.post(QStringLiteral("ChunkOfFile"), kObject,
-                            {{QStringLiteral("ID"), idText}, {QStringLiteral("size"), sizeText}}, this);
-            }
-            if (end == ChunkEnd::Failed || end == ChunkEnd::TimedOut) {
-                zlog("Exception recue dans downloadThread: %@ ==> %@", fileName, readFailure(end));
-                broken = true;
-            }
-            if (end != ChunkEnd::Full)
-                break;
+            progress.moved(n);
         }
+        progress.finish();
 
         if (data) {
             // When we stop early the server learns it from the closed connection and
@@ -666,31 +715,34 @@ void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::sha
     try {
         zlog("Data length : %i", length);
         const int idleMs = timeouts().dataIdle;
-        std::array<char, kChunkSize> buffer;
         qint64 offset = 0;
-        while (!broken && offset < length) {
-            const qint64 n = source->read(buffer.data(), std::min(kChunkSize, length - offset));
-            if (n <= 0) {
-                // The file shrank or could not be read: sending less would leave a short
-                // copy on the server that looks complete.
-                zlog("Exception recue dans uploadThread ==> %@",
-                     n < 0 ? source->error() : QStringLiteral("local file ended early"));
-                broken = true;
-                break;
-            }
-            zlog("send : %d upto : %d ", offset, n);
-            zlog("chunk (%i,%i) == %i ", offset, offset + n, n);
-            if (!data->writeAll(buffer.data(), n, idleMs)) {
-                zlog("Exception recue dans uploadThread ==> %@",
-                     QStringLiteral("write failed on the data connection"));
-                broken = true;
-                break;
-            }
+        ChunkProgress progress([&](qint64 n) {
             offset += n;
             zlog("nouvelle taille de send : %i (%i) ", offset, n);
             center.post(QStringLiteral("ChunkOfFileUploaded"), kObject,
                         {{QStringLiteral("size"), QString::number(n)}}, this);
+        });
+        qint64 sent = 0;
+        while (!broken && sent < length) {
+            const qint64 step = std::min(kStepSize, length - sent);
+            for (qint64 at = sent; at < sent + step; at += kChunkSize) {
+                const qint64 n = std::min(kChunkSize, sent + step - at);
+                zlog("send : %d upto : %d ", at, n);
+                zlog("chunk (%i,%i) == %i ", at, at + n, n);
+            }
+            QString failure;
+            const qint64 n = source->sendTo(*data, step, idleMs, failure);
+            sent += n;
+            progress.moved(n);
+            if (n < step) {
+                // The file shrank or could not be read, or the connection failed: sending
+                // less would leave a short copy on the server that looks complete.
+                zlog("Exception recue dans uploadThread ==> %@",
+                     failure.isEmpty() ? QStringLiteral("local file ended early") : failure);
+                broken = true;
+            }
         }
+        progress.finish();
         // A file that grew meanwhile is not sent as complete: what the server would keep
         // is neither the file as it was nor as it is now. The upload fails instead.
         char more = 0;

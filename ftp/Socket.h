@@ -84,4 +84,11 @@ private:
     bool tlsFailed_ = false;
 };
 
+// Sends the next `count` bytes of the file `fileFd` (from its current position, which moves
+// on) over the plain connection `to`, straight from the file without a copy through this
+// process. Returns the count sent, fewer only when the file ended first; Socket::Error, or
+// Socket::TimedOut when no byte could be sent for `timeoutMs`. The connection is left
+// non-blocking. As for writeAll(), shutdownBoth() from another thread ends it at once.
+qint64 sendFile(Socket &to, int fileFd, qint64 count, int timeoutMs);
+
 } // namespace zodaru
