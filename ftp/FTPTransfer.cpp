@@ -46,7 +46,8 @@ QString errnoText(int err)
 // step instead of per chunk.
 constexpr qint64 kStepSize = 16 * kChunkSize;
 
-enum class ChunkEnd { Full, EndOfStream, Failed, TimedOut };
+// How a step of a download ended: NotWritten is the local file's failure.
+enum class ChunkEnd { Full, EndOfStream, Failed, TimedOut, NotWritten };
 
 ChunkEnd endOfRead(qint64 result)
 {
@@ -243,7 +244,9 @@ public:
         const QByteArray name = partPath(target);
         // O_NOFOLLOW: a link planted under the partial name never redirects the bytes.
         // 0600: the content stays the user's alone until the file has its final mode.
-        const int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | (offset > 0 ? O_APPEND : O_CREAT);
+        // Continued at its end by a seek, not O_APPEND: bytes spliced in from the connection
+        // cannot go to a file open for appending.
+        const int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | (offset > 0 ? 0 : O_CREAT);
         const int fd = ::open(name.constData(), flags, 0600);
         if (fd < 0) {
             error_ = errnoText(errno);
@@ -251,7 +254,8 @@ public:
         }
         fd_ = fd;
         struct stat st{};
-        if (::fstat(fd, &st) != 0 || !isOwnRegularFile(st) || (offset > 0 && st.st_size != offset)) {
+        if (::fstat(fd, &st) != 0 || !isOwnRegularFile(st) || (offset > 0 && st.st_size != offset)
+            || ::lseek(fd, offset, SEEK_SET) != offset) {
             error_ = QStringLiteral("the partial file is not one this download can use");
             return false;
         }
@@ -272,6 +276,31 @@ public:
         const timespec times[2] = {{secondsUtc, 0}, {secondsUtc, 0}};
         if (::futimens(fd_, times) != 0)
             zlog("Date du fichier non appliquee : %@", errnoText(errno));
+    }
+
+    // Moves what has arrived on `data`, up to `count` bytes, into the file: straight from
+    // the connection when it is plain, through a buffer under TLS. Returns the count moved;
+    // `end` says why it is 0 (Full when it is not).
+    qint64 receiveFrom(Socket &data, qint64 count, int idleMs, ChunkEnd &end)
+    {
+        if (!data.isEncrypted() && receiver_.isValid()) {
+            bool fileFailed = false;
+            const qint64 n = receiver_.receive(data, fd_, count, idleMs, fileFailed);
+            if (fileFailed)
+                error_ = errnoText(errno);
+            end = fileFailed ? ChunkEnd::NotWritten : endOfRead(n);
+            return qMax<qint64>(n, 0);
+        }
+        buffer_.resize(size_t(count));
+        const qint64 n = data.readSome(buffer_.data(), count, idleMs);
+        end = endOfRead(n);
+        if (n <= 0)
+            return 0;
+        if (!write(buffer_.data(), n)) {
+            end = ChunkEnd::NotWritten;
+            return 0;
+        }
+        return n;
     }
 
     bool write(const char *data, qint64 size)
@@ -332,6 +361,8 @@ private:
     QByteArray path_;
     QString error_;
     bool keep_ = false;
+    FileReceiver receiver_;
+    std::vector<char> buffer_;
 };
 
 } // namespace
@@ -628,24 +659,18 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
             center.post(QStringLiteral("ChunkOfFile"), kObject,
                         {{QStringLiteral("ID"), idText}, {QStringLiteral("size"), sizeText}}, this);
         });
-        std::vector<char> buffer(broken ? 0 : size_t(kStepSize));
         while (!broken) {
             // Whatever has arrived, up to a step: written at once, told in chunks.
-            const qint64 n = data->readSome(buffer.data(), kStepSize, idleMs);
-            const ChunkEnd end = endOfRead(n);
-            if (end != ChunkEnd::Full) {
-                if (end != ChunkEnd::EndOfStream) {
-                    zlog("Exception recue dans downloadThread: %@ ==> %@", fileName, readFailure(end));
-                    broken = true;
-                }
-                break;
-            }
-            if (!part.write(buffer.data(), n)) {
+            ChunkEnd end = ChunkEnd::Full;
+            progress.moved(part.receiveFrom(*data, kStepSize, idleMs, end));
+            if (end == ChunkEnd::Full)
+                continue;
+            if (end == ChunkEnd::NotWritten)
                 zlog("Exception recue dans downloadThread: %@ ==> %@", fileName, part.error());
-                broken = true;
-                break;
-            }
-            progress.moved(n);
+            else if (end != ChunkEnd::EndOfStream)
+                zlog("Exception recue dans downloadThread: %@ ==> %@", fileName, readFailure(end));
+            broken = end != ChunkEnd::EndOfStream;
+            break;
         }
         progress.finish();
 

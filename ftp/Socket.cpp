@@ -427,14 +427,20 @@ private:
     sigset_t pendingBefore_;
 };
 
+// sendfile() and splice() take no MSG_DONTWAIT: the descriptor itself must not block, so
+// that every wait is a poll() with the time limit.
+bool makeNonBlocking(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ((flags & O_NONBLOCK) || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0);
+}
+
 } // namespace
 
 qint64 sendFile(Socket &to, int fileFd, qint64 count, int timeoutMs)
 {
     const int fd = to.fileDescriptor();
-    // Never a wait inside the kernel: waits are poll()s with the time limit.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || (!(flags & O_NONBLOCK) && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0))
+    if (!makeNonBlocking(fd))
         return Socket::Error;
     PipeSignalHeld held;
     qint64 done = 0;
@@ -462,6 +468,62 @@ qint64 sendFile(Socket &to, int fileFd, qint64 count, int timeoutMs)
             return Socket::Error;
     }
     return done;
+}
+
+FileReceiver::FileReceiver()
+{
+    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        pipe_[0] = pipe_[1] = -1;
+        return;
+    }
+    // A larger pipe moves more per call; the default one will do when the system says no.
+    ::fcntl(pipe_[1], F_SETPIPE_SZ, 1024 * 1024);
+}
+
+FileReceiver::~FileReceiver()
+{
+    for (const int fd : pipe_)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+qint64 FileReceiver::receive(Socket &from, int fileFd, qint64 count, int timeoutMs, bool &fileFailed)
+{
+    fileFailed = false;
+    const int fd = from.fileDescriptor();
+    if (!isValid() || !makeNonBlocking(fd))
+        return Socket::Error;
+    const auto deadline = deadlineIn(timeoutMs);
+    ssize_t got = 0;
+    for (;;) {
+        // The pipe is empty at each call: whatever the connection holds fits up to its size.
+        got = ::splice(fd, nullptr, pipe_[1], nullptr, size_t(count), SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (got >= 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return Socket::Error;
+        const int ready = waitFor(fd, POLLIN, deadline);
+        if (ready == 0)
+            return Socket::TimedOut;
+        if (ready < 0)
+            return Socket::Error;
+    }
+    for (ssize_t left = got; left > 0;) {
+        const ssize_t n = ::splice(pipe_[0], nullptr, fileFd, nullptr, size_t(left), SPLICE_F_MOVE);
+        if (n > 0) {
+            left -= n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            errno = EIO;
+        fileFailed = true;
+        return Socket::Error;
+    }
+    return got;
 }
 
 } // namespace zodaru

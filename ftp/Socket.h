@@ -91,4 +91,26 @@ private:
 // non-blocking. As for writeAll(), shutdownBoth() from another thread ends it at once.
 qint64 sendFile(Socket &to, int fileFd, qint64 count, int timeoutMs);
 
+// Receives from plain connections straight into files, without a copy through this
+// process: the bytes go through a pipe of its own, kept from one call to the next.
+class FileReceiver final {
+public:
+    FileReceiver();
+    ~FileReceiver();
+    Q_DISABLE_COPY_MOVE(FileReceiver)
+
+    // False when the pipe could not be made.
+    bool isValid() const { return pipe_[1] >= 0; }
+
+    // Moves what has arrived on the plain connection `from`, at most `count` bytes, to the
+    // file `fileFd` at its position, waiting at most `timeoutMs` for the first byte.
+    // Returns the count moved (> 0), 0 at end of stream, Socket::Error or
+    // Socket::TimedOut. `fileFailed` tells an Error of the file, not of the connection.
+    // The connection is left non-blocking; shutdownBoth() ends a wait.
+    qint64 receive(Socket &from, int fileFd, qint64 count, int timeoutMs, bool &fileFailed);
+
+private:
+    int pipe_[2] = {-1, -1};
+};
+
 } // namespace zodaru
