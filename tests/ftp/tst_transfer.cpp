@@ -123,6 +123,7 @@ private Q_SLOTS:
     void uploadOutcomes();
     void uploadOfWhatIsNotARegularFileStartsNothing_data();
     void uploadOfWhatIsNotARegularFileStartsNothing();
+    void userDisconnectsDuringUpload_data();
     void userDisconnectsDuringUpload();
     void interruptedDownloadResumes_data();
     void interruptedDownloadResumes();
@@ -656,8 +657,19 @@ void TestTransfer::uploadOfWhatIsNotARegularFileStartsNothing()
     QVERIFY(!ftp->isTransferring());
 }
 
+void TestTransfer::userDisconnectsDuringUpload_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("shutdown") << "shutdown";
+    // The connection stays: the worker, woken from its wait for the full connection, then
+    // waits for a completion reply that never comes.
+    QTest::newRow("cancel") << "cancel";
+}
+
 void TestTransfer::userDisconnectsDuringUpload()
 {
+    QFETCH(QString, how);
+    ShortTimeouts limits(60000, 1000);
     ScriptedFtpServer server([](Session &s) {
         startTransfer(s, "STOR /big", "150 Ok to send data");
         auto data = s.acceptData();
@@ -671,7 +683,12 @@ void TestTransfer::userDisconnectsDuringUpload()
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
     TransferRecorder recorder(ftp.get());
     QCOMPARE(ftp->put(local, QStringLiteral("/big"), 4), 150);
-    ftp->shutdown();
+    QTest::qWait(300);
+    QVERIFY(ftp->isTransferring());
+    if (how == QLatin1String("cancel"))
+        ftp->cancelTransfer();
+    else
+        ftp->shutdown();
     QVERIFY(recorder.waitForCompletion());
     QVERIFY(recorder.flush());
     QCOMPARE(recorder.completions(), 1);

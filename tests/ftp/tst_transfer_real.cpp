@@ -33,6 +33,7 @@ void addSizes()
     QTest::addColumn<int>("size");
     QTest::newRow("empty") << 0;
     QTest::newRow("one byte") << 1;
+    QTest::newRow("exactly one chunk") << 16384;
     QTest::newRow("exactly two chunks") << 32768;
     QTest::newRow("two chunks and 100 bytes") << 32868;
     QTest::newRow("40000 bytes") << 40000;
@@ -62,7 +63,8 @@ void checkSequence(const TransferRecorder &recorder, const QString &chunkName,
         if (chunksCarryId)
             QCOMPARE(n.userInfo.value(QStringLiteral("ID")), QString::number(id));
         const qint64 chunk = n.userInfo.value(QStringLiteral("size")).toLongLong();
-        QVERIFY(chunk > 0 && chunk <= 16384);
+        // Whole chunks, whatever the steps the data moved in: only the last one may be shorter.
+        QVERIFY(chunk > 0 && (chunk == 16384 || i + 2 == recorder.notes.size()));
         QCOMPARE(n.userInfo.value(QStringLiteral("size")), QString::number(chunk)); // plain decimal
         sum += chunk;
     }
@@ -150,10 +152,6 @@ void TestTransferReal::upload()
     QVERIFY(recorder.flush());
 
     checkSequence(recorder, QStringLiteral("ChunkOfFileUploaded"), QStringLiteral("FileSend"), 11, size);
-    // Uploads are read in whole chunks: only the last one may be shorter.
-    const QList<qint64> chunks = recorder.chunkSizes();
-    for (qsizetype i = 0; i + 1 < chunks.size(); ++i)
-        QCOMPARE(chunks[i], qint64(16384));
     QCOMPARE(server_->readFile(name), content);
     QVERIFY(!ftp->isTransferring());
     ftp->shutdown();
