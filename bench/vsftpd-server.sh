@@ -3,7 +3,8 @@
 # $size_mib MiB at pub/big.bin, anonymous access and uploads into pub/.
 #
 #   start_vsftpd PASV_MIN PASV_MAX   sets $port and $vsftpd_pid (the caller's cleanup kills it)
-#   curl_run DIRECTION INTO FROM     curl's median MB/s over $runs runs
+#   curl_run DIRECTION INTO FROM [cpu]  curl's median MB/s over $runs runs (and CPU s/GiB)
+#   cpu_seconds FILE COMMAND...         CPU time of a command, into FILE
 
 start_vsftpd() {
   local pasv_min=$1 pasv_max=$2
@@ -54,19 +55,37 @@ EOF
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 field() { tr ' ' '\n' | sed -n "s/^$1=//p"; }
 
-# curl on the same server: curl_run DIRECTION DOWNLOAD_TO UPLOAD_FROM -> median MB/s
+# CPU seconds (user + system) that `command...` takes, written to the file $1; the
+# command's standard output goes through.
+cpu_seconds() {
+  local into=$1; shift
+  local TIMEFORMAT='%U %S'
+  { time "$@" 2>/dev/null; } 2>"$into.raw"
+  awk '{printf "%.3f", $1 + $2}' "$into.raw" >"$into"
+}
+
+# CPU seconds per GiB moved: per_gib SECONDS BYTES
+per_gib() { awk -v s="$1" -v b="$2" 'BEGIN {printf "%.2f", s * 1073741824 / b}'; }
+
+# curl on the same server: curl_run DIRECTION DOWNLOAD_TO UPLOAD_FROM [cpu] -> median MB/s
+# (and, with "cpu", the median CPU seconds per GiB)
 curl_run() {
-  local dir=$1 into=$2 from=$3 speeds=() s
+  local dir=$1 into=$2 from=$3 speeds=() cpus=() s
   for _ in $(seq "$runs"); do
     rm -f "$into" "$work/ftp/pub/curl-up.bin"
     if [ "$dir" = down ]; then
-      s=$(curl -s --ftp-pasv -o "$into" -w '%{speed_download}' \
+      s=$(cpu_seconds "$work/curl.cpu" curl -s --ftp-pasv -o "$into" -w '%{speed_download} %{size_download}' \
         "ftp://127.0.0.1:$port/pub/big.bin" --user anonymous:bench@)
     else
-      s=$(curl -s --ftp-pasv -T "$from" -w '%{speed_upload}' \
+      s=$(cpu_seconds "$work/curl.cpu" curl -s --ftp-pasv -T "$from" -w '%{speed_upload} %{size_upload}' \
         "ftp://127.0.0.1:$port/pub/curl-up.bin" --user anonymous:bench@)
     fi
-    speeds+=("$(awk -v b="$s" 'BEGIN {printf "%.1f", b / 1e6}')")
+    speeds+=("$(awk -v b="${s% *}" 'BEGIN {printf "%.1f", b / 1e6}')")
+    cpus+=("$(per_gib "$(cat "$work/curl.cpu")" "${s#* }")")
   done
-  printf '%s\n' "${speeds[@]}" | median
+  if [ "${4:-}" = cpu ]; then
+    echo "$(printf '%s\n' "${speeds[@]}" | median) $(printf '%s\n' "${cpus[@]}" | median)"
+  else
+    printf '%s\n' "${speeds[@]}" | median
+  fi
 }
