@@ -427,12 +427,19 @@ public:
     // first; on failure the reason is in `failure`.
     qint64 sendTo(Socket &data, qint64 count, int idleMs, QString &failure)
     {
-        if (!data.isEncrypted()) {
+        if (!data.isEncrypted() && zeroCopy_) {
+            const off_t before = ::lseek(fd_, 0, SEEK_CUR);
             const qint64 n = sendFile(data, fd_, count, idleMs);
-            if (n < 0)
-                failure = n == Socket::TimedOut ? QStringLiteral("data connection timed out")
-                                                : QStringLiteral("write failed on the data connection");
-            return qMax<qint64>(n, 0);
+            // A file system that cannot hand its pages to a socket says so before any byte
+            // moved: this file goes through the buffer then.
+            zeroCopy_ = !(n == Socket::Error && (errno == EINVAL || errno == ENOSYS)
+                          && ::lseek(fd_, 0, SEEK_CUR) == before);
+            if (zeroCopy_) {
+                if (n < 0)
+                    failure = n == Socket::TimedOut ? QStringLiteral("data connection timed out")
+                                                    : QStringLiteral("write failed on the data connection");
+                return qMax<qint64>(n, 0);
+            }
         }
         buffer_.resize(size_t(count));
         const qint64 n = read(buffer_.data(), count);
@@ -453,6 +460,7 @@ private:
     const QString path_;
     QString error_;
     std::vector<char> buffer_;
+    bool zeroCopy_ = true;
 };
 
 std::shared_ptr<Socket> FTP::freshDataConnection(const std::shared_ptr<Socket> &before) const

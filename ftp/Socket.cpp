@@ -511,19 +511,38 @@ qint64 FileReceiver::receive(Socket &from, int fileFd, qint64 count, int timeout
             return Socket::Error;
     }
     for (ssize_t left = got; left > 0;) {
-        const ssize_t n = ::splice(pipe_[0], nullptr, fileFd, nullptr, size_t(left), SPLICE_F_MOVE);
+        const ssize_t n = spliceToFile_ ? ::splice(pipe_[0], nullptr, fileFd, nullptr, size_t(left), SPLICE_F_MOVE)
+                                        : copyFromPipe(fileFd, left);
         if (n > 0) {
             left -= n;
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && errno == EINVAL && spliceToFile_) {
+            // A file system that takes no spliced pages: what is in the pipe is copied.
+            spliceToFile_ = false;
+            continue;
+        }
         if (n == 0)
             errno = EIO;
         fileFailed = true;
         return Socket::Error;
     }
     return got;
+}
+
+qint64 FileReceiver::copyFromPipe(int fileFd, qint64 count)
+{
+    char buffer[65536];
+    const ssize_t n = ::read(pipe_[0], buffer, size_t(qMin<qint64>(count, sizeof buffer)));
+    for (ssize_t done = 0; done < n;) {
+        const ssize_t w = ::write(fileFd, buffer + done, size_t(n - done));
+        if (w < 0 && errno != EINTR)
+            return -1;
+        done += qMax<ssize_t>(w, 0);
+    }
+    return n;
 }
 
 } // namespace zodaru

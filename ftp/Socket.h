@@ -99,8 +99,9 @@ public:
     ~FileReceiver();
     Q_DISABLE_COPY_MOVE(FileReceiver)
 
-    // False when the pipe could not be made.
-    bool isValid() const { return pipe_[1] >= 0; }
+    // False when the pipe could not be made, or once a file took no spliced bytes: the
+    // caller reads and writes itself then.
+    bool isValid() const { return pipe_[1] >= 0 && spliceToFile_; }
 
     // Moves what has arrived on the plain connection `from`, at most `count` bytes, to the
     // file `fileFd` at its position, waiting at most `timeoutMs` for the first byte.
@@ -110,7 +111,10 @@ public:
     qint64 receive(Socket &from, int fileFd, qint64 count, int timeoutMs, bool &fileFailed);
 
 private:
+    qint64 copyFromPipe(int fileFd, qint64 count);
+
     int pipe_[2] = {-1, -1};
+    bool spliceToFile_ = true;
 };
 
 } // namespace zodaru
