@@ -523,7 +523,7 @@ void TestTransfer::userDisconnectsDuringDownload()
 }
 
 // How the server takes an upload.
-enum class UploadEnd { Complete, GrowsMidway, ResetMidway };
+enum class UploadEnd { Complete, GrowsMidway, ShrinksMidway, ResetMidway };
 Q_DECLARE_METATYPE(UploadEnd)
 
 void TestTransfer::uploadOutcomes_data()
@@ -542,6 +542,9 @@ void TestTransfer::uploadOutcomes_data()
     // What the file held when the upload began goes out, and is not called complete.
     QTest::newRow("file grows during the upload")
         << UploadEnd::GrowsMidway << QByteArray("up.bin") << 40000 << 150 << "-1" << QList<qint64>{16384, 16384, 7232};
+    // What there was of it goes out, and is not called complete either.
+    QTest::newRow("file shrinks during the upload")
+        << UploadEnd::ShrinksMidway << QByteArray("up.bin") << 40000 << 150 << "-1" << QList<qint64>{16384, 3616};
     // The server resets after 16384 bytes; how many chunks the client wrote before it
     // noticed depends on socket buffers, so the chunks are not compared.
     QTest::newRow("data connection reset")
@@ -570,6 +573,7 @@ void TestTransfer::uploadOutcomes()
             s.line("226 Transfer complete");
             break;
         case UploadEnd::GrowsMidway:
+        case UploadEnd::ShrinksMidway:
             s.greetAndLogin();
             s.expect("PASV");
             s.line(s.openPassive());
@@ -578,9 +582,11 @@ void TestTransfer::uploadOutcomes()
             s.expect("STOR /in/up.bin");
             {
                 // Before the client can have read anything: deterministic.
-                QFile grow(local);
-                if (grow.open(QIODevice::Append))
-                    grow.write("more");
+                QFile file(local);
+                if (end == UploadEnd::ShrinksMidway)
+                    file.resize(20000);
+                else if (file.open(QIODevice::Append))
+                    file.write("more");
             }
             s.line("150 Ok to send data");
             s.receiveData();
