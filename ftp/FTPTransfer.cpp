@@ -17,6 +17,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -291,16 +292,27 @@ public:
             end = fileFailed ? ChunkEnd::NotWritten : endOfRead(n);
             return qMax<qint64>(n, 0);
         }
+        // A TLS read gives one record (16 KiB at most): the records that have arrived already
+        // join it, so that the file is written in large blocks. An end met on the way is
+        // told with the next step.
         buffer_.resize(size_t(count));
-        const qint64 n = data.readSome(buffer_.data(), count, idleMs);
-        end = endOfRead(n);
-        if (n <= 0)
+        qint64 got = 0;
+        qint64 result = laterEnd_ ? *std::exchange(laterEnd_, std::nullopt)
+                                  : data.readSome(buffer_.data(), count, idleMs);
+        while (result > 0) {
+            got += result;
+            result = got < count ? data.readSome(buffer_.data() + got, count - got, 0) : Socket::TimedOut;
+        }
+        end = endOfRead(got > 0 ? got : result);
+        if (got == 0)
             return 0;
-        if (!write(buffer_.data(), n)) {
+        if (result != Socket::TimedOut)
+            laterEnd_ = result;
+        if (!write(buffer_.data(), got)) {
             end = ChunkEnd::NotWritten;
             return 0;
         }
-        return n;
+        return got;
     }
 
     bool write(const char *data, qint64 size)
@@ -363,6 +375,7 @@ private:
     bool keep_ = false;
     FileReceiver receiver_;
     std::vector<char> buffer_;
+    std::optional<qint64> laterEnd_;
 };
 
 } // namespace
