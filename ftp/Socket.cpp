@@ -538,9 +538,13 @@ qint64 FileReceiver::copyFromPipe(int fileFd, qint64 count)
     const ssize_t n = ::read(pipe_[0], buffer, size_t(qMin<qint64>(count, sizeof buffer)));
     for (ssize_t done = 0; done < n;) {
         const ssize_t w = ::write(fileFd, buffer + done, size_t(n - done));
-        if (w < 0 && errno != EINTR)
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w == 0)
+            errno = EIO;
+        if (w <= 0)
             return -1;
-        done += qMax<ssize_t>(w, 0);
+        done += w;
     }
     return n;
 }
