@@ -523,7 +523,7 @@ void TestTransfer::userDisconnectsDuringDownload()
 }
 
 // How the server takes an upload.
-enum class UploadEnd { Complete, GrowsMidway, ShrinksMidway, ResetMidway };
+enum class UploadEnd { Complete, GrowsMidway, ShrinksMidway, ResetMidway, Stalled };
 Q_DECLARE_METATYPE(UploadEnd)
 
 void TestTransfer::uploadOutcomes_data()
@@ -549,6 +549,9 @@ void TestTransfer::uploadOutcomes_data()
     // noticed depends on socket buffers, so the chunks are not compared.
     QTest::newRow("data connection reset")
         << UploadEnd::ResetMidway << QByteArray("up.bin") << 4 * 1024 * 1024 << 150 << "-1" << QList<qint64>{-1};
+    // The server stops reading: the idle limit ends the wait for room on the connection.
+    QTest::newRow("server stops reading")
+        << UploadEnd::Stalled << QByteArray("up.bin") << 16 * 1024 * 1024 << 150 << "-1" << QList<qint64>{-1};
 }
 
 void TestTransfer::uploadOutcomes()
@@ -560,6 +563,7 @@ void TestTransfer::uploadOutcomes()
     QFETCH(QString, status);
     QFETCH(QList<qint64>, chunks);
 
+    ShortTimeouts limits(end == UploadEnd::Stalled ? 300 : 60000, end == UploadEnd::Stalled ? 1000 : 30000);
     const QByteArray content = patternBytes(length, 5);
     QTemporaryDir dir;
     const QString local = createNamed(dir.path(), leaf, content);
@@ -597,6 +601,13 @@ void TestTransfer::uploadOutcomes()
             s.resetDataAfterReceiving(16384);
             s.line("426 Failure reading network stream");
             break;
+        case UploadEnd::Stalled:
+            startTransfer(s, "STOR /in/up.bin", "150 Ok to send data");
+            {
+                auto data = s.acceptData();
+                data.receive(1000);
+                data.stall(); // reads nothing more: the client's writes wait for room
+            }
         }
         s.answerRest();
     });
