@@ -40,6 +40,9 @@ public:
         // TLS data connections end without close_notify, as if cut.
         bool cutTlsData = false;
         bool ipv6 = false; // listen on ::1 instead of 127.0.0.1
+        // When > 0, the first session is closed with a 421 that many seconds after its
+        // login, as a server closes a session idle for too long.
+        int dropFirstSessionSeconds = 0;
     };
 
     RealFtpServer();

@@ -73,6 +73,25 @@ def tls_handler(args):
     return Handler
 
 
+def dropping_first_session(base, seconds):
+    """The first session to log in is closed with a 421 after `seconds`, as servers close
+    sessions idle for too long (pyftpdlib's own idle timer does not run under TLS)."""
+    dropped = []
+
+    class Handler(base):
+        def on_login(self, username):
+            super().on_login(username)
+            if not dropped:
+                dropped.append(self)
+                self.ioloop.call_later(seconds, self.drop)
+
+        def drop(self):
+            self.respond("421 Idle for too long.")
+            self.close_when_done()
+
+    return Handler
+
+
 class LinkReportingFS(AbstractedFS):
     """Names symbolic links in MLSD as links ("type=OS.unix=slink:<target>"), the way
     ProFTPD does; pyftpdlib alone reports what they lead to, and the tests of link handling
@@ -107,6 +126,8 @@ def main():
                         help="refuse TLS data connections that do not resume the session")
     parser.add_argument("--cut-tls-data", action="store_true",
                         help="end TLS data connections without close_notify")
+    parser.add_argument("--drop-first-session", type=float, default=0,
+                        help="close the first session that many seconds after its login (421)")
     parser.add_argument("--host", default="127.0.0.1", help="address to listen on (::1 for IPv6)")
     args = parser.parse_args()
 
@@ -125,6 +146,8 @@ def main():
     Handler.authorizer = authorizer
     Handler.banner = "pyftpdlib test server ready."
     Handler.permit_foreign_addresses = False
+    if args.drop_first_session:
+        Handler = dropping_first_session(Handler, args.drop_first_session)
 
     server = FTPServer((args.host, 0), Handler)
     server.max_cons = 64
