@@ -331,7 +331,7 @@ void TstTls::engineSession()
 
     LogCapture log;
     QString exception;
-    const auto ftp = logIn(scheme + server.address(), &exception);
+    const auto ftp = logIn(scheme + server.hostAndPort(), &exception);
     QVERIFY2(thrown.isEmpty() ? exception.isEmpty() : exception.startsWith(thrown), qPrintable(exception));
     QCOMPARE(ftp->isConnected(), thrown.isEmpty());
     QCOMPARE(log.count(QLatin1String(kSessionsRefused)), int(tls == Tls::None && scheme.isEmpty()));
@@ -428,7 +428,7 @@ void TstTls::certificateDecision()
         });
     }
     const auto reset = qScopeGuard([] { FTP::setCertificateCheck({}); });
-    const auto ftp = logIn(QStringLiteral("ftps://") + server.address());
+    const auto ftp = logIn(server.address());
     QCOMPARE(ftp->isConnected(), connected);
     QVERIFY(!ftp->loginRefused());
     QCOMPARE(servers, withCheck ? QStringList{key} : QStringList());

@@ -48,6 +48,7 @@ bool RealFtpServer::start(const Options &options)
     if (options.dropFirstSessionSeconds > 0)
         args << QStringLiteral("--drop-first-session") << QString::number(options.dropFirstSessionSeconds);
     m_ipv6 = options.ipv6;
+    m_tls = options.tls;
     if (m_ipv6)
         args << QStringLiteral("--host") << QStringLiteral("::1");
 
@@ -92,6 +93,12 @@ void RealFtpServer::stop()
 }
 
 QString RealFtpServer::address() const
+{
+    static const QString schemes[] = {QStringLiteral("ftp://"), QStringLiteral("ftpes://"), QStringLiteral("ftps://")};
+    return schemes[int(m_tls)] + hostAndPort();
+}
+
+QString RealFtpServer::hostAndPort() const
 {
     return (m_ipv6 ? QStringLiteral("[::1]:%1") : QStringLiteral("127.0.0.1:%1")).arg(m_port);
 }
