@@ -57,6 +57,12 @@ def tls_handler(args):
                 self.close()
 
         def close(self):
+            # An upload is whole only when the client said so with close_notify: a bare
+            # end of stream may be a cut.
+            if (self._ssl_established and self.receive and self.transfer_finished and not self._error
+                    and not self.socket.get_shutdown() & SSL.RECEIVED_SHUTDOWN):
+                self.transfer_finished = False
+                self._resp = ("426 Upload ended without close_notify.", logging.info)
             # Marked as failed, the connection closes without close_notify.
             self._error = self._error or args.cut_tls_data
             super().close()
