@@ -932,6 +932,8 @@ std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argu
             if (DTP == data)
                 DTP.reset();
         }
+        if (data->isEncrypted())
+            data->closeNotify(timeouts().dataIdle);
         data->shutdownBoth();
     };
     const auto dropData = qScopeGuard(releaseData);

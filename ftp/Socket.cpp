@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -304,6 +306,12 @@ bool Socket::startTlsClient(const TlsContext &context, const QString &hostName,
     }
     ssl_ = std::move(ssl);
     tlsFailed_ = false;
+    // The handshake's last flight is ours; the server answers with a session ticket and
+    // then its data. A server that keeps Nagle's algorithm on holds that data back until
+    // the ticket is acknowledged, and a delayed acknowledgement costs 40 ms per data
+    // connection (Pure-FTPd: 50 ms listings instead of 5). Acknowledge at once.
+    const int on = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     return true;
 }
 
