@@ -127,8 +127,8 @@ private Q_SLOTS:
     void trustOnceAlwaysAndChanged();
     void engineSession_data();
     void engineSession();
-    void cutStream_data();
-    void cutStream();
+    void brokenDataStream_data();
+    void brokenDataStream();
     void certificateDecision_data();
     void certificateDecision();
     void reopenedAfterIdle();
@@ -360,20 +360,35 @@ void TstTls::engineSession()
     QTRY_VERIFY(!ftp->checkControlConnection());
 }
 
-void TstTls::cutStream_data()
+void TstTls::brokenDataStream_data()
 {
     QTest::addColumn<bool>("listing");
-    QTest::newRow("listing") << true;
-    QTest::newRow("download") << false;
+    QTest::addColumn<bool>("otherCertificate");
+    QTest::addColumn<QString>("logLine"); // %1: the download's target
+    QTest::newRow("listing cut") << true << false
+                                 << QStringLiteral("Listing de / coupe : flux TLS ferme sans close_notify");
+    QTest::newRow("download cut") << false << false
+                                  << QStringLiteral("Telechargement de %1 coupe : flux TLS ferme sans close_notify");
+    QTest::newRow("listing, another certificate")
+        << true << true << QStringLiteral("Connexion de donnees : certificat different de celui de la connexion de controle");
 }
 
-// A TLS data stream that ends without close_notify may be cut short: the listing or the
-// download fails (the partial kept for a resume), and the session goes on in step.
-void TstTls::cutStream()
+// A TLS data stream that ends without close_notify may be cut short, and one that shows
+// another certificate than the control connection may come from someone else: the listing
+// or the download fails (a cut download keeps its partial for a resume), and the session
+// goes on in step.
+void TstTls::brokenDataStream()
 {
     QFETCH(bool, listing);
+    QFETCH(bool, otherCertificate);
+    QFETCH(QString, logLine);
     RealFtpServer server;
-    QVERIFY2(startTls(server, Tls::Explicit, true, true), qPrintable(server.errorText()));
+    RealFtpServer::Options options;
+    options.tls = Tls::Explicit;
+    options.requireSessionReuse = !otherCertificate;
+    options.cutTlsData = !otherCertificate;
+    options.otherDataCertificate = otherCertificate;
+    QVERIFY2(server.start(options), qPrintable(server.errorText()));
     QVERIFY(FTP::tlsContext().addTrustedCertificates(server.certificatePath()));
     const QByteArray content = patternBytes(100000, 3);
     QVERIFY(server.writeFile(QStringLiteral("cut.bin"), content));
@@ -384,14 +399,13 @@ void TstTls::cutStream()
     QVERIFY(ftp->isEncrypted());
     if (listing) {
         QVERIFY(!ftp->list(QStringLiteral("/")));
-        QVERIFY(log.contains(QStringLiteral("Listing de / coupe : flux TLS ferme sans close_notify")));
     } else {
         QCOMPARE(transferStatus(*ftp, [&] { return ftp->get(QStringLiteral("cut.bin"), saved, 1); }),
                  QStringLiteral("-1"));
-        QVERIFY(log.contains(QStringLiteral("Telechargement de %1 coupe : flux TLS ferme sans close_notify").arg(saved)));
         QVERIFY(!QFile::exists(saved));
         QCOMPARE(readFile(saved + QStringLiteral(".zodaru-part")), content);
     }
+    QVERIFY2(log.contains(logLine.arg(saved)), qPrintable(log.lines().join(u'|')));
     QCOMPARE(ftp->cd(QStringLiteral("/")), 250);
 }
 

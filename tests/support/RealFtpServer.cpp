@@ -45,6 +45,8 @@ bool RealFtpServer::start(const Options &options)
         args << QStringLiteral("--require-reuse");
     if (options.cutTlsData)
         args << QStringLiteral("--cut-tls-data");
+    if (options.otherDataCertificate)
+        args << QStringLiteral("--other-data-cert");
     if (options.dropFirstSessionSeconds > 0)
         args << QStringLiteral("--drop-first-session") << QString::number(options.dropFirstSessionSeconds);
     m_ipv6 = options.ipv6;

@@ -39,6 +39,9 @@ public:
         bool requireSessionReuse = false;
         // TLS data connections end without close_notify, as if cut.
         bool cutTlsData = false;
+        // TLS data connections present another certificate than the control connection
+        // (they cannot resume its session then).
+        bool otherDataCertificate = false;
         bool ipv6 = false; // listen on ::1 instead of 127.0.0.1
         // When > 0, the first session is closed with a 421 that many seconds after its
         // login, as a server closes a session idle for too long.

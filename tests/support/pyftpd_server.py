@@ -37,15 +37,23 @@ def tls_handler(args):
     from OpenSSL._util import lib as ssl_lib
     from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 
-    make_certificate(args.cert)
-    context = SSL.Context(SSL.TLS_SERVER_METHOD)
-    context.set_min_proto_version(SSL.TLS1_2_VERSION)
-    context.use_certificate_chain_file(args.cert)
-    context.use_privatekey_file(args.cert)
-    # Lets data connections resume the control connection's session.
-    context.set_session_id(b"zodaru-test")
+    def make_context(path):
+        make_certificate(path)
+        context = SSL.Context(SSL.TLS_SERVER_METHOD)
+        context.set_min_proto_version(SSL.TLS1_2_VERSION)
+        context.use_certificate_chain_file(path)
+        context.use_privatekey_file(path)
+        # Lets data connections resume the control connection's session.
+        context.set_session_id(b"zodaru-test")
+        return context
+
+    context = make_context(args.cert)
+    data_context = make_context(args.cert + ".data") if args.other_data_cert else context
 
     class DTP(TLS_DTPHandler):
+        def secure_connection(self, ssl_context):
+            super().secure_connection(data_context)
+
         def send(self, data):
             # A write would complete the handshake on its own and skip the check below.
             return 0 if self._ssl_accepting else super().send(data)
@@ -130,6 +138,8 @@ def main():
     parser.add_argument("--cert", help="where to write the fresh certificate and key (PEM)")
     parser.add_argument("--require-reuse", action="store_true",
                         help="refuse TLS data connections that do not resume the session")
+    parser.add_argument("--other-data-cert", action="store_true",
+                        help="present another certificate on TLS data connections")
     parser.add_argument("--cut-tls-data", action="store_true",
                         help="end TLS data connections without close_notify")
     parser.add_argument("--drop-first-session", type=float, default=0,
