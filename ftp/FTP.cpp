@@ -33,6 +33,7 @@ namespace {
 constexpr qsizetype kMaxReplyLine = 64 * 1024;
 constexpr int kControlPort = 21;
 constexpr int kServiceClosing = 421;
+constexpr int kAuthAccepted = 234;
 
 using Clock = std::chrono::steady_clock;
 
@@ -236,13 +237,16 @@ QString shownLine(const QString &word, const QString &param)
     return p.isEmpty() ? w : w + QLatin1Char(' ') + p;
 }
 
-// The host and port a server text names; text that is no valid server text is taken for
-// a host name, which then fails to resolve.
-std::pair<QString, int> splitServer(const QString &server)
+// What a server text names; text that is no valid server text is taken for a host name,
+// which then fails to resolve.
+ServerAddress serverOf(const QString &text)
 {
-    if (const auto parsed = ServerAddress::parse(server))
-        return {parsed->host, parsed->port};
-    return {server, kControlPort};
+    if (const auto parsed = ServerAddress::parse(text))
+        return *parsed;
+    ServerAddress server;
+    server.host = text;
+    server.port = kControlPort;
+    return server;
 }
 
 // The numeric text of the peer of a connected socket (IPv4 or IPv6, with its scope), or an
@@ -339,7 +343,10 @@ std::shared_ptr<FTP> FTP::connectTo(const QString &address, const QString &login
 void FTP::connectInto(const std::shared_ptr<FTP> &engine, const QString &address, const QString &login,
                       const QString &password)
 {
+    engine->loginRefused_ = false;
     engine->open(address);
+    if (!engine->controlConnection())
+        return; // given up, cut before the greeting, or a certificate refused
     engine->Login = login;
     engine->Password = password;
     if (engine->logIn())
@@ -377,16 +384,18 @@ std::optional<FTP::CertificateRefusal> FTP::certificateRefusal() const
     return certificateRefusal_;
 }
 
+// Both are read from the state recorded at the handshake: the TLS objects themselves
+// belong to the thread that reads and writes through them.
 bool FTP::isEncrypted() const
 {
-    const auto control = controlConnection();
-    return control && control->isEncrypted();
+    std::lock_guard lock(stateMutex_);
+    return PI && !tlsDescription_.isEmpty();
 }
 
 QString FTP::tlsDescription() const
 {
-    const auto control = controlConnection();
-    return control && control->isEncrypted() ? control->describe() : QString();
+    std::lock_guard lock(stateMutex_);
+    return PI ? tlsDescription_ : QString();
 }
 
 void FTP::giveUp()
@@ -397,8 +406,15 @@ void FTP::giveUp()
 
 void FTP::open(const QString &address)
 {
-    const auto [host, port] = splitServer(address);
-    const int fd = createSocket(host, port, timeouts().controlConnect);
+    using Security = ServerAddress::Security;
+    const ServerAddress server = serverOf(address);
+    {
+        std::lock_guard lock(stateMutex_);
+        certificateRefusal_.reset();
+        tlsDescription_.clear();
+    }
+    resumable_ = TlsSession();
+    const int fd = createSocket(server.host, server.port, timeouts().controlConnect);
     zlog("Adresse : %@ socket : %i\n", address, fd);
     auto control = std::make_shared<Socket>(fd);
     {
@@ -407,7 +423,105 @@ void FTP::open(const QString &address)
         if (!givenUp_)
             PI = std::move(control);
     }
+    if (server.security == Security::ImplicitTls && !secureControlConnection(server))
+        return;
     ret();
+    if (!controlConnection() || (server.security != Security::Opportunistic && server.security != Security::ExplicitTls))
+        return;
+    const int auth = command(QStringLiteral("AUTH"), QStringLiteral("TLS"));
+    if (auth == kAuthAccepted) {
+        secureControlConnection(server);
+        return;
+    }
+    if (!controlConnection())
+        return;
+    if (server.security == Security::ExplicitTls) {
+        closeBecause(QStringLiteral("Le serveur refuse AUTH TLS : on ferme la connexion"));
+        throw NetworkException(QStringLiteral("AUTH TLS refuse par le serveur (%1)").arg(auth));
+    }
+    zlog("Session non chiffree : le serveur refuse AUTH TLS");
+}
+
+bool FTP::secureControlConnection(const ServerAddress &server)
+{
+    const auto control = controlConnection();
+    if (!control)
+        return false;
+    QString error;
+    if (!control->startTlsClient(tlsContext(), server.host, {}, timeouts().controlConnect, &error)) {
+        closeBecause(QStringLiteral("Negociation TLS impossible : on ferme la connexion"));
+        throw NetworkException(QStringLiteral("TLS [%1]").arg(error));
+    }
+    const TlsPeer peer = control->peer();
+    if (!peer.verified) {
+        const QString key = CertificateStore::key(server.host, server.port);
+        CertificateCheck check;
+        {
+            std::lock_guard lock(certificateCheckMutex());
+            check = currentCertificateCheck();
+        }
+        const CertificateVerdict verdict = check ? check(key, peer) : CertificateVerdict::Unknown;
+        if (verdict != CertificateVerdict::Verified && verdict != CertificateVerdict::Known) {
+            {
+                std::lock_guard lock(stateMutex_);
+                certificateRefusal_ = CertificateRefusal{key, peer, verdict};
+            }
+            closeBecause(QStringLiteral("Certificat de %1 non reconnu (%2) : on ferme la connexion")
+                             .arg(key, peer.verifyError));
+            return false;
+        }
+    }
+    tlsHost_ = server.host;
+    serverCertificate_ = peer.certificate.sha256;
+    const QString description = control->describe();
+    {
+        std::lock_guard lock(stateMutex_);
+        tlsDescription_ = description;
+    }
+    zlog("Session chiffree : %@", description);
+    return true;
+}
+
+bool FTP::protectDataConnections()
+{
+    if (!isEncrypted())
+        return true;
+    // PBSZ must come first and is meaningless over TLS: 0 is the only value.
+    if (isCompletion(command(QStringLiteral("PBSZ"), QStringLiteral("0")))
+        && isCompletion(command(QStringLiteral("PROT"), QStringLiteral("P"))))
+        return true;
+    if (controlConnection())
+        closeBecause(QStringLiteral("Le serveur refuse de chiffrer les donnees (PROT P) : on ferme la connexion"));
+    return false;
+}
+
+bool FTP::secureDataConnection(Socket &data, int code)
+{
+    if (!isEncrypted())
+        return true;
+    // Taken at the first data connection: under TLS 1.3 the session arrives after the
+    // handshake, and every reply read since has brought it in. The control connection
+    // marks it used once offered, so it is kept aside and offered as copies.
+    if (const auto control = controlConnection(); control && resumable_.isNull())
+        resumable_ = control->session().copy();
+    const TlsSession session = resumable_.copy();
+    QString error;
+    bool secured = data.startTlsClient(tlsContext(), tlsHost_, session, timeouts().dataConnect, &error);
+    if (!secured) {
+        zlog("Connexion de donnees : negociation TLS impossible ==> %@", error);
+    } else if (data.peer().certificate.sha256 != serverCertificate_) {
+        // The user decided about the control connection's certificate only.
+        zlog("Connexion de donnees : certificat different de celui de la connexion de controle");
+        secured = false;
+    }
+    if (secured)
+        return true;
+    data.shutdownBoth();
+    // The server answers the broken transfer; read now, the reply stays out of the next
+    // command's way.
+    if (code < 200)
+        ret();
+    return false;
 }
 
 bool FTP::logIn()
@@ -432,7 +546,7 @@ bool FTP::logIn()
         features_ = parseFeatReply(lines);
     if (features_.utf8)
         command(QStringLiteral("OPTS"), QStringLiteral("UTF8 ON"));
-    return isConnected();
+    return protectDataConnections() && isConnected();
 }
 
 bool FTP::closedWhileIdle() const
@@ -441,17 +555,12 @@ bool FTP::closedWhileIdle() const
     if (!control)
         return false;
     // Nothing is owed to an idle engine: anything waiting is the server's farewell, a 421
-    // or the end of the stream (a reset reads as an error).
-    pollfd p{control->fileDescriptor(), POLLIN, 0};
-    if (::poll(&p, 1, 0) <= 0)
-        return false;
+    // or the end of the stream (a reset or a cut TLS stream reads as an error).
     char head[3] = {};
-    const ssize_t n = ::recv(control->fileDescriptor(), head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
-    if (n == 0)
-        return true;
-    if (n < 0)
-        return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
-    return n == 3 && QByteArrayView(head, 3) == "421";
+    const qint64 n = control->peekSome(head, sizeof head);
+    if (n == Socket::TimedOut)
+        return false;
+    return n <= 0 || (n == 3 && QByteArrayView(head, 3) == "421");
 }
 
 bool FTP::reopenIfClosedWhileIdle()
@@ -464,6 +573,10 @@ bool FTP::reopenIfClosedWhileIdle()
         open(address_);
     } catch (const NetworkException &e) {
         zlog("Reconnexion impossible ==> %@", e.reason());
+        return false;
+    }
+    if (!controlConnection()) {
+        zlog("Reconnexion impossible");
         return false;
     }
     if (!logIn()) {
@@ -552,18 +665,22 @@ bool FTP::checkControlConnection()
     const auto control = controlConnection();
     if (!control)
         return false;
-    pollfd ready{control->fileDescriptor(), POLLIN, 0};
-    if (::poll(&ready, 1, 0) <= 0)
+    // A transfer's worker reads its completion reply through the TLS layer, which no other
+    // thread may use meanwhile, even to peek.
+    if (transferRunning_ && isEncrypted())
         return true;
     // Only peeked at: a reply on its way belongs to whoever sent the command.
     char head[4] = {};
-    const ssize_t n = ::recv(control->fileDescriptor(), head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+    const qint64 n = control->peekSome(head, sizeof head);
+    if (n == Socket::TimedOut)
         return true;
     if (n > 0 && !(n >= 3 && std::memcmp(head, "421", 3) == 0))
         return true;
-    zlog("Connexion de controle perdue entre deux commandes (%@) : on ferme la connexion",
-         n == 0 ? QStringLiteral("fin de flux") : n > 0 ? QStringLiteral("421") : QString::fromUtf8(std::strerror(errno)));
+    const QString why = n == 0 || n == Socket::Truncated ? QStringLiteral("fin de flux")
+        : n > 0                                          ? QStringLiteral("421")
+        : control->isEncrypted()                         ? QStringLiteral("erreur TLS")
+                                                         : QString::fromUtf8(std::strerror(errno));
+    zlog("Connexion de controle perdue entre deux commandes (%@) : on ferme la connexion", why);
     close();
     return false;
 }
@@ -815,6 +932,8 @@ std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argu
             if (DTP == data)
                 DTP.reset();
         }
+        if (data->isEncrypted())
+            data->closeNotify(timeouts().dataIdle);
         data->shutdownBoth();
     };
     const auto dropData = qScopeGuard(releaseData);
@@ -827,10 +946,19 @@ std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argu
             *refusal = code;
         return std::nullopt; // refused or not sent: nothing will come on the data connection
     }
+    if (!secureDataConnection(*data, code))
+        return std::nullopt;
 
     auto listing = readListing(*data, path);
-    if (!listing)
+    if (!listing) {
+        // A cut TLS stream is a complete transfer to the server, which answers it; that
+        // reply must not be taken for the next command's.
+        if (data->endedWithoutCloseNotify() && code < 200) {
+            releaseData();
+            ret();
+        }
         return std::nullopt;
+    }
     releaseData();
     // A 1xx reply announced the transfer; its completion follows. A 2xx was already it.
     if (code < 200 && !isCompletion(ret()))
@@ -908,6 +1036,8 @@ std::optional<QByteArray> FTP::readListing(Socket &data, const QString &path)
             closeAfterTimeout("list");
             return std::nullopt;
         }
+        if (n == Socket::Truncated)
+            zlog("Listing de %@ coupe : flux TLS ferme sans close_notify", path);
         zlog("Exception recue dans list: %@ ", path);
         return std::nullopt;
     }

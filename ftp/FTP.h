@@ -4,6 +4,7 @@
 #include "ftp/CertificateStore.h"
 #include "ftp/ProtocolReplies.h"
 #include "ftp/TlsCertificate.h"
+#include "ftp/TlsContext.h"
 #include "model/File.h"
 
 #include <QByteArray>
@@ -21,6 +22,7 @@ namespace zodaru {
 
 class Socket;
 class TlsContext;
+struct ServerAddress;
 
 // Raised when a TCP connection cannot be opened. name() is "NetworkException"; reason()
 // is "<label> [errno(<n>) : <text>]".
@@ -65,7 +67,15 @@ public:
     static std::shared_ptr<FTP> connectTo(const QString &address);
     // Connected and logged in with USER then PASS, then FEAT (and OPTS UTF8 ON when the
     // server offers UTF8). Throws NetworkException. Whether the login succeeded shows in
-    // isConnected(). Such an engine reopens its session once when the server closed it
+    // isConnected().
+    // How the session is protected follows the server text (see ServerAddress): "ftps://"
+    // speaks TLS from the first byte; a bare host and "ftpes://" ask for AUTH TLS after
+    // the greeting, and a bare host goes on in clear when the server does not agree, while
+    // "ftpes://" throws NetworkException (reason starting with "AUTH TLS"). A failed TLS
+    // handshake throws too ("TLS ..."). Once logged in over TLS, PBSZ 0 and PROT P encrypt
+    // the data connections; a refused PROT P closes the session (not connected, not a
+    // refused login). A certificate neither verified nor accepted by the CertificateCheck
+    // leaves the engine not connected, without an exception: see certificateRefusal(). Such an engine reopens its session once when the server closed it
     // while idle (see reopenIfClosedWhileIdle).
     static std::shared_ptr<FTP> connectTo(const QString &address, const QString &login,
                                           const QString &password);
@@ -183,8 +193,20 @@ private:
         FTP &ftp_;
     };
 
-    // Opens the control connection to the server text and reads the greeting.
+    // Opens the control connection to the server text, reads the greeting and sets up TLS
+    // as the text asks (see connectTo()). Throws NetworkException.
     void open(const QString &address);
+    // Runs the control connection's handshake for `server` and decides about its
+    // certificate; false when the certificate was refused (the connection is dropped).
+    // Throws NetworkException when the handshake fails.
+    bool secureControlConnection(const ServerAddress &server);
+    // PBSZ 0 and PROT P after a login over TLS; false (session closed) when refused.
+    bool protectDataConnections();
+    // Once the server accepted a listing or transfer with reply `code`, encrypts its data
+    // connection when the session is encrypted, resuming the control connection's TLS
+    // session. False when that fails or the server shows another certificate than on the
+    // control connection: `data` is shut and the reply that follows has been read.
+    bool secureDataConnection(Socket &data, int code);
     // USER, PASS, then FEAT and OPTS UTF8; false when the login was refused.
     bool logIn();
     // The server closed the session while the engine waited (end of stream or a 421 already
@@ -276,6 +298,11 @@ private:
     std::atomic<bool> givenUp_{false};
     std::atomic<bool> loginRefused_{false};
     std::optional<CertificateRefusal> certificateRefusal_; // under stateMutex_
+    QString tlsDescription_;                               // under stateMutex_; empty in clear
+    // The control connection's TLS peer, which every data connection must show again.
+    QString tlsHost_;
+    QByteArray serverCertificate_; // SHA-256
+    TlsSession resumable_;         // what the data connections resume
 
     mutable std::mutex stateMutex_;
     std::atomic<bool> transferRunning_{false};

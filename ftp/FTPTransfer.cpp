@@ -507,6 +507,8 @@ std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &re
         if (isConnected())
             code = command(verb, remote);
     }
+    if (!refused(code) && !secureDataConnection(*data, code))
+        code = -1;
     if (!refused(code))
         return data;
     // Nothing will move on this connection: it is closed now, not left for a worker to
@@ -696,6 +698,8 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
         progress.finish();
 
         if (data) {
+            if (data->endedWithoutCloseNotify())
+                zlog("Telechargement de %@ coupe : flux TLS ferme sans close_notify", fileName);
             // When we stop early the server learns it from the closed connection and
             // answers with its completion reply, which keeps the control connection in step.
             data->shutdownBoth();
@@ -809,7 +813,10 @@ void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::sha
                 unspecified.sa_family = AF_UNSPEC;
                 ::connect(data->fileDescriptor(), &unspecified, sizeof unspecified);
             } else {
-                // Closing the data connection is what tells the server the file is complete.
+                // Closing the data connection is what tells the server the file is complete;
+                // over TLS only a close_notify does, a bare close may be a cut.
+                if (data->isEncrypted() && !(data->closeNotify(idleMs) && data->awaitPeerClose(idleMs)))
+                    zlog("Envoi de %@ : fin TLS du flux non confirmee", source->path());
                 data->shutdownBoth();
             }
             releaseDataConnection(data);

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -184,6 +186,33 @@ qint64 Socket::readSome(char *buffer, qint64 size, int timeoutMs)
     }
 }
 
+qint64 Socket::peekSome(char *buffer, qint64 size)
+{
+    if (size <= 0)
+        return 0;
+    if (!ssl_) {
+        for (;;) {
+            const ssize_t n = ::recv(fd_, buffer, size_t(size), MSG_PEEK | MSG_DONTWAIT);
+            if (n >= 0)
+                return n;
+            if (errno == EINTR)
+                continue;
+            return errno == EAGAIN || errno == EWOULDBLOCK ? TimedOut : Error;
+        }
+    }
+    // The transport never blocks: a record not (wholly) there yet asks to read more.
+    ERR_clear_error();
+    const int n = SSL_peek(ssl_.get(), buffer, int(qMin<qint64>(size, INT_MAX)));
+    if (n > 0)
+        return n;
+    const int sslError = SSL_get_error(ssl_.get(), n);
+    if (sslError == SSL_ERROR_ZERO_RETURN)
+        return 0;
+    if (sslError == SSL_ERROR_WANT_READ || sslError == SSL_ERROR_WANT_WRITE)
+        return TimedOut;
+    return tlsFailure();
+}
+
 bool Socket::writeAll(const char *data, qint64 size, int timeoutMs)
 {
     if (ssl_)
@@ -277,6 +306,12 @@ bool Socket::startTlsClient(const TlsContext &context, const QString &hostName,
     }
     ssl_ = std::move(ssl);
     tlsFailed_ = false;
+    // The handshake's last flight is ours; the server answers with a session ticket and
+    // then its data. A server that keeps Nagle's algorithm on holds that data back until
+    // the ticket is acknowledged, and a delayed acknowledgement costs 40 ms per data
+    // connection (Pure-FTPd: 50 ms listings instead of 5). Acknowledge at once.
+    const int on = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     return true;
 }
 
@@ -298,11 +333,16 @@ qint64 Socket::tlsRead(char *buffer, qint64 size, int timeoutMs)
                 return wait;
             continue;
         }
-        tlsFailed_ = true;
-        const bool truncated = isUnexpectedEnd();
-        ERR_clear_error();
-        return truncated ? Truncated : Error;
+        return tlsFailure();
     }
+}
+
+qint64 Socket::tlsFailure()
+{
+    tlsFailed_ = true;
+    cut_ = isUnexpectedEnd();
+    ERR_clear_error();
+    return cut_ ? Truncated : Error;
 }
 
 bool Socket::tlsWrite(const char *data, qint64 size, int timeoutMs)
@@ -346,6 +386,25 @@ bool Socket::closeNotify(int timeoutMs)
             ERR_clear_error();
             return false;
         }
+    }
+}
+
+bool Socket::awaitPeerClose(int timeoutMs)
+{
+    ::shutdown(fd_, SHUT_WR);
+    char discarded[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd_, discarded, sizeof discarded, MSG_DONTWAIT);
+        if (n == 0)
+            return true;
+        if (n > 0)
+            continue;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        if (waitFor(fd_, POLLIN, deadlineIn(timeoutMs)) <= 0)
+            return false;
     }
 }
 

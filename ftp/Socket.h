@@ -42,6 +42,11 @@ public:
     // close_notify), Error, TimedOut or Truncated.
     qint64 readSome(char *buffer, qint64 size, int timeoutMs);
 
+    // What readSome() would return now, without taking it and without waiting: the count
+    // (> 0), 0 at end of stream (under TLS: close_notify), Error, Truncated, or TimedOut
+    // when nothing is there yet. Under TLS the bytes are the decrypted ones.
+    qint64 peekSome(char *buffer, qint64 size);
+
     // Writes all `size` bytes; false on error, or when no byte could be written for
     // `timeoutMs` (errno is then ETIMEDOUT).
     bool writeAll(const char *data, qint64 size, int timeoutMs);
@@ -69,6 +74,13 @@ public:
     // Tells the peer that nothing more will be written (close_notify), so that it can
     // tell a complete upload from a broken one. Does not wait for its answer.
     bool closeNotify(int timeoutMs);
+    // After closeNotify(): ends the sending side and reads whatever the peer still sends
+    // until it closes, at most `timeoutMs` without a byte. Closing with unread bytes (a
+    // TLS 1.3 session ticket nobody reads on an upload) would reset the connection, and
+    // a reset makes the peer drop what it has not read yet: the end of the upload.
+    bool awaitPeerClose(int timeoutMs);
+    // True once a read returned Truncated.
+    bool endedWithoutCloseNotify() const { return cut_; }
 
 private:
     struct SslFree {
@@ -77,11 +89,14 @@ private:
 
     qint64 tlsRead(char *buffer, qint64 size, int timeoutMs);
     bool tlsWrite(const char *data, qint64 size, int timeoutMs);
+    // After a fatal error of a TLS read: Truncated or Error.
+    qint64 tlsFailure();
 
     const int fd_;
     std::unique_ptr<ssl_st, SslFree> ssl_;
     // After a fatal TLS error OpenSSL must not be asked to send close_notify.
     bool tlsFailed_ = false;
+    bool cut_ = false;
 };
 
 // Sends the next `count` bytes of the file `fileFd` (from its current position, which moves

@@ -16,6 +16,14 @@ TlsSession TlsSession::fromHandle(ssl_session_st *session)
     return s;
 }
 
+TlsSession TlsSession::copy() const
+{
+    TlsSession s;
+    if (SSL_SESSION *duplicate = session_ ? SSL_SESSION_dup(session_.get()) : nullptr)
+        s.session_.reset(duplicate, SSL_SESSION_free);
+    return s;
+}
+
 QString takeTlsError()
 {
     const unsigned long code = ERR_get_error();

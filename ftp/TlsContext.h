@@ -20,6 +20,10 @@ public:
     // Takes one reference on `session` (may be null).
     static TlsSession fromHandle(ssl_session_st *session);
 
+    // An independent copy: offering a session marks it used, and TLS 1.3 sessions are then
+    // no longer offered; each data connection gets its own copy of the control's.
+    TlsSession copy() const;
+
     bool isNull() const { return !session_; }
     ssl_session_st *handle() const { return session_.get(); }
 

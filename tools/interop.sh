@@ -3,7 +3,8 @@
 # Runs the engine against three real FTP servers (vsftpd, ProFTPD, Pure-FTPd), each on
 # 127.0.0.1 with a port of its own and a small tree (names with spaces, UTF-8 names, a
 # symbolic link, nested directories, a 5 MiB random file), and prints one table of
-# results. Needs root: it installs what is missing, adds a local test user and starts the
+# results. Each server also offers explicit TLS with a self-signed certificate, and the
+# probe runs twice: in clear (ftp://) and over TLS (ftpes://). Needs root: it installs what is missing, adds a local test user and starts the
 # servers. Not part of ./test.sh.
 #
 #   sudo tools/interop.sh            (ZODARU_INTEROP_BUILD=dir to build elsewhere)
@@ -82,6 +83,16 @@ vsftpd_bin=$(server_binary vsftpd vsftpd)
 proftpd_bin=$(server_binary proftpd-core proftpd)
 pureftpd_bin=$(server_binary pure-ftpd pure-ftpd)
 
+# ProFTPD's TLS module comes in a package of its own, unpacked beside the server.
+proftpd_modules=$(dirname "$proftpd_bin")/../lib/proftpd
+if [ ! -f "$proftpd_modules/mod_tls.so" ]; then
+  if [ -z "${apt_updated:-}" ]; then apt-get update -qq >&2; apt_updated=1; fi
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends libsodium23 >&2
+  (cd "$cache" && rm -f proftpd-mod-crypto_*.deb && apt-get download -qq proftpd-mod-crypto 2>/dev/null >&2 \
+    && dpkg-deb -x proftpd-mod-crypto_*.deb proftpd-mod-crypto)
+  proftpd_modules=$cache/proftpd-mod-crypto/usr/lib/proftpd
+fi
+
 echo "== building the probe"
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work} CCACHE_DIR=${CCACHE_DIR:-/work/.ccache}
 launcher=()
@@ -108,6 +119,11 @@ cat >"$pam_file" <<'EOF'
 @include common-account
 @include common-session
 EOF
+
+# The servers' certificate, trusted by the probe through --trust.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=zodaru interop" \
+  -addext "subjectAltName=IP:127.0.0.1" -keyout "$work/tls.key" -out "$work/tls.crt" 2>/dev/null
+chmod 600 "$work/tls.key"
 
 head -c $((5 * 1024 * 1024)) /dev/urandom >"$work/local/random.bin"
 make_tree() { # dir
@@ -154,6 +170,13 @@ isolate=NO
 isolate_network=NO
 xferlog_enable=NO
 use_localtime=NO
+ssl_enable=YES
+rsa_cert_file=$work/tls.crt
+rsa_private_key_file=$work/tls.key
+force_local_logins_ssl=NO
+force_local_data_ssl=NO
+require_ssl_reuse=YES
+ssl_ciphers=HIGH
 EOF
   start_server vsftpd "$vsftpd_bin" "$work/vsftpd.conf"
 }
@@ -181,17 +204,29 @@ PassivePorts 41100 41199
 Umask 022
 AllowOverwrite on
 TransferLog none
+ModulePath $proftpd_modules
+LoadModule mod_tls.c
+TLSEngine on
+TLSProtocol TLSv1.2 TLSv1.3
+TLSRSACertificateFile $work/tls.crt
+TLSRSACertificateKeyFile $work/tls.key
+TLSRequired off
+TLSVerifyClient off
+TLSLog $work/proftpd/tls.log
 EOF
   start_server proftpd "$proftpd_bin" --nodaemon --config "$work/proftpd.conf"
 }
 
 start_pureftpd() { # port tree
-  # -l unix: system accounts; -E: no anonymous; -H: no reverse look-ups; no chroot option.
-  start_server pure-ftpd "$pureftpd_bin" -S "127.0.0.1,$1" -l unix -E -H -p 41200:41299 -P 127.0.0.1
+  # -l unix: system accounts; -E: no anonymous; -H: no reverse look-ups; no chroot option;
+  # -Y 1: TLS offered, clear allowed.
+  start_server pure-ftpd "$pureftpd_bin" -S "127.0.0.1,$1" -l unix -E -H -p 41200:41299 -P 127.0.0.1 \
+    -Y 1 -2 "$work/tls.crt,$work/tls.key"
 }
 
 declare -A results
 servers=(vsftpd proftpd pure-ftpd)
+columns=()
 checks=()
 for name in "${servers[@]}"; do
   echo "== $name"
@@ -203,29 +238,35 @@ for name in "${servers[@]}"; do
     proftpd) start_proftpd "$port" ;;
     pure-ftpd) start_pureftpd "$port" ;;
   esac
-  report=$work/report-$name
-  if wait_for_port "$port" "$name"; then
-    "$probe" --server "127.0.0.1:$port" --user "$user" --password "$password" --base "$tree" \
-      --served "$tree" --local "$work/local" --report "$report" >"$logs/$name-engine.log" 2>&1 || true
-  else
-    cat "$logs/$name-server.log" >&2
+  started=0
+  if wait_for_port "$port" "$name"; then started=1; else cat "$logs/$name-server.log" >&2; fi
+  for scheme in ftp ftpes; do
+    column=$name
+    [ "$scheme" = ftp ] || column="$name $scheme"
+    columns+=("$column")
+    report=$work/report-$name-$scheme
     : >"$report"
-  fi
-  while IFS=$'\t' read -r check verdict detail; do
-    [[ " ${checks[*]} " == *" $check "* ]] || checks+=("$check")
-    results["$name|$check"]="$verdict $detail"
-  done <"$report"
+    if [ "$started" = 1 ]; then
+      "$probe" --server "$scheme://127.0.0.1:$port" --user "$user" --password "$password" --base "$tree" \
+        --served "$tree" --local "$work/local" --report "$report" --trust "$work/tls.crt" \
+        >"$logs/$name-$scheme-engine.log" 2>&1 || true
+    fi
+    while IFS=$'\t' read -r check verdict detail; do
+      [[ " ${checks[*]} " == *" $check "* ]] || checks+=("$check")
+      results["$column|$check"]="$verdict $detail"
+    done <"$report"
+  done
 done
 
 echo
 echo "== results (engine at $(git -C "$root" rev-parse --short HEAD); logs in $logs)"
 {
   printf 'check'
-  printf '\t%s' "${servers[@]}"
+  printf '\t%s' "${columns[@]}"
   printf '\n'
   for check in "${checks[@]}"; do
     printf '%s' "$check"
-    for name in "${servers[@]}"; do printf '\t%s' "${results["$name|$check"]:-not run}"; done
+    for column in "${columns[@]}"; do printf '\t%s' "${results["$column|$check"]:-not run}"; done
     printf '\n'
   done
 } | awk -F'\t' '

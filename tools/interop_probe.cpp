@@ -5,13 +5,17 @@
 //
 //   interop_probe --server 127.0.0.1:2121 --user zodaru --password secret
 //                 --base /srv/tree --served /srv/tree --local /tmp/x --report /tmp/x/report
+//                 [--trust server.pem]
 //
+// The server text may carry a scheme (ftpes://, ftps://); --trust adds the server's own
+// certificate to the ones the engine trusts.
 // --base is the tree's path as the server names it, --served the same directory on this
 // machine's disk (to check an upload byte for byte), --local a scratch directory holding
 // random.bin, the original of the served copy.
 #include "base/ByteNames.h"
 #include "ftp/FTP.h"
 #include "ftp/NotificationCenter.h"
+#include "ftp/TlsContext.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -166,7 +170,7 @@ private:
     {
         QString why;
         const bool ok = connect(&why);
-        result("login", ok, ok ? QStringLiteral("logged in") : why);
+        result("login", ok, !ok ? why : ftp_->isEncrypted() ? ftp_->tlsDescription() : QStringLiteral("logged in"));
     }
 
     void listBase()
@@ -380,7 +384,8 @@ int main(int argc, char **argv)
     const QCommandLineOption served = option("served", "the same directory on this machine's disk");
     const QCommandLineOption local = option("local", "scratch directory holding random.bin");
     const QCommandLineOption report = option("report", "file the results are written to");
-    parser.addOptions({server, user, password, base, served, local, report});
+    const QCommandLineOption trust = option("trust", "PEM file of a certificate to trust");
+    parser.addOptions({server, user, password, base, served, local, report, trust});
     parser.process(app);
     for (const auto &required : {server, user, password, base, served, local, report}) {
         if (!parser.isSet(required)) {
@@ -394,6 +399,11 @@ int main(int argc, char **argv)
     std::unique_ptr<FILE, int (*)(FILE *)> out(std::fopen(bytesOfName(parser.value(report)).constData(), "w"), &std::fclose);
     if (!out) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(parser.value(report)));
+        return 2;
+    }
+    if (parser.isSet(trust) && !FTP::tlsContext().addTrustedCertificates(parser.value(trust))) {
+        std::fprintf(stderr, "cannot read %s: %s\n", qPrintable(parser.value(trust)),
+                     qPrintable(FTP::tlsContext().errorText()));
         return 2;
     }
     Options o{parser.value(server), parser.value(user), parser.value(password), parser.value(base),

@@ -7,17 +7,23 @@
 #include "ftp/ProtocolReplies.h"
 #include "ftp/Socket.h"
 
+#include "TransferRecorder.h"
 #include "support/RealFtpServer.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <chrono>
+#include <functional>
 #include <future>
+#include <mutex>
 #include <thread>
 
 using namespace zodaru;
+using namespace zodaru::testing;
 using Tls = RealFtpServer::Options::Tls;
 
 Q_DECLARE_METATYPE(CertificateVerdict)
@@ -68,14 +74,42 @@ std::unique_ptr<Socket> openControl(const RealFtpServer &server, Tls tls, TlsCon
     return control;
 }
 
-bool startTls(RealFtpServer &server, Tls tls, bool requireReuse = false, bool cut = false)
+bool startTls(RealFtpServer &server, Tls tls, bool requireReuse = false, bool cut = false, int dropAfterSeconds = 0)
 {
     RealFtpServer::Options options;
     options.tls = tls;
     options.requireSessionReuse = requireReuse;
     options.cutTlsData = cut;
+    options.dropFirstSessionSeconds = dropAfterSeconds;
     return server.start(options);
 }
+
+// An engine logged in to `address`; the text of the NetworkException in `thrown`.
+std::shared_ptr<FTP> logIn(const QString &address, QString *thrown = nullptr)
+{
+    auto ftp = FTP::create();
+    try {
+        FTP::connectInto(ftp, address, RealFtpServer::user(), RealFtpServer::password());
+    } catch (const NetworkException &e) {
+        if (thrown)
+            *thrown = e.reason();
+    }
+    return ftp;
+}
+
+// The status of a transfer started with `start` (its reply code), -1 when it did not start.
+QString transferStatus(FTP &ftp, const std::function<int()> &start)
+{
+    TransferRecorder recorder(&ftp);
+    const int code = start();
+    if (code != 125 && code != 150)
+        return QString::number(code);
+    if (!recorder.waitForCompletion())
+        return QStringLiteral("no completion");
+    return recorder.completion().userInfo.value(QStringLiteral("status"));
+}
+
+constexpr char kSessionsRefused[] = "Session non chiffree : le serveur refuse AUTH TLS";
 
 } // namespace
 
@@ -91,6 +125,13 @@ private Q_SLOTS:
     void verdict_data();
     void verdict();
     void trustOnceAlwaysAndChanged();
+    void engineSession_data();
+    void engineSession();
+    void brokenDataStream_data();
+    void brokenDataStream();
+    void certificateDecision_data();
+    void certificateDecision();
+    void reopenedAfterIdle();
 };
 
 void TstTls::listingOverTls_data()
@@ -255,6 +296,184 @@ void TstTls::trustOnceAlwaysAndChanged()
     server.stop();
     QVERIFY2(startTls(server, Tls::Explicit), qPrintable(server.errorText()));
     QCOMPARE(CertificateStore(file).verdict(key, presented()), CertificateVerdict::Changed);
+}
+
+void TstTls::engineSession_data()
+{
+    QTest::addColumn<Tls>("tls");
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<bool>("encrypted");
+    QTest::addColumn<QString>("thrown"); // beginning of the NetworkException's text
+    QTest::newRow("bare host, AUTH TLS") << Tls::Explicit << QString() << true << QString();
+    QTest::newRow("ftpes://") << Tls::Explicit << QStringLiteral("ftpes://") << true << QString();
+    QTest::newRow("ftps://, implicit") << Tls::Implicit << QStringLiteral("ftps://") << true << QString();
+    QTest::newRow("ftp:// stays in clear") << Tls::Explicit << QStringLiteral("ftp://") << false << QString();
+    QTest::newRow("bare host, AUTH refused") << Tls::None << QString() << false << QString();
+    QTest::newRow("ftpes://, AUTH refused") << Tls::None << QStringLiteral("ftpes://") << false
+                                           << QStringLiteral("AUTH TLS");
+}
+
+// A whole session as the server text asks: listing, download and upload byte-identical,
+// against a server that refuses data connections not resuming the control session.
+void TstTls::engineSession()
+{
+    QFETCH(Tls, tls);
+    QFETCH(QString, scheme);
+    QFETCH(bool, encrypted);
+    QFETCH(QString, thrown);
+    RealFtpServer server;
+    QVERIFY2(startTls(server, tls, tls != Tls::None), qPrintable(server.errorText()));
+    if (tls != Tls::None)
+        QVERIFY(FTP::tlsContext().addTrustedCertificates(server.certificatePath()));
+    const QByteArray content = patternBytes(300000, 7);
+    QVERIFY(server.writeFile(QStringLiteral("down.bin"), content));
+    QTemporaryDir local;
+
+    LogCapture log;
+    QString exception;
+    const auto ftp = logIn(scheme + server.hostAndPort(), &exception);
+    QVERIFY2(thrown.isEmpty() ? exception.isEmpty() : exception.startsWith(thrown), qPrintable(exception));
+    QCOMPARE(ftp->isConnected(), thrown.isEmpty());
+    QCOMPARE(log.count(QLatin1String(kSessionsRefused)), int(tls == Tls::None && scheme.isEmpty()));
+    if (!thrown.isEmpty())
+        return;
+    QCOMPARE(ftp->isEncrypted(), encrypted);
+    QCOMPARE(ftp->tlsDescription().startsWith(QLatin1String("TLSv1.")), encrypted);
+    QCOMPARE(log.count(QStringLiteral("Session chiffree : ") + ftp->tlsDescription()), int(encrypted));
+
+    const auto entries = ftp->list(QStringLiteral("/"));
+    QVERIFY(entries);
+    QCOMPARE(entries->size(), 1);
+    QCOMPARE(entries->first().name(), QStringLiteral("down.bin"));
+    const QString saved = local.filePath(QStringLiteral("saved.bin"));
+    QCOMPARE(transferStatus(*ftp, [&] { return ftp->get(QStringLiteral("down.bin"), saved, 1); }),
+             QStringLiteral("226"));
+    QCOMPARE(readFile(saved), content);
+    QCOMPARE(transferStatus(*ftp, [&] { return ftp->put(saved, QStringLiteral("up.bin"), 2); }),
+             QStringLiteral("226"));
+    QCOMPARE(server.readFile(QStringLiteral("up.bin")), content);
+
+    // Between commands the control connection is looked at through the TLS layer.
+    QVERIFY(ftp->checkControlConnection());
+    QCOMPARE(ftp->cd(QStringLiteral("/")), 250);
+    server.stop();
+    QTRY_VERIFY(!ftp->checkControlConnection());
+}
+
+void TstTls::brokenDataStream_data()
+{
+    QTest::addColumn<bool>("listing");
+    QTest::addColumn<bool>("otherCertificate");
+    QTest::addColumn<QString>("logLine"); // %1: the download's target
+    QTest::newRow("listing cut") << true << false
+                                 << QStringLiteral("Listing de / coupe : flux TLS ferme sans close_notify");
+    QTest::newRow("download cut") << false << false
+                                  << QStringLiteral("Telechargement de %1 coupe : flux TLS ferme sans close_notify");
+    QTest::newRow("listing, another certificate")
+        << true << true << QStringLiteral("Connexion de donnees : certificat different de celui de la connexion de controle");
+}
+
+// A TLS data stream that ends without close_notify may be cut short, and one that shows
+// another certificate than the control connection may come from someone else: the listing
+// or the download fails (a cut download keeps its partial for a resume), and the session
+// goes on in step.
+void TstTls::brokenDataStream()
+{
+    QFETCH(bool, listing);
+    QFETCH(bool, otherCertificate);
+    QFETCH(QString, logLine);
+    RealFtpServer server;
+    RealFtpServer::Options options;
+    options.tls = Tls::Explicit;
+    options.requireSessionReuse = !otherCertificate;
+    options.cutTlsData = !otherCertificate;
+    options.otherDataCertificate = otherCertificate;
+    QVERIFY2(server.start(options), qPrintable(server.errorText()));
+    QVERIFY(FTP::tlsContext().addTrustedCertificates(server.certificatePath()));
+    const QByteArray content = patternBytes(100000, 3);
+    QVERIFY(server.writeFile(QStringLiteral("cut.bin"), content));
+    QTemporaryDir local;
+    const QString saved = local.filePath(QStringLiteral("cut.bin"));
+    LogCapture log;
+    const auto ftp = logIn(server.address());
+    QVERIFY(ftp->isEncrypted());
+    if (listing) {
+        QVERIFY(!ftp->list(QStringLiteral("/")));
+    } else {
+        QCOMPARE(transferStatus(*ftp, [&] { return ftp->get(QStringLiteral("cut.bin"), saved, 1); }),
+                 QStringLiteral("-1"));
+        QVERIFY(!QFile::exists(saved));
+        QCOMPARE(readFile(saved + QStringLiteral(".zodaru-part")), content);
+    }
+    QVERIFY2(log.contains(logLine.replace(QLatin1String("%1"), saved)), qPrintable(log.lines().join(u'|')));
+    QCOMPARE(ftp->cd(QStringLiteral("/")), 250);
+}
+
+void TstTls::certificateDecision_data()
+{
+    QTest::addColumn<bool>("withCheck");
+    QTest::addColumn<CertificateVerdict>("decided");
+    QTest::addColumn<bool>("connected");
+    QTest::newRow("no check") << false << CertificateVerdict::Unknown << false;
+    QTest::newRow("unknown") << true << CertificateVerdict::Unknown << false;
+    QTest::newRow("changed") << true << CertificateVerdict::Changed << false;
+    QTest::newRow("known") << true << CertificateVerdict::Known << true;
+}
+
+// A certificate that does not verify goes to the check, which decides; a refusal leaves
+// the engine not connected and says about what.
+void TstTls::certificateDecision()
+{
+    QFETCH(bool, withCheck);
+    QFETCH(CertificateVerdict, decided);
+    QFETCH(bool, connected);
+    RealFtpServer server;
+    QVERIFY2(startTls(server, Tls::Implicit), qPrintable(server.errorText()));
+    const QString key = CertificateStore::key(QStringLiteral("127.0.0.1"), server.port());
+    std::mutex asked;
+    QStringList servers;
+    QList<TlsPeer> peers;
+    if (withCheck) {
+        FTP::setCertificateCheck([&](const QString &s, const TlsPeer &peer) {
+            std::lock_guard lock(asked);
+            servers.append(s);
+            peers.append(peer);
+            return decided;
+        });
+    }
+    const auto reset = qScopeGuard([] { FTP::setCertificateCheck({}); });
+    const auto ftp = logIn(server.address());
+    QCOMPARE(ftp->isConnected(), connected);
+    QVERIFY(!ftp->loginRefused());
+    QCOMPARE(servers, withCheck ? QStringList{key} : QStringList());
+    const auto refusal = ftp->certificateRefusal();
+    QCOMPARE(refusal.has_value(), !connected);
+    if (withCheck)
+        QVERIFY(!peers.first().verified);
+    if (refusal) {
+        QCOMPARE(refusal->server, key);
+        QCOMPARE(refusal->verdict, decided);
+        QCOMPARE(refusal->peer.certificate.sha256.size(), 32);
+        QVERIFY(!refusal->peer.verifyError.isEmpty());
+    } else {
+        QVERIFY(ftp->list(QStringLiteral("/")));
+    }
+}
+
+// A session the server closed while idle is reopened with its TLS, login and PROT P.
+void TstTls::reopenedAfterIdle()
+{
+    RealFtpServer server;
+    QVERIFY2(startTls(server, Tls::Explicit, true, false, 1), qPrintable(server.errorText()));
+    QVERIFY(FTP::tlsContext().addTrustedCertificates(server.certificatePath()));
+    LogCapture log;
+    const auto ftp = logIn(server.address());
+    QVERIFY(ftp->isEncrypted());
+    QTest::qWait(2000); // the server's 421 comes one second after the login
+    QVERIFY(ftp->list(QStringLiteral("/")));
+    QVERIFY(log.contains(QStringLiteral("Reconnexion reussie")));
+    QVERIFY(ftp->isEncrypted());
+    QCOMPARE(log.count(QStringLiteral("Session chiffree : ") + ftp->tlsDescription()), 2);
 }
 
 QTEST_GUILESS_MAIN(TstTls)

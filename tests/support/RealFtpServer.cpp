@@ -45,7 +45,12 @@ bool RealFtpServer::start(const Options &options)
         args << QStringLiteral("--require-reuse");
     if (options.cutTlsData)
         args << QStringLiteral("--cut-tls-data");
+    if (options.otherDataCertificate)
+        args << QStringLiteral("--other-data-cert");
+    if (options.dropFirstSessionSeconds > 0)
+        args << QStringLiteral("--drop-first-session") << QString::number(options.dropFirstSessionSeconds);
     m_ipv6 = options.ipv6;
+    m_tls = options.tls;
     if (m_ipv6)
         args << QStringLiteral("--host") << QStringLiteral("::1");
 
@@ -90,6 +95,12 @@ void RealFtpServer::stop()
 }
 
 QString RealFtpServer::address() const
+{
+    static const QString schemes[] = {QStringLiteral("ftp://"), QStringLiteral("ftpes://"), QStringLiteral("ftps://")};
+    return schemes[int(m_tls)] + hostAndPort();
+}
+
+QString RealFtpServer::hostAndPort() const
 {
     return (m_ipv6 ? QStringLiteral("[::1]:%1") : QStringLiteral("127.0.0.1:%1")).arg(m_port);
 }

@@ -39,7 +39,13 @@ public:
         bool requireSessionReuse = false;
         // TLS data connections end without close_notify, as if cut.
         bool cutTlsData = false;
+        // TLS data connections present another certificate than the control connection
+        // (they cannot resume its session then).
+        bool otherDataCertificate = false;
         bool ipv6 = false; // listen on ::1 instead of 127.0.0.1
+        // When > 0, the first session is closed with a 421 that many seconds after its
+        // login, as a server closes a session idle for too long.
+        int dropFirstSessionSeconds = 0;
     };
 
     RealFtpServer();
@@ -56,8 +62,11 @@ public:
     QString errorText() const { return m_error; }
 
     quint16 port() const { return m_port; }
-    // "127.0.0.1:<port>" (or "[::1]:<port>"), the server text that the engine accepts.
+    // The server text that the engine accepts, with the scheme that reaches this server
+    // the way it is set up: "ftp://", "ftpes://" or "ftps://", then hostAndPort().
     QString address() const;
+    // "127.0.0.1:<port>" (or "[::1]:<port>").
+    QString hostAndPort() const;
     // The directory the server serves, and a path inside it.
     QString rootPath() const { return m_root.path(); }
     QString localPath(const QString &relative) const;
@@ -81,6 +90,7 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     bool m_ipv6 = false;
+    Options::Tls m_tls = Options::Tls::None;
     QString m_error;
 };
 

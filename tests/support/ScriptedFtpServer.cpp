@@ -465,7 +465,7 @@ ScriptedFtpServer::~ScriptedFtpServer()
 
 QString ScriptedFtpServer::address() const
 {
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("ftp://127.0.0.1:%1").arg(m_port);
 }
 
 void ScriptedFtpServer::acceptLoop()

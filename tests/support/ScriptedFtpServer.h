@@ -198,7 +198,8 @@ public:
     Q_DISABLE_COPY_MOVE(ScriptedFtpServer)
 
     quint16 port() const { return m_port; }
-    // "127.0.0.1:<port>", the server text that the engine accepts.
+    // "ftp://127.0.0.1:<port>", the server text that the engine accepts: in clear, as
+    // scripts speak plain FTP and never expect AUTH TLS.
     QString address() const;
 
     // Control connections accepted so far.

@@ -37,15 +37,23 @@ def tls_handler(args):
     from OpenSSL._util import lib as ssl_lib
     from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 
-    make_certificate(args.cert)
-    context = SSL.Context(SSL.TLS_SERVER_METHOD)
-    context.set_min_proto_version(SSL.TLS1_2_VERSION)
-    context.use_certificate_chain_file(args.cert)
-    context.use_privatekey_file(args.cert)
-    # Lets data connections resume the control connection's session.
-    context.set_session_id(b"zodaru-test")
+    def make_context(path):
+        make_certificate(path)
+        context = SSL.Context(SSL.TLS_SERVER_METHOD)
+        context.set_min_proto_version(SSL.TLS1_2_VERSION)
+        context.use_certificate_chain_file(path)
+        context.use_privatekey_file(path)
+        # Lets data connections resume the control connection's session.
+        context.set_session_id(b"zodaru-test")
+        return context
+
+    context = make_context(args.cert)
+    data_context = make_context(args.cert + ".data") if args.other_data_cert else context
 
     class DTP(TLS_DTPHandler):
+        def secure_connection(self, ssl_context):
+            super().secure_connection(data_context)
+
         def send(self, data):
             # A write would complete the handshake on its own and skip the check below.
             return 0 if self._ssl_accepting else super().send(data)
@@ -57,6 +65,12 @@ def tls_handler(args):
                 self.close()
 
         def close(self):
+            # An upload is whole only when the client said so with close_notify: a bare
+            # end of stream may be a cut.
+            if (self._ssl_established and self.receive and self.transfer_finished and not self._error
+                    and not self.socket.get_shutdown() & SSL.RECEIVED_SHUTDOWN):
+                self.transfer_finished = False
+                self._resp = ("426 Upload ended without close_notify.", logging.info)
             # Marked as failed, the connection closes without close_notify.
             self._error = self._error or args.cut_tls_data
             super().close()
@@ -70,6 +84,25 @@ def tls_handler(args):
 
     Handler.ssl_context = context
     Handler.dtp_handler = DTP
+    return Handler
+
+
+def dropping_first_session(base, seconds):
+    """The first session to log in is closed with a 421 after `seconds`, as servers close
+    sessions idle for too long (pyftpdlib's own idle timer does not run under TLS)."""
+    dropped = []
+
+    class Handler(base):
+        def on_login(self, username):
+            super().on_login(username)
+            if not dropped:
+                dropped.append(self)
+                self.ioloop.call_later(seconds, self.drop)
+
+        def drop(self):
+            self.respond("421 Idle for too long.")
+            self.close_when_done()
+
     return Handler
 
 
@@ -105,8 +138,12 @@ def main():
     parser.add_argument("--cert", help="where to write the fresh certificate and key (PEM)")
     parser.add_argument("--require-reuse", action="store_true",
                         help="refuse TLS data connections that do not resume the session")
+    parser.add_argument("--other-data-cert", action="store_true",
+                        help="present another certificate on TLS data connections")
     parser.add_argument("--cut-tls-data", action="store_true",
                         help="end TLS data connections without close_notify")
+    parser.add_argument("--drop-first-session", type=float, default=0,
+                        help="close the first session that many seconds after its login (421)")
     parser.add_argument("--host", default="127.0.0.1", help="address to listen on (::1 for IPv6)")
     args = parser.parse_args()
 
@@ -125,6 +162,8 @@ def main():
     Handler.authorizer = authorizer
     Handler.banner = "pyftpdlib test server ready."
     Handler.permit_foreign_addresses = False
+    if args.drop_first_session:
+        Handler = dropping_first_session(Handler, args.drop_first_session)
 
     server = FTPServer((args.host, 0), Handler)
     server.max_cons = 64
