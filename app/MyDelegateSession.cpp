@@ -10,7 +10,6 @@
 #include "ftp/FTP.h"
 #include "base/Log.h"
 #include "ftp/NotificationCenter.h"
-#include "ftp/ServerAddress.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
 #include "ui/ParametersWindow.h"
@@ -428,19 +427,14 @@ MyDelegate::Login MyDelegate::logIn(std::shared_ptr<FTP> engine, const QString &
         } else if (result.ftp->loginRefused()) {
             result.failure = LoginFailure::Refused;
             result.reason = QStringLiteral("identification refusee");
-        } else if (const auto server = ServerAddress::parse(address);
-                   server && server->security == ServerAddress::Security::ExplicitTls) {
-            // Not connected and no refusal: with TLS required, most likely the server
-            // refused AUTH TLS (the engine does not tell it apart from a peer that does
-            // not speak FTP).
-            result.failure = LoginFailure::NoTls;
-            result.reason = QStringLiteral("TLS refuse par le serveur");
         } else {
             result.failure = LoginFailure::NotFtp;
             result.reason = QStringLiteral("pas de reponse FTP");
         }
     } catch (const NetworkException &e) {
-        result.failure = LoginFailure::Unreachable;
+        // The engine's word for a server that refused the TLS that "ftpes://" requires.
+        const bool noTls = e.reason().startsWith(QLatin1String("AUTH TLS"));
+        result.failure = noTls ? LoginFailure::NoTls : LoginFailure::Unreachable;
         result.reason = e.reason();
     }
     return result;

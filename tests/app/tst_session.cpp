@@ -432,7 +432,7 @@ private Q_SLOTS:
             QVERIFY(!QFile::exists(storePath));
             return;
         }
-        QCOMPARE(QFile::permissions(storePath) & 0x0fff,
+        QCOMPARE(QFile::permissions(storePath),
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
         // Trusted for good: a new program connects without a question.
         h.launch();
