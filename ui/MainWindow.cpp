@@ -246,17 +246,20 @@ void MainWindow::layoutWindow()
     contentLayout->addLayout(buttonRow, 0);
     contentLayout->addWidget(splitView_, 1);
     setCentralWidget(content);
-
-    // Permanent: the messages told to the user on the left never hide it.
-    security_ = new QLabel;
-    security_->setVisible(false);
-    statusBar()->addPermanentWidget(security_);
 }
 
 void MainWindow::showSecurity(Security security, const QString &detail)
 {
-    if (!security_)
-        return;
+    if (!security_) {
+        // Made with the first session: until then the window has no status bar to give room to.
+        if (security == Security::NoSession)
+            return;
+        // Permanent: the messages told to the user on the left never hide it.
+        security_ = new QLabel;
+        statusBar()->addPermanentWidget(security_);
+        // A status bar made after the window was shown stays hidden unless told.
+        statusBar()->show();
+    }
     switch (security) {
     case Security::NoSession:
         security_->clear();

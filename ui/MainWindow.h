@@ -52,7 +52,7 @@ public:
     // with what the application says of the protocol and cipher.
     enum class Security { NoSession, Clear, Encrypted };
     void showSecurity(Security security, const QString &detail = QString());
-    QLabel *securityLabel() const { return security_; }
+    QLabel *securityLabel() const { return security_; } // null before the first session
 
     // The narrowest a transfer table column with this identifier may become.
     static int minimumColumnWidth(const QString &identifier);

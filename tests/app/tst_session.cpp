@@ -202,15 +202,16 @@ private Q_SLOTS:
         QVERIFY(server.writeFile("pub/deep/z", "z"));
         QVERIFY(QFile::link(server.localPath("pub"), server.localPath("ln")));
 
+        // A bare host: TLS is asked for, this server refuses it, the session goes on in clear.
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(server.port());
         AppHarness h;
         h.launch();
         LogCapture log;
-        QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
+        QVERIFY(h.connectThroughDialog(address, RealFtpServer::user(), RealFtpServer::password()));
 
         QCOMPARE(h.state(), State::Connected);
         QVERIFY(h.window().Get()->isEnabled());
         QVERIFY(h.window().Put()->isEnabled());
-        // A bare host and a server without TLS: the session went on in clear, and says so.
         QCOMPARE(h.window().securityLabel()->text(), QStringLiteral("Not encrypted"));
         QVERIFY(h.window().securityLabel()->isVisible());
         QVERIFY(h.app().ftp() && h.app().ftp()->isConnected());
@@ -237,8 +238,7 @@ private Q_SLOTS:
         QVERIFY(log.contains(QStringLiteral("On fait un ls sur >/pub/deep<")));
 
         // The password never reaches the log.
-        QVERIFY(log.contains(QStringLiteral("Login : user Password **** sur le serveur : %1\n")
-                                 .arg(server.address())));
+        QVERIFY(log.contains(QStringLiteral("Login : user Password **** sur le serveur : %1\n").arg(address)));
         for (const QString &line : log.lines())
             QVERIFY2(!line.contains(QLatin1String("secret")), qPrintable(line));
     }
@@ -325,7 +325,7 @@ private Q_SLOTS:
             if (kind == "password")
                 password = QStringLiteral("wrong");
             else
-                address.prepend(QStringLiteral("ftpes://"));
+                address = QStringLiteral("ftpes://127.0.0.1:%1").arg(real.port());
         } else if (kind == "refused") {
             address = QStringLiteral("127.0.0.1:%1").arg(closedPort());
         } else {
@@ -366,27 +366,27 @@ private Q_SLOTS:
     // three logins meets it first; trusted, the connect is made again by itself.
     void untrustedCertificate_data()
     {
-        QTest::addColumn<bool>("implicit");
+        QTest::addColumn<QString>("scheme"); // of the server field; ftps:// is implicit TLS
         QTest::addColumn<bool>("trustedBefore"); // another certificate, for the same server
         QTest::addColumn<int>("choice");
         using Choice = CertificateDialog::Choice;
-        QTest::newRow("explicit, trust once") << false << false << int(Choice::TrustOnce);
-        QTest::newRow("implicit, trust once") << true << false << int(Choice::TrustOnce);
-        QTest::newRow("explicit, cancel") << false << false << int(Choice::Cancel);
-        QTest::newRow("always, then a new program") << false << false << int(Choice::TrustAlways);
-        QTest::newRow("changed since trusted") << false << true << int(Choice::TrustAlways);
+        QTest::newRow("bare host, trust once") << "" << false << int(Choice::TrustOnce);
+        QTest::newRow("ftps://, trust once") << "ftps://" << false << int(Choice::TrustOnce);
+        QTest::newRow("ftpes://, cancel") << "ftpes://" << false << int(Choice::Cancel);
+        QTest::newRow("always, then a new program") << "" << false << int(Choice::TrustAlways);
+        QTest::newRow("changed since trusted") << "ftpes://" << true << int(Choice::TrustAlways);
     }
     void untrustedCertificate()
     {
-        QFETCH(bool, implicit);
+        QFETCH(QString, scheme);
         QFETCH(bool, trustedBefore);
         QFETCH(int, choice);
         RealFtpServer server;
         RealFtpServer::Options options;
-        options.tls = implicit ? RealFtpServer::Options::Tls::Implicit : RealFtpServer::Options::Tls::Explicit;
+        options.tls = scheme == "ftps://" ? RealFtpServer::Options::Tls::Implicit : RealFtpServer::Options::Tls::Explicit;
         QVERIFY2(server.start(options), qPrintable(server.errorText()));
         QVERIFY(server.writeFile("a.txt", "hello"));
-        const QString address = implicit ? QStringLiteral("ftps://") + server.address() : server.address();
+        const QString address = scheme + QStringLiteral("127.0.0.1:%1").arg(server.port());
 
         AppHarness h;
         const QString storePath = CertificateStore::defaultPath();
