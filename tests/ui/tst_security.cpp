@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTranslator>
 
 using namespace zodaru;
 
@@ -147,6 +148,34 @@ private Q_SLOTS:
         // A message for the user does not take its place.
         window.statusBar()->showMessage(QStringLiteral("Connecting to somewhere..."));
         QCOMPARE(window.securityLabel()->isVisible(), !shown.isEmpty());
+    }
+
+    // The French file is kept by hand: its sources must be the very texts of the code.
+    void frenchTexts_data()
+    {
+        QTest::addColumn<QString>("context");
+        QTest::addColumn<QString>("english");
+        QTest::addColumn<QString>("french");
+        QTest::newRow("indicator") << "MainWindow" << "Encrypted (%1)" << "Chiffré (%1)";
+        QTest::newRow("warning") << "zodaru::CertificateDialog"
+                                 << CertificateDialog(QStringLiteral("%1"), TlsPeer{}, true).warning()->text()
+                                 << "Attention : ce certificat n’est pas celui que vous aviez accepté pour %1. "
+                                    "Quelqu’un intercepte peut-être la connexion. Ne l’acceptez que si vous savez "
+                                    "pourquoi le certificat du serveur a changé.";
+        QTest::newRow("always") << "zodaru::CertificateDialog"
+                                << CertificateDialog(QString(), TlsPeer{}, false).trustAlwaysButton()->text()
+                                << "Toujours accepter pour ce serveur";
+        QTest::newRow("not trusted") << "zodaru::MyDelegate" << "The certificate of %1 was not trusted."
+                                     << "Le certificat de %1 n’a pas été accepté.";
+    }
+    void frenchTexts()
+    {
+        QFETCH(QString, context);
+        QFETCH(QString, english);
+        QFETCH(QString, french);
+        QTranslator translator;
+        QVERIFY(translator.load(QStringLiteral(":/i18n/zodaru_fr.qm")));
+        QCOMPARE(translator.translate(context.toUtf8().constData(), english.toUtf8().constData()), french);
     }
 };
 
