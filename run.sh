@@ -15,7 +15,8 @@ cmake --build build/release -j "$(nproc 2>/dev/null || echo 2)" --target zodaru
 cd "$here"
 
 # The client starts next to a throwaway demo FTP server on 127.0.0.1, offered in the
-# connection dialog's server list (login demo, password demo); the server stops when the
+# connection dialog's server list (login demo, password demo), offering TLS with a
+# certificate of its own that the client asks about once; the server stops when the
 # client quits. Set ZODARU_NO_DEMO=1 to start the client alone.
 launch=("$src/tools/with-demo-server.sh")
 if [ "${ZODARU_NO_DEMO:-0}" = 1 ]; then launch=(); fi

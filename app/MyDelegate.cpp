@@ -108,6 +108,7 @@ void MyDelegate::applicationWillFinishLaunching()
         [this] { if (out_ && out_->ftp) out_->ftp->cancelTransfer(); });
     DistributedCenter = &NotificationCenter::defaultCenter();
     observeTransfers();
+    checkCertificates();
     zlog("on arrive");
     bookmarks_ = std::make_unique<Sites>(Sites::fromFile(bookmarkPath()));
     countBookmarks();

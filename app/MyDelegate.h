@@ -2,8 +2,10 @@
 #pragma once
 
 #include "app/SessionEngine.h"
+#include "ftp/FTP.h"
 #include "model/File.h"
 #include "ui/AppContext.h"
+#include "ui/CertificateDialog.h"
 
 #include <QList>
 #include <QObject>
@@ -30,6 +32,7 @@ class ParametersWindowController;
 class RetiredEngines;
 class Sites;
 class TransferQueue;
+class TrustedCertificates;
 struct Notification;
 
 // The application controller: starts the program (menu, main window, queues, saved sites),
@@ -91,6 +94,8 @@ public:
     std::shared_ptr<FTP> dataTransfertOut() const;
     // True while the three logins of a connect are on their way.
     bool isDialing() const { return bool(dialing_); }
+    // The question about a server certificate that a connect is waiting on, or null.
+    CertificateDialog *certificateQuestion() const { return certificateDialog_; }
 
     // Asked before quitting with `unfinished` transfers waiting or running; true lets the
     // program end. By default a question to the user; tests answer it themselves.
@@ -115,18 +120,26 @@ private:
 public:
     // What one of the three logins of a connect brought back.
     struct Login {
-        enum class Failure { None, Unreachable, Refused, NotFtp };
+        // Certificate: the server's certificate was neither verified nor trusted.
+        // NoTls: TLS was required (ftpes://) and the server did not agree to it.
+        enum class Failure { None, Unreachable, Refused, NotFtp, NoTls, Certificate };
         std::shared_ptr<FTP> ftp;
         Failure failure = Failure::None;
         QString reason;
+        std::optional<FTP::CertificateRefusal> certificate; // with Failure::Certificate
+    };
+
+    // What the user typed for a connect, kept to dial again or to fill the dialog again.
+    struct Typed {
+        QString address;
+        QString login;
+        QString password;
     };
 
     // A connect on its way: the three engines being logged in and what was typed.
     struct Dialing {
         quint64 serial = 0;
-        QString address;
-        QString login;
-        QString password;
+        Typed typed;
         std::array<std::unique_ptr<SessionEngine>, 3> engines;
         // The engines being logged in, so that giving up closes them at once.
         std::array<std::shared_ptr<FTP>, 3> made;
@@ -146,6 +159,17 @@ private:
     void cancelDialing();
     // A failed connect: the user is told why and the dialog opens again with what was typed.
     void dialingFailed(const QString &why);
+    void connectFailed(const Typed &typed, const QString &why);
+    // From the process's start on, every TLS connection asks the user's store about its
+    // certificate.
+    void checkCertificates();
+    // A certificate stopped the connect: the user decides, then the connect is made again
+    // or fails.
+    void askAboutCertificate(const FTP::CertificateRefusal &refusal);
+    void certificateChosen(const Typed &typed, const FTP::CertificateRefusal &refusal, CertificateDialog::Choice choice);
+    void dropCertificateQuestion();
+    // The status bar's word on the session's encryption, from the command engine.
+    void showSecurity();
     // After a request on the command engine found its control connection gone.
     void commandConnectionLost(const char *where);
     // The idle command engine's control connection is looked at regularly.
@@ -166,6 +190,8 @@ private:
     std::unique_ptr<SessionEngine> in_;
     std::unique_ptr<SessionEngine> out_;
     std::unique_ptr<Dialing> dialing_;
+    std::shared_ptr<TrustedCertificates> certificates_;
+    QPointer<CertificateDialog> certificateDialog_;
     quint64 engineSerial_ = 0;
     quint64 dialingSerial_ = 0;
     QTimer connectionCheck_;

@@ -6,9 +6,11 @@
 #include "app/RetiredEngines.h"
 #include "app/SessionEngine.h"
 #include "app/TransferQueue.h"
+#include "app/TrustedCertificates.h"
 #include "ftp/FTP.h"
 #include "base/Log.h"
 #include "ftp/NotificationCenter.h"
+#include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
 #include "ui/ParametersWindow.h"
 #include "ui/ParametersWindowController.h"
@@ -39,6 +41,7 @@ using LoginFailure = MyDelegate::Login::Failure;
 MyDelegate::~MyDelegate()
 {
     connectionCheck_.stop();
+    dropCertificateQuestion();
     if (dialing_)
         cancelDialing();
     for (auto *slot : {&command_, &in_, &out_})
@@ -49,6 +52,8 @@ MyDelegate::~MyDelegate()
 void MyDelegate::getParametersOfConnection()
 {
     countBookmarks();
+    // Connect pressed while a certificate question is open: that connect is given up.
+    dropCertificateQuestion();
     if (dialing_) {
         // A second press while the logins are on their way stops them.
         zlog("Connexion annulee");
@@ -73,11 +78,10 @@ void MyDelegate::connectWithAddress(const QString &address, const QString &login
 {
     if (dialing_)
         cancelDialing();
+    dropCertificateQuestion();
     dialing_ = std::make_unique<Dialing>();
     dialing_->serial = ++dialingSerial_;
-    dialing_->address = address;
-    dialing_->login = login;
-    dialing_->password = password;
+    dialing_->typed = Typed{address, login, password};
     myWindow->setDialing();
     myWindow->tellUser(tr("Connecting to %1...").arg(address));
     for (int which = 0; which < 3; ++which) {
@@ -100,18 +104,29 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
             result.ftp->close();
         return;
     }
+    if (result.failure == LoginFailure::Certificate) {
+        // The first of the three logins to meet the certificate asks; the attempt, and
+        // the other two with it, is given up meanwhile and made again once it is trusted.
+        result.ftp.reset();
+        askAboutCertificate(*result.certificate);
+        return;
+    }
     if (result.failure != LoginFailure::None) {
         zlog("Exception recue dans connectWithAddress ==> %@", result.reason);
+        const QString &address = dialing_->typed.address;
         QString why;
         switch (result.failure) {
         case LoginFailure::Unreachable:
-            why = tr("Could not reach %1: %2").arg(dialing_->address, result.reason);
+            why = tr("Could not reach %1: %2").arg(address, result.reason);
             break;
         case LoginFailure::Refused:
-            why = tr("%1 refused the login or the password.").arg(dialing_->address);
+            why = tr("%1 refused the login or the password.").arg(address);
+            break;
+        case LoginFailure::NoTls:
+            why = tr("%1 does not offer TLS, which ftpes:// requires.").arg(address);
             break;
         default:
-            why = tr("%1 does not answer as an FTP server.").arg(dialing_->address);
+            why = tr("%1 does not answer as an FTP server.").arg(address);
             break;
         }
         if (result.ftp)
@@ -127,11 +142,12 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
     retire(std::exchange(command_, std::move(made->engines[0])));
     retire(std::exchange(in_, std::move(made->engines[1])));
     retire(std::exchange(out_, std::move(made->engines[2])));
-    server_ = made->address;
-    login_ = made->login;
-    password_ = made->password;
+    server_ = made->typed.address;
+    login_ = made->typed.login;
+    password_ = made->typed.password;
     myWindow->tellUser(QString());
     myWindow->setConnected();
+    showSecurity();
     connectionCheck_.start(kConnectionCheckMs);
 }
 
@@ -151,18 +167,103 @@ void MyDelegate::cancelDialing()
 
 void MyDelegate::dialingFailed(const QString &why)
 {
-    const QString address = dialing_->address;
-    const QString login = dialing_->login;
-    const QString password = dialing_->password;
+    const Typed typed = dialing_->typed;
     cancelDialing();
+    connectFailed(typed, why);
+}
+
+void MyDelegate::connectFailed(const Typed &typed, const QString &why)
+{
     zlog("Connexion impossible : %@", why);
     myWindow->tellUser(why);
     // The dialog again, with what was typed, so that one field can be corrected.
     params = std::make_unique<ParametersWindowController>(*this);
     myWindow->setDialing();
     params->showWindow();
-    params->window()->server()->setEditText(address);
-    params->setLogin(login, password);
+    params->window()->server()->setEditText(typed.address);
+    params->setLogin(typed.login, typed.password);
+}
+
+void MyDelegate::checkCertificates()
+{
+    certificates_ = std::make_shared<TrustedCertificates>(CertificateStore::defaultPath());
+    // The check holds the store: an engine still connecting when the program ends never
+    // asks a store that is gone.
+    FTP::setCertificateCheck([store = certificates_](const QString &server, const TlsPeer &peer) {
+        return store->verdict(server, peer);
+    });
+}
+
+void MyDelegate::askAboutCertificate(const FTP::CertificateRefusal &refusal)
+{
+    const Typed typed = dialing_->typed;
+    cancelDialing();
+    const bool changed = refusal.verdict == CertificateVerdict::Changed;
+    zlog(changed ? "Certificat change pour %@ : %@" : "Certificat non verifie pour %@ : %@", refusal.server,
+         refusal.peer.verifyError);
+    myWindow->tellUser(changed ? tr("The certificate of %1 has changed.").arg(typed.address)
+                               : tr("The certificate of %1 could not be verified.").arg(typed.address));
+    auto *dialog = new CertificateDialog(refusal.server, refusal.peer, changed, myWindow->window());
+    certificateDialog_ = dialog;
+    connect(dialog, &CertificateDialog::chosen, this, [this, dialog, typed, refusal](CertificateDialog::Choice choice) {
+        certificateDialog_ = nullptr;
+        dialog->deleteLater();
+        certificateChosen(typed, refusal, choice);
+    });
+    dialog->open();
+}
+
+void MyDelegate::certificateChosen(const Typed &typed, const FTP::CertificateRefusal &refusal,
+                                   CertificateDialog::Choice choice)
+{
+    const QByteArray &fingerprint = refusal.peer.certificate.sha256;
+    switch (choice) {
+    case CertificateDialog::Choice::Cancel:
+        zlog("Certificat refuse pour %@", refusal.server);
+        connectFailed(typed, tr("The certificate of %1 was not trusted.").arg(typed.address));
+        return;
+    case CertificateDialog::Choice::TrustOnce:
+        zlog("Certificat accepte pour cette fois pour %@", refusal.server);
+        certificates_->trustOnce(refusal.server, fingerprint);
+        break;
+    case CertificateDialog::Choice::TrustAlways: {
+        zlog("Certificat accepte pour toujours pour %@", refusal.server);
+        QString error;
+        if (!certificates_->trustAlways(refusal.server, fingerprint, &error)) {
+            zlog("Impossible d'enregistrer le certificat : %@", error);
+            auto *box = new QMessageBox(QMessageBox::Warning, tr("Certificate"),
+                                        tr("The certificate could not be saved (%1). It is trusted "
+                                           "until the program ends.")
+                                            .arg(error),
+                                        QMessageBox::Ok, myWindow->window());
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }
+        break;
+    }
+    }
+    connectWithAddress(typed.address, typed.login, typed.password);
+}
+
+void MyDelegate::dropCertificateQuestion()
+{
+    // Its answer no longer matters: the connect it was about is given up.
+    if (const QPointer<CertificateDialog> dialog = std::exchange(certificateDialog_, nullptr)) {
+        dialog->disconnect(this);
+        dialog->close();
+        dialog->deleteLater();
+    }
+}
+
+void MyDelegate::showSecurity()
+{
+    const std::shared_ptr<FTP> command = ftp();
+    if (!command)
+        myWindow->window()->showSecurity(MainWindow::Security::NoSession);
+    else if (command->isEncrypted())
+        myWindow->window()->showSecurity(MainWindow::Security::Encrypted, command->tlsDescription());
+    else
+        myWindow->window()->showSecurity(MainWindow::Security::Clear);
 }
 
 void MyDelegate::disconnectFromFTP()
@@ -183,6 +284,7 @@ void MyDelegate::disconnectFromFTP()
     for (auto *slot : {&command_, &in_, &out_})
         retired_->retire(std::move(*slot));
     myWindow->setDisconnected();
+    showSecurity();
     emptyQueues();
     myWindow->refreshUploadTable();
     myWindow->refreshDownloadTable();
@@ -196,6 +298,7 @@ void MyDelegate::disconnectRemote()
     // The engines are left alone: a transfer already running goes on to its end, and its
     // notifications find empty queues.
     myWindow->setDisconnected();
+    myWindow->window()->showSecurity(MainWindow::Security::NoSession);
     emptyQueues();
     myWindow->refreshUploadTable();
     myWindow->refreshDownloadTable();
@@ -315,14 +418,23 @@ MyDelegate::Login MyDelegate::logIn(std::shared_ptr<FTP> engine, const QString &
     try {
         FTP::connectInto(engine, address, user, password);
         result.ftp = std::move(engine);
-        if (!result.ftp->isConnected()) {
-            const bool refused = result.ftp->loginRefused();
-            result.failure = refused ? LoginFailure::Refused : LoginFailure::NotFtp;
-            result.reason = refused ? QStringLiteral("identification refusee")
-                                    : QStringLiteral("pas de reponse FTP");
+        if (result.ftp->isConnected())
+            return result;
+        if (auto refusal = result.ftp->certificateRefusal()) {
+            result.failure = LoginFailure::Certificate;
+            result.reason = QStringLiteral("certificat non accepte");
+            result.certificate = std::move(refusal);
+        } else if (result.ftp->loginRefused()) {
+            result.failure = LoginFailure::Refused;
+            result.reason = QStringLiteral("identification refusee");
+        } else {
+            result.failure = LoginFailure::NotFtp;
+            result.reason = QStringLiteral("pas de reponse FTP");
         }
     } catch (const NetworkException &e) {
-        result.failure = LoginFailure::Unreachable;
+        // The engine's word for a server that refused the TLS that "ftpes://" requires.
+        const bool noTls = e.reason().startsWith(QLatin1String("AUTH TLS"));
+        result.failure = noTls ? LoginFailure::NoTls : LoginFailure::Unreachable;
         result.reason = e.reason();
     }
     return result;

@@ -4,9 +4,11 @@
 #
 #   tools/with-demo-server.sh build/release/zodaru
 #
-# Starts tools/demo-server.py on 127.0.0.1, then runs the command with HOME pointing at a
-# temporary directory whose bookmarks.tarvo offers that server ("127.0.0.1:<port>", login
-# demo, password demo), so the user's own bookmark file is never read nor touched. The
+# Starts tools/demo-server.py on 127.0.0.1 (offering TLS with a certificate of its own, made
+# at each start: the client asks once whether to trust it), then runs the command with HOME
+# pointing at a temporary directory whose bookmarks.tarvo offers that server
+# ("127.0.0.1:<port>", login demo, password demo), so the user's own bookmark file is never
+# read nor touched. The
 # command keeps the current directory, and the XDG directories stay those of the real home
 # so the desktop's settings and caches still apply. When the command ends, the server is
 # stopped and the temporary files are removed; the command's exit status is returned.
@@ -61,7 +63,11 @@ mkdir -m 700 "$home"
 # The text form of a property list: an array of [server, login, password] triples.
 printf '(\n  ("127.0.0.1:%s", "demo", "demo")\n)\n' "$port" >"$home/bookmarks.tarvo"
 chmod 600 "$home/bookmarks.tarvo"
-echo "Demo FTP server on 127.0.0.1:$port (login demo, password demo); log in $work/server.log" >&2
+tls="TLS offered, self-signed certificate"
+if grep -q "no TLS" "$work/server.log"; then
+  tls=$(grep -m1 "no TLS" "$work/server.log")
+fi
+echo "Demo FTP server on 127.0.0.1:$port (login demo, password demo; $tls); log in $work/server.log" >&2
 
 export XDG_CONFIG_HOME="${XDG_CONFIG_HOME:-${HOME:-$home}/.config}"
 export XDG_CACHE_HOME="${XDG_CACHE_HOME:-${HOME:-$home}/.cache}"

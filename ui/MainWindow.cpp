@@ -11,9 +11,11 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
@@ -244,6 +246,38 @@ void MainWindow::layoutWindow()
     contentLayout->addLayout(buttonRow, 0);
     contentLayout->addWidget(splitView_, 1);
     setCentralWidget(content);
+}
+
+void MainWindow::showSecurity(Security security, const QString &detail)
+{
+    if (!security_) {
+        // Made with the first session: until then the window has no status bar to give room to.
+        if (security == Security::NoSession)
+            return;
+        // Permanent: the messages told to the user on the left never hide it.
+        security_ = new QLabel;
+        statusBar()->addPermanentWidget(security_);
+        // A status bar made after the window was shown stays hidden unless told.
+        statusBar()->show();
+    }
+    switch (security) {
+    case Security::NoSession:
+        security_->clear();
+        break;
+    case Security::Clear:
+        security_->setText(QCoreApplication::translate("MainWindow", "Not encrypted"));
+        break;
+    case Security::Encrypted:
+        security_->setText(detail.isEmpty()
+                               ? QCoreApplication::translate("MainWindow", "Encrypted")
+                               : QCoreApplication::translate("MainWindow", "Encrypted (%1)").arg(detail));
+        break;
+    }
+    // A password and files going over in clear must not pass unnoticed.
+    security_->setStyleSheet(security == Security::Clear
+                                 ? QStringLiteral("QLabel { color: #b00000; font-weight: bold; }")
+                                 : QString());
+    security_->setVisible(security != Security::NoSession);
 }
 
 } // namespace zodaru

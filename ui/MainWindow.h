@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QString>
 
+class QLabel;
 class QPushButton;
 class QSplitter;
 class QTabWidget;
@@ -46,6 +47,13 @@ public:
     QTabWidget *transferTabs() const { return transferTabs_; }
     LogPane *logPane() const { return logPane_; }
 
+    // How the session's control connection is protected, shown at the right of the status
+    // bar: nothing outside a session, "Not encrypted" in warning colours, or "Encrypted"
+    // with what the application says of the protocol and cipher.
+    enum class Security { NoSession, Clear, Encrypted };
+    void showSecurity(Security security, const QString &detail = QString());
+    QLabel *securityLabel() const { return security_; } // null before the first session
+
     // The narrowest a transfer table column with this identifier may become.
     static int minimumColumnWidth(const QString &identifier);
 
@@ -67,6 +75,7 @@ private:
     QWidget *browserPane_ = nullptr;
     QTabWidget *transferTabs_ = nullptr;
     LogPane *logPane_ = nullptr;
+    QLabel *security_ = nullptr;
 };
 
 } // namespace zodaru

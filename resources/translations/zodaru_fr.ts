@@ -39,6 +39,18 @@
         <source>Directories are not deleted: "%1"</source>
         <translation>Les répertoires ne sont pas effacés : « %1 »</translation>
     </message>
+    <message>
+        <source>Not encrypted</source>
+        <translation>Non chiffré</translation>
+    </message>
+    <message>
+        <source>Encrypted</source>
+        <translation>Chiffré</translation>
+    </message>
+    <message>
+        <source>Encrypted (%1)</source>
+        <translation>Chiffré (%1)</translation>
+    </message>
 </context>
 <context>
     <name>Browsing</name>
@@ -99,6 +111,97 @@
     <message>
         <source>The connection to the server was lost.</source>
         <translation>La connexion au serveur a été perdue.</translation>
+    </message>
+    <message>
+        <source>%1 does not offer TLS, which ftpes:// requires.</source>
+        <translation>%1 ne propose pas TLS, que ftpes:// exige.</translation>
+    </message>
+    <message>
+        <source>The certificate of %1 has changed.</source>
+        <translation>Le certificat de %1 a changé.</translation>
+    </message>
+    <message>
+        <source>The certificate of %1 could not be verified.</source>
+        <translation>Le certificat de %1 n’a pas pu être vérifié.</translation>
+    </message>
+    <message>
+        <source>The certificate of %1 was not trusted.</source>
+        <translation>Le certificat de %1 n’a pas été accepté.</translation>
+    </message>
+    <message>
+        <source>Certificate</source>
+        <translation>Certificat</translation>
+    </message>
+    <message>
+        <source>The certificate could not be saved (%1). It is trusted until the program ends.</source>
+        <translation>Le certificat n’a pas pu être enregistré (%1). Il reste accepté jusqu’à la fin du programme.</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::CertificateDialog</name>
+    <message>
+        <source>Certificate of %1</source>
+        <translation>Certificat de %1</translation>
+    </message>
+    <message>
+        <source>Warning: this certificate is not the one you trusted before for %1. Someone may be intercepting the connection. Trust it only if you know why the server&apos;s certificate changed.</source>
+        <translation>Attention : ce certificat n’est pas celui que vous aviez accepté pour %1. Quelqu’un intercepte peut-être la connexion. Ne l’acceptez que si vous savez pourquoi le certificat du serveur a changé.</translation>
+    </message>
+    <message>
+        <source>The identity of %1 could not be verified.</source>
+        <translation>L’identité de %1 n’a pas pu être vérifiée.</translation>
+    </message>
+    <message>
+        <source>Server:</source>
+        <translation>Serveur :</translation>
+    </message>
+    <message>
+        <source>Subject:</source>
+        <translation>Sujet :</translation>
+    </message>
+    <message>
+        <source>Issuer:</source>
+        <translation>Émetteur :</translation>
+    </message>
+    <message>
+        <source>Valid:</source>
+        <translation>Validité :</translation>
+    </message>
+    <message>
+        <source>SHA-256:</source>
+        <translation>SHA-256 :</translation>
+    </message>
+    <message>
+        <source>Problem:</source>
+        <translation>Problème :</translation>
+    </message>
+    <message>
+        <source>not trusted</source>
+        <translation>non reconnu</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>Trust once</source>
+        <translation>Accepter cette fois</translation>
+    </message>
+    <message>
+        <source>Always trust for this server</source>
+        <translation>Toujours accepter pour ce serveur</translation>
+    </message>
+    <message>
+        <source>from %1 to %2</source>
+        <translation>du %1 au %2</translation>
+    </message>
+    <message>
+        <source>(expired)</source>
+        <translation>(expiré)</translation>
+    </message>
+    <message>
+        <source>(not yet valid)</source>
+        <translation>(pas encore valide)</translation>
     </message>
 </context>
 </TS>

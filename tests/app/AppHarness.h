@@ -23,27 +23,34 @@
 namespace zodaru::test {
 
 // The whole program as a user meets it: the application controller started the way the
-// entry point starts it, with a private home directory (no saved sites unless a test
-// writes some), driven through its real widgets offscreen.
+// entry point starts it, with a private home and configuration directory (no saved sites
+// and no trusted certificates unless a test puts some there), driven through its real
+// widgets offscreen.
 class AppHarness final {
 public:
     AppHarness()
     {
         savedHome_ = qgetenv("HOME");
+        savedConfig_ = qgetenv("XDG_CONFIG_HOME");
         qputenv("HOME", home_.path().toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", (home_.path() + QStringLiteral("/.config")).toLocal8Bit());
     }
     ~AppHarness()
     {
         delegate_.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         qputenv("HOME", savedHome_);
+        restore("XDG_CONFIG_HOME", savedConfig_);
     }
     Q_DISABLE_COPY_MOVE(AppHarness)
 
     QString home() const { return home_.path(); }
 
+    // Starts the program; once more, a new program with the same home.
     void launch()
     {
+        delegate_.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         delegate_ = std::make_unique<MyDelegate>();
         delegate_->applicationWillFinishLaunching();
         delegate_->applicationDidFinishLaunching();
@@ -111,8 +118,17 @@ public:
     }
 
 private:
+    static void restore(const char *name, const QByteArray &value)
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+
     QTemporaryDir home_;
     QByteArray savedHome_;
+    QByteArray savedConfig_;
     std::unique_ptr<MyDelegate> delegate_;
 };
 

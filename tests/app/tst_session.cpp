@@ -3,9 +3,11 @@
 // scripted server.
 #include "AppHarness.h"
 
+#include "ftp/CertificateStore.h"
 #include "ftp/FTP.h"
 #include "model/Bookmark.h"
 #include "model/Sites.h"
+#include "ui/CertificateDialog.h"
 #include "ui/GetNameWindow.h"
 #include "ui/FakeApp.h"
 
@@ -16,6 +18,7 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTableView>
@@ -199,14 +202,18 @@ private Q_SLOTS:
         QVERIFY(server.writeFile("pub/deep/z", "z"));
         QVERIFY(QFile::link(server.localPath("pub"), server.localPath("ln")));
 
+        // A bare host: TLS is asked for, this server refuses it, the session goes on in clear.
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(server.port());
         AppHarness h;
         h.launch();
         LogCapture log;
-        QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
+        QVERIFY(h.connectThroughDialog(address, RealFtpServer::user(), RealFtpServer::password()));
 
         QCOMPARE(h.state(), State::Connected);
         QVERIFY(h.window().Get()->isEnabled());
         QVERIFY(h.window().Put()->isEnabled());
+        QCOMPARE(h.window().securityLabel()->text(), QStringLiteral("Not encrypted"));
+        QVERIFY(h.window().securityLabel()->isVisible());
         QVERIFY(h.app().ftp() && h.app().ftp()->isConnected());
         QVERIFY(h.app().dataTransfertIn()->isConnected());
         QVERIFY(h.app().dataTransfertOut()->isConnected());
@@ -231,8 +238,7 @@ private Q_SLOTS:
         QVERIFY(log.contains(QStringLiteral("On fait un ls sur >/pub/deep<")));
 
         // The password never reaches the log.
-        QVERIFY(log.contains(QStringLiteral("Login : user Password **** sur le serveur : %1\n")
-                                 .arg(server.address())));
+        QVERIFY(log.contains(QStringLiteral("Login : user Password **** sur le serveur : %1\n").arg(address)));
         for (const QString &line : log.lines())
             QVERIFY2(!line.contains(QLatin1String("secret")), qPrintable(line));
     }
@@ -302,6 +308,7 @@ private Q_SLOTS:
         QTest::newRow("connection refused") << "refused" << "Could not reach";
         QTest::newRow("server never greets") << "silent" << "does not answer as an FTP server";
         QTest::newRow("peer closes at once") << "closes" << "does not answer as an FTP server";
+        QTest::newRow("ftpes:// to a server without TLS") << "no tls" << "does not offer TLS";
     }
     void failedConnect()
     {
@@ -312,10 +319,13 @@ private Q_SLOTS:
         std::unique_ptr<ScriptedFtpServer> scripted;
         QString address;
         QString password = RealFtpServer::password();
-        if (kind == "password") {
+        if (kind == "password" || kind == "no tls") {
             QVERIFY2(real.start(), qPrintable(real.errorText()));
             address = real.address();
-            password = QStringLiteral("wrong");
+            if (kind == "password")
+                password = QStringLiteral("wrong");
+            else
+                address = QStringLiteral("ftpes://127.0.0.1:%1").arg(real.port());
         } else if (kind == "refused") {
             address = QStringLiteral("127.0.0.1:%1").arg(closedPort());
         } else {
@@ -350,6 +360,85 @@ private Q_SLOTS:
         QCOMPARE(again->password()->text(), password);
         if (!scripted)
             QTRY_COMPARE(openDescriptorCount(), descriptors);
+    }
+
+    // A certificate that does not verify is asked about once per connect, whichever of the
+    // three logins meets it first; trusted, the connect is made again by itself.
+    void untrustedCertificate_data()
+    {
+        QTest::addColumn<QString>("scheme"); // of the server field; ftps:// is implicit TLS
+        QTest::addColumn<bool>("trustedBefore"); // another certificate, for the same server
+        QTest::addColumn<int>("choice");
+        using Choice = CertificateDialog::Choice;
+        QTest::newRow("bare host, trust once") << "" << false << int(Choice::TrustOnce);
+        QTest::newRow("ftps://, trust once") << "ftps://" << false << int(Choice::TrustOnce);
+        QTest::newRow("ftpes://, cancel") << "ftpes://" << false << int(Choice::Cancel);
+        QTest::newRow("always, then a new program") << "" << false << int(Choice::TrustAlways);
+        QTest::newRow("changed since trusted") << "ftpes://" << true << int(Choice::TrustAlways);
+    }
+    void untrustedCertificate()
+    {
+        QFETCH(QString, scheme);
+        QFETCH(bool, trustedBefore);
+        QFETCH(int, choice);
+        RealFtpServer server;
+        RealFtpServer::Options options;
+        options.tls = scheme == "ftps://" ? RealFtpServer::Options::Tls::Implicit : RealFtpServer::Options::Tls::Explicit;
+        QVERIFY2(server.start(options), qPrintable(server.errorText()));
+        QVERIFY(server.writeFile("a.txt", "hello"));
+        const QString address = scheme + QStringLiteral("127.0.0.1:%1").arg(server.port());
+
+        AppHarness h;
+        const QString storePath = CertificateStore::defaultPath();
+        const QString key = CertificateStore::key(QStringLiteral("127.0.0.1"), server.port());
+        if (trustedBefore) {
+            CertificateStore before(storePath);
+            QVERIFY(before.trustAlways(key, QByteArray(32, '\x11'), nullptr));
+        }
+        h.launch();
+        QVERIFY(h.connectThroughDialog(address, RealFtpServer::user(), RealFtpServer::password()));
+        QTRY_VERIFY(h.app().certificateQuestion());
+        CertificateDialog *question = h.app().certificateQuestion();
+        QCOMPARE(question->warning()->isVisible(), trustedBefore);
+        QVERIFY(!h.app().ftp());
+        // The other logins of the attempt, stopped by the same certificate, ask nothing more.
+        QTest::qWait(200);
+        QCOMPARE(h.window().findChildren<CertificateDialog *>().size(), 1);
+
+        switch (CertificateDialog::Choice(choice)) {
+        case CertificateDialog::Choice::Cancel:
+            question->cancelButton()->click();
+            QCOMPARE(h.state(), State::Dialing);
+            QVERIFY(!h.app().ftp());
+            QVERIFY2(h.controller().statusText().contains(QStringLiteral("not trusted")),
+                     qPrintable(h.controller().statusText()));
+            QVERIFY(h.app().parameters()->window()->isVisible());
+            QCOMPARE(h.app().parameters()->window()->server()->currentText(), address);
+            QVERIFY(!QFile::exists(storePath));
+            return;
+        case CertificateDialog::Choice::TrustOnce:
+            question->trustOnceButton()->click();
+            break;
+        case CertificateDialog::Choice::TrustAlways:
+            question->trustAlwaysButton()->click();
+            break;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(h.state(), State::Connected, 30000);
+        QVERIFY(!h.app().certificateQuestion());
+        QVERIFY2(h.window().securityLabel()->text().startsWith(QStringLiteral("Encrypted (TLSv1.")),
+                 qPrintable(h.window().securityLabel()->text()));
+        QCOMPARE(AppHarness::names(h.remote(), 0), QStringList{"a.txt"});
+        if (CertificateDialog::Choice(choice) == CertificateDialog::Choice::TrustOnce) {
+            QVERIFY(!QFile::exists(storePath));
+            return;
+        }
+        QCOMPARE(QFile::permissions(storePath),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+        // Trusted for good: a new program connects without a question.
+        h.launch();
+        QVERIFY(h.connectThroughDialog(address, RealFtpServer::user(), RealFtpServer::password()));
+        QCOMPARE(h.state(), State::Connected);
+        QVERIFY(!h.app().certificateQuestion());
     }
 
     // Connect pressed again while the logins are on their way gives the attempt up: the
