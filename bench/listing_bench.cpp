@@ -200,8 +200,10 @@ int main(int argc, char **argv)
     clock.start();
     controller.refreshRemote();
     const bool relisted = waitUntil([&] {
+        if (entryRows(remote, 1) != expected)
+            return false;
         const QList<CellFile *> cells = remote.selectedCells();
-        return entryRows(remote, 1) == expected && cells.size() == 1 && cells.first()->name() == chosen;
+        return cells.size() == 1 && cells.first()->name() == chosen;
     });
     const double reloadSeconds = double(clock.nsecsElapsed()) / 1e9;
     std::fprintf(stdout,

@@ -44,8 +44,13 @@ bool LogPane::isErrorLine(QStringView line)
 
 void LogPane::take(const QString &line)
 {
+    QStringView text(line);
+    if (text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    QString shown = text.size() > kMaxLineLength ? text.left(kMaxLineLength).toString() + QStringLiteral(" [...]")
+                                                 : text.toString();
     std::lock_guard lock(mutex_);
-    pending_.append(line.endsWith(QLatin1Char('\n')) ? line.chopped(1) : line);
+    pending_.append(std::move(shown));
     // Lines beyond what the pane keeps would be dropped by it anyway.
     if (pending_.size() > kMaxLines)
         pending_.remove(0, pending_.size() - kMaxLines);

@@ -19,6 +19,9 @@ class LogPane final : public QPlainTextEdit {
     Q_OBJECT
 public:
     static constexpr int kMaxLines = 10000;
+    // A longer line shows cut: a whole listing logged as one line would cost the window
+    // seconds of text layout, and nobody reads it there.
+    static constexpr int kMaxLineLength = 2000;
 
     explicit LogPane(QWidget *parent = nullptr);
     ~LogPane() override;
