@@ -46,19 +46,14 @@ public:
     {
     }
 
-    // The cells move in whole, so the addresses of the ones handed out stay valid.
-    void setCells(std::vector<CellFile> cells)
+    // Gives the cells shown before. They move in whole, so the addresses of the ones
+    // handed out stay valid.
+    std::vector<CellFile> replaceCells(std::vector<CellFile> cells)
     {
         beginResetModel();
-        cells_ = std::move(cells);
+        std::vector<CellFile> before = std::exchange(cells_, std::move(cells));
         endResetModel();
-    }
-    std::vector<CellFile> takeCells()
-    {
-        beginResetModel();
-        std::vector<CellFile> taken = std::exchange(cells_, {});
-        endResetModel();
-        return taken;
+        return before;
     }
     std::vector<CellFile> &cells() { return cells_; }
     const std::vector<CellFile> &cells() const { return cells_; }
@@ -158,9 +153,8 @@ struct ColumnBrowser::Private {
         return std::max(kMinimumColumnWidth, available / kColumnsInView - 2);
     }
 
-    void retire(Column &c)
+    void retire(std::vector<CellFile> cells)
     {
-        std::vector<CellFile> cells = c.model->takeCells();
         if (cells.empty())
             return;
         retired.push_back(std::move(cells));
@@ -179,7 +173,7 @@ struct ColumnBrowser::Private {
             Column &c = columns.back();
             {
                 const QScopedValueRollback quiet(selecting, true);
-                retire(c);
+                retire(c.model->replaceCells({}));
             }
             c.list->removeEventFilter(q);
             c.frame->hide();
@@ -241,7 +235,7 @@ struct ColumnBrowser::Private {
         c.titleText = title;
         showTitle(c);
         const QScopedValueRollback quiet(selecting, true);
-        c.model->setCells(std::move(cells));
+        retire(c.model->replaceCells(std::move(cells)));
     }
 
     KeptView viewOf(const Column &c) const
@@ -300,8 +294,6 @@ struct ColumnBrowser::Private {
                 c.kept.reset();
             else if (!c.showsPlaceholder())
                 c.kept = viewOf(c);
-            const QScopedValueRollback quiet(selecting, true);
-            retire(c);
         } else {
             appendColumn();
         }
