@@ -5,6 +5,7 @@
 
 #include <QScrollBar>
 #include <QTextCharFormat>
+#include <QTextBlock>
 #include <QTextCursor>
 
 #include <array>
@@ -18,6 +19,9 @@ LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setMaximumBlockCount(kMaxLines);
     setFont(QFont(QStringLiteral("monospace")));
+    flushTimer_.setSingleShot(true);
+    flushTimer_.setInterval(kFlushIntervalMs);
+    connect(&flushTimer_, &QTimer::timeout, this, &LogPane::flushPending);
     listener_ = addLogListener([this](const QString &line) { take(line); });
 }
 
@@ -51,12 +55,14 @@ void LogPane::take(const QString &line)
                                                  : text.toString();
     std::lock_guard lock(mutex_);
     pending_.append(std::move(shown));
-    // Lines beyond what the pane keeps would be dropped by it anyway.
-    if (pending_.size() > kMaxLines)
+    // Lines beyond what the pane keeps would be dropped by it anyway; dropped in bulk, as
+    // removing the first of ten thousand lines moves all the others.
+    if (pending_.size() >= 2 * kMaxLines)
         pending_.remove(0, pending_.size() - kMaxLines);
     if (!flushScheduled_) {
         flushScheduled_ = true;
-        QMetaObject::invokeMethod(this, &LogPane::flushPending, Qt::QueuedConnection);
+        // The timer belongs to the main thread: started there.
+        QMetaObject::invokeMethod(this, [this] { flushTimer_.start(); }, Qt::QueuedConnection);
     }
 }
 
@@ -68,6 +74,8 @@ void LogPane::flushPending()
         lines.swap(pending_);
         flushScheduled_ = false;
     }
+    if (lines.size() > kMaxLines)
+        lines.remove(0, lines.size() - kMaxLines);
     if (lines.isEmpty())
         return;
     QScrollBar *bar = verticalScrollBar();
@@ -77,6 +85,17 @@ void LogPane::flushPending()
     QTextCharFormat error;
     error.setForeground(QColor(0xb0, 0x00, 0x20));
     error.setFontWeight(QFont::Bold);
+    // Old lines go first, cut by position: the document's own limit walks a cursor over
+    // them block by block, laying out each one it drops.
+    const int excess = (hasLines_ ? document()->blockCount() : 0) + int(lines.size()) - kMaxLines;
+    if (excess >= document()->blockCount()) {
+        clear();
+        hasLines_ = false;
+    } else if (excess > 0) {
+        QTextCursor cut(document());
+        cut.setPosition(document()->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+        cut.removeSelectedText();
+    }
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
