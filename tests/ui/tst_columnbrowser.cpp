@@ -234,6 +234,14 @@ private Q_SLOTS:
             << QStringList{"a"} << 2;
         QTest::newRow("nothing selected stays so")
             << Clicks{{0, {0}}} << added << QStringList{"new", "z", "x", "y"} << QStringList{"a"} << 2;
+        QList<Entry> many;
+        QStringList manyNames;
+        for (int i = 0; i < 10000; ++i) {
+            many.append({i == 7000 ? QStringLiteral("z") : QString::number(i), true});
+            manyNames << many.last().name;
+        }
+        QTest::newRow("ten thousand rows") << Clicks{{0, {0}}, {1, {2}}} << many << manyNames
+                                           << QStringList{"z"} << 2;
     }
     void reloadKeepsSelection()
     {
