@@ -105,11 +105,8 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QCommandLineParser parser;
+    // The benchmark server takes anonymous logins.
     const QCommandLineOption server(QStringLiteral("server"), QStringLiteral("host:port"), QStringLiteral("server"));
-    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("login"), QStringLiteral("login"),
-                                  QStringLiteral("anonymous"));
-    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("password"),
-                                      QStringLiteral("password"), QStringLiteral("bench@"));
     const QCommandLineOption mode(QStringLiteral("mode"), QStringLiteral("files or listing"), QStringLiteral("mode"));
     const QCommandLineOption remoteDir(QStringLiteral("remote-dir"), QStringLiteral("remote directory under /"),
                                        QStringLiteral("name"));
@@ -117,7 +114,7 @@ int main(int argc, char **argv)
                                    QStringLiteral("n"));
     const QCommandLineOption localDir(QStringLiteral("local-dir"), QStringLiteral("where files go"),
                                       QStringLiteral("path"));
-    parser.addOptions({server, user, password, mode, remoteDir, count, localDir});
+    parser.addOptions({server, mode, remoteDir, count, localDir});
     parser.process(app);
     const int expected = parser.value(count).toInt();
 
@@ -133,7 +130,7 @@ int main(int argc, char **argv)
     ColumnBrowser &remote = *window.remoteView();
     GapMeter gaps(&app);
 
-    delegate.connectWithAddress(parser.value(server), parser.value(user), parser.value(password));
+    delegate.connectWithAddress(parser.value(server), QStringLiteral("anonymous"), QStringLiteral("bench@"));
     if (!waitUntil([&] { return !delegate.isDialing() && entryRows(remote, 0) > 0; })
         || controller.connectionState() != MainWindowController::ConnectionState::Connected)
         return fail("not connected");
