@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "base/ByteNames.h"
 
+#include <algorithm>
+
 namespace zodaru {
 
 namespace {
@@ -57,6 +59,9 @@ qsizetype validSequence(QByteArrayView bytes, qsizetype i, char32_t &codePoint)
 
 QString nameFromBytes(QByteArrayView bytes)
 {
+    // ASCII, by far the common case (whole listings come through here), maps byte for byte.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return quint8(c) < 0x80; }))
+        return QString::fromLatin1(bytes);
     QString out;
     out.reserve(bytes.size());
     for (qsizetype i = 0; i < bytes.size();) {

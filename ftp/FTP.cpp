@@ -974,6 +974,8 @@ std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argu
 QList<File> FTP::listEntries(const QByteArray &listing, bool machine)
 {
     QList<File> entries;
+    // One entry per line at most: a directory of 100 000 entries grows the list once.
+    entries.reserve(qsizetype(std::count(listing.cbegin(), listing.cend(), '\n')) + 1);
     qsizetype start = 0;
     while (start < listing.size()) {
         qsizetype end = listing.indexOf('\n', start);
@@ -1018,18 +1020,24 @@ std::optional<QByteArray> FTP::readListing(Socket &data, const QString &path)
 {
     const int idleMs = timeouts().dataIdle;
     const qint64 maxBytes = limits().listingBytes;
+    constexpr qsizetype kChunk = 65536;
     QByteArray listing;
-    char buffer[16384];
+    // Read straight into the listing's own room, which doubles as it fills: a listing of
+    // several megabytes is neither copied chunk by chunk nor moved at every growth.
     for (;;) {
-        const qint64 n = data.readSome(buffer, qint64(sizeof buffer), idleMs);
+        const qsizetype filled = listing.size();
+        if (listing.capacity() - filled < kChunk)
+            listing.reserve(std::max(2 * listing.capacity(), filled + kChunk));
+        listing.resize(filled + kChunk);
+        const qint64 n = data.readSome(listing.data() + filled, kChunk, idleMs);
+        listing.resize(filled + qsizetype(std::max<qint64>(n, 0)));
         if (n == 0)
             return listing;
         if (n > 0) {
-            if (listing.size() + n > maxBytes) {
+            if (listing.size() > maxBytes) {
                 closeBecause(QStringLiteral("Listing trop long dans list : on ferme la connexion"));
                 return std::nullopt;
             }
-            listing.append(buffer, qsizetype(n));
             continue;
         }
         if (n == Socket::TimedOut) {

@@ -1,13 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/ColumnBrowser.h"
 
+#include <QAbstractListModel>
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QIcon>
+#include <QItemSelection>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QScopedValueRollback>
+#include <QSet>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -31,18 +36,94 @@ struct KeptView {
     int scroll = 0;
 };
 
+// The cells of one column as a list model. A directory may hold a hundred thousand
+// entries: the view asks only for the rows it paints, and a reload is one model reset
+// instead of an item per row.
+class CellModel final : public QAbstractListModel {
+public:
+    CellModel(const QIcon &branch, const QIcon &leaf, QObject *parent)
+        : QAbstractListModel(parent), branch_(branch), leaf_(leaf)
+    {
+    }
+
+    // Gives the cells shown before. They move in whole, so the addresses of the ones
+    // handed out stay valid.
+    std::vector<CellFile> replaceCells(std::vector<CellFile> cells)
+    {
+        beginResetModel();
+        std::vector<CellFile> before = std::exchange(cells_, std::move(cells));
+        endResetModel();
+        return before;
+    }
+    std::vector<CellFile> &cells() { return cells_; }
+    const std::vector<CellFile> &cells() const { return cells_; }
+
+    int rowCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(cells_.size());
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid() || index.row() >= int(cells_.size()))
+            return {};
+        const CellFile &cell = cells_[size_t(index.row())];
+        switch (role) {
+        case Qt::DisplayRole:
+            return cell.stringValue();
+        case Qt::DecorationRole:
+            if (cell.isPlaceholder())
+                return {};
+            return cell.isLeaf() ? leaf_ : branch_;
+        case Qt::FontRole:
+            if (const auto font = cell.font())
+                return *font;
+            return {};
+        default:
+            return {};
+        }
+    }
+
+    Qt::ItemFlags flags(const QModelIndex &index) const override
+    {
+        if (!index.isValid() || index.row() >= int(cells_.size()) || cells_[size_t(index.row())].isPlaceholder())
+            return Qt::NoItemFlags;
+        return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    }
+
+private:
+    std::vector<CellFile> cells_;
+    QIcon branch_;
+    QIcon leaf_;
+};
+
+// Rows as selection ranges, neighbours joined: selecting a thousand rows is one call.
+QItemSelection selectionOf(const QAbstractListModel &model, QList<int> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    QItemSelection selection;
+    for (qsizetype i = 0; i < rows.size();) {
+        qsizetype j = i;
+        while (j + 1 < rows.size() && rows[j + 1] <= rows[j] + 1)
+            ++j;
+        selection.select(model.index(rows[i]), model.index(rows[j]));
+        i = j + 1;
+    }
+    return selection;
+}
+
 struct Column {
     QWidget *frame = nullptr; // owned by the strip (Qt parent)
     QLabel *title = nullptr;
-    QListWidget *list = nullptr;
+    QListView *list = nullptr;
+    CellModel *model = nullptr; // owned by the list (Qt parent)
     QString titleText;
-    std::vector<std::unique_ptr<CellFile>> cells;
     std::optional<KeptView> kept;
 
+    std::vector<CellFile> &cells() const { return model->cells(); }
     bool showsPlaceholder() const
     {
-        return std::any_of(cells.begin(), cells.end(),
-                           [](const auto &cell) { return cell->isPlaceholder(); });
+        return std::any_of(cells().begin(), cells().end(), [](const CellFile &cell) { return cell.isPlaceholder(); });
     }
 };
 
@@ -58,8 +139,12 @@ struct ColumnBrowser::Private {
     // Cells of reloaded or closed columns. Callers may still hold pointers from
     // selectedCells() (a delete loop refreshes after every entry), so they live on until
     // the event loop gets control back.
-    std::vector<std::unique_ptr<CellFile>> retired;
+    std::vector<std::vector<CellFile>> retired;
     bool purgeScheduled = false;
+    // Set while the browser itself changes a selection: it reports the change once, after.
+    bool selecting = false;
+    QIcon branch;
+    QIcon leaf;
 
     int columnWidth() const
     {
@@ -68,12 +153,12 @@ struct ColumnBrowser::Private {
         return std::max(kMinimumColumnWidth, available / kColumnsInView - 2);
     }
 
-    void retire(Column &c)
+    void retire(std::vector<CellFile> cells)
     {
-        for (auto &cell : c.cells)
-            retired.push_back(std::move(cell));
-        c.cells.clear();
-        if (!purgeScheduled && !retired.empty()) {
+        if (cells.empty())
+            return;
+        retired.push_back(std::move(cells));
+        if (!purgeScheduled) {
             purgeScheduled = true;
             QTimer::singleShot(0, q, [this] {
                 purgeScheduled = false;
@@ -86,7 +171,10 @@ struct ColumnBrowser::Private {
     {
         while (int(columns.size()) > column + 1) {
             Column &c = columns.back();
-            retire(c);
+            {
+                const QScopedValueRollback quiet(selecting, true);
+                retire(c.model->replaceCells({}));
+            }
             c.list->removeEventFilter(q);
             c.frame->hide();
             c.frame->deleteLater();
@@ -105,22 +193,28 @@ struct ColumnBrowser::Private {
         c.title = new QLabel(c.frame);
         c.title->setAlignment(Qt::AlignCenter);
         c.title->setFrameShape(QFrame::StyledPanel);
-        c.list = new QListWidget(c.frame);
+        c.list = new QListView(c.frame);
+        c.model = new CellModel(branch, leaf, c.list);
+        c.list->setModel(c.model);
         c.list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        c.list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         c.list->setUniformItemSizes(true);
         c.list->installEventFilter(q);
         layout->addWidget(c.title);
         layout->addWidget(c.list, 1);
         c.frame->setFixedWidth(columnWidth());
         stripLayout->insertWidget(index, c.frame);
-        QObject::connect(c.list, &QListWidget::itemSelectionChanged, q, [this, list = c.list] {
-            for (int i = 0; i < int(columns.size()); ++i) {
-                if (columns[size_t(i)].list == list) {
-                    selectionChangedIn(i);
-                    return;
-                }
-            }
-        });
+        QObject::connect(c.list->selectionModel(), &QItemSelectionModel::selectionChanged, q,
+                         [this, list = c.list] {
+                             if (selecting)
+                                 return;
+                             for (int i = 0; i < int(columns.size()); ++i) {
+                                 if (columns[size_t(i)].list == list) {
+                                     selectionChangedIn(i);
+                                     return;
+                                 }
+                             }
+                         });
         c.frame->show();
         columns.push_back(std::move(c));
         return columns.back();
@@ -130,40 +224,26 @@ struct ColumnBrowser::Private {
     // directory when counting and fills the cells from that listing.
     void fill(int index)
     {
-        std::vector<std::unique_ptr<CellFile>> cells;
+        std::vector<CellFile> cells;
         const int rows = delegate ? std::max(0, delegate->numberOfRowsInColumn(*q, index)) : 0;
-        cells.reserve(size_t(rows));
-        for (int row = 0; row < rows; ++row) {
-            cells.push_back(std::make_unique<CellFile>());
-            delegate->willDisplayCell(*q, *cells.back(), row, index);
-        }
+        cells.resize(size_t(rows));
+        for (int row = 0; row < rows; ++row)
+            delegate->willDisplayCell(*q, cells[size_t(row)], row, index);
         const QString title = delegate ? delegate->titleOfColumn(*q, index) : QString();
 
         Column &c = columns[size_t(index)];
-        c.cells = std::move(cells);
         c.titleText = title;
         showTitle(c);
-        const QIcon branch = q->style()->standardIcon(QStyle::SP_DirIcon);
-        const QIcon leaf = q->style()->standardIcon(QStyle::SP_FileIcon);
-        const QSignalBlocker block(c.list);
-        c.list->clear();
-        for (const auto &cell : c.cells) {
-            auto *item = cell->isPlaceholder()
-                             ? new QListWidgetItem(cell->stringValue())
-                             : new QListWidgetItem(cell->isLeaf() ? leaf : branch, cell->stringValue());
-            if (const auto font = cell->font())
-                item->setFont(*font);
-            if (cell->isPlaceholder())
-                item->setFlags(Qt::NoItemFlags);
-            c.list->addItem(item); // the list owns the item
-        }
+        const QScopedValueRollback quiet(selecting, true);
+        retire(c.model->replaceCells(std::move(cells)));
     }
 
     KeptView viewOf(const Column &c) const
     {
         KeptView view;
-        for (const QListWidgetItem *item : c.list->selectedItems())
-            view.selectedNames.append(c.cells[size_t(c.list->row(item))]->name());
+        const std::vector<CellFile> &cells = c.cells();
+        for (int row : selectedRows(c))
+            view.selectedNames.append(cells[size_t(row)].name());
         view.scroll = c.list->verticalScrollBar()->value();
         return view;
     }
@@ -175,23 +255,23 @@ struct ColumnBrowser::Private {
         if (!c.kept || c.showsPlaceholder())
             return;
         const KeptView view = *std::exchange(c.kept, std::nullopt);
-        bool selected = false;
-        {
-            const QSignalBlocker block(c.list);
-            for (int row = 0; row < int(c.cells.size()); ++row) {
-                if (!view.selectedNames.contains(c.cells[size_t(row)]->name()))
-                    continue;
-                QListWidgetItem *item = c.list->item(row);
-                if (!selected)
-                    c.list->setCurrentItem(item, QItemSelectionModel::NoUpdate);
-                item->setSelected(true);
-                selected = true;
-            }
+        QList<int> rows;
+        if (!view.selectedNames.isEmpty()) {
+            const QSet<QString> names(view.selectedNames.begin(), view.selectedNames.end());
+            const std::vector<CellFile> &cells = c.cells();
+            for (int row = 0; row < int(cells.size()); ++row)
+                if (names.contains(cells[size_t(row)].name()))
+                    rows.append(row);
+        }
+        if (!rows.isEmpty()) {
+            const QScopedValueRollback quiet(selecting, true);
+            c.list->selectionModel()->setCurrentIndex(c.model->index(rows.first()), QItemSelectionModel::NoUpdate);
+            c.list->selectionModel()->select(selectionOf(*c.model, rows), QItemSelectionModel::Select);
         }
         // The range of the scroll bar is known only once the rows are laid out.
         c.list->doItemsLayout();
         c.list->verticalScrollBar()->setValue(view.scroll);
-        if (selected)
+        if (!rows.isEmpty())
             selectionChangedIn(index);
     }
 
@@ -214,9 +294,6 @@ struct ColumnBrowser::Private {
                 c.kept.reset();
             else if (!c.showsPlaceholder())
                 c.kept = viewOf(c);
-            retire(c);
-            const QSignalBlocker block(c.list);
-            c.list->clear();
         } else {
             appendColumn();
         }
@@ -225,22 +302,23 @@ struct ColumnBrowser::Private {
         restoreView(index);
     }
 
-    QList<int> selectedRows(int column) const
+    static QList<int> selectedRows(const Column &c)
     {
         QList<int> rows;
-        const Column &c = columns[size_t(column)];
-        for (const QListWidgetItem *item : c.list->selectedItems())
-            rows.append(c.list->row(item));
+        for (const QModelIndex &index : c.list->selectionModel()->selectedIndexes())
+            rows.append(index.row());
         std::sort(rows.begin(), rows.end());
         return rows;
     }
+
+    QList<int> selectedRows(int column) const { return selectedRows(columns[size_t(column)]); }
 
     void selectionChangedIn(int column)
     {
         closeColumnsAfter(column);
         const QList<int> rows = selectedRows(column);
         if (rows.size() == 1) {
-            const CellFile &cell = *columns[size_t(column)].cells[size_t(rows.first())];
+            const CellFile &cell = columns[size_t(column)].cells()[size_t(rows.first())];
             if (!cell.isLeaf())
                 loadColumn(column + 1);
         }
@@ -275,6 +353,8 @@ ColumnBrowser::ColumnBrowser(QWidget *parent)
     , d(std::make_unique<Private>())
 {
     d->q = this;
+    d->branch = style()->standardIcon(QStyle::SP_DirIcon);
+    d->leaf = style()->standardIcon(QStyle::SP_FileIcon);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     d->scroll = new QScrollArea(this);
@@ -305,12 +385,13 @@ bool ColumnBrowser::setPath(const QString &path)
         if (i >= columnCount())
             return false; // the previous component was a leaf
         const Column &c = d->columns[size_t(i)];
-        const auto found = std::find_if(c.cells.begin(), c.cells.end(), [&](const auto &cell) {
-            return !cell->isPlaceholder() && cell->name() == components[i];
+        const std::vector<CellFile> &cells = c.cells();
+        const auto found = std::find_if(cells.begin(), cells.end(), [&](const CellFile &cell) {
+            return !cell.isPlaceholder() && cell.name() == components[i];
         });
-        if (found == c.cells.end())
+        if (found == cells.end())
             return false;
-        selectRow(i, int(found - c.cells.begin()));
+        selectRow(i, int(found - cells.begin()));
     }
     return true;
 }
@@ -328,7 +409,7 @@ QString ColumnBrowser::pathToColumn(int column) const
         const QList<int> rows = d->selectedRows(i);
         if (rows.isEmpty())
             break;
-        parts.append(d->columns[size_t(i)].cells[size_t(rows.first())]->name());
+        parts.append(d->columns[size_t(i)].cells()[size_t(rows.first())].name());
     }
     return QLatin1Char('/') + parts.join(QLatin1Char('/'));
 }
@@ -339,8 +420,9 @@ QList<CellFile *> ColumnBrowser::selectedCells() const
     if (column < 0)
         return {};
     QList<CellFile *> cells;
+    std::vector<CellFile> &shown = d->columns[size_t(column)].cells();
     for (int row : d->selectedRows(column))
-        cells.append(d->columns[size_t(column)].cells[size_t(row)].get());
+        cells.append(&shown[size_t(row)]);
     return cells;
 }
 
@@ -369,22 +451,21 @@ void ColumnBrowser::selectRows(int column, const QList<int> &rows)
 {
     if (column < 0 || column >= columnCount())
         return;
-    QListWidget *list = d->columns[size_t(column)].list;
+    const Column &c = d->columns[size_t(column)];
+    const std::vector<CellFile> &cells = c.cells();
+    QList<int> selectable;
+    for (int row : rows)
+        if (row >= 0 && row < int(cells.size()) && !cells[size_t(row)].isPlaceholder())
+            selectable.append(row);
     {
-        const QSignalBlocker block(list);
-        list->clearSelection();
-        bool first = true;
-        for (int row : rows) {
-            QListWidgetItem *item = list->item(row);
-            if (!item || d->columns[size_t(column)].cells[size_t(row)]->isPlaceholder())
-                continue;
-            if (first) {
-                list->setCurrentItem(item, QItemSelectionModel::NoUpdate);
-                list->scrollToItem(item);
-            }
-            first = false;
-            item->setSelected(true);
+        const QScopedValueRollback quiet(d->selecting, true);
+        QItemSelectionModel *selection = c.list->selectionModel();
+        if (!selectable.isEmpty()) {
+            const QModelIndex first = c.model->index(selectable.first());
+            selection->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+            c.list->scrollTo(first);
         }
+        selection->select(selectionOf(*c.model, selectable), QItemSelectionModel::ClearAndSelect);
     }
     d->selectionChangedIn(column);
 }
@@ -398,14 +479,14 @@ int ColumnBrowser::rowCount(int column) const
 {
     if (column < 0 || column >= columnCount())
         return 0;
-    return int(d->columns[size_t(column)].cells.size());
+    return int(d->columns[size_t(column)].cells().size());
 }
 
 CellFile *ColumnBrowser::cellAt(int column, int row)
 {
     if (row < 0 || row >= rowCount(column))
         return nullptr;
-    return d->columns[size_t(column)].cells[size_t(row)].get();
+    return &d->columns[size_t(column)].cells()[size_t(row)];
 }
 
 QString ColumnBrowser::titleOfColumn(int column) const
@@ -446,7 +527,7 @@ bool ColumnBrowser::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
         if (key->key() == Qt::Key_Left && i > 0) {
-            QListWidget *left = d->columns[size_t(i - 1)].list;
+            QListView *left = d->columns[size_t(i - 1)].list;
             left->setFocus();
             const QList<int> rows = d->selectedRows(i - 1);
             if (!rows.isEmpty())

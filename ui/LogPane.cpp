@@ -4,9 +4,12 @@
 #include "base/Log.h"
 
 #include <QScrollBar>
+#include <QStringMatcher>
 #include <QTextCharFormat>
+#include <QTextBlock>
 #include <QTextCursor>
 
+#include <algorithm>
 #include <array>
 
 namespace zodaru {
@@ -18,6 +21,9 @@ LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setMaximumBlockCount(kMaxLines);
     setFont(QFont(QStringLiteral("monospace")));
+    flushTimer_.setSingleShot(true);
+    flushTimer_.setInterval(kFlushIntervalMs);
+    connect(&flushTimer_, &QTimer::timeout, this, &LogPane::flushPending);
     listener_ = addLogListener([this](const QString &line) { take(line); });
 }
 
@@ -29,29 +35,36 @@ LogPane::~LogPane()
 
 bool LogPane::isErrorLine(QStringView line)
 {
-    static const std::array<QLatin1String, 9> markers = {
-        QLatin1String("Exception"),         QLatin1String("refuse"),
-        QLatin1String("Delai depasse"),     QLatin1String("CLOSING CONNECTION"),
-        QLatin1String("impossible"),        QLatin1String("ERROR"),
-        QLatin1String("non trouve"),        QLatin1String("perdue"),
-        QLatin1String("Echec"),
+    // Matchers built once: a queue pass logs a line per entry, and a plain case-blind
+    // search per marker and line cost the window more than everything else it did.
+    static const std::array<QStringMatcher, 9> markers = {
+        QStringMatcher(u"Exception", Qt::CaseInsensitive),     QStringMatcher(u"refuse", Qt::CaseInsensitive),
+        QStringMatcher(u"Delai depasse", Qt::CaseInsensitive), QStringMatcher(u"CLOSING CONNECTION", Qt::CaseInsensitive),
+        QStringMatcher(u"impossible", Qt::CaseInsensitive),    QStringMatcher(u"ERROR", Qt::CaseInsensitive),
+        QStringMatcher(u"non trouve", Qt::CaseInsensitive),    QStringMatcher(u"perdue", Qt::CaseInsensitive),
+        QStringMatcher(u"Echec", Qt::CaseInsensitive),
     };
-    for (const QLatin1String &marker : markers)
-        if (line.contains(marker, Qt::CaseInsensitive))
-            return true;
-    return false;
+    return std::any_of(markers.begin(), markers.end(),
+                       [line](const QStringMatcher &marker) { return marker.indexIn(line) >= 0; });
 }
 
 void LogPane::take(const QString &line)
 {
+    QStringView text(line);
+    if (text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    QString shown = text.size() > kMaxLineLength ? text.left(kMaxLineLength).toString() + QStringLiteral(" [...]")
+                                                 : text.toString();
     std::lock_guard lock(mutex_);
-    pending_.append(line.endsWith(QLatin1Char('\n')) ? line.chopped(1) : line);
-    // Lines beyond what the pane keeps would be dropped by it anyway.
-    if (pending_.size() > kMaxLines)
+    pending_.append(std::move(shown));
+    // Lines beyond what the pane keeps would be dropped by it anyway; dropped in bulk, as
+    // removing the first of ten thousand lines moves all the others.
+    if (pending_.size() >= 2 * kMaxLines)
         pending_.remove(0, pending_.size() - kMaxLines);
     if (!flushScheduled_) {
         flushScheduled_ = true;
-        QMetaObject::invokeMethod(this, &LogPane::flushPending, Qt::QueuedConnection);
+        // The timer belongs to the main thread: started there.
+        QMetaObject::invokeMethod(this, [this] { flushTimer_.start(); }, Qt::QueuedConnection);
     }
 }
 
@@ -63,6 +76,8 @@ void LogPane::flushPending()
         lines.swap(pending_);
         flushScheduled_ = false;
     }
+    if (lines.size() > kMaxLines)
+        lines.remove(0, lines.size() - kMaxLines);
     if (lines.isEmpty())
         return;
     QScrollBar *bar = verticalScrollBar();
@@ -72,6 +87,17 @@ void LogPane::flushPending()
     QTextCharFormat error;
     error.setForeground(QColor(0xb0, 0x00, 0x20));
     error.setFontWeight(QFont::Bold);
+    // Old lines go first, cut by position: the document's own limit walks a cursor over
+    // them block by block, laying out each one it drops.
+    const int excess = (hasLines_ ? document()->blockCount() : 0) + int(lines.size()) - kMaxLines;
+    if (excess >= document()->blockCount()) {
+        clear();
+        hasLines_ = false;
+    } else if (excess > 0) {
+        QTextCursor cut(document());
+        cut.setPosition(document()->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+        cut.removeSelectedText();
+    }
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();

@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QStringList>
 #include <QStringView>
+#include <QTimer>
 
 #include <mutex>
 
@@ -13,12 +14,17 @@ namespace zodaru {
 // last kMaxLines of them; lines that report a failure stand out in red.
 //
 // Lines arrive on the threads that log. They are collected under a small lock and shown in
-// one batch per pass of the main thread's event loop, so a transfer that logs every chunk
-// costs the window one repaint per batch, not one per line.
+// one batch at most every kFlushIntervalMs, so a transfer that logs every chunk (or a
+// thousand small files that log hundreds of lines each) costs the window one layout per
+// batch, not one per line or per pass of the event loop.
 class LogPane final : public QPlainTextEdit {
     Q_OBJECT
 public:
     static constexpr int kMaxLines = 10000;
+    static constexpr int kFlushIntervalMs = 100;
+    // A longer line shows cut: a whole listing logged as one line would cost the window
+    // seconds of text layout, and nobody reads it there.
+    static constexpr int kMaxLineLength = 2000;
 
     explicit LogPane(QWidget *parent = nullptr);
     ~LogPane() override;
@@ -36,6 +42,7 @@ private:
     std::mutex mutex_;
     QStringList pending_;
     bool flushScheduled_ = false;
+    QTimer flushTimer_;         // main thread
     bool hasLines_ = false; // main thread
     int listener_ = 0;
 };

@@ -3,6 +3,7 @@
 
 #include "base/ByteNames.h"
 #include "base/Log.h"
+#include "model/File.h"
 #include "ui/AppContext.h"
 #include "ui/CellFile.h"
 #include "ui/ColumnBrowser.h"
@@ -30,6 +31,10 @@
 namespace zodaru {
 
 namespace {
+
+// How long a run of transfers must pause before the browser on its receiving side lists
+// again; short enough that a file that just finished shows at once to a person.
+constexpr int kRefreshSettleMs = 150;
 
 struct SelectedEntry {
     QString name;
@@ -103,6 +108,12 @@ MainWindowController::MainWindowController(AppContext &app, QObject *parent)
     downloadActions_ = std::make_unique<TransferTableActions>(*Downloads, app_,
                                                               AppContext::Direction::Download);
     uploadActions_ = std::make_unique<TransferTableActions>(*Uploads, app_, AppContext::Direction::Upload);
+
+    for (auto [settle, view] : {std::pair{&localSettle_, localView}, std::pair{&remoteSettle_, remoteView}}) {
+        settle->setSingleShot(true);
+        settle->setInterval(kRefreshSettleMs);
+        connect(settle, &QTimer::timeout, this, [view] { view->reloadColumn(view->lastVisibleColumn()); });
+    }
 
     zlog("on mets les actions");
     connectAction_ = &AppContext::getParametersOfConnection;
@@ -293,15 +304,27 @@ QString MainWindowController::remoteSelectionPath() const
 void MainWindowController::refreshLocal()
 {
     zlog("On est dans refreshLocal !");
-    localView->reloadColumn(localView->lastVisibleColumn());
+    refreshSide(*localView, localSettle_, app_.downloadQueue());
     zlog("On quitte refreshLocal !");
 }
 
 void MainWindowController::refreshRemote()
 {
     zlog("On est dans refreshRemote !");
-    remoteView->reloadColumn(remoteView->lastVisibleColumn());
+    refreshSide(*remoteView, remoteSettle_, app_.uploadQueue());
     zlog("On quitte refreshRemote !");
+}
+
+void MainWindowController::refreshSide(ColumnBrowser &view, QTimer &settle, const QList<File> *filling)
+{
+    const bool runGoesOn =
+        filling && std::any_of(filling->begin(), filling->end(), [](const File &entry) { return !entry.isDone(); });
+    if (runGoesOn) {
+        settle.start(); // again: the reload waits for the run to pause
+        return;
+    }
+    settle.stop();
+    view.reloadColumn(view.lastVisibleColumn());
 }
 
 void MainWindowController::refreshDownloadTable()

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -17,6 +18,7 @@ class AppContext;
 class CellFile;
 class ColumnBrowser;
 class DownloadTableView;
+class File;
 class GestBrowser;
 class GestFTPBrowser;
 class MainWindow;
@@ -67,6 +69,10 @@ public:
     void tellUser(const QString &text);
     QString statusText() const;
 
+    // Reload the last visible column of a browser. While the queue that fills that side
+    // (downloads for the local one, uploads for the remote one) still has entries to run,
+    // a request only schedules one reload for when the run has been quiet for a moment: a
+    // thousand finished files then list the directory once, not a thousand times.
     void refreshLocal();
     void refreshRemote();
     void refreshDownloadTable();
@@ -74,6 +80,7 @@ public:
 
 private:
     void showConnectState(const char *title, const char *image);
+    void refreshSide(ColumnBrowser &view, QTimer &settle, const QList<File> *filling);
     bool acceptDeletion(const QString &name, bool directory);
     void connectPressed();
 
@@ -103,6 +110,10 @@ private:
     // After the window: they leave before the tables that they watch.
     std::unique_ptr<TransferTableActions> downloadActions_;
     std::unique_ptr<TransferTableActions> uploadActions_;
+
+    // Reloads held back while a run of transfers goes on (refreshLocal, refreshRemote).
+    QTimer localSettle_;
+    QTimer remoteSettle_;
 
     // What the Connect button does now: open the connection dialog, or disconnect.
     void (AppContext::*connectAction_)() = nullptr;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/ColumnBrowser.h"
 
-#include <QListWidget>
+#include <QListView>
 #include <QScrollBar>
 #include <QMap>
 #include <QSignalSpy>
@@ -85,14 +85,14 @@ QStringList selectedTexts(const ColumnBrowser &browser)
     return texts;
 }
 
-QListWidget *listOf(ColumnBrowser &browser, int column)
+QListView *listOf(ColumnBrowser &browser, int column)
 {
     // Lists appear left to right in the strip; closed ones may linger until deleted.
-    QList<QListWidget *> lists;
-    for (QListWidget *list : browser.findChildren<QListWidget *>())
+    QList<QListView *> lists;
+    for (QListView *list : browser.findChildren<QListView *>())
         if (list->isVisibleTo(&browser))
             lists << list;
-    std::sort(lists.begin(), lists.end(), [](QListWidget *l, QListWidget *r) {
+    std::sort(lists.begin(), lists.end(), [](QListView *l, QListView *r) {
         return l->parentWidget()->x() < r->parentWidget()->x();
     });
     return column < lists.size() ? lists[column] : nullptr;
@@ -234,6 +234,14 @@ private Q_SLOTS:
             << QStringList{"a"} << 2;
         QTest::newRow("nothing selected stays so")
             << Clicks{{0, {0}}} << added << QStringList{"new", "z", "x", "y"} << QStringList{"a"} << 2;
+        QList<Entry> many;
+        QStringList manyNames;
+        for (int i = 0; i < 10000; ++i) {
+            many.append({i == 7000 ? QStringLiteral("z") : QString::number(i), true});
+            manyNames << many.last().name;
+        }
+        QTest::newRow("ten thousand rows") << Clicks{{0, {0}}, {1, {2}}} << many << manyNames
+                                           << QStringList{"z"} << 2;
     }
     void reloadKeepsSelection()
     {
@@ -317,14 +325,17 @@ private Q_SLOTS:
         ColumnBrowser browser;
         browser.setDelegate(&tree);
         browser.reloadColumn(0);
-        QListWidget *list = listOf(browser, 0);
+        QListView *list = listOf(browser, 0);
         QVERIFY(list);
-        QCOMPARE(list->count(), 4);
-        QVERIFY(list->item(3)->font().italic());
-        QVERIFY(!list->item(2)->font().italic());
+        const QAbstractItemModel &rows = *list->model();
+        QCOMPARE(rows.rowCount(), 4);
+        const auto font = [&](int row) { return rows.index(row, 0).data(Qt::FontRole).value<QFont>(); };
+        const auto icon = [&](int row) { return rows.index(row, 0).data(Qt::DecorationRole).value<QIcon>(); };
+        QVERIFY(font(3).italic());
+        QVERIFY(!font(2).italic());
         // Directories and leaves are told apart at a glance.
-        QVERIFY(list->item(0)->icon().cacheKey() != list->item(2)->icon().cacheKey());
-        QCOMPARE(list->item(0)->icon().cacheKey(), list->item(1)->icon().cacheKey());
+        QVERIFY(icon(0).cacheKey() != icon(2).cacheKey());
+        QCOMPARE(icon(0).cacheKey(), icon(1).cacheKey());
     }
 
     void userInput()
@@ -338,9 +349,9 @@ private Q_SLOTS:
         QCOMPARE(browser.columnCount(), 1);
         QSignalSpy changes(&browser, &ColumnBrowser::selectionChanged);
 
-        QListWidget *first = listOf(browser, 0);
-        QTest::mouseClick(first->viewport(), Qt::LeftButton, {},
-                          first->visualItemRect(first->item(1)).center());
+        QListView *first = listOf(browser, 0);
+        const auto rowCentre = [first](int row) { return first->visualRect(first->model()->index(row, 0)).center(); };
+        QTest::mouseClick(first->viewport(), Qt::LeftButton, {}, rowCentre(1));
         QCOMPARE(browser.pathToColumn(browser.lastVisibleColumn()), "/b");
         QCOMPARE(changes.count(), 1);
 
@@ -349,8 +360,7 @@ private Q_SLOTS:
         QTest::keyClick(listOf(browser, 1), Qt::Key_Left);
         QCOMPARE(browser.columnCount(), 2);
 
-        QTest::mouseClick(first->viewport(), Qt::LeftButton, Qt::ControlModifier,
-                          first->visualItemRect(first->item(0)).center());
+        QTest::mouseClick(first->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(0));
         QCOMPARE(selectedTexts(browser), (QStringList{"a", "b"}));
         QCOMPARE(browser.columnCount(), 1);
     }

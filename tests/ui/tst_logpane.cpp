@@ -47,6 +47,10 @@ void TestLogPane::keepsTheLastLines()
     pane.flushPending();
     QCOMPARE(pane.blockCount(), LogPane::kMaxLines);
     QCOMPARE(pane.document()->firstBlock().text(), QStringLiteral("250"));
+    // A whole listing logged as one line shows only its beginning.
+    zlog("Buf NLST : %@", QString(100 * LogPane::kMaxLineLength, QLatin1Char('x')));
+    pane.flushPending();
+    QCOMPARE(pane.document()->lastBlock().text().size(), LogPane::kMaxLineLength + 6);
 }
 
 void TestLogPane::failuresStandOut_data()

@@ -7,11 +7,13 @@
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -527,6 +529,40 @@ private Q_SLOTS:
         const int column = local()->lastVisibleColumn();
         QCOMPARE(local()->rowCount(column), before + 1);
         QVERIFY(rowNamed(local(), column, QStringLiteral("new")) >= 0);
+    }
+
+    // Each finished download asks for a reload; while the queue still has entries to run,
+    // the asks fold into one reload once they pause.
+    void refreshDuringARun_data()
+    {
+        QTest::addColumn<QList<bool>>("done"); // the download queue, entry by entry
+        QTest::addColumn<bool>("atOnce");
+        QTest::newRow("no queue") << QList<bool>{} << true;
+        QTest::newRow("last file finished") << QList<bool>{true, true, true} << true;
+        QTest::newRow("run goes on") << QList<bool>{true, true, true, false} << false;
+    }
+    void refreshDuringARun()
+    {
+        QFETCH(QList<bool>, done);
+        QFETCH(bool, atOnce);
+        for (bool finished : done) {
+            app_.downloads.append(File(QStringLiteral("f"), 1, 0));
+            if (finished)
+                app_.downloads.last().setDone();
+        }
+        build();
+        const int column = local()->lastVisibleColumn();
+        QAbstractItemView *list = nullptr;
+        for (QAbstractItemView *view : local()->findChildren<QAbstractItemView *>())
+            list = view->isVisibleTo(local()) ? view : list;
+        QVERIFY(list);
+        QSignalSpy reloads(list->model(), &QAbstractItemModel::modelReset);
+        touch(root_ + QStringLiteral("/new"));
+        for (int i = 0; i < 3; ++i)
+            controller_->refreshLocal();
+        QCOMPARE(rowNamed(local(), column, QStringLiteral("new")) >= 0, atOnce);
+        QTRY_VERIFY(rowNamed(local(), column, QStringLiteral("new")) >= 0);
+        QCOMPARE(reloads.size(), atOnce ? 3 : 1);
     }
 };
 
