@@ -18,7 +18,7 @@ LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setMaximumBlockCount(kMaxLines);
     setFont(QFont(QStringLiteral("monospace")));
-    listener_ = addLogListener([this](const QString &line) { take(line); });
+    listener_ = addLogListener([this](const QStringList &lines) { take(lines); });
 }
 
 LogPane::~LogPane()
@@ -42,20 +42,27 @@ bool LogPane::isErrorLine(QStringView line)
     return false;
 }
 
-void LogPane::take(const QString &line)
+void LogPane::take(const QStringList &lines)
 {
     std::lock_guard lock(mutex_);
-    pending_.append(line.endsWith(QLatin1Char('\n')) ? line.chopped(1) : line);
+    for (const QString &line : lines)
+        pending_.append(line.endsWith(QLatin1Char('\n')) ? line.chopped(1) : line);
     // Lines beyond what the pane keeps would be dropped by it anyway.
     if (pending_.size() > kMaxLines)
         pending_.remove(0, pending_.size() - kMaxLines);
     if (!flushScheduled_) {
         flushScheduled_ = true;
-        QMetaObject::invokeMethod(this, &LogPane::flushPending, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &LogPane::showPending, Qt::QueuedConnection);
     }
 }
 
 void LogPane::flushPending()
+{
+    flushLog();
+    showPending();
+}
+
+void LogPane::showPending()
 {
     QStringList lines;
     {

@@ -12,9 +12,9 @@ namespace zodaru {
 // The window's log tab: the program's log lines as they are written, from any thread, the
 // last kMaxLines of them; lines that report a failure stand out in red.
 //
-// Lines arrive on the threads that log. They are collected under a small lock and shown in
-// one batch per pass of the main thread's event loop, so a transfer that logs every chunk
-// costs the window one repaint per batch, not one per line.
+// Lines arrive in batches on the log's writer thread. They are collected under a small
+// lock and shown in one go per pass of the main thread's event loop, so a transfer that
+// logs every chunk costs the window one repaint per batch, not one per line.
 class LogPane final : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -27,11 +27,12 @@ public:
     // Whether a line tells of a failure: refusals, exceptions, time-outs, lost connections.
     static bool isErrorLine(QStringView line);
 
-    // Shows what has arrived so far now rather than on the next pass of the event loop.
+    // Shows every line logged so far now rather than on the next pass of the event loop.
     void flushPending();
 
 private:
-    void take(const QString &line); // any thread
+    void take(const QStringList &lines); // the log's writer thread
+    void showPending();
 
     std::mutex mutex_;
     QStringList pending_;
