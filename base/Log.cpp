@@ -47,7 +47,7 @@ struct LogState {
     std::condition_variable wake;
     std::vector<Record> records;
     std::vector<LogArg> args;
-    bool writerIdle = false; // waiting with nothing to write: the next line wakes it
+    bool writerIdle = false; // waiting with nothing to write: every new line wakes it
     bool writerStarted = false;
 
     std::mutex writeMutex;
@@ -242,15 +242,15 @@ void logLine(const char *format, const LogArg *args, qsizetype count)
         s.args.insert(s.args.end(), args, args + count);
         if (!s.writerStarted)
             startWriter(s);
+        // Only the writer clears writerIdle: lines written by their own thread may be gone
+        // by the time it wakes, and it must then still be woken by the next ones.
         wakeWriter = s.writerIdle || s.records.size() == kWakeWriterAt;
-        if (s.writerIdle)
-            s.writerIdle = false;
         writeNow = writeNow || s.records.size() >= kWriteInlineAt;
     }
+    if (wakeWriter)
+        s.wake.notify_one();
     if (writeNow)
         flushLog();
-    else if (wakeWriter)
-        s.wake.notify_one();
 }
 
 void flushLog()

@@ -115,7 +115,7 @@ struct NotificationCenter::Private {
     std::deque<BroadcastNote> unsent;
     quint64 firstUnsent = 0;
     quint64 dropped = 0;
-    bool senderIdle = false; // waiting with nothing to send: the next post wakes it
+    bool senderIdle = false; // waiting with nothing to send: every post wakes it
     bool sending = false;    // a batch taken from `unsent` is not on the bus yet
     bool closed = false;     // the application is gone: nothing more goes to the bus
     std::condition_variable senderWake;
@@ -194,7 +194,7 @@ struct NotificationCenter::Private {
             ++firstUnsent;
             ++dropped;
         }
-        return std::exchange(senderIdle, false);
+        return senderIdle;
     }
 
     // Runs on the receiving thread, once per wake-up: delivers now, or when the interval

@@ -50,10 +50,30 @@ void LogPane::take(const QStringList &lines)
     // Lines beyond what the pane keeps would be dropped by it anyway.
     if (pending_.size() > kMaxLines)
         pending_.remove(0, pending_.size() - kMaxLines);
-    if (!flushScheduled_) {
+    // A pane on a tab behind another one shows its lines when it comes up.
+    if (!flushScheduled_ && shown_) {
         flushScheduled_ = true;
         QMetaObject::invokeMethod(this, &LogPane::showPending, Qt::QueuedConnection);
     }
+}
+
+void LogPane::showEvent(QShowEvent *event)
+{
+    QPlainTextEdit::showEvent(event);
+    {
+        std::lock_guard lock(mutex_);
+        shown_ = true;
+    }
+    showPending();
+}
+
+void LogPane::hideEvent(QHideEvent *event)
+{
+    {
+        std::lock_guard lock(mutex_);
+        shown_ = false;
+    }
+    QPlainTextEdit::hideEvent(event);
 }
 
 void LogPane::flushPending()
@@ -82,12 +102,31 @@ void LogPane::showPending()
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    for (const QString &line : lines) {
+    // Lines of one look go in together: one insertion per run rather than per line is
+    // what keeps a transfer's thousands of lines a second cheap to show.
+    QString run;
+    int runLines = 0;
+    bool runIsError = false;
+    const auto insertRun = [&] {
+        if (runLines == 0)
+            return;
         if (hasLines_)
             cursor.insertBlock();
         hasLines_ = true;
-        cursor.insertText(line, isErrorLine(line) ? error : plain);
+        cursor.insertText(run, runIsError ? error : plain);
+        run.clear();
+        runLines = 0;
+    };
+    for (const QString &line : std::as_const(lines)) {
+        const bool isError = isErrorLine(line);
+        if (isError != runIsError)
+            insertRun();
+        runIsError = isError;
+        if (runLines++ > 0)
+            run += QLatin1Char('\n');
+        run += line;
     }
+    insertRun();
     cursor.endEditBlock();
     // The view follows new lines unless the user scrolled up to read.
     if (following)

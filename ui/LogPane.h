@@ -30,6 +30,10 @@ public:
     // Shows every line logged so far now rather than on the next pass of the event loop.
     void flushPending();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
 private:
     void take(const QStringList &lines); // the log's writer thread
     void showPending();
@@ -37,6 +41,7 @@ private:
     std::mutex mutex_;
     QStringList pending_;
     bool flushScheduled_ = false;
+    bool shown_ = false; // main thread writes, the writer thread reads, under mutex_
     bool hasLines_ = false; // main thread
     int listener_ = 0;
 };

@@ -19,6 +19,7 @@ private Q_SLOTS:
     void linesFromThreadsInOrder_data();
     void linesFromThreadsInOrder();
     void keepsTheLastLines();
+    void hiddenPaneCatchesUpWhenShown();
     void failuresStandOut_data();
     void failuresStandOut();
 };
@@ -38,6 +39,7 @@ void TestLogPane::linesFromThreadsInOrder()
     if (captured)
         quiet.emplace();
     LogPane pane;
+    pane.show();
     std::thread worker([] {
         for (int i = 0; i < 500; ++i)
             zlog("ligne %i\x1b[0m", i);
@@ -60,6 +62,23 @@ void TestLogPane::keepsTheLastLines()
     pane.flushPending();
     QCOMPARE(pane.blockCount(), LogPane::kMaxLines);
     QCOMPARE(pane.document()->firstBlock().text(), QStringLiteral("250"));
+}
+
+void TestLogPane::hiddenPaneCatchesUpWhenShown()
+{
+    LogCapture quiet;
+    LogPane pane;
+    zlog("avant");
+    zlog("Exception recue dans pasv ==> %@", QStringLiteral("refused"));
+    zlog("");
+    zlog("apres");
+    QCoreApplication::processEvents();
+    QCOMPARE(pane.toPlainText(), QString());
+    pane.show();
+    QCOMPARE(pane.toPlainText(), QStringLiteral("avant\nException recue dans pasv ==> refused\n\napres"));
+    const QTextBlock failure = pane.document()->findBlockByNumber(1);
+    QCOMPARE(failure.begin().fragment().charFormat().fontWeight(), int(QFont::Bold));
+    QVERIFY(pane.document()->findBlockByNumber(3).begin().fragment().charFormat().fontWeight() != int(QFont::Bold));
 }
 
 void TestLogPane::failuresStandOut_data()
