@@ -44,14 +44,21 @@ double processorSeconds()
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// Remote columns fill when their listing comes back from the engine's worker: waits for
+// the name to show, for up to 30 s.
 bool selectNamed(ColumnBrowser &browser, int column, const QString &name)
 {
-    for (int row = 0; row < browser.rowCount(column); ++row) {
-        if (browser.cellAt(column, row)->stringValue() == name) {
-            browser.selectRow(column, row);
-            return true;
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        for (int row = 0; row < browser.rowCount(column); ++row) {
+            if (browser.cellAt(column, row)->stringValue() == name) {
+                browser.selectRow(column, row);
+                return true;
+            }
         }
-    }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    } while (waited.elapsed() < 30000);
     return false;
 }
 

@@ -18,7 +18,6 @@
 #include <deque>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -105,10 +104,10 @@ struct NotificationCenter::Private {
     std::map<QThread *, Mailbox> mailboxes;
     std::atomic<bool> broadcast{true};
 
-    // Looked up once: QDBusConnection is thread-safe, the lookup itself is done under the
-    // mutex so two first posts from different threads do not race on it.
+    // Looked up once, under the mutex so two first posts from different threads do not
+    // race on it; from then on only the sender thread uses the connection.
     bool busLookedUp = false;
-    std::optional<QDBusConnection> bus;
+    bool busFound = false;
 
     // The broadcast, under `mutex`: notifications not yet handed to the bus, the sequence
     // number of the first of them, and how many were dropped since the last signal.
@@ -182,11 +181,11 @@ struct NotificationCenter::Private {
             busLookedUp = true;
             QDBusConnection found = QDBusConnection::sessionBus();
             if (found.isConnected()) {
-                bus = found;
+                busFound = true;
                 std::thread([this, found] { sendLoop(found); }).detach();
             }
         }
-        if (!bus)
+        if (!busFound)
             return false;
         unsent.push_back({note.name, note.object, note.userInfo});
         if (unsent.size() > kMaxUnsent) {
