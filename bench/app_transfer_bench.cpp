@@ -9,6 +9,7 @@
 //
 //   app_transfer_bench --server 127.0.0.1:2121 --user anonymous --password x
 //                      --direction down|up --remote-dir pub --file big.bin --local-dir DIR
+//                      [--log-tab]   (the Log tab in front, showing every line as it comes)
 #include "PeakMemory.h"
 #include "app/MyDelegate.h"
 #include "ftp/NotificationCenter.h"
@@ -16,12 +17,14 @@
 #include "ui/ColumnBrowser.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
+#include "ui/LogPane.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 
@@ -83,7 +86,8 @@ int main(int argc, char **argv)
                                       QStringLiteral("path"));
     const QCommandLineOption broadcast(QStringLiteral("broadcast"), QStringLiteral("session-bus broadcast: on or off"),
                                        QStringLiteral("on|off"), QStringLiteral("on"));
-    parser.addOptions({server, user, password, direction, remoteDir, file, localDir, broadcast});
+    const QCommandLineOption logTab(QStringLiteral("log-tab"), QStringLiteral("show the Log tab during the transfer"));
+    parser.addOptions({server, user, password, direction, remoteDir, file, localDir, broadcast, logTab});
     parser.process(app);
     NotificationCenter::defaultCenter().setBroadcastEnabled(parser.value(broadcast) != QLatin1String("off"));
     const bool download = parser.value(direction) == QLatin1String("down");
@@ -116,6 +120,11 @@ int main(int argc, char **argv)
     if (!selected) {
         std::fprintf(stdout, "error=%s not shown\n", qPrintable(parser.value(file)));
         return 1;
+    }
+
+    if (parser.isSet(logTab)) {
+        window.show();
+        window.transferTabs()->setCurrentWidget(window.logPane());
     }
 
     QElapsedTimer clock;

@@ -20,6 +20,9 @@ broadcast=${BROADCAST:-on}
 # BASELINE=DIR also runs DIR/app_transfer_bench and DIR/transfer_bench (copies kept from an
 # earlier build) in the same run, for a before/after on the same load.
 baseline=${BASELINE:-}
+# LOG_TAB=1 keeps the Log tab in front, so every log line is also shown while data flows.
+log_tab=()
+[ -n "${LOG_TAB:-}" ] && log_tab=(--log-tab)
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "run as root: vsftpd chroots the anonymous user" >&2
@@ -56,11 +59,11 @@ program() { # direction -> "MB/s peakKiB stallMs cpuSecondsPerGiB"
     rm -f "$work/down/big.bin" "$work/ftp/pub/up.bin"
     if [ "$dir" = down ]; then
       out=$("$appbin" --server "127.0.0.1:$port" --direction down --remote-dir pub --file big.bin \
-        --local-dir "$work/down" --broadcast "$broadcast" 2>/dev/null)
+        --local-dir "$work/down" --broadcast "$broadcast" "${log_tab[@]}" 2>/dev/null)
       cmp -s "$work/down/big.bin" "$work/ftp/pub/big.bin" || { echo "download differs: $out" >&2; exit 1; }
     else
       out=$("$appbin" --server "127.0.0.1:$port" --direction up --remote-dir pub --file up.bin \
-        --local-dir "$work/up" --broadcast "$broadcast" 2>/dev/null)
+        --local-dir "$work/up" --broadcast "$broadcast" "${log_tab[@]}" 2>/dev/null)
       cmp -s "$work/ftp/pub/up.bin" "$work/up/up.bin" || { echo "upload differs: $out" >&2; exit 1; }
     fi
     speeds+=("$(echo "$out" | field MBps)")

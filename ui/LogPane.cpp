@@ -3,11 +3,13 @@
 
 #include "base/Log.h"
 
+#include <QCoreApplication>
 #include <QScrollBar>
 #include <QTextCharFormat>
 #include <QTextCursor>
 
 #include <array>
+#include <utility>
 
 namespace zodaru {
 
@@ -18,6 +20,11 @@ LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setMaximumBlockCount(kMaxLines);
     setFont(QFont(QStringLiteral("monospace")));
+    // A few updates a second: a transfer logs tens of thousands of lines a second, and
+    // showing them as they come would keep the main thread busy laying out text.
+    showTimer_.setSingleShot(true);
+    showTimer_.setInterval(kShowIntervalMs);
+    connect(&showTimer_, &QTimer::timeout, this, [this] { showPending(kLinesPerUpdate); });
     listener_ = addLogListener([this](const QStringList &lines) { take(lines); });
 }
 
@@ -48,12 +55,14 @@ void LogPane::take(const QStringList &lines)
     for (const QString &line : lines)
         pending_.append(line.endsWith(QLatin1Char('\n')) ? line.chopped(1) : line);
     // Lines beyond what the pane keeps would be dropped by it anyway.
-    if (pending_.size() > kMaxLines)
+    if (pending_.size() > kMaxLines) {
+        skipped_ += pending_.size() - kMaxLines;
         pending_.remove(0, pending_.size() - kMaxLines);
+    }
     // A pane on a tab behind another one shows its lines when it comes up.
     if (!flushScheduled_ && shown_) {
         flushScheduled_ = true;
-        QMetaObject::invokeMethod(this, &LogPane::showPending, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] { showTimer_.start(); }, Qt::QueuedConnection);
     }
 }
 
@@ -64,7 +73,7 @@ void LogPane::showEvent(QShowEvent *event)
         std::lock_guard lock(mutex_);
         shown_ = true;
     }
-    showPending();
+    showPending(kLinesPerUpdate);
 }
 
 void LogPane::hideEvent(QHideEvent *event)
@@ -79,17 +88,30 @@ void LogPane::hideEvent(QHideEvent *event)
 void LogPane::flushPending()
 {
     flushLog();
-    showPending();
+    showPending(kMaxLines);
 }
 
-void LogPane::showPending()
+void LogPane::showPending(qsizetype most)
 {
     QStringList lines;
+    qsizetype skipped = 0;
     {
         std::lock_guard lock(mutex_);
         lines.swap(pending_);
         flushScheduled_ = false;
+        // Laying out a line costs tens of microseconds: past `most` lines an update would
+        // stall the window, so only the newest are shown, after a note of how many not.
+        if (lines.size() > most) {
+            skipped_ += lines.size() - most;
+            lines.remove(0, lines.size() - most);
+        }
+        if (most < kMaxLines)
+            skipped = std::exchange(skipped_, 0);
+        else
+            skipped_ = 0; // the lines that go are the ones the pane would not keep anyway
     }
+    if (skipped > 0)
+        lines.prepend(QCoreApplication::translate("LogPane", "[... %1 lines not shown here ...]").arg(skipped));
     if (lines.isEmpty())
         return;
     QScrollBar *bar = verticalScrollBar();
@@ -99,6 +121,11 @@ void LogPane::showPending()
     QTextCharFormat error;
     error.setForeground(QColor(0xb0, 0x00, 0x20));
     error.setFontWeight(QFont::Bold);
+    // As many new lines as the pane keeps: the old ones would all go, faster at once.
+    if (lines.size() >= kMaxLines) {
+        clear();
+        hasLines_ = false;
+    }
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();

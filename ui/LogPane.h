@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QStringList>
 #include <QStringView>
+#include <QTimer>
 
 #include <mutex>
 
@@ -13,12 +14,16 @@ namespace zodaru {
 // last kMaxLines of them; lines that report a failure stand out in red.
 //
 // Lines arrive in batches on the log's writer thread. They are collected under a small
-// lock and shown in one go per pass of the main thread's event loop, so a transfer that
-// logs every chunk costs the window one repaint per batch, not one per line.
+// lock and shown together every kShowIntervalMs while the pane is on screen, so a transfer
+// that logs every chunk costs the window a few updates a second, not one per line.
 class LogPane final : public QPlainTextEdit {
     Q_OBJECT
 public:
     static constexpr int kMaxLines = 10000;
+    static constexpr int kShowIntervalMs = 100;
+    // The most lines one update shows; faster than that the pane shows the newest and says
+    // how many it left out (standard error still has them all).
+    static constexpr int kLinesPerUpdate = 500;
 
     explicit LogPane(QWidget *parent = nullptr);
     ~LogPane() override;
@@ -27,7 +32,7 @@ public:
     // Whether a line tells of a failure: refusals, exceptions, time-outs, lost connections.
     static bool isErrorLine(QStringView line);
 
-    // Shows every line logged so far now rather than on the next pass of the event loop.
+    // Shows every line logged so far (the last kMaxLines) now rather than on the next update.
     void flushPending();
 
 protected:
@@ -36,13 +41,15 @@ protected:
 
 private:
     void take(const QStringList &lines); // the log's writer thread
-    void showPending();
+    void showPending(qsizetype most);
 
     std::mutex mutex_;
     QStringList pending_;
     bool flushScheduled_ = false;
+    qsizetype skipped_ = 0; // lines left out since the last update
     bool shown_ = false; // main thread writes, the writer thread reads, under mutex_
     bool hasLines_ = false; // main thread
+    QTimer showTimer_;
     int listener_ = 0;
 };
 

@@ -20,6 +20,7 @@ private Q_SLOTS:
     void linesFromThreadsInOrder();
     void keepsTheLastLines();
     void hiddenPaneCatchesUpWhenShown();
+    void busyPaneShowsTheNewestLines();
     void failuresStandOut_data();
     void failuresStandOut();
 };
@@ -40,16 +41,18 @@ void TestLogPane::linesFromThreadsInOrder()
         quiet.emplace();
     LogPane pane;
     pane.show();
+    // Fewer than one update shows, so every line is there.
+    constexpr int kLines = LogPane::kLinesPerUpdate - 100;
     std::thread worker([] {
-        for (int i = 0; i < 500; ++i)
+        for (int i = 0; i < kLines; ++i)
             zlog("ligne %i\x1b[0m", i);
     });
     worker.join();
     zlog("fin");
-    QTRY_COMPARE(pane.blockCount(), 501);
+    QTRY_COMPARE(pane.blockCount(), kLines + 1);
     const QStringList shown = pane.toPlainText().split(QLatin1Char('\n'));
     QCOMPARE(shown.first(), QStringLiteral("ligne 0\\x1b[0m"));
-    QCOMPARE(shown.at(499), QStringLiteral("ligne 499\\x1b[0m"));
+    QCOMPARE(shown.at(kLines - 1), QStringLiteral("ligne %1\\x1b[0m").arg(kLines - 1));
     QCOMPARE(shown.last(), QStringLiteral("fin"));
 }
 
@@ -79,6 +82,20 @@ void TestLogPane::hiddenPaneCatchesUpWhenShown()
     const QTextBlock failure = pane.document()->findBlockByNumber(1);
     QCOMPARE(failure.begin().fragment().charFormat().fontWeight(), int(QFont::Bold));
     QVERIFY(pane.document()->findBlockByNumber(3).begin().fragment().charFormat().fontWeight() != int(QFont::Bold));
+}
+
+void TestLogPane::busyPaneShowsTheNewestLines()
+{
+    LogCapture quiet;
+    LogPane pane;
+    pane.show();
+    const int count = LogPane::kLinesPerUpdate + 100;
+    for (int i = 0; i < count; ++i)
+        zlog("%i", i);
+    QTRY_COMPARE(pane.blockCount(), LogPane::kLinesPerUpdate + 1);
+    QVERIFY(pane.document()->firstBlock().text().contains(QLatin1String(" 100 ")));
+    QCOMPARE(pane.document()->findBlockByNumber(1).text(), QStringLiteral("100"));
+    QCOMPARE(pane.document()->lastBlock().text(), QString::number(count - 1));
 }
 
 void TestLogPane::failuresStandOut_data()
