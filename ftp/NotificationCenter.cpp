@@ -23,19 +23,6 @@
 
 namespace zodaru {
 
-// One notification as it travels on the bus: (name, object, user information).
-struct BroadcastNote {
-    QString name;
-    QString object;
-    QMap<QString, QString> userInfo;
-};
-
-} // namespace zodaru
-
-Q_DECLARE_METATYPE(zodaru::BroadcastNote)
-
-namespace zodaru {
-
 QDBusArgument &operator<<(QDBusArgument &out, const BroadcastNote &note)
 {
     out.beginStructure();

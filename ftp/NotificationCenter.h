@@ -21,6 +21,24 @@ struct Notification {
     const void *sender = nullptr;
 };
 
+// One notification as it travels on the session bus: the D-Bus structure
+// (name, object, user information), "(ssa{ss})".
+struct BroadcastNote {
+    QString name;
+    QString object;
+    QMap<QString, QString> userInfo;
+};
+
+} // namespace zodaru
+
+class QDBusArgument;
+Q_DECLARE_METATYPE(zodaru::BroadcastNote)
+
+namespace zodaru {
+
+QDBusArgument &operator<<(QDBusArgument &out, const BroadcastNote &note);
+const QDBusArgument &operator>>(const QDBusArgument &in, BroadcastNote &note);
+
 // The user-wide notification centre for transfer progress.
 //
 // post() may be called from any thread. Observers run on the thread of their context

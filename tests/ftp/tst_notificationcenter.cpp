@@ -46,32 +46,10 @@ void observe(QObject *context, const QString &name, const QString &object, Seen 
 
 } // namespace
 
-// One notification as a listener on the bus gets it.
-struct Heard {
+// One notification as a listener on the bus gets it, with its number.
+struct Heard : BroadcastNote {
     quint64 sequence = 0;
-    QString name;
-    QString object;
-    StringMap info;
-    bool operator==(const Heard &) const = default;
 };
-Q_DECLARE_METATYPE(Heard)
-
-// A notification on the bus is the structure (name, object, user information).
-QDBusArgument &operator<<(QDBusArgument &out, const Heard &h)
-{
-    out.beginStructure();
-    out << h.name << h.object << h.info;
-    out.endStructure();
-    return out;
-}
-
-const QDBusArgument &operator>>(const QDBusArgument &in, Heard &h)
-{
-    in.beginStructure();
-    in >> h.name >> h.object >> h.info;
-    in.endStructure();
-    return in;
-}
 
 // A second client of the session bus, as another program of the user would be. One for
 // the whole run: the bus's own thread may still touch a receiver after its connection
@@ -97,7 +75,7 @@ public:
     qsizetype indexWith(const QString &name, const StringMap &info) const
     {
         for (qsizetype i = 0; i < heard.size(); ++i)
-            if (heard[i].name == name && heard[i].info == info)
+            if (heard[i].name == name && heard[i].userInfo == info)
                 return i;
         return -1;
     }
@@ -121,7 +99,7 @@ public Q_SLOTS:
         notes.beginArray();
         while (!notes.atEnd()) {
             Heard h;
-            notes >> h;
+            notes >> static_cast<BroadcastNote &>(h);
             h.sequence = sequence++;
             heard.append(h);
             if (onHeard)
@@ -137,8 +115,8 @@ private:
 void registerBusTypes()
 {
     qDBusRegisterMetaType<StringMap>();
-    qDBusRegisterMetaType<Heard>();
-    qDBusRegisterMetaType<QList<Heard>>();
+    qDBusRegisterMetaType<BroadcastNote>();
+    qDBusRegisterMetaType<QList<BroadcastNote>>();
 }
 
 // The listener process of secondProcessReceivesEveryChunk(): prints "ready", then a line
@@ -151,7 +129,7 @@ int listen(int argc, char **argv)
     BusWatcher watcher(&app);
     watcher.onHeard = [](const Heard &h) {
         QStringList pairs;
-        for (auto it = h.info.begin(); it != h.info.end(); ++it)
+        for (auto it = h.userInfo.begin(); it != h.userInfo.end(); ++it)
             pairs << it.key() + QLatin1Char('=') + it.value();
         std::printf("%llu %s %s %s\n", static_cast<unsigned long long>(h.sequence), qPrintable(h.name),
                     qPrintable(h.object), qPrintable(pairs.join(QLatin1Char(','))));
@@ -174,7 +152,7 @@ Heard parsedHeard(const QByteArray &line)
     h.object = QString::fromUtf8(fields.value(2));
     for (const QByteArray &pair : fields.value(3).split(','))
         if (const qsizetype eq = pair.indexOf('='); eq > 0)
-            h.info.insert(QString::fromUtf8(pair.left(eq)), QString::fromUtf8(pair.mid(eq + 1)));
+            h.userInfo.insert(QString::fromUtf8(pair.left(eq)), QString::fromUtf8(pair.mid(eq + 1)));
     return h;
 }
 
@@ -389,7 +367,7 @@ void TestNotificationCenter::busSignalsNeverReachOwnObservers()
                                                       NotificationCenter::dbusSignal());
     const StringMap info{{"ID", "0"}, {"size", "1"}, {"probe", "foreign"}};
     foreign << qulonglong(0)
-            << QVariant::fromValue(QList<Heard>{{0, QStringLiteral("FileSaved"), QStringLiteral("DataTransfert"), info}});
+            << QVariant::fromValue(QList<BroadcastNote>{{QStringLiteral("FileSaved"), QStringLiteral("DataTransfert"), info}});
     QVERIFY(other.bus().send(foreign));
     // The bus has delivered it (back to its sender, who listens too) before the marker.
     QVERIFY(other.waitFor(QStringLiteral("FileSaved"), info));
@@ -448,7 +426,7 @@ void TestNotificationCenter::secondProcessReceivesEveryChunk()
         QCOMPARE(heard[i].sequence, heard[0].sequence + quint64(i));
         QCOMPARE(heard[i].object, QStringLiteral("DataTransfert"));
         if (heard[i].name == chunkName)
-            heardSizes << heard[i].info.value(QStringLiteral("size")).toLongLong();
+            heardSizes << heard[i].userInfo.value(QStringLiteral("size")).toLongLong();
     }
     QTRY_COMPARE_WITH_TIMEOUT(qsizetype(chunks.notes.size()), heardSizes.size(), kWaitMs);
     QList<qint64> seenSizes;
@@ -459,9 +437,9 @@ void TestNotificationCenter::secondProcessReceivesEveryChunk()
 
     const Heard &completion = heard.constLast();
     QCOMPARE(completion.name, upload ? QStringLiteral("FileSend") : QStringLiteral("FileSaved"));
-    QCOMPARE(completion.info.value(QStringLiteral("ID")), QStringLiteral("4"));
-    QCOMPARE(completion.info.value(QStringLiteral("size")), QString::number(length));
-    QCOMPARE(completion.info.value(QStringLiteral("status")), QStringLiteral("226"));
+    QCOMPARE(completion.userInfo.value(QStringLiteral("ID")), QStringLiteral("4"));
+    QCOMPARE(completion.userInfo.value(QStringLiteral("size")), QString::number(length));
+    QCOMPARE(completion.userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
 }
 
 int main(int argc, char **argv)
