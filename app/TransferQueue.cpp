@@ -28,6 +28,9 @@ TransferQueue::TransferQueue(Direction direction, Start start, std::function<voi
     : direction_(direction), start_(std::move(start)), refresh_(std::move(refresh)),
       stopRunning_(std::move(stopRunning))
 {
+    progressRefresh_.setSingleShot(true);
+    progressRefresh_.setInterval(0);
+    QObject::connect(&progressRefresh_, &QTimer::timeout, [this] { refresh_(); });
 }
 
 void TransferQueue::append(File entry)
@@ -116,7 +119,8 @@ void TransferQueue::chunk(qint64 size)
     if (entry.isDone())
         return;
     entry.addToSize(size);
-    refresh_();
+    if (!progressRefresh_.isActive())
+        progressRefresh_.start();
 }
 
 void TransferQueue::completed(int id, bool ok)

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -35,6 +36,8 @@ public:
     // One pass: starts the first waiting entry unless one runs or is being started.
     void runPass();
     // Progress and completion of the running transfer; the caller runs the next pass.
+    // Progress refreshes the table once the current pass of the event loop is over, so
+    // that the chunks of one delivery round cost one refresh.
     void chunk(qint64 size);
     void completed(int id, bool ok);
 
@@ -53,6 +56,7 @@ private:
     const Start start_;
     const std::function<void()> refresh_;
     const std::function<void()> stopRunning_;
+    QTimer progressRefresh_;
     QList<File> entries_;
     // The entry whose transfer is on its way or runs; -1 when none.
     int running_ = -1;

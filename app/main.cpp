@@ -73,6 +73,8 @@ int main(int argc, char *argv[])
         // A worker stuck in a system call: leaving without running destructors is the only
         // way out that cannot pull the program out from under it.
         zodaru::zlog("Des transferts ne se sont pas arretes, on quitte quand meme");
+        // No exit handlers run past this point: the log's waiting lines are written now.
+        zodaru::flushLog();
         std::fflush(nullptr);
         std::_Exit(code);
     }

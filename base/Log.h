@@ -2,10 +2,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QString>
+#include <QStringList>
 
-#include <concepts>
 #include <functional>
 #include <string>
 #include <type_traits>
@@ -14,41 +13,84 @@
 //
 // Formats keep the printf-like placeholders of the messages ("%@", "%d", "%i", "%s",
 // "%f"), filled in order from the arguments, so every message reads in the code exactly
-// as it reads in the log. Arguments are turned into text by logText().
+// as it reads in the log.
+//
+// A transfer logs a few lines per 16 KiB chunk, so a call only records its format and
+// arguments (numbers stay numbers, texts are shared, not copied); a writer thread turns
+// them into text and writes them in batches a few milliseconds later, in the order they
+// were logged across all threads. flushLog() writes everything logged so far; it runs at
+// exit, and must be called before leaving by any path that skips exit handlers.
 namespace zodaru {
 
-inline QString logText(const QString &s) { return s; }
-inline QString logText(const char *s) { return s ? QString::fromUtf8(s) : QStringLiteral("(null)"); }
-inline QString logText(const std::string &s) { return QString::fromStdString(s); }
-inline QString logText(const QByteArray &b) { return QString::fromUtf8(b); }
-inline QString logText(bool b) { return b ? QStringLiteral("1") : QStringLiteral("0"); }
-template <typename T>
-  requires std::is_arithmetic_v<T>
-QString logText(T v)
-{
-    return QString::number(v);
-}
+// One argument as given, made text only when the line is written.
+struct LogArg {
+    enum class Kind : unsigned char { Text, Signed, Unsigned, Real };
+    Kind kind = Kind::Text;
+    union {
+        qint64 i;
+        quint64 u;
+        double d;
+    } number{0};
+    QString text;
+
+    LogArg() = default;
+    LogArg(const QString &s) : text(s) {}
+    LogArg(const char *s) : text(s ? QString::fromUtf8(s) : QStringLiteral("(null)")) {}
+    LogArg(const std::string &s) : text(QString::fromStdString(s)) {}
+    LogArg(const QByteArray &b) : text(QString::fromUtf8(b)) {}
+    template <typename T>
+        requires std::is_integral_v<T> && std::is_signed_v<T>
+    LogArg(T v) : kind(Kind::Signed)
+    {
+        number.i = v;
+    }
+    template <typename T>
+        requires std::is_integral_v<T> && std::is_unsigned_v<T>
+    LogArg(T v) : kind(Kind::Unsigned)
+    {
+        number.u = v; // bool included: "1" or "0"
+    }
+    template <typename T>
+        requires std::is_floating_point_v<T>
+    LogArg(T v) : kind(Kind::Real)
+    {
+        number.d = double(v);
+    }
+
+    void appendTo(QString &out) const;
+};
 
 // Replaces each placeholder of `format` with the next argument's text; "%%" is a '%'.
-QString formatLog(const char *format, const QList<QString> &args);
+QString formatLog(const char *format, const LogArg *args, qsizetype count);
 
-// Writes one line (no trailing newline needed) to the current sink.
-void writeLogLine(const QString &line);
+// Records one line. `format` must outlive the program (a string literal): it is read
+// when the line is written, later and on another thread.
+void logLine(const char *format, const LogArg *args, qsizetype count);
 
-// Tests redirect the log to capture it; an empty function restores standard error.
+// Writes every line logged so far before returning.
+void flushLog();
+
+// Tests redirect the log to capture it; an empty function restores standard error. While
+// a sink is set, every line reaches it before the call that logged it returns.
 // Must be set while no other thread logs.
 void setLogSink(std::function<void(const QString &)> sink);
 
 // Another reader of every line (the window's log tab), besides standard error or the sink.
-// Called on the thread that logs, after the line was written: it must be quick and
-// thread-safe. Returns a handle for removeLogListener().
-int addLogListener(std::function<void(const QString &)> listener);
+// Gets the lines in batches, in order, on the thread that writes them: it must be quick,
+// thread-safe, and must not log. Returns a handle for removeLogListener(); once that
+// returns the listener is never called again.
+int addLogListener(std::function<void(const QStringList &)> listener);
 void removeLogListener(int handle);
 
 template <typename... Args>
 void zlog(const char *format, const Args &...args)
 {
-    writeLogLine(formatLog(format, QList<QString>{logText(args)...}));
+    if constexpr (sizeof...(Args) == 0) {
+        logLine(format, nullptr, 0);
+    } else {
+        const LogArg packed[] = {LogArg(args)...};
+        logLine(format, packed, qsizetype(sizeof...(Args)));
+    }
 }
 
 } // namespace zodaru

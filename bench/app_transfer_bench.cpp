@@ -3,10 +3,13 @@
 // its browsers and tables, the application controller's queue and its notification
 // handlers, exactly as a click on Get or Put runs them. Prints one line of key=value
 // figures, among them the longest gap between two ticks of a 5 ms timer on the main
-// thread while the data flows.
+// thread while the data flows and the processor time the whole process spent per GiB
+// moved (all its threads, user and system), which the shared machine's load changes less
+// than the wall-clock speed.
 //
 //   app_transfer_bench --server 127.0.0.1:2121 --user anonymous --password x
 //                      --direction down|up --remote-dir pub --file big.bin --local-dir DIR
+//                      [--log-tab]   (the Log tab in front, showing every line as it comes)
 #include "PeakMemory.h"
 #include "app/MyDelegate.h"
 #include "ftp/NotificationCenter.h"
@@ -14,31 +17,51 @@
 #include "ui/ColumnBrowser.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
+#include "ui/LogPane.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
 #include <cstdio>
 
+#include <sys/resource.h>
+
 using namespace zodaru;
 using zodaru::bench::peakResidentKiB;
 
 namespace {
 
+// User and system time of every thread of the process so far.
+double processorSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Remote columns fill when their listing comes back from the engine's worker: waits for
+// the name to show, for up to 30 s.
 bool selectNamed(ColumnBrowser &browser, int column, const QString &name)
 {
-    for (int row = 0; row < browser.rowCount(column); ++row) {
-        if (browser.cellAt(column, row)->stringValue() == name) {
-            browser.selectRow(column, row);
-            return true;
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        for (int row = 0; row < browser.rowCount(column); ++row) {
+            if (browser.cellAt(column, row)->stringValue() == name) {
+                browser.selectRow(column, row);
+                return true;
+            }
         }
-    }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    } while (waited.elapsed() < 30000);
     return false;
 }
 
@@ -63,7 +86,8 @@ int main(int argc, char **argv)
                                       QStringLiteral("path"));
     const QCommandLineOption broadcast(QStringLiteral("broadcast"), QStringLiteral("session-bus broadcast: on or off"),
                                        QStringLiteral("on|off"), QStringLiteral("on"));
-    parser.addOptions({server, user, password, direction, remoteDir, file, localDir, broadcast});
+    const QCommandLineOption logTab(QStringLiteral("log-tab"), QStringLiteral("show the Log tab during the transfer"));
+    parser.addOptions({server, user, password, direction, remoteDir, file, localDir, broadcast, logTab});
     parser.process(app);
     NotificationCenter::defaultCenter().setBroadcastEnabled(parser.value(broadcast) != QLatin1String("off"));
     const bool download = parser.value(direction) == QLatin1String("down");
@@ -98,10 +122,17 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    if (parser.isSet(logTab)) {
+        window.show();
+        window.transferTabs()->setCurrentWidget(window.logPane());
+    }
+
     QElapsedTimer clock;
     QElapsedTimer sinceTick;
     qint64 longestGapNs = 0;
     qint64 elapsedNs = 0;
+    double cpuAtStart = 0;
+    double cpuAtEnd = 0;
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     tick.setInterval(5);
@@ -116,11 +147,13 @@ int main(int argc, char **argv)
             longestGapNs = std::max(longestGapNs, gap);
         if (finished) {
             elapsedNs = clock.nsecsElapsed();
+            cpuAtEnd = processorSeconds();
             app.quit();
         }
     });
 
     QTimer::singleShot(0, &app, [&] {
+        cpuAtStart = processorSeconds();
         clock.start();
         (download ? window.Get() : window.Put())->click();
         queue = download ? delegate.downloadQueue() : delegate.uploadQueue();
@@ -134,9 +167,12 @@ int main(int argc, char **argv)
     const File entry = queue->first();
     const double seconds = double(elapsedNs) / 1e9;
     const double mbps = seconds > 0 ? double(entry.currentsize()) / 1e6 / seconds : 0;
+    const double gib = double(entry.currentsize()) / double(1 << 30);
+    const double cpuPerGiB = gib > 0 ? (cpuAtEnd - cpuAtStart) / gib : 0;
     std::fprintf(stdout,
-                 "direction=%s bytes=%lld seconds=%.3f MBps=%.1f peakRSS_KiB=%ld longestStall_ms=%.1f status=%s\n",
+                 "direction=%s bytes=%lld seconds=%.3f MBps=%.1f peakRSS_KiB=%ld longestStall_ms=%.1f "
+                 "cpuSecondsPerGiB=%.2f status=%s\n",
                  download ? "down" : "up", static_cast<long long>(entry.currentsize()), seconds, mbps,
-                 peakResidentKiB(), double(longestGapNs) / 1e6, qPrintable(entry.getStatus()));
+                 peakResidentKiB(), double(longestGapNs) / 1e6, cpuPerGiB, qPrintable(entry.getStatus()));
     return entry.getStatus() == QLatin1String("Done.") ? 0 : 1;
 }

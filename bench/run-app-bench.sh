@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The whole program against the engine alone and curl: a file (1 GiB by default) down and
 # up through the main window's Get and Put, offscreen, on the same vsftpd in the same run.
-# Reports MB/s, the ratio to curl, peak memory and the longest main-thread stall.
+# Reports MB/s, the ratio to curl, peak memory, the longest main-thread stall and the
+# program's processor time per GiB moved (all threads; steadier than MB/s on a busy machine).
 #
 #   bench/run-app-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=1)
 #
@@ -16,6 +17,12 @@ size_mib=${SIZE_MIB:-1024}
 runs=${RUNS:-1}
 # BROADCAST=off measures the program without the per-chunk session-bus signals.
 broadcast=${BROADCAST:-on}
+# BASELINE=DIR also runs DIR/app_transfer_bench and DIR/transfer_bench (copies kept from an
+# earlier build) in the same run, for a before/after on the same load.
+baseline=${BASELINE:-}
+# LOG_TAB=1 keeps the Log tab in front, so every log line is also shown while data flows.
+log_tab=()
+[ -n "${LOG_TAB:-}" ] && log_tab=(--log-tab)
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "run as root: vsftpd chroots the anonymous user" >&2
@@ -46,25 +53,26 @@ mkdir -p "$work/up" "$work/down"
 start_vsftpd 41000 41999
 cp "$work/ftp/pub/big.bin" "$work/up/up.bin"
 
-program() { # direction -> "MB/s peakKiB stallMs"
-  local dir=$1 speeds=() peaks=() stalls=() out
+program() { # direction -> "MB/s peakKiB stallMs cpuSecondsPerGiB"
+  local dir=$1 speeds=() peaks=() stalls=() cpus=() out
   for _ in $(seq "$runs"); do
     rm -f "$work/down/big.bin" "$work/ftp/pub/up.bin"
     if [ "$dir" = down ]; then
-      out=$("$appbench" --server "127.0.0.1:$port" --direction down --remote-dir pub --file big.bin \
-        --local-dir "$work/down" --broadcast "$broadcast" 2>/dev/null)
+      out=$("$appbin" --server "127.0.0.1:$port" --direction down --remote-dir pub --file big.bin \
+        --local-dir "$work/down" --broadcast "$broadcast" "${log_tab[@]}" 2>/dev/null)
       cmp -s "$work/down/big.bin" "$work/ftp/pub/big.bin" || { echo "download differs: $out" >&2; exit 1; }
     else
-      out=$("$appbench" --server "127.0.0.1:$port" --direction up --remote-dir pub --file up.bin \
-        --local-dir "$work/up" --broadcast "$broadcast" 2>/dev/null)
+      out=$("$appbin" --server "127.0.0.1:$port" --direction up --remote-dir pub --file up.bin \
+        --local-dir "$work/up" --broadcast "$broadcast" "${log_tab[@]}" 2>/dev/null)
       cmp -s "$work/ftp/pub/up.bin" "$work/up/up.bin" || { echo "upload differs: $out" >&2; exit 1; }
     fi
     speeds+=("$(echo "$out" | field MBps)")
     peaks+=("$(echo "$out" | field peakRSS_KiB)")
     stalls+=("$(echo "$out" | field longestStall_ms)")
+    cpus+=("$(echo "$out" | field cpuSecondsPerGiB)")
   done
   echo "$(printf '%s\n' "${speeds[@]}" | median) $(printf '%s\n' "${peaks[@]}" | sort -n | tail -1)" \
-       "$(printf '%s\n' "${stalls[@]}" | sort -g | tail -1)"
+       "$(printf '%s\n' "${stalls[@]}" | sort -g | tail -1) $(printf '%s\n' "${cpus[@]}" | sort -g | median)"
 }
 
 engine() { # direction -> MB/s
@@ -72,10 +80,10 @@ engine() { # direction -> MB/s
   for _ in $(seq "$runs"); do
     rm -f "$work/down/e.bin" "$work/ftp/pub/e-up.bin"
     if [ "$dir" = down ]; then
-      out=$("$enginebench" --server "127.0.0.1:$port" --direction down --remote /pub/big.bin \
+      out=$("$enginebin" --server "127.0.0.1:$port" --direction down --remote /pub/big.bin \
         --local "$work/down/e.bin" --broadcast "$broadcast" 2>/dev/null)
     else
-      out=$("$enginebench" --server "127.0.0.1:$port" --direction up --remote /pub/e-up.bin \
+      out=$("$enginebin" --server "127.0.0.1:$port" --direction up --remote /pub/e-up.bin \
         --local "$work/up/up.bin" --broadcast "$broadcast" 2>/dev/null)
     fi
     speeds+=("$(echo "$out" | field MBps)")
@@ -84,12 +92,19 @@ engine() { # direction -> MB/s
 }
 
 echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $runs runs, files on tmpfs, program log to /dev/null, broadcast $broadcast"
-printf '%-9s %9s %9s %9s %7s %9s %10s\n' direction curl engine program ratio "peak MiB" "stall ms"
+printf '%-9s %9s %9s %9s %7s %9s %10s %10s\n' direction curl engine program ratio "peak MiB" "stall ms" "cpu s/GiB"
+builds=("$appbench $enginebench")
+[ -n "$baseline" ] && builds+=("$baseline/app_transfer_bench $baseline/transfer_bench")
 for dir in down up; do
   c=$(curl_run "$dir" "$work/down/curl.bin" "$work/up/up.bin")
-  e=$(engine "$dir")
-  read -r p peak stall < <(program "$dir")
-  ratio=$(awk -v p="$p" -v c="$c" 'BEGIN {printf "%.2f", p / c}')
-  printf '%-9s %9s %9s %9s %7s %9s %10s\n' "$dir" "$c" "$e" "$p" "$ratio" "$((peak / 1024))" "$stall"
+  label=$dir
+  for build_pair in "${builds[@]}"; do
+    read -r appbin enginebin <<<"$build_pair"
+    e=$(engine "$dir")
+    read -r p peak stall cpu < <(program "$dir")
+    ratio=$(awk -v p="$p" -v c="$c" 'BEGIN {printf "%.2f", p / c}')
+    printf '%-9s %9s %9s %9s %7s %9s %10s %10s\n' "$label" "$c" "$e" "$p" "$ratio" "$((peak / 1024))" "$stall" "${cpu:--}"
+    label="$dir(base)"
+  done
 done
 echo "(MB/s = 10^6 bytes per second; ratio = program / curl; targets: ratio >= 0.9, peak < 64 MiB, stall <= 50 ms)"

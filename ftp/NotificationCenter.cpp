@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ftp/NotificationCenter.h"
 
+#include "base/Log.h"
+
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -11,13 +14,30 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
-#include <optional>
+#include <thread>
 #include <vector>
 
 namespace zodaru {
+
+QDBusArgument &operator<<(QDBusArgument &out, const BroadcastNote &note)
+{
+    out.beginStructure();
+    out << note.name << note.object << note.userInfo;
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &in, BroadcastNote &note)
+{
+    in.beginStructure();
+    in >> note.name >> note.object >> note.userInfo;
+    in.endStructure();
+    return in;
+}
 
 namespace {
 
@@ -56,6 +76,13 @@ struct Mailbox {
     std::chrono::steady_clock::time_point lastRound;
 };
 
+// What the sender thread lets gather before it sends one signal, and the most one signal
+// carries (about 100 bytes each).
+constexpr std::chrono::milliseconds kBusInterval{4};
+constexpr qsizetype kMaxPerSignal = 4096;
+// How long the sender waits for the bus to have read what it was sent.
+constexpr int kBusRoundTripMs = 5000;
+
 } // namespace
 
 struct NotificationCenter::Private {
@@ -64,10 +91,97 @@ struct NotificationCenter::Private {
     std::map<QThread *, Mailbox> mailboxes;
     std::atomic<bool> broadcast{true};
 
-    // Looked up once: QDBusConnection::send() is thread-safe, the lookup itself is done
-    // under the mutex so two first posts from different threads do not race on it.
+    // Looked up once, under the mutex so two first posts from different threads do not
+    // race on it; from then on only the sender thread uses the connection.
     bool busLookedUp = false;
-    std::optional<QDBusConnection> bus;
+    bool busFound = false;
+
+    // The broadcast, under `mutex`: notifications not yet handed to the bus, the sequence
+    // number of the first of them, and how many were dropped since the last signal.
+    std::deque<BroadcastNote> unsent;
+    quint64 firstUnsent = 0;
+    quint64 dropped = 0;
+    bool senderIdle = false; // waiting with nothing to send: every post wakes it
+    bool sending = false;    // a batch taken from `unsent` is not on the bus yet
+    bool closed = false;     // the application is gone: nothing more goes to the bus
+    std::condition_variable senderWake;
+    std::condition_variable sent;
+
+    // Runs on the sender thread for the life of the program.
+    void sendLoop(QDBusConnection connection)
+    {
+        QList<BroadcastNote> batch;
+        for (;;) {
+            quint64 first = 0;
+            quint64 lost = 0;
+            {
+                std::unique_lock lock(mutex);
+                if (unsent.empty()) {
+                    sending = false;
+                    sent.notify_all();
+                    senderIdle = true;
+                    senderWake.wait(lock, [this] { return !unsent.empty() || closed; });
+                    senderIdle = false;
+                }
+                if (closed)
+                    return;
+                // What the next few milliseconds post goes in the same signal.
+                senderWake.wait_for(lock, kBusInterval,
+                                    [this] { return qsizetype(unsent.size()) >= kMaxPerSignal || closed; });
+                if (closed)
+                    return;
+                const qsizetype count = std::min<qsizetype>(kMaxPerSignal, qsizetype(unsent.size()));
+                batch.clear();
+                batch.reserve(count);
+                for (qsizetype i = 0; i < count; ++i) {
+                    batch.append(std::move(unsent.front()));
+                    unsent.pop_front();
+                }
+                first = firstUnsent;
+                firstUnsent += quint64(count);
+                lost = std::exchange(dropped, 0);
+                sending = true;
+            }
+            if (lost > 0)
+                zlog("Bus de session trop lent : %i notifications non diffusees", lost);
+            QDBusMessage signal = QDBusMessage::createSignal(dbusPath(), dbusInterface(), dbusSignal());
+            signal << qulonglong(first) << QVariant::fromValue(batch);
+            connection.send(signal);
+            // The bus daemon reads a connection's messages in order: once it has answered
+            // this call it has read the signal. Until then what is posted waits here, and
+            // a bus that does not keep up makes the oldest wait in `unsent` be dropped
+            // instead of piling up in the connection's own queue.
+            connection.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                           QStringLiteral("/org/freedesktop/DBus"),
+                                                           QStringLiteral("org.freedesktop.DBus"),
+                                                           QStringLiteral("GetId")),
+                            QDBus::Block, kBusRoundTripMs);
+        }
+    }
+
+    // Under `mutex`: queues `note` for the bus; true when the sender must be woken.
+    bool queueForBus(const Notification &note)
+    {
+        if (closed)
+            return false;
+        if (!busLookedUp) {
+            busLookedUp = true;
+            QDBusConnection found = QDBusConnection::sessionBus();
+            if (found.isConnected()) {
+                busFound = true;
+                std::thread([this, found] { sendLoop(found); }).detach();
+            }
+        }
+        if (!busFound)
+            return false;
+        unsent.push_back({note.name, note.object, note.userInfo});
+        if (unsent.size() > kMaxUnsent) {
+            unsent.pop_front();
+            ++firstUnsent;
+            ++dropped;
+        }
+        return senderIdle;
+    }
 
     // Runs on the receiving thread, once per wake-up: delivers now, or when the interval
     // since the last round has passed.
@@ -121,10 +235,21 @@ NotificationCenter &NotificationCenter::defaultCenter()
 NotificationCenter::NotificationCenter() : d(std::make_unique<Private>())
 {
     qDBusRegisterMetaType<StringMap>();
+    qDBusRegisterMetaType<BroadcastNote>();
+    qDBusRegisterMetaType<QList<BroadcastNote>>();
     // The first post may come from a worker thread that ends soon after; the centre
     // belongs with the application.
     if (auto *app = QCoreApplication::instance(); app && thread() != app->thread())
         moveToThread(app->thread());
+    // The last completions of a quit still reach the bus; past that the bus connection
+    // is being torn down and the sender must leave it alone.
+    qAddPostRoutine([] {
+        auto &self = *defaultCenter().d;
+        defaultCenter().flushBroadcast(kBusRoundTripMs);
+        std::lock_guard lock(self.mutex);
+        self.closed = true;
+        self.senderWake.notify_all();
+    });
 }
 
 NotificationCenter::~NotificationCenter() = default;
@@ -175,7 +300,7 @@ void NotificationCenter::post(const QString &name, const QString &object, const 
 {
     const Notification note{name, object, userInfo, sender};
 
-    std::optional<QDBusConnection> bus;
+    bool wakeSender = false;
     {
         std::lock_guard lock(d->mutex);
         // Queued under the lock, so two threads' posts reach every observer in one order.
@@ -201,24 +326,18 @@ void NotificationCenter::post(const QString &name, const QString &object, const 
             }
         }
 
-        if (!d->broadcast.load(std::memory_order_relaxed))
-            return;
-        if (!d->busLookedUp) {
-            d->busLookedUp = true;
-            QDBusConnection found = QDBusConnection::sessionBus();
-            if (found.isConnected())
-                d->bus = found;
-        }
-        bus = d->bus;
+        if (d->broadcast.load(std::memory_order_relaxed))
+            wakeSender = d->queueForBus(note);
     }
-    // Sent outside the lock: building and sending the message is the slow part of a post,
-    // and the main thread must not wait for it to take its deliveries. One thread's
-    // signals still leave in the order it posted them.
-    if (bus) {
-        QDBusMessage signal = QDBusMessage::createSignal(dbusPath(), dbusInterface(), name);
-        signal << object << QVariant::fromValue(userInfo);
-        bus->send(signal);
-    }
+    if (wakeSender)
+        d->senderWake.notify_one();
+}
+
+bool NotificationCenter::flushBroadcast(int timeoutMs)
+{
+    std::unique_lock lock(d->mutex);
+    return d->sent.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [this] { return d->unsent.empty() && !d->sending; });
 }
 
 void NotificationCenter::setBroadcastEnabled(bool enabled)
@@ -239,6 +358,11 @@ QString NotificationCenter::dbusPath()
 QString NotificationCenter::dbusInterface()
 {
     return QStringLiteral("org.zodaru.Transfers");
+}
+
+QString NotificationCenter::dbusSignal()
+{
+    return QStringLiteral("Notifications");
 }
 
 } // namespace zodaru

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -20,17 +21,48 @@ struct Notification {
     const void *sender = nullptr;
 };
 
+// One notification as it travels on the session bus: the D-Bus structure
+// (name, object, user information), "(ssa{ss})".
+struct BroadcastNote {
+    QString name;
+    QString object;
+    QMap<QString, QString> userInfo;
+};
+
+} // namespace zodaru
+
+class QDBusArgument;
+Q_DECLARE_METATYPE(zodaru::BroadcastNote)
+
+namespace zodaru {
+
+QDBusArgument &operator<<(QDBusArgument &out, const BroadcastNote &note);
+const QDBusArgument &operator>>(const QDBusArgument &in, BroadcastNote &note);
+
 // The user-wide notification centre for transfer progress.
 //
 // post() may be called from any thread. Observers run on the thread of their context
-// object (the main thread), in posting order. Every post is also broadcast on the user's
-// D-Bus session bus, when there is one, as a signal named like the notification carrying
-// the object and the user information; signals received from the bus are never handed to
+// object (the main thread), in posting order, in delivery rounds: at most one round per
+// few milliseconds and thread, each delivering everything posted since the last one in a
+// single pass of that thread's event loop.
+//
+// Every post is also broadcast on the user's D-Bus session bus, when there is one. A
+// sender thread gathers what was posted within a few milliseconds and sends it as one
+// signal, "Notifications" (signature "ta(ssa{ss})"): the sequence number of the first
+// notification it carries, then each notification as (name, object, user information),
+// in posting order. Numbers run on from one signal to the next without a gap unless the
+// bus could not keep up: past kMaxUnsent notifications waiting for the bus the oldest are
+// dropped, so the posting worker never waits for the bus and memory stays bounded; a
+// listener sees the gap in the numbers. Signals received from the bus are never handed to
 // this process's observers.
 class NotificationCenter final : public QObject {
     Q_OBJECT
 public:
     using Handler = std::function<void(const Notification &)>;
+
+    // Notifications waiting for the bus before the oldest are dropped (about 256 MiB of
+    // transfer progress in 16 KiB chunks).
+    static constexpr std::size_t kMaxUnsent = 16384;
 
     static NotificationCenter &defaultCenter();
     ~NotificationCenter() override;
@@ -47,9 +79,14 @@ public:
     void setBroadcastEnabled(bool enabled);
     bool broadcastEnabled() const;
 
-    // D-Bus path and interface of the broadcast signals.
+    // Waits until everything posted so far has been handed to the bus; false on time-out.
+    // Runs by itself when the application object goes, after which nothing is broadcast.
+    bool flushBroadcast(int timeoutMs);
+
+    // D-Bus path, interface and signal name of the broadcast.
     static QString dbusPath();
     static QString dbusInterface();
+    static QString dbusSignal();
 
 private:
     NotificationCenter();

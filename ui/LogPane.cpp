@@ -3,14 +3,15 @@
 
 #include "base/Log.h"
 
+#include <QCoreApplication>
 #include <QScrollBar>
 #include <QStringMatcher>
 #include <QTextCharFormat>
-#include <QTextBlock>
 #include <QTextCursor>
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace zodaru {
 
@@ -21,10 +22,12 @@ LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setMaximumBlockCount(kMaxLines);
     setFont(QFont(QStringLiteral("monospace")));
-    flushTimer_.setSingleShot(true);
-    flushTimer_.setInterval(kFlushIntervalMs);
-    connect(&flushTimer_, &QTimer::timeout, this, &LogPane::flushPending);
-    listener_ = addLogListener([this](const QString &line) { take(line); });
+    // A few updates a second: a transfer logs tens of thousands of lines a second, and
+    // showing them as they come would keep the main thread busy laying out text.
+    showTimer_.setSingleShot(true);
+    showTimer_.setInterval(kShowIntervalMs);
+    connect(&showTimer_, &QTimer::timeout, this, [this] { showPending(kLinesPerUpdate); });
+    listener_ = addLogListener([this](const QStringList &lines) { take(lines); });
 }
 
 LogPane::~LogPane()
@@ -48,36 +51,74 @@ bool LogPane::isErrorLine(QStringView line)
                        [line](const QStringMatcher &marker) { return marker.indexIn(line) >= 0; });
 }
 
-void LogPane::take(const QString &line)
+void LogPane::take(const QStringList &lines)
 {
-    QStringView text(line);
-    if (text.endsWith(QLatin1Char('\n')))
-        text.chop(1);
-    QString shown = text.size() > kMaxLineLength ? text.left(kMaxLineLength).toString() + QStringLiteral(" [...]")
-                                                 : text.toString();
     std::lock_guard lock(mutex_);
-    pending_.append(std::move(shown));
-    // Lines beyond what the pane keeps would be dropped by it anyway; dropped in bulk, as
-    // removing the first of ten thousand lines moves all the others.
-    if (pending_.size() >= 2 * kMaxLines)
-        pending_.remove(0, pending_.size() - kMaxLines);
-    if (!flushScheduled_) {
-        flushScheduled_ = true;
-        // The timer belongs to the main thread: started there.
-        QMetaObject::invokeMethod(this, [this] { flushTimer_.start(); }, Qt::QueuedConnection);
+    for (const QString &line : lines) {
+        QStringView text(line);
+        if (text.endsWith(QLatin1Char('\n')))
+            text.chop(1);
+        pending_.append(text.size() > kMaxLineLength ? text.left(kMaxLineLength).toString() + QStringLiteral(" [...]")
+                                                     : text.toString());
     }
+    // Lines beyond what the pane keeps would be dropped by it anyway.
+    if (pending_.size() > kMaxLines) {
+        skipped_ += pending_.size() - kMaxLines;
+        pending_.remove(0, pending_.size() - kMaxLines);
+    }
+    // A pane on a tab behind another one shows its lines when it comes up.
+    if (!flushScheduled_ && shown_) {
+        flushScheduled_ = true;
+        QMetaObject::invokeMethod(this, [this] { showTimer_.start(); }, Qt::QueuedConnection);
+    }
+}
+
+void LogPane::showEvent(QShowEvent *event)
+{
+    QPlainTextEdit::showEvent(event);
+    {
+        std::lock_guard lock(mutex_);
+        shown_ = true;
+    }
+    showPending(kLinesPerUpdate);
+}
+
+void LogPane::hideEvent(QHideEvent *event)
+{
+    {
+        std::lock_guard lock(mutex_);
+        shown_ = false;
+    }
+    QPlainTextEdit::hideEvent(event);
 }
 
 void LogPane::flushPending()
 {
+    flushLog();
+    showPending(kMaxLines);
+}
+
+void LogPane::showPending(qsizetype most)
+{
     QStringList lines;
+    qsizetype skipped = 0;
     {
         std::lock_guard lock(mutex_);
         lines.swap(pending_);
         flushScheduled_ = false;
+        // Laying out a line costs tens of microseconds: past `most` lines an update would
+        // stall the window, so only the newest are shown, after a note of how many not.
+        if (lines.size() > most) {
+            skipped_ += lines.size() - most;
+            lines.remove(0, lines.size() - most);
+        }
+        if (most < kMaxLines)
+            skipped = std::exchange(skipped_, 0);
+        else
+            skipped_ = 0; // the lines that go are the ones the pane would not keep anyway
     }
-    if (lines.size() > kMaxLines)
-        lines.remove(0, lines.size() - kMaxLines);
+    if (skipped > 0)
+        lines.prepend(QCoreApplication::translate("LogPane", "[... %1 lines not shown here ...]").arg(skipped));
     if (lines.isEmpty())
         return;
     QScrollBar *bar = verticalScrollBar();
@@ -87,26 +128,39 @@ void LogPane::flushPending()
     QTextCharFormat error;
     error.setForeground(QColor(0xb0, 0x00, 0x20));
     error.setFontWeight(QFont::Bold);
-    // Old lines go first, cut by position: the document's own limit walks a cursor over
-    // them block by block, laying out each one it drops.
-    const int excess = (hasLines_ ? document()->blockCount() : 0) + int(lines.size()) - kMaxLines;
-    if (excess >= document()->blockCount()) {
+    // As many new lines as the pane keeps: the old ones would all go, faster at once.
+    if (lines.size() >= kMaxLines) {
         clear();
         hasLines_ = false;
-    } else if (excess > 0) {
-        QTextCursor cut(document());
-        cut.setPosition(document()->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
-        cut.removeSelectedText();
     }
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    for (const QString &line : lines) {
+    // Lines of one look go in together: one insertion per run rather than per line is
+    // what keeps a transfer's thousands of lines a second cheap to show.
+    QString run;
+    int runLines = 0;
+    bool runIsError = false;
+    const auto insertRun = [&] {
+        if (runLines == 0)
+            return;
         if (hasLines_)
             cursor.insertBlock();
         hasLines_ = true;
-        cursor.insertText(line, isErrorLine(line) ? error : plain);
+        cursor.insertText(run, runIsError ? error : plain);
+        run.clear();
+        runLines = 0;
+    };
+    for (const QString &line : std::as_const(lines)) {
+        const bool isError = isErrorLine(line);
+        if (isError != runIsError)
+            insertRun();
+        runIsError = isError;
+        if (runLines++ > 0)
+            run += QLatin1Char('\n');
+        run += line;
     }
+    insertRun();
     cursor.endEditBlock();
     // The view follows new lines unless the user scrolled up to read.
     if (following)

@@ -13,15 +13,17 @@ namespace zodaru {
 // The window's log tab: the program's log lines as they are written, from any thread, the
 // last kMaxLines of them; lines that report a failure stand out in red.
 //
-// Lines arrive on the threads that log. They are collected under a small lock and shown in
-// one batch at most every kFlushIntervalMs, so a transfer that logs every chunk (or a
-// thousand small files that log hundreds of lines each) costs the window one layout per
-// batch, not one per line or per pass of the event loop.
+// Lines arrive in batches on the log's writer thread. They are collected under a small
+// lock and shown together every kShowIntervalMs while the pane is on screen, so a transfer
+// that logs every chunk costs the window a few updates a second, not one per line.
 class LogPane final : public QPlainTextEdit {
     Q_OBJECT
 public:
     static constexpr int kMaxLines = 10000;
-    static constexpr int kFlushIntervalMs = 100;
+    static constexpr int kShowIntervalMs = 100;
+    // The most lines one update shows; faster than that the pane shows the newest and says
+    // how many it left out (standard error still has them all).
+    static constexpr int kLinesPerUpdate = 500;
     // A longer line shows cut: a whole listing logged as one line would cost the window
     // seconds of text layout, and nobody reads it there.
     static constexpr int kMaxLineLength = 2000;
@@ -33,17 +35,24 @@ public:
     // Whether a line tells of a failure: refusals, exceptions, time-outs, lost connections.
     static bool isErrorLine(QStringView line);
 
-    // Shows what has arrived so far now rather than on the next pass of the event loop.
+    // Shows every line logged so far (the last kMaxLines) now rather than on the next update.
     void flushPending();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
 private:
-    void take(const QString &line); // any thread
+    void take(const QStringList &lines); // the log's writer thread
+    void showPending(qsizetype most);
 
     std::mutex mutex_;
     QStringList pending_;
     bool flushScheduled_ = false;
-    QTimer flushTimer_;         // main thread
+    qsizetype skipped_ = 0; // lines left out since the last update
+    bool shown_ = false; // main thread writes, the writer thread reads, under mutex_
     bool hasLines_ = false; // main thread
+    QTimer showTimer_;
     int listener_ = 0;
 };
 

@@ -5,7 +5,10 @@
 #include "base/Log.h"
 #include "support/TestSupport.h"
 
+#include <QProcess>
 #include <QTest>
+
+#include <cstdlib>
 
 #include <unistd.h>
 
@@ -18,6 +21,8 @@ private Q_SLOTS:
     void roundTrip();
     void logLinesAreEscaped_data();
     void logLinesAreEscaped();
+    void logLinesSurviveLeaving_data();
+    void logLinesSurviveLeaving();
     // Last: once the log's reader is gone the program writes no more log lines.
     void closedLogPipeIsSurvived();
 };
@@ -75,8 +80,48 @@ void TestByteNames::logLinesAreEscaped()
     QCOMPARE(log.lines(), QStringList{logged});
 }
 
+namespace {
+
+constexpr int kLinesBeforeLeaving = 3000;
+
+// Run as a child by logLinesSurviveLeaving(): logs, then leaves the way `how` says.
+int logThenLeave(const char *how)
+{
+    for (int i = 0; i < kLinesBeforeLeaving; ++i)
+        zlog("ligne %i", i);
+    if (qstrcmp(how, "exit") == 0)
+        std::exit(0);
+    if (qstrcmp(how, "_Exit") == 0) {
+        flushLog();
+        std::_Exit(0);
+    }
+    return 0;
+}
+
+} // namespace
+
+void TestByteNames::logLinesSurviveLeaving_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("return from main") << QStringLiteral("return");
+    QTest::newRow("exit()") << QStringLiteral("exit");
+    QTest::newRow("flush, then _Exit()") << QStringLiteral("_Exit");
+}
+
+void TestByteNames::logLinesSurviveLeaving()
+{
+    QFETCH(QString, how);
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--log-then"), how});
+    QVERIFY(child.waitForFinished(30000));
+    const QList<QByteArray> lines = child.readAllStandardError().split('\n');
+    QCOMPARE(lines.size(), kLinesBeforeLeaving + 1); // and the empty rest after the last newline
+    QCOMPARE(lines.at(kLinesBeforeLeaving - 1), QByteArray("ligne ") + QByteArray::number(kLinesBeforeLeaving - 1));
+}
+
 void TestByteNames::closedLogPipeIsSurvived()
 {
+    flushLog(); // nothing earlier goes to the pipe
     int ends[2];
     QCOMPARE(::pipe(ends), 0);
     ::close(ends[0]);
@@ -85,10 +130,18 @@ void TestByteNames::closedLogPipeIsSurvived()
     ::close(ends[1]);
     zlog("nobody reads this");
     zlog("nor this");
+    flushLog();
     ::dup2(savedStderr, STDERR_FILENO);
     ::close(savedStderr);
     QVERIFY(true); // reached: SIGPIPE did not end the process
 }
 
-QTEST_GUILESS_MAIN(TestByteNames)
+int main(int argc, char **argv)
+{
+    if (argc == 3 && qstrcmp(argv[1], "--log-then") == 0)
+        return logThenLeave(argv[2]);
+    QCoreApplication app(argc, argv);
+    TestByteNames test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_bytenames.moc"

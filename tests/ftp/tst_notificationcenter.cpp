@@ -1,13 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "ftp/FTP.h"
 #include "ftp/NotificationCenter.h"
+#include "support/RealFtpServer.h"
+#include "support/TestSupport.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include <cstdio>
+#include <functional>
 #include <memory>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -37,6 +46,11 @@ void observe(QObject *context, const QString &name, const QString &object, Seen 
 
 } // namespace
 
+// One notification as a listener on the bus gets it, with its number.
+struct Heard : BroadcastNote {
+    quint64 sequence = 0;
+};
+
 // A second client of the session bus, as another program of the user would be. One for
 // the whole run: the bus's own thread may still touch a receiver after its connection
 // was dropped, so a watcher is never destroyed while the bus runs.
@@ -47,41 +61,100 @@ public:
         : QObject(parent),
           bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("watcher")))
     {
-        for (const char *name : {"ChunkOfFile", "ChunkOfFileUploaded", "FileSaved", "FileSend"})
-            bus_.connect(QString(), NotificationCenter::dbusPath(), NotificationCenter::dbusInterface(),
-                         QString::fromLatin1(name), this, SLOT(onSignal(QDBusMessage)));
+        bus_.connect(QString(), NotificationCenter::dbusPath(), NotificationCenter::dbusInterface(),
+                     NotificationCenter::dbusSignal(), this, SLOT(onSignal(QDBusMessage)));
+        // Once the bus has answered, it applies the match rule to whatever comes next.
+        bus_.call(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                 QStringLiteral("/org/freedesktop/DBus"),
+                                                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
     }
     QDBusConnection &bus() { return bus_; }
 
     // Signals from earlier tests may still be on their way: each test looks for its own,
     // told apart by a "probe" entry or by their content.
-    static StringMap infoOf(const QDBusMessage &m)
+    qsizetype indexWith(const QString &name, const StringMap &info) const
     {
-        StringMap info;
-        if (m.arguments().size() == 2)
-            m.arguments().at(1).value<QDBusArgument>() >> info;
-        return info;
-    }
-    qsizetype indexWith(const QString &member, const StringMap &info) const
-    {
-        for (qsizetype i = 0; i < received.size(); ++i)
-            if (received[i].member() == member && infoOf(received[i]) == info)
+        for (qsizetype i = 0; i < heard.size(); ++i)
+            if (heard[i].name == name && heard[i].userInfo == info)
                 return i;
         return -1;
     }
-    bool waitFor(const QString &member, const StringMap &info)
+    bool waitFor(const QString &name, const StringMap &info)
     {
-        return QTest::qWaitFor([&] { return indexWith(member, info) >= 0; }, kWaitMs);
+        return QTest::qWaitFor([&] { return indexWith(name, info) >= 0; }, kWaitMs);
     }
 
     QList<QDBusMessage> received;
+    QList<Heard> heard;
+    std::function<void(const Heard &)> onHeard;
 
 public Q_SLOTS:
-    void onSignal(const QDBusMessage &message) { received.append(message); }
+    void onSignal(const QDBusMessage &message)
+    {
+        received.append(message);
+        if (message.signature() != QLatin1String("ta(ssa{ss})"))
+            return;
+        quint64 sequence = message.arguments().at(0).toULongLong();
+        const QDBusArgument notes = message.arguments().at(1).value<QDBusArgument>();
+        notes.beginArray();
+        while (!notes.atEnd()) {
+            Heard h;
+            notes >> static_cast<BroadcastNote &>(h);
+            h.sequence = sequence++;
+            heard.append(h);
+            if (onHeard)
+                onHeard(h);
+        }
+        notes.endArray();
+    }
 
 private:
     QDBusConnection bus_;
 };
+
+void registerBusTypes()
+{
+    qDBusRegisterMetaType<StringMap>();
+    qDBusRegisterMetaType<BroadcastNote>();
+    qDBusRegisterMetaType<QList<BroadcastNote>>();
+}
+
+// The listener process of secondProcessReceivesEveryChunk(): prints "ready", then a line
+// per notification heard ("sequence name object key=value,..."), and ends after the first
+// completion.
+int listen(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    registerBusTypes();
+    BusWatcher watcher(&app);
+    watcher.onHeard = [](const Heard &h) {
+        QStringList pairs;
+        for (auto it = h.userInfo.begin(); it != h.userInfo.end(); ++it)
+            pairs << it.key() + QLatin1Char('=') + it.value();
+        std::printf("%llu %s %s %s\n", static_cast<unsigned long long>(h.sequence), qPrintable(h.name),
+                    qPrintable(h.object), qPrintable(pairs.join(QLatin1Char(','))));
+        if (h.name == QLatin1String("FileSaved") || h.name == QLatin1String("FileSend")) {
+            std::fflush(stdout);
+            QCoreApplication::quit();
+        }
+    };
+    std::printf("ready\n");
+    std::fflush(stdout);
+    return app.exec();
+}
+
+Heard parsedHeard(const QByteArray &line)
+{
+    const QList<QByteArray> fields = line.trimmed().split(' ');
+    Heard h;
+    h.sequence = fields.value(0).toULongLong();
+    h.name = QString::fromUtf8(fields.value(1));
+    h.object = QString::fromUtf8(fields.value(2));
+    for (const QByteArray &pair : fields.value(3).split(','))
+        if (const qsizetype eq = pair.indexOf('='); eq > 0)
+            h.userInfo.insert(QString::fromUtf8(pair.left(eq)), QString::fromUtf8(pair.mid(eq + 1)));
+    return h;
+}
 
 class TestNotificationCenter final : public QObject {
     Q_OBJECT
@@ -94,8 +167,10 @@ private Q_SLOTS:
     void init()
     {
         NotificationCenter::defaultCenter().setBroadcastEnabled(true);
-        if (watcher_)
+        if (watcher_) {
             watcher_->received.clear();
+            watcher_->heard.clear();
+        }
     }
 
     void matchesNameAndObject_data();
@@ -107,6 +182,8 @@ private Q_SLOTS:
     void broadcastReachesAnotherBusClient();
     void broadcastCanBeTurnedOff();
     void busSignalsNeverReachOwnObservers();
+    void secondProcessReceivesEveryChunk_data();
+    void secondProcessReceivesEveryChunk();
 
 private:
     BusWatcher *watcher_ = nullptr;
@@ -247,13 +324,12 @@ void TestNotificationCenter::broadcastReachesAnotherBusClient()
     }).join();
 
     QVERIFY(watcher.waitFor(name, info));
-    const QDBusMessage &m = watcher.received.at(watcher.indexWith(name, info));
-    QCOMPARE(m.member(), name);
+    const Heard &h = watcher.heard.at(watcher.indexWith(name, info));
+    QCOMPARE(h.object, QStringLiteral("DataTransfert"));
+    const QDBusMessage &m = watcher.received.constLast();
+    QCOMPARE(m.member(), NotificationCenter::dbusSignal());
     QCOMPARE(m.path(), NotificationCenter::dbusPath());
     QCOMPARE(m.interface(), NotificationCenter::dbusInterface());
-    QCOMPARE(m.signature(), QStringLiteral("sa{ss}"));
-    QCOMPARE(m.arguments().size(), 2);
-    QCOMPARE(m.arguments().at(0).toString(), QStringLiteral("DataTransfert"));
 }
 
 void TestNotificationCenter::broadcastCanBeTurnedOff()
@@ -284,13 +360,14 @@ void TestNotificationCenter::busSignalsNeverReachOwnObservers()
     observe(&context, QStringLiteral("FileSaved"), QStringLiteral("DataTransfert"), seen);
     observe(&context, QStringLiteral("Marker"), QStringLiteral("DataTransfert"), marker);
 
-    // Another program announces a finished download on the bus.
+    // Another program announces a finished download on the bus, in the form this one uses.
     BusWatcher &other = *watcher_;
     QDBusMessage foreign = QDBusMessage::createSignal(NotificationCenter::dbusPath(),
                                                       NotificationCenter::dbusInterface(),
-                                                      QStringLiteral("FileSaved"));
+                                                      NotificationCenter::dbusSignal());
     const StringMap info{{"ID", "0"}, {"size", "1"}, {"probe", "foreign"}};
-    foreign << QStringLiteral("DataTransfert") << QVariant::fromValue(info);
+    foreign << qulonglong(0)
+            << QVariant::fromValue(QList<BroadcastNote>{{QStringLiteral("FileSaved"), QStringLiteral("DataTransfert"), info}});
     QVERIFY(other.bus().send(foreign));
     // The bus has delivered it (back to its sender, who listens too) before the marker.
     QVERIFY(other.waitFor(QStringLiteral("FileSaved"), info));
@@ -299,10 +376,78 @@ void TestNotificationCenter::busSignalsNeverReachOwnObservers()
     QCOMPARE(seen.notes.size(), size_t(0));
 }
 
+void TestNotificationCenter::secondProcessReceivesEveryChunk_data()
+{
+    QTest::addColumn<bool>("upload");
+    QTest::addColumn<qint64>("length");
+    QTest::newRow("download of many chunks") << false << qint64(200 * 16384 + 77);
+    QTest::newRow("upload of a few chunks") << true << qint64(3 * 16384 + 5);
+    QTest::newRow("empty download") << false << qint64(0);
+}
+
+void TestNotificationCenter::secondProcessReceivesEveryChunk()
+{
+    QFETCH(bool, upload);
+    QFETCH(qint64, length);
+    if (!watcher_)
+        QSKIP("no session bus");
+    RealFtpServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorText()));
+    QTemporaryDir dir;
+    const QString local = dir.filePath(QStringLiteral("f.bin"));
+    const QByteArray content = patternBytes(length);
+    QVERIFY(upload ? writeFile(local, content) : server.writeFile(QStringLiteral("f.bin"), content));
+
+    QProcess listener;
+    listener.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--listen")});
+    QVERIFY(listener.waitForReadyRead(kWaitMs));
+    QCOMPARE(listener.readLine(), QByteArray("ready\n"));
+
+    const QString chunkName = upload ? QStringLiteral("ChunkOfFileUploaded") : QStringLiteral("ChunkOfFile");
+    QObject context;
+    Seen chunks;
+    observe(&context, chunkName, QStringLiteral("DataTransfert"), chunks);
+
+    auto ftp = FTP::connectTo(server.address(), RealFtpServer::user(), RealFtpServer::password());
+    const int started = upload ? ftp->put(local, QStringLiteral("/f.bin"), 4) : ftp->get(QStringLiteral("/f.bin"), local, 4);
+    QCOMPARE(started / 100, 1);
+    QVERIFY(listener.waitForFinished(kWaitMs));
+    QVERIFY(FTP::waitForTransfers(kWaitMs));
+
+    QList<Heard> heard;
+    for (const QByteArray &line : listener.readAllStandardOutput().split('\n'))
+        if (!line.isEmpty())
+            heard.append(parsedHeard(line));
+    QVERIFY(!heard.isEmpty());
+    // Every chunk this process's observer got, the other process got too, in the same order,
+    // and nothing went missing between them: the numbers run on without a gap.
+    QList<qint64> heardSizes;
+    for (qsizetype i = 0; i < heard.size(); ++i) {
+        QCOMPARE(heard[i].sequence, heard[0].sequence + quint64(i));
+        QCOMPARE(heard[i].object, QStringLiteral("DataTransfert"));
+        if (heard[i].name == chunkName)
+            heardSizes << heard[i].userInfo.value(QStringLiteral("size")).toLongLong();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(qsizetype(chunks.notes.size()), heardSizes.size(), kWaitMs);
+    QList<qint64> seenSizes;
+    for (const Notification &n : chunks.notes)
+        seenSizes << n.userInfo.value(QStringLiteral("size")).toLongLong();
+    QCOMPARE(heardSizes, seenSizes);
+    QCOMPARE(std::accumulate(heardSizes.begin(), heardSizes.end(), qint64(0)), length);
+
+    const Heard &completion = heard.constLast();
+    QCOMPARE(completion.name, upload ? QStringLiteral("FileSend") : QStringLiteral("FileSaved"));
+    QCOMPARE(completion.userInfo.value(QStringLiteral("ID")), QStringLiteral("4"));
+    QCOMPARE(completion.userInfo.value(QStringLiteral("size")), QString::number(length));
+    QCOMPARE(completion.userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
+}
+
 int main(int argc, char **argv)
 {
+    if (argc == 2 && qstrcmp(argv[1], "--listen") == 0)
+        return listen(argc, argv);
     QCoreApplication app(argc, argv);
-    qDBusRegisterMetaType<StringMap>();
+    registerBusTypes();
     TestNotificationCenter test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTextBlock>
 
+#include <optional>
 #include <thread>
 
 using namespace zodaru;
@@ -15,26 +16,43 @@ using namespace zodaru;
 class TestLogPane final : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void linesFromThreadsInOrder_data();
     void linesFromThreadsInOrder();
     void keepsTheLastLines();
+    void hiddenPaneCatchesUpWhenShown();
+    void busyPaneShowsTheNewestLines();
     void failuresStandOut_data();
     void failuresStandOut();
 };
 
+void TestLogPane::linesFromThreadsInOrder_data()
+{
+    QTest::addColumn<bool>("captured");
+    // Captured, every line is written before zlog returns; otherwise by the log's writer.
+    QTest::newRow("captured") << true;
+    QTest::newRow("standard error") << false;
+}
+
 void TestLogPane::linesFromThreadsInOrder()
 {
-    LogCapture quiet; // keeps standard error clean; the pane listens beside it
+    QFETCH(bool, captured);
+    std::optional<LogCapture> quiet; // keeps standard error clean; the pane listens beside it
+    if (captured)
+        quiet.emplace();
     LogPane pane;
+    pane.show();
+    // Fewer than one update shows, so every line is there.
+    constexpr int kLines = LogPane::kLinesPerUpdate - 100;
     std::thread worker([] {
-        for (int i = 0; i < 500; ++i)
+        for (int i = 0; i < kLines; ++i)
             zlog("ligne %i\x1b[0m", i);
     });
     worker.join();
     zlog("fin");
-    QTRY_COMPARE(pane.blockCount(), 501);
+    QTRY_COMPARE(pane.blockCount(), kLines + 1);
     const QStringList shown = pane.toPlainText().split(QLatin1Char('\n'));
     QCOMPARE(shown.first(), QStringLiteral("ligne 0\\x1b[0m"));
-    QCOMPARE(shown.at(499), QStringLiteral("ligne 499\\x1b[0m"));
+    QCOMPARE(shown.at(kLines - 1), QStringLiteral("ligne %1\\x1b[0m").arg(kLines - 1));
     QCOMPARE(shown.last(), QStringLiteral("fin"));
 }
 
@@ -51,6 +69,37 @@ void TestLogPane::keepsTheLastLines()
     zlog("Buf NLST : %@", QString(100 * LogPane::kMaxLineLength, QLatin1Char('x')));
     pane.flushPending();
     QCOMPARE(pane.document()->lastBlock().text().size(), LogPane::kMaxLineLength + 6);
+}
+
+void TestLogPane::hiddenPaneCatchesUpWhenShown()
+{
+    LogCapture quiet;
+    LogPane pane;
+    zlog("avant");
+    zlog("Exception recue dans pasv ==> %@", QStringLiteral("refused"));
+    zlog("");
+    zlog("apres");
+    QCoreApplication::processEvents();
+    QCOMPARE(pane.toPlainText(), QString());
+    pane.show();
+    QCOMPARE(pane.toPlainText(), QStringLiteral("avant\nException recue dans pasv ==> refused\n\napres"));
+    const QTextBlock failure = pane.document()->findBlockByNumber(1);
+    QCOMPARE(failure.begin().fragment().charFormat().fontWeight(), int(QFont::Bold));
+    QVERIFY(pane.document()->findBlockByNumber(3).begin().fragment().charFormat().fontWeight() != int(QFont::Bold));
+}
+
+void TestLogPane::busyPaneShowsTheNewestLines()
+{
+    LogCapture quiet;
+    LogPane pane;
+    pane.show();
+    const int count = LogPane::kLinesPerUpdate + 100;
+    for (int i = 0; i < count; ++i)
+        zlog("%i", i);
+    QTRY_COMPARE(pane.blockCount(), LogPane::kLinesPerUpdate + 1);
+    QVERIFY(pane.document()->firstBlock().text().contains(QLatin1String(" 100 ")));
+    QCOMPARE(pane.document()->findBlockByNumber(1).text(), QStringLiteral("100"));
+    QCOMPARE(pane.document()->lastBlock().text(), QString::number(count - 1));
 }
 
 void TestLogPane::failuresStandOut_data()
