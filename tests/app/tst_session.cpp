@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTableView>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <atomic>
@@ -694,7 +695,8 @@ private Q_SLOTS:
         QFETCH(bool, downloading);
         RealFtpServer server;
         QVERIFY2(server.start(), qPrintable(server.errorText()));
-        const QByteArray big = patternBytes(24 << 20, 3);
+        // Large enough to be still on its way after four reconnects, fast as transfers are.
+        const QByteArray big = patternBytes(96 << 20, 3);
         QVERIFY(server.writeFile("big", big));
         QTemporaryDir localDir;
 
@@ -711,7 +713,12 @@ private Q_SLOTS:
         if (downloading) {
             QVERIFY(AppHarness::select(h.remote(), 0, {"big"}));
             h.window().Get()->click();
-            QTRY_VERIFY(h.app().dataTransfertIn()->isTransferring());
+            // Watched closely: polled at the usual 50 ms, the whole download may pass unseen.
+            QElapsedTimer waited;
+            waited.start();
+            while (!h.app().dataTransfertIn()->isTransferring() && waited.elapsed() < 10000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            QVERIFY(h.app().dataTransfertIn()->isTransferring());
         }
         for (int i = 0; i < 4; ++i) {
             h.app().connectWithAddress(server.address(), RealFtpServer::user(), RealFtpServer::password());
