@@ -751,7 +751,7 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
                 {{QStringLiteral("ID"), idText},
                  {QStringLiteral("size"), QString::number(total)},
                  {QStringLiteral("status"), QString::number(broken ? -1 : code)}},
-                this);
+                this, NotificationCenter::Delivery::Now);
 }
 
 void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::shared_ptr<Socket> data)
@@ -834,7 +834,7 @@ void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::sha
                 {{QStringLiteral("ID"), idText},
                  {QStringLiteral("size"), QString::number(length)},
                  {QStringLiteral("status"), QString::number(broken ? -1 : code)}},
-                this);
+                this, NotificationCenter::Delivery::Now);
 }
 
 } // namespace zodaru

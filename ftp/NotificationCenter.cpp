@@ -73,6 +73,8 @@ struct Mailbox {
     QObject *receiver = nullptr; // never deleted: a wake-up may still be queued for it
     std::deque<Pending> queue;
     bool wakeUpPending = false;
+    // Something posted to be delivered now; its own wake-up is on its way.
+    bool urgent = false;
     std::chrono::steady_clock::time_point lastRound;
 };
 
@@ -196,7 +198,7 @@ struct NotificationCenter::Private {
             receiver = box.receiver;
             const auto next = box.lastRound + kRoundInterval;
             const auto now = std::chrono::steady_clock::now();
-            if (next > now)
+            if (next > now && !box.urgent)
                 wait = std::chrono::ceil<std::chrono::milliseconds>(next - now);
         }
         if (wait.count() > 0)
@@ -214,6 +216,7 @@ struct NotificationCenter::Private {
             Mailbox &box = self.mailboxes[QThread::currentThread()];
             batch.swap(box.queue);
             box.wakeUpPending = false;
+            box.urgent = false;
             box.lastRound = std::chrono::steady_clock::now();
         }
         for (const Pending &p : batch) {
@@ -296,7 +299,7 @@ void NotificationCenter::removeObserver(QObject *context)
 }
 
 void NotificationCenter::post(const QString &name, const QString &object, const StringMap &userInfo,
-                              const void *sender)
+                              const void *sender, Delivery delivery)
 {
     const Notification note{name, object, userInfo, sender};
 
@@ -317,7 +320,11 @@ void NotificationCenter::post(const QString &name, const QString &object, const 
                 box.receiver->moveToThread(thread);
             }
             box.queue.push_back({r, note});
-            if (!box.wakeUpPending) {
+            // A round already waiting out its interval is overtaken by a wake-up of its own.
+            const bool overtake = delivery == Delivery::Now && !box.urgent;
+            if (delivery == Delivery::Now)
+                box.urgent = true;
+            if (!box.wakeUpPending || overtake) {
                 box.wakeUpPending = true;
                 // A lambda without captures: the queued call object then holds no data that
                 // the receiving thread would read before it takes the mutex.

@@ -72,8 +72,12 @@ public:
     void addObserver(QObject *context, const QString &name, const QString &object, Handler handler);
     void removeObserver(QObject *context);
 
+    // Batched: delivered with the next round. Now: that round starts at once, without
+    // waiting out the interval since the last one (the end of a transfer, which the next
+    // one waits for: with many small files the interval would otherwise set their pace).
+    enum class Delivery { Batched, Now };
     void post(const QString &name, const QString &object, const QMap<QString, QString> &userInfo,
-              const void *sender = nullptr);
+              const void *sender = nullptr, Delivery delivery = Delivery::Batched);
 
     // The session-bus broadcast can be turned off (benchmarks measure its cost).
     void setBroadcastEnabled(bool enabled);
