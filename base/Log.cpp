@@ -194,6 +194,9 @@ void LogArg::appendTo(QString &out) const
     case Kind::Real:
         out += QString::number(number.d);
         break;
+    case Kind::Bytes:
+        out += nameFromBytes(bytes);
+        break;
     }
 }
 

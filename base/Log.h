@@ -22,9 +22,16 @@
 // exit, and must be called before leaving by any path that skips exit handlers.
 namespace zodaru {
 
+// Bytes from a peer (a listing, a name) logged as the lossless name they decode to
+// (see ByteNames.h), decoded only when the line is written: a listing of megabytes costs
+// the thread that logs it nothing but a shared reference.
+struct PeerBytes {
+    QByteArray bytes;
+};
+
 // One argument as given, made text only when the line is written.
 struct LogArg {
-    enum class Kind : unsigned char { Text, Signed, Unsigned, Real };
+    enum class Kind : unsigned char { Text, Signed, Unsigned, Real, Bytes };
     Kind kind = Kind::Text;
     union {
         qint64 i;
@@ -32,8 +39,10 @@ struct LogArg {
         double d;
     } number{0};
     QString text;
+    QByteArray bytes;
 
     LogArg() = default;
+    LogArg(const PeerBytes &b) : kind(Kind::Bytes), bytes(b.bytes) {}
     LogArg(const QString &s) : text(s) {}
     LogArg(const char *s) : text(s ? QString::fromUtf8(s) : QStringLiteral("(null)")) {}
     LogArg(const std::string &s) : text(QString::fromStdString(s)) {}

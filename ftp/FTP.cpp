@@ -967,7 +967,7 @@ std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argu
     const qsizetype nul = listing->indexOf('\0');
     if (nul >= 0)
         listing->truncate(nul);
-    zlog("Buf NLST : %@", nameFromBytes(*listing));
+    zlog("Buf NLST : %@", PeerBytes{*listing});
     return listEntries(*listing, verb == QLatin1String("MLSD"));
 }
 
