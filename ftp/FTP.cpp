@@ -69,7 +69,8 @@ struct ReplyBudget {
 
 enum class LineEnd { Complete, TimedOut, TooLong, Closed };
 
-// One reply line read a byte at a time, so that nothing of the next reply is consumed.
+// One reply line read a byte at a time from the connection's read-ahead, so that the
+// next reply stays there for the next read.
 // Only CR LF ends a line; past 64 KiB the line is cut and the rest discarded (it is still
 // read to its end, so the next reply stays in step). Each line has its own time limit,
 // and the reply's budget bounds all of its lines together.
@@ -83,7 +84,7 @@ LineEnd readReplyLine(Socket &control, int lineMs, ReplyBudget &budget, QByteArr
     };
     for (;;) {
         char c = 0;
-        const qint64 n = control.readSome(&c, 1, millisecondsUntil(deadline));
+        const qint64 n = control.readBuffered(&c, 1, millisecondsUntil(deadline));
         if (n == Socket::TimedOut)
             return LineEnd::TimedOut;
         if (n != 1)
@@ -665,9 +666,10 @@ bool FTP::checkControlConnection()
     const auto control = controlConnection();
     if (!control)
         return false;
-    // A transfer's worker reads its completion reply through the TLS layer, which no other
-    // thread may use meanwhile, even to peek.
-    if (transferRunning_ && isEncrypted())
+    // A transfer's worker reads its completion reply through the connection's read-ahead
+    // and TLS layer, which no other thread may use meanwhile, even to peek; the worker
+    // finds a lost connection itself.
+    if (transferRunning_)
         return true;
     // Only peeked at: a reply on its way belongs to whoever sent the command.
     char head[4] = {};

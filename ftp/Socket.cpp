@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -186,10 +187,34 @@ qint64 Socket::readSome(char *buffer, qint64 size, int timeoutMs)
     }
 }
 
+qint64 Socket::readBuffered(char *buffer, qint64 size, int timeoutMs)
+{
+    if (size <= 0)
+        return 0;
+    if (readAheadAt_ >= readAhead_.size()) {
+        constexpr qint64 kReadAhead = 4096;
+        readAhead_.resize(kReadAhead);
+        readAheadAt_ = 0;
+        const qint64 n = readSome(readAhead_.data(), kReadAhead, timeoutMs);
+        readAhead_.resize(n > 0 ? qsizetype(n) : 0);
+        if (n <= 0)
+            return n;
+    }
+    const qint64 taken = qMin<qint64>(size, readAhead_.size() - readAheadAt_);
+    std::memcpy(buffer, readAhead_.constData() + readAheadAt_, size_t(taken));
+    readAheadAt_ += qsizetype(taken);
+    return taken;
+}
+
 qint64 Socket::peekSome(char *buffer, qint64 size)
 {
     if (size <= 0)
         return 0;
+    if (readAheadAt_ < readAhead_.size()) {
+        const qint64 taken = qMin<qint64>(size, readAhead_.size() - readAheadAt_);
+        std::memcpy(buffer, readAhead_.constData() + readAheadAt_, size_t(taken));
+        return taken;
+    }
     if (!ssl_) {
         for (;;) {
             const ssize_t n = ::recv(fd_, buffer, size_t(size), MSG_PEEK | MSG_DONTWAIT);
@@ -255,6 +280,9 @@ bool Socket::startTlsClient(const TlsContext &context, const QString &hostName,
             *error = why;
         return false;
     };
+    // Bytes that came in clear after the server's go-ahead are not part of the session.
+    readAhead_.clear();
+    readAheadAt_ = 0;
     if (ssl_)
         return fail(QStringLiteral("connexion deja chiffree"));
     if (!context.isValid() || !transportMethod())

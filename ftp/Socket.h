@@ -4,6 +4,7 @@
 #include "ftp/TlsCertificate.h"
 #include "ftp/TlsContext.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -41,6 +42,13 @@ public:
     // Returns the count read (> 0), 0 at end of stream (under TLS: after the peer's
     // close_notify), Error, TimedOut or Truncated.
     qint64 readSome(char *buffer, qint64 size, int timeoutMs);
+
+    // readSome() through a small read-ahead buffer, for a reader that takes a byte at a
+    // time (the reply lines of a control connection): one system call per buffer instead
+    // of one per byte. What was read ahead is handed out by the next calls, and by
+    // peekSome(); switching to TLS drops it, so that nothing a peer sent in clear before
+    // the handshake can pass for protected data.
+    qint64 readBuffered(char *buffer, qint64 size, int timeoutMs);
 
     // What readSome() would return now, without taking it and without waiting: the count
     // (> 0), 0 at end of stream (under TLS: close_notify), Error, Truncated, or TimedOut
@@ -94,6 +102,8 @@ private:
 
     const int fd_;
     std::unique_ptr<ssl_st, SslFree> ssl_;
+    QByteArray readAhead_; // readBuffered()'s bytes not handed out yet, from readAheadAt_
+    qsizetype readAheadAt_ = 0;
     // After a fatal TLS error OpenSSL must not be asked to send close_notify.
     bool tlsFailed_ = false;
     bool cut_ = false;
