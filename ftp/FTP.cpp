@@ -998,7 +998,7 @@ QList<File> FTP::listEntries(const QByteArray &listing, bool machine)
             const qint32 type = fact->kind == Kind::Directory ? 1 : (fact->kind == Kind::Link ? 2 : 0);
             File entry(fact->name, qMax<qint64>(fact->size, 0), type);
             entry.setModified(fact->modified);
-            entries.append(entry);
+            entries.append(std::move(entry));
             continue;
         }
         ParsedListLine parsed;
@@ -1012,7 +1012,7 @@ QList<File> FTP::listEntries(const QByteArray &listing, bool machine)
         if (parsed.timeKind != 0)
             entry.setModified(parsed.modTime);
         entry.print();
-        entries.append(entry);
+        entries.append(std::move(entry));
         start = next;
     }
     return entries;
