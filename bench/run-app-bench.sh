@@ -24,15 +24,8 @@ baseline=${BASELINE:-}
 log_tab=()
 [ -n "${LOG_TAB:-}" ] && log_tab=(--log-tab)
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "run as root: vsftpd chroots the anonymous user" >&2
-  exit 1
-fi
-ZODARU_BENCH_DEPS=1 tools/install-deps.sh
-
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-  exec dbus-run-session -- "$0" "$@"
-fi
+. "$root/bench/vsftpd-server.sh"
+bench_setup "$@"
 
 build=$root/build-app-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZODARU_BUILD_BENCH=ON -DZODARU_BUILD_TESTS=OFF >/dev/null
@@ -40,15 +33,8 @@ cmake --build "$build" -j "$(nproc)" --target app_transfer_bench transfer_bench 
 appbench=$build/bench/app_transfer_bench
 enginebench=$build/bench/transfer_bench
 
-work=$(mktemp -d /dev/shm/zodaru-app-bench.XXXXXX)
-vsftpd_pid=
-cleanup() {
-  [ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null && wait "$vsftpd_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+bench_workdir zodaru-app-bench
 
-. "$root/bench/vsftpd-server.sh"
 mkdir -p "$work/up" "$work/down"
 start_vsftpd 41000 41999
 cp "$work/ftp/pub/big.bin" "$work/up/up.bin"

@@ -19,30 +19,16 @@ entries=${ENTRIES:-100000}
 runs=${RUNS:-3}
 size_mib=0 # no big file: vsftpd-server.sh makes an empty pub/big.bin
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "run as root: vsftpd chroots the anonymous user" >&2
-  exit 1
-fi
-ZODARU_BENCH_DEPS=1 tools/install-deps.sh
-
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-  exec dbus-run-session -- "$0" "$@"
-fi
+. "$root/bench/vsftpd-server.sh"
+bench_setup "$@"
 
 build=${BUILD_DIR:-$root/build-browse-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZODARU_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target listing_bench >/dev/null
 bench=$build/bench/listing_bench
 
-work=$(mktemp -d /dev/shm/zodaru-browse-bench.XXXXXX)
-vsftpd_pid=
-cleanup() {
-  [ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null && wait "$vsftpd_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+bench_workdir zodaru-browse-bench
 
-. "$root/bench/vsftpd-server.sh"
 start_vsftpd 42000 42999
 echo "making $files files of 4 KiB and a directory of $entries entries"
 mkdir -p "$work/ftp/small" "$work/ftp/big"

@@ -14,16 +14,8 @@ root=$(pwd)
 size_mib=${SIZE_MIB:-1024}
 runs=${RUNS:-3}
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "run as root: vsftpd chroots the anonymous user" >&2
-  exit 1
-fi
-ZODARU_BENCH_DEPS=1 tools/install-deps.sh
-
-# A private session bus, so the broadcast has somewhere to go.
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-  exec dbus-run-session -- "$0" "$@"
-fi
+. "$root/bench/vsftpd-server.sh"
+bench_setup "$@"
 
 # TRANSFER_BENCH=path measures an engine built elsewhere (another revision) instead.
 bench=${TRANSFER_BENCH:-}
@@ -34,15 +26,8 @@ if [ -z "$bench" ]; then
   bench=$build/bench/transfer_bench
 fi
 
-work=$(mktemp -d /dev/shm/zodaru-bench.XXXXXX)
-vsftpd_pid=
-cleanup() {
-  [ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null && wait "$vsftpd_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+bench_workdir zodaru-bench
 
-. "$root/bench/vsftpd-server.sh"
 mkdir -p "$work/local"
 start_vsftpd 40000 40999
 cp "$work/ftp/pub/big.bin" "$work/local/big.bin"

@@ -2,9 +2,35 @@
 # Sourced by the benchmark runners: a vsftpd on 127.0.0.1 over "$work/ftp", with a file of
 # $size_mib MiB at pub/big.bin, anonymous access and uploads into pub/.
 #
-#   start_vsftpd PASV_MIN PASV_MAX   sets $port and $vsftpd_pid (the caller's cleanup kills it)
+#   bench_setup "$@"                 root, the benchmarks' packages, a private session bus
+#   bench_workdir NAME               $work on tmpfs; vsftpd stopped and $work removed at exit
+#   start_vsftpd PASV_MIN PASV_MAX   sets $port and $vsftpd_pid
 #   curl_run DIRECTION INTO FROM [cpu]  curl's median MB/s over $runs runs (and CPU s/GiB)
 #   cpu_seconds FILE COMMAND...         CPU time of a command, into FILE
+
+# vsftpd must chroot the anonymous user; the broadcast needs a bus to go to, so a script
+# started without one runs again under its own.
+bench_setup() {
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "run as root: vsftpd chroots the anonymous user" >&2
+    exit 1
+  fi
+  ZODARU_BENCH_DEPS=1 tools/install-deps.sh
+  if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+    exec dbus-run-session -- "$0" "$@"
+  fi
+}
+
+bench_workdir() {
+  work=$(mktemp -d "/dev/shm/$1.XXXXXX")
+  vsftpd_pid=
+  trap bench_cleanup EXIT
+}
+
+bench_cleanup() {
+  [ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null && wait "$vsftpd_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
 
 start_vsftpd() {
   local pasv_min=$1 pasv_max=$2
