@@ -163,13 +163,9 @@ ScriptedFtpServer::Script droppingServer(QMap<QByteArray, QByteArray> listings,
                     s.closeControl();
                     return;
                 }
-                s.line("150 Here it comes");
-                s.sendData(listings.value(path));
-                s.line("226 Done");
+                s.sendReply("150 Here it comes", listings.value(path), "226 Done");
             } else if (line.startsWith("RETR ")) {
-                s.line("150 Sending");
-                s.sendData(files.value(line.mid(5)));
-                s.line("226 Sent");
+                s.sendReply("150 Sending", files.value(line.mid(5)), "226 Sent");
             } else if (line == "QUIT") {
                 s.line("221 Bye");
                 return;
@@ -562,9 +558,7 @@ private Q_SLOTS:
                 if (line == "PASV") {
                     s.line(s.openPassive());
                 } else if (line.startsWith("LIST")) {
-                    s.line("150 Here it comes");
-                    s.sendData(unixLine("-rw-r--r--", "f"));
-                    s.line("226 Done");
+                    s.sendReply("150 Here it comes", unixLine("-rw-r--r--", "f"), "226 Done");
                     s.closeControl();
                     return;
                 } else {

@@ -77,13 +77,9 @@ ScriptedFtpServer::Script fileServer(QByteArray listing, QByteArray content, QBy
             if (line == "PASV") {
                 s.line(s.openPassive());
             } else if (line.startsWith("LIST")) {
-                s.line("150 Here it comes");
-                s.sendData(listing);
-                s.line("226 Done");
+                s.sendReply("150 Here it comes", listing, "226 Done");
             } else if (line.startsWith("RETR ")) {
-                s.line("150 Sending");
-                s.sendData(content);
-                s.line(finalReply);
+                s.sendReply("150 Sending", content, finalReply);
                 // After a failed transfer this server ends the session.
                 if (finalReply.at(0) >= '4')
                     return;
@@ -110,9 +106,7 @@ ScriptedFtpServer::Script stallingDownloads(int stalled)
             if (line == "PASV") {
                 s.line(s.openPassive());
             } else if (line.startsWith("LIST")) {
-                s.line("150 Here it comes");
-                s.sendData(unixLine("a", 100) + unixLine("b", 5));
-                s.line("226 Done");
+                s.sendReply("150 Here it comes", unixLine("a", 100) + unixLine("b", 5), "226 Done");
             } else if (line.startsWith("RETR")) {
                 s.line("150 Sending");
                 if (retrs++ < stalled) {

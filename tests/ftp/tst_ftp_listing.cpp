@@ -206,9 +206,7 @@ void TestFtpListing::pasvReplies()
         s.expect("TYPE A");
         s.line("200 Type set");
         s.expect("LIST");
-        s.line("150 Here it comes");
-        s.sendData("-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n");
-        s.line("226 Done");
+        s.sendReply("150 Here it comes", "-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n", "226 Done");
         s.answerRest();
     });
     auto ftp = FTP::connectTo(server.address());
@@ -487,9 +485,7 @@ ScriptedFtpServer::Script offeringServer(QByteArrayList features, bool epsvWorks
             } else if (verb == "PASV") {
                 s.line(s.openPassive());
             } else if ((verb == "MLSD" && mlsdWorks) || verb == "LIST") {
-                s.line("150 Here");
-                s.sendData(verb == "MLSD" ? mlsd : list);
-                s.line("226 Done");
+                s.sendReply("150 Here", verb == "MLSD" ? mlsd : list, "226 Done");
             } else if (verb == "EPSV" || verb == "MLSD") {
                 s.line("500 Unknown command");
             } else if (verb == "QUIT") {

@@ -276,9 +276,7 @@ void TestSupport::scriptedSendsData()
         s.expect("PASV");
         s.line(s.openPassive());
         s.expect("RETR a");
-        s.line("150 go");
-        s.sendData(content);
-        s.line("226 done");
+        s.sendReply("150 go", content, "226 done");
         s.answerRest();
     });
     Client control(server.port());

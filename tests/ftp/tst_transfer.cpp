@@ -748,9 +748,7 @@ void TestTransfer::interruptedDownloadResumes()
             s.line("350 Restarting");
         }
         s.expect("RETR /f");
-        s.line("150 Here");
-        s.sendData(restStream ? QByteArrayView(payload).sliced(10000) : QByteArrayView(payload));
-        s.line("226 Done");
+        s.sendReply("150 Here", restStream ? QByteArrayView(payload).sliced(10000) : QByteArrayView(payload), "226 Done");
         if (restStream) {
             s.expect("SIZE /f");
             s.line(sizeReply);

@@ -382,6 +382,14 @@ ScriptedFtpServer::DataConnection ScriptedFtpServer::Session::acceptData()
     }
 }
 
+void ScriptedFtpServer::Session::sendReply(QByteArrayView preliminary, QByteArrayView bytes,
+                                          QByteArrayView completion)
+{
+    line(preliminary);
+    sendData(bytes);
+    line(completion);
+}
+
 void ScriptedFtpServer::Session::sendData(QByteArrayView bytes)
 {
     DataConnection data = acceptData();

@@ -161,6 +161,9 @@ public:
         // ...send, end the stream, and return only once the client has closed its side
         // (servers that send the completion reply after the client's close).
         void sendDataThenWaitForClose(QByteArrayView bytes);
+        // The usual exchange of a listing or a download: the preliminary reply ("150 ..."),
+        // the data on one connection (sendData), then the completion reply.
+        void sendReply(QByteArrayView preliminary, QByteArrayView bytes, QByteArrayView completion);
         [[noreturn]] void stallData(QByteArrayView sendFirst = {}); // ...send, then hang
 
     private:

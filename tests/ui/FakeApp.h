@@ -157,9 +157,7 @@ inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArra
             } else if (line == "PASV") {
                 s.line(s.openPassive());
             } else if (word == "LIST") {
-                s.line("150 Here it comes");
-                s.sendData(listings.value(line.size() > 5 ? line.mid(5) : s.workingDirectory()));
-                s.line("226 Done");
+                s.sendReply("150 Here it comes", listings.value(line.size() > 5 ? line.mid(5) : s.workingDirectory()), "226 Done");
             } else if (line == "QUIT") {
                 s.line("221 Bye");
                 return;
