@@ -140,9 +140,15 @@ QVariant TransferTableModel::tableView(const QString &identifier, int row) const
     return QVariant();
 }
 
+TransferTableModel::Source TransferTableModel::sourceOf(const File &entry)
+{
+    return {entry.name(), entry.size(), entry.currentsize(), entry.isFinished(), entry.hasError(), entry.isCancelled()};
+}
+
 TransferTableModel::Row TransferTableModel::readRow(const QList<File> &entries, int row) const
 {
     Row r;
+    r.source = sourceOf(entries.at(row));
     for (const QString &identifier : identifiers_) {
         const QVariant value = tableView(identifier, row);
         r.values.append(row == runningRow_ && identifier == u"Status" ? QVariant(withRate(value.toString()))
@@ -160,25 +166,33 @@ void TransferTableModel::reloadData()
 {
     const qint32 count = numberOfRowsInTableView();
     const QList<File> *entries = queue();
+    const int runningBefore = runningRow_;
     sampleRunning(entries ? *entries : QList<File>());
-    QList<Row> fresh;
-    fresh.reserve(count);
-    for (int row = 0; row < count; ++row)
-        fresh.append(readRow(*entries, row));
 
-    if (fresh.size() < rows_.size()) {
+    if (count < rows_.size()) {
+        QList<Row> fresh;
+        fresh.reserve(count);
+        for (int row = 0; row < count; ++row)
+            fresh.append(readRow(*entries, row));
         beginResetModel();
         rows_ = std::move(fresh);
         endResetModel();
         return;
     }
-    // Changed rows, in contiguous runs, so that a running transfer repaints one row.
+    // Changed rows, in contiguous runs, so that a running transfer repaints one row. The
+    // running row (and the one that ran before) carries the speed, which changes with
+    // time alone: it is always read again.
     const int kept = int(rows_.size());
     int runStart = -1;
     for (int row = 0; row <= kept; ++row) {
-        const bool changed = row < kept && !(rows_[row] == fresh[row]);
+        bool changed = false;
+        if (row < kept
+            && (row == runningRow_ || row == runningBefore || !(rows_[row].source == sourceOf(entries->at(row))))) {
+            Row fresh = readRow(*entries, row);
+            changed = fresh.values != rows_[row].values || fresh.progress != rows_[row].progress;
+            rows_[row] = std::move(fresh);
+        }
         if (changed) {
-            rows_[row] = fresh[row];
             if (runStart < 0)
                 runStart = row;
         } else if (runStart >= 0) {
@@ -186,10 +200,10 @@ void TransferTableModel::reloadData()
             runStart = -1;
         }
     }
-    if (fresh.size() > kept) {
-        beginInsertRows(QModelIndex(), kept, int(fresh.size()) - 1);
-        for (qsizetype row = kept; row < fresh.size(); ++row)
-            rows_.append(fresh[row]);
+    if (count > kept) {
+        beginInsertRows(QModelIndex(), kept, count - 1);
+        for (int row = kept; row < count; ++row)
+            rows_.append(readRow(*entries, row));
         endInsertRows();
     }
 }

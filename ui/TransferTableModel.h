@@ -68,10 +68,23 @@ protected:
     void resetFromQueue();
 
 private:
+    // What of an entry its row shows: a row whose source is unchanged since the last
+    // reload is not read again, so a reload costs the rows that changed, not the queue's
+    // length (a queue of thousands of small files reloads after each of them).
+    struct Source {
+        QString name;
+        qint64 size = 0;
+        qint64 current = 0;
+        bool done = false;
+        bool error = false;
+        bool cancelled = false;
+        bool operator==(const Source &) const = default;
+    };
+    static Source sourceOf(const File &entry);
     struct Row {
         QList<QVariant> values; // one per column
         QVariant progress;
-        bool operator==(const Row &) const = default;
+        Source source;
     };
     Row readRow(const QList<File> &entries, int row) const;
     // Feeds the rate with the running entry's new bytes; a new running entry starts afresh.
