@@ -4,6 +4,7 @@
 #include "base/ByteNames.h"
 
 #include <atomic>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -55,7 +56,7 @@ struct LogState {
     std::atomic<bool> synchronous{false};
 
     std::mutex listenerMutex;
-    std::vector<std::pair<int, std::function<void(const QStringList &)>>> listeners;
+    std::vector<std::pair<int, std::function<void(const QByteArray &)>>> listeners;
     int nextHandle = 1;
 };
 
@@ -113,10 +114,22 @@ void writePending(LogState &s, std::vector<Record> &records, std::vector<LogArg>
     }
     if (records.empty())
         return;
-    QStringList lines;
-    lines.reserve(qsizetype(records.size()));
-    for (const Record &r : records)
-        lines.append(escapedLine(formatLog(r.format, args.data() + r.firstArg, qsizetype(r.argCount))));
+    QByteArray bytes;
+    bytes.reserve(qsizetype(records.size()) * 48);
+    if (s.sink) {
+        // Tests get each line as text, without the newline the log adds.
+        for (const Record &r : records) {
+            const QString line = escapedLine(formatLog(r.format, args.data() + r.firstArg, qsizetype(r.argCount)));
+            s.sink(line);
+            bytes.append(line.toUtf8());
+            // Like the platform's log call, a message that already ends its line gets no second one.
+            if (!line.endsWith(QLatin1Char('\n')))
+                bytes.append('\n');
+        }
+    } else {
+        for (const Record &r : records)
+            appendLogLine(bytes, r.format, args.data() + r.firstArg, qsizetype(r.argCount));
+    }
     // Kept for the next batch: their capacity is what makes logging allocation-free.
     records.clear();
     args.clear();
@@ -124,21 +137,10 @@ void writePending(LogState &s, std::vector<Record> &records, std::vector<LogArg>
     {
         std::lock_guard lock(s.listenerMutex);
         for (const auto &entry : s.listeners)
-            entry.second(lines);
+            entry.second(bytes);
     }
-    if (s.sink) {
-        for (const QString &line : std::as_const(lines))
-            s.sink(line);
-        return;
-    }
-    QByteArray bytes;
-    for (const QString &line : std::as_const(lines)) {
-        bytes.append(line.toUtf8());
-        // Like the platform's log call, a message that already ends its line gets no second one.
-        if (!line.endsWith(QLatin1Char('\n')))
-            bytes.append('\n');
-    }
-    writeToStandardError(bytes);
+    if (!s.sink)
+        writeToStandardError(bytes);
 }
 
 // The writer's own batches, reused so that their capacity stays.
@@ -234,6 +236,138 @@ QString formatLog(const char *format, const LogArg *args, qsizetype count)
     return out;
 }
 
+namespace {
+
+// Appends `text` escaped as escapedForLog() escapes it, when it is all ASCII: one pass, no
+// text built. False, with `out` as it was, when it holds anything else.
+template <typename Char>
+bool appendAsciiEscaped(QByteArray &out, const Char *text, qsizetype size)
+{
+    for (qsizetype i = 0; i < size; ++i)
+        if (unsigned(text[i]) >= 0x80)
+            return false;
+    const qsizetype start = out.size();
+    out.resize(start + size * 4); // "\x1b" is the longest a character becomes
+    char *to = out.data() + start;
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (qsizetype i = 0; i < size; ++i) {
+        const unsigned c = unsigned(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            *to++ = char(c);
+            continue;
+        }
+        *to++ = '\\';
+        if (c == '\r') {
+            *to++ = 'r';
+        } else if (c == '\n') {
+            *to++ = 'n';
+        } else if (c == '\t') {
+            *to++ = 't';
+        } else {
+            *to++ = 'x';
+            *to++ = kHex[c >> 4];
+            *to++ = kHex[c & 0xF];
+        }
+    }
+    out.truncate(to - out.constData());
+    return true;
+}
+
+// One piece of a line; `endsLine` tells whether its last character is a newline.
+void appendEscaped(QByteArray &out, QStringView text, bool &endsLine)
+{
+    if (text.isEmpty())
+        return;
+    endsLine = text.back() == QLatin1Char('\n');
+    if (!appendAsciiEscaped(out, text.utf16(), text.size()))
+        out.append(escapedForLog(text).toUtf8());
+}
+
+void appendEscaped(QByteArray &out, QByteArrayView utf8, bool &endsLine)
+{
+    if (utf8.isEmpty())
+        return;
+    endsLine = utf8.back() == '\n';
+    if (!appendAsciiEscaped(out, utf8.data(), utf8.size()))
+        out.append(escapedForLog(QString::fromUtf8(utf8)).toUtf8());
+}
+
+template <typename Number>
+void appendNumber(QByteArray &out, Number value, bool &endsLine)
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end - digits);
+    endsLine = false;
+}
+
+void appendArg(QByteArray &out, const LogArg &arg, bool &endsLine)
+{
+    switch (arg.kind) {
+    case LogArg::Kind::Text:
+        appendEscaped(out, QStringView(arg.text), endsLine);
+        break;
+    case LogArg::Kind::Signed:
+        appendNumber(out, arg.number.i, endsLine);
+        break;
+    case LogArg::Kind::Unsigned:
+        appendNumber(out, arg.number.u, endsLine);
+        break;
+    case LogArg::Kind::Real: {
+        const QString text = QString::number(arg.number.d);
+        appendEscaped(out, QStringView(text), endsLine);
+        break;
+    }
+    case LogArg::Kind::Bytes:
+        // Names and listings are mostly ASCII: their bytes go as they are, escaped; others
+        // are decoded first, as the text of the line would be.
+        if (arg.bytes.isEmpty())
+            break;
+        endsLine = arg.bytes.back() == '\n';
+        if (!appendAsciiEscaped(out, arg.bytes.constData(), arg.bytes.size()))
+            out.append(escapedForLog(nameFromBytes(arg.bytes)).toUtf8());
+        break;
+    }
+}
+
+} // namespace
+
+void appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsizetype count)
+{
+    bool endsLine = false;
+    qsizetype next = 0;
+    for (const char *p = format; *p; ++p) {
+        if (*p != '%') {
+            const char *start = p;
+            while (p[1] && p[1] != '%')
+                ++p;
+            appendEscaped(out, QByteArrayView(start, p - start + 1), endsLine);
+            continue;
+        }
+        const char *directive = p + 1;
+        if (*directive == '%') {
+            out.append('%');
+            endsLine = false;
+            p = directive;
+            continue;
+        }
+        while (*directive && std::strchr("-+ #0123456789.lhqzjt", *directive))
+            ++directive;
+        if (!*directive) {
+            appendEscaped(out, QByteArrayView(p), endsLine);
+            break;
+        }
+        if (next < count)
+            appendArg(out, args[next], endsLine);
+        ++next;
+        p = directive;
+    }
+    // The newline that ends the message is the line's own, not an escaped one.
+    if (endsLine)
+        out.chop(2);
+    out.append('\n');
+}
+
 void logLine(const char *format, const LogArg *args, qsizetype count)
 {
     auto &s = state();
@@ -263,7 +397,7 @@ void flushLog()
     flushWith(records, args);
 }
 
-int addLogListener(std::function<void(const QStringList &)> listener)
+int addLogListener(std::function<void(const QByteArray &)> listener)
 {
     auto &s = state();
     std::lock_guard lock(s.listenerMutex);

@@ -71,6 +71,10 @@ struct LogArg {
 
 // Replaces each placeholder of `format` with the next argument's text; "%%" is a '%'.
 QString formatLog(const char *format, const LogArg *args, qsizetype count);
+// The same line as written to standard error, appended to `out`: UTF-8, control
+// characters escaped, one newline at the end. A transfer logs hundreds of thousands of
+// lines a second, so this goes straight to bytes instead of through formatLog().
+void appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsizetype count);
 
 // Records one line. `format` must outlive the program (a string literal): it is read
 // when the line is written, later and on another thread.
@@ -85,10 +89,11 @@ void flushLog();
 void setLogSink(std::function<void(const QString &)> sink);
 
 // Another reader of every line (the window's log tab), besides standard error or the sink.
-// Gets the lines in batches, in order, on the thread that writes them: it must be quick,
-// thread-safe, and must not log. Returns a handle for removeLogListener(); once that
-// returns the listener is never called again.
-int addLogListener(std::function<void(const QStringList &)> listener);
+// Gets the lines in batches, in order, on the thread that writes them, as the UTF-8 bytes
+// written to standard error: each line ends with a newline, and none holds another (they
+// are escaped). It must be quick, thread-safe, and must not log. Returns a handle for
+// removeLogListener(); once that returns the listener is never called again.
+int addLogListener(std::function<void(const QByteArray &lines)> listener);
 void removeLogListener(int handle);
 
 template <typename... Args>

@@ -27,7 +27,7 @@ LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
     showTimer_.setSingleShot(true);
     showTimer_.setInterval(kShowIntervalMs);
     connect(&showTimer_, &QTimer::timeout, this, [this] { showPending(kLinesPerUpdate); });
-    listener_ = addLogListener([this](const QStringList &lines) { take(lines); });
+    listener_ = addLogListener([this](const QByteArray &lines) { take(lines); });
 }
 
 LogPane::~LogPane()
@@ -51,15 +51,30 @@ bool LogPane::isErrorLine(QStringView line)
                        [line](const QStringMatcher &marker) { return marker.indexIn(line) >= 0; });
 }
 
-void LogPane::take(const QStringList &lines)
+void LogPane::take(const QByteArray &lines)
 {
+    // Only the lines the pane could keep are made text: a transfer writes hundreds of
+    // thousands a second, and the pane keeps the last kMaxLines.
+    const qsizetype count = lines.count('\n');
+    const qsizetype keep = qMin<qsizetype>(count, kMaxLines);
+    qsizetype start = 0;
+    if (count > keep) {
+        // Back over the newlines of the kept lines to the one that ends the line before them.
+        qsizetype at = lines.size();
+        for (qsizetype seen = 0; seen <= keep; ++seen)
+            at = lines.lastIndexOf('\n', at - 1);
+        start = at + 1;
+    }
     std::lock_guard lock(mutex_);
-    for (const QString &line : lines) {
-        QStringView text(line);
-        if (text.endsWith(QLatin1Char('\n')))
-            text.chop(1);
-        pending_.append(text.size() > kMaxLineLength ? text.left(kMaxLineLength).toString() + QStringLiteral(" [...]")
-                                                     : text.toString());
+    skipped_ += count - keep;
+    for (qsizetype at = start; at < lines.size();) {
+        const qsizetype end = lines.indexOf('\n', at);
+        const qsizetype length = (end < 0 ? lines.size() : end) - at;
+        // Bytes enough for more characters than are shown, not more: a listing logged as
+        // one line may be megabytes long.
+        const QString text = QString::fromUtf8(lines.constData() + at, qMin<qsizetype>(length, 4 * kMaxLineLength + 4));
+        pending_.append(text.size() > kMaxLineLength ? text.left(kMaxLineLength) + QStringLiteral(" [...]") : text);
+        at += length + 1;
     }
     // Lines beyond what the pane keeps would be dropped by it anyway.
     if (pending_.size() > kMaxLines) {

@@ -69,15 +69,30 @@ void TestByteNames::logLinesAreEscaped_data()
     QTest::newRow("C1 control") << QStringLiteral("x\u009by") << QStringLiteral("x\\x9by");
     QTest::newRow("undecoded byte") << nameFromBytes("caf\xe9") << QStringLiteral("caf\\xe9");
     QTest::newRow("final newline kept") << QStringLiteral("line\n") << QStringLiteral("line\n");
+    QTest::newRow("inner newline, final kept") << QStringLiteral("a\nb\n") << QStringLiteral("a\\nb\n");
+    QTest::newRow("accented and astral") << QStringLiteral("caf\u00e9 \U0001F600\t") << QStringLiteral("caf\u00e9 \U0001F600\\t");
 }
 
 void TestByteNames::logLinesAreEscaped()
 {
     QFETCH(QString, text);
     QFETCH(QString, logged);
-    LogCapture log;
+    const QByteArray line = logged.toUtf8() + (logged.endsWith(QLatin1Char('\n')) ? "" : "\n");
+    {
+        LogCapture log;
+        zlog("%@", text);
+        QCOMPARE(log.lines(), QStringList{logged});
+    }
+    // What standard error gets is made straight as bytes: the same line, as text, as the
+    // bytes of a peer, and behind a format.
+    QByteArray written;
+    const int listener = addLogListener([&written](const QByteArray &lines) { written += lines; });
     zlog("%@", text);
-    QCOMPARE(log.lines(), QStringList{logged});
+    zlog("%@", PeerBytes{bytesOfName(text)});
+    zlog("%i %@ %%", -7, text);
+    flushLog();
+    removeLogListener(listener);
+    QCOMPARE(written, line + line + QByteArray("-7 ") + escapedForLog(text).toUtf8() + " %\n");
 }
 
 namespace {
