@@ -475,46 +475,12 @@ QString Socket::describe() const
 } // namespace zodaru
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/sendfile.h>
 
 namespace zodaru {
 
 namespace {
 
-// sendfile() has no MSG_NOSIGNAL: a peer that went away would raise SIGPIPE and end the
-// process. The signal is held back on this thread while it runs, and one it raised is taken.
-class PipeSignalHeld final {
-public:
-    PipeSignalHeld()
-    {
-        sigemptyset(&pipe_);
-        sigaddset(&pipe_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-        sigpending(&pendingBefore_);
-    }
-    ~PipeSignalHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    Q_DISABLE_COPY_MOVE(PipeSignalHeld)
-
-    // After an EPIPE: one that was pending before is not ours to take.
-    void takeRaised()
-    {
-        if (sigismember(&pendingBefore_, SIGPIPE))
-            return;
-        const int saved = errno;
-        const timespec noWait{};
-        sigtimedwait(&pipe_, nullptr, &noWait);
-        errno = saved;
-    }
-
-private:
-    sigset_t pipe_;
-    sigset_t previous_;
-    sigset_t pendingBefore_;
-};
-
-// sendfile() and splice() take no MSG_DONTWAIT: the descriptor itself must not block, so
+// splice() takes no MSG_DONTWAIT: the descriptor itself must not block, so
 // that every wait is a poll() with the time limit.
 bool makeNonBlocking(int fd)
 {
@@ -523,39 +489,6 @@ bool makeNonBlocking(int fd)
 }
 
 } // namespace
-
-qint64 sendFile(Socket &to, int fileFd, qint64 count, int timeoutMs)
-{
-    const int fd = to.fileDescriptor();
-    if (!makeNonBlocking(fd))
-        return Socket::Error;
-    PipeSignalHeld held;
-    qint64 done = 0;
-    while (done < count) {
-        const ssize_t n = ::sendfile(fd, fileFd, nullptr, size_t(count - done));
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        if (n == 0)
-            break; // the file ended
-        if (errno == EINTR)
-            continue;
-        if (errno == EPIPE)
-            held.takeRaised();
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return Socket::Error;
-        // As for writeAll(), the limit is on progress.
-        const int ready = waitFor(fd, POLLOUT, deadlineIn(timeoutMs));
-        if (ready == 0) {
-            errno = ETIMEDOUT;
-            return Socket::TimedOut;
-        }
-        if (ready < 0)
-            return Socket::Error;
-    }
-    return done;
-}
 
 FileReceiver::FileReceiver()
 {

@@ -109,13 +109,6 @@ private:
     bool cut_ = false;
 };
 
-// Sends the next `count` bytes of the file `fileFd` (from its current position, which moves
-// on) over the plain connection `to`, straight from the file without a copy through this
-// process. Returns the count sent, fewer only when the file ended first; Socket::Error, or
-// Socket::TimedOut when no byte could be sent for `timeoutMs`. The connection is left
-// non-blocking. As for writeAll(), shutdownBoth() from another thread ends it at once.
-qint64 sendFile(Socket &to, int fileFd, qint64 count, int timeoutMs);
-
 // Receives from plain connections straight into files, without a copy through this
 // process: the bytes go through a pipe of its own, kept from one call to the next.
 class FileReceiver final {
