@@ -56,7 +56,7 @@ struct LogState {
     std::atomic<bool> synchronous{false};
 
     std::mutex listenerMutex;
-    std::vector<std::pair<int, std::function<void(const QByteArray &)>>> listeners;
+    std::vector<std::pair<int, std::function<void(const QByteArray &, qsizetype)>>> listeners;
     int nextHandle = 1;
 };
 
@@ -130,6 +130,7 @@ void writePending(LogState &s, std::vector<Record> &records, std::vector<LogArg>
         for (const Record &r : records)
             appendLogLine(bytes, r.format, args.data() + r.firstArg, qsizetype(r.argCount));
     }
+    const qsizetype lineCount = qsizetype(records.size());
     // Kept for the next batch: their capacity is what makes logging allocation-free.
     records.clear();
     args.clear();
@@ -137,7 +138,7 @@ void writePending(LogState &s, std::vector<Record> &records, std::vector<LogArg>
     {
         std::lock_guard lock(s.listenerMutex);
         for (const auto &entry : s.listeners)
-            entry.second(bytes);
+            entry.second(bytes, lineCount);
     }
     if (!s.sink)
         writeToStandardError(bytes);
@@ -243,11 +244,21 @@ namespace {
 template <typename Char>
 bool appendAsciiEscaped(QByteArray &out, const Char *text, qsizetype size)
 {
-    for (qsizetype i = 0; i < size; ++i)
-        if (unsigned(text[i]) >= 0x80)
+    bool plain = true;
+    for (qsizetype i = 0; i < size; ++i) {
+        const unsigned c = unsigned(text[i]);
+        if (c >= 0x80)
             return false;
+        plain = plain && c >= 0x20 && c < 0x7F;
+    }
+    if constexpr (sizeof(Char) == 1) {
+        if (plain) {
+            out.append(text, size);
+            return true;
+        }
+    }
     const qsizetype start = out.size();
-    out.resize(start + size * 4); // "\x1b" is the longest a character becomes
+    out.resize(start + (plain ? size : size * 4)); // "\x1b" is the longest a character becomes
     char *to = out.data() + start;
     static constexpr char kHex[] = "0123456789abcdef";
     for (qsizetype i = 0; i < size; ++i) {
@@ -397,7 +408,7 @@ void flushLog()
     flushWith(records, args);
 }
 
-int addLogListener(std::function<void(const QByteArray &)> listener)
+int addLogListener(std::function<void(const QByteArray &, qsizetype)> listener)
 {
     auto &s = state();
     std::lock_guard lock(s.listenerMutex);

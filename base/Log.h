@@ -90,10 +90,10 @@ void setLogSink(std::function<void(const QString &)> sink);
 
 // Another reader of every line (the window's log tab), besides standard error or the sink.
 // Gets the lines in batches, in order, on the thread that writes them, as the UTF-8 bytes
-// written to standard error: each line ends with a newline, and none holds another (they
-// are escaped). It must be quick, thread-safe, and must not log. Returns a handle for
+// written to standard error with their count: each line ends with a newline, and none
+// holds another (they are escaped). It must be quick, thread-safe, and must not log. Returns a handle for
 // removeLogListener(); once that returns the listener is never called again.
-int addLogListener(std::function<void(const QByteArray &lines)> listener);
+int addLogListener(std::function<void(const QByteArray &lines, qsizetype count)> listener);
 void removeLogListener(int handle);
 
 template <typename... Args>

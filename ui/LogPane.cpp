@@ -27,7 +27,7 @@ LogPane::LogPane(QWidget *parent) : QPlainTextEdit(parent)
     showTimer_.setSingleShot(true);
     showTimer_.setInterval(kShowIntervalMs);
     connect(&showTimer_, &QTimer::timeout, this, [this] { showPending(kLinesPerUpdate); });
-    listener_ = addLogListener([this](const QByteArray &lines) { take(lines); });
+    listener_ = addLogListener([this](const QByteArray &lines, qsizetype count) { take(lines, count); });
 }
 
 LogPane::~LogPane()
@@ -51,11 +51,10 @@ bool LogPane::isErrorLine(QStringView line)
                        [line](const QStringMatcher &marker) { return marker.indexIn(line) >= 0; });
 }
 
-void LogPane::take(const QByteArray &lines)
+void LogPane::take(const QByteArray &lines, qsizetype count)
 {
     // Only the lines the pane could keep are made text: a transfer writes hundreds of
     // thousands a second, and the pane keeps the last kMaxLines.
-    const qsizetype count = lines.count('\n');
     const qsizetype keep = qMin<qsizetype>(count, kMaxLines);
     qsizetype start = 0;
     if (count > keep) {

@@ -43,7 +43,7 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
-    void take(const QByteArray &lines); // the log's writer thread
+    void take(const QByteArray &lines, qsizetype count); // the log's writer thread
     void showPending(qsizetype most);
 
     std::mutex mutex_;

@@ -86,7 +86,7 @@ void TestByteNames::logLinesAreEscaped()
     // What standard error gets is made straight as bytes: the same line, as text, as the
     // bytes of a peer, and behind a format.
     QByteArray written;
-    const int listener = addLogListener([&written](const QByteArray &lines) { written += lines; });
+    const int listener = addLogListener([&written](const QByteArray &lines, qsizetype) { written += lines; });
     zlog("%@", text);
     zlog("%@", PeerBytes{bytesOfName(text)});
     zlog("%i %@ %%", -7, text);
