@@ -379,7 +379,7 @@ void appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsiz
     out.append('\n');
 }
 
-void logLine(const char *format, const LogArg *args, qsizetype count)
+void logLine(const char *format, LogArg *args, qsizetype count)
 {
     auto &s = state();
     bool wakeWriter = false;
@@ -387,7 +387,7 @@ void logLine(const char *format, const LogArg *args, qsizetype count)
     {
         std::lock_guard lock(s.queueMutex);
         s.records.push_back({format, s.args.size(), std::size_t(count)});
-        s.args.insert(s.args.end(), args, args + count);
+        s.args.insert(s.args.end(), std::make_move_iterator(args), std::make_move_iterator(args + count));
         if (!s.writerStarted)
             startWriter(s);
         // Only the writer clears writerIdle: lines written by their own thread may be gone

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 // The program's one diagnostic channel: one line per call on standard error.
 //
@@ -44,6 +45,7 @@ struct LogArg {
     LogArg() = default;
     LogArg(const PeerBytes &b) : kind(Kind::Bytes), bytes(b.bytes) {}
     LogArg(const QString &s) : text(s) {}
+    LogArg(QString &&s) : text(std::move(s)) {}
     LogArg(const char *s) : text(s ? QString::fromUtf8(s) : QStringLiteral("(null)")) {}
     LogArg(const std::string &s) : text(QString::fromStdString(s)) {}
     LogArg(const QByteArray &b) : text(QString::fromUtf8(b)) {}
@@ -76,9 +78,9 @@ QString formatLog(const char *format, const LogArg *args, qsizetype count);
 // lines a second, so this goes straight to bytes instead of through formatLog().
 void appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsizetype count);
 
-// Records one line. `format` must outlive the program (a string literal): it is read
-// when the line is written, later and on another thread.
-void logLine(const char *format, const LogArg *args, qsizetype count);
+// Records one line, taking the arguments over. `format` must outlive the program (a string
+// literal): it is read when the line is written, later and on another thread.
+void logLine(const char *format, LogArg *args, qsizetype count);
 
 // Writes every line logged so far before returning.
 void flushLog();
@@ -96,13 +98,15 @@ void setLogSink(std::function<void(const QString &)> sink);
 int addLogListener(std::function<void(const QByteArray &lines, qsizetype count)> listener);
 void removeLogListener(int handle);
 
+// Texts given as temporaries (a getter's result) are moved in, not shared: a queue pass
+// logs a line of four names per entry, on the main thread.
 template <typename... Args>
-void zlog(const char *format, const Args &...args)
+void zlog(const char *format, Args &&...args)
 {
     if constexpr (sizeof...(Args) == 0) {
         logLine(format, nullptr, 0);
     } else {
-        const LogArg packed[] = {LogArg(args)...};
+        LogArg packed[] = {LogArg(std::forward<Args>(args))...};
         logLine(format, packed, qsizetype(sizeof...(Args)));
     }
 }
