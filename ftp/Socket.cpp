@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdint>
 #include <mutex>
+#include <utility>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -514,20 +515,21 @@ private:
     sigset_t pendingBefore_;
 };
 
-// sendfile() and splice() take no MSG_DONTWAIT: the descriptor itself must not block, so
-// that every wait is a poll() with the time limit.
-bool makeNonBlocking(int fd)
-{
-    const int flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ((flags & O_NONBLOCK) || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0);
-}
-
 } // namespace
+
+bool Socket::makeNonBlocking()
+{
+    if (!nonBlocking_) {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        nonBlocking_ = flags >= 0 && ((flags & O_NONBLOCK) || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) == 0);
+    }
+    return nonBlocking_;
+}
 
 qint64 sendFile(Socket &to, int fileFd, qint64 count, int timeoutMs)
 {
     const int fd = to.fileDescriptor();
-    if (!makeNonBlocking(fd))
+    if (!to.makeNonBlocking())
         return Socket::Error;
     PipeSignalHeld held;
     qint64 done = 0;
@@ -559,26 +561,46 @@ qint64 sendFile(Socket &to, int fileFd, qint64 count, int timeoutMs)
 
 FileReceiver::FileReceiver()
 {
-    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        pipe_[0] = pipe_[1] = -1;
-        return;
-    }
-    // A larger pipe moves more per call; the default one will do when the system says no.
-    ::fcntl(pipe_[1], F_SETPIPE_SZ, 1024 * 1024);
+    openPipe();
 }
 
 FileReceiver::~FileReceiver()
 {
-    for (const int fd : pipe_)
+    closePipe();
+}
+
+void FileReceiver::openPipe()
+{
+    if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        pipe_[0] = pipe_[1] = -1;
+        return;
+    }
+    pipeEmpty_ = true;
+    // A larger pipe moves more per call; the default one will do when the system says no.
+    ::fcntl(pipe_[1], F_SETPIPE_SZ, 1024 * 1024);
+}
+
+void FileReceiver::closePipe()
+{
+    for (int &fd : pipe_)
         if (fd >= 0)
-            ::close(fd);
+            ::close(std::exchange(fd, -1));
+}
+
+void FileReceiver::startFile()
+{
+    spliceToFile_ = true;
+    if (pipeEmpty_ && pipe_[1] >= 0)
+        return;
+    closePipe();
+    openPipe();
 }
 
 qint64 FileReceiver::receive(Socket &from, int fileFd, qint64 count, int timeoutMs, bool &fileFailed)
 {
     fileFailed = false;
     const int fd = from.fileDescriptor();
-    if (!isValid() || !makeNonBlocking(fd))
+    if (!isValid() || !from.makeNonBlocking())
         return Socket::Error;
     const auto deadline = deadlineIn(timeoutMs);
     ssize_t got = 0;
@@ -597,6 +619,7 @@ qint64 FileReceiver::receive(Socket &from, int fileFd, qint64 count, int timeout
         if (ready < 0)
             return Socket::Error;
     }
+    pipeEmpty_ = got == 0;
     for (ssize_t left = got; left > 0;) {
         const ssize_t n = spliceToFile_ ? ::splice(pipe_[0], nullptr, fileFd, nullptr, size_t(left), SPLICE_F_MOVE)
                                         : copyFromPipe(fileFd, left);
@@ -616,6 +639,7 @@ qint64 FileReceiver::receive(Socket &from, int fileFd, qint64 count, int timeout
         fileFailed = true;
         return Socket::Error;
     }
+    pipeEmpty_ = true;
     return got;
 }
 
