@@ -224,10 +224,11 @@ mode_t readUmask()
     return 077;
 }
 
-// The program never changes its umask: read once, not at every saved file.
+// The program never changes its umask: read once per transfer thread, so once for all the
+// files of an engine instead of at every saved file. (A later engine reads it again.)
 mode_t currentUmask()
 {
-    static const mode_t mask = readUmask();
+    thread_local const mode_t mask = readUmask();
     return mask;
 }
 
