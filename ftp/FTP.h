@@ -145,11 +145,12 @@ public:
     std::optional<QList<File>> list(const QString &path);
     qint64 size(const QString &path);
 
-    // Transfers: the exchange runs on the caller's thread, the data on a worker thread that
-    // reports through NotificationCenter. Results are the RETR/STOR reply code or -1. A
-    // start that fails (PASV, TYPE or the transfer command refused, not sent or unanswered;
-    // an upload source that is not a regular file) starts no worker, posts nothing and
-    // closes the data connection it made, so the engine is ready for the next one.
+    // Transfers: the exchange runs on the caller's thread, the data on the engine's
+    // transfer thread, which reports through NotificationCenter. Results are the RETR/STOR
+    // reply code or -1. A start that fails (PASV, TYPE or the transfer command refused,
+    // not sent or unanswered; an upload source that is not a regular file) starts no
+    // worker, posts nothing and closes the data connection it made, so the engine is ready
+    // for the next one.
     int get(const QString &remote, const QString &savedName, int id);
     int get(const QString &remote, int id);
     int put(const QString &local, const QString &remote, int id);
