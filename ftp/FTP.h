@@ -20,6 +20,7 @@
 
 namespace zodaru {
 
+class FileReceiver;
 class Socket;
 class TlsContext;
 struct ServerAddress;
@@ -38,6 +39,8 @@ public:
 //
 // Engines live in std::shared_ptr: a transfer worker holds a reference to its engine until
 // it has posted its completion, so dropping or replacing an engine mid-transfer is safe.
+// An engine moves the data of its transfers on one thread of its own, made at its first
+// transfer and ended with the engine.
 // While a worker runs, only close() and shutdown() may be called from another thread.
 class FTP final : public std::enable_shared_from_this<FTP> {
 public:
@@ -142,11 +145,12 @@ public:
     std::optional<QList<File>> list(const QString &path);
     qint64 size(const QString &path);
 
-    // Transfers: the exchange runs on the caller's thread, the data on a worker thread that
-    // reports through NotificationCenter. Results are the RETR/STOR reply code or -1. A
-    // start that fails (PASV, TYPE or the transfer command refused, not sent or unanswered;
-    // an upload source that is not a regular file) starts no worker, posts nothing and
-    // closes the data connection it made, so the engine is ready for the next one.
+    // Transfers: the exchange runs on the caller's thread, the data on the engine's
+    // transfer thread, which reports through NotificationCenter. Results are the RETR/STOR
+    // reply code or -1. A start that fails (PASV, TYPE or the transfer command refused,
+    // not sent or unanswered; an upload source that is not a regular file) starts no
+    // worker, posts nothing and closes the data connection it made, so the engine is ready
+    // for the next one.
     int get(const QString &remote, const QString &savedName, int id);
     int get(const QString &remote, int id);
     int put(const QString &local, const QString &remote, int id);
@@ -266,15 +270,15 @@ private:
     // The partial file the download of `remote` into `savedName` may continue, and from
     // which offset; 0 when it starts over.
     qint64 resumableOffset(const QString &remote, const QString &savedName);
-    // Runs `body` on a detached worker counted by waitForTransfers(); false when no thread
-    // could be made.
-    bool startWorker(std::function<void(FTP &)> body);
+    // Runs `body` on the engine's transfer thread, counted by waitForTransfers() until it has
+    // let go of the engine; false when no thread could be made.
+    bool startWorker(std::function<void(FTP &, FileReceiver &)> body);
     struct Download {
         QString remote;
         QString fileName;
         qint64 offset = 0;
     };
-    void downloadThread(Download download, qint32 id, std::shared_ptr<Socket> data);
+    void downloadThread(Download download, qint32 id, std::shared_ptr<Socket> data, FileReceiver &receiver);
     void uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::shared_ptr<Socket> data);
     // ---
 
@@ -303,6 +307,14 @@ private:
     QString tlsHost_;
     QByteArray serverCertificate_; // SHA-256
     TlsSession resumable_;         // what the data connections resume
+
+    // The thread the transfers' data moves on. Used by the thread that starts transfers;
+    // ended by the engine's destructor, which may run on that very thread.
+    class TransferThread;
+    struct TransferThreadEnd {
+        void operator()(TransferThread *thread) const;
+    };
+    std::unique_ptr<TransferThread, TransferThreadEnd> transferThread_;
 
     mutable std::mutex stateMutex_;
     std::atomic<bool> transferRunning_{false};

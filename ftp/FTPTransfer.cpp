@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// File transfers: the exchange on the caller's thread, the data on a detached worker.
+// File transfers: the exchange on the caller's thread, the data on the engine's transfer thread.
 #include "ftp/FTP.h"
 
 #include "base/ByteNames.h"
@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -207,7 +208,7 @@ bool startedFor(int fd, const QByteArray &remote)
 
 // The process's umask, read without changing it (umask() would change it for a moment
 // for every thread). Without /proc, the strictest one.
-mode_t currentUmask()
+mode_t readUmask()
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (status.open(QIODevice::ReadOnly)) {
@@ -223,12 +224,21 @@ mode_t currentUmask()
     return 077;
 }
 
+// The program never changes its umask: read once per transfer thread, so once for all the
+// files of an engine instead of at every saved file. (A later engine reads it again.)
+mode_t currentUmask()
+{
+    thread_local const mode_t mask = readUmask();
+    return mask;
+}
+
 // The download's bytes go to a file beside the target and replace the target only once the
 // whole transfer succeeded, so a failed download never costs the user a file they had. A
 // download broken by the network may keep it (keep()) for a later one to continue.
 class PartFile final {
 public:
-    PartFile() = default;
+    // Each file starts with an empty pipe in `receiver`, which stays with the transfer thread.
+    explicit PartFile(FileReceiver &receiver) : receiver_(receiver) { receiver_.startFile(); }
     ~PartFile()
     {
         if (fd_ >= 0)
@@ -247,24 +257,22 @@ public:
         // 0600: the content stays the user's alone until the file has its final mode.
         // Continued at its end by a seek, not O_APPEND: bytes spliced in from the connection
         // cannot go to a file open for appending.
-        const int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | (offset > 0 ? 0 : O_CREAT);
-        const int fd = ::open(name.constData(), flags, 0600);
+        constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW;
+        // Usually there is no partial file yet: one made here is ours, regular and empty,
+        // with nothing to check or reset.
+        int fd = offset > 0 ? -1 : ::open(name.constData(), kFlags | O_CREAT | O_EXCL, 0600);
+        const bool made = fd >= 0;
+        if (!made && (offset > 0 || errno == EEXIST))
+            fd = ::open(name.constData(), kFlags | (offset > 0 ? 0 : O_CREAT), 0600);
         if (fd < 0) {
             error_ = errnoText(errno);
             return false;
         }
         fd_ = fd;
-        struct stat st{};
-        if (::fstat(fd, &st) != 0 || !isOwnRegularFile(st) || (offset > 0 && st.st_size != offset)
-            || ::lseek(fd, offset, SEEK_SET) != offset) {
-            error_ = QStringLiteral("the partial file is not one this download can use");
+        if (made)
+            path_ = name;
+        else if (!reuse(name, offset))
             return false;
-        }
-        path_ = name;
-        if (offset == 0 && (::ftruncate(fd, 0) != 0 || ::fchmod(fd, 0600) != 0)) {
-            error_ = errnoText(errno);
-            return false;
-        }
         ::fsetxattr(fd, kSourceAttribute, remote.constData(), size_t(remote.size()), 0);
         return true;
     }
@@ -358,6 +366,25 @@ public:
     QString error() const { return error_; }
 
 private:
+    // The partial file `name` that was there already: continued from `offset` when it holds
+    // exactly that many bytes, emptied when `offset` is 0. Removed on failure only once it
+    // is known to be ours.
+    bool reuse(const QByteArray &name, qint64 offset)
+    {
+        struct stat st{};
+        if (::fstat(fd_, &st) != 0 || !isOwnRegularFile(st) || (offset > 0 && st.st_size != offset)
+            || ::lseek(fd_, offset, SEEK_SET) != offset) {
+            error_ = QStringLiteral("the partial file is not one this download can use");
+            return false;
+        }
+        path_ = name;
+        if (offset == 0 && (::ftruncate(fd_, 0) != 0 || ::fchmod(fd_, 0600) != 0)) {
+            error_ = errnoText(errno);
+            return false;
+        }
+        return true;
+    }
+
     // Replacing a file keeps the permissions the user gave it; a new file gets those of any
     // new file. Never setuid, setgid or sticky: a downloaded program must not run with its
     // owner's rights because the file it replaced did.
@@ -373,12 +400,81 @@ private:
     QByteArray path_;
     QString error_;
     bool keep_ = false;
-    FileReceiver receiver_;
+    FileReceiver &receiver_;
     std::vector<char> buffer_;
     std::optional<qint64> laterEnd_;
 };
 
 } // namespace
+
+// Runs the engine's transfers one after the other. The thread holds its own share of the
+// queue, so it can end after the engine has gone: when the engine's last reference is
+// dropped by a transfer on this very thread, the thread is let go instead of joined.
+class FTP::TransferThread final {
+public:
+    using Job = std::function<void(FileReceiver &)>;
+
+    // Throws std::system_error when no thread can be made.
+    TransferThread() : queue_(std::make_shared<Queue>()), thread_([queue = queue_] { loop(*queue); }) {}
+    ~TransferThread()
+    {
+        {
+            std::lock_guard lock(queue_->mutex);
+            queue_->stopping = true;
+        }
+        queue_->wake.notify_one();
+        // Elsewhere the thread is idle or about to be (a job holds the engine), so the join
+        // is short.
+        if (thread_.get_id() == std::this_thread::get_id())
+            thread_.detach();
+        else
+            thread_.join();
+    }
+    Q_DISABLE_COPY_MOVE(TransferThread)
+
+    void run(Job job)
+    {
+        {
+            std::lock_guard lock(queue_->mutex);
+            queue_->jobs.push_back(std::move(job));
+        }
+        queue_->wake.notify_one();
+    }
+
+private:
+    struct Queue {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<Job> jobs;
+        bool stopping = false;
+    };
+
+    static void loop(Queue &queue)
+    {
+        // One splice pipe for all the thread's downloads.
+        FileReceiver receiver;
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock lock(queue.mutex);
+                queue.wake.wait(lock, [&] { return queue.stopping || !queue.jobs.empty(); });
+                if (queue.jobs.empty())
+                    return;
+                job = std::move(queue.jobs.front());
+                queue.jobs.pop_front();
+            }
+            job(receiver);
+        }
+    }
+
+    const std::shared_ptr<Queue> queue_;
+    std::thread thread_;
+};
+
+void FTP::TransferThreadEnd::operator()(TransferThread *thread) const
+{
+    delete thread;
+}
 
 class FTP::UploadSource final {
 public:
@@ -506,20 +602,23 @@ std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &re
     return nullptr;
 }
 
-bool FTP::startWorker(std::function<void(FTP &)> body)
+bool FTP::startWorker(std::function<void(FTP &, FileReceiver &)> body)
 {
     const auto workers = Workers::all();
     const quint64 token = workers->add(weak_from_this());
     transferRunning_ = true;
     try {
-        std::thread([self = shared_from_this(), body = std::move(body), workers, token]() mutable {
-            body(*self);
-            // Everything the worker held goes before it counts as ended: once
+        if (!transferThread_)
+            transferThread_.reset(new TransferThread());
+        transferThread_->run([self = shared_from_this(), body = std::move(body), workers,
+                              token](FileReceiver &receiver) mutable {
+            body(*self, receiver);
+            // Everything the transfer held goes before it counts as ended: once
             // waitForTransfers() has returned, no worker touches the program any more.
             body = nullptr;
             self.reset();
             workers->remove(token);
-        }).detach();
+        });
         return true;
     } catch (const std::system_error &e) {
         zlog("Exception recue au lancement du transfert ==> %@", e.what());
@@ -610,9 +709,10 @@ int FTP::get(const QString &remote, const QString &savedName, int id)
     if (offset > 0)
         zlog("Reprise de %@ a l'octet %i", savedName, offset);
     Download download{remote, FileName, offset};
-    const bool started = startWorker([download = std::move(download), id, data = std::move(data)](FTP &ftp) mutable {
+    const bool started = startWorker([download = std::move(download), id,
+                                      data = std::move(data)](FTP &ftp, FileReceiver &receiver) mutable {
         // Moved on, so that the worker's close of the connection is the last one.
-        ftp.downloadThread(std::move(download), id, std::move(data));
+        ftp.downloadThread(std::move(download), id, std::move(data), receiver);
     });
     return started ? code : -1;
 }
@@ -635,13 +735,14 @@ int FTP::put(const QString &local, const QString &remote, int id)
     auto data = openTransfer(QStringLiteral("STOR"), remote, code);
     if (!data)
         return code;
-    const bool started = startWorker([source = std::move(source), id, data = std::move(data)](FTP &ftp) mutable {
+    const bool started = startWorker([source = std::move(source), id,
+                                      data = std::move(data)](FTP &ftp, FileReceiver &) mutable {
         ftp.uploadThread(std::move(source), id, std::move(data));
     });
     return started ? code : -1;
 }
 
-void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> data)
+void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> data, FileReceiver &receiver)
 {
     const QString &fileName = download.fileName;
     auto &center = NotificationCenter::defaultCenter();
@@ -651,7 +752,7 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
     int code = -1;
 
     try {
-        PartFile part;
+        PartFile part(receiver);
         // A stopped download may still end in a 226: only a whole file is kept.
         if (!data) {
             broken = true;

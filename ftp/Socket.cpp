@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdint>
 #include <mutex>
+#include <utility>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -478,40 +479,57 @@ QString Socket::describe() const
 
 namespace zodaru {
 
-namespace {
-
-// splice() takes no MSG_DONTWAIT: the descriptor itself must not block, so
-// that every wait is a poll() with the time limit.
-bool makeNonBlocking(int fd)
+bool Socket::makeNonBlocking()
 {
-    const int flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ((flags & O_NONBLOCK) || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0);
+    if (!nonBlocking_) {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        nonBlocking_ = flags >= 0 && ((flags & O_NONBLOCK) || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) == 0);
+    }
+    return nonBlocking_;
 }
 
-} // namespace
-
 FileReceiver::FileReceiver()
+{
+    openPipe();
+}
+
+FileReceiver::~FileReceiver()
+{
+    closePipe();
+}
+
+void FileReceiver::openPipe()
 {
     if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         pipe_[0] = pipe_[1] = -1;
         return;
     }
+    pipeEmpty_ = true;
     // A larger pipe moves more per call; the default one will do when the system says no.
     ::fcntl(pipe_[1], F_SETPIPE_SZ, 1024 * 1024);
 }
 
-FileReceiver::~FileReceiver()
+void FileReceiver::closePipe()
 {
-    for (const int fd : pipe_)
+    for (int &fd : pipe_)
         if (fd >= 0)
-            ::close(fd);
+            ::close(std::exchange(fd, -1));
+}
+
+void FileReceiver::startFile()
+{
+    spliceToFile_ = true;
+    if (pipeEmpty_ && pipe_[1] >= 0)
+        return;
+    closePipe();
+    openPipe();
 }
 
 qint64 FileReceiver::receive(Socket &from, int fileFd, qint64 count, int timeoutMs, bool &fileFailed)
 {
     fileFailed = false;
     const int fd = from.fileDescriptor();
-    if (!isValid() || !makeNonBlocking(fd))
+    if (!isValid() || !from.makeNonBlocking())
         return Socket::Error;
     const auto deadline = deadlineIn(timeoutMs);
     ssize_t got = 0;
@@ -530,6 +548,7 @@ qint64 FileReceiver::receive(Socket &from, int fileFd, qint64 count, int timeout
         if (ready < 0)
             return Socket::Error;
     }
+    pipeEmpty_ = got == 0;
     for (ssize_t left = got; left > 0;) {
         const ssize_t n = spliceToFile_ ? ::splice(pipe_[0], nullptr, fileFd, nullptr, size_t(left), SPLICE_F_MOVE)
                                         : copyFromPipe(fileFd, left);
@@ -549,6 +568,7 @@ qint64 FileReceiver::receive(Socket &from, int fileFd, qint64 count, int timeout
         fileFailed = true;
         return Socket::Error;
     }
+    pipeEmpty_ = true;
     return got;
 }
 

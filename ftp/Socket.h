@@ -62,6 +62,10 @@ public:
     // Shuts both directions down without closing the descriptor.
     void shutdownBoth();
 
+    // For calls that take no MSG_DONTWAIT (splice): the descriptor itself stops
+    // blocking, every wait being a poll() with its limit. Asks the system once per socket.
+    bool makeNonBlocking();
+
     // --- TLS ---
     // Runs a client handshake on this connection, for `hostName` (a name or an IP
     // literal, brackets allowed), offering `resume` when it is not null. The certificate
@@ -107,17 +111,23 @@ private:
     // After a fatal TLS error OpenSSL must not be asked to send close_notify.
     bool tlsFailed_ = false;
     bool cut_ = false;
+    bool nonBlocking_ = false;
 };
 
 // Receives from plain connections straight into files, without a copy through this
-// process: the bytes go through a pipe of its own, kept from one call to the next.
+// process: the bytes go through a pipe of its own, kept from one call and one file to the
+// next. Used by one thread at a time.
 class FileReceiver final {
 public:
     FileReceiver();
     ~FileReceiver();
     Q_DISABLE_COPY_MOVE(FileReceiver)
 
-    // False when the pipe could not be made, or once a file took no spliced bytes: the
+    // Before each file: a pipe still holding bytes of a failed file is replaced by a fresh
+    // one, so that they never reach this file; splicing into the file is tried again.
+    void startFile();
+
+    // False when the pipe could not be made, or once the file took no spliced bytes: the
     // caller reads and writes itself then.
     bool isValid() const { return pipe_[1] >= 0 && spliceToFile_; }
 
@@ -130,9 +140,12 @@ public:
 
 private:
     qint64 copyFromPipe(int fileFd, qint64 count);
+    void openPipe();
+    void closePipe();
 
     int pipe_[2] = {-1, -1};
     bool spliceToFile_ = true;
+    bool pipeEmpty_ = true; // false from a splice into the pipe until all of it has left
 };
 
 } // namespace zodaru

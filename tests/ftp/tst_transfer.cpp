@@ -22,8 +22,12 @@
 #include <numeric>
 #include <thread>
 
+#include <csignal>
+#include <set>
+
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,6 +119,8 @@ private Q_SLOTS:
     void partialFile();
     void stopAllTransfersEndsEveryWorker_data();
     void stopAllTransfersEndsEveryWorker();
+    void downloadsInARowOnOneEngine_data();
+    void downloadsInARowOnOneEngine();
     void downloadIntoUnwritablePlace_data();
     void downloadIntoUnwritablePlace();
     void userDisconnectsDuringDownload_data();
@@ -432,6 +438,77 @@ void TestTransfer::stopAllTransfersEndsEveryWorker()
         QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("big")});
         QCOMPARE(readFile(local), localContent);
     }
+}
+
+void TestTransfer::downloadsInARowOnOneEngine_data()
+{
+    QTest::addColumn<bool>("firstCutByFileLimit");
+    QTest::newRow("every file whole") << false;
+    // The first file takes only part of what was spliced from the connection: the rest,
+    // left in the pipe, must not start the next file.
+    QTest::newRow("after a file that could not be written whole") << true;
+}
+
+// One engine, many files: each arrives exactly, the same thread carries them all without
+// a descriptor more per file, and that thread ends with the engine.
+void TestTransfer::downloadsInARowOnOneEngine()
+{
+    QFETCH(bool, firstCutByFileLimit);
+    constexpr int kFiles = 6;
+    const auto payload = [](int i) { return patternBytes(65536 + 1000 * i, quint32(i + 1)); };
+    ScriptedFtpServer server([&](Session &s) {
+        s.greetAndLogin();
+        for (int i = 0; i < kFiles; ++i) {
+            startTransferWithoutLogin(s, "RETR /f" + QByteArray::number(i), "150 Here it comes");
+            s.sendData(payload(i));
+            s.line("226 Transfer complete");
+        }
+        s.stall(); // this connection's thread stays: only the engine's may end
+    });
+    const auto threads = [] {
+        const QStringList ids = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        return std::set<QString>(ids.begin(), ids.end());
+    };
+    QTemporaryDir dir;
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
+    std::set<QString> threadsAfterFirst;
+    int descriptorsAfterFirst = 0;
+    for (int i = 0; i < kFiles; ++i) {
+        TransferRecorder recorder(ftp.get());
+        const QString target = dir.filePath(QStringLiteral("f%1").arg(i));
+        const bool cut = firstCutByFileLimit && i == 0;
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        const auto oldHandler = cut ? std::signal(SIGXFSZ, SIG_IGN) : SIG_DFL;
+        const auto restore = qScopeGuard([&] {
+            if (cut) {
+                ::setrlimit(RLIMIT_FSIZE, &saved);
+                std::signal(SIGXFSZ, oldHandler);
+            }
+        });
+        const rlimit small{10000, saved.rlim_max};
+        QVERIFY(!cut || ::setrlimit(RLIMIT_FSIZE, &small) == 0);
+
+        QCOMPARE(ftp->get(QStringLiteral("/f%1").arg(i), target, i), 150);
+        QVERIFY(recorder.waitForCompletion());
+        QVERIFY(recorder.flush());
+        QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")),
+                 cut ? QStringLiteral("-1") : QStringLiteral("226"));
+        if (cut) {
+            QVERIFY(!QFile::exists(target));
+            continue;
+        }
+        QCOMPARE(readFile(target), payload(i));
+        if (threadsAfterFirst.empty()) {
+            threadsAfterFirst = threads();
+            descriptorsAfterFirst = openDescriptorCount();
+        } else {
+            QCOMPARE(threads(), threadsAfterFirst);
+            QCOMPARE(openDescriptorCount(), descriptorsAfterFirst);
+        }
+    }
+    ftp.reset();
+    QTRY_COMPARE(threads().size(), threadsAfterFirst.size() - 1);
 }
 
 void TestTransfer::downloadIntoUnwritablePlace_data()
