@@ -101,7 +101,11 @@ void TransferQueue::started(quint64 generation, int index, int code)
         stopRunning_();
     }
     refresh_();
-    runPass();
+    // A pass goes on with the queue when nothing runs: the start failed, or the transfer
+    // ended before its start was reported here. While it runs, a pass would only log the
+    // entries up to it, and its end runs the next pass.
+    if (running_ < 0)
+        runPass();
 }
 
 void TransferQueue::chunk(qint64 size)

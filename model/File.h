@@ -26,6 +26,7 @@ public:
     static File copyOf(const File &other);
 
     QString name() const { return _file; }
+    QStringView nameView() const { return _file; }
     QString link() const { return _link; }
     QString localpath() const { return _localpath; }
     QString remotepath() const { return _remotepath; }

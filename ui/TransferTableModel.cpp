@@ -140,6 +140,12 @@ QVariant TransferTableModel::tableView(const QString &identifier, int row) const
     return QVariant();
 }
 
+bool TransferTableModel::Source::shows(const File &entry) const
+{
+    return current == entry.currentsize() && size == entry.size() && done == entry.isFinished()
+        && error == entry.hasError() && cancelled == entry.isCancelled() && name == entry.nameView();
+}
+
 TransferTableModel::Source TransferTableModel::sourceOf(const File &entry)
 {
     return {entry.name(), entry.size(), entry.currentsize(), entry.isFinished(), entry.hasError(), entry.isCancelled()};
@@ -187,7 +193,7 @@ void TransferTableModel::reloadData()
     for (int row = 0; row <= kept; ++row) {
         bool changed = false;
         if (row < kept
-            && (row == runningRow_ || row == runningBefore || !(rows_[row].source == sourceOf(entries->at(row))))) {
+            && (row == runningRow_ || row == runningBefore || !rows_[row].source.shows(entries->at(row)))) {
             Row fresh = readRow(*entries, row);
             changed = fresh.values != rows_[row].values || fresh.progress != rows_[row].progress;
             rows_[row] = std::move(fresh);

@@ -78,7 +78,8 @@ private:
         bool done = false;
         bool error = false;
         bool cancelled = false;
-        bool operator==(const Source &) const = default;
+        // Compared field by field, without copying the name: a reload compares every row.
+        bool shows(const File &entry) const;
     };
     static Source sourceOf(const File &entry);
     struct Row {
