@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/ColumnBrowser.h"
 
+#include "ui/LargeBlockAllocator.h"
+
 #include <QAbstractListModel>
 #include <QApplication>
 #include <QHBoxLayout>
@@ -25,6 +27,8 @@ namespace zodaru {
 
 namespace {
 
+using Cells = std::vector<CellFile, LargeBlockAllocator<CellFile>>;
+
 constexpr int kMinimumColumnWidth = 120;
 // Two columns share the view, as in the classic browser: the directory and its contents.
 constexpr int kColumnsInView = 2;
@@ -48,15 +52,15 @@ public:
 
     // Gives the cells shown before. They move in whole, so the addresses of the ones
     // handed out stay valid.
-    std::vector<CellFile> replaceCells(std::vector<CellFile> cells)
+    Cells replaceCells(Cells cells)
     {
         beginResetModel();
-        std::vector<CellFile> before = std::exchange(cells_, std::move(cells));
+        Cells before = std::exchange(cells_, std::move(cells));
         endResetModel();
         return before;
     }
-    std::vector<CellFile> &cells() { return cells_; }
-    const std::vector<CellFile> &cells() const { return cells_; }
+    Cells &cells() { return cells_; }
+    const Cells &cells() const { return cells_; }
 
     int rowCount(const QModelIndex &parent = {}) const override
     {
@@ -92,7 +96,7 @@ public:
     }
 
 private:
-    std::vector<CellFile> cells_;
+    Cells cells_;
     QIcon branch_;
     QIcon leaf_;
 };
@@ -120,7 +124,7 @@ struct Column {
     QString titleText;
     std::optional<KeptView> kept;
 
-    std::vector<CellFile> &cells() const { return model->cells(); }
+    Cells &cells() const { return model->cells(); }
     bool showsPlaceholder() const
     {
         return std::any_of(cells().begin(), cells().end(), [](const CellFile &cell) { return cell.isPlaceholder(); });
@@ -139,7 +143,7 @@ struct ColumnBrowser::Private {
     // Cells of reloaded or closed columns. Callers may still hold pointers from
     // selectedCells() (a delete loop refreshes after every entry), so they live on until
     // the event loop gets control back.
-    std::vector<std::vector<CellFile>> retired;
+    std::vector<Cells> retired;
     bool purgeScheduled = false;
     // Set while the browser itself changes a selection: it reports the change once, after.
     bool selecting = false;
@@ -153,7 +157,7 @@ struct ColumnBrowser::Private {
         return std::max(kMinimumColumnWidth, available / kColumnsInView - 2);
     }
 
-    void retire(std::vector<CellFile> cells)
+    void retire(Cells cells)
     {
         if (cells.empty())
             return;
@@ -224,7 +228,7 @@ struct ColumnBrowser::Private {
     // directory when counting and fills the cells from that listing.
     void fill(int index)
     {
-        std::vector<CellFile> cells;
+        Cells cells;
         const int rows = delegate ? std::max(0, delegate->numberOfRowsInColumn(*q, index)) : 0;
         cells.resize(size_t(rows));
         for (int row = 0; row < rows; ++row)
@@ -241,7 +245,7 @@ struct ColumnBrowser::Private {
     KeptView viewOf(const Column &c) const
     {
         KeptView view;
-        const std::vector<CellFile> &cells = c.cells();
+        const Cells &cells = c.cells();
         for (int row : selectedRows(c))
             view.selectedNames.append(cells[size_t(row)].name());
         view.scroll = c.list->verticalScrollBar()->value();
@@ -258,7 +262,7 @@ struct ColumnBrowser::Private {
         QList<int> rows;
         if (!view.selectedNames.isEmpty()) {
             const QSet<QString> names(view.selectedNames.begin(), view.selectedNames.end());
-            const std::vector<CellFile> &cells = c.cells();
+            const Cells &cells = c.cells();
             for (int row = 0; row < int(cells.size()); ++row)
                 if (names.contains(cells[size_t(row)].name()))
                     rows.append(row);
@@ -385,7 +389,7 @@ bool ColumnBrowser::setPath(const QString &path)
         if (i >= columnCount())
             return false; // the previous component was a leaf
         const Column &c = d->columns[size_t(i)];
-        const std::vector<CellFile> &cells = c.cells();
+        const Cells &cells = c.cells();
         const auto found = std::find_if(cells.begin(), cells.end(), [&](const CellFile &cell) {
             return !cell.isPlaceholder() && cell.name() == components[i];
         });
@@ -420,7 +424,7 @@ QList<CellFile *> ColumnBrowser::selectedCells() const
     if (column < 0)
         return {};
     QList<CellFile *> cells;
-    std::vector<CellFile> &shown = d->columns[size_t(column)].cells();
+    Cells &shown = d->columns[size_t(column)].cells();
     for (int row : d->selectedRows(column))
         cells.append(&shown[size_t(row)]);
     return cells;
@@ -452,7 +456,7 @@ void ColumnBrowser::selectRows(int column, const QList<int> &rows)
     if (column < 0 || column >= columnCount())
         return;
     const Column &c = d->columns[size_t(column)];
-    const std::vector<CellFile> &cells = c.cells();
+    const Cells &cells = c.cells();
     QList<int> selectable;
     for (int row : rows)
         if (row >= 0 && row < int(cells.size()) && !cells[size_t(row)].isPlaceholder())
