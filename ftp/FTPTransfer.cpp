@@ -85,6 +85,26 @@ private:
     qint64 pending_ = 0;
 };
 
+// The user information of a transfer's chunk notifications: all but the last chunk carry the
+// same, built once and shared instead of once per chunk (65 536 chunks per GiB).
+class ChunkInfo final {
+public:
+    explicit ChunkInfo(QMap<QString, QString> base) : base_(std::move(base)), full_(with(kChunkSize)) {}
+
+    QMap<QString, QString> operator()(qint64 size) const { return size == kChunkSize ? full_ : with(size); }
+
+private:
+    QMap<QString, QString> with(qint64 size) const
+    {
+        QMap<QString, QString> info = base_;
+        info.insert(QStringLiteral("size"), QString::number(size));
+        return info;
+    }
+
+    const QMap<QString, QString> base_;
+    const QMap<QString, QString> full_;
+};
+
 QString readFailure(ChunkEnd end)
 {
     return end == ChunkEnd::TimedOut ? QStringLiteral("data connection timed out")
@@ -762,13 +782,12 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
         }
 
         const int idleMs = timeouts().dataIdle;
+        const ChunkInfo chunkInfo({{QStringLiteral("ID"), idText}});
         ChunkProgress progress([&](qint64 n) {
-            const QString sizeText = QString::number(n);
             total += n;
             masize += n;
-            zlog("taille mise : %@ total : %i", sizeText, masize.load());
-            center.post(QStringLiteral("ChunkOfFile"), kObject,
-                        {{QStringLiteral("ID"), idText}, {QStringLiteral("size"), sizeText}}, this);
+            zlog("taille mise : %@ total : %i", n, masize.load());
+            center.post(QStringLiteral("ChunkOfFile"), kObject, chunkInfo(n), this);
         });
         while (!broken) {
             // Whatever has arrived, up to a step: written at once, told in chunks.
@@ -854,11 +873,11 @@ void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::sha
         zlog("Data length : %i", length);
         const int idleMs = timeouts().dataIdle;
         qint64 offset = 0;
+        const ChunkInfo chunkInfo({});
         ChunkProgress progress([&](qint64 n) {
             offset += n;
             zlog("nouvelle taille de send : %i (%i) ", offset, n);
-            center.post(QStringLiteral("ChunkOfFileUploaded"), kObject,
-                        {{QStringLiteral("size"), QString::number(n)}}, this);
+            center.post(QStringLiteral("ChunkOfFileUploaded"), kObject, chunkInfo(n), this);
         });
         qint64 sent = 0;
         while (!broken && sent < length) {
