@@ -203,22 +203,26 @@ void LogArg::appendTo(QString &out) const
     }
 }
 
-QString formatLog(const char *format, const LogArg *args, qsizetype count)
+namespace {
+
+// Walks a format: `text` gets each run of literal text (a "%%" gives "%", a placeholder cut
+// short by the end of the format stays text), `arg` the argument of each placeholder that
+// has one. Formats are ASCII apart from the odd accented letter, which is UTF-8.
+template <typename Text, typename Arg>
+void walkFormat(const char *format, const LogArg *args, qsizetype count, Text &&text, Arg &&arg)
 {
-    QString out;
     qsizetype next = 0;
     for (const char *p = format; *p; ++p) {
         if (*p != '%') {
-            // Formats are ASCII apart from the odd accented letter, which is UTF-8.
             const char *start = p;
             while (p[1] && p[1] != '%')
                 ++p;
-            out += QString::fromUtf8(start, p - start + 1);
+            text(QByteArrayView(start, p - start + 1));
             continue;
         }
         const char *directive = p + 1;
         if (*directive == '%') {
-            out += QLatin1Char('%');
+            text(QByteArrayView("%"));
             p = directive;
             continue;
         }
@@ -226,14 +230,24 @@ QString formatLog(const char *format, const LogArg *args, qsizetype count)
         while (*directive && std::strchr("-+ #0123456789.lhqzjt", *directive))
             ++directive;
         if (!*directive) {
-            out += QString::fromUtf8(p);
+            text(QByteArrayView(p));
             break;
         }
         if (next < count)
-            args[next].appendTo(out);
+            arg(args[next]);
         ++next;
         p = directive;
     }
+}
+
+} // namespace
+
+QString formatLog(const char *format, const LogArg *args, qsizetype count)
+{
+    QString out;
+    walkFormat(
+        format, args, count, [&out](QByteArrayView text) { out += QString::fromUtf8(text); },
+        [&out](const LogArg &arg) { arg.appendTo(out); });
     return out;
 }
 
@@ -346,33 +360,9 @@ void appendArg(QByteArray &out, const LogArg &arg, bool &endsLine)
 void appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsizetype count)
 {
     bool endsLine = false;
-    qsizetype next = 0;
-    for (const char *p = format; *p; ++p) {
-        if (*p != '%') {
-            const char *start = p;
-            while (p[1] && p[1] != '%')
-                ++p;
-            appendEscaped(out, QByteArrayView(start, p - start + 1), endsLine);
-            continue;
-        }
-        const char *directive = p + 1;
-        if (*directive == '%') {
-            out.append('%');
-            endsLine = false;
-            p = directive;
-            continue;
-        }
-        while (*directive && std::strchr("-+ #0123456789.lhqzjt", *directive))
-            ++directive;
-        if (!*directive) {
-            appendEscaped(out, QByteArrayView(p), endsLine);
-            break;
-        }
-        if (next < count)
-            appendArg(out, args[next], endsLine);
-        ++next;
-        p = directive;
-    }
+    walkFormat(
+        format, args, count, [&](QByteArrayView text) { appendEscaped(out, text, endsLine); },
+        [&](const LogArg &arg) { appendArg(out, arg, endsLine); });
     // The newline that ends the message is the line's own, not an escaped one.
     if (endsLine)
         out.chop(2);
