@@ -13,6 +13,7 @@
 #include <mutex>
 #include <utility>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -472,12 +473,6 @@ QString Socket::describe() const
     return QStringLiteral("%1, %2").arg(QString::fromLatin1(SSL_get_version(ssl_.get())),
                                         QString::fromLatin1(SSL_get_cipher_name(ssl_.get())));
 }
-
-} // namespace zodaru
-
-#include <fcntl.h>
-
-namespace zodaru {
 
 bool Socket::makeNonBlocking()
 {
