@@ -802,17 +802,20 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
             broken = end != ChunkEnd::EndOfStream;
             break;
         }
-        progress.finish();
-
+        // Closed before the last chunk is told: some servers send their completion reply
+        // only once the client has closed, and with many small files that wait is a good
+        // part of each one. When we stop early the server learns it from the closed
+        // connection and answers with its completion reply, which keeps the control
+        // connection in step.
+        const bool cutWithoutCloseNotify = data && data->endedWithoutCloseNotify();
         if (data) {
-            if (data->endedWithoutCloseNotify())
-                zlog("Telechargement de %@ coupe : flux TLS ferme sans close_notify", fileName);
-            // When we stop early the server learns it from the closed connection and
-            // answers with its completion reply, which keeps the control connection in step.
             data->shutdownBoth();
             releaseDataConnection(data);
             data.reset();
         }
+        progress.finish();
+        if (cutWithoutCloseNotify)
+            zlog("Telechargement de %@ coupe : flux TLS ferme sans close_notify", fileName);
         code = ret();
         zlog("fichier FileName : %@ telecharge", fileName);
 
@@ -899,18 +902,14 @@ void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::sha
                 broken = true;
             }
         }
-        progress.finish();
         // A file that grew meanwhile is not sent as complete: what the server would keep
         // is neither the file as it was nor as it is now. The upload fails instead.
         char more = 0;
         const qint64 extra = broken ? 0 : source->read(&more, 1);
-        if (extra != 0) {
-            zlog("Exception recue dans uploadThread ==> %@",
-                 extra < 0 ? source->error()
-                           : QStringLiteral("%1 grew during the upload; not sent as complete").arg(source->path()));
-            broken = true;
-        }
+        broken = broken || extra != 0;
 
+        // Closed before the last chunk is told: the server's completion reply waits for it.
+        bool tlsEndUnconfirmed = false;
         if (data) {
             if (broken) {
                 // A reset instead of an orderly close, so the server does not take the
@@ -922,13 +921,20 @@ void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::sha
             } else {
                 // Closing the data connection is what tells the server the file is complete;
                 // over TLS only a close_notify does, a bare close may be a cut.
-                if (data->isEncrypted() && !(data->closeNotify(idleMs) && data->awaitPeerClose(idleMs)))
-                    zlog("Envoi de %@ : fin TLS du flux non confirmee", source->path());
+                tlsEndUnconfirmed =
+                    data->isEncrypted() && !(data->closeNotify(idleMs) && data->awaitPeerClose(idleMs));
                 data->shutdownBoth();
             }
             releaseDataConnection(data);
             data.reset();
         }
+        progress.finish();
+        if (extra != 0)
+            zlog("Exception recue dans uploadThread ==> %@",
+                 extra < 0 ? source->error()
+                           : QStringLiteral("%1 grew during the upload; not sent as complete").arg(source->path()));
+        if (tlsEndUnconfirmed)
+            zlog("Envoi de %@ : fin TLS du flux non confirmee", source->path());
         code = ret();
     } catch (const std::exception &e) {
         zlog("Exception recue dans uploadThread ==> %@", e.what());
