@@ -42,24 +42,42 @@ void TransferQueue::append(File entry)
 void TransferQueue::clear()
 {
     entries_.clear();
+    finishedHead_ = LogBlock();
     running_ = -1;
     starting_ = false;
     ++generation_;
 }
 
+template <typename Log>
+void TransferQueue::describe(const File &entry, Log &&log) const
+{
+    if (direction_ == Direction::Download)
+        log("DOWNLOADFILES : [%@] <%@> de <%@> a <%@>", entry.getStatus(), entry.name(), entry.remotepath(),
+            entry.localpath());
+    else
+        log("UPLOADFILES : [%@] <%@> de <%@> a <%@>", entry.getStatus(), entry.name(), entry.localpath(),
+            entry.remotepath());
+}
+
+void TransferQueue::forgetFinishedFrom(qsizetype index)
+{
+    finishedHead_.truncate(index);
+}
+
 void TransferQueue::runPass()
 {
     const bool download = direction_ == Direction::Download;
-    for (qsizetype i = 0; i < entries_.size(); ++i) {
+    // The finished entries at the head were passed over before and read the same now.
+    logBlock(finishedHead_);
+    for (qsizetype i = finishedHead_.lineCount(); i < entries_.size(); ++i) {
         File &entry = entries_[i];
-        if (download)
-            zlog("DOWNLOADFILES : [%@] <%@> de <%@> a <%@>", entry.getStatus(), entry.name(),
-                 entry.remotepath(), entry.localpath());
-        else
-            zlog("UPLOADFILES : [%@] <%@> de <%@> a <%@>", entry.getStatus(), entry.name(),
-                 entry.localpath(), entry.remotepath());
+        describe(entry, [](const char *format, auto &&...args) { zlog(format, std::forward<decltype(args)>(args)...); });
         if (entry.isDone()) {
             entry.setCurrent(false);
+            if (i == finishedHead_.lineCount())
+                describe(entry, [this](const char *format, auto &&...args) {
+                    finishedHead_.append(format, std::forward<decltype(args)>(args)...);
+                });
             continue;
         }
         if (entry.isCurrent() || starting_ || running_ >= 0)
@@ -132,6 +150,7 @@ void TransferQueue::completed(int id, bool ok)
     if (id >= 0 && id < entries_.size()) {
         // Left current when done: the next pass clears it. A cancelled entry stays so.
         File &entry = entries_[id];
+        forgetFinishedFrom(id);
         if (!entry.isCancelled()) {
             if (ok)
                 entry.setDone();
@@ -161,6 +180,7 @@ void TransferQueue::retry(int index)
     if (index < 0 || index >= entries_.size() || !entries_[index].hasError() || index == running_)
         return;
     entries_[index].requeue();
+    forgetFinishedFrom(index);
     refresh_();
     runPass();
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "base/Log.h"
 #include "model/File.h"
 #include "ui/AppContext.h"
 
@@ -51,6 +52,11 @@ public:
 
 private:
     void started(quint64 generation, int index, int code);
+    // Calls `log` with the line a pass logs for `entry`.
+    template <typename Log>
+    void describe(const File &entry, Log &&log) const;
+    // An entry of the finished head changed: its line and the ones after it are made again.
+    void forgetFinishedFrom(qsizetype index);
 
     const Direction direction_;
     const Start start_;
@@ -58,6 +64,9 @@ private:
     const std::function<void()> stopRunning_;
     QTimer progressRefresh_;
     QList<File> entries_;
+    // The lines a pass logs for the finished entries at the head of the queue, made once:
+    // every start passes over all of them (thousands per file in a run of small files).
+    LogBlock finishedHead_;
     // The entry whose transfer is on its way or runs; -1 when none.
     int running_ = -1;
     // True from the hand-over of a start until its reply code is back.

@@ -34,11 +34,36 @@ constexpr std::chrono::milliseconds kGatherInterval{5};
 constexpr std::size_t kWakeWriterAt = 8192;
 constexpr std::size_t kWriteInlineAt = 65536;
 
+// A line to format, or (format null) the block at `firstArg` in the blocks.
 struct Record {
     const char *format;
     std::size_t firstArg;
     std::size_t argCount;
 };
+
+// A batch of lines waiting: taken whole by the writer, kept for their capacity.
+struct Batch {
+    std::vector<Record> records;
+    std::vector<LogArg> args;
+    std::vector<LogBlock::Lines> blocks;
+
+    void swap(Batch &other)
+    {
+        records.swap(other.records);
+        args.swap(other.args);
+        blocks.swap(other.blocks);
+    }
+    void clear()
+    {
+        records.clear();
+        args.clear();
+        blocks.clear();
+    }
+};
+
+// A block's pieces where no line is made longer than a piece: beyond this a line starts
+// a new piece.
+constexpr qsizetype kBlockPieceBytes = 64 * 1024;
 
 // Lines logged and not yet written. Loggers only take `queueMutex`, briefly; writing
 // happens under `writeMutex`, which is held from taking the lines to handing them out so
@@ -46,8 +71,7 @@ struct Record {
 struct LogState {
     std::mutex queueMutex;
     std::condition_variable wake;
-    std::vector<Record> records;
-    std::vector<LogArg> args;
+    Batch waiting;
     bool writerIdle = false; // waiting with nothing to write: every new line wakes it
     bool writerStarted = false;
 
@@ -104,36 +128,60 @@ QString escapedLine(const QString &text)
     return line;
 }
 
+// Each line of a block as the text a sink gets.
+void sinkBlock(const std::function<void(const QString &)> &sink, const LogBlock::Lines &block)
+{
+    qsizetype index = 0;
+    qsizetype own = 0;
+    for (const QByteArray &piece : block.pieces) {
+        for (qsizetype at = 0; at < piece.size(); ++index) {
+            const qsizetype end = piece.indexOf('\n', at);
+            const bool keepsNewline = own < block.endingTheirLine.size() && block.endingTheirLine[own] == index;
+            own += keepsNewline ? 1 : 0;
+            sink(QString::fromUtf8(piece.constData() + at, end - at + (keepsNewline ? 1 : 0)));
+            at = end + 1;
+        }
+    }
+}
+
 // Takes every waiting line and writes it; the caller holds writeMutex.
-void writePending(LogState &s, std::vector<Record> &records, std::vector<LogArg> &args)
+void writePending(LogState &s, Batch &batch)
 {
     {
         std::lock_guard lock(s.queueMutex);
-        records.swap(s.records);
-        args.swap(s.args);
+        batch.swap(s.waiting);
     }
-    if (records.empty())
+    if (batch.records.empty())
         return;
     QByteArray bytes;
-    bytes.reserve(qsizetype(records.size()) * 48);
-    if (s.sink) {
-        // Tests get each line as text, without the newline the log adds.
-        for (const Record &r : records) {
-            const QString line = escapedLine(formatLog(r.format, args.data() + r.firstArg, qsizetype(r.argCount)));
+    bytes.reserve(qsizetype(batch.records.size()) * 48);
+    qsizetype lineCount = 0;
+    for (const Record &r : batch.records) {
+        if (!r.format) {
+            const LogBlock::Lines &block = batch.blocks[r.firstArg];
+            if (s.sink)
+                sinkBlock(s.sink, block);
+            for (const QByteArray &piece : block.pieces)
+                bytes.append(piece);
+            lineCount += block.count;
+            continue;
+        }
+        ++lineCount;
+        const LogArg *args = batch.args.data() + r.firstArg;
+        if (s.sink) {
+            // Tests get each line as text, without the newline the log adds.
+            const QString line = escapedLine(formatLog(r.format, args, qsizetype(r.argCount)));
             s.sink(line);
             bytes.append(line.toUtf8());
             // Like the platform's log call, a message that already ends its line gets no second one.
             if (!line.endsWith(QLatin1Char('\n')))
                 bytes.append('\n');
+        } else {
+            appendLogLine(bytes, r.format, args, qsizetype(r.argCount));
         }
-    } else {
-        for (const Record &r : records)
-            appendLogLine(bytes, r.format, args.data() + r.firstArg, qsizetype(r.argCount));
     }
-    const qsizetype lineCount = qsizetype(records.size());
     // Kept for the next batch: their capacity is what makes logging allocation-free.
-    records.clear();
-    args.clear();
+    batch.clear();
 
     {
         std::lock_guard lock(s.listenerMutex);
@@ -144,31 +192,30 @@ void writePending(LogState &s, std::vector<Record> &records, std::vector<LogArg>
         writeToStandardError(bytes);
 }
 
-// The writer's own batches, reused so that their capacity stays.
-void flushWith(std::vector<Record> &records, std::vector<LogArg> &args)
+// The writer's own batch, reused so that its capacity stays.
+void flushWith(Batch &batch)
 {
     auto &s = state();
     std::lock_guard lock(s.writeMutex);
-    writePending(s, records, args);
+    writePending(s, batch);
 }
 
 void writerLoop()
 {
     auto &s = state();
-    std::vector<Record> records;
-    std::vector<LogArg> args;
+    Batch batch;
     for (;;) {
         {
             std::unique_lock lock(s.queueMutex);
-            if (s.records.empty()) {
+            if (s.waiting.records.empty()) {
                 s.writerIdle = true;
-                s.wake.wait(lock, [&s] { return !s.records.empty(); });
+                s.wake.wait(lock, [&s] { return !s.waiting.records.empty(); });
                 s.writerIdle = false;
             }
             // Lets the lines of the next few milliseconds join this batch.
-            s.wake.wait_for(lock, kGatherInterval, [&s] { return s.records.size() >= kWakeWriterAt; });
+            s.wake.wait_for(lock, kGatherInterval, [&s] { return s.waiting.records.size() >= kWakeWriterAt; });
         }
-        flushWith(records, args);
+        flushWith(batch);
     }
 }
 
@@ -357,7 +404,7 @@ void appendArg(QByteArray &out, const LogArg &arg, bool &endsLine)
 
 } // namespace
 
-void appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsizetype count)
+bool appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsizetype count)
 {
     bool endsLine = false;
     walkFormat(
@@ -367,23 +414,28 @@ void appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsiz
     if (endsLine)
         out.chop(2);
     out.append('\n');
+    return endsLine;
 }
 
-void logLine(const char *format, LogArg *args, qsizetype count)
+namespace {
+
+// Queues one record; `add` puts what it refers to in the waiting batch, under the lock.
+template <typename Add>
+void record(Add &&add)
 {
     auto &s = state();
     bool wakeWriter = false;
     bool writeNow = s.synchronous.load(std::memory_order_relaxed);
     {
         std::lock_guard lock(s.queueMutex);
-        s.records.push_back({format, s.args.size(), std::size_t(count)});
-        s.args.insert(s.args.end(), std::make_move_iterator(args), std::make_move_iterator(args + count));
+        add(s.waiting);
         if (!s.writerStarted)
             startWriter(s);
         // Only the writer clears writerIdle: lines written by their own thread may be gone
         // by the time it wakes, and it must then still be woken by the next ones.
-        wakeWriter = s.writerIdle || s.records.size() == kWakeWriterAt;
-        writeNow = writeNow || s.records.size() >= kWriteInlineAt;
+        const std::size_t waiting = s.waiting.records.size();
+        wakeWriter = s.writerIdle || waiting == kWakeWriterAt;
+        writeNow = writeNow || waiting >= kWriteInlineAt;
     }
     if (wakeWriter)
         s.wake.notify_one();
@@ -391,11 +443,58 @@ void logLine(const char *format, LogArg *args, qsizetype count)
         flushLog();
 }
 
+} // namespace
+
+void logLine(const char *format, LogArg *args, qsizetype count)
+{
+    record([&](Batch &batch) {
+        batch.records.push_back({format, batch.args.size(), std::size_t(count)});
+        batch.args.insert(batch.args.end(), std::make_move_iterator(args), std::make_move_iterator(args + count));
+    });
+}
+
+void LogBlock::appendLine(const char *format, const LogArg *args, qsizetype count)
+{
+    if (lines_.pieces.isEmpty() || lines_.pieces.constLast().size() >= kBlockPieceBytes)
+        lines_.pieces.append(QByteArray());
+    QByteArray &piece = lines_.pieces.last();
+    if (appendLogLine(piece, format, args, count))
+        lines_.endingTheirLine.append(lines_.count);
+    ends_.push_back({lines_.pieces.size() - 1, piece.size()});
+    ++lines_.count;
+}
+
+void LogBlock::truncate(qsizetype count)
+{
+    if (count >= lineCount())
+        return;
+    if (count <= 0) {
+        *this = LogBlock();
+        return;
+    }
+    const End last = ends_[std::size_t(count - 1)];
+    lines_.pieces.resize(last.piece + 1);
+    lines_.pieces.last().truncate(last.offset);
+    ends_.resize(std::size_t(count));
+    lines_.count = count;
+    while (!lines_.endingTheirLine.isEmpty() && lines_.endingTheirLine.constLast() >= count)
+        lines_.endingTheirLine.removeLast();
+}
+
+void logBlock(const LogBlock &block)
+{
+    if (block.lineCount() == 0)
+        return;
+    record([&](Batch &batch) {
+        batch.records.push_back({nullptr, batch.blocks.size(), 0});
+        batch.blocks.push_back(block.lines());
+    });
+}
+
 void flushLog()
 {
-    std::vector<Record> records;
-    std::vector<LogArg> args;
-    flushWith(records, args);
+    Batch batch;
+    flushWith(batch);
 }
 
 int addLogListener(std::function<void(const QByteArray &, qsizetype)> listener)

@@ -9,6 +9,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 // The program's one diagnostic channel: one line per call on standard error.
 //
@@ -75,12 +76,53 @@ struct LogArg {
 QString formatLog(const char *format, const LogArg *args, qsizetype count);
 // The same line as written to standard error, appended to `out`: UTF-8, control
 // characters escaped, one newline at the end. A transfer logs hundreds of thousands of
-// lines a second, so this goes straight to bytes instead of through formatLog().
-void appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsizetype count);
+// lines a second, so this goes straight to bytes instead of through formatLog(). True when
+// the message ended its line itself (its last character was the newline).
+bool appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsizetype count);
 
 // Records one line, taking the arguments over. `format` must outlive the program (a string
 // literal): it is read when the line is written, later and on another thread.
 void logLine(const char *format, LogArg *args, qsizetype count);
+
+// Lines made once and logged again and again: a queue's pass names every finished entry
+// at each start, thousands of unchanged lines per file. logBlock() logs them all for one
+// shared reference; they are written exactly as zlog() would write each one.
+class LogBlock final {
+public:
+    template <typename... Args>
+    void append(const char *format, Args &&...args)
+    {
+        LogArg packed[] = {LogArg(std::forward<Args>(args))...};
+        appendLine(format, packed, qsizetype(sizeof...(Args)));
+    }
+    // Keeps the first `count` lines.
+    void truncate(qsizetype count);
+    qsizetype lineCount() const { return qsizetype(ends_.size()); }
+
+    // What a logged block holds, shared with the lines waiting to be written.
+    struct Lines {
+        // Whole lines, each ending with a newline; pieces of bounded size, so that adding
+        // a line while the writer still holds the block copies at most one piece.
+        QList<QByteArray> pieces;
+        qsizetype count = 0;
+        // The lines whose message ended with its own newline (the text a sink gets keeps it).
+        QList<qsizetype> endingTheirLine;
+    };
+    const Lines &lines() const { return lines_; }
+
+private:
+    void appendLine(const char *format, const LogArg *args, qsizetype count);
+
+    struct End {
+        qsizetype piece;
+        qsizetype offset; // just past the line's newline
+    };
+    Lines lines_;
+    std::vector<End> ends_;
+};
+
+// Records every line of `block` as it stands now, in order with the lines logged around it.
+void logBlock(const LogBlock &block);
 
 // Writes every line logged so far before returning.
 void flushLog();

@@ -54,6 +54,23 @@ File entryNamed(const QList<File> &queue, const QString &name)
     return File();
 }
 
+// The passes over the download queue as the log tells them, each from the queue's first
+// entry on: "status name" of every entry a pass named.
+QList<QStringList> downloadPasses(const QStringList &lines, const QString &firstName)
+{
+    static const QRegularExpression line(QStringLiteral("^DOWNLOADFILES : \\[(.*)\\] <(.*)> de <.*> a <.*>$"));
+    QList<QStringList> passes;
+    for (const QString &text : lines) {
+        const auto match = line.match(text);
+        if (!match.hasMatch())
+            continue;
+        if (match.captured(2) == firstName)
+            passes.append(QStringList());
+        passes.last().append(match.captured(1) + QLatin1Char(' ') + match.captured(2));
+    }
+    return passes;
+}
+
 QStringList repeated(const QString &text, qsizetype count)
 {
     QStringList out;
@@ -287,6 +304,19 @@ private Q_SLOTS:
             QCOMPARE(readFile(local(names[i])), patternBytes(lengths[i], quint32(i + 1)));
         }
         QCOMPARE(log.count(QStringLiteral("Notification de fichier sauvegarde !")), lengths.size());
+        // Every pass names the finished entries from the first on, then the one it starts.
+        const QList<QStringList> passes = downloadPasses(log.lines(), downloads()[0].name());
+        QVERIFY(passes.size() > lengths.size());
+        for (const QStringList &pass : passes) {
+            for (int i = 0; i < pass.size(); ++i) {
+                QVERIFY2(pass[i].endsWith(QLatin1Char(' ') + downloads()[i].name()), qPrintable(pass.join('|')));
+                QVERIFY2(i + 1 == pass.size() || pass[i].startsWith(QLatin1String("Done. ")), qPrintable(pass.join('|')));
+            }
+        }
+        QStringList allDone;
+        for (const File &entry : downloads())
+            allDone << QStringLiteral("Done. ") + entry.name();
+        QCOMPARE(passes.last(), allDone);
         // A running transfer repaints its own row only.
         for (const QList<QVariant> &args : changed) {
             const auto from = args.at(0).value<QModelIndex>();

@@ -21,6 +21,7 @@ private Q_SLOTS:
     void roundTrip();
     void logLinesAreEscaped_data();
     void logLinesAreEscaped();
+    void blockLinesAreTheLinesLogged();
     void logLinesSurviveLeaving_data();
     void logLinesSurviveLeaving();
     // Last: once the log's reader is gone the program writes no more log lines.
@@ -93,6 +94,44 @@ void TestByteNames::logLinesAreEscaped()
     flushLog();
     removeLogListener(listener);
     QCOMPARE(written, line + line + QByteArray("-7 ") + escapedForLog(text).toUtf8() + " %\n");
+}
+
+// A block made once is logged as its lines would have been, one by one: same bytes on
+// standard error, same text for a sink, also after it was cut back and grew again over the
+// bounds of its pieces.
+void TestByteNames::blockLinesAreTheLinesLogged()
+{
+    const QString texts[] = {QStringLiteral("plain"), QStringLiteral("a\r\nforged"), QStringLiteral("ends\n"),
+                             nameFromBytes("caf\xe9"), QString(300, QLatin1Char('x'))};
+    const auto lineOf = [&texts](int i, auto &&log) { log("DOWNLOADFILES <%i> %@", i, texts[i % 5]); };
+    LogBlock block;
+    for (int i = 0; i < 1500; ++i)
+        lineOf(i, [&block](const char *format, const auto &...args) { block.append(format, args...); });
+    block.truncate(1000);
+    for (int i = 1000; i < 1200; ++i)
+        lineOf(i, [&block](const char *format, const auto &...args) { block.append(format, args...); });
+    QCOMPARE(block.lineCount(), 1200);
+
+    const auto logBoth = [&] {
+        zlog("avant");
+        logBlock(block);
+        for (int i = 0; i < 1200; ++i)
+            lineOf(i, [](const char *format, const auto &...args) { zlog(format, args...); });
+    };
+    QByteArray written;
+    const int listener = addLogListener([&written](const QByteArray &lines, qsizetype) { written += lines; });
+    logBoth();
+    flushLog();
+    removeLogListener(listener);
+    const QByteArray twice = written.mid(written.indexOf('\n') + 1);
+    QCOMPARE(twice.left(twice.size() / 2), twice.mid(twice.size() / 2));
+
+    LogCapture log;
+    logBoth();
+    const QStringList lines = log.lines();
+    QCOMPARE(lines.size(), 2401);
+    QCOMPARE(lines.mid(1, 1200), lines.mid(1201));
+    QCOMPARE(lines.at(3), QStringLiteral("DOWNLOADFILES <2> ends\n"));
 }
 
 namespace {
