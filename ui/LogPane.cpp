@@ -53,38 +53,52 @@ bool LogPane::isErrorLine(QStringView line)
 
 void LogPane::take(const QByteArray &lines, qsizetype count)
 {
-    // Only the lines the pane could keep are made text: a transfer writes hundreds of
-    // thousands a second, and the pane keeps the last kMaxLines.
-    const qsizetype keep = qMin<qsizetype>(count, kMaxLines);
-    qsizetype start = 0;
-    if (count > keep) {
-        // Back over the newlines of the kept lines to the one that ends the line before them.
-        qsizetype at = lines.size();
-        for (qsizetype seen = 0; seen <= keep; ++seen)
-            at = lines.lastIndexOf('\n', at - 1);
-        start = at + 1;
-    }
+    // Kept as the bytes they came in: a transfer writes hundreds of thousands of lines a
+    // second, the pane shows a few hundred of them per update, and only those are made text.
     std::lock_guard lock(mutex_);
-    skipped_ += count - keep;
-    for (qsizetype at = start; at < lines.size();) {
-        const qsizetype end = lines.indexOf('\n', at);
-        const qsizetype length = (end < 0 ? lines.size() : end) - at;
-        // Bytes enough for more characters than are shown, not more: a listing logged as
-        // one line may be megabytes long.
-        const QString text = QString::fromUtf8(lines.constData() + at, qMin<qsizetype>(length, 4 * kMaxLineLength + 4));
-        pending_.append(text.size() > kMaxLineLength ? text.left(kMaxLineLength) + QStringLiteral(" [...]") : text);
-        at += length + 1;
-    }
-    // Lines beyond what the pane keeps would be dropped by it anyway.
-    if (pending_.size() > kMaxLines) {
-        skipped_ += pending_.size() - kMaxLines;
-        pending_.remove(0, pending_.size() - kMaxLines);
+    pending_.append({lines, count});
+    pendingLines_ += count;
+    // Batches whose lines are all beyond what the pane keeps go at once.
+    while (pending_.size() > 1 && pendingLines_ - pending_.constFirst().count >= kMaxLines) {
+        skipped_ += pending_.constFirst().count;
+        pendingLines_ -= pending_.constFirst().count;
+        pending_.removeFirst();
     }
     // A pane on a tab behind another one shows its lines when it comes up.
     if (!flushScheduled_ && shown_) {
         flushScheduled_ = true;
         QMetaObject::invokeMethod(this, [this] { showTimer_.start(); }, Qt::QueuedConnection);
     }
+}
+
+QStringList LogPane::lastLines(const QList<Batch> &batches, qsizetype total, qsizetype wanted)
+{
+    QStringList lines;
+    lines.reserve(wanted);
+    qsizetype toSkip = total - wanted;
+    for (const Batch &batch : batches) {
+        if (toSkip >= batch.count) {
+            toSkip -= batch.count;
+            continue;
+        }
+        const QByteArray &bytes = batch.bytes;
+        for (qsizetype at = 0; at < bytes.size();) {
+            const qsizetype end = bytes.indexOf('\n', at);
+            const qsizetype length = (end < 0 ? bytes.size() : end) - at;
+            if (toSkip > 0) {
+                --toSkip;
+            } else {
+                // Bytes enough for more characters than are shown, not more: a listing
+                // logged as one line may be megabytes long.
+                const QString text =
+                    QString::fromUtf8(bytes.constData() + at, qMin<qsizetype>(length, 4 * kMaxLineLength + 4));
+                lines.append(text.size() > kMaxLineLength ? text.left(kMaxLineLength) + QStringLiteral(" [...]")
+                                                          : text);
+            }
+            at += length + 1;
+        }
+    }
+    return lines;
 }
 
 void LogPane::showEvent(QShowEvent *event)
@@ -114,23 +128,23 @@ void LogPane::flushPending()
 
 void LogPane::showPending(qsizetype most)
 {
-    QStringList lines;
+    QList<Batch> batches;
+    qsizetype total = 0;
     qsizetype skipped = 0;
     {
         std::lock_guard lock(mutex_);
-        lines.swap(pending_);
+        batches.swap(pending_);
+        total = std::exchange(pendingLines_, 0);
         flushScheduled_ = false;
         // Laying out a line costs tens of microseconds: past `most` lines an update would
         // stall the window, so only the newest are shown, after a note of how many not.
-        if (lines.size() > most) {
-            skipped_ += lines.size() - most;
-            lines.remove(0, lines.size() - most);
-        }
+        skipped_ += total - qMin(total, most);
         if (most < kMaxLines)
             skipped = std::exchange(skipped_, 0);
         else
             skipped_ = 0; // the lines that go are the ones the pane would not keep anyway
     }
+    QStringList lines = lastLines(batches, total, qMin(total, most));
     if (skipped > 0)
         lines.prepend(QCoreApplication::translate("LogPane", "[... %1 lines not shown here ...]").arg(skipped));
     if (lines.isEmpty())

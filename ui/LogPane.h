@@ -43,11 +43,20 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    // Lines as the log's writer handed them over: UTF-8, each ending with a newline.
+    struct Batch {
+        QByteArray bytes;
+        qsizetype count = 0;
+    };
+
     void take(const QByteArray &lines, qsizetype count); // the log's writer thread
     void showPending(qsizetype most);
+    // The last `wanted` of the `total` lines of `batches`, as text.
+    static QStringList lastLines(const QList<Batch> &batches, qsizetype total, qsizetype wanted);
 
     std::mutex mutex_;
-    QStringList pending_;
+    QList<Batch> pending_;
+    qsizetype pendingLines_ = 0;
     bool flushScheduled_ = false;
     qsizetype skipped_ = 0; // lines left out since the last update
     bool shown_ = false; // main thread writes, the writer thread reads, under mutex_
