@@ -76,6 +76,9 @@ struct Mailbox {
     // Something posted to be delivered now; its own wake-up is on its way.
     bool urgent = false;
     std::chrono::steady_clock::time_point lastRound;
+    // The receiving thread's timer for a round that waits out the interval; stopped when
+    // an urgent delivery takes the round first, so the thread is not woken for nothing.
+    QTimer *roundTimer = nullptr; // a child of `receiver`
 };
 
 // What the sender thread lets gather before it sends one signal, and the most one signal
@@ -190,27 +193,35 @@ struct NotificationCenter::Private {
     static void wokenUp()
     {
         auto &self = *defaultCenter().d;
-        QObject *receiver = nullptr;
+        QTimer *timer = nullptr;
         std::chrono::milliseconds wait{0};
         {
             std::lock_guard lock(self.mutex);
             Mailbox &box = self.mailboxes[QThread::currentThread()];
-            receiver = box.receiver;
             const auto next = box.lastRound + kRoundInterval;
             const auto now = std::chrono::steady_clock::now();
-            if (next > now && !box.urgent)
+            if (next > now && !box.urgent) {
                 wait = std::chrono::ceil<std::chrono::milliseconds>(next - now);
+                if (!box.roundTimer) {
+                    box.roundTimer = new QTimer(box.receiver);
+                    box.roundTimer->setSingleShot(true);
+                    box.roundTimer->setTimerType(Qt::PreciseTimer);
+                    QObject::connect(box.roundTimer, &QTimer::timeout, [] { deliverPending(); });
+                }
+                timer = box.roundTimer;
+            }
         }
-        if (wait.count() > 0)
-            QTimer::singleShot(wait, Qt::PreciseTimer, receiver, [] { deliverPending(); });
-        else
+        if (!timer)
             deliverPending();
+        else if (!timer->isActive())
+            timer->start(wait);
     }
 
     static void deliverPending()
     {
         auto &self = *defaultCenter().d;
         std::deque<Pending> batch;
+        QTimer *timer = nullptr;
         {
             std::lock_guard lock(self.mutex);
             Mailbox &box = self.mailboxes[QThread::currentThread()];
@@ -218,7 +229,10 @@ struct NotificationCenter::Private {
             box.wakeUpPending = false;
             box.urgent = false;
             box.lastRound = std::chrono::steady_clock::now();
+            timer = box.roundTimer;
         }
+        if (timer)
+            timer->stop();
         for (const Pending &p : batch) {
             // Checked per delivery: a handler may remove an observer of a later one.
             const auto &r = p.registration;
