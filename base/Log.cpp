@@ -61,9 +61,9 @@ struct Batch {
     }
 };
 
-// A block's pieces where no line is made longer than a piece: beyond this a line starts
-// a new piece.
-constexpr qsizetype kBlockPieceBytes = 64 * 1024;
+// Past this size a block's next line starts a new piece. A line added while the writer
+// still holds the block copies the piece it goes into, so pieces stay small.
+constexpr qsizetype kBlockPieceBytes = 16 * 1024;
 
 // Lines logged and not yet written. Loggers only take `queueMutex`, briefly; writing
 // happens under `writeMutex`, which is held from taking the lines to handing them out so
