@@ -51,12 +51,49 @@ bool LogPane::isErrorLine(QStringView line)
                        [line](const QStringMatcher &marker) { return marker.indexIn(line) >= 0; });
 }
 
+namespace {
+
+// Bytes enough for more characters than a row shows, not more: a listing logged as one line
+// may be megabytes long.
+constexpr qsizetype kMaxLineBytes = 4 * LogPane::kMaxLineLength + 4;
+
+// `lines` with every line longer than kMaxLineBytes cut to that length; shared, not copied,
+// when none is (nearly always).
+QByteArray withLongLinesCut(const QByteArray &lines)
+{
+    const auto lineEnd = [&lines](qsizetype at) {
+        const qsizetype newline = lines.indexOf('\n', at);
+        return newline < 0 ? lines.size() : newline;
+    };
+    for (qsizetype at = 0;;) {
+        if (at >= lines.size())
+            return lines;
+        const qsizetype end = lineEnd(at);
+        if (end - at > kMaxLineBytes)
+            break;
+        at = end + 1;
+    }
+    QByteArray cut;
+    for (qsizetype at = 0; at < lines.size();) {
+        const qsizetype end = lineEnd(at);
+        cut.append(lines.constData() + at, qMin(end - at, kMaxLineBytes));
+        if (end < lines.size())
+            cut.append('\n');
+        at = end + 1;
+    }
+    return cut;
+}
+
+} // namespace
+
 void LogPane::take(const QByteArray &lines, qsizetype count)
 {
     // Kept as the bytes they came in: a transfer writes hundreds of thousands of lines a
     // second, the pane shows a few hundred of them per update, and only those are made text.
+    // Overlong lines are cut at once, so that what is kept stays bounded.
+    const QByteArray kept = withLongLinesCut(lines);
     std::lock_guard lock(mutex_);
-    pending_.append({lines, count});
+    pending_.append({kept, count});
     pendingLines_ += count;
     // Batches whose lines are all beyond what the pane keeps go at once.
     while (pending_.size() > 1 && pendingLines_ - pending_.constFirst().count >= kMaxLines) {
@@ -88,10 +125,7 @@ QStringList LogPane::lastLines(const QList<Batch> &batches, qsizetype total, qsi
             if (toSkip > 0) {
                 --toSkip;
             } else {
-                // Bytes enough for more characters than are shown, not more: a listing
-                // logged as one line may be megabytes long.
-                const QString text =
-                    QString::fromUtf8(bytes.constData() + at, qMin<qsizetype>(length, 4 * kMaxLineLength + 4));
+                const QString text = QString::fromUtf8(bytes.constData() + at, qMin(length, kMaxLineBytes));
                 lines.append(text.size() > kMaxLineLength ? text.left(kMaxLineLength) + QStringLiteral(" [...]")
                                                           : text);
             }

@@ -67,8 +67,16 @@ void TestLogPane::keepsTheLastLines()
     QCOMPARE(pane.document()->firstBlock().text(), QStringLiteral("250"));
     // A whole listing logged as one line shows only its beginning.
     zlog("Buf NLST : %@", QString(100 * LogPane::kMaxLineLength, QLatin1Char('x')));
+    zlog("Buf NLST : %@", QString(100 * LogPane::kMaxLineLength, QChar(0x00e9)));
+    zlog("apres");
     pane.flushPending();
-    QCOMPARE(pane.document()->lastBlock().text().size(), LogPane::kMaxLineLength + 6);
+    QCOMPARE(pane.document()->lastBlock().text(), QStringLiteral("apres"));
+    // Cut to the row's length, whatever the characters' size in bytes.
+    const auto cut = [](QChar c) {
+        return QStringLiteral("Buf NLST : ") + QString(LogPane::kMaxLineLength - 11, c) + QStringLiteral(" [...]");
+    };
+    QCOMPARE(pane.document()->findBlockByNumber(pane.blockCount() - 3).text(), cut(QLatin1Char('x')));
+    QCOMPARE(pane.document()->findBlockByNumber(pane.blockCount() - 2).text(), cut(QChar(0x00e9)));
 }
 
 void TestLogPane::hiddenPaneCatchesUpWhenShown()
