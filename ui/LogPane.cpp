@@ -61,6 +61,8 @@ constexpr qsizetype kMaxLineBytes = 4 * LogPane::kMaxLineLength + 4;
 // when none is (nearly always).
 QByteArray withLongLinesCut(const QByteArray &lines)
 {
+    if (lines.size() <= kMaxLineBytes)
+        return lines;
     const auto lineEnd = [&lines](qsizetype at) {
         const qsizetype newline = lines.indexOf('\n', at);
         return newline < 0 ? lines.size() : newline;
