@@ -460,7 +460,6 @@ void LogBlock::appendLine(const char *format, const LogArg *args, qsizetype coun
     QByteArray &piece = lines_.pieces.last();
     if (appendLogLine(piece, format, args, count))
         lines_.endingTheirLine.append(lines_.count);
-    ends_.push_back({lines_.pieces.size() - 1, piece.size()});
     ++lines_.count;
 }
 
@@ -472,10 +471,24 @@ void LogBlock::truncate(qsizetype count)
         *this = LogBlock();
         return;
     }
-    const End last = ends_[std::size_t(count - 1)];
-    lines_.pieces.resize(last.piece + 1);
-    lines_.pieces.last().truncate(last.offset);
-    ends_.resize(std::size_t(count));
+    // Rare (an entry at the head of a queue changed): the lines kept are found by counting.
+    qsizetype seen = 0;
+    for (qsizetype piece = 0;; ++piece) {
+        const QByteArray &bytes = lines_.pieces.at(piece);
+        const qsizetype inPiece = bytes.count('\n');
+        if (seen + inPiece < count) {
+            seen += inPiece;
+            continue;
+        }
+        qsizetype end = -1;
+        while (seen < count) {
+            end = bytes.indexOf('\n', end + 1);
+            ++seen;
+        }
+        lines_.pieces.resize(piece + 1);
+        lines_.pieces.last().truncate(end + 1);
+        break;
+    }
     lines_.count = count;
     while (!lines_.endingTheirLine.isEmpty() && lines_.endingTheirLine.constLast() >= count)
         lines_.endingTheirLine.removeLast();

@@ -9,7 +9,6 @@
 #include <string>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 // The program's one diagnostic channel: one line per call on standard error.
 //
@@ -97,7 +96,7 @@ public:
     }
     // Keeps the first `count` lines.
     void truncate(qsizetype count);
-    qsizetype lineCount() const { return qsizetype(ends_.size()); }
+    qsizetype lineCount() const { return lines_.count; }
 
     // What a logged block holds, shared with the lines waiting to be written.
     struct Lines {
@@ -113,12 +112,7 @@ public:
 private:
     void appendLine(const char *format, const LogArg *args, qsizetype count);
 
-    struct End {
-        qsizetype piece;
-        qsizetype offset; // just past the line's newline
-    };
     Lines lines_;
-    std::vector<End> ends_;
 };
 
 // Records every line of `block` as it stands now, in order with the lines logged around it.

@@ -127,7 +127,8 @@ QStringList LogPane::lastLines(const QList<Batch> &batches, qsizetype total, qsi
             if (toSkip > 0) {
                 --toSkip;
             } else {
-                const QString text = QString::fromUtf8(bytes.constData() + at, qMin(length, kMaxLineBytes));
+                // Overlong lines were cut to kMaxLineBytes when they came in.
+                const QString text = QString::fromUtf8(bytes.constData() + at, length);
                 lines.append(text.size() > kMaxLineLength ? text.left(kMaxLineLength) + QStringLiteral(" [...]")
                                                           : text);
             }
