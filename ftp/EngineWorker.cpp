@@ -25,6 +25,8 @@ Deliveries &deliveries()
     return d;
 }
 
+thread_local EngineWorker *runningWorker = nullptr;
+
 } // namespace
 
 EngineWorker::EngineWorker() : anchor_(std::make_unique<QObject>())
@@ -122,21 +124,37 @@ quint64 EngineWorker::lastSerial() const
 bool EngineWorker::busy() const
 {
     std::lock_guard lock(mutex_);
-    return running_ || !jobs_.empty();
+    return running_ || !jobs_.empty() || !next_.empty();
+}
+
+EngineWorker *EngineWorker::current()
+{
+    return runningWorker;
+}
+
+void EngineWorker::runNext(std::function<void()> job)
+{
+    {
+        std::lock_guard lock(mutex_);
+        next_.push_back(std::move(job));
+    }
+    wake_.notify_one();
 }
 
 void EngineWorker::loop()
 {
+    runningWorker = this;
     for (;;) {
         std::function<void()> job;
         {
             std::unique_lock lock(mutex_);
             running_ = false;
-            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (stopping_)
+            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty() || !next_.empty(); });
+            auto &from = !next_.empty() ? next_ : jobs_;
+            if (stopping_ && &from == &jobs_)
                 return;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
+            job = std::move(from.front());
+            from.pop_front();
             running_ = true;
         }
         try {

@@ -55,11 +55,19 @@ public:
     // Queues a job whose result nobody waits for.
     quint64 post(std::function<void()> job) { return enqueue(std::move(job)); }
 
+    // The worker whose job is running on the calling thread, or null.
+    static EngineWorker *current();
+    // From a job of this worker: `job` runs right after it (and after its result is handed
+    // back), before anything else queued. Such a job is never dropped, not even by the
+    // destructor: it is the second half of what the job started (the data of a transfer),
+    // which must end and report itself.
+    void runNext(std::function<void()> job);
+
     // Drops the jobs that have not started yet; the running one goes on.
     void dropPending();
     // The serial number of the job most recently queued (0 before the first).
     quint64 lastSerial() const;
-    // True while a job runs or waits.
+    // True while a job runs or waits (one queued by runNext() included).
     bool busy() const;
 
 private:
@@ -72,6 +80,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;
+    std::deque<std::function<void()>> next_; // runNext(): first, and kept by dropPending()
     quint64 serial_ = 0;
     bool running_ = false;
     bool stopping_ = false;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// File transfers: the exchange on the caller's thread, the data on the engine's transfer thread.
+// File transfers: the exchange on the caller's thread; the data on the engine worker that made
+// the exchange, or else on the engine's own transfer thread.
 #include "ftp/FTP.h"
+#include "ftp/EngineWorker.h"
 
 #include "base/ByteNames.h"
 #include "base/Log.h"
@@ -425,6 +427,13 @@ private:
     std::optional<qint64> laterEnd_;
 };
 
+// One splice pipe per thread that moves data, kept for all its downloads.
+FileReceiver &receiverOfThisThread()
+{
+    thread_local FileReceiver receiver;
+    return receiver;
+}
+
 } // namespace
 
 // Runs the engine's transfers one after the other. The thread holds its own share of the
@@ -432,7 +441,7 @@ private:
 // dropped by a transfer on this very thread, the thread is let go instead of joined.
 class FTP::TransferThread final {
 public:
-    using Job = std::function<void(FileReceiver &)>;
+    using Job = std::function<void()>;
 
     // Throws std::system_error when no thread can be made.
     TransferThread() : queue_(std::make_shared<Queue>()), thread_([queue = queue_] { loop(*queue); }) {}
@@ -471,8 +480,6 @@ private:
 
     static void loop(Queue &queue)
     {
-        // One splice pipe for all the thread's downloads.
-        FileReceiver receiver;
         for (;;) {
             Job job;
             {
@@ -483,7 +490,7 @@ private:
                 job = std::move(queue.jobs.front());
                 queue.jobs.pop_front();
             }
-            job(receiver);
+            job();
         }
     }
 
@@ -628,17 +635,24 @@ bool FTP::startWorker(std::function<void(FTP &, FileReceiver &)> body)
     const quint64 token = workers->add(weak_from_this());
     transferRunning_ = true;
     try {
-        if (!transferThread_)
-            transferThread_.reset(new TransferThread());
-        transferThread_->run([self = shared_from_this(), body = std::move(body), workers,
-                              token](FileReceiver &receiver) mutable {
-            body(*self, receiver);
+        auto transfer = [self = shared_from_this(), body = std::move(body), workers, token]() mutable {
+            body(*self, receiverOfThisThread());
             // Everything the transfer held goes before it counts as ended: once
             // waitForTransfers() has returned, no worker touches the program any more.
             body = nullptr;
             self.reset();
             workers->remove(token);
-        });
+        };
+        // Started from an engine worker's job, the data moves on that worker as soon as the
+        // job has handed back its result: the worker has nothing else to do for this engine
+        // until the transfer ends, and a file saves a wake-up of another thread.
+        if (EngineWorker *worker = EngineWorker::current()) {
+            worker->runNext(std::move(transfer));
+            return true;
+        }
+        if (!transferThread_)
+            transferThread_.reset(new TransferThread());
+        transferThread_->run(std::move(transfer));
         return true;
     } catch (const std::system_error &e) {
         zlog("Exception recue au lancement du transfert ==> %@", e.what());
