@@ -145,8 +145,9 @@ public:
     std::optional<QList<File>> list(const QString &path);
     qint64 size(const QString &path);
 
-    // Transfers: the exchange runs on the caller's thread, the data on the engine's
-    // transfer thread, which reports through NotificationCenter. Results are the RETR/STOR
+    // Transfers: the exchange runs on the caller's thread, the data on another that reports
+    // through NotificationCenter: called from an EngineWorker's job, that worker right after
+    // the job (it hands the result back first); otherwise the engine's own transfer thread. Results are the RETR/STOR
     // reply code or -1. A start that fails (PASV, TYPE or the transfer command refused,
     // not sent or unanswered; an upload source that is not a regular file) starts no
     // worker, posts nothing and closes the data connection it made, so the engine is ready
@@ -236,11 +237,24 @@ private:
     // Puts one command line on the wire (CR LF added, CR or LF inside refused); false when
     // nothing could be sent.
     bool sendCommand(const QString &word, const QString &param);
+    // The bytes of one command line, CR LF added; none (and a log line) when the command
+    // holds a CR or LF.
+    static std::optional<QByteArray> commandLine(const QString &word, const QString &param);
+    // Writes command lines already made; a failed write closes the engine. `word` and
+    // `param` name the first command in the log.
+    bool writeCommands(const QByteArray &bytes, const QString &word, const QString &param);
     // A command whose reply carries data: `lastLine` receives its last line.
     int query(const QString &word, const QString &param, QString *lastLine);
     // SIZE and MDTM of a remote file, when offered and answered.
     std::optional<qint64> remoteSize(const QString &path);
     std::optional<qint64> remoteTime(const QString &path);
+    // SIZE and MDTM of a file just downloaded, each when offered and answered; asked
+    // together when both are offered.
+    struct RemoteFacts {
+        std::optional<qint64> size;
+        std::optional<qint64> modified; // seconds since the epoch, UTC
+    };
+    RemoteFacts remoteFacts(const QString &path);
     // A time-out counts as a lost connection: one log line, then the engine closes itself.
     void closeAfterTimeout(const char *where);
     // A limit passed or a broken connection: `why` is logged, then the engine closes.
@@ -270,8 +284,9 @@ private:
     // The partial file the download of `remote` into `savedName` may continue, and from
     // which offset; 0 when it starts over.
     qint64 resumableOffset(const QString &remote, const QString &savedName);
-    // Runs `body` on the engine's transfer thread, counted by waitForTransfers() until it has
-    // let go of the engine; false when no thread could be made.
+    // Runs `body` after the calling worker's job, or on the engine's transfer thread, counted
+    // by waitForTransfers() until it has let go of the engine; false when no thread could be
+    // made.
     bool startWorker(std::function<void(FTP &, FileReceiver &)> body);
     struct Download {
         QString remote;

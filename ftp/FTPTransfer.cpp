@@ -836,12 +836,12 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
         // A file the server says is longer or shorter than what arrived is not whole.
         const qint64 written = download.offset + total;
         if (!broken && code >= 200 && code < 300) {
-            const auto expected = remoteSize(download.remote);
-            if (expected && *expected != written) {
-                zlog("Taille differente pour %@ : %i recus, %i annonces", fileName, written, *expected);
+            const auto facts = remoteFacts(download.remote);
+            if (facts.size && *facts.size != written) {
+                zlog("Taille differente pour %@ : %i recus, %i annonces", fileName, written, *facts.size);
                 broken = true;
-            } else if (const auto modified = remoteTime(download.remote)) {
-                part.setModified(*modified);
+            } else if (facts.modified) {
+                part.setModified(*facts.modified);
             }
         }
         // A connection that broke keeps what arrived for the next download to continue,
