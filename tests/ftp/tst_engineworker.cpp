@@ -56,37 +56,41 @@ void TestEngineWorker::runsInOrderOffTheAskingThread()
     }
 }
 
+// What a job queues with runNext() is the second half of what it started (a transfer's
+// data): neither dropPending() nor the destructor may drop it, and it runs before anything
+// queued after the job.
 void TestEngineWorker::dropsWhatHasNotStarted()
 {
-    QObject receiver;
     std::atomic<bool> release{false};
-    std::atomic<int> ran{0};
     std::atomic<bool> started{false};
+    QString order; // written by the worker's thread only, read once it has ended
     std::thread releaser;
+    QCOMPARE(EngineWorker::current(), nullptr);
     {
         EngineWorker worker;
-        worker.post([&] {
-            started = true;
-            while (!release)
-                QThread::msleep(1);
-            ++ran;
-        });
+        const auto blocking = [&](QChar name, QChar next) {
+            return [&, name, next] {
+                order += name;
+                EngineWorker::current()->runNext([&order, next] { order += next; });
+                started = true;
+                while (!release)
+                    QThread::msleep(1);
+            };
+        };
+        worker.post(blocking(u'A', u'B'));
         for (int i = 0; i < 5; ++i)
-            worker.post([&] { ++ran; });
+            worker.post([&] { order += u'x'; });
         QTRY_VERIFY(started);
         worker.dropPending();
-        worker.post([&] { ++ran; });
+        worker.post([&] { order += u'C'; });
         release = true;
         QTRY_VERIFY(!worker.busy());
-        // Destroyed with jobs queued behind a running one: they never run.
+        // Destroyed with jobs queued behind a running one: they never run, but what the
+        // running one queued with runNext() does.
         release = false;
         started = false;
-        worker.post([&] {
-            started = true;
-            while (!release)
-                QThread::msleep(1);
-        });
-        worker.post([&] { ran += 100; });
+        worker.post(blocking(u'D', u'E'));
+        worker.post([&] { order += u'x'; });
         QTRY_VERIFY(started);
         releaser = std::thread([&] {
             QThread::msleep(50);
@@ -94,7 +98,7 @@ void TestEngineWorker::dropsWhatHasNotStarted()
         });
     }
     releaser.join();
-    QCOMPARE(ran.load(), 2);
+    QCOMPARE(order, QStringLiteral("ABCDE"));
 }
 
 void TestEngineWorker::goesOnAfterAFailingJob()
