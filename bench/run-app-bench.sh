@@ -5,7 +5,11 @@
 # Reports MB/s, the ratio to curl, peak memory, the longest main-thread stall and the
 # program's processor time per GiB moved (all threads; steadier than MB/s on a busy machine).
 #
-#   bench/run-app-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=1)
+#   bench/run-app-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=5)
+#
+# Each of the RUNS rounds runs curl, the engine and the program once, one after the other,
+# and the table shows the medians: on a shared machine the speed of one transfer moves by
+# up to 2x from one minute to the next, and only alternated series compare like with like.
 #
 # The program's log (a few lines per chunk) goes to /dev/null, as the engine bench's does.
 # Everything lives in a temporary directory on tmpfs and goes when the script ends; the
@@ -14,7 +18,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 size_mib=${SIZE_MIB:-1024}
-runs=${RUNS:-1}
+rounds=${RUNS:-5}
+# Each helper below measures once per call; the rounds repeat them.
+runs=1
 # BROADCAST=off measures the program without the per-chunk session-bus signals.
 broadcast=${BROADCAST:-on}
 # BASELINE=DIR also runs DIR/app_transfer_bench and DIR/transfer_bench (copies kept from an
@@ -77,19 +83,29 @@ engine() { # direction -> MB/s
   printf '%s\n' "${speeds[@]}" | median
 }
 
-echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $runs runs, files on tmpfs, program log to /dev/null, broadcast $broadcast"
+echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $rounds alternated rounds, files on tmpfs, program log to /dev/null, broadcast $broadcast"
 printf '%-9s %9s %9s %9s %7s %9s %10s %10s\n' direction curl engine program ratio "peak MiB" "stall ms" "cpu s/GiB"
 builds=("$appbench $enginebench")
 [ -n "$baseline" ] && builds+=("$baseline/app_transfer_bench $baseline/transfer_bench")
 for dir in down up; do
-  c=$(curl_run "$dir" "$work/down/curl.bin" "$work/up/up.bin")
   label=$dir
   for build_pair in "${builds[@]}"; do
     read -r appbin enginebin <<<"$build_pair"
-    e=$(engine "$dir")
-    read -r p peak stall cpu < <(program "$dir")
+    cs=() es=() ps=() peaks=() stalls=() cpus=()
+    for _ in $(seq "$rounds"); do
+      cs+=("$(curl_run "$dir" "$work/down/curl.bin" "$work/up/up.bin")")
+      es+=("$(engine "$dir")")
+      read -r p peak stall cpu < <(program "$dir")
+      ps+=("$p") peaks+=("$peak") stalls+=("$stall") cpus+=("${cpu:--}")
+    done
+    c=$(printf '%s\n' "${cs[@]}" | median)
+    e=$(printf '%s\n' "${es[@]}" | median)
+    p=$(printf '%s\n' "${ps[@]}" | median)
+    peak=$(printf '%s\n' "${peaks[@]}" | sort -n | tail -1)
+    stall=$(printf '%s\n' "${stalls[@]}" | sort -g | tail -1)
+    cpu=$(printf '%s\n' "${cpus[@]}" | median)
     ratio=$(awk -v p="$p" -v c="$c" 'BEGIN {printf "%.2f", p / c}')
-    printf '%-9s %9s %9s %9s %7s %9s %10s %10s\n' "$label" "$c" "$e" "$p" "$ratio" "$((peak / 1024))" "$stall" "${cpu:--}"
+    printf '%-9s %9s %9s %9s %7s %9s %10s %10s\n' "$label" "$c" "$e" "$p" "$ratio" "$((peak / 1024))" "$stall" "$cpu"
     label="$dir(base)"
   done
 done
