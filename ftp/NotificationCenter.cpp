@@ -72,12 +72,13 @@ constexpr std::chrono::milliseconds kRoundInterval{4};
 struct Mailbox {
     QObject *receiver = nullptr; // never deleted: a wake-up may still be queued for it
     std::deque<Pending> queue;
+    // A wake-up is on its way, or the round timer is set: a post need not wake the thread.
     bool wakeUpPending = false;
     // Something posted to be delivered now; its own wake-up is on its way.
     bool urgent = false;
     std::chrono::steady_clock::time_point lastRound;
-    // The receiving thread's timer for a round that waits out the interval; stopped when
-    // an urgent delivery takes the round first, so the thread is not woken for nothing.
+    // The receiving thread's timer for a round that waits out the interval; set after each
+    // round, and restarted when an urgent delivery takes the round first.
     QTimer *roundTimer = nullptr; // a child of `receiver`
 };
 
@@ -202,13 +203,7 @@ struct NotificationCenter::Private {
             const auto now = std::chrono::steady_clock::now();
             if (next > now && !box.urgent) {
                 wait = std::chrono::ceil<std::chrono::milliseconds>(next - now);
-                if (!box.roundTimer) {
-                    box.roundTimer = new QTimer(box.receiver);
-                    box.roundTimer->setSingleShot(true);
-                    box.roundTimer->setTimerType(Qt::PreciseTimer);
-                    QObject::connect(box.roundTimer, &QTimer::timeout, [] { deliverPending(); });
-                }
-                timer = box.roundTimer;
+                timer = roundTimerOf(box);
             }
         }
         if (!timer)
@@ -217,21 +212,42 @@ struct NotificationCenter::Private {
             timer->start(wait);
     }
 
+    // Under `mutex`, on the mailbox's thread.
+    static QTimer *roundTimerOf(Mailbox &box)
+    {
+        if (!box.roundTimer) {
+            box.roundTimer = new QTimer(box.receiver);
+            box.roundTimer->setSingleShot(true);
+            box.roundTimer->setTimerType(Qt::PreciseTimer);
+            QObject::connect(box.roundTimer, &QTimer::timeout, [] { deliverPending(); });
+        }
+        return box.roundTimer;
+    }
+
     static void deliverPending()
     {
         auto &self = *defaultCenter().d;
         std::deque<Pending> batch;
         QTimer *timer = nullptr;
+        bool waitForNext = false;
         {
             std::lock_guard lock(self.mutex);
             Mailbox &box = self.mailboxes[QThread::currentThread()];
             batch.swap(box.queue);
-            box.wakeUpPending = false;
             box.urgent = false;
-            box.lastRound = std::chrono::steady_clock::now();
-            timer = box.roundTimer;
+            // After a round the next one waits out the interval anyway: the timer is set now
+            // and what is posted meanwhile waits for it without waking this thread, which
+            // would only set the timer. A timer that finds nothing leaves the thread idle,
+            // for the next post to wake.
+            waitForNext = !batch.empty();
+            box.wakeUpPending = waitForNext;
+            if (waitForNext)
+                box.lastRound = std::chrono::steady_clock::now();
+            timer = waitForNext ? roundTimerOf(box) : box.roundTimer;
         }
-        if (timer)
+        if (waitForNext)
+            timer->start(kRoundInterval);
+        else if (timer)
             timer->stop();
         for (const Pending &p : batch) {
             // Checked per delivery: a handler may remove an observer of a later one.
