@@ -3,7 +3,11 @@
 # Transfer throughput, CPU time and memory: a 1 GiB file down and up through the engine,
 # with the session-bus broadcast on and off, against curl on the same vsftpd in the same run.
 #
-#   bench/run-transfer-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=3)
+#   bench/run-transfer-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=5)
+#
+# Each round runs curl, the engine with the broadcast and the engine without it once, one
+# after the other; the table shows the medians (on a shared machine one transfer's speed
+# moves by up to 2x from one minute to the next).
 #
 # Everything lives in a temporary directory on tmpfs and goes when the script ends: the
 # server's configuration, its files and what the transfers write. The server listens on
@@ -12,7 +16,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 size_mib=${SIZE_MIB:-1024}
-runs=${RUNS:-3}
+rounds=${RUNS:-5}
+# Each helper below measures once per call; the rounds repeat them.
+runs=1
 
 . "$root/bench/vsftpd-server.sh"
 bench_setup "$@"
@@ -54,18 +60,27 @@ engine() { # direction broadcast -> "MB/s peakKiB cpu-s/GiB"
     "$(printf '%s\n' "${cpus[@]}" | median)"
 }
 
-echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $runs runs, files on tmpfs, engine log to /dev/null"
+echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $rounds alternated rounds, files on tmpfs, engine log to /dev/null"
 echo "MB/s (10^6 bytes per second) and CPU seconds per GiB (user + system, whole process)"
 printf '%-9s %8s %10s %10s %8s %8s %8s %10s %10s %8s\n' direction curl engine+bus engine-bus "on/curl" \
   "off/curl" "cpu curl" "cpu e+bus" "cpu e-bus" "peak MiB"
 for dir in down up; do
-  read -r c c_cpu < <(curl_run "$dir" "$work/local/curl.bin" "$work/local/big.bin" cpu)
-  read -r on peak_on cpu_on < <(engine "$dir" on)
-  read -r off peak_off cpu_off < <(engine "$dir" off)
-  peak=$(( (peak_on > peak_off ? peak_on : peak_off) / 1024 ))
+  cs=() ccs=() ons=() offs=() peaks=() cons=() coffs=()
+  for _ in $(seq "$rounds"); do
+    read -r c c_cpu < <(curl_run "$dir" "$work/local/curl.bin" "$work/local/big.bin" cpu)
+    read -r on peak_on cpu_on < <(engine "$dir" on)
+    read -r off peak_off cpu_off < <(engine "$dir" off)
+    cs+=("$c") ccs+=("$c_cpu") ons+=("$on") offs+=("$off") cons+=("$cpu_on") coffs+=("$cpu_off")
+    peaks+=("$peak_on" "$peak_off")
+  done
+  c=$(printf '%s\n' "${cs[@]}" | median)
+  on=$(printf '%s\n' "${ons[@]}" | median)
+  off=$(printf '%s\n' "${offs[@]}" | median)
+  peak=$(( $(printf '%s\n' "${peaks[@]}" | sort -n | tail -1) / 1024 ))
   ratio_on=$(awk -v e="$on" -v c="$c" 'BEGIN {printf "%.2f", e / c}')
   ratio_off=$(awk -v e="$off" -v c="$c" 'BEGIN {printf "%.2f", e / c}')
   printf '%-9s %8s %10s %10s %8s %8s %8s %10s %10s %8s\n' "$dir" "$c" "$on" "$off" "$ratio_on" "$ratio_off" \
-    "$c_cpu" "$cpu_on" "$cpu_off" "$peak"
+    "$(printf '%s\n' "${ccs[@]}" | median)" "$(printf '%s\n' "${cons[@]}" | median)" \
+    "$(printf '%s\n' "${coffs[@]}" | median)" "$peak"
 done
 echo "(targets: engine >= curl both ways, peak < 64 MiB; the machine's other load moves MB/s, less so CPU s/GiB)"
