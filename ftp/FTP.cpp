@@ -825,7 +825,7 @@ QString FTP::serverAddress() const
     return control ? peerAddress(control->fileDescriptor()) : QString();
 }
 
-int FTP::passivePort()
+int FTP::passivePort(const QString &type)
 {
     const auto control = controlConnection();
     if (!control)
@@ -833,8 +833,23 @@ int FTP::passivePort()
     // EPSV names no address, so it works whatever the family; PASV cannot name an IPv6 one.
     if (!epsvRefused_ && (features_.epsv || isIpv6Peer(control->fileDescriptor()))) {
         QString reply;
-        const int code = query(QStringLiteral("EPSV"), QString(), &reply);
+        int code = -1;
+        // The server reads both lines in turn, as if they had come one by one; only the
+        // wait between them goes. Not before EPSV has worked here: a refusal would put the
+        // TYPE ahead of the PASV that follows it.
+        const auto epsvLine = commandLine(QStringLiteral("EPSV"), QString());
+        const auto typeLine = type.isEmpty() || !epsvWorked_ ? std::nullopt : commandLine(QStringLiteral("TYPE"), type);
+        if (epsvLine && typeLine) {
+            zlog("=> >%@<", shownLine(QStringLiteral("EPSV"), QString()));
+            if (!writeCommands(*epsvLine + *typeLine, QStringLiteral("EPSV"), QString()))
+                return 0;
+            typeAhead_ = type;
+            code = readReply(true, &reply);
+        } else {
+            code = query(QStringLiteral("EPSV"), QString(), &reply);
+        }
         if (isCompletion(code)) {
+            epsvWorked_ = true;
             const auto port = parseEpsvReply(reply);
             if (!port)
                 zlog("Exception recue dans pasv ==> %@", QStringLiteral("no port in: ") + reply);
@@ -844,6 +859,10 @@ int FTP::passivePort()
             return 0;
         epsvRefused_ = true;
         zlog("EPSV refuse : on passe a PASV pour cette session");
+        // The TYPE that went along is answered before PASV is; the caller sends its own.
+        settleTypeAhead();
+        if (!isConnected())
+            return 0;
     }
     zlog("=> PASV\n");
     static constexpr char kPasv[] = "PASV\r\n";
@@ -871,8 +890,25 @@ int FTP::passivePort()
     return announced->port;
 }
 
-void FTP::pasv()
+std::optional<int> FTP::settleTypeAhead()
 {
+    if (typeAhead_.isEmpty())
+        return std::nullopt;
+    // Logged where it would have been sent one by one: just before its reply.
+    zlog("=> >%@<", shownLine(QStringLiteral("TYPE"), std::exchange(typeAhead_, QString())));
+    return ret();
+}
+
+int FTP::setType(const QString &type)
+{
+    if (const auto code = settleTypeAhead())
+        return *code;
+    return command(QStringLiteral("TYPE"), type);
+}
+
+void FTP::pasv(const QString &type)
+{
+    settleTypeAhead();
     if (!isConnected())
         return;
     {
@@ -881,7 +917,7 @@ void FTP::pasv()
         std::lock_guard lock(stateMutex_);
         DTP.reset();
     }
-    const int port = passivePort();
+    const int port = passivePort(type);
     if (port <= 0)
         return;
     // The data connection goes to the host we are already talking to: a passive reply must
@@ -932,10 +968,12 @@ std::optional<QList<File>> FTP::list(const QString &path)
 std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argument, const QString &path,
                                         int *refusal)
 {
-    pasv();
+    pasv(QStringLiteral("A"));
     const auto data = dataConnection();
-    if (!data)
+    if (!data) {
+        settleTypeAhead();
         return std::nullopt;
+    }
 
     // The data connection serves this listing only: it is closed on every way out, and as
     // soon as the listing has been read, before the completion reply. Some servers send
@@ -952,7 +990,7 @@ std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argu
     };
     const auto dropData = qScopeGuard(releaseData);
 
-    if (!isPositive(command(QStringLiteral("TYPE"), QStringLiteral("A"))))
+    if (!isPositive(setType(QStringLiteral("A"))))
         return std::nullopt;
     const int code = command(verb, argument);
     if (code < 100 || code >= 300) {

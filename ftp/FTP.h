@@ -141,7 +141,12 @@ public:
     // changes into `path` (CWD) and lists it without an argument, with MLSD when offered
     // (LIST from the first MLSD refusal on); size() asks SIZE when offered, else lists
     // `path` itself, which may be a file.
-    void pasv();
+    // `type` ("A" or "I"), when given, is the representation type the caller sets next:
+    // once EPSV has worked on this engine, its TYPE command goes in the same write as EPSV
+    // and its reply waits for setType(), which saves a round trip per transfer.
+    void pasv(const QString &type = QString());
+    // TYPE `type`: the reply to the one pasv() sent along, or a TYPE exchange now.
+    int setType(const QString &type);
     std::optional<QList<File>> list(const QString &path);
     qint64 size(const QString &path);
 
@@ -222,7 +227,9 @@ private:
     // Drops both connections without the meaning of close(): a failure, not the user.
     void dropConnections();
     // EPSV or PASV: the data port, announced for the control connection's peer; 0 when none.
-    int passivePort();
+    int passivePort(const QString &type);
+    // Reads the reply to a TYPE sent with EPSV, when there is one; its code, or nothing.
+    std::optional<int> settleTypeAhead();
     // The data connection's target: the control connection's peer, whatever its family.
     QString serverAddress() const;
     // Turns one listing (LIST or MLSD) into entries.
@@ -310,6 +317,9 @@ private:
     QString address_; // the server text, for reopening the session
     ServerFeatures features_;
     bool epsvRefused_ = false;
+    bool epsvWorked_ = false;
+    // The parameter of a TYPE sent with EPSV whose reply is still to be read, or empty.
+    QString typeAhead_;
     bool mlsdFailed_ = false;
     int actionDepth_ = 0;
     qint64 resumeOffset_ = 0;

@@ -605,11 +605,13 @@ std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &re
 {
     code = -1;
     const auto before = dataConnection();
-    pasv();
+    pasv(QStringLiteral("I"));
     auto data = freshDataConnection(before);
-    if (!data || !isConnected())
+    if (!data || !isConnected()) {
+        settleTypeAhead();
         return nullptr;
-    if (!refused(command(QStringLiteral("TYPE"), QStringLiteral("I")))) {
+    }
+    if (!refused(setType(QStringLiteral("I")))) {
         if (restAt && *restAt > 0 && command(QStringLiteral("REST"), QString::number(*restAt)) != 350) {
             zlog("REST refuse : %@ repart du debut", remote);
             *restAt = 0;
