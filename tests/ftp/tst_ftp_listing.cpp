@@ -468,18 +468,20 @@ void TestFtpListing::descriptorsAreClosedAndNotInherited()
     QCOMPARE(zodaru::openDescriptorCount(), atStart);
 }
 
-// A server offering `features` that answers each command as it comes: EPSV and MLSD as
-// `epsvWorks` and `mlsdWorks` say, every listing naming `mlsd` or `list`.
-ScriptedFtpServer::Script offeringServer(QByteArrayList features, bool epsvWorks, bool mlsdWorks,
+// A server offering `features` that answers each command as it comes: the first
+// `epsvAnswers` EPSV (refused from then on), MLSD as `mlsdWorks` says, every listing naming
+// `mlsd` or `list`.
+ScriptedFtpServer::Script offeringServer(QByteArrayList features, int epsvAnswers, bool mlsdWorks,
                                          QByteArray mlsd, QByteArray list)
 {
     return [=](ScriptedFtpServer::Session &s) {
         s.offerFeatures(features);
         s.greetAndLogin();
+        int epsvLeft = epsvAnswers;
         for (;;) {
             const QByteArray line = s.expect(""); // FEAT is answered by the session
             const QByteArray verb = line.split(' ').first();
-            if (verb == "EPSV" && epsvWorks) {
+            if (verb == "EPSV" && epsvLeft-- > 0) {
                 s.openPassive();
                 s.line("229 Extended (|||" + QByteArray::number(s.passivePort()) + "|)");
             } else if (verb == "PASV") {
@@ -529,7 +531,7 @@ void TestFtpListing::machineListings()
     QFETCH(QStringList, expected);
     QFETCH(qint64, firstModified);
 
-    ScriptedFtpServer server(offeringServer({"MLST type*;size*;modify*;"}, false, true, data, QByteArray()));
+    ScriptedFtpServer server(offeringServer({"MLST type*;size*;modify*;"}, 0, true, data, QByteArray()));
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
     const auto entries = ftp->list(QStringLiteral("/pub"));
     QVERIFY(entries.has_value());
@@ -543,30 +545,38 @@ void TestFtpListing::machineListings()
 void TestFtpListing::fallbacks_data()
 {
     QTest::addColumn<QByteArrayList>("features");
-    QTest::addColumn<bool>("epsvWorks");
+    QTest::addColumn<int>("epsvAnswers");
     QTest::addColumn<bool>("mlsdWorks");
-    QTest::addColumn<QByteArray>("asked"); // two listings in a row
+    QTest::addColumn<QByteArray>("asked"); // two listings in a row, then the shutdown's TYPE
 
     const QByteArray epsv("EPSV"), mlst("MLST type*;size*;");
-    QTest::newRow("nothing offered") << QByteArrayList{} << true << true << QByteArray("PASV LIST PASV LIST");
-    QTest::newRow("EPSV") << QByteArrayList{epsv} << true << false << QByteArray("EPSV LIST EPSV LIST");
+    const int always = 99;
+    QTest::newRow("nothing offered") << QByteArrayList{} << always << true
+                                     << QByteArray("PASV TYPE LIST PASV TYPE LIST TYPE");
+    QTest::newRow("EPSV") << QByteArrayList{epsv} << always << false << QByteArray("EPSV TYPE LIST EPSV TYPE LIST TYPE");
     // A refusal is remembered: the next listing asks PASV at once.
-    QTest::newRow("EPSV refused") << QByteArrayList{epsv} << false << false << QByteArray("EPSV PASV LIST PASV LIST");
-    QTest::newRow("MLSD") << QByteArrayList{mlst} << false << true << QByteArray("PASV MLSD PASV MLSD");
-    QTest::newRow("MLSD refused") << QByteArrayList{mlst} << false << false
-                                  << QByteArray("PASV MLSD PASV LIST PASV LIST");
-    QTest::newRow("both") << QByteArrayList{mlst, epsv} << true << true << QByteArray("EPSV MLSD EPSV MLSD");
+    QTest::newRow("EPSV refused") << QByteArrayList{epsv} << 0 << false
+                                  << QByteArray("EPSV PASV TYPE LIST PASV TYPE LIST TYPE");
+    // Once EPSV has worked, TYPE goes along with it; refused later, that TYPE is answered
+    // before PASV is, and the listing sends its own after PASV.
+    QTest::newRow("EPSV refused after it worked")
+        << QByteArrayList{epsv} << 1 << false << QByteArray("EPSV TYPE LIST EPSV TYPE PASV TYPE LIST TYPE");
+    QTest::newRow("MLSD") << QByteArrayList{mlst} << 0 << true << QByteArray("PASV TYPE MLSD PASV TYPE MLSD TYPE");
+    QTest::newRow("MLSD refused") << QByteArrayList{mlst} << 0 << false
+                                  << QByteArray("PASV TYPE MLSD PASV TYPE LIST PASV TYPE LIST TYPE");
+    QTest::newRow("both") << QByteArrayList{mlst, epsv} << always << true
+                          << QByteArray("EPSV TYPE MLSD EPSV TYPE MLSD TYPE");
 }
 
 // Whatever the server offers, the browsers get the same entries.
 void TestFtpListing::fallbacks()
 {
     QFETCH(QByteArrayList, features);
-    QFETCH(bool, epsvWorks);
+    QFETCH(int, epsvAnswers);
     QFETCH(bool, mlsdWorks);
     QFETCH(QByteArray, asked);
 
-    ScriptedFtpServer server(offeringServer(features, epsvWorks, mlsdWorks, "type=file;size=5; a.txt\r\n",
+    ScriptedFtpServer server(offeringServer(features, epsvAnswers, mlsdWorks, "type=file;size=5; a.txt\r\n",
                                             "-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n"));
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
     for (int i = 0; i < 2; ++i) {
@@ -578,8 +588,8 @@ void TestFtpListing::fallbacks()
     QVERIFY(server.waitForFinished(0));
     QByteArrayList verbs;
     for (const QByteArray &line : server.received(0).split('\n')) {
-        const QByteArray verb = line.trimmed();
-        if (verb == "EPSV" || verb == "PASV" || verb == "MLSD" || verb == "LIST")
+        const QByteArray verb = line.trimmed().split(' ').first();
+        if (verb == "EPSV" || verb == "PASV" || verb == "TYPE" || verb == "MLSD" || verb == "LIST")
             verbs << verb;
     }
     QCOMPARE(verbs.join(' '), asked);
