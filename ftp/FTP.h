@@ -152,11 +152,11 @@ public:
 
     // Transfers: the exchange runs on the caller's thread, the data on another that reports
     // through NotificationCenter: called from an EngineWorker's job, that worker right after
-    // the job (it hands the result back first); otherwise the engine's own transfer thread. Results are the RETR/STOR
-    // reply code or -1. A start that fails (PASV, TYPE or the transfer command refused,
-    // not sent or unanswered; an upload source that is not a regular file) starts no
-    // worker, posts nothing and closes the data connection it made, so the engine is ready
-    // for the next one.
+    // the job (it hands the result back first); otherwise the engine's own transfer thread.
+    // Results are the RETR/STOR reply code or -1. A start that fails (PASV, TYPE or the
+    // transfer command refused, not sent or unanswered; an upload source that is not a
+    // regular file) starts no worker, posts nothing and closes the data connection it made,
+    // so the engine is ready for the next one.
     int get(const QString &remote, const QString &savedName, int id);
     int get(const QString &remote, int id);
     int put(const QString &local, const QString &remote, int id);

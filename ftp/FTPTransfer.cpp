@@ -246,8 +246,8 @@ mode_t readUmask()
     return 077;
 }
 
-// The program never changes its umask: read once per transfer thread, so once for all the
-// files of an engine instead of at every saved file. (A later engine reads it again.)
+// The program never changes its umask: read once per thread that saves files, so once for
+// all the files of an engine instead of at every saved file.
 mode_t currentUmask()
 {
     thread_local const mode_t mask = readUmask();
@@ -259,7 +259,7 @@ mode_t currentUmask()
 // download broken by the network may keep it (keep()) for a later one to continue.
 class PartFile final {
 public:
-    // Each file starts with an empty pipe in `receiver`, which stays with the transfer thread.
+    // Each file starts with an empty pipe in `receiver`, which stays with the thread.
     explicit PartFile(FileReceiver &receiver) : receiver_(receiver) { receiver_.startFile(); }
     ~PartFile()
     {
@@ -436,9 +436,10 @@ FileReceiver &receiverOfThisThread()
 
 } // namespace
 
-// Runs the engine's transfers one after the other. The thread holds its own share of the
-// queue, so it can end after the engine has gone: when the engine's last reference is
-// dropped by a transfer on this very thread, the thread is let go instead of joined.
+// Runs the transfers of an engine used outside an engine worker (from a tool's or a test's
+// own thread) one after the other. The thread holds its own share of the queue, so it can
+// end after the engine has gone: when the engine's last reference is dropped by a transfer
+// on this very thread, the thread is let go instead of joined.
 class FTP::TransferThread final {
 public:
     using Job = std::function<void()>;
