@@ -837,11 +837,10 @@ int FTP::passivePort(const QString &type)
         // The server reads both lines in turn, as if they had come one by one; only the
         // wait between them goes. Not before EPSV has worked here: a refusal would put the
         // TYPE ahead of the PASV that follows it.
-        const auto epsvLine = commandLine(QStringLiteral("EPSV"), QString());
         const auto typeLine = type.isEmpty() || !epsvWorked_ ? std::nullopt : commandLine(QStringLiteral("TYPE"), type);
-        if (epsvLine && typeLine) {
+        if (typeLine) {
             zlog("=> >%@<", shownLine(QStringLiteral("EPSV"), QString()));
-            if (!writeCommands(*epsvLine + *typeLine, QStringLiteral("EPSV"), QString()))
+            if (!writeCommands("EPSV\r\n" + *typeLine, QStringLiteral("EPSV"), QString()))
                 return 0;
             typeAhead_ = type;
             code = readReply(true, &reply);
@@ -1134,37 +1133,30 @@ std::optional<qint64> FTP::remoteSize(const QString &path)
 FTP::RemoteFacts FTP::remoteFacts(const QString &path)
 {
     RemoteFacts facts;
-    if (!features_.size || !features_.mdtm) {
-        // One question at most.
-        facts.size = remoteSize(path);
-        facts.modified = remoteTime(path);
+    const bool askSize = features_.size, askTime = features_.mdtm;
+    const QString first = askSize ? QStringLiteral("SIZE") : QStringLiteral("MDTM");
+    const auto firstLine = askSize || askTime ? commandLine(first, path) : std::nullopt;
+    if (!firstLine)
         return facts;
-    }
     // Both questions go in one write and their replies are read in turn: one round trip
     // instead of two, which is a good part of a small file's time. The log shows each
     // command just before its reply, as when they are sent one by one.
-    const auto sizeLine = commandLine(QStringLiteral("SIZE"), path);
-    if (!sizeLine)
-        return facts;
-    const QByteArray both = *sizeLine + "MDTM " + sizeLine->mid(5);
-    zlog("=> >%@<", shownLine(QStringLiteral("SIZE"), path));
-    if (!writeCommands(both, QStringLiteral("SIZE"), path))
+    QByteArray lines = *firstLine;
+    if (askSize && askTime)
+        lines += "MDTM " + firstLine->mid(5); // the same path, already checked
+    zlog("=> >%@<", shownLine(first, path));
+    if (!writeCommands(lines, first, path))
         return facts;
     QString reply;
-    if (readReply(true, &reply) == 213)
+    if (askSize && readReply(true, &reply) == 213)
         facts.size = sizeInReply(reply);
-    zlog("=> >%@<", shownLine(QStringLiteral("MDTM"), path));
-    if (readReply(true, &reply) == 213)
-        facts.modified = parseFtpTime(QStringView(reply).mid(4).trimmed());
+    if (askTime) {
+        if (askSize)
+            zlog("=> >%@<", shownLine(QStringLiteral("MDTM"), path));
+        if (readReply(true, &reply) == 213)
+            facts.modified = parseFtpTime(QStringView(reply).mid(4).trimmed());
+    }
     return facts;
-}
-
-std::optional<qint64> FTP::remoteTime(const QString &path)
-{
-    QString reply;
-    if (!features_.mdtm || query(QStringLiteral("MDTM"), path, &reply) != 213)
-        return std::nullopt;
-    return parseFtpTime(QStringView(reply).mid(4).trimmed());
 }
 
 int FTP::createSocket(const QString &address, int port, int connectTimeoutMs)

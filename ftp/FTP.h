@@ -252,11 +252,10 @@ private:
     bool writeCommands(const QByteArray &bytes, const QString &word, const QString &param);
     // A command whose reply carries data: `lastLine` receives its last line.
     int query(const QString &word, const QString &param, QString *lastLine);
-    // SIZE and MDTM of a remote file, when offered and answered.
+    // SIZE of a remote file, when offered and answered.
     std::optional<qint64> remoteSize(const QString &path);
-    std::optional<qint64> remoteTime(const QString &path);
-    // SIZE and MDTM of a file just downloaded, each when offered and answered; asked
-    // together when both are offered.
+    // SIZE and MDTM of a file just downloaded, each when offered and answered, asked in
+    // one write.
     struct RemoteFacts {
         std::optional<qint64> size;
         std::optional<qint64> modified; // seconds since the epoch, UTC
