@@ -699,11 +699,13 @@ int FTP::ret()
     return readReply(true, nullptr);
 }
 
-int FTP::readReply(bool logCode, QString *lastLine, QStringList *allLines)
+int FTP::readReply(bool logCode, QString *lastLine, QStringList *allLines, int lineMs)
 {
     if (!isConnected())
         return -1;
-    const Timeouts limitsInTime = timeouts();
+    Timeouts limitsInTime = timeouts();
+    if (lineMs > 0)
+        limitsInTime.replyLine = lineMs;
     ReplyBudget budget{Clock::now() + std::chrono::milliseconds(limitsInTime.replyTotal), limits().replyBytes};
     int lastCode = -1;
     QString line;
@@ -825,7 +827,7 @@ QString FTP::serverAddress() const
     return control ? peerAddress(control->fileDescriptor()) : QString();
 }
 
-int FTP::passivePort(const QString &type)
+int FTP::passivePort(const QList<SentAhead> &along)
 {
     const auto control = controlConnection();
     if (!control)
@@ -834,15 +836,23 @@ int FTP::passivePort(const QString &type)
     if (!epsvRefused_ && (features_.epsv || isIpv6Peer(control->fileDescriptor()))) {
         QString reply;
         int code = -1;
-        // The server reads both lines in turn, as if they had come one by one; only the
-        // wait between them goes. Not before EPSV has worked here: a refusal would put the
-        // TYPE ahead of the PASV that follows it.
-        const auto typeLine = type.isEmpty() || !epsvWorked_ ? std::nullopt : commandLine(QStringLiteral("TYPE"), type);
-        if (typeLine) {
+        // The server reads the lines in turn, as if they had come one by one; only the
+        // waits between them go. Not before EPSV has worked here: a refusal would put the
+        // commands ahead of the PASV that follows it.
+        QByteArray lines = "EPSV\r\n";
+        QList<SentAhead> sent;
+        for (const SentAhead &command : epsvWorked_ ? along : QList<SentAhead>()) {
+            const auto line = commandLine(command.word, command.param);
+            if (!line)
+                break;
+            lines += *line;
+            sent.append(command);
+        }
+        if (!sent.isEmpty()) {
             zlog("=> >%@<", shownLine(QStringLiteral("EPSV"), QString()));
-            if (!writeCommands("EPSV\r\n" + *typeLine, QStringLiteral("EPSV"), QString()))
+            if (!writeCommands(lines, QStringLiteral("EPSV"), QString()))
                 return 0;
-            typeAhead_ = type;
+            ahead_ = std::move(sent);
             code = readReply(true, &reply);
         } else {
             code = query(QStringLiteral("EPSV"), QString(), &reply);
@@ -858,8 +868,8 @@ int FTP::passivePort(const QString &type)
             return 0;
         epsvRefused_ = true;
         zlog("EPSV refuse : on passe a PASV pour cette session");
-        // The TYPE that went along is answered before PASV is; the caller sends its own.
-        settleTypeAhead();
+        // What went along is answered before PASV is; the caller sends its own again.
+        settleAllAhead();
         if (!isConnected())
             return 0;
     }
@@ -889,25 +899,45 @@ int FTP::passivePort(const QString &type)
     return announced->port;
 }
 
-std::optional<int> FTP::settleTypeAhead()
+std::optional<int> FTP::settleAhead(int lineMs)
 {
-    if (typeAhead_.isEmpty())
+    if (ahead_.isEmpty())
         return std::nullopt;
+    const SentAhead command = ahead_.takeFirst();
     // Logged where it would have been sent one by one: just before its reply.
-    zlog("=> >%@<", shownLine(QStringLiteral("TYPE"), std::exchange(typeAhead_, QString())));
-    return ret();
+    zlog("=> >%@<", shownLine(command.word, command.param));
+    return readReply(true, nullptr, nullptr, lineMs);
+}
+
+int FTP::settleAllAhead(int lineMs)
+{
+    int code = -1;
+    while (const auto answer = settleAhead(lineMs)) {
+        code = *answer;
+        if (code >= 100 && code < 200) {
+            ahead_.clear();
+            closeBecause(QStringLiteral("Transfert commence sans connexion de donnees : on ferme la connexion"));
+            return -1;
+        }
+    }
+    return code;
 }
 
 int FTP::setType(const QString &type)
 {
-    if (const auto code = settleTypeAhead())
-        return *code;
+    if (!ahead_.isEmpty() && ahead_.first().word == QLatin1String("TYPE"))
+        return *settleAhead();
     return command(QStringLiteral("TYPE"), type);
 }
 
 void FTP::pasv(const QString &type)
 {
-    settleTypeAhead();
+    pasv(type, std::nullopt);
+}
+
+void FTP::pasv(const QString &type, const std::optional<SentAhead> &transfer)
+{
+    settleAllAhead();
     if (!isConnected())
         return;
     {
@@ -916,7 +946,13 @@ void FTP::pasv(const QString &type)
         std::lock_guard lock(stateMutex_);
         DTP.reset();
     }
-    const int port = passivePort(type);
+    QList<SentAhead> along;
+    if (!type.isEmpty()) {
+        along.append({QStringLiteral("TYPE"), type});
+        if (transfer)
+            along.append(*transfer);
+    }
+    const int port = passivePort(along);
     if (port <= 0)
         return;
     // The data connection goes to the host we are already talking to: a passive reply must
@@ -970,7 +1006,7 @@ std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argu
     pasv(QStringLiteral("A"));
     const auto data = dataConnection();
     if (!data) {
-        settleTypeAhead();
+        settleAllAhead();
         return std::nullopt;
     }
 

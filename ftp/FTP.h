@@ -226,10 +226,23 @@ private:
     bool closedWhileIdle() const;
     // Drops both connections without the meaning of close(): a failure, not the user.
     void dropConnections();
+    // A command written right after EPSV, in the same write, whose reply is read later.
+    struct SentAhead {
+        QString word;
+        QString param;
+    };
+    // pasv() with TYPE `type` and then `transfer` sent along with EPSV once EPSV has worked
+    // here; their replies are read by setType() and settleAhead().
+    void pasv(const QString &type, const std::optional<SentAhead> &transfer);
     // EPSV or PASV: the data port, announced for the control connection's peer; 0 when none.
-    int passivePort(const QString &type);
-    // Reads the reply to a TYPE sent with EPSV, when there is one; its code, or nothing.
-    std::optional<int> settleTypeAhead();
+    int passivePort(const QList<SentAhead> &along);
+    // Reads the reply to the oldest command sent with EPSV, when there is one; its code, or
+    // nothing. `lineMs` as for readReply().
+    std::optional<int> settleAhead(int lineMs = 0);
+    // Reads the replies to every command still ahead; the last one's code, -1 when none.
+    // A transfer the server took up (a preliminary reply) while this side has no data
+    // connection for it cannot be kept in step: the connection is closed.
+    int settleAllAhead(int lineMs = 0);
     // The data connection's target: the control connection's peer, whatever its family.
     QString serverAddress() const;
     // Turns one listing (LIST or MLSD) into entries.
@@ -240,7 +253,8 @@ private:
 
     // Reads one whole reply (following "nnn-" continuation lines); `lastLine` receives the
     // last line read. `logCode` false leaves out the per-line code log (the PASV exchange).
-    int readReply(bool logCode, QString *lastLine, QStringList *allLines = nullptr);
+    // `lineMs` > 0 waits that long for each line instead of the usual limit.
+    int readReply(bool logCode, QString *lastLine, QStringList *allLines = nullptr, int lineMs = 0);
     // Puts one command line on the wire (CR LF added, CR or LF inside refused); false when
     // nothing could be sent.
     bool sendCommand(const QString &word, const QString &param);
@@ -317,8 +331,8 @@ private:
     ServerFeatures features_;
     bool epsvRefused_ = false;
     bool epsvWorked_ = false;
-    // The parameter of a TYPE sent with EPSV whose reply is still to be read, or empty.
-    QString typeAhead_;
+    // The commands sent with EPSV whose replies are still to be read, oldest first.
+    QList<SentAhead> ahead_;
     bool mlsdFailed_ = false;
     int actionDepth_ = 0;
     qint64 resumeOffset_ = 0;

@@ -171,6 +171,10 @@ bool refused(int code)
     return code < 0 || code >= 400;
 }
 
+// How long the replies to a transfer command sent with EPSV are waited for when the data
+// connection could not be made (see openTransfer()).
+constexpr int kAnswerToTransferAheadMs = 2000;
+
 constexpr qsizetype kNameMax = 255; // bytes of one path component
 const QByteArray kPartSuffix = QByteArrayLiteral(".zodaru-part");
 constexpr qsizetype kTagLength = 9; // '.' and 8 hexadecimal digits
@@ -606,14 +610,40 @@ std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &re
 {
     code = -1;
     const auto before = dataConnection();
-    pasv(QStringLiteral("I"));
+    // A download that starts from the beginning goes with EPSV and TYPE once EPSV has worked:
+    // one round trip less per file. RETR changes nothing on the server, so it does no harm
+    // even when what went before it is refused; a REST must be answered before it, and a
+    // STOR replaces the remote file as soon as it is taken up.
+    const bool resuming = restAt && *restAt > 0;
+    std::optional<SentAhead> transfer;
+    if (verb == QLatin1String("RETR") && !resuming)
+        transfer = SentAhead{verb, remote};
+    pasv(QStringLiteral("I"), transfer);
     auto data = freshDataConnection(before);
     if (!data || !isConnected()) {
-        settleTypeAhead();
+        // A server refuses a transfer command sent along at once, and may close its passive
+        // listener before the connection comes: its answer is there. One that took the
+        // command up waits for the connection instead, and would answer only at its own
+        // time-out; a short wait tells the two apart, and closes the connection in the second.
+        const bool transferAhead = !ahead_.isEmpty() && ahead_.last().word == verb;
+        const int answer = settleAllAhead(transferAhead ? kAnswerToTransferAheadMs : 0);
+        if (transferAhead && refused(answer))
+            code = answer;
         return nullptr;
     }
-    if (!refused(setType(QStringLiteral("I")))) {
-        if (restAt && *restAt > 0 && command(QStringLiteral("REST"), QString::number(*restAt)) != 350) {
+    const int type = setType(QStringLiteral("I"));
+    if (!ahead_.isEmpty()) {
+        code = *settleAhead();
+        // Taken up in the wrong representation: nothing is read from it, and the server's
+        // completion reply is read once the connection is closed.
+        if (refused(type) && !refused(code)) {
+            data->shutdownBoth();
+            if (code < 200)
+                ret();
+            code = type;
+        }
+    } else if (!refused(type)) {
+        if (resuming && command(QStringLiteral("REST"), QString::number(*restAt)) != 350) {
             zlog("REST refuse : %@ repart du debut", remote);
             *restAt = 0;
         }

@@ -92,6 +92,7 @@ public:
         listUtf8();
         listThroughLink();
         download();
+        downloadMissing();
         upload();
         makeAndRemoveDir();
         makeExistingDir();
@@ -291,6 +292,19 @@ private:
         const qint64 ms = clock.elapsed();
         const bool ok = why.isEmpty() && sameBytes(o_.local + QStringLiteral("/random.bin"), target, &why);
         result("get 5 MiB", ok, (ok ? QStringLiteral("identical, %1 ms").arg(ms) : why) + note);
+    }
+
+    // A refused download leaves the session in step: the next listing still works.
+    void downloadMissing()
+    {
+        const QString note = session();
+        if (!ftp_ || !ftp_->isConnected())
+            return result("get missing", false, note);
+        const int code = ftp_->get(path(QStringLiteral("no such file")), o_.local + QStringLiteral("/missing.bin"), 2);
+        const auto entries = ftp_->isConnected() ? ftp_->list(o_.base) : std::nullopt;
+        result("get missing", code >= 400 && entries && !entries->isEmpty(),
+               QStringLiteral("RETR %1, listing after it %2").arg(code).arg(entries ? QStringLiteral("ok") : QStringLiteral("failed"))
+                   + note);
     }
 
     void upload()

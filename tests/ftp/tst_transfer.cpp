@@ -135,6 +135,8 @@ private Q_SLOTS:
     void interruptedDownloadResumes();
     void downloadIsChecked_data();
     void downloadIsChecked();
+    void downloadSentWithEpsv_data();
+    void downloadSentWithEpsv();
 };
 
 // How the server ends a download, and what the client must make of it.
@@ -916,6 +918,114 @@ void TestTransfer::downloadIsChecked()
         else
             QVERIFY(mtime >= before - 2);
     }
+    QCOMPARE(server.failures(), QStringList());
+}
+
+// How the server answers the second download of an engine on which EPSV has worked.
+enum class AlongEnd { Answered, NoDataConnection, RefusedBeforeConnection, TypeRefused, EpsvRefused };
+Q_DECLARE_METATYPE(AlongEnd)
+
+void TestTransfer::downloadSentWithEpsv_data()
+{
+    QTest::addColumn<AlongEnd>("end");
+    QTest::addColumn<int>("code");
+
+    QTest::newRow("answered in turn") << AlongEnd::Answered << 150;
+    // The server waits for the data connection before it answers RETR: nothing would come
+    // until its own time-out, so the control connection is given up.
+    QTest::newRow("data connection refused, no answer") << AlongEnd::NoDataConnection << -1;
+    // A missing file: the server answered RETR and closed its listener before the client
+    // could connect.
+    QTest::newRow("RETR refused before the connection") << AlongEnd::RefusedBeforeConnection << 550;
+    QTest::newRow("TYPE refused, RETR taken up") << AlongEnd::TypeRefused << 504;
+    QTest::newRow("EPSV refused after it worked") << AlongEnd::EpsvRefused << 150;
+}
+
+// EPSV, TYPE I and RETR reach the server before it has answered any of them, and every
+// reply is read in turn whatever the server makes of them.
+void TestTransfer::downloadSentWithEpsv()
+{
+    QFETCH(AlongEnd, end);
+    QFETCH(int, code);
+
+    const QByteArray payload = patternBytes(3000, 7);
+    ScriptedFtpServer server([&](Session &s) {
+        s.offerFeatures({"EPSV"});
+        s.greetAndLogin();
+        const auto epsvReply = [&s](quint16 port) { return "229 Extended (|||" + QByteArray::number(port) + "|)"; };
+        s.expect("EPSV");
+        s.openPassive();
+        s.line(epsvReply(s.passivePort()));
+        s.expect("TYPE I");
+        s.line("200 Binary");
+        s.expect("RETR /a");
+        s.sendReply("150 Here", payload, "226 Done");
+
+        s.expect("EPSV");
+        s.expect("TYPE I");
+        s.expect("RETR /b");
+        switch (end) {
+        case AlongEnd::Answered:
+            s.openPassive();
+            s.line(epsvReply(s.passivePort()));
+            s.line("200 Binary");
+            s.sendReply("150 Here", payload, "226 Done");
+            break;
+        case AlongEnd::NoDataConnection:
+        case AlongEnd::RefusedBeforeConnection: {
+            s.openPassive();
+            const quint16 closed = s.passivePort();
+            s.openPassive(); // closes the listener on `closed`
+            s.line(epsvReply(closed));
+            if (end == AlongEnd::NoDataConnection) {
+                s.waitForEof();
+                return;
+            }
+            s.line("200 Binary");
+            s.line("550 No such file");
+            break;
+        }
+        case AlongEnd::TypeRefused: {
+            s.openPassive();
+            s.line(epsvReply(s.passivePort()));
+            s.line("504 Type not supported");
+            s.line("150 Here");
+            s.acceptData().finishAndWaitForClose();
+            s.line("426 Aborted");
+            break;
+        }
+        case AlongEnd::EpsvRefused:
+            s.line("500 Unknown command");
+            s.line("200 Binary");
+            s.line("425 Use PORT or PASV first");
+            startTransferWithoutLogin(s, "RETR /b", "150 Here");
+            s.sendData(payload);
+            s.line("226 Done");
+            break;
+        }
+        s.expect("NOOP");
+        s.line("200 In step");
+        s.answerRest();
+    });
+    QTemporaryDir dir;
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
+    {
+        TransferRecorder first(ftp.get());
+        QCOMPARE(ftp->get(QStringLiteral("/a"), dir.filePath(QStringLiteral("a")), 1), 150);
+        QVERIFY(first.waitForCompletion());
+    }
+    TransferRecorder recorder(ftp.get());
+    QCOMPARE(ftp->get(QStringLiteral("/b"), dir.filePath(QStringLiteral("b")), 2), code);
+    if (code == 150) {
+        QVERIFY(recorder.waitForCompletion());
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("b"))), payload);
+    } else {
+        QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("a")});
+    }
+    if (end == AlongEnd::NoDataConnection)
+        QVERIFY(!ftp->isConnected());
+    else
+        QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
     QCOMPARE(server.failures(), QStringList());
 }
 
