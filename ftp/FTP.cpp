@@ -840,19 +840,19 @@ int FTP::passivePort(const QList<SentAhead> &along)
         // waits between them go. Not before EPSV has worked here: a refusal would put the
         // commands ahead of the PASV that follows it.
         QByteArray lines = "EPSV\r\n";
-        QList<SentAhead> sent;
-        for (const SentAhead &command : epsvWorked_ ? along : QList<SentAhead>()) {
-            const auto line = commandLine(command.word, command.param);
+        // The first `going` commands of `along`: up to one that cannot be sent.
+        qsizetype going = 0;
+        for (; epsvWorked_ && going < along.size(); ++going) {
+            const auto line = commandLine(along[going].word, along[going].param);
             if (!line)
                 break;
             lines += *line;
-            sent.append(command);
         }
-        if (!sent.isEmpty()) {
+        if (going > 0) {
             zlog("=> >%@<", shownLine(QStringLiteral("EPSV"), QString()));
             if (!writeCommands(lines, QStringLiteral("EPSV"), QString()))
                 return 0;
-            ahead_ = std::move(sent);
+            ahead_ = along.first(going);
             code = readReply(true, &reply);
         } else {
             code = query(QStringLiteral("EPSV"), QString(), &reply);
