@@ -8,8 +8,9 @@
 #   bench/run-app-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=5)
 #
 # Each of the RUNS rounds runs curl, the engine and the program once, one after the other,
-# and the table shows the medians: on a shared machine the speed of one transfer moves by
-# up to 2x from one minute to the next, and only alternated series compare like with like.
+# the first place moving on round by round, and the table shows the medians: on a shared
+# machine the speed of one transfer moves by up to 4x from one minute to the next, and only
+# alternated series compare like with like.
 #
 # The program's log (a few lines per chunk) goes to /dev/null, as the engine bench's does.
 # Everything lives in a temporary directory on tmpfs and goes when the script ends; the
@@ -92,11 +93,15 @@ for dir in down up; do
   for build_pair in "${builds[@]}"; do
     read -r appbin enginebin <<<"$build_pair"
     cs=() es=() ps=() peaks=() stalls=() cpus=()
-    for _ in $(seq "$rounds"); do
-      cs+=("$(curl_run "$dir" "$work/down/curl.bin" "$work/up/up.bin")")
-      es+=("$(engine "$dir")")
+    curl_step() { cs+=("$(curl_run "$dir" "$work/down/curl.bin" "$work/up/up.bin")"); }
+    engine_step() { es+=("$(engine "$dir")"); }
+    program_step() {
+      local p peak stall cpu
       read -r p peak stall cpu < <(program "$dir")
       ps+=("$p") peaks+=("$peak") stalls+=("$stall") cpus+=("${cpu:--}")
+    }
+    for round in $(seq "$rounds"); do
+      in_turn "$round" curl_step engine_step program_step
     done
     c=$(printf '%s\n' "${cs[@]}" | median)
     e=$(printf '%s\n' "${es[@]}" | median)

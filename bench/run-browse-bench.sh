@@ -67,18 +67,24 @@ curl_list() { # -> seconds
 
 echo "vsftpd on 127.0.0.1:$port, files on tmpfs, median of $runs runs, program log to /dev/null"
 cs=() ps=() pg=()
-for _ in $(seq "$runs"); do
-  # A thousand connections leave the machine busy for a moment after them (sockets in
-  # TIME_WAIT, freed memory): each side starts once that has settled, not in its wake.
+# A thousand connections leave the machine busy for a moment after them (sockets in
+# TIME_WAIT, freed memory): each side starts once that has settled, not in its wake.
+curl_step() {
   sleep 3
   cs+=("$(curl_files)")
+}
+program_step() {
   rm -rf "$work/down" && mkdir "$work/down"
   sleep 3
+  local out
   out=$("$bench" --server "127.0.0.1:$port" --mode files --remote-dir small --count "$files" \
     --local-dir "$work/down" 2>/dev/null) || { echo "program failed: $out" >&2; exit 1; }
   cmp -s "$work/down/f0001" "$work/ftp/small/f0001" || { echo "download differs" >&2; exit 1; }
   ps+=("$(echo "$out" | field seconds)")
   pg+=("$(echo "$out" | field longestGap_ms)")
+}
+for round in $(seq "$runs"); do
+  in_turn "$round" curl_step program_step
 done
 c=$(printf '%s\n' "${cs[@]}" | median)
 p=$(printf '%s\n' "${ps[@]}" | median)
@@ -87,8 +93,9 @@ awk -v n="$files" -v c="$c" -v p="$p" -v g="$(printf '%s\n' "${pg[@]}" | sort -g
     n, n / c, n / p, c / p, g }'
 
 cl=() po=() og=() ss=() rl=() rg=()
-for _ in $(seq "$runs"); do
-  cl+=("$(curl_list)")
+curl_step() { cl+=("$(curl_list)"); }
+program_step() {
+  local out
   out=$("$bench" --server "127.0.0.1:$port" --mode listing --remote-dir big --count "$entries" 2>/dev/null) \
     || { echo "program failed: $out" >&2; exit 1; }
   po+=("$(echo "$out" | field openSeconds)")
@@ -96,6 +103,9 @@ for _ in $(seq "$runs"); do
   ss+=("$(echo "$out" | field scrollStepMax_ms)")
   rl+=("$(echo "$out" | field reloadSeconds)")
   rg+=("$(echo "$out" | field reloadGap_ms)")
+}
+for round in $(seq "$runs"); do
+  in_turn "$round" curl_step program_step
 done
 c=$(printf '%s\n' "${cl[@]}" | median)
 p=$(printf '%s\n' "${po[@]}" | median)

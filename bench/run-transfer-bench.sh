@@ -6,8 +6,8 @@
 #   bench/run-transfer-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=5)
 #
 # Each round runs curl, the engine with the broadcast and the engine without it once, one
-# after the other; the table shows the medians (on a shared machine one transfer's speed
-# moves by up to 2x from one minute to the next).
+# after the other, the first place moving on round by round; the table shows the medians (on
+# a shared machine one transfer's speed moves by up to 4x from one minute to the next).
 #
 # Everything lives in a temporary directory on tmpfs and goes when the script ends: the
 # server's configuration, its files and what the transfers write. The server listens on
@@ -66,12 +66,23 @@ printf '%-9s %8s %10s %10s %8s %8s %8s %10s %10s %8s\n' direction curl engine+bu
   "off/curl" "cpu curl" "cpu e+bus" "cpu e-bus" "peak MiB"
 for dir in down up; do
   cs=() ccs=() ons=() offs=() peaks=() cons=() coffs=()
-  for _ in $(seq "$rounds"); do
+  curl_step() {
+    local c c_cpu
     read -r c c_cpu < <(curl_run "$dir" "$work/local/curl.bin" "$work/local/big.bin" cpu)
+    cs+=("$c") ccs+=("$c_cpu")
+  }
+  on_step() {
+    local on peak_on cpu_on
     read -r on peak_on cpu_on < <(engine "$dir" on)
+    ons+=("$on") cons+=("$cpu_on") peaks+=("$peak_on")
+  }
+  off_step() {
+    local off peak_off cpu_off
     read -r off peak_off cpu_off < <(engine "$dir" off)
-    cs+=("$c") ccs+=("$c_cpu") ons+=("$on") offs+=("$off") cons+=("$cpu_on") coffs+=("$cpu_off")
-    peaks+=("$peak_on" "$peak_off")
+    offs+=("$off") coffs+=("$cpu_off") peaks+=("$peak_off")
+  }
+  for round in $(seq "$rounds"); do
+    in_turn "$round" curl_step on_step off_step
   done
   c=$(printf '%s\n' "${cs[@]}" | median)
   on=$(printf '%s\n' "${ons[@]}" | median)

@@ -7,6 +7,7 @@
 #   start_vsftpd PASV_MIN PASV_MAX   sets $port and $vsftpd_pid
 #   curl_run DIRECTION INTO FROM [cpu]  curl's median MB/s over $runs runs (and CPU s/GiB)
 #   cpu_seconds FILE COMMAND...         CPU time of a command, into FILE
+#   in_turn ROUND STEP...               the steps (functions) in turn, the ROUND-th first
 
 # vsftpd must chroot the anonymous user; the broadcast needs a bus to go to, so a script
 # started without one runs again under its own.
@@ -75,6 +76,16 @@ EOF
   for _ in $(seq 50); do
     if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then break; fi
     sleep 0.1
+  done
+}
+
+# Whoever goes first in a round meets the machine as the last round left it (freed memory,
+# a busy neighbour); the first place moves round by round so no side always takes it.
+in_turn() {
+  local round=$1; shift
+  local steps=("$@") i
+  for ((i = 0; i < ${#steps[@]}; i++)); do
+    "${steps[(round + i) % ${#steps[@]}]}"
   done
 }
 
