@@ -899,14 +899,31 @@ int FTP::passivePort(const QList<SentAhead> &along)
     return announced->port;
 }
 
-std::optional<int> FTP::settleAhead(int lineMs)
+std::optional<int> FTP::settleAhead(int lineMs, QString *lastLine)
 {
     if (ahead_.isEmpty())
         return std::nullopt;
     const SentAhead command = ahead_.takeFirst();
     // Logged where it would have been sent one by one: just before its reply.
     zlog("=> >%@<", shownLine(command.word, command.param));
-    return readReply(true, nullptr, nullptr, lineMs);
+    return readReply(true, lastLine, nullptr, lineMs);
+}
+
+std::optional<FTP::RemoteFacts> FTP::settleFactsAhead()
+{
+    std::optional<RemoteFacts> facts;
+    while (!ahead_.isEmpty()) {
+        const QString &word = ahead_.first().word;
+        const bool size = word == QLatin1String("SIZE");
+        if (!size && word != QLatin1String("MDTM"))
+            break;
+        if (!facts)
+            facts.emplace();
+        QString reply;
+        const int code = settleAhead(0, &reply).value_or(-1);
+        facts->take(size, code, reply);
+    }
+    return facts;
 }
 
 int FTP::settleAllAhead(int lineMs)
@@ -932,10 +949,10 @@ int FTP::setType(const QString &type)
 
 void FTP::pasv(const QString &type)
 {
-    pasv(type, std::nullopt);
+    pasv(type, {});
 }
 
-void FTP::pasv(const QString &type, const std::optional<SentAhead> &transfer)
+void FTP::pasv(const QString &type, const QList<SentAhead> &after)
 {
     settleAllAhead();
     if (!isConnected())
@@ -949,8 +966,7 @@ void FTP::pasv(const QString &type, const std::optional<SentAhead> &transfer)
     QList<SentAhead> along;
     if (!type.isEmpty()) {
         along.append({QStringLiteral("TYPE"), type});
-        if (transfer)
-            along.append(*transfer);
+        along.append(after);
     }
     const int port = passivePort(along);
     if (port <= 0)
@@ -1184,15 +1200,27 @@ FTP::RemoteFacts FTP::remoteFacts(const QString &path)
     if (!writeCommands(lines, first, path))
         return facts;
     QString reply;
-    if (askSize && readReply(true, &reply) == 213)
-        facts.size = sizeInReply(reply);
+    if (askSize) {
+        const int code = readReply(true, &reply);
+        facts.take(true, code, reply);
+    }
     if (askTime) {
         if (askSize)
             zlog("=> >%@<", shownLine(QStringLiteral("MDTM"), path));
-        if (readReply(true, &reply) == 213)
-            facts.modified = parseFtpTime(QStringView(reply).mid(4).trimmed());
+        const int code = readReply(true, &reply);
+        facts.take(false, code, reply);
     }
     return facts;
+}
+
+void FTP::RemoteFacts::take(bool isSize, int code, const QString &reply)
+{
+    if (code != 213)
+        return;
+    if (isSize)
+        size = sizeInReply(reply);
+    else
+        modified = parseFtpTime(QStringView(reply).mid(4).trimmed());
 }
 
 int FTP::createSocket(const QString &address, int port, int connectTimeoutMs)

@@ -231,14 +231,14 @@ private:
         QString word;
         QString param;
     };
-    // pasv() with TYPE `type` and then `transfer` sent along with EPSV once EPSV has worked
+    // pasv() with TYPE `type` and then `after` sent along with EPSV once EPSV has worked
     // here; their replies are read by setType() and settleAhead().
-    void pasv(const QString &type, const std::optional<SentAhead> &transfer);
+    void pasv(const QString &type, const QList<SentAhead> &after);
     // EPSV or PASV: the data port, announced for the control connection's peer; 0 when none.
     int passivePort(const QList<SentAhead> &along);
     // Reads the reply to the oldest command sent with EPSV, when there is one; its code, or
-    // nothing. `lineMs` as for readReply().
-    std::optional<int> settleAhead(int lineMs = 0);
+    // nothing. `lineMs` as for readReply(); `lastLine` receives the reply's last line.
+    std::optional<int> settleAhead(int lineMs = 0, QString *lastLine = nullptr);
     // Reads the replies to every command still ahead; the last one's code, -1 when none.
     // A transfer the server took up (a preliminary reply) while this side has no data
     // connection for it cannot be kept in step: the connection is closed.
@@ -268,13 +268,18 @@ private:
     int query(const QString &word, const QString &param, QString *lastLine);
     // SIZE of a remote file, when offered and answered.
     std::optional<qint64> remoteSize(const QString &path);
-    // SIZE and MDTM of a file just downloaded, each when offered and answered, asked in
-    // one write.
+    // SIZE and MDTM of a file downloaded, each when offered and answered, asked in one
+    // write.
     struct RemoteFacts {
         std::optional<qint64> size;
         std::optional<qint64> modified; // seconds since the epoch, UTC
+        // Takes what a reply to SIZE (`size`) or MDTM says.
+        void take(bool size, int code, const QString &reply);
     };
     RemoteFacts remoteFacts(const QString &path);
+    // The replies to the SIZE and MDTM that lead what went with EPSV; nothing when neither
+    // went.
+    std::optional<RemoteFacts> settleFactsAhead();
     // A time-out counts as a lost connection: one log line, then the engine closes itself.
     void closeAfterTimeout(const char *where);
     // A limit passed or a broken connection: `why` is logged, then the engine closes.
@@ -299,8 +304,10 @@ private:
     // accepted the transfer; otherwise null, with the connection made for it closed and
     // `code` the transfer command's reply (-1 when it was not reached, sent or answered).
     // `restAt` > 0 sends REST first; a refused REST starts from 0 (`restAt` set to 0).
+    // `facts`, when given, receives the file's SIZE and MDTM when they could be asked along
+    // with the transfer command (and stays empty when they could not).
     std::shared_ptr<Socket> openTransfer(const QString &verb, const QString &remote, int &code,
-                                         qint64 *restAt = nullptr);
+                                         qint64 *restAt = nullptr, std::optional<RemoteFacts> *facts = nullptr);
     // The partial file the download of `remote` into `savedName` may continue, and from
     // which offset; 0 when it starts over.
     qint64 resumableOffset(const QString &remote, const QString &savedName);
@@ -312,6 +319,8 @@ private:
         QString remote;
         QString fileName;
         qint64 offset = 0;
+        // SIZE and MDTM when they were asked before the transfer; asked after it otherwise.
+        std::optional<RemoteFacts> facts;
     };
     void downloadThread(Download download, qint32 id, std::shared_ptr<Socket> data, FileReceiver &receiver);
     void uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::shared_ptr<Socket> data);

@@ -606,19 +606,27 @@ void FTP::releaseDataConnection(const std::shared_ptr<Socket> &data)
         DTP.reset();
 }
 
-std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &remote, int &code, qint64 *restAt)
+std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &remote, int &code, qint64 *restAt,
+                                          std::optional<RemoteFacts> *facts)
 {
     code = -1;
     const auto before = dataConnection();
     // A download that starts from the beginning goes with EPSV and TYPE once EPSV has worked:
     // one round trip less per file. RETR changes nothing on the server, so it does no harm
     // even when what went before it is refused; a REST must be answered before it, and a
-    // STOR replaces the remote file as soon as it is taken up.
+    // STOR replaces the remote file as soon as it is taken up. The SIZE and MDTM that check
+    // the file once it has arrived go along too, before RETR, so that their replies come
+    // before the transfer's and cost no round trip of their own.
     const bool resuming = restAt && *restAt > 0;
-    std::optional<SentAhead> transfer;
-    if (verb == QLatin1String("RETR") && !resuming)
-        transfer = SentAhead{verb, remote};
-    pasv(QStringLiteral("I"), transfer);
+    QList<SentAhead> after;
+    if (verb == QLatin1String("RETR") && !resuming) {
+        if (facts && features_.size)
+            after.append({QStringLiteral("SIZE"), remote});
+        if (facts && features_.mdtm)
+            after.append({QStringLiteral("MDTM"), remote});
+        after.append({verb, remote});
+    }
+    pasv(QStringLiteral("I"), after);
     auto data = freshDataConnection(before);
     if (!data || !isConnected()) {
         // A server refuses a transfer command sent along at once, and may close its passive
@@ -633,7 +641,10 @@ std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &re
     }
     const int type = setType(QStringLiteral("I"));
     if (!ahead_.isEmpty()) {
-        code = *settleAhead();
+        auto answered = settleFactsAhead();
+        if (facts)
+            *facts = std::move(answered);
+        code = settleAhead().value_or(-1);
         // Taken up in the wrong representation: nothing is read from it, and the server's
         // completion reply is read once the connection is closed.
         if (refused(type) && !refused(code)) {
@@ -769,13 +780,14 @@ int FTP::get(const QString &remote, const QString &savedName, int id)
 
     int code = -1;
     qint64 offset = resumableOffset(remote, savedName);
-    auto data = openTransfer(QStringLiteral("RETR"), remote, code, &offset);
+    std::optional<RemoteFacts> facts;
+    auto data = openTransfer(QStringLiteral("RETR"), remote, code, &offset, &facts);
     if (!data)
         return code;
     resumeOffset_ = offset;
     if (offset > 0)
         zlog("Reprise de %@ a l'octet %i", savedName, offset);
-    Download download{remote, FileName, offset};
+    Download download{remote, FileName, offset, std::move(facts)};
     const bool started = startWorker([download = std::move(download), id,
                                       data = std::move(data)](FTP &ftp, FileReceiver &receiver) mutable {
         // Moved on, so that the worker's close of the connection is the last one.
@@ -869,7 +881,7 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
         // A file the server says is longer or shorter than what arrived is not whole.
         const qint64 written = download.offset + total;
         if (!broken && code >= 200 && code < 300) {
-            const auto facts = remoteFacts(download.remote);
+            const auto facts = download.facts ? *download.facts : remoteFacts(download.remote);
             if (facts.size && *facts.size != written) {
                 zlog("Taille differente pour %@ : %i recus, %i annonces", fileName, written, *facts.size);
                 broken = true;

@@ -922,37 +922,50 @@ void TestTransfer::downloadIsChecked()
 }
 
 // How the server answers the second download of an engine on which EPSV has worked.
-enum class AlongEnd { Answered, NoDataConnection, RefusedBeforeConnection, TypeRefused, EpsvRefused };
+enum class AlongEnd { Answered, SizeDiffers, NoDataConnection, RefusedBeforeConnection, TypeRefused, EpsvRefused };
 Q_DECLARE_METATYPE(AlongEnd)
 
 void TestTransfer::downloadSentWithEpsv_data()
 {
     QTest::addColumn<AlongEnd>("end");
     QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("status");
 
-    QTest::newRow("answered in turn") << AlongEnd::Answered << 150;
+    QTest::newRow("answered in turn") << AlongEnd::Answered << 150 << "226";
+    // SIZE went before RETR: its answer still decides whether what arrived is whole.
+    QTest::newRow("size differs") << AlongEnd::SizeDiffers << 150 << "-1";
     // The server waits for the data connection before it answers RETR: nothing would come
     // until its own time-out, so the control connection is given up.
-    QTest::newRow("data connection refused, no answer") << AlongEnd::NoDataConnection << -1;
+    QTest::newRow("data connection refused, no answer") << AlongEnd::NoDataConnection << -1 << "";
     // A missing file: the server answered RETR and closed its listener before the client
     // could connect.
-    QTest::newRow("RETR refused before the connection") << AlongEnd::RefusedBeforeConnection << 550;
-    QTest::newRow("TYPE refused, RETR taken up") << AlongEnd::TypeRefused << 504;
-    QTest::newRow("EPSV refused after it worked") << AlongEnd::EpsvRefused << 150;
+    QTest::newRow("RETR refused before the connection") << AlongEnd::RefusedBeforeConnection << 550 << "";
+    QTest::newRow("TYPE refused, RETR taken up") << AlongEnd::TypeRefused << 504 << "";
+    // SIZE and MDTM are asked again after the transfer that followed PASV.
+    QTest::newRow("EPSV refused after it worked") << AlongEnd::EpsvRefused << 150 << "226";
 }
 
-// EPSV, TYPE I and RETR reach the server before it has answered any of them, and every
-// reply is read in turn whatever the server makes of them.
+// EPSV, TYPE I, SIZE, MDTM and RETR reach the server before it has answered any of them,
+// and every reply is read in turn whatever the server makes of them.
 void TestTransfer::downloadSentWithEpsv()
 {
     QFETCH(AlongEnd, end);
     QFETCH(int, code);
+    QFETCH(QString, status);
 
     const QByteArray payload = patternBytes(3000, 7);
+    const QByteArray size = end == AlongEnd::SizeDiffers ? "213 3001" : "213 3000";
+    const QByteArray date = "213 20210304050607";
     ScriptedFtpServer server([&](Session &s) {
-        s.offerFeatures({"EPSV"});
+        s.offerFeatures({"EPSV", "SIZE", "MDTM"});
         s.greetAndLogin();
         const auto epsvReply = [&s](quint16 port) { return "229 Extended (|||" + QByteArray::number(port) + "|)"; };
+        const auto answerFacts = [&](QByteArrayView path, QByteArrayView sizeLine) {
+            s.expect("SIZE " + path.toByteArray());
+            s.line(sizeLine);
+            s.expect("MDTM " + path.toByteArray());
+            s.line(date);
+        };
         s.expect("EPSV");
         s.openPassive();
         s.line(epsvReply(s.passivePort()));
@@ -960,15 +973,18 @@ void TestTransfer::downloadSentWithEpsv()
         s.line("200 Binary");
         s.expect("RETR /a");
         s.sendReply("150 Here", payload, "226 Done");
+        answerFacts("/a", "213 3000");
 
-        s.expect("EPSV");
-        s.expect("TYPE I");
-        s.expect("RETR /b");
+        for (const char *line : {"EPSV", "TYPE I", "SIZE /b", "MDTM /b", "RETR /b"})
+            s.expect(line);
         switch (end) {
         case AlongEnd::Answered:
+        case AlongEnd::SizeDiffers:
             s.openPassive();
             s.line(epsvReply(s.passivePort()));
             s.line("200 Binary");
+            s.line(size);
+            s.line(date);
             s.sendReply("150 Here", payload, "226 Done");
             break;
         case AlongEnd::NoDataConnection:
@@ -982,13 +998,16 @@ void TestTransfer::downloadSentWithEpsv()
                 return;
             }
             s.line("200 Binary");
-            s.line("550 No such file");
+            for (int i = 0; i < 3; ++i)
+                s.line("550 No such file");
             break;
         }
         case AlongEnd::TypeRefused: {
             s.openPassive();
             s.line(epsvReply(s.passivePort()));
             s.line("504 Type not supported");
+            s.line(size);
+            s.line(date);
             s.line("150 Here");
             s.acceptData().finishAndWaitForClose();
             s.line("426 Aborted");
@@ -997,10 +1016,13 @@ void TestTransfer::downloadSentWithEpsv()
         case AlongEnd::EpsvRefused:
             s.line("500 Unknown command");
             s.line("200 Binary");
+            s.line(size);
+            s.line(date);
             s.line("425 Use PORT or PASV first");
             startTransferWithoutLogin(s, "RETR /b", "150 Here");
             s.sendData(payload);
             s.line("226 Done");
+            answerFacts("/b", size);
             break;
         }
         s.expect("NOOP");
@@ -1015,10 +1037,15 @@ void TestTransfer::downloadSentWithEpsv()
         QVERIFY(first.waitForCompletion());
     }
     TransferRecorder recorder(ftp.get());
-    QCOMPARE(ftp->get(QStringLiteral("/b"), dir.filePath(QStringLiteral("b")), 2), code);
+    const QString target = dir.filePath(QStringLiteral("b"));
+    QCOMPARE(ftp->get(QStringLiteral("/b"), target, 2), code);
     if (code == 150) {
         QVERIFY(recorder.waitForCompletion());
-        QCOMPARE(readFile(dir.filePath(QStringLiteral("b"))), payload);
+        QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), status);
+    }
+    if (status == QLatin1String("226")) {
+        QCOMPARE(readFile(target), payload);
+        QCOMPARE(QFileInfo(target).lastModified().toSecsSinceEpoch(), qint64(1614834367));
     } else {
         QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("a")});
     }
