@@ -88,9 +88,10 @@ for round in $(seq "$runs"); do
 done
 c=$(printf '%s\n' "${cs[@]}" | median)
 p=$(printf '%s\n' "${ps[@]}" | median)
-awk -v n="$files" -v c="$c" -v p="$p" -v g="$(printf '%s\n' "${pg[@]}" | sort -g | tail -1)" 'BEGIN {
-  printf "%d files of 4 KiB: curl %.1f files/s, program %.1f files/s, ratio %.2f (target >= 0.8), longest gap %s ms\n",
-    n, n / c, n / p, c / p, g }'
+awk -v n="$files" -v c="$c" -v p="$p" -v g="$(printf '%s\n' "${pg[@]}" | sort -g | tail -1)" \
+  -v r="$(round_ratio "${cs[*]}" "${ps[*]}")" 'BEGIN {
+  printf "%d files of 4 KiB: curl %.1f files/s, program %.1f files/s, ratio %.2f (per round %s; target >= 0.8), longest gap %s ms\n",
+    n, n / c, n / p, c / p, r, g }'
 
 cl=() po=() og=() ss=() rl=() rg=()
 curl_step() { cl+=("$(curl_list)"); }

@@ -62,8 +62,8 @@ engine() { # direction broadcast -> "MB/s peakKiB cpu-s/GiB"
 
 echo "vsftpd on 127.0.0.1:$port, ${size_mib} MiB, median of $rounds alternated rounds, files on tmpfs, engine log to /dev/null"
 echo "MB/s (10^6 bytes per second) and CPU seconds per GiB (user + system, whole process)"
-printf '%-9s %8s %10s %10s %8s %8s %8s %10s %10s %8s\n' direction curl engine+bus engine-bus "on/curl" \
-  "off/curl" "cpu curl" "cpu e+bus" "cpu e-bus" "peak MiB"
+printf '%-9s %8s %10s %10s %8s %8s %9s %8s %10s %10s %8s\n' direction curl engine+bus engine-bus "on/curl" \
+  "off/curl" "per round" "cpu curl" "cpu e+bus" "cpu e-bus" "peak MiB"
 for dir in down up; do
   cs=() ccs=() ons=() offs=() peaks=() cons=() coffs=()
   curl_step() {
@@ -90,8 +90,9 @@ for dir in down up; do
   peak=$(( $(printf '%s\n' "${peaks[@]}" | sort -n | tail -1) / 1024 ))
   ratio_on=$(awk -v e="$on" -v c="$c" 'BEGIN {printf "%.2f", e / c}')
   ratio_off=$(awk -v e="$off" -v c="$c" 'BEGIN {printf "%.2f", e / c}')
-  printf '%-9s %8s %10s %10s %8s %8s %8s %10s %10s %8s\n' "$dir" "$c" "$on" "$off" "$ratio_on" "$ratio_off" \
-    "$(printf '%s\n' "${ccs[@]}" | median)" "$(printf '%s\n' "${cons[@]}" | median)" \
+  printf '%-9s %8s %10s %10s %8s %8s %9s %8s %10s %10s %8s\n' "$dir" "$c" "$on" "$off" "$ratio_on" "$ratio_off" \
+    "$(round_ratio "${ons[*]}" "${cs[*]}")" "$(printf '%s\n' "${ccs[@]}" | median)" "$(printf '%s\n' "${cons[@]}" | median)" \
     "$(printf '%s\n' "${coffs[@]}" | median)" "$peak"
 done
-echo "(targets: engine >= curl both ways, peak < 64 MiB; the machine's other load moves MB/s, less so CPU s/GiB)"
+echo "(per round: the median of each round's engine+bus / curl; targets: engine >= curl both ways, peak < 64 MiB;"
+echo " the machine's other load moves MB/s, less so CPU s/GiB)"

@@ -8,6 +8,7 @@
 #   curl_run DIRECTION INTO FROM [cpu]  curl's median MB/s over $runs runs (and CPU s/GiB)
 #   cpu_seconds FILE COMMAND...         CPU time of a command, into FILE
 #   in_turn ROUND STEP...               the steps (functions) in turn, the ROUND-th first
+#   round_ratio "A..." "B..."           median of the rounds' A/B
 
 # vsftpd must chroot the anonymous user; the broadcast needs a bus to go to, so a script
 # started without one runs again under its own.
@@ -87,6 +88,14 @@ in_turn() {
   for ((i = 0; i < ${#steps[@]}; i++)); do
     "${steps[(round + i) % ${#steps[@]}]}"
   done
+}
+
+# The median over the rounds of A[i] / B[i], to two places: the two sides of a round ran in
+# the same minute, so this moves less with the machine's load than a ratio of two medians.
+#   round_ratio "A1 A2 ..." "B1 B2 ..."
+round_ratio() {
+  awk -v a="$1" -v b="$2" 'BEGIN {n = split(a, x, " "); split(b, y, " "); for (i = 1; i <= n; i++) print x[i] / y[i]}' |
+    median | awk '{printf "%.2f", $1}'
 }
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
