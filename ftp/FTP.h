@@ -243,6 +243,10 @@ private:
     // A transfer the server took up (a preliminary reply) while this side has no data
     // connection for it cannot be kept in step: the connection is closed.
     int settleAllAhead(int lineMs = 0);
+    // Reads what is still ahead after pasv() made no data connection for the `verb` sent
+    // along with EPSV: its reply code, -1 when it did not go along, was not answered in
+    // time (the connection is then closed) or was taken up.
+    int settleWithoutDataConnection(const QString &verb);
     // The data connection's target: the control connection's peer, whatever its family.
     QString serverAddress() const;
     // Turns one listing (LIST or MLSD) into entries.

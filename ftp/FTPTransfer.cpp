@@ -171,10 +171,6 @@ bool refused(int code)
     return code < 0 || code >= 400;
 }
 
-// How long the replies to a transfer command sent with EPSV are waited for when the data
-// connection could not be made (see openTransfer()).
-constexpr int kAnswerToTransferAheadMs = 2000;
-
 constexpr qsizetype kNameMax = 255; // bytes of one path component
 const QByteArray kPartSuffix = QByteArrayLiteral(".zodaru-part");
 constexpr qsizetype kTagLength = 9; // '.' and 8 hexadecimal digits
@@ -629,13 +625,8 @@ std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &re
     pasv(QStringLiteral("I"), after);
     auto data = freshDataConnection(before);
     if (!data || !isConnected()) {
-        // A server refuses a transfer command sent along at once, and may close its passive
-        // listener before the connection comes: its answer is there. One that took the
-        // command up waits for the connection instead, and would answer only at its own
-        // time-out; a short wait tells the two apart, and closes the connection in the second.
-        const bool transferAhead = !ahead_.isEmpty() && ahead_.last().word == verb;
-        const int answer = settleAllAhead(transferAhead ? kAnswerToTransferAheadMs : 0);
-        if (transferAhead && refused(answer))
+        const int answer = settleWithoutDataConnection(verb);
+        if (refused(answer))
             code = answer;
         return nullptr;
     }

@@ -140,6 +140,8 @@ private Q_SLOTS:
     void machineListings();
     void fallbacks_data();
     void fallbacks();
+    void listingSentWithEpsv_data();
+    void listingSentWithEpsv();
     void realServerListing();
 };
 
@@ -478,16 +480,22 @@ ScriptedFtpServer::Script offeringServer(QByteArrayList features, int epsvAnswer
         s.offerFeatures(features);
         s.greetAndLogin();
         int epsvLeft = epsvAnswers;
+        bool passive = false; // a passive port waits for this session's next transfer
         for (;;) {
             const QByteArray line = s.expect(""); // FEAT is answered by the session
             const QByteArray verb = line.split(' ').first();
             if (verb == "EPSV" && epsvLeft-- > 0) {
                 s.openPassive();
                 s.line("229 Extended (|||" + QByteArray::number(s.passivePort()) + "|)");
+                passive = true;
             } else if (verb == "PASV") {
                 s.line(s.openPassive());
+                passive = true;
+            } else if ((verb == "MLSD" || verb == "LIST") && !passive) {
+                s.line("425 Use PORT or PASV first");
             } else if ((verb == "MLSD" && mlsdWorks) || verb == "LIST") {
                 s.sendReply("150 Here", verb == "MLSD" ? mlsd : list, "226 Done");
+                passive = false;
             } else if (verb == "EPSV" || verb == "MLSD") {
                 s.line("500 Unknown command");
             } else if (verb == "QUIT") {
@@ -557,10 +565,10 @@ void TestFtpListing::fallbacks_data()
     // A refusal is remembered: the next listing asks PASV at once.
     QTest::newRow("EPSV refused") << QByteArrayList{epsv} << 0 << false
                                   << QByteArray("EPSV PASV TYPE LIST PASV TYPE LIST TYPE");
-    // Once EPSV has worked, TYPE goes along with it; refused later, that TYPE is answered
-    // before PASV is, and the listing sends its own after PASV.
+    // Once EPSV has worked, TYPE and the listing go along with it; refused later, their
+    // replies are read before PASV is sent, and the listing sends its own after PASV.
     QTest::newRow("EPSV refused after it worked")
-        << QByteArrayList{epsv} << 1 << false << QByteArray("EPSV TYPE LIST EPSV TYPE PASV TYPE LIST TYPE");
+        << QByteArrayList{epsv} << 1 << false << QByteArray("EPSV TYPE LIST EPSV TYPE LIST PASV TYPE LIST TYPE");
     QTest::newRow("MLSD") << QByteArrayList{mlst} << 0 << true << QByteArray("PASV TYPE MLSD PASV TYPE MLSD TYPE");
     QTest::newRow("MLSD refused") << QByteArrayList{mlst} << 0 << false
                                   << QByteArray("PASV TYPE MLSD PASV TYPE LIST PASV TYPE LIST TYPE");
@@ -593,6 +601,85 @@ void TestFtpListing::fallbacks()
             verbs << verb;
     }
     QCOMPARE(verbs.join(' '), asked);
+    QCOMPARE(server.failures(), QStringList());
+}
+
+enum class ListingAlong { Answered, TypeRefused, NoDataConnection, RefusedBeforeConnection };
+Q_DECLARE_METATYPE(ListingAlong)
+
+void TestFtpListing::listingSentWithEpsv_data()
+{
+    QTest::addColumn<ListingAlong>("end");
+    QTest::addColumn<bool>("listed");
+    QTest::addColumn<bool>("connected");
+
+    QTest::newRow("answered in turn") << ListingAlong::Answered << true << true;
+    QTest::newRow("TYPE refused, LIST taken up") << ListingAlong::TypeRefused << false << true;
+    // The server waits for the data connection before it answers LIST: given up.
+    QTest::newRow("data connection refused, no answer") << ListingAlong::NoDataConnection << false << false;
+    QTest::newRow("LIST refused before the connection") << ListingAlong::RefusedBeforeConnection << false << true;
+}
+
+// Once EPSV has worked, EPSV, TYPE A and LIST reach the server before it has answered any of
+// them, and every reply is read in turn whatever the server makes of them.
+void TestFtpListing::listingSentWithEpsv()
+{
+    QFETCH(ListingAlong, end);
+    QFETCH(bool, listed);
+    QFETCH(bool, connected);
+
+    const QByteArray list("-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n");
+    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
+        s.offerFeatures({"EPSV"});
+        s.greetAndLogin();
+        const auto epsvReply = [&s](quint16 port) { return "229 Extended (|||" + QByteArray::number(port) + "|)"; };
+        s.expect("EPSV");
+        s.openPassive();
+        s.line(epsvReply(s.passivePort()));
+        s.expect("TYPE A");
+        s.line("200 ASCII");
+        s.expect("LIST");
+        s.sendReply("150 Here", list, "226 Done");
+
+        for (const char *line : {"EPSV", "TYPE A", "LIST"})
+            s.expect(line);
+        s.openPassive();
+        const quint16 port = s.passivePort();
+        if (end == ListingAlong::NoDataConnection || end == ListingAlong::RefusedBeforeConnection)
+            s.openPassive(); // closes the listener on `port`
+        s.line(epsvReply(port));
+        switch (end) {
+        case ListingAlong::Answered:
+            s.line("200 ASCII");
+            s.sendReply("150 Here", list, "226 Done");
+            break;
+        case ListingAlong::TypeRefused:
+            s.line("504 Type not supported");
+            s.line("150 Here");
+            s.acceptData().finishAndWaitForClose();
+            s.line("426 Aborted");
+            break;
+        case ListingAlong::NoDataConnection:
+            s.waitForEof();
+            return;
+        case ListingAlong::RefusedBeforeConnection:
+            s.line("200 ASCII");
+            s.line("550 No");
+            break;
+        }
+        s.expect("NOOP");
+        s.line("200 In step");
+        s.answerRest();
+    });
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
+    QVERIFY(ftp->list(QString()).has_value());
+    const auto entries = ftp->list(QString());
+    QCOMPARE(entries.has_value(), listed);
+    if (listed)
+        QCOMPARE(describe(*entries), QStringList{QStringLiteral("a.txt|5|0")});
+    QCOMPARE(ftp->isConnected(), connected);
+    if (connected)
+        QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
     QCOMPARE(server.failures(), QStringList());
 }
 
