@@ -486,7 +486,7 @@ ScriptedFtpServer::Script offeringServer(QByteArrayList features, int epsvAnswer
             const QByteArray verb = line.split(' ').first();
             if (verb == "EPSV" && epsvLeft-- > 0) {
                 s.openPassive();
-                s.line("229 Extended (|||" + QByteArray::number(s.passivePort()) + "|)");
+                s.line(s.epsvReply(s.passivePort()));
                 passive = true;
             } else if (verb == "PASV") {
                 s.line(s.openPassive());
@@ -632,10 +632,9 @@ void TestFtpListing::listingSentWithEpsv()
     ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
         s.offerFeatures({"EPSV"});
         s.greetAndLogin();
-        const auto epsvReply = [&s](quint16 port) { return "229 Extended (|||" + QByteArray::number(port) + "|)"; };
         s.expect("EPSV");
         s.openPassive();
-        s.line(epsvReply(s.passivePort()));
+        s.line(s.epsvReply(s.passivePort()));
         s.expect("TYPE A");
         s.line("200 ASCII");
         s.expect("LIST");
@@ -647,7 +646,7 @@ void TestFtpListing::listingSentWithEpsv()
         const quint16 port = s.passivePort();
         if (end == ListingAlong::NoDataConnection || end == ListingAlong::RefusedBeforeConnection)
             s.openPassive(); // closes the listener on `port`
-        s.line(epsvReply(port));
+        s.line(s.epsvReply(port));
         switch (end) {
         case ListingAlong::Answered:
             s.line("200 ASCII");

@@ -959,7 +959,6 @@ void TestTransfer::downloadSentWithEpsv()
     ScriptedFtpServer server([&](Session &s) {
         s.offerFeatures({"EPSV", "SIZE", "MDTM"});
         s.greetAndLogin();
-        const auto epsvReply = [&s](quint16 port) { return "229 Extended (|||" + QByteArray::number(port) + "|)"; };
         const auto answerFacts = [&](QByteArrayView path, QByteArrayView sizeLine) {
             s.expect("SIZE " + path.toByteArray());
             s.line(sizeLine);
@@ -968,7 +967,7 @@ void TestTransfer::downloadSentWithEpsv()
         };
         s.expect("EPSV");
         s.openPassive();
-        s.line(epsvReply(s.passivePort()));
+        s.line(s.epsvReply(s.passivePort()));
         s.expect("TYPE I");
         s.line("200 Binary");
         s.expect("RETR /a");
@@ -981,7 +980,7 @@ void TestTransfer::downloadSentWithEpsv()
         case AlongEnd::Answered:
         case AlongEnd::SizeDiffers:
             s.openPassive();
-            s.line(epsvReply(s.passivePort()));
+            s.line(s.epsvReply(s.passivePort()));
             s.line("200 Binary");
             s.line(size);
             s.line(date);
@@ -992,7 +991,7 @@ void TestTransfer::downloadSentWithEpsv()
             s.openPassive();
             const quint16 closed = s.passivePort();
             s.openPassive(); // closes the listener on `closed`
-            s.line(epsvReply(closed));
+            s.line(s.epsvReply(closed));
             if (end == AlongEnd::NoDataConnection) {
                 s.waitForEof();
                 return;
@@ -1004,7 +1003,7 @@ void TestTransfer::downloadSentWithEpsv()
         }
         case AlongEnd::TypeRefused: {
             s.openPassive();
-            s.line(epsvReply(s.passivePort()));
+            s.line(s.epsvReply(s.passivePort()));
             s.line("504 Type not supported");
             s.line(size);
             s.line(date);

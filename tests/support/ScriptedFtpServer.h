@@ -149,6 +149,8 @@ public:
         // "227 Entering Passive Mode (127,0,0,1,p1,p2).".
         QByteArray openPassive();
         quint16 passivePort() const { return m_passivePort; }
+        // EPSV's reply line naming `port`: "229 Extended (|||port|)".
+        static QByteArray epsvReply(quint16 port) { return "229 Extended (|||" + QByteArray::number(port) + "|)"; }
         // Accepts the client's connection on the current passive listener.
         DataConnection acceptData();
 
