@@ -277,8 +277,8 @@ private:
     struct RemoteFacts {
         std::optional<qint64> size;
         std::optional<qint64> modified; // seconds since the epoch, UTC
-        // Takes what a reply to SIZE (`size`) or MDTM says.
-        void take(bool size, int code, const QString &reply);
+        // Takes what a reply to SIZE (`isSize`) or MDTM says.
+        void take(bool isSize, int code, const QString &reply);
     };
     RemoteFacts remoteFacts(const QString &path);
     // The replies to the SIZE and MDTM that lead what went with EPSV; nothing when neither
