@@ -940,6 +940,19 @@ int FTP::settleAllAhead(int lineMs)
     return code;
 }
 
+int FTP::settleCommandAhead(bool typeRefused, Socket &data)
+{
+    const int code = settleAhead().value_or(-1);
+    // Taken up in the wrong representation: nothing is read from it, and the server's
+    // completion reply is read once the connection is closed.
+    if (typeRefused && code >= 100 && code < 400) {
+        data.shutdownBoth();
+        if (code < 200)
+            ret();
+    }
+    return code;
+}
+
 int FTP::settleWithoutDataConnection(const QString &verb)
 {
     // A server refuses a command sent along at once, and may close its passive listener
@@ -1059,16 +1072,9 @@ std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argu
     const bool typeSet = isPositive(setType(QStringLiteral("A")));
     int code = -1;
     if (!ahead_.isEmpty()) {
-        code = settleAhead().value_or(-1);
-        if (!typeSet) {
-            // Taken up in the wrong representation: nothing is read from it, and the
-            // server's completion reply is read once the connection is closed.
-            if (code >= 100 && code < 200) {
-                releaseData();
-                ret();
-            }
+        code = settleCommandAhead(!typeSet, *data);
+        if (!typeSet)
             return std::nullopt;
-        }
     } else if (typeSet) {
         code = command(verb, argument);
     } else {

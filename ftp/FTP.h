@@ -243,6 +243,10 @@ private:
     // A transfer the server took up (a preliminary reply) while this side has no data
     // connection for it cannot be kept in step: the connection is closed.
     int settleAllAhead(int lineMs = 0);
+    // Reads the reply to the transfer or listing command that went along, once TYPE's has
+    // been read; its code. When TYPE was refused and the command taken up all the same,
+    // `data` is closed unread and the completion read, so the control connection stays in step.
+    int settleCommandAhead(bool typeRefused, Socket &data);
     // Reads what is still ahead after pasv() made no data connection for the `verb` sent
     // along with EPSV: its reply code, -1 when it did not go along, was not answered in
     // time (the connection is then closed) or was taken up.

@@ -635,15 +635,9 @@ std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &re
         auto answered = settleFactsAhead();
         if (facts)
             *facts = std::move(answered);
-        code = settleAhead().value_or(-1);
-        // Taken up in the wrong representation: nothing is read from it, and the server's
-        // completion reply is read once the connection is closed.
-        if (refused(type) && !refused(code)) {
-            data->shutdownBoth();
-            if (code < 200)
-                ret();
+        code = settleCommandAhead(refused(type), *data);
+        if (refused(type) && !refused(code))
             code = type;
-        }
     } else if (!refused(type)) {
         if (resuming && command(QStringLiteral("REST"), QString::number(*restAt)) != 350) {
             zlog("REST refuse : %@ repart du debut", remote);
