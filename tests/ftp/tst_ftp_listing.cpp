@@ -632,13 +632,7 @@ void TestFtpListing::listingSentWithEpsv()
     ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
         s.offerFeatures({"EPSV"});
         s.greetAndLogin();
-        s.expect("EPSV");
-        s.openPassive();
-        s.line(s.epsvReply(s.passivePort()));
-        s.expect("TYPE A");
-        s.line("200 ASCII");
-        s.expect("LIST");
-        s.sendReply("150 Here", list, "226 Done");
+        s.transferAfterEpsv("A", "LIST", list);
 
         for (const char *line : {"EPSV", "TYPE A", "LIST"})
             s.expect(line);

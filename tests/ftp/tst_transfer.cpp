@@ -965,13 +965,7 @@ void TestTransfer::downloadSentWithEpsv()
             s.expect("MDTM " + path.toByteArray());
             s.line(date);
         };
-        s.expect("EPSV");
-        s.openPassive();
-        s.line(s.epsvReply(s.passivePort()));
-        s.expect("TYPE I");
-        s.line("200 Binary");
-        s.expect("RETR /a");
-        s.sendReply("150 Here", payload, "226 Done");
+        s.transferAfterEpsv("I", "RETR /a", payload);
         answerFacts("/a", "213 3000");
 
         for (const char *line : {"EPSV", "TYPE I", "SIZE /b", "MDTM /b", "RETR /b"})

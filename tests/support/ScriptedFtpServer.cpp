@@ -390,6 +390,18 @@ void ScriptedFtpServer::Session::sendReply(QByteArrayView preliminary, QByteArra
     line(completion);
 }
 
+void ScriptedFtpServer::Session::transferAfterEpsv(QByteArrayView type, QByteArrayView command,
+                                                  QByteArrayView bytes)
+{
+    expect("EPSV");
+    openPassive();
+    line(epsvReply(passivePort()));
+    expect("TYPE " + type.toByteArray());
+    line("200 Type set");
+    expect(command);
+    sendReply("150 Here", bytes, "226 Done");
+}
+
 void ScriptedFtpServer::Session::sendData(QByteArrayView bytes)
 {
     DataConnection data = acceptData();

@@ -166,6 +166,9 @@ public:
         // The usual exchange of a listing or a download: the preliminary reply ("150 ..."),
         // the data on one connection (sendData), then the completion reply.
         void sendReply(QByteArrayView preliminary, QByteArrayView bytes, QByteArrayView completion);
+        // A listing or download asked for one command at a time: EPSV, "TYPE `type`" and
+        // `command`, each answered in turn, then sendReply() with `bytes`.
+        void transferAfterEpsv(QByteArrayView type, QByteArrayView command, QByteArrayView bytes);
         [[noreturn]] void stallData(QByteArrayView sendFirst = {}); // ...send, then hang
 
     private:
