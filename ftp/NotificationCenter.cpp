@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -26,7 +27,7 @@ namespace zodaru {
 QDBusArgument &operator<<(QDBusArgument &out, const BroadcastNote &note)
 {
     out.beginStructure();
-    out << note.name << note.object << note.userInfo;
+    out << note.name << note.object << note.userInfo << note.count;
     out.endStructure();
     return out;
 }
@@ -34,7 +35,7 @@ QDBusArgument &operator<<(QDBusArgument &out, const BroadcastNote &note)
 const QDBusArgument &operator>>(const QDBusArgument &in, BroadcastNote &note)
 {
     in.beginStructure();
-    in >> note.name >> note.object >> note.userInfo;
+    in >> note.name >> note.object >> note.userInfo >> note.count;
     in.endStructure();
     return in;
 }
@@ -82,8 +83,8 @@ struct Mailbox {
     QTimer *roundTimer = nullptr; // a child of `receiver`
 };
 
-// What the sender thread lets gather before it sends one signal, and the most one signal
-// carries (about 100 bytes each).
+// What the sender thread lets gather before it sends one signal, and the most structures
+// one signal carries (about 100 bytes each).
 constexpr std::chrono::milliseconds kBusInterval{4};
 constexpr qsizetype kMaxPerSignal = 4096;
 // How long the sender waits for the bus to have read what it was sent.
@@ -102,8 +103,9 @@ struct NotificationCenter::Private {
     bool busLookedUp = false;
     bool busFound = false;
 
-    // The broadcast, under `mutex`: notifications not yet handed to the bus, the sequence
-    // number of the first of them, and how many were dropped since the last signal.
+    // The broadcast, under `mutex`: notifications not yet handed to the bus (runs of equal
+    // ones as one), the sequence number of the first of them, and how many were dropped
+    // since the last signal.
     std::deque<BroadcastNote> unsent;
     quint64 firstUnsent = 0;
     quint64 dropped = 0;
@@ -139,12 +141,12 @@ struct NotificationCenter::Private {
                 const qsizetype count = std::min<qsizetype>(kMaxPerSignal, qsizetype(unsent.size()));
                 batch.clear();
                 batch.reserve(count);
+                first = firstUnsent;
                 for (qsizetype i = 0; i < count; ++i) {
+                    firstUnsent += unsent.front().count;
                     batch.append(std::move(unsent.front()));
                     unsent.pop_front();
                 }
-                first = firstUnsent;
-                firstUnsent += quint64(count);
                 lost = std::exchange(dropped, 0);
                 sending = true;
             }
@@ -180,11 +182,21 @@ struct NotificationCenter::Private {
         }
         if (!busFound)
             return false;
+        // A run is closed once its count could overflow; the sender may have taken the
+        // last run already, and then the note starts a new one.
+        if (!unsent.empty()) {
+            BroadcastNote &last = unsent.back();
+            if (last.count < std::numeric_limits<quint32>::max() && last.name == note.name
+                && last.object == note.object && last.userInfo == note.userInfo) {
+                ++last.count;
+                return false;
+            }
+        }
         unsent.push_back({note.name, note.object, note.userInfo});
         if (unsent.size() > kMaxUnsent) {
+            firstUnsent += unsent.front().count;
+            dropped += unsent.front().count;
             unsent.pop_front();
-            ++firstUnsent;
-            ++dropped;
         }
         return senderIdle;
     }

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -85,7 +86,10 @@ public:
     }
 
     QList<QDBusMessage> received;
+    // Each notification heard, runs of equal ones taken apart, and how many structures
+    // carried them.
     QList<Heard> heard;
+    qsizetype structures = 0;
     std::function<void(const Heard &)> onHeard;
     // When set, only this bus name's signals are heard: the tests of one run share a bus,
     // and another test's transfers post on it too.
@@ -97,18 +101,23 @@ public Q_SLOTS:
         if (!from.isEmpty() && message.service() != from)
             return;
         received.append(message);
-        if (message.signature() != QLatin1String("ta(ssa{ss})"))
+        if (message.signature() != QLatin1String("ta(ssa{ss}u)"))
             return;
         quint64 sequence = message.arguments().at(0).toULongLong();
         const QDBusArgument notes = message.arguments().at(1).value<QDBusArgument>();
         notes.beginArray();
         while (!notes.atEnd()) {
-            Heard h;
-            notes >> static_cast<BroadcastNote &>(h);
-            h.sequence = sequence++;
-            heard.append(h);
-            if (onHeard)
-                onHeard(h);
+            Heard run;
+            notes >> static_cast<BroadcastNote &>(run);
+            ++structures;
+            for (quint32 i = 0; i < run.count; ++i) {
+                Heard h = run;
+                h.count = 1;
+                h.sequence = sequence++;
+                heard.append(h);
+                if (onHeard)
+                    onHeard(h);
+            }
         }
         notes.endArray();
     }
@@ -176,6 +185,8 @@ private Q_SLOTS:
         if (watcher_) {
             watcher_->received.clear();
             watcher_->heard.clear();
+            watcher_->structures = 0;
+            watcher_->from.clear();
         }
     }
 
@@ -186,6 +197,7 @@ private Q_SLOTS:
     void destroyedContextEndsItsRegistrations();
     void broadcastReachesAnotherBusClient_data();
     void broadcastReachesAnotherBusClient();
+    void equalNotificationsTravelAsOneRun();
     void broadcastCanBeTurnedOff();
     void busSignalsNeverReachOwnObservers();
     void secondProcessReceivesEveryChunk_data();
@@ -340,6 +352,44 @@ void TestNotificationCenter::broadcastReachesAnotherBusClient()
     QCOMPARE(m.member(), NotificationCenter::dbusSignal());
     QCOMPARE(m.path(), NotificationCenter::dbusPath());
     QCOMPARE(m.interface(), NotificationCenter::dbusInterface());
+}
+
+void TestNotificationCenter::equalNotificationsTravelAsOneRun()
+{
+    if (!watcher_)
+        QSKIP("no session bus");
+    BusWatcher &watcher = *watcher_;
+    watcher.from = QDBusConnection::sessionBus().baseService();
+
+    // A transfer's chunks: equal notes in a row, one that differs, then equal ones again in
+    // a later signal, whose first number must count every note of the runs before it.
+    constexpr int kChunks = 500;
+    const StringMap chunk{{"probe", "run"}, {"size", "16384"}};
+    const StringMap last{{"probe", "run"}, {"size", "5"}};
+    const StringMap end{{"probe", "run end"}};
+    std::thread([&] {
+        auto &center = NotificationCenter::defaultCenter();
+        for (int i = 0; i < kChunks; ++i)
+            center.post(QStringLiteral("ChunkOfFile"), QStringLiteral("DataTransfert"), chunk);
+        center.post(QStringLiteral("ChunkOfFile"), QStringLiteral("DataTransfert"), last);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        for (int i = 0; i < kChunks; ++i)
+            center.post(QStringLiteral("ChunkOfFile"), QStringLiteral("DataTransfert"), chunk);
+        center.post(QStringLiteral("FileSaved"), QStringLiteral("DataTransfert"), end);
+    }).join();
+    QVERIFY(watcher.waitFor(QStringLiteral("FileSaved"), end));
+
+    const qsizetype first = watcher.indexWith(QStringLiteral("ChunkOfFile"), chunk);
+    QVERIFY(first >= 0);
+    const QList<Heard> heard = watcher.heard.mid(first);
+    QCOMPARE(heard.size(), qsizetype(2 * kChunks + 2));
+    for (qsizetype i = 0; i < heard.size(); ++i) {
+        QCOMPARE(heard[i].sequence, heard[0].sequence + quint64(i));
+        const StringMap expected = i == kChunks ? last : (i == heard.size() - 1 ? end : chunk);
+        QCOMPARE(heard[i].userInfo, expected);
+    }
+    // What makes the broadcast cheap: not a structure per chunk.
+    QVERIFY2(watcher.structures < kChunks / 4, qPrintable(QString::number(watcher.structures)));
 }
 
 void TestNotificationCenter::broadcastCanBeTurnedOff()
