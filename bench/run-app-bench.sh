@@ -49,7 +49,8 @@ cp "$work/ftp/pub/big.bin" "$work/up/up.bin"
 program() { # direction -> "MB/s peakKiB stallMs cpuSecondsPerGiB"
   local dir=$1 speeds=() peaks=() stalls=() cpus=() out
   for _ in $(seq "$runs"); do
-    rm -f "$work/down/big.bin" "$work/ftp/pub/up.bin"
+    rm -f "$work/down/big.bin"
+    before_upload
     if [ "$dir" = down ]; then
       out=$("$appbin" --server "127.0.0.1:$port" --direction down --remote-dir pub --file big.bin \
         --local-dir "$work/down" --broadcast "$broadcast" "${log_tab[@]}" 2>/dev/null)
@@ -57,7 +58,7 @@ program() { # direction -> "MB/s peakKiB stallMs cpuSecondsPerGiB"
     else
       out=$("$appbin" --server "127.0.0.1:$port" --direction up --remote-dir pub --file up.bin \
         --local-dir "$work/up" --broadcast "$broadcast" "${log_tab[@]}" 2>/dev/null)
-      cmp -s "$work/ftp/pub/up.bin" "$work/up/up.bin" || { echo "upload differs: $out" >&2; exit 1; }
+      uploaded_intact "$work/up/up.bin" || { echo "upload differs: $out" >&2; exit 1; }
     fi
     speeds+=("$(echo "$out" | field MBps)")
     peaks+=("$(echo "$out" | field peakRSS_KiB)")
@@ -71,13 +72,15 @@ program() { # direction -> "MB/s peakKiB stallMs cpuSecondsPerGiB"
 engine() { # direction -> MB/s
   local dir=$1 speeds=() out
   for _ in $(seq "$runs"); do
-    rm -f "$work/down/e.bin" "$work/ftp/pub/e-up.bin"
+    rm -f "$work/down/e.bin"
+    before_upload
     if [ "$dir" = down ]; then
       out=$("$enginebin" --server "127.0.0.1:$port" --direction down --remote /pub/big.bin \
         --local "$work/down/e.bin" --broadcast "$broadcast" 2>/dev/null)
     else
-      out=$("$enginebin" --server "127.0.0.1:$port" --direction up --remote /pub/e-up.bin \
+      out=$("$enginebin" --server "127.0.0.1:$port" --direction up --remote "/$remote_up" \
         --local "$work/up/up.bin" --broadcast "$broadcast" 2>/dev/null)
+      uploaded_intact "$work/up/up.bin" || { echo "engine's upload differs" >&2; exit 1; }
     fi
     speeds+=("$(echo "$out" | field MBps)")
   done

@@ -42,15 +42,16 @@ bytes=$((size_mib * 1024 * 1024))
 engine() { # direction broadcast -> "MB/s peakKiB cpu-s/GiB"
   local dir=$1 bc=$2 speeds=() peaks=() cpus=() out
   for _ in $(seq "$runs"); do
-    rm -f "$work/local/down.bin" "$work/ftp/pub/up.bin"
+    rm -f "$work/local/down.bin"
+    before_upload
     if [ "$dir" = down ]; then
       out=$(cpu_seconds "$work/engine.cpu" "$bench" --server "127.0.0.1:$port" --direction down \
         --remote /pub/big.bin --local "$work/local/down.bin" --broadcast "$bc")
       cmp -s "$work/local/down.bin" "$work/ftp/pub/big.bin" || { echo "download differs" >&2; exit 1; }
     else
       out=$(cpu_seconds "$work/engine.cpu" "$bench" --server "127.0.0.1:$port" --direction up \
-        --remote /pub/up.bin --local "$work/local/big.bin" --broadcast "$bc")
-      cmp -s "$work/ftp/pub/up.bin" "$work/local/big.bin" || { echo "upload differs" >&2; exit 1; }
+        --remote "/$remote_up" --local "$work/local/big.bin" --broadcast "$bc")
+      uploaded_intact "$work/local/big.bin" || { echo "upload differs" >&2; exit 1; }
     fi
     speeds+=("$(echo "$out" | field MBps)")
     peaks+=("$(echo "$out" | field peakRSS_KiB)")
