@@ -5,7 +5,7 @@
 # Reports MB/s, the ratio to curl, peak memory, the longest main-thread stall and the
 # program's processor time per GiB moved (all threads; steadier than MB/s on a busy machine).
 #
-#   bench/run-app-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=5)
+#   bench/run-app-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=9)
 #
 # Each of the RUNS rounds runs curl, the engine and the program once, one after the other,
 # the first place moving on round by round, and the table shows the medians: on a shared
@@ -19,7 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 size_mib=${SIZE_MIB:-1024}
-rounds=${RUNS:-5}
+rounds=${RUNS:-9}
 # Each helper below measures once per call; the rounds repeat them.
 runs=1
 # BROADCAST=off measures the program without the per-chunk session-bus signals.

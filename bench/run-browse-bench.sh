@@ -7,7 +7,7 @@
 #    it; then scrolled through page by page and listed again with a row selected.
 # Reports the ratios and the longest main-thread gaps.
 #
-#   bench/run-browse-bench.sh        (root: vsftpd must chroot; FILES=1000 ENTRIES=100000 RUNS=3)
+#   bench/run-browse-bench.sh        (root: vsftpd must chroot; FILES=1000 ENTRIES=100000 RUNS=5)
 #
 # The program's log goes to /dev/null. Everything lives in a temporary directory on tmpfs
 # and goes when the script ends; the server listens on 127.0.0.1 only.
@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 files=${FILES:-1000}
 entries=${ENTRIES:-100000}
-runs=${RUNS:-3}
+runs=${RUNS:-5}
 size_mib=0 # no big file: vsftpd-server.sh makes an empty pub/big.bin
 
 . "$root/bench/vsftpd-server.sh"

@@ -3,7 +3,7 @@
 # Transfer throughput, CPU time and memory: a 1 GiB file down and up through the engine,
 # with the session-bus broadcast on and off, against curl on the same vsftpd in the same run.
 #
-#   bench/run-transfer-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=5)
+#   bench/run-transfer-bench.sh            (root: vsftpd must chroot; SIZE_MIB=1024 RUNS=9)
 #
 # Each round runs curl, the engine with the broadcast and the engine without it once, one
 # after the other, the first place moving on round by round; the table shows the medians (on
@@ -16,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 size_mib=${SIZE_MIB:-1024}
-rounds=${RUNS:-5}
+rounds=${RUNS:-9}
 # Each helper below measures once per call; the rounds repeat them.
 runs=1
 
