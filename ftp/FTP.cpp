@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -1220,33 +1221,25 @@ std::optional<qint64> FTP::remoteSize(const QString &path)
 
 FTP::RemoteFacts FTP::remoteFacts(const QString &path)
 {
-    RemoteFacts facts;
-    const bool askSize = features_.size, askTime = features_.mdtm;
-    const QString first = askSize ? QStringLiteral("SIZE") : QStringLiteral("MDTM");
-    const auto firstLine = askSize || askTime ? commandLine(first, path) : std::nullopt;
-    if (!firstLine)
-        return facts;
-    // Both questions go in one write and their replies are read in turn: one round trip
-    // instead of two, which is a good part of a small file's time. The log shows each
-    // command just before its reply, as when they are sent one by one.
-    QByteArray lines = *firstLine;
-    if (askSize && askTime)
-        lines += "MDTM " + firstLine->mid(5); // the same path, already checked
-    zlog("=> >%@<", shownLine(first, path));
-    if (!writeCommands(lines, first, path))
-        return facts;
-    QString reply;
-    if (askSize) {
-        const int code = readReply(true, &reply);
-        facts.take(true, code, reply);
+    // Both questions go in one write and their replies are read in turn, as when they go
+    // along with a download: one round trip instead of two, which is a good part of a small
+    // file's time.
+    QByteArray lines;
+    QList<SentAhead> asked;
+    for (const auto &[offered, word] : {std::pair{features_.size, QStringLiteral("SIZE")},
+                                        std::pair{features_.mdtm, QStringLiteral("MDTM")}}) {
+        if (!offered)
+            continue;
+        const auto line = commandLine(word, path);
+        if (!line)
+            return {};
+        lines += *line;
+        asked.append({word, path});
     }
-    if (askTime) {
-        if (askSize)
-            zlog("=> >%@<", shownLine(QStringLiteral("MDTM"), path));
-        const int code = readReply(true, &reply);
-        facts.take(false, code, reply);
-    }
-    return facts;
+    if (asked.isEmpty() || !writeCommands(lines, asked.first().word, path))
+        return {};
+    ahead_.append(asked);
+    return settleFactsAhead().value_or(RemoteFacts{});
 }
 
 void FTP::RemoteFacts::take(bool isSize, int code, const QString &reply)
