@@ -274,6 +274,11 @@ void Socket::shutdownBoth()
     ::shutdown(fd_, SHUT_RDWR);
 }
 
+void Socket::limitUnsent(int bytes)
+{
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes);
+}
+
 bool Socket::startTlsClient(const TlsContext &context, const QString &hostName,
                             const TlsSession &resume, int timeoutMs, QString *error)
 {

@@ -62,6 +62,11 @@ public:
     // Shuts both directions down without closing the descriptor.
     void shutdownBoth();
 
+    // Keeps at most about `bytes` written but not yet sent by the system: a writer is
+    // held until the peer takes what is queued instead of piling the whole send buffer
+    // up ahead of it. Best effort: a system without the option queues as before.
+    void limitUnsent(int bytes);
+
     // For calls that take no MSG_DONTWAIT (splice): the descriptor itself stops
     // blocking, every wait being a poll() with its limit. Asks the system once per socket.
     bool makeNonBlocking();
