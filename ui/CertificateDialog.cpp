@@ -34,7 +34,8 @@ QLabel *valueLabel(const QString &text, QWidget *parent)
 
 } // namespace
 
-CertificateDialog::CertificateDialog(const QString &server, const TlsPeer &peer, bool changed, QWidget *parent)
+CertificateDialog::CertificateDialog(const QString &server, const TlsPeer &peer, bool changed, QWidget *parent,
+                                     const QByteArray &trustedBefore)
     : QDialog(parent)
 {
     setWindowTitle(tr("Certificate of %1").arg(server));
@@ -61,6 +62,13 @@ CertificateDialog::CertificateDialog(const QString &server, const TlsPeer &peer,
     fields->addRow(tr("Issuer:"), valueLabel(certificate.issuer, this));
     fields->addRow(tr("Valid:"), valueLabel(validityText(certificate, QDateTime::currentDateTimeUtc()), this));
     fields->addRow(tr("SHA-256:"), valueLabel(certificate.fingerprintText(), this));
+    if (changed) {
+        // Compared with the new one above, it shows how much changed, or that the user
+        // trusted a certificate by mistake.
+        const QString before = trustedBefore.isEmpty() ? tr("unknown")
+                                                       : QString::fromLatin1(trustedBefore.toHex(':').toUpper());
+        fields->addRow(tr("SHA-256 trusted before:"), valueLabel(before, this));
+    }
     fields->addRow(tr("Problem:"), valueLabel(peer.verifyError.isEmpty() ? tr("not trusted") : peer.verifyError, this));
     layout->addLayout(fields);
 
@@ -68,8 +76,13 @@ CertificateDialog::CertificateDialog(const QString &server, const TlsPeer &peer,
     cancel_ = buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
     trustOnce_ = buttons->addButton(tr("Trust once"), QDialogButtonBox::AcceptRole);
     trustAlways_ = buttons->addButton(tr("Always trust for this server"), QDialogButtonBox::AcceptRole);
-    // Return must never trust by accident.
+    // Return must never trust by accident: only Cancel is a default button, and it has the
+    // focus, since Return presses the focused button of a dialog when it is one that may be
+    // a default.
+    trustOnce_->setAutoDefault(false);
+    trustAlways_->setAutoDefault(false);
     cancel_->setDefault(true);
+    cancel_->setFocus();
     layout->addWidget(buttons);
 
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);

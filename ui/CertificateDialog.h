@@ -14,14 +14,18 @@ namespace zodaru {
 // Asks the user what to do with a server certificate that could not be verified: it shows
 // the server, the certificate's subject, issuer, validity and SHA-256 fingerprint and why
 // it did not verify, with a warning on top when it replaces one trusted before for the same
-// server. Opened with open(), it never blocks: the answer comes through chosen(), once.
+// server, whose fingerprint it then shows beside the new one. Cancel is the default: Return
+// and Escape give up. Opened with open(), it never blocks: the answer comes through
+// chosen(), once.
 class CertificateDialog final : public QDialog {
     Q_OBJECT
 public:
     enum class Choice { Cancel, TrustOnce, TrustAlways };
 
-    // `server` is "host:port"; `changed` when the user trusted another certificate for it.
-    CertificateDialog(const QString &server, const TlsPeer &peer, bool changed, QWidget *parent = nullptr);
+    // `server` is "host:port"; `changed` when the user trusted another certificate for it,
+    // whose SHA-256 is `trustedBefore`.
+    CertificateDialog(const QString &server, const TlsPeer &peer, bool changed, QWidget *parent = nullptr,
+                      const QByteArray &trustedBefore = {});
     ~CertificateDialog() override;
     Q_DISABLE_COPY_MOVE(CertificateDialog)
 

@@ -82,30 +82,50 @@ private Q_SLOTS:
         QCOMPARE(dialog.warning()->isVisibleTo(&dialog), changed);
         if (changed)
             QVERIFY(dialog.warning()->text().contains(QStringLiteral("not the one you trusted before")));
+        // The fingerprint trusted before stands beside the new one.
+        const QByteArray before(32, '\x5c');
+        CertificateInfo trusted;
+        trusted.sha256 = before;
+        const QString beforeText = trusted.fingerprintText();
+        QCOMPARE(shownText(CertificateDialog(QStringLiteral("h:21"), peer, changed, nullptr, before)).contains(beforeText),
+                 changed);
         // Return must not trust a certificate by accident.
         QVERIFY(dialog.cancelButton()->isDefault());
     }
 
-    // Each way out gives one answer, and closing the dialog is no trust.
+    // Each way out gives one answer, and closing the dialog is no trust; neither is Return,
+    // whichever button has the focus.
     void dialogAnswersOnce_data()
     {
         QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("changed");
         QTest::addColumn<int>("choice");
-        QTest::newRow("cancel") << "cancel" << int(CertificateDialog::Choice::Cancel);
-        QTest::newRow("escape") << "escape" << int(CertificateDialog::Choice::Cancel);
-        QTest::newRow("window closed") << "close" << int(CertificateDialog::Choice::Cancel);
-        QTest::newRow("trust once") << "once" << int(CertificateDialog::Choice::TrustOnce);
-        QTest::newRow("always") << "always" << int(CertificateDialog::Choice::TrustAlways);
+        using Choice = CertificateDialog::Choice;
+        QTest::newRow("cancel") << "cancel" << false << int(Choice::Cancel);
+        QTest::newRow("escape") << "escape" << false << int(Choice::Cancel);
+        QTest::newRow("window closed") << "close" << false << int(Choice::Cancel);
+        QTest::newRow("trust once") << "once" << false << int(Choice::TrustOnce);
+        QTest::newRow("always") << "always" << false << int(Choice::TrustAlways);
+        QTest::newRow("return") << "return" << false << int(Choice::Cancel);
+        QTest::newRow("return, changed") << "return" << true << int(Choice::Cancel);
+        QTest::newRow("escape, changed") << "escape" << true << int(Choice::Cancel);
+        QTest::newRow("return on trust once") << "tab return" << true << int(Choice::Cancel);
     }
     void dialogAnswersOnce()
     {
         QFETCH(QString, action);
+        QFETCH(bool, changed);
         QFETCH(int, choice);
-        CertificateDialog dialog(QStringLiteral("127.0.0.1:21"), peerValid(-1, 1, QString()), false);
+        CertificateDialog dialog(QStringLiteral("127.0.0.1:21"), peerValid(-1, 1, QString()), changed);
         QSignalSpy chosen(&dialog, &CertificateDialog::chosen);
         dialog.open();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        if (action == "cancel")
+        if (action == "tab return") {
+            dialog.trustOnceButton()->setFocus();
+            QTest::keyClick(dialog.trustOnceButton(), Qt::Key_Return);
+        } else if (action == "return") {
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog, Qt::Key_Return);
+        } else if (action == "cancel")
             dialog.cancelButton()->click();
         else if (action == "escape")
             QTest::keyClick(&dialog, Qt::Key_Escape);
