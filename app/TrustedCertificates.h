@@ -32,6 +32,16 @@ public:
         trustOnce(server, sha256);
         return file_.trustAlways(server, sha256, error);
     }
+    // The fingerprint trusted for `server` before, if any.
+    std::optional<QByteArray> trustedFingerprint(const QString &server) const
+    {
+        std::lock_guard lock(mutex_);
+        return store_.trustedFingerprint(server);
+    }
+
+    // Servers the user lets log in in clear when they refuse TLS. Main thread only.
+    bool clearAllowed(const QString &server) const { return file_.clearAllowed(server); }
+    bool allowClearAlways(const QString &server, QString *error) { return file_.allowClearAlways(server, error); }
 
 private:
     mutable std::mutex mutex_;

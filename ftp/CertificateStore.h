@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -27,9 +28,13 @@ CertificateVerdict certificateVerdict(bool verified, const std::optional<QByteAr
 // The certificates the user chose to trust, per server ("host:port"), by SHA-256
 // fingerprint. Those trusted once live in this object only; those always trusted are
 // also kept in a file that only the user can read (0600), rewritten atomically.
+// Beside it, in the same directory, the servers the user lets log in in clear when they
+// refuse TLS ("clear-servers", one "host:port" a line).
+// Several windows share the files: each write re-reads a file under its lock file and
+// merges, so that what another window saved meanwhile stays.
 class CertificateStore final {
 public:
-    // Reads `filePath` when it exists.
+    // Reads `filePath` and the list of servers allowed in clear beside it, when they exist.
     explicit CertificateStore(const QString &filePath);
 
     // The file in the user's configuration directory.
@@ -45,12 +50,19 @@ public:
     // for this object's lifetime).
     bool trustAlways(const QString &key, const QByteArray &sha256, QString *error);
 
-private:
-    bool save(QString *error) const;
+    // Whether the user said to always log in to `key` in clear when it refuses TLS.
+    bool clearAllowed(const QString &key) const { return clear_.contains(key); }
+    // Remembers it for good; false, with `error` set, when the file cannot be written.
+    bool allowClearAlways(const QString &key, QString *error);
 
+    // The file of the servers allowed in clear, beside `filePath`.
+    static QString clearServersPath(const QString &filePath);
+
+private:
     QString path_;
     QHash<QString, QByteArray> always_;
     QHash<QString, QByteArray> once_;
+    QSet<QString> clear_;
 };
 
 } // namespace zodaru

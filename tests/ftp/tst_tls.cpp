@@ -125,6 +125,8 @@ private Q_SLOTS:
     void verdict_data();
     void verdict();
     void trustOnceAlwaysAndChanged();
+    void twoWindowsKeepBothChoices_data();
+    void twoWindowsKeepBothChoices();
     void engineSession_data();
     void engineSession();
     void brokenDataStream_data();
@@ -296,6 +298,42 @@ void TstTls::trustOnceAlwaysAndChanged()
     server.stop();
     QVERIFY2(startTls(server, Tls::Explicit), qPrintable(server.errorText()));
     QCOMPARE(CertificateStore(file).verdict(key, presented()), CertificateVerdict::Changed);
+}
+
+void TstTls::twoWindowsKeepBothChoices_data()
+{
+    QTest::addColumn<bool>("clear"); // the servers allowed in clear rather than certificates
+    QTest::newRow("always trusted certificates") << false;
+    QTest::newRow("servers allowed in clear") << true;
+}
+
+// Two windows read the files at their start, then each saves a choice about another
+// server: both choices are kept, and the file stays private.
+void TstTls::twoWindowsKeepBothChoices()
+{
+    QFETCH(bool, clear);
+    QTemporaryDir config;
+    const QString file = config.filePath(QStringLiteral("Zodaru/trusted-certificates"));
+    CertificateStore first(file);
+    CertificateStore second(file);
+    const QString a = QStringLiteral("a.example:21");
+    const QString b = QStringLiteral("[::1]:2121");
+    auto save = [clear](CertificateStore &store, const QString &key, char digest) {
+        return clear ? store.allowClearAlways(key, nullptr) : store.trustAlways(key, QByteArray(32, digest), nullptr);
+    };
+    QVERIFY(save(first, a, 'a'));
+    QVERIFY(save(second, b, 'b'));
+    const CertificateStore later(file);
+    for (const QString &key : {a, b}) {
+        if (clear)
+            QVERIFY2(later.clearAllowed(key), qPrintable(key));
+        else
+            QCOMPARE(later.trustedFingerprint(key), QByteArray(32, key == a ? 'a' : 'b'));
+    }
+    QCOMPARE(later.clearAllowed(a), clear);
+    const QString written = clear ? CertificateStore::clearServersPath(file) : file;
+    QCOMPARE(QFile::permissions(written) & ~(QFile::ReadUser | QFile::WriteUser), QFile::ReadOwner | QFile::WriteOwner);
+    QVERIFY(!QFile::exists(written + QStringLiteral(".lock")));
 }
 
 void TstTls::engineSession_data()
