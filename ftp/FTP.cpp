@@ -335,17 +335,19 @@ std::shared_ptr<FTP> FTP::connectTo(const QString &address)
     return engine;
 }
 
-std::shared_ptr<FTP> FTP::connectTo(const QString &address, const QString &login, const QString &password)
+std::shared_ptr<FTP> FTP::connectTo(const QString &address, const QString &login, const QString &password,
+                                    ProtectionPolicy policy)
 {
     auto engine = create();
-    connectInto(engine, address, login, password);
+    connectInto(engine, address, login, password, policy);
     return engine;
 }
 
 void FTP::connectInto(const std::shared_ptr<FTP> &engine, const QString &address, const QString &login,
-                      const QString &password)
+                      const QString &password, ProtectionPolicy policy)
 {
     engine->loginRefused_ = false;
+    engine->policy_ = policy;
     engine->open(address);
     if (!engine->controlConnection())
         return; // given up, cut before the greeting, or a certificate refused
@@ -410,6 +412,11 @@ void FTP::open(const QString &address)
 {
     using Security = ServerAddress::Security;
     const ServerAddress server = serverOf(address);
+    // Once a session had TLS, clear is no longer an answer: AUTH TLS is required.
+    const Security security = policy_.required == Protection::Tls && server.security != Security::ImplicitTls
+        ? Security::ExplicitTls
+        : server.security;
+    securityFailure_ = SecurityFailure::None;
     {
         std::lock_guard lock(stateMutex_);
         certificateRefusal_.reset();
@@ -425,10 +432,10 @@ void FTP::open(const QString &address)
         if (!givenUp_)
             PI = std::move(control);
     }
-    if (server.security == Security::ImplicitTls && !secureControlConnection(server))
+    if (security == Security::ImplicitTls && !secureControlConnection(server))
         return;
     ret();
-    if (!controlConnection() || (server.security != Security::Opportunistic && server.security != Security::ExplicitTls))
+    if (!controlConnection() || (security != Security::Opportunistic && security != Security::ExplicitTls))
         return;
     const int auth = command(QStringLiteral("AUTH"), QStringLiteral("TLS"));
     if (auth == kAuthAccepted) {
@@ -437,9 +444,16 @@ void FTP::open(const QString &address)
     }
     if (!controlConnection())
         return;
-    if (server.security == Security::ExplicitTls) {
+    if (security == Security::ExplicitTls) {
+        securityFailure_ = SecurityFailure::TlsRefused;
         closeBecause(QStringLiteral("Le serveur refuse AUTH TLS : on ferme la connexion"));
         throw NetworkException(QStringLiteral("AUTH TLS refuse par le serveur (%1)").arg(auth));
+    }
+    if (!policy_.clearAllowed) {
+        // Nothing of the login has gone out yet: the user is asked before it goes in clear.
+        securityFailure_ = SecurityFailure::ClearNotAllowed;
+        closeBecause(QStringLiteral("Le serveur refuse AUTH TLS : on ferme la connexion avant d'envoyer le mot de passe en clair"));
+        return;
     }
     zlog("Session non chiffree : le serveur refuse AUTH TLS");
 }
@@ -451,6 +465,11 @@ bool FTP::secureControlConnection(const ServerAddress &server)
         return false;
     QString error;
     if (!control->startTlsClient(tlsContext(), server.host, {}, timeouts().controlConnect, &error)) {
+        if (givenUp_) {
+            // The connect was given up from another thread, which cut the handshake short.
+            closeBecause(QStringLiteral("Connexion abandonnee pendant la negociation TLS"));
+            return false;
+        }
         closeBecause(QStringLiteral("Negociation TLS impossible : on ferme la connexion"));
         throw NetworkException(QStringLiteral("TLS [%1]").arg(error));
     }
@@ -492,8 +511,10 @@ bool FTP::protectDataConnections()
     if (isCompletion(command(QStringLiteral("PBSZ"), QStringLiteral("0")))
         && isCompletion(command(QStringLiteral("PROT"), QStringLiteral("P"))))
         return true;
-    if (controlConnection())
+    if (controlConnection()) {
+        securityFailure_ = SecurityFailure::DataProtectionRefused;
         closeBecause(QStringLiteral("Le serveur refuse de chiffrer les donnees (PROT P) : on ferme la connexion"));
+    }
     return false;
 }
 
@@ -548,7 +569,13 @@ bool FTP::logIn()
         features_ = parseFeatReply(lines);
     if (features_.utf8)
         command(QStringLiteral("OPTS"), QStringLiteral("UTF8 ON"));
-    return protectDataConnections() && isConnected();
+    if (!protectDataConnections() || !isConnected())
+        return false;
+    // What this login had is the least any reopening of the session must have.
+    protection_ = isEncrypted() ? Protection::Tls : Protection::Clear;
+    if (protection_ == Protection::Tls)
+        policy_.required = Protection::Tls;
+    return true;
 }
 
 bool FTP::closedWhileIdle() const

@@ -34,6 +34,20 @@ public:
     QString reason() const { return QString::fromUtf8(what()); }
 };
 
+// How a session is protected: Tls once its control connection is encrypted.
+enum class Protection { Clear, Tls };
+
+// What a connect must reach before the password goes out.
+struct ProtectionPolicy {
+    // The least the session must have. Tls asks for AUTH TLS whatever the server text and
+    // makes a refusal a failed connect (NetworkException, FTP::SecurityFailure::TlsRefused):
+    // the other engines of a session whose first engine had TLS, and every reopening.
+    Protection required = Protection::Clear;
+    // For a bare host whose server refuses AUTH TLS: go on in clear (the user agreed), or
+    // close before USER is sent (not connected, FTP::SecurityFailure::ClearNotAllowed).
+    bool clearAllowed = true;
+};
+
 // One logged-in FTP connection: a control connection (PI) and at most one passive data
 // connection at a time (DTP). Synchronous: each operation blocks until its reply is read.
 //
@@ -78,14 +92,28 @@ public:
     // handshake throws too ("TLS ..."). Once logged in over TLS, PBSZ 0 and PROT P encrypt
     // the data connections; a refused PROT P closes the session (not connected, not a
     // refused login). A certificate neither verified nor accepted by the CertificateCheck
-    // leaves the engine not connected, without an exception: see certificateRefusal(). Such an engine reopens its session once when the server closed it
-    // while idle (see reopenIfClosedWhileIdle).
+    // leaves the engine not connected, without an exception: see certificateRefusal().
+    // A logged-in engine reopens its session once when the server closed it while idle
+    // (see reopenIfClosedWhileIdle), with at least the protection it had.
+    // `policy` says how much protection the session must reach before the password goes
+    // out; by default a bare host goes on in clear when the server refuses AUTH TLS.
     static std::shared_ptr<FTP> connectTo(const QString &address, const QString &login,
-                                          const QString &password);
+                                          const QString &password, ProtectionPolicy policy = {});
     // The same on an engine made beforehand with create(), so that another thread can give
     // the attempt up meanwhile (giveUp()). Throws NetworkException.
     static void connectInto(const std::shared_ptr<FTP> &engine, const QString &address,
-                            const QString &login, const QString &password);
+                            const QString &login, const QString &password, ProtectionPolicy policy = {});
+    // Why the last connect or reopening failed for the session's protection.
+    enum class SecurityFailure {
+        None,
+        TlsRefused,            // TLS was required and the server refused AUTH TLS
+        ClearNotAllowed,       // a bare host refused AUTH TLS and clear was not agreed to
+        DataProtectionRefused, // PBSZ 0 or PROT P refused: the session was closed
+    };
+    SecurityFailure securityFailure() const { return securityFailure_.load(); }
+    // How the last login was protected (Clear before any). A reopened session never has
+    // less than the login before it. Any thread.
+    Protection protection() const { return protection_.load(); }
     // Closes the engine for good, from any thread, even while it is still connecting: a
     // control connection made after this is dropped at once.
     void giveUp();
@@ -356,6 +384,11 @@ private:
     std::atomic<bool> stoppedByUser_{false};
     std::atomic<bool> givenUp_{false};
     std::atomic<bool> loginRefused_{false};
+    std::atomic<SecurityFailure> securityFailure_{SecurityFailure::None};
+    std::atomic<Protection> protection_{Protection::Clear};
+    // What open() must reach: given to the connect, then raised to the protection the
+    // login had, for reopening. Used by the connecting thread only.
+    ProtectionPolicy policy_;
     std::optional<CertificateRefusal> certificateRefusal_; // under stateMutex_
     QString tlsDescription_;                               // under stateMutex_; empty in clear
     // The control connection's TLS peer, which every data connection must show again.

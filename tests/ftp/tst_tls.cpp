@@ -9,6 +9,8 @@
 
 #include "TransferRecorder.h"
 #include "support/RealFtpServer.h"
+#include "support/ScriptedFtpServer.h"
+#include "support/StrippingProxy.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -134,6 +136,9 @@ private Q_SLOTS:
     void certificateDecision_data();
     void certificateDecision();
     void reopenedAfterIdle();
+    void neverClearAfterTls_data();
+    void neverClearAfterTls();
+    void givenUpDuringHandshake();
 };
 
 void TstTls::listingOverTls_data()
@@ -512,6 +517,89 @@ void TstTls::reopenedAfterIdle()
     QVERIFY(log.contains(QStringLiteral("Reconnexion reussie")));
     QVERIFY(ftp->isEncrypted());
     QCOMPARE(log.count(QStringLiteral("Session chiffree : ") + ftp->tlsDescription()), 2);
+}
+
+void TstTls::neverClearAfterTls_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("failure"); // FTP::SecurityFailure
+    using Failure = FTP::SecurityFailure;
+    // A session over TLS the server closed while idle; someone in the way refuses TLS to
+    // the new connection.
+    QTest::newRow("reopened after idle") << "reopen" << false << int(Failure::TlsRefused);
+    // An engine made for a session whose first engine had TLS.
+    QTest::newRow("another engine of a TLS session") << "required" << false << int(Failure::TlsRefused);
+    // A bare host refused TLS, and the user has not agreed to clear.
+    QTest::newRow("bare host, clear not agreed") << "not agreed" << false << int(Failure::ClearNotAllowed);
+    QTest::newRow("bare host, clear agreed") << "agreed" << true << int(Failure::None);
+}
+
+// No USER or PASS reaches a connection whose TLS was stripped, unless clear was agreed to.
+void TstTls::neverClearAfterTls()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, connected);
+    QFETCH(int, failure);
+    RealFtpServer server;
+    QVERIFY2(startTls(server, Tls::Explicit), qPrintable(server.errorText()));
+    QVERIFY(FTP::tlsContext().addTrustedCertificates(server.certificatePath()));
+    StrippingProxy proxy(server.port(), [&how](int) { return how != "reopen"; });
+    ProtectionPolicy policy;
+    policy.required = how == "required" ? Protection::Tls : Protection::Clear;
+    policy.clearAllowed = how != "not agreed";
+    const auto ftp = FTP::create();
+    try {
+        FTP::connectInto(ftp, proxy.address(), RealFtpServer::user(), RealFtpServer::password(), policy);
+    } catch (const NetworkException &) {
+    }
+    if (how == "reopen") {
+        QVERIFY(ftp->isEncrypted());
+        QCOMPARE(ftp->protection(), Protection::Tls);
+        proxy.stripFromNow();
+        proxy.cutAll();
+        QVERIFY(!ftp->list(QStringLiteral("/")));
+        QCOMPARE(proxy.connectionCount(), 2);
+    }
+    QCOMPARE(ftp->isConnected(), connected);
+    QCOMPARE(int(ftp->securityFailure()), failure);
+    // What the last login had: a failed reopening leaves it as it was.
+    QCOMPARE(ftp->protection(), how == "reopen" ? Protection::Tls : Protection::Clear);
+    const QByteArray sent = proxy.clientLines().join('|');
+    QCOMPARE(sent.contains("PASS"), connected);
+    QCOMPARE(sent.contains("USER"), connected);
+}
+
+// A connect given up during its TLS handshake says so, not that TLS failed.
+void TstTls::givenUpDuringHandshake()
+{
+    // Agrees to TLS, then never says a word of the handshake.
+    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
+        s.line("220 hello");
+        s.expect("AUTH TLS");
+        s.line("234 go ahead");
+        s.stall();
+    });
+    LogCapture log;
+    const auto ftp = FTP::create();
+    std::thread giveUp([&] {
+        (void)server.waitForReceived(0, "AUTH TLS\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // in the handshake by now; same outcome if not
+        ftp->giveUp();
+    });
+    QString thrown;
+    try {
+        FTP::connectInto(ftp, QStringLiteral("127.0.0.1:%1").arg(server.port()), QStringLiteral("u"),
+                         QStringLiteral("p"));
+    } catch (const NetworkException &e) {
+        thrown = e.reason();
+    }
+    giveUp.join();
+    QVERIFY2(thrown.isEmpty(), qPrintable(thrown));
+    QVERIFY(!ftp->isConnected());
+    QVERIFY2(!log.containsPrefix(QStringLiteral("Negociation TLS impossible")), qPrintable(log.lines().join(u'|')));
+    QVERIFY2(log.contains(QStringLiteral("Connexion abandonnee pendant la negociation TLS")),
+             qPrintable(log.lines().join(u'|')));
 }
 
 QTEST_GUILESS_MAIN(TstTls)
