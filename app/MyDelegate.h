@@ -6,6 +6,7 @@
 #include "model/File.h"
 #include "ui/AppContext.h"
 #include "ui/CertificateDialog.h"
+#include "ui/ClearPasswordDialog.h"
 
 #include <QList>
 #include <QObject>
@@ -96,6 +97,8 @@ public:
     bool isDialing() const { return bool(dialing_); }
     // The question about a server certificate that a connect is waiting on, or null.
     CertificateDialog *certificateQuestion() const { return certificateDialog_; }
+    // The question before a password goes in clear to a server that refused TLS, or null.
+    ClearPasswordDialog *clearPasswordQuestion() const { return clearDialog_; }
 
     // Asked before quitting with `unfinished` transfers waiting or running; true lets the
     // program end. By default a question to the user; tests answer it themselves.
@@ -121,8 +124,10 @@ public:
     // What one of the three logins of a connect brought back.
     struct Login {
         // Certificate: the server's certificate was neither verified nor trusted.
-        // NoTls: TLS was required (ftpes://) and the server did not agree to it.
-        enum class Failure { None, Unreachable, Refused, NotFtp, NoTls, Certificate };
+        // NoTls: TLS was required (ftpes://, or the session's first engine had it) and the
+        // server did not agree to it. ClearNotAgreed: a bare host refused TLS and the user
+        // has not agreed to log in in clear. DataNotProtected: PBSZ or PROT P refused.
+        enum class Failure { None, Unreachable, Refused, NotFtp, NoTls, ClearNotAgreed, DataNotProtected, Certificate };
         std::shared_ptr<FTP> ftp;
         Failure failure = Failure::None;
         QString reason;
@@ -144,11 +149,20 @@ public:
         // The engines being logged in, so that giving up closes them at once.
         std::array<std::shared_ptr<FTP>, 3> made;
         int loggedIn = 0;
+        // What the logins must reach; the first engine's protection, once it has decided it
+        // alone (firstAlone), is the least for the other two.
+        ProtectionPolicy policy;
+        bool firstAlone = false;
     };
 
 private:
     // Logs `engine` in on the calling thread (an engine's worker) and tells how it went.
-    static Login logIn(std::shared_ptr<FTP> engine, const QString &address, const QString &user, const QString &password);
+    static Login logIn(std::shared_ptr<FTP> engine, const QString &address, const QString &user, const QString &password,
+                       ProtectionPolicy policy);
+    // A connect; `clearAgreed` when the user has just agreed to log in in clear.
+    void dial(const Typed &typed, bool clearAgreed);
+    // Starts the login of engine `which` of the connect on its way.
+    void dialEngine(int which, ProtectionPolicy policy);
     void emptyQueues();
     void observeTransfers();
     std::unique_ptr<SessionEngine> newEngine();
@@ -167,9 +181,16 @@ private:
     // or fails.
     void askAboutCertificate(const FTP::CertificateRefusal &refusal);
     void certificateChosen(const Typed &typed, const FTP::CertificateRefusal &refusal, CertificateDialog::Choice choice);
-    void dropCertificateQuestion();
-    // The status bar's word on the session's encryption, from the command engine.
+    // A bare host refused TLS: the user decides whether the password may go in clear.
+    void askAboutClear();
+    void clearChosen(const Typed &typed, const QString &server, bool clear, bool always);
+    // Drops the open certificate or clear-password question: the connect is given up.
+    void dropQuestions();
+    // The status bar's word on the session's encryption: the weakest of its engines.
     void showSecurity();
+    // After a request on `engine`, which may have reconnected: the status bar again, and the
+    // user told when the reconnection was refused TLS.
+    void reconnected(const std::shared_ptr<FTP> &engine);
     // After a request on the command engine found its control connection gone.
     void commandConnectionLost(const char *where);
     // The idle command engine's control connection is looked at regularly.
@@ -192,6 +213,7 @@ private:
     std::unique_ptr<Dialing> dialing_;
     std::shared_ptr<TrustedCertificates> certificates_;
     QPointer<CertificateDialog> certificateDialog_;
+    QPointer<ClearPasswordDialog> clearDialog_;
     quint64 engineSerial_ = 0;
     quint64 dialingSerial_ = 0;
     QTimer connectionCheck_;
@@ -206,6 +228,8 @@ private:
     QString server_;
     QString login_;
     QString password_;
+    // The least protection any engine of the session must have, from its first login.
+    ProtectionPolicy sessionPolicy_;
     std::unique_ptr<RetiredEngines> retired_;
     // Numbers the requests on the command engine, across sessions.
     quint64 requestSerial_ = 0;

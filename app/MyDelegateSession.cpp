@@ -10,6 +10,7 @@
 #include "ftp/FTP.h"
 #include "base/Log.h"
 #include "ftp/NotificationCenter.h"
+#include "ftp/ServerAddress.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
 #include "ui/ParametersWindow.h"
@@ -41,7 +42,7 @@ using LoginFailure = MyDelegate::Login::Failure;
 MyDelegate::~MyDelegate()
 {
     connectionCheck_.stop();
-    dropCertificateQuestion();
+    dropQuestions();
     if (dialing_)
         cancelDialing();
     for (auto *slot : {&command_, &in_, &out_})
@@ -53,7 +54,7 @@ void MyDelegate::getParametersOfConnection()
 {
     countBookmarks();
     // Connect pressed while a certificate question is open: that connect is given up.
-    dropCertificateQuestion();
+    dropQuestions();
     if (dialing_) {
         // A second press while the logins are on their way stops them.
         zlog("Connexion annulee");
@@ -73,27 +74,65 @@ std::unique_ptr<SessionEngine> MyDelegate::newEngine()
     return std::make_unique<SessionEngine>(++engineSerial_);
 }
 
+namespace {
+
+// What a server text names, a text that is no valid one being taken for a host name.
+ServerAddress serverNamed(const QString &text)
+{
+    if (const auto parsed = ServerAddress::parse(text))
+        return *parsed;
+    ServerAddress server;
+    server.host = text;
+    return server;
+}
+
+QString serverKey(const QString &text)
+{
+    const ServerAddress server = serverNamed(text);
+    return CertificateStore::key(server.host, server.port);
+}
+
+} // namespace
+
 void MyDelegate::connectWithAddress(const QString &address, const QString &login,
                                     const QString &password)
 {
+    dial(Typed{address, login, password}, false);
+}
+
+void MyDelegate::dial(const Typed &typed, bool clearAgreed)
+{
     if (dialing_)
         cancelDialing();
-    dropCertificateQuestion();
+    dropQuestions();
     dialing_ = std::make_unique<Dialing>();
     dialing_->serial = ++dialingSerial_;
-    dialing_->typed = Typed{address, login, password};
+    dialing_->typed = typed;
     myWindow->setDialing();
-    myWindow->tellUser(tr("Connecting to %1...").arg(address));
-    for (int which = 0; which < 3; ++which) {
-        auto engine = newEngine();
-        const std::shared_ptr<FTP> made = FTP::create();
-        dialing_->made[which] = made;
-        engine->worker.run([made, address, login, password] { return logIn(made, address, login, password); },
-                           this, [this, attempt = dialing_->serial, which](Login result) {
-                               loginDone(attempt, which, std::move(result));
-                           });
-        dialing_->engines[which] = std::move(engine);
-    }
+    myWindow->tellUser(tr("Connecting to %1...").arg(typed.address));
+    // A bare host asks for TLS; the password goes in clear only when the user agreed. Then
+    // the first engine decides alone how the session is protected, and the other two need
+    // at least that: none of them falls back to clear after another had TLS. Otherwise no
+    // engine can log in in clear, and the three dial side by side.
+    const bool bare = serverNamed(typed.address).security == ServerAddress::Security::Opportunistic;
+    dialing_->policy.clearAllowed =
+        !bare || clearAgreed || (certificates_ && certificates_->clearAllowed(serverKey(typed.address)));
+    dialing_->firstAlone = bare && dialing_->policy.clearAllowed;
+    for (int which = 0; which < (dialing_->firstAlone ? 1 : 3); ++which)
+        dialEngine(which, dialing_->policy);
+}
+
+void MyDelegate::dialEngine(int which, ProtectionPolicy policy)
+{
+    auto engine = newEngine();
+    const std::shared_ptr<FTP> made = FTP::create();
+    dialing_->made[which] = made;
+    engine->worker.run([made, typed = dialing_->typed,
+                        policy] { return logIn(made, typed.address, typed.login, typed.password, policy); },
+                       this, [this, attempt = dialing_->serial, which](Login result) {
+                           loginDone(attempt, which, std::move(result));
+                       });
+    dialing_->engines[which] = std::move(engine);
 }
 
 void MyDelegate::loginDone(quint64 attempt, int which, Login result)
@@ -111,6 +150,13 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
         askAboutCertificate(*result.certificate);
         return;
     }
+    // Only the first engine to decide may bring the question: once another engine of the
+    // attempt had TLS, a refusal is someone in the way, not a server without TLS.
+    if (result.failure == LoginFailure::ClearNotAgreed && !(dialing_->engines[0] && dialing_->engines[0]->ftp)) {
+        result.ftp.reset();
+        askAboutClear();
+        return;
+    }
     if (result.failure != LoginFailure::None) {
         zlog("Exception recue dans connectWithAddress ==> %@", result.reason);
         const QString &address = dialing_->typed.address;
@@ -123,7 +169,20 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
             why = tr("%1 refused the login or the password.").arg(address);
             break;
         case LoginFailure::NoTls:
-            why = tr("%1 does not offer TLS, which ftpes:// requires.").arg(address);
+            why = serverNamed(address).security == ServerAddress::Security::ExplicitTls
+                ? tr("%1 does not offer TLS, which ftpes:// requires.").arg(address)
+                : tr("%1 refused TLS on one connection after accepting it on another: someone may be "
+                     "tampering with the connection. Nothing was sent in clear.")
+                      .arg(address);
+            break;
+        case LoginFailure::ClearNotAgreed:
+            why = tr("%1 refused TLS on one connection after accepting it on another: someone may be "
+                     "tampering with the connection. Nothing was sent in clear.")
+                      .arg(address);
+            break;
+        case LoginFailure::DataNotProtected:
+            why = tr("%1 refused to encrypt the data connections (PROT P), so the session was closed.")
+                      .arg(address);
             break;
         default:
             why = tr("%1 does not answer as an FTP server.").arg(address);
@@ -135,6 +194,13 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
         return;
     }
     dialing_->engines[which]->ftp = std::move(result.ftp);
+    if (which == 0 && dialing_->firstAlone) {
+        // The session's protection is decided: TLS now is TLS on every engine.
+        ProtectionPolicy others = dialing_->policy;
+        others.required = dialing_->engines[0]->ftp->protection();
+        dialEngine(1, others);
+        dialEngine(2, others);
+    }
     if (++dialing_->loggedIn < 3)
         return;
 
@@ -145,6 +211,9 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
     server_ = made->typed.address;
     login_ = made->typed.login;
     password_ = made->typed.password;
+    // An engine made again for a transfer has at least what the session had.
+    sessionPolicy_ = made->policy;
+    sessionPolicy_.required = command_->ftp->protection();
     myWindow->tellUser(QString());
     myWindow->setConnected();
     showSecurity();
@@ -203,7 +272,9 @@ void MyDelegate::askAboutCertificate(const FTP::CertificateRefusal &refusal)
          refusal.peer.verifyError);
     myWindow->tellUser(changed ? tr("The certificate of %1 has changed.").arg(typed.address)
                                : tr("The certificate of %1 could not be verified.").arg(typed.address));
-    auto *dialog = new CertificateDialog(refusal.server, refusal.peer, changed, myWindow->window());
+    const QByteArray before = changed ? certificates_->trustedFingerprint(refusal.server).value_or(QByteArray())
+                                      : QByteArray();
+    auto *dialog = new CertificateDialog(refusal.server, refusal.peer, changed, myWindow->window(), before);
     certificateDialog_ = dialog;
     connect(dialog, &CertificateDialog::chosen, this, [this, dialog, typed, refusal](CertificateDialog::Choice choice) {
         certificateDialog_ = nullptr;
@@ -245,10 +316,46 @@ void MyDelegate::certificateChosen(const Typed &typed, const FTP::CertificateRef
     connectWithAddress(typed.address, typed.login, typed.password);
 }
 
-void MyDelegate::dropCertificateQuestion()
+void MyDelegate::askAboutClear()
 {
-    // Its answer no longer matters: the connect it was about is given up.
+    const Typed typed = dialing_->typed;
+    cancelDialing();
+    const QString server = serverKey(typed.address);
+    zlog("Le serveur %@ refuse AUTH TLS : on demande avant d'envoyer le mot de passe en clair", server);
+    myWindow->tellUser(tr("%1 does not support encryption.").arg(typed.address));
+    auto *dialog = new ClearPasswordDialog(server, myWindow->window());
+    clearDialog_ = dialog;
+    connect(dialog, &ClearPasswordDialog::chosen, this, [this, dialog, typed, server](bool clear, bool always) {
+        clearDialog_ = nullptr;
+        dialog->deleteLater();
+        clearChosen(typed, server, clear, always);
+    });
+    dialog->open();
+}
+
+void MyDelegate::clearChosen(const Typed &typed, const QString &server, bool clear, bool always)
+{
+    if (!clear) {
+        zlog("Connexion en clair refusee pour %@", server);
+        connectFailed(typed, tr("The password was not sent in clear to %1.").arg(typed.address));
+        return;
+    }
+    zlog(always ? "Connexion en clair acceptee pour toujours pour %@" : "Connexion en clair acceptee pour %@", server);
+    QString error;
+    if (always && !certificates_->allowClearAlways(server, &error))
+        zlog("Impossible d'enregistrer le choix : %@", error);
+    dial(typed, true);
+}
+
+void MyDelegate::dropQuestions()
+{
+    // Their answers no longer matter: the connect they were about is given up.
     if (const QPointer<CertificateDialog> dialog = std::exchange(certificateDialog_, nullptr)) {
+        dialog->disconnect(this);
+        dialog->close();
+        dialog->deleteLater();
+    }
+    if (const QPointer<ClearPasswordDialog> dialog = std::exchange(clearDialog_, nullptr)) {
         dialog->disconnect(this);
         dialog->close();
         dialog->deleteLater();
@@ -258,12 +365,27 @@ void MyDelegate::dropCertificateQuestion()
 void MyDelegate::showSecurity()
 {
     const std::shared_ptr<FTP> command = ftp();
-    if (!command)
+    if (!command || myWindow->connectionState() != MainWindowController::ConnectionState::Connected) {
         myWindow->window()->showSecurity(MainWindow::Security::NoSession);
-    else if (command->isEncrypted())
-        myWindow->window()->showSecurity(MainWindow::Security::Encrypted, command->tlsDescription());
-    else
-        myWindow->window()->showSecurity(MainWindow::Security::Clear);
+        return;
+    }
+    // One engine in clear is a session whose files or password may travel in clear.
+    for (const auto *slot : {&command_, &in_, &out_}) {
+        if (*slot && (*slot)->ftp && (*slot)->ftp->protection() == Protection::Clear) {
+            myWindow->window()->showSecurity(MainWindow::Security::Clear);
+            return;
+        }
+    }
+    myWindow->window()->showSecurity(MainWindow::Security::Encrypted, command->tlsDescription());
+}
+
+void MyDelegate::reconnected(const std::shared_ptr<FTP> &engine)
+{
+    // An engine may have opened its session again meanwhile, with another TLS session.
+    showSecurity();
+    if (engine && engine->securityFailure() == FTP::SecurityFailure::TlsRefused)
+        myWindow->tellUser(tr("The server refused TLS when the connection was made again: it was closed, "
+                              "nothing was sent in clear."));
 }
 
 void MyDelegate::disconnectFromFTP()
@@ -348,13 +470,14 @@ quint64 MyDelegate::listRemote(const QString &path, ListingDone done)
             auto entries = ftp->list(path);
             return {std::move(entries), ftp->isConnected()};
         },
-        this, [this, serial, done = std::move(done)](std::pair<std::optional<QList<File>>, bool> result) {
+        this, [this, serial, ftp = command_->ftp, done = std::move(done)](std::pair<std::optional<QList<File>>, bool> result) {
             // An engine the session no longer uses: its answer no longer matters.
             if (!currentEngine(serial))
                 return;
             done(result.first);
             if (!result.second && currentEngine(serial))
                 commandConnectionLost("listing");
+            reconnected(ftp);
         });
     return ++requestSerial_;
 }
@@ -371,12 +494,13 @@ quint64 MyDelegate::remoteCommand(const QString &word, const QString &param, Com
             const int code = ftp->command(word, param);
             return {code, ftp->isConnected()};
         },
-        this, [this, serial, done = std::move(done)](std::pair<int, bool> result) {
+        this, [this, serial, ftp = command_->ftp, done = std::move(done)](std::pair<int, bool> result) {
             if (!currentEngine(serial))
                 return;
             done(result.first);
             if (!result.second && currentEngine(serial))
                 commandConnectionLost("commande");
+            reconnected(ftp);
         });
     return ++requestSerial_;
 }
@@ -412,15 +536,22 @@ void MyDelegate::observeTransfers()
 }
 
 MyDelegate::Login MyDelegate::logIn(std::shared_ptr<FTP> engine, const QString &address, const QString &user,
-                                    const QString &password)
+                                    const QString &password, ProtectionPolicy policy)
 {
     MyDelegate::Login result;
     try {
-        FTP::connectInto(engine, address, user, password);
+        FTP::connectInto(engine, address, user, password, policy);
         result.ftp = std::move(engine);
         if (result.ftp->isConnected())
             return result;
-        if (auto refusal = result.ftp->certificateRefusal()) {
+        const FTP::SecurityFailure security = result.ftp->securityFailure();
+        if (security == FTP::SecurityFailure::ClearNotAllowed) {
+            result.failure = LoginFailure::ClearNotAgreed;
+            result.reason = QStringLiteral("AUTH TLS refuse, pas d'accord pour le mot de passe en clair");
+        } else if (security == FTP::SecurityFailure::DataProtectionRefused) {
+            result.failure = LoginFailure::DataNotProtected;
+            result.reason = QStringLiteral("PROT P refuse");
+        } else if (auto refusal = result.ftp->certificateRefusal()) {
             result.failure = LoginFailure::Certificate;
             result.reason = QStringLiteral("certificat non accepte");
             result.certificate = std::move(refusal);
@@ -432,8 +563,7 @@ MyDelegate::Login MyDelegate::logIn(std::shared_ptr<FTP> engine, const QString &
             result.reason = QStringLiteral("pas de reponse FTP");
         }
     } catch (const NetworkException &e) {
-        // The engine's word for a server that refused the TLS that "ftpes://" requires.
-        const bool noTls = e.reason().startsWith(QLatin1String("AUTH TLS"));
+        const bool noTls = engine && engine->securityFailure() == FTP::SecurityFailure::TlsRefused;
         result.failure = noTls ? LoginFailure::NoTls : LoginFailure::Unreachable;
         result.reason = e.reason();
     }

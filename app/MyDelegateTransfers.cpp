@@ -40,6 +40,7 @@ int chunkSize(const Notification &note)
 struct StartResult {
     int code = -1;
     std::shared_ptr<FTP> fresh;
+    std::shared_ptr<FTP> failed; // made again in vain
 };
 
 } // namespace
@@ -104,13 +105,15 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
     }
     const char *where = download ? "downloadFiles" : "uploadFiles";
     auto job = [ftp = engine->ftp, server = server_, login = login_, password = password_, download,
-                local, remote, id, where] {
+                local, remote, id, where, policy = sessionPolicy_] {
         StartResult result;
         std::shared_ptr<FTP> use = ftp;
         if (!use || !use->isConnected()) {
             // A lost connection: the engine logs in again once, like the session's.
             try {
-                result.fresh = FTP::connectTo(server, login, password);
+                result.failed = FTP::create();
+                FTP::connectInto(result.failed, server, login, password, policy);
+                result.fresh = std::exchange(result.failed, nullptr);
             } catch (const NetworkException &e) {
                 zlog("Exception recue dans %@ ==> %@", where, e.reason());
                 return result;
@@ -135,6 +138,7 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
                                    retired_->retire(std::move(result.fresh));
                            }
                            started(result.code);
+                           reconnected(result.failed);
                        });
 }
 

@@ -199,12 +199,16 @@ private Q_SLOTS:
         QVERIFY(server.writeFile("pub/deep/z", "z"));
         QVERIFY(QFile::link(server.localPath("pub"), server.localPath("ln")));
 
-        // A bare host: TLS is asked for, this server refuses it, the session goes on in clear.
+        // A bare host: TLS is asked for, this server refuses it, the session goes on in clear
+        // once the user agreed.
         const QString address = QStringLiteral("127.0.0.1:%1").arg(server.port());
         AppHarness h;
         h.launch();
         LogCapture log;
         QVERIFY(h.connectThroughDialog(address, RealFtpServer::user(), RealFtpServer::password()));
+        QTRY_VERIFY(h.app().clearPasswordQuestion());
+        h.app().clearPasswordQuestion()->continueButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(h.state(), State::Connected, 30000);
 
         QCOMPARE(h.state(), State::Connected);
         QVERIFY(h.window().Get()->isEnabled());
@@ -471,7 +475,7 @@ private Q_SLOTS:
         h.launch();
         const int descriptors = openDescriptorCount();
         LogCapture log;
-        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
+        QVERIFY(h.connectThroughDialog(QStringLiteral("ftp://") + server.address(), "me", "pw"));
         QCOMPARE(h.state(), State::Dialing);
         QVERIFY(!h.app().ftp());
         QVERIFY(log.containsPrefix(QStringLiteral("Exception recue dans connectWithAddress ==> ")));

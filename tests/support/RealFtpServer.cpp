@@ -47,6 +47,8 @@ bool RealFtpServer::start(const Options &options)
         args << QStringLiteral("--cut-tls-data");
     if (options.otherDataCertificate)
         args << QStringLiteral("--other-data-cert");
+    if (options.refuseProt)
+        args << QStringLiteral("--refuse-prot");
     if (options.dropFirstSessionSeconds > 0)
         args << QStringLiteral("--drop-first-session") << QString::number(options.dropFirstSessionSeconds);
     m_ipv6 = options.ipv6;

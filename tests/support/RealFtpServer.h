@@ -42,6 +42,8 @@ public:
         // TLS data connections present another certificate than the control connection
         // (they cannot resume its session then).
         bool otherDataCertificate = false;
+        // PROT is refused (534): the data connections cannot be encrypted.
+        bool refuseProt = false;
         bool ipv6 = false; // listen on ::1 instead of 127.0.0.1
         // When > 0, the first session is closed with a 421 that many seconds after its
         // login, as a server closes a session idle for too long.

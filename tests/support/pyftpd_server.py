@@ -82,6 +82,12 @@ def tls_handler(args):
                 self.secure_connection(self.ssl_context)
             super().handle()
 
+        def ftp_PROT(self, line):
+            if args.refuse_prot:
+                self.respond("534 Data protection refused by policy.")
+            else:
+                super().ftp_PROT(line)
+
     Handler.ssl_context = context
     Handler.dtp_handler = DTP
     return Handler
@@ -142,6 +148,8 @@ def main():
                         help="present another certificate on TLS data connections")
     parser.add_argument("--cut-tls-data", action="store_true",
                         help="end TLS data connections without close_notify")
+    parser.add_argument("--refuse-prot", action="store_true",
+                        help="refuse PROT, so that data connections cannot be encrypted")
     parser.add_argument("--drop-first-session", type=float, default=0,
                         help="close the first session that many seconds after its login (421)")
     parser.add_argument("--host", default="127.0.0.1", help="address to listen on (::1 for IPv6)")
