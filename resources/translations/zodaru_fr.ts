@@ -117,6 +117,26 @@
         <translation>%1 ne propose pas TLS, que ftpes:// exige.</translation>
     </message>
     <message>
+        <source>%1 refused TLS on one connection after accepting it on another: someone may be tampering with the connection. Nothing was sent in clear.</source>
+        <translation>%1 a refusé TLS sur une connexion après l’avoir accepté sur une autre : quelqu’un s’interpose peut-être. Rien n’a été envoyé en clair.</translation>
+    </message>
+    <message>
+        <source>%1 refused to encrypt the data connections (PROT P), so the session was closed.</source>
+        <translation>%1 a refusé de chiffrer les connexions de données (PROT P) : la session a été fermée.</translation>
+    </message>
+    <message>
+        <source>%1 does not support encryption.</source>
+        <translation>%1 ne prend pas en charge le chiffrement.</translation>
+    </message>
+    <message>
+        <source>The password was not sent in clear to %1.</source>
+        <translation>Le mot de passe n’a pas été envoyé en clair à %1.</translation>
+    </message>
+    <message>
+        <source>The server refused TLS when the connection was made again: it was closed, nothing was sent in clear.</source>
+        <translation>Le serveur a refusé TLS à la reconnexion : la connexion a été fermée, rien n’a été envoyé en clair.</translation>
+    </message>
+    <message>
         <source>The certificate of %1 has changed.</source>
         <translation>Le certificat de %1 a changé.</translation>
     </message>
@@ -202,6 +222,41 @@
     <message>
         <source>(not yet valid)</source>
         <translation>(pas encore valide)</translation>
+    </message>
+    <message>
+        <source>SHA-256 trusted before:</source>
+        <translation>SHA-256 accepté avant :</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>inconnue</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::ClearPasswordDialog</name>
+    <message>
+        <source>Connection without encryption</source>
+        <translation>Connexion sans chiffrement</translation>
+    </message>
+    <message>
+        <source>%1 does not support encryption (it refused AUTH TLS). If you continue, your password and your files travel in clear: anyone on the way can read them.
+
+Type ftp:// before the server&apos;s name to connect in clear without this question.</source>
+        <translation>%1 ne prend pas en charge le chiffrement (il a refusé AUTH TLS). Si vous continuez, votre mot de passe et vos fichiers circulent en clair : n’importe qui sur le trajet peut les lire.
+
+Tapez ftp:// devant le nom du serveur pour vous connecter en clair sans cette question.</translation>
+    </message>
+    <message>
+        <source>Always for this server</source>
+        <translation>Toujours pour ce serveur</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>Continue without encryption</source>
+        <translation>Continuer sans chiffrement</translation>
     </message>
 </context>
 </TS>

@@ -2,6 +2,7 @@
 // What the window says about a session's protection: the question about a certificate that
 // did not verify, and the encryption indicator of the status bar.
 #include "ui/CertificateDialog.h"
+#include "ui/ClearPasswordDialog.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -185,6 +186,20 @@ private Q_SLOTS:
         QTest::newRow("always") << "zodaru::CertificateDialog"
                                 << CertificateDialog(QString(), TlsPeer{}, false).trustAlwaysButton()->text()
                                 << "Toujours accepter pour ce serveur";
+        QTest::newRow("clear question") << "zodaru::ClearPasswordDialog"
+                                        << ClearPasswordDialog(QStringLiteral("%1")).continueButton()->text()
+                                        << "Continuer sans chiffrement";
+        QTest::newRow("clear question text") << "zodaru::ClearPasswordDialog"
+                                             << ClearPasswordDialog(QStringLiteral("%1")).findChild<QLabel *>()->text()
+                                             << "%1 ne prend pas en charge le chiffrement (il a refusé AUTH TLS). Si "
+                                                "vous continuez, votre mot de passe et vos fichiers circulent en clair : "
+                                                "n’importe qui sur le trajet peut les lire.\n\nTapez ftp:// devant le nom "
+                                                "du serveur pour vous connecter en clair sans cette question.";
+        QTest::newRow("tampering") << "zodaru::MyDelegate"
+                                   << "%1 refused TLS on one connection after accepting it on another: someone may be "
+                                      "tampering with the connection. Nothing was sent in clear."
+                                   << "%1 a refusé TLS sur une connexion après l’avoir accepté sur une autre : quelqu’un "
+                                      "s’interpose peut-être. Rien n’a été envoyé en clair.";
         QTest::newRow("not trusted") << "zodaru::MyDelegate" << "The certificate of %1 was not trusted."
                                      << "Le certificat de %1 n’a pas été accepté.";
     }
