@@ -160,6 +160,10 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
     if (result.failure != LoginFailure::None) {
         zlog("Exception recue dans connectWithAddress ==> %@", result.reason);
         const QString &address = dialing_->typed.address;
+        // Refused TLS by one connection though another one had it.
+        const QString tampering = tr("%1 refused TLS on one connection after accepting it on another: someone may be "
+                                     "tampering with the connection. Nothing was sent in clear.")
+                                      .arg(address);
         QString why;
         switch (result.failure) {
         case LoginFailure::Unreachable:
@@ -171,14 +175,10 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
         case LoginFailure::NoTls:
             why = serverNamed(address).security == ServerAddress::Security::ExplicitTls
                 ? tr("%1 does not offer TLS, which ftpes:// requires.").arg(address)
-                : tr("%1 refused TLS on one connection after accepting it on another: someone may be "
-                     "tampering with the connection. Nothing was sent in clear.")
-                      .arg(address);
+                : tampering;
             break;
         case LoginFailure::ClearNotAgreed:
-            why = tr("%1 refused TLS on one connection after accepting it on another: someone may be "
-                     "tampering with the connection. Nothing was sent in clear.")
-                      .arg(address);
+            why = tampering;
             break;
         case LoginFailure::DataNotProtected:
             why = tr("%1 refused to encrypt the data connections (PROT P), so the session was closed.")

@@ -128,6 +128,10 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
     engine->worker.run(std::move(job), this,
                        [this, serial = engine->serial, given = engine->ftp, started = std::move(started)](StartResult result) {
                            const FTP *used = result.fresh ? result.fresh.get() : given.get();
+                           // The engine that may have been refused TLS on connecting again.
+                           const std::shared_ptr<FTP> reconnecting = result.failed ? result.failed
+                               : result.fresh                                      ? result.fresh
+                                                                                   : given;
                            if (result.code >= 0 && result.code < 400)
                                retired_->transferStarted(used);
                            if (result.fresh) {
@@ -138,7 +142,7 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
                                    retired_->retire(std::move(result.fresh));
                            }
                            started(result.code);
-                           reconnected(result.failed);
+                           reconnected(reconnecting);
                        });
 }
 

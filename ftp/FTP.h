@@ -249,7 +249,8 @@ private:
     bool logIn();
     // The server closed the session while the engine waited (end of stream or a 421 already
     // waiting on the control connection): one new connection and login with the same
-    // address and credentials. False when the session is closed and could not be reopened.
+    // address and credentials, and TLS when the session had it. False when the session is
+    // closed and could not be reopened.
     bool reopenIfClosedWhileIdle();
     bool closedWhileIdle() const;
     // Drops both connections without the meaning of close(): a failure, not the user.
