@@ -33,25 +33,32 @@ void GetNameWindow::layoutWindow()
 {
     dirName_ = new QLabel(this);
     go_ = new QPushButton(this);
+    cancel_ = new QPushButton(this);
     name_ = new QLineEdit(this);
 
-    dirName_->setText(QStringLiteral("Name : "));
+    dirName_->setText(tr("Name : "));
     dirName_->setAutoFillBackground(false);
     dirName_->setTextInteractionFlags(Qt::NoTextInteraction);
     // The label overlaps the start of the field; clicks there must still reach the field.
     dirName_->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    go_->setText(QStringLiteral("Go!"));
-    // Return anywhere in the panel presses "Go!".
+    go_->setText(tr("Go!"));
+    // Return anywhere in the panel presses "Go!", even with "Cancel" focused; Escape, like
+    // "Cancel", closes the panel and makes nothing.
     go_->setDefault(true);
     go_->setAutoDefault(true);
+    cancel_->setText(tr("Cancel"));
+    cancel_->setAutoDefault(false);
 
     name_->setGeometry(frame(85, 35, 200, 20));
     dirName_->setGeometry(frame(5, 35, 100, 20));
     go_->setGeometry(frame(200, 5, 50, 20));
+    // Where the connection panel has its "Cancel", left of "Go!".
+    cancel_->setGeometry(frame(130, 5, 50, 20));
     // Added after the field, the label is drawn over its left edge.
     dirName_->raise();
     go_->raise();
+    cancel_->raise();
 }
 
 QString GetNameWindow::getName() const
