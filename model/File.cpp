@@ -45,17 +45,19 @@ double File::getAdvance() const
     return 100.0 * double(_currentsize) / double(_size);
 }
 
+// The words are only marked for translation: the log carries them as they are, the
+// transfer tables show them in the user's language.
 QString File::getStatus() const
 {
     if (_cancelled)
-        return QStringLiteral("Cancelled");
+        return QLatin1String(QT_TRANSLATE_NOOP("File", "Cancelled"));
     if (_error)
-        return QStringLiteral("FTP Error");
+        return QLatin1String(QT_TRANSLATE_NOOP("File", "FTP Error"));
     // Without this an empty file that finished would read "Waiting..." for ever.
     if (_done && _currentsize == _size)
-        return QStringLiteral("Done.");
+        return QLatin1String(QT_TRANSLATE_NOOP("File", "Done."));
     if (_currentsize == 0)
-        return QStringLiteral("Waiting...");
+        return QLatin1String(QT_TRANSLATE_NOOP("File", "Waiting..."));
     if (_currentsize < _size) {
         // Single precision on purpose: the table shows what the float quotient gives.
         // The same text as the format "%.2f " without parsing one: this runs for every
@@ -64,12 +66,12 @@ QString File::getStatus() const
         return QString::number(double(percent), 'f', 2) + QLatin1Char(' ');
     }
     if (_currentsize == _size)
-        return QStringLiteral("Done.");
+        return QLatin1String("Done.");
     // Some listings give no exact size (VMS, for one) and read as 0: a transfer that
     // passes it is still going, or whole once it is done.
     if (_size == 0)
-        return _done ? QStringLiteral("Done.") : QStringLiteral("Running...");
-    return QStringLiteral("ERROR ! (%1 > %2)").arg(_currentsize).arg(_size);
+        return _done ? QLatin1String("Done.") : QLatin1String(QT_TRANSLATE_NOOP("File", "Running..."));
+    return QString::fromLatin1(QT_TRANSLATE_NOOP("File", "ERROR ! (%1 > %2)")).arg(_currentsize).arg(_size);
 }
 
 } // namespace zodaru

@@ -6,11 +6,26 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 #include <cmath>
 #include <memory>
 
 namespace zodaru {
+
+namespace {
+
+// A File status in the user's language. The words come untranslated from the model, so the
+// log keeps them as they are; a percentage has no words and stays as it is.
+QString shownStatus(const QString &status)
+{
+    static const QRegularExpression overrun(QStringLiteral("^ERROR ! \\((-?\\d+) > (-?\\d+)\\)$"));
+    if (const QRegularExpressionMatch m = overrun.match(status); m.hasMatch())
+        return QCoreApplication::translate("File", "ERROR ! (%1 > %2)").arg(m.captured(1), m.captured(2));
+    return QCoreApplication::translate("File", status.toLatin1().constData());
+}
+
+} // namespace
 
 TransferTableModel::TransferTableModel(const char *countingLine, const char *countLine,
                                        QObject *parent)
@@ -55,7 +70,7 @@ void TransferTableModel::sampleRunning(const QList<File> &entries)
         rate_.add(entry.currentsize() - runningBytes_, now);
         runningBytes_ = entry.currentsize();
         runningLeft_ = entry.size() > 0 ? std::max<qint64>(0, entry.size() - entry.currentsize()) : -1;
-        runningStatus_ = entry.getStatus();
+        runningStatus_ = shownStatus(entry.getStatus());
         if (!rateTimer_.isActive())
             rateTimer_.start();
         return;
@@ -89,7 +104,10 @@ TransferTableModel::~TransferTableModel() = default;
 
 QStringList TransferTableModel::defaultColumnIdentifiers()
 {
-    return {QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Status")};
+    // The identifiers double as the header titles, shown translated.
+    return {QLatin1String(QT_TRANSLATE_NOOP("TransferTable", "Name")),
+            QLatin1String(QT_TRANSLATE_NOOP("TransferTable", "Size")),
+            QLatin1String(QT_TRANSLATE_NOOP("TransferTable", "Status"))};
 }
 
 void TransferTableModel::setColumnIdentifiers(const QStringList &identifiers)
@@ -136,7 +154,7 @@ QVariant TransferTableModel::tableView(const QString &identifier, int row) const
     if (identifier == u"Size")
         return entry.printsize();
     if (identifier == u"Status")
-        return entry.getStatus();
+        return shownStatus(entry.getStatus());
     return QVariant();
 }
 
@@ -244,7 +262,7 @@ QVariant TransferTableModel::headerData(int section, Qt::Orientation orientation
     if (orientation != Qt::Horizontal || section < 0 || section >= identifiers_.size())
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole)
-        return identifiers_.at(section);
+        return QCoreApplication::translate("TransferTable", identifiers_.at(section).toUtf8().constData());
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
     return QVariant();
