@@ -335,7 +335,7 @@
     </message>
     <message>
         <source>Login : </source>
-        <translation>Compte : </translation>
+        <translation>Identifiant : </translation>
     </message>
     <message>
         <source>Password : </source>
