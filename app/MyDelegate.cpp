@@ -127,13 +127,13 @@ void MyDelegate::createMenu()
 {
     auto menuBar = std::make_unique<QMenuBar>();
 
-    auto *info = menuBar->addMenu(tr("Info.."));
-    info->addAction(tr("Info Panel ..."), this,
+    auto *info = menuBar->addMenu(QStringLiteral("Info.."));
+    info->addAction(QStringLiteral("Info Panel ..."), this,
                     &MyDelegate::orderFrontStandardInfoPanel);
-    info->addAction(tr("Help..."), QKeySequence(Qt::CTRL | Qt::Key_Question), this,
+    info->addAction(QStringLiteral("Help..."), QKeySequence(Qt::CTRL | Qt::Key_Question), this,
                     &MyDelegate::orderFrontHelpPanel);
 
-    auto *quit = menuBar->addAction(tr("Quit"));
+    auto *quit = menuBar->addAction(QStringLiteral("Quit"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, this, &MyDelegate::quit, Qt::QueuedConnection);
 

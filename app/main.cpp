@@ -16,6 +16,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+// Where the installed translations are, from the program's directory (set by the install
+// rules); without it only the built-in ones are used.
+#ifndef ZODARU_TRANSLATIONS_FROM_BIN
+#define ZODARU_TRANSLATIONS_FROM_BIN ""
+#endif
+
 namespace {
 
 // How long quitting waits for the transfers it stopped: a worker only has to notice its
@@ -52,9 +58,6 @@ int main(int argc, char *argv[])
 
     // Texts are English unless a translation for the user's language is installed beside
     // the program or built in.
-#ifndef ZODARU_TRANSLATIONS_FROM_BIN
-#define ZODARU_TRANSLATIONS_FROM_BIN ""
-#endif
     zodaru::installTranslations(QLocale::system(),
                                 zodaru::translationDirectories(QApplication::applicationDirPath(),
                                                                QStringLiteral(ZODARU_TRANSLATIONS_FROM_BIN)));

@@ -45,19 +45,20 @@ double File::getAdvance() const
     return 100.0 * double(_currentsize) / double(_size);
 }
 
-// The words are only marked for translation: the log carries them as they are, the
-// transfer tables show them in the user's language.
+// The fixed status words ("Waiting...", "Done.", "FTP Error", "ERROR ! …") are shown as they
+// are in every language. The two this program adds are only marked for translation: the log
+// carries them as they are, the transfer tables show them in the user's language.
 QString File::getStatus() const
 {
     if (_cancelled)
         return QLatin1String(QT_TRANSLATE_NOOP("File", "Cancelled"));
     if (_error)
-        return QLatin1String(QT_TRANSLATE_NOOP("File", "FTP Error"));
+        return QStringLiteral("FTP Error");
     // Without this an empty file that finished would read "Waiting..." for ever.
     if (_done && _currentsize == _size)
-        return QLatin1String(QT_TRANSLATE_NOOP("File", "Done."));
+        return QStringLiteral("Done.");
     if (_currentsize == 0)
-        return QLatin1String(QT_TRANSLATE_NOOP("File", "Waiting..."));
+        return QStringLiteral("Waiting...");
     if (_currentsize < _size) {
         // Single precision on purpose: the table shows what the float quotient gives.
         // The same text as the format "%.2f " without parsing one: this runs for every
@@ -66,12 +67,12 @@ QString File::getStatus() const
         return QString::number(double(percent), 'f', 2) + QLatin1Char(' ');
     }
     if (_currentsize == _size)
-        return QLatin1String("Done.");
+        return QStringLiteral("Done.");
     // Some listings give no exact size (VMS, for one) and read as 0: a transfer that
     // passes it is still going, or whole once it is done.
     if (_size == 0)
-        return _done ? QLatin1String("Done.") : QLatin1String(QT_TRANSLATE_NOOP("File", "Running..."));
-    return QString::fromLatin1(QT_TRANSLATE_NOOP("File", "ERROR ! (%1 > %2)")).arg(_currentsize).arg(_size);
+        return _done ? QStringLiteral("Done.") : QLatin1String(QT_TRANSLATE_NOOP("File", "Running..."));
+    return QStringLiteral("ERROR ! (%1 > %2)").arg(_currentsize).arg(_size);
 }
 
 } // namespace zodaru

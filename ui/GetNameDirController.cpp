@@ -36,7 +36,7 @@ GetNameDirController::GetNameDirController(AppContext &app, bool remote, GetName
     QWidget::setTabOrder(name, go);
     QWidget::setTabOrder(go, window_->cancel());
     QWidget::setTabOrder(window_->cancel(), name);
-    window_->setWindowTitle(tr("Create Directory"));
+    window_->setWindowTitle(QStringLiteral("Create Directory"));
     connect(go, &QPushButton::clicked, this, &GetNameDirController::makedir);
     // Closing the panel this way makes nothing; like the close button and Escape, it only
     // frees the panel.

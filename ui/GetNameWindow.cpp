@@ -36,17 +36,18 @@ void GetNameWindow::layoutWindow()
     cancel_ = new QPushButton(this);
     name_ = new QLineEdit(this);
 
-    dirName_->setText(tr("Name : "));
+    dirName_->setText(QStringLiteral("Name : "));
     dirName_->setAutoFillBackground(false);
     dirName_->setTextInteractionFlags(Qt::NoTextInteraction);
     // The label overlaps the start of the field; clicks there must still reach the field.
     dirName_->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    go_->setText(tr("Go!"));
+    go_->setText(QStringLiteral("Go!"));
     // Return anywhere in the panel presses "Go!", even with "Cancel" focused; Escape, like
     // "Cancel", closes the panel and makes nothing.
     go_->setDefault(true);
     go_->setAutoDefault(true);
+    // The panel's own texts are fixed; the button added to them speaks the user's language.
     cancel_->setText(tr("Cancel"));
     cancel_->setAutoDefault(false);
 

@@ -138,7 +138,7 @@ QToolButton *makeImageButton(QWidget *parent, const char *title, const char *ima
 
 QPushButton *makeSmallButton(QWidget *parent, const char *title)
 {
-    auto *button = new QPushButton(QCoreApplication::translate("MainWindow", title), parent);
+    auto *button = new QPushButton(QString::fromUtf8(title), parent);
     button->setFixedSize(smallButtonWidth, smallButtonHeight);
     return button;
 }
@@ -203,10 +203,10 @@ void MainWindow::layoutWindow()
         b->setMinimumSize(40, 40);
         b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     }
-    lmkdir_ = makeSmallButton(browserPane_, QT_TRANSLATE_NOOP("MainWindow", "<- Make Dir"));
-    rmkdir_ = makeSmallButton(browserPane_, QT_TRANSLATE_NOOP("MainWindow", "Make Dir ->"));
-    ldelete_ = makeSmallButton(browserPane_, QT_TRANSLATE_NOOP("MainWindow", "<- Delete"));
-    rdelete_ = makeSmallButton(browserPane_, QT_TRANSLATE_NOOP("MainWindow", "Delete ->"));
+    lmkdir_ = makeSmallButton(browserPane_, "<- Make Dir");
+    rmkdir_ = makeSmallButton(browserPane_, "Make Dir ->");
+    ldelete_ = makeSmallButton(browserPane_, "<- Delete");
+    rdelete_ = makeSmallButton(browserPane_, "Delete ->");
     auto *smallButtons = new QVBoxLayout;
     smallButtons->setContentsMargins(0, smallButtonsTop - margin, 0, 0);
     smallButtons->setSpacing(margin);
@@ -224,8 +224,8 @@ void MainWindow::layoutWindow()
     Downloads_ = makeTransferTable(nullptr);
     Uploads_ = makeTransferTable(nullptr);
     transferTabs_ = new QTabWidget;
-    transferTabs_->addTab(Downloads_, QCoreApplication::translate("MainWindow", "Download"));
-    transferTabs_->addTab(Uploads_, QCoreApplication::translate("MainWindow", "Upload"));
+    transferTabs_->addTab(Downloads_, QStringLiteral("Download"));
+    transferTabs_->addTab(Uploads_, QStringLiteral("Upload"));
     // The log beside the tables: a desktop user never sees standard error.
     logPane_ = new LogPane;
     transferTabs_->addTab(logPane_, QCoreApplication::translate("MainWindow", "Log"));

@@ -87,13 +87,13 @@ void ParametersWindow::layoutWindow()
     // Created in the order they are stacked: each later widget is drawn over the earlier
     // ones, so the labels (no background) show over the left edge of their fields.
     server_ = new QComboBox(this);
-    serverName_ = makeLabel(tr("Server : "), this);
+    serverName_ = makeLabel(QStringLiteral("Server : "), this);
     login_ = new QLineEdit(this);
-    loginName_ = makeLabel(tr("Login : "), this);
+    loginName_ = makeLabel(QStringLiteral("Login : "), this);
     password_ = new QLineEdit(this);
-    passwordName_ = makeLabel(tr("Password : "), this);
-    go_ = new QPushButton(tr("Go!"), this);
-    cancel_ = new QPushButton(tr("Cancel"), this);
+    passwordName_ = makeLabel(QStringLiteral("Password : "), this);
+    go_ = new QPushButton(QStringLiteral("Go!"), this);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
 
     // Editable, with a text field that reports when typed text is being taken in.
     server_->setLineEdit(new ServerField(server_));

@@ -73,7 +73,7 @@ ParametersWindowController::ParametersWindowController(AppContext &app, QObject 
     QObject::connect(go_, &QPushButton::clicked, this, &ParametersWindowController::connect);
     QObject::connect(cancel_, &QPushButton::clicked, this, &ParametersWindowController::cancel);
 
-    window_->setWindowTitle(tr("Parametres..."));
+    window_->setWindowTitle(QStringLiteral("Parametres..."));
 }
 
 ParametersWindowController::~ParametersWindowController()

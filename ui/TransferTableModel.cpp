@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QRegularExpression>
 
 #include <cmath>
 #include <memory>
@@ -15,13 +14,11 @@ namespace zodaru {
 
 namespace {
 
-// A File status in the user's language. The words come untranslated from the model, so the
-// log keeps them as they are; a percentage has no words and stays as it is.
+// A File status as the table shows it: the words File marks for translation ("Cancelled",
+// "Running...") in the user's language; the fixed ones and percentages, having no
+// translation, as they are. The model gives them untranslated so that the log keeps them.
 QString shownStatus(const QString &status)
 {
-    static const QRegularExpression overrun(QStringLiteral("^ERROR ! \\((-?\\d+) > (-?\\d+)\\)$"));
-    if (const QRegularExpressionMatch m = overrun.match(status); m.hasMatch())
-        return QCoreApplication::translate("File", "ERROR ! (%1 > %2)").arg(m.captured(1), m.captured(2));
     return QCoreApplication::translate("File", status.toLatin1().constData());
 }
 
@@ -104,10 +101,7 @@ TransferTableModel::~TransferTableModel() = default;
 
 QStringList TransferTableModel::defaultColumnIdentifiers()
 {
-    // The identifiers double as the header titles, shown translated.
-    return {QLatin1String(QT_TRANSLATE_NOOP("TransferTable", "Name")),
-            QLatin1String(QT_TRANSLATE_NOOP("TransferTable", "Size")),
-            QLatin1String(QT_TRANSLATE_NOOP("TransferTable", "Status"))};
+    return {QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Status")};
 }
 
 void TransferTableModel::setColumnIdentifiers(const QStringList &identifiers)
@@ -262,7 +256,7 @@ QVariant TransferTableModel::headerData(int section, Qt::Orientation orientation
     if (orientation != Qt::Horizontal || section < 0 || section >= identifiers_.size())
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole)
-        return QCoreApplication::translate("TransferTable", identifiers_.at(section).toUtf8().constData());
+        return identifiers_.at(section);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
     return QVariant();

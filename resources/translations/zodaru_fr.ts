@@ -27,24 +27,8 @@
 <context>
     <name>File</name>
     <message>
-        <source>ERROR ! (%1 &gt; %2)</source>
-        <translation>ERREUR ! (%1 &gt; %2)</translation>
-    </message>
-    <message>
         <source>Cancelled</source>
         <translation>Annulé</translation>
-    </message>
-    <message>
-        <source>FTP Error</source>
-        <translation>Erreur FTP</translation>
-    </message>
-    <message>
-        <source>Done.</source>
-        <translation>Terminé.</translation>
-    </message>
-    <message>
-        <source>Waiting...</source>
-        <translation>En attente…</translation>
     </message>
     <message>
         <source>Running...</source>
@@ -107,45 +91,6 @@
     <message>
         <source>Encrypted (%1)</source>
         <translation>Chiffré (%1)</translation>
-    </message>
-    <message>
-        <source>&lt;- Make Dir</source>
-        <translation>&lt;- Créer rép.</translation>
-    </message>
-    <message>
-        <source>Make Dir -&gt;</source>
-        <translation>Créer rép. -&gt;</translation>
-    </message>
-    <message>
-        <source>&lt;- Delete</source>
-        <translation>&lt;- Effacer</translation>
-    </message>
-    <message>
-        <source>Delete -&gt;</source>
-        <translation>Effacer -&gt;</translation>
-    </message>
-    <message>
-        <source>Download</source>
-        <translation>Réceptions</translation>
-    </message>
-    <message>
-        <source>Upload</source>
-        <translation>Envois</translation>
-    </message>
-</context>
-<context>
-    <name>TransferTable</name>
-    <message>
-        <source>Name</source>
-        <translation>Nom</translation>
-    </message>
-    <message>
-        <source>Size</source>
-        <translation>Taille</translation>
-    </message>
-    <message>
-        <source>Status</source>
-        <translation>État</translation>
     </message>
 </context>
 <context>
@@ -216,22 +161,7 @@
     </message>
 </context>
 <context>
-    <name>zodaru::GetNameDirController</name>
-    <message>
-        <source>Create Directory</source>
-        <translation>Créer un répertoire</translation>
-    </message>
-</context>
-<context>
     <name>zodaru::GetNameWindow</name>
-    <message>
-        <source>Name : </source>
-        <translation>Nom : </translation>
-    </message>
-    <message>
-        <source>Go!</source>
-        <translation>Créer</translation>
-    </message>
     <message>
         <source>Cancel</source>
         <translation>Annuler</translation>
@@ -299,18 +229,6 @@
         <translation>Le certificat n’a pas pu être enregistré (%1). Il reste accepté jusqu’à la fin du programme.</translation>
     </message>
     <message>
-        <source>Info..</source>
-        <translation>Infos..</translation>
-    </message>
-    <message>
-        <source>Info Panel ...</source>
-        <translation>À propos…</translation>
-    </message>
-    <message>
-        <source>Help...</source>
-        <translation>Aide…</translation>
-    </message>
-    <message>
         <source>Info Panel</source>
         <translation>À propos</translation>
     </message>
@@ -325,36 +243,6 @@
     <message>
         <source>&lt;p&gt;&lt;b&gt;Connect&lt;/b&gt; asks for a server, a login and a password; press it again to disconnect.&lt;/p&gt;&lt;p&gt;The left browser shows this computer, the right one the server. Select entries, then &lt;b&gt;Get files&lt;/b&gt; to download them into the directory open on the left, or &lt;b&gt;Put files&lt;/b&gt; to upload them into the directory open on the right.&lt;/p&gt;&lt;p&gt;The buttons between the browsers make a directory or delete the selected entries on the side their arrow points to.&lt;/p&gt;&lt;p&gt;The Download and Upload tabs show the queued files and their progress.&lt;/p&gt;</source>
         <translation>&lt;p&gt;Le bouton de connexion demande un serveur, un identifiant et un mot de passe ; appuyez de nouveau dessus pour vous déconnecter.&lt;/p&gt;&lt;p&gt;Le navigateur de gauche montre cet ordinateur, celui de droite le serveur. Sélectionnez des éléments, puis &lt;b&gt;Recevoir&lt;/b&gt; pour les télécharger dans le répertoire ouvert à gauche, ou &lt;b&gt;Envoyer&lt;/b&gt; pour les envoyer dans le répertoire ouvert à droite.&lt;/p&gt;&lt;p&gt;Les boutons entre les navigateurs créent un répertoire ou effacent les éléments sélectionnés du côté où pointe leur flèche.&lt;/p&gt;&lt;p&gt;Les onglets Réceptions et Envois montrent les fichiers en attente et leur progression.&lt;/p&gt;</translation>
-    </message>
-</context>
-<context>
-    <name>zodaru::ParametersWindow</name>
-    <message>
-        <source>Server : </source>
-        <translation>Serveur : </translation>
-    </message>
-    <message>
-        <source>Login : </source>
-        <translation>Identifiant : </translation>
-    </message>
-    <message>
-        <source>Password : </source>
-        <translation>Passe : </translation>
-    </message>
-    <message>
-        <source>Go!</source>
-        <translation>OK</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>Annuler</translation>
-    </message>
-</context>
-<context>
-    <name>zodaru::ParametersWindowController</name>
-    <message>
-        <source>Parametres...</source>
-        <translation>Paramètres…</translation>
     </message>
 </context>
 </TS>
