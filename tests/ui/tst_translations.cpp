@@ -2,6 +2,7 @@
 #include "FakeApp.h"
 
 #include "app/Translations.h"
+#include "ui/DownloadTableView.h"
 #include "ui/GetNameWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
@@ -306,6 +307,51 @@ private Q_SLOTS:
         QFETCH(QString, relative);
         QFETCH(QStringList, expected);
         QCOMPARE(translationDirectories(binary, relative), expected);
+    }
+
+    // The transfer table shows the status words the program adds in French, the fixed ones
+    // and percentages as they are; the entries themselves keep the English words, which the
+    // log carries.
+    void statusWords_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("cancelled") << "cancelled" << QString::fromUtf8("Annulé");
+        QTest::newRow("running, size unknown") << "running" << QString::fromUtf8("En cours…");
+        QTest::newRow("waiting") << "waiting" << "Waiting...";
+        QTest::newRow("failed") << "failed" << "FTP Error";
+        QTest::newRow("done") << "done" << "Done.";
+        QTest::newRow("percentage") << "half" << "50.00 ";
+    }
+
+    void statusWords()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, shown);
+        QVERIFY(!installTranslations(QLocale(QLocale::French, QLocale::France),
+                                     {QString::fromLatin1(kBuiltInTranslations)})
+                     .isEmpty());
+        FakeApp app;
+        app.queuesExist = true;
+        File entry(QStringLiteral("a"), state == u"running" ? 0 : 10, 0);
+        if (state == u"cancelled") {
+            entry.setCancelled();
+        } else if (state == u"running") {
+            entry.addToSize(4);
+        } else if (state == u"failed") {
+            entry.setError();
+        } else if (state == u"done") {
+            entry.addToSize(10);
+        } else if (state == u"half") {
+            entry.addToSize(5);
+        }
+        const QString logged = entry.getStatus();
+        app.downloads << entry;
+        DownloadTableView table(app);
+        table.reloadData();
+        QCOMPARE(table.index(0, 2).data().toString(), shown);
+        QCOMPARE(entry.getStatus(), logged);
+        QVERIFY(!logged.contains(QChar(0x2026)));
     }
 
     // In French no English is left in the windows but the fixed texts: a text the code forgot
