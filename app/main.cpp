@@ -1,19 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MyDelegate.h"
+#include "app/Translations.h"
 #include "ftp/FTP.h"
 #include "base/Log.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLocale>
 #include <QPixmap>
 #include <QStringList>
 #include <QTimer>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
+
+// Where the installed translations are, from the program's directory (set by the install
+// rules); without it only the built-in ones are used.
+#ifndef ZODARU_TRANSLATIONS_FROM_BIN
+#define ZODARU_TRANSLATIONS_FROM_BIN ""
+#endif
 
 namespace {
 
@@ -43,11 +50,17 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Zodaru"));
     QApplication::setApplicationVersion(QStringLiteral(ZODARU_VERSION));
 
-    // Button titles are English unless a translation for the user's language is built in.
-    QTranslator translator;
-    if (translator.load(QLocale::system(), QStringLiteral("zodaru"), QStringLiteral("_"),
-                        QStringLiteral(":/i18n")))
-        QApplication::installTranslator(&translator);
+    // The desktop entry and icon installed with the program (Wayland matches windows to
+    // the entry by this name); the built-in copy of the icon serves an uninstalled build.
+    QGuiApplication::setDesktopFileName(QStringLiteral("zodaru"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("zodaru"),
+                                                 QIcon(QStringLiteral(":/desktop/zodaru.svg"))));
+
+    // Texts are English unless a translation for the user's language is installed beside
+    // the program or built in.
+    zodaru::installTranslations(QLocale::system(),
+                                zodaru::translationDirectories(QApplication::applicationDirPath(),
+                                                               QStringLiteral(ZODARU_TRANSLATIONS_FROM_BIN)));
 
     const QString screenshot = screenshotPath(QApplication::arguments());
 

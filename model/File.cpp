@@ -45,10 +45,13 @@ double File::getAdvance() const
     return 100.0 * double(_currentsize) / double(_size);
 }
 
+// The fixed status words ("Waiting...", "Done.", "FTP Error", "ERROR ! …") are shown as they
+// are in every language. The two this program adds are only marked for translation: the log
+// carries them as they are, the transfer tables show them in the user's language.
 QString File::getStatus() const
 {
     if (_cancelled)
-        return QStringLiteral("Cancelled");
+        return QLatin1String(QT_TRANSLATE_NOOP("File", "Cancelled"));
     if (_error)
         return QStringLiteral("FTP Error");
     // Without this an empty file that finished would read "Waiting..." for ever.
@@ -68,7 +71,7 @@ QString File::getStatus() const
     // Some listings give no exact size (VMS, for one) and read as 0: a transfer that
     // passes it is still going, or whole once it is done.
     if (_size == 0)
-        return _done ? QStringLiteral("Done.") : QStringLiteral("Running...");
+        return _done ? QStringLiteral("Done.") : QLatin1String(QT_TRANSLATE_NOOP("File", "Running..."));
     return QStringLiteral("ERROR ! (%1 > %2)").arg(_currentsize).arg(_size);
 }
 

@@ -14,6 +14,11 @@ packages=(
 if [ "${ZODARU_BENCH_DEPS:-0}" = 1 ]; then
   packages+=(vsftpd curl)
 fi
+# Building the Debian package (cpack -G DEB): dpkg-shlibdeps for the Depends line, file to
+# find the binaries it reads.
+if [ "${ZODARU_PACKAGING_DEPS:-0}" = 1 ]; then
+  packages+=(dpkg-dev file)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

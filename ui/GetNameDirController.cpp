@@ -34,9 +34,13 @@ GetNameDirController::GetNameDirController(AppContext &app, bool remote, GetName
     go = window_->go();
     type = remote ? 1 : 0;
     QWidget::setTabOrder(name, go);
-    QWidget::setTabOrder(go, name);
+    QWidget::setTabOrder(go, window_->cancel());
+    QWidget::setTabOrder(window_->cancel(), name);
     window_->setWindowTitle(QStringLiteral("Create Directory"));
     connect(go, &QPushButton::clicked, this, &GetNameDirController::makedir);
+    // Closing the panel this way makes nothing; like the close button and Escape, it only
+    // frees the panel.
+    connect(window_->cancel(), &QPushButton::clicked, window_, &QDialog::reject);
 }
 
 GetNameDirController::~GetNameDirController() = default;

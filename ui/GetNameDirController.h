@@ -16,9 +16,9 @@ class GetNameWindow;
 // Runs one make-directory panel: on "Go!" it makes the named directory inside the directory
 // shown by the last visible column of the local or the remote browser.
 //
-// The panel owns its controller and deletes itself once it has been closed (by "Go!", its
-// close button or Escape), so an open dialog needs no other owner and a closed one leaves
-// nothing behind, however many are opened.
+// The panel owns its controller and deletes itself once it has been closed (by "Go!",
+// "Cancel", its close button or Escape), so an open dialog needs no other owner and a closed
+// one leaves nothing behind, however many are opened. Only "Go!" makes a directory.
 class GetNameDirController final : public QObject {
     Q_OBJECT
 public:

@@ -33,6 +33,7 @@ void GetNameWindow::layoutWindow()
 {
     dirName_ = new QLabel(this);
     go_ = new QPushButton(this);
+    cancel_ = new QPushButton(this);
     name_ = new QLineEdit(this);
 
     dirName_->setText(QStringLiteral("Name : "));
@@ -42,16 +43,23 @@ void GetNameWindow::layoutWindow()
     dirName_->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     go_->setText(QStringLiteral("Go!"));
-    // Return anywhere in the panel presses "Go!".
+    // Return anywhere in the panel presses "Go!", even with "Cancel" focused; Escape, like
+    // "Cancel", closes the panel and makes nothing.
     go_->setDefault(true);
     go_->setAutoDefault(true);
+    // The panel's own texts are fixed; the button added to them speaks the user's language.
+    cancel_->setText(tr("Cancel"));
+    cancel_->setAutoDefault(false);
 
     name_->setGeometry(frame(85, 35, 200, 20));
     dirName_->setGeometry(frame(5, 35, 100, 20));
     go_->setGeometry(frame(200, 5, 50, 20));
+    // Where the connection panel has its "Cancel", left of "Go!".
+    cancel_->setGeometry(frame(130, 5, 50, 20));
     // Added after the field, the label is drawn over its left edge.
     dirName_->raise();
     go_->raise();
+    cancel_->raise();
 }
 
 QString GetNameWindow::getName() const

@@ -23,12 +23,14 @@ public:
 
     QLineEdit *name() const { return name_; }
     QPushButton *go() const { return go_; }
+    QPushButton *cancel() const { return cancel_; }
     QString getName() const;
 
 private:
     QLineEdit *name_ = nullptr;
     QLabel *dirName_ = nullptr;
     QPushButton *go_ = nullptr;
+    QPushButton *cancel_ = nullptr;
 };
 
 } // namespace zodaru

@@ -12,6 +12,18 @@
 
 namespace zodaru {
 
+namespace {
+
+// A File status as the table shows it: the words File marks for translation ("Cancelled",
+// "Running...") in the user's language; the fixed ones and percentages, having no
+// translation, as they are. The model gives them untranslated so that the log keeps them.
+QString shownStatus(const QString &status)
+{
+    return QCoreApplication::translate("File", status.toLatin1().constData());
+}
+
+} // namespace
+
 TransferTableModel::TransferTableModel(const char *countingLine, const char *countLine,
                                        QObject *parent)
     : QAbstractTableModel(parent), countingLine_(countingLine), countLine_(countLine),
@@ -55,7 +67,7 @@ void TransferTableModel::sampleRunning(const QList<File> &entries)
         rate_.add(entry.currentsize() - runningBytes_, now);
         runningBytes_ = entry.currentsize();
         runningLeft_ = entry.size() > 0 ? std::max<qint64>(0, entry.size() - entry.currentsize()) : -1;
-        runningStatus_ = entry.getStatus();
+        runningStatus_ = shownStatus(entry.getStatus());
         if (!rateTimer_.isActive())
             rateTimer_.start();
         return;
@@ -136,7 +148,7 @@ QVariant TransferTableModel::tableView(const QString &identifier, int row) const
     if (identifier == u"Size")
         return entry.printsize();
     if (identifier == u"Status")
-        return entry.getStatus();
+        return shownStatus(entry.getStatus());
     return QVariant();
 }
 

@@ -2,6 +2,47 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr_FR" sourcelanguage="en_US">
 <context>
+    <name>Browsing</name>
+    <message>
+        <source>Loading...</source>
+        <translation>Chargement…</translation>
+    </message>
+    <message>
+        <source>Listing failed</source>
+        <translation>Échec du listage</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Réessayer</translation>
+    </message>
+    <message>
+        <source>%1, %2 left</source>
+        <translation>%1, reste %2</translation>
+    </message>
+</context>
+<context>
+    <name>File</name>
+    <message>
+        <source>Cancelled</source>
+        <translation>Annulé</translation>
+    </message>
+    <message>
+        <source>Running...</source>
+        <translation>En cours…</translation>
+    </message>
+</context>
+<context>
+    <name>LogPane</name>
+    <message>
+        <source>[... %1 lines not shown here ...]</source>
+        <translation>[… %1 lignes non affichées ici …]</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Log</source>
@@ -32,11 +73,11 @@
         <translation>Envoyer</translation>
     </message>
     <message>
-        <source>Refused name: "%1"</source>
+        <source>Refused name: &quot;%1&quot;</source>
         <translation>Nom refusé : « %1 »</translation>
     </message>
     <message>
-        <source>Directories are not deleted: "%1"</source>
+        <source>Directories are not deleted: &quot;%1&quot;</source>
         <translation>Les répertoires ne sont pas effacés : « %1 »</translation>
     </message>
     <message>
@@ -257,6 +298,91 @@ Tapez ftp:// devant le nom du serveur pour vous connecter en clair sans cette qu
     <message>
         <source>Continue without encryption</source>
         <translation>Continuer sans chiffrement</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::GetNameWindow</name>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::MyDelegate</name>
+    <message>
+        <source>Quit</source>
+        <translation>Quitter</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n transfer(s) are not finished. Quit anyway?</source>
+        <translation>
+            <numerusform>%n transfert n’est pas terminé. Quitter quand même ?</numerusform>
+            <numerusform>%n transferts ne sont pas terminés. Quitter quand même ?</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Connection cancelled.</source>
+        <translation>Connexion annulée.</translation>
+    </message>
+    <message>
+        <source>Connecting to %1...</source>
+        <translation>Connexion à %1…</translation>
+    </message>
+    <message>
+        <source>Could not reach %1: %2</source>
+        <translation>Impossible de joindre %1 : %2</translation>
+    </message>
+    <message>
+        <source>%1 refused the login or the password.</source>
+        <translation>%1 a refusé l’identifiant ou le mot de passe.</translation>
+    </message>
+    <message>
+        <source>%1 does not answer as an FTP server.</source>
+        <translation>%1 ne répond pas comme un serveur FTP.</translation>
+    </message>
+    <message>
+        <source>The connection to the server was lost.</source>
+        <translation>La connexion au serveur a été perdue.</translation>
+    </message>
+    <message>
+        <source>%1 does not offer TLS, which ftpes:// requires.</source>
+        <translation>%1 ne propose pas TLS, que ftpes:// exige.</translation>
+    </message>
+    <message>
+        <source>The certificate of %1 has changed.</source>
+        <translation>Le certificat de %1 a changé.</translation>
+    </message>
+    <message>
+        <source>The certificate of %1 could not be verified.</source>
+        <translation>Le certificat de %1 n’a pas pu être vérifié.</translation>
+    </message>
+    <message>
+        <source>The certificate of %1 was not trusted.</source>
+        <translation>Le certificat de %1 n’a pas été accepté.</translation>
+    </message>
+    <message>
+        <source>Certificate</source>
+        <translation>Certificat</translation>
+    </message>
+    <message>
+        <source>The certificate could not be saved (%1). It is trusted until the program ends.</source>
+        <translation>Le certificat n’a pas pu être enregistré (%1). Il reste accepté jusqu’à la fin du programme.</translation>
+    </message>
+    <message>
+        <source>Info Panel</source>
+        <translation>À propos</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;Zodaru&lt;/b&gt; %1&lt;br&gt;&lt;br&gt;A desktop FTP client: your files and the server&apos;s side by side, with a download and an upload queue.</source>
+        <translation>&lt;b&gt;Zodaru&lt;/b&gt; %1&lt;br&gt;&lt;br&gt;Un client FTP de bureau : vos fichiers et ceux du serveur côte à côte, avec une file de réception et une file d’envoi.</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Aide</translation>
+    </message>
+    <message>
+        <source>&lt;p&gt;&lt;b&gt;Connect&lt;/b&gt; asks for a server, a login and a password; press it again to disconnect.&lt;/p&gt;&lt;p&gt;The left browser shows this computer, the right one the server. Select entries, then &lt;b&gt;Get files&lt;/b&gt; to download them into the directory open on the left, or &lt;b&gt;Put files&lt;/b&gt; to upload them into the directory open on the right.&lt;/p&gt;&lt;p&gt;The buttons between the browsers make a directory or delete the selected entries on the side their arrow points to.&lt;/p&gt;&lt;p&gt;The Download and Upload tabs show the queued files and their progress.&lt;/p&gt;</source>
+        <translation>&lt;p&gt;Le bouton de connexion demande un serveur, un identifiant et un mot de passe ; appuyez de nouveau dessus pour vous déconnecter.&lt;/p&gt;&lt;p&gt;Le navigateur de gauche montre cet ordinateur, celui de droite le serveur. Sélectionnez des éléments, puis &lt;b&gt;Recevoir&lt;/b&gt; pour les télécharger dans le répertoire ouvert à gauche, ou &lt;b&gt;Envoyer&lt;/b&gt; pour les envoyer dans le répertoire ouvert à droite.&lt;/p&gt;&lt;p&gt;Les boutons entre les navigateurs créent un répertoire ou effacent les éléments sélectionnés du côté où pointe leur flèche.&lt;/p&gt;&lt;p&gt;Les onglets Réceptions et Envois montrent les fichiers en attente et leur progression.&lt;/p&gt;</translation>
     </message>
 </context>
 </TS>

@@ -95,6 +95,14 @@ private Q_SLOTS:
         QVERIFY(!panel->isModal());
         QCOMPARE(panel->size(), QSize(300, 70));
         QCOMPARE(panel->go()->text(), QStringLiteral("Go!"));
+        QCOMPARE(panel->cancel()->text(), QStringLiteral("Cancel"));
+        // Keyboard loop: name field, "Go!", "Cancel", back to the name field.
+        panel->name()->setFocus();
+        for (QWidget *next : {static_cast<QWidget *>(panel->go()), static_cast<QWidget *>(panel->cancel()),
+                              static_cast<QWidget *>(panel->name())}) {
+            QTest::keyClick(panel->focusWidget(), Qt::Key_Tab);
+            QCOMPARE(panel->focusWidget(), next);
+        }
         QVERIFY(panel->isVisible());
         panel->close();
     }
@@ -308,15 +316,78 @@ private Q_SLOTS:
         QCOMPARE(openPanels().size(), 0);
     }
 
-    // Closing the panel by its close button makes nothing.
+    // Every way of closing the panel but "Go!" makes nothing, locally or on the server.
+    void closeMakesNothing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("remote");
+        for (const bool remote : {false, true}) {
+            const char *side = remote ? "remote" : "local";
+            QTest::addRow("%s, close button", side) << "close" << remote;
+            QTest::addRow("%s, escape", side) << "escape" << remote;
+            QTest::addRow("%s, cancel button", side) << "cancel" << remote;
+        }
+    }
+
     void closeMakesNothing()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, remote);
+
+        ScriptedFtpServer server(browsingServer({{"/", QByteArray()}}));
+        if (remote) {
+            app_.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
+            QVERIFY(app_.engine->isConnected());
+            controller_->setConnected();
+            app_.settle();
+        }
+        LogCapture log;
+        const auto before = openPanels();
+        if (remote)
+            controller_->createRemoteDirectory();
+        else
+            controller_->createLocalDirectory();
+        GetNameWindow *panel = nullptr;
+        for (GetNameWindow *p : openPanels())
+            if (!before.contains(p))
+                panel = p;
+        QVERIFY(panel);
+        QPointer<GetNameWindow> alive(panel);
+        QTest::keyClicks(panel->name(), QStringLiteral("never"));
+        if (how == QLatin1String("close"))
+            panel->close();
+        else if (how == QLatin1String("escape"))
+            QTest::keyClick(panel->name(), Qt::Key_Escape);
+        else
+            QTest::mouseClick(panel->cancel(), Qt::LeftButton);
+        QVERIFY(!panel->isVisible());
+        flushDeletions();
+        QVERIFY(!alive);
+        app_.settle();
+        if (app_.engine) {
+            app_.engine->shutdown();
+            app_.engine.reset();
+        }
+
+        QVERIFY(!QFileInfo::exists(root_ + QStringLiteral("/never")));
+        QCOMPARE(linesStarting(log, QStringLiteral("On est dans le makedir")), QStringList());
+        QCOMPARE(linesStarting(log, QStringLiteral("on veut creer le repertoire ")), QStringList());
+        QCOMPARE(linesStarting(log, QStringLiteral("on envoie au ftp la commande : ")), QStringList());
+        if (remote) {
+            QCOMPARE(commandsSent(server, 0, {"MKD"}), QStringList());
+            QCOMPARE(server.failures(), QStringList());
+        }
+    }
+
+    // Return presses "Go!" even while "Cancel" has the keyboard.
+    void returnOnCancelPressesGo()
     {
         GetNameWindow *panel = openLocalPanel();
         QVERIFY(panel);
-        panel->name()->setText(QStringLiteral("never"));
-        panel->close();
-        flushDeletions();
-        QVERIFY(!QFileInfo::exists(root_ + QStringLiteral("/never")));
+        panel->name()->setText(QStringLiteral("typed"));
+        panel->cancel()->setFocus();
+        QTest::keyClick(panel->cancel(), Qt::Key_Return);
+        QVERIFY(QFileInfo(root_ + QStringLiteral("/typed")).isDir());
     }
 };
 
