@@ -88,9 +88,9 @@ void MyDelegate::applicationWillFinishLaunching()
     createMenu();
     // Before the window, whose Bookmarks button opens its site manager.
     siteActions_ = std::make_unique<SiteActions>(*this, bookmarkPath(), SiteSettings::defaultPath(),
-                                                 [this](const Sites &saved) {
+                                                 [this](QList<QStringList> saved) {
                                                      if (bookmarks_)
-                                                         *bookmarks_ = saved;
+                                                         *bookmarks_ = Sites::fromEntries(std::move(saved));
                                                  });
     // The window is built before the queues and engines exist; what it asks for meanwhile
     // (table rows, the remote listing) comes back empty.
@@ -128,7 +128,7 @@ void MyDelegate::applicationDidFinishLaunching()
     mainWindow->raise();
     mainWindow->activateWindow();
     countBookmarks();
-    siteActions_->offerKeyringMove();
+    siteActions_->startUp();
 }
 
 void MyDelegate::createMenu()

@@ -43,8 +43,8 @@ QMessageBox *question(QWidget *parent, const char *name, const QString &title, c
 
 } // namespace
 
-SiteActions::SiteActions(AppContext &app, const QString &filePath, const QString &settingsPath,
-                         std::function<void(const Sites &)> saved, QObject *parent)
+SiteActions::SiteActions(AppContext &app, const QString &filePath, const QString &settingsPath, Saved saved,
+                         QObject *parent)
     : QObject(parent), app_(app), book_(filePath, settingsPath), saved_(std::move(saved))
 {
     book_.load();
@@ -92,7 +92,7 @@ bool SiteActions::save(QList<SiteRecord> records)
     switch (book_.save()) {
     case SiteBook::SaveFailure::None:
         if (saved_)
-            saved_(book_.sites());
+            saved_(book_.entries());
         return true;
     case SiteBook::SaveFailure::DamagedFile:
         why = tr("The site file %1 could not be read; it is left as it is, and the sites are not "
@@ -288,6 +288,15 @@ void SiteActions::offerSave(const QString &server, const QString &login, const Q
         });
     });
     box->open();
+}
+
+void SiteActions::startUp()
+{
+    if (book_.fileState() == SiteListFile::State::Damaged) {
+        zlog("Fichier des sites illisible : %@", book_.filePath());
+        tellUser(tr("The site file %1 could not be read; it is left as it is.").arg(book_.filePath()));
+    }
+    offerKeyringMove();
 }
 
 void SiteActions::offerKeyringMove()

@@ -31,9 +31,10 @@ class SiteManager;
 class SiteActions final : public QObject {
     Q_OBJECT
 public:
-    // `saved` gets the file's triples after each save (the application's site list).
-    SiteActions(AppContext &app, const QString &filePath, const QString &settingsPath,
-                std::function<void(const Sites &)> saved, QObject *parent = nullptr);
+    // `saved` gets the file's triples after each save (for the application's site list).
+    using Saved = std::function<void(QList<QStringList> entries)>;
+    SiteActions(AppContext &app, const QString &filePath, const QString &settingsPath, Saved saved,
+                QObject *parent = nullptr);
     ~SiteActions() override;
     Q_DISABLE_COPY_MOVE(SiteActions)
 
@@ -64,6 +65,9 @@ public:
     // The three logins of a connect succeeded.
     void sessionOpened(const QString &server, const QString &login, const QString &password);
 
+    // Once the main window is up: tells the user of a damaged site file, and offers the move
+    // of passwords into the keyring.
+    void startUp();
     // Asks once whether the passwords kept in the file go into the keyring, when one runs.
     void offerKeyringMove();
 
@@ -86,7 +90,7 @@ private:
     AppContext &app_;
     SiteBook book_;
     PasswordStore passwords_;
-    std::function<void(const Sites &)> saved_;
+    Saved saved_;
     QPointer<SiteManager> manager_;
     // A connect from a saved site, until its session opens: its directories open then.
     std::optional<SiteRecord> pendingSite_;

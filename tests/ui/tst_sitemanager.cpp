@@ -138,6 +138,21 @@ private Q_SLOTS:
                                    site("Work (copy)", "ftp.example", "me", "pw", Place::File, "/b", "/l")}));
     }
 
+    // A site file that cannot be read is left as it is, and the manager says so.
+    void damagedFileIsReportedAndKept()
+    {
+        const QString file = dir_->filePath(QStringLiteral("bookmarks.tarvo"));
+        QVERIFY(writeFile(file, "((a, b, c), (broken"));
+        start({});
+        SiteManager *m = openManager();
+        QVERIFY(m->problem()->isVisible());
+        QVERIFY(m->problem()->text().contains(file));
+        m->addButton()->click();
+        type(m->server(), QStringLiteral("ftp.example"));
+        QCOMPARE(readFile(file), QByteArray("((a, b, c), (broken"));
+        QVERIFY(m->problem()->isVisible());
+    }
+
     void removeAsks_data()
     {
         QTest::addColumn<QString>("answer");
@@ -368,8 +383,8 @@ private:
             QCOMPARE(book.save(), SiteBook::SaveFailure::None);
             app_->sites = std::make_unique<Sites>(Sites::fromEntries(book.entries()));
         }
-        actions_ = std::make_unique<SiteActions>(*app_, file, settings, [this](const Sites &s) {
-            app_->sites = std::make_unique<Sites>(s);
+        actions_ = std::make_unique<SiteActions>(*app_, file, settings, [this](QList<QStringList> entries) {
+            app_->sites = std::make_unique<Sites>(Sites::fromEntries(std::move(entries)));
         });
         app_->siteActionsFor = actions_.get();
     }
