@@ -14,6 +14,7 @@
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
 #include "ui/ParametersWindowController.h"
+#include "ui/SiteActions.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -85,6 +86,12 @@ bool MyDelegate::eventFilter(QObject *watched, QEvent *event)
 void MyDelegate::applicationWillFinishLaunching()
 {
     createMenu();
+    // Before the window, whose Bookmarks button opens its site manager.
+    siteActions_ = std::make_unique<SiteActions>(*this, bookmarkPath(), SiteSettings::defaultPath(),
+                                                 [this](QList<QStringList> saved) {
+                                                     if (bookmarks_)
+                                                         *bookmarks_ = Sites::fromEntries(std::move(saved));
+                                                 });
     // The window is built before the queues and engines exist; what it asks for meanwhile
     // (table rows, the remote listing) comes back empty.
     myWindow = std::make_unique<MainWindowController>(*this);
@@ -121,6 +128,7 @@ void MyDelegate::applicationDidFinishLaunching()
     mainWindow->raise();
     mainWindow->activateWindow();
     countBookmarks();
+    siteActions_->startUp();
 }
 
 void MyDelegate::createMenu()

@@ -31,6 +31,7 @@ class MainWindowController;
 class NotificationCenter;
 class ParametersWindowController;
 class RetiredEngines;
+class SiteActions;
 class Sites;
 class TransferQueue;
 class TrustedCertificates;
@@ -64,6 +65,7 @@ public:
     const QList<File> *downloadQueue() const override;
     const QList<File> *uploadQueue() const override;
     const Sites *bookmarks() const override { return bookmarks_.get(); }
+    SiteActions *siteActions() const override { return siteActions_.get(); }
 
     void getParametersOfConnection() override;
     void connectWithAddress(const QString &address, const QString &login,
@@ -223,6 +225,8 @@ private:
     std::unique_ptr<TransferQueue> uploads_;
     NotificationCenter *DistributedCenter = nullptr;
     std::unique_ptr<Sites> bookmarks_;
+    // After the window, so that it goes first: its site manager is a child of the window.
+    std::unique_ptr<SiteActions> siteActions_;
 
     // What the session logged in with, to replace a transfer engine that a refusal closed.
     QString server_;

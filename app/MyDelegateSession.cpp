@@ -15,6 +15,7 @@
 #include "ui/MainWindowController.h"
 #include "ui/ParametersWindow.h"
 #include "ui/ParametersWindowController.h"
+#include "ui/SiteActions.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -218,6 +219,8 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
     myWindow->setConnected();
     showSecurity();
     connectionCheck_.start(kConnectionCheckMs);
+    if (siteActions_)
+        siteActions_->sessionOpened(server_, login_, password_);
 }
 
 void MyDelegate::cancelDialing()

@@ -47,12 +47,17 @@ public:
             }
             if (allStrings && isEntry(entry))
                 entries.append(entry);
+            else
+                ++dropped_;
             if (!endOfElement(u')'))
                 return false;
         }
         skipSpace();
         return pos_ == s_.size();
     }
+
+    // Elements of the root array that were not three strings.
+    int dropped() const { return dropped_; }
 
 private:
     QChar peek() const { return pos_ < s_.size() ? s_.at(pos_) : QChar(); }
@@ -245,10 +250,11 @@ private:
 
     const QString &s_;
     qsizetype pos_ = 0;
+    int dropped_ = 0;
 };
 
 // The XML property list: <plist><array><array><string>…</string>…</array>…</array></plist>.
-bool parseXml(const QByteArray &content, QList<QStringList> &entries)
+bool parseXml(const QByteArray &content, QList<QStringList> &entries, int &dropped)
 {
     QXmlStreamReader xml(content);
     if (!xml.readNextStartElement() || xml.name() != u"plist")
@@ -258,6 +264,7 @@ bool parseXml(const QByteArray &content, QList<QStringList> &entries)
     while (xml.readNextStartElement()) {
         if (xml.name() != u"array") {
             xml.skipCurrentElement();
+            ++dropped;
             continue;
         }
         QStringList entry;
@@ -272,6 +279,8 @@ bool parseXml(const QByteArray &content, QList<QStringList> &entries)
         }
         if (allStrings && isEntry(entry))
             entries.append(entry);
+        else
+            ++dropped;
     }
     // The rest of the document must still be well-formed XML.
     while (!xml.atEnd())
@@ -325,7 +334,7 @@ QString SiteListFile::resolveHomePath(const QString &path)
     return home + path.mid(1);
 }
 
-QList<QStringList> SiteListFile::parse(const QByteArray &content)
+QList<QStringList> SiteListFile::parse(const QByteArray &content, bool *complete)
 {
     QByteArray body = content;
     if (body.startsWith("\xEF\xBB\xBF"))
@@ -333,18 +342,30 @@ QList<QStringList> SiteListFile::parse(const QByteArray &content)
     const QByteArray trimmed = body.trimmed();
     QList<QStringList> entries;
     bool ok = false;
+    int dropped = 0;
     if (trimmed.startsWith('<')) {
-        ok = parseXml(body, entries);
+        ok = parseXml(body, entries, dropped);
     } else {
         const QString text = QString::fromUtf8(body);
-        ok = TextParser(text).parseDocument(entries);
+        TextParser parser(text);
+        ok = parser.parseDocument(entries);
+        dropped = parser.dropped();
     }
+    if (complete)
+        *complete = ok && dropped == 0;
     return ok ? entries : QList<QStringList>();
 }
 
-QList<QStringList> SiteListFile::read(const QString &path)
+QList<QStringList> SiteListFile::read(const QString &path, State *state)
 {
+    State ignored;
+    State &result = state ? *state : ignored;
     const QFileInfo info(resolveHomePath(path));
+    result = State::Damaged;
+    if (!info.exists() && !info.isSymLink()) {
+        result = State::Missing;
+        return {};
+    }
     // Only regular files: a FIFO or device would block or never end.
     if (!info.isFile() || info.size() > maxFileSize)
         return {};
@@ -354,7 +375,11 @@ QList<QStringList> SiteListFile::read(const QString &path)
     const QByteArray content = file.read(maxFileSize + 1);
     if (content.size() > maxFileSize)
         return {};
-    return parse(content);
+    bool complete = false;
+    QList<QStringList> entries = parse(content, &complete);
+    if (complete)
+        result = State::Read;
+    return entries;
 }
 
 QByteArray SiteListFile::toXml(const QList<QStringList> &entries)

@@ -16,6 +16,11 @@ namespace zodaru {
 // holds passwords, so it is written atomically and readable by its owner only.
 class SiteListFile final {
 public:
+    // What reading found. Damaged: the file is there but could not be read whole (unreadable,
+    // too large, not a property list, not an array, or elements left out); writing over it
+    // would lose what it holds.
+    enum class State { Missing, Read, Damaged };
+
     // Files above this size are not bookmark files; they are ignored rather than read.
     static constexpr qint64 maxFileSize = 1024 * 1024;
 
@@ -25,8 +30,9 @@ public:
     // The entries of the file at `path`; empty when the file is missing, unreadable, too
     // large, not a property list or not an array. Elements that are not three strings are
     // left out.
-    static QList<QStringList> read(const QString &path);
-    static QList<QStringList> parse(const QByteArray &content);
+    static QList<QStringList> read(const QString &path, State *state = nullptr);
+    // `complete` turns false when the document is unusable or some element was left out.
+    static QList<QStringList> parse(const QByteArray &content, bool *complete = nullptr);
 
     // Replaces the file at `path` with the entries; false when it could not be written, in
     // which case the old file is left as it was.

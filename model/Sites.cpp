@@ -11,6 +11,13 @@ namespace zodaru {
 
 Sites::Sites(const QString &path) : _sites(SiteListFile::read(path)) {}
 
+Sites Sites::fromEntries(QList<QStringList> entries)
+{
+    Sites sites;
+    sites._sites = std::move(entries);
+    return sites;
+}
+
 Sites::Sites(Sites &&other) noexcept : _sites(std::move(other._sites))
 {
     other._sites.clear();

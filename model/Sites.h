@@ -19,6 +19,8 @@ public:
     // with the file gives an empty list.
     explicit Sites(const QString &path);
     static Sites fromFile(const QString &path) { return Sites(path); }
+    // A list holding these entries, in order (what the site manager saved).
+    static Sites fromEntries(QList<QStringList> entries);
 
     // A new list holding the other's entries, in order. Copies share the entry strings but
     // not the list: adding to one leaves the other unchanged.

@@ -9,6 +9,7 @@ packages=(
   dbus dbus-daemon
   python3 python3-pyftpdlib python3-openssl
   libssl-dev openssl
+  qtkeychain-qt6-dev gnome-keyring
   clang libclang-rt-14-dev
 )
 if [ "${ZODARU_BENCH_DEPS:-0}" = 1 ]; then

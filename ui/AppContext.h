@@ -14,6 +14,7 @@ namespace zodaru {
 
 class FTP;
 class MainWindowController;
+class SiteActions;
 class Sites;
 
 // What the windows ask of the application controller: its engines, queues and sites, and
@@ -30,6 +31,9 @@ public:
     virtual const QList<File> *downloadQueue() const = 0;
     virtual const QList<File> *uploadQueue() const = 0;
     virtual const Sites *bookmarks() const = 0;
+    // The site manager and what goes with saved sites; null where the program has none
+    // (then the Bookmarks button stays disabled).
+    virtual SiteActions *siteActions() const { return nullptr; }
 
     virtual void getParametersOfConnection() = 0;
     virtual void connectWithAddress(const QString &address, const QString &login,

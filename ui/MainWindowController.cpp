@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/MainWindowController.h"
+#include "ui/SiteActions.h"
 
 #include "base/ByteNames.h"
 #include "base/Log.h"
@@ -125,7 +126,11 @@ MainWindowController::MainWindowController(AppContext &app, QObject *parent)
     connect(ldelete, &QPushButton::clicked, this, &MainWindowController::deleteLocalFile);
     connect(rdelete, &QPushButton::clicked, this, &MainWindowController::deleteRemoteFile);
 
-    Bookmarks->setEnabled(false);
+    connect(Bookmarks, &QToolButton::clicked, this, [this] {
+        if (SiteActions *sites = app_.siteActions())
+            sites->openManager();
+    });
+    Bookmarks->setEnabled(app_.siteActions() != nullptr);
     Get->setEnabled(false);
     Put->setEnabled(false);
 

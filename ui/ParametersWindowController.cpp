@@ -6,6 +6,7 @@
 #include "ui/AppContext.h"
 #include "ui/MainWindowController.h"
 #include "ui/ParametersWindow.h"
+#include "ui/SiteActions.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -63,6 +64,7 @@ ParametersWindowController::ParametersWindowController(AppContext &app, QObject 
 
     fillServerList();
     wireServerField();
+    openOnLastSite();
 
     QWidget::setTabOrder(server_, login_);
     QWidget::setTabOrder(login_, password_);
@@ -101,6 +103,38 @@ void ParametersWindowController::fillServerList()
     server_->clearEditText();
 }
 
+void ParametersWindowController::openOnLastSite()
+{
+    SiteActions *sites = app_.siteActions();
+    const auto last = sites ? sites->lastSite() : std::nullopt;
+    if (!last)
+        return;
+    for (qint32 i = 0; i < sitesCombo.count(); ++i) {
+        const auto site = sitesCombo.siteAt(i);
+        if (site && site->site() == last->server && site->login() == last->login) {
+            server_->setCurrentIndex(i);
+            siteChosen(i);
+            return;
+        }
+    }
+}
+
+void ParametersWindowController::fetchPassword(const QString &server, const QString &login)
+{
+    SiteActions *sites = app_.siteActions();
+    if (!sites)
+        return;
+    const qsizetype i = sites->book().find(server, login);
+    if (i < 0 || sites->book().records().at(i).passwordPlace != SiteRecord::PasswordPlace::Keyring)
+        return;
+    sites->passwords().read(server, login, this, [this, server, login](PasswordStore::Failure f, const QString &pw) {
+        // Only into the fields of the site it was asked for, and over nothing typed.
+        if (f == PasswordStore::Failure::None && window_->getserver() == server && window_->getlogin() == login
+            && window_->getpassword().isEmpty())
+            password_->setText(pw);
+    });
+}
+
 void ParametersWindowController::wireServerField()
 {
     // Only a choice from the list (popup or arrow keys) fills in the site's credentials.
@@ -137,8 +171,11 @@ void ParametersWindowController::siteChosen(int index)
     // and password fields stays.
     if (window_->isCommittingServerText())
         return;
-    if (const auto site = sitesCombo.siteAt(index))
+    if (const auto site = sitesCombo.siteAt(index)) {
         setLogin(site->login(), site->password());
+        if (site->password().isEmpty())
+            fetchPassword(site->site(), site->login());
+    }
 }
 
 void ParametersWindowController::setLogin(const QString &login, const QString &password)
@@ -160,7 +197,18 @@ void ParametersWindowController::connect()
     const QString password = window_->getpassword();
     const QPointer<ParametersWindowController> self(this);
     acting_ = true;
-    app_.connectWithAddress(server, login, password);
+    if (SiteActions *sites = app_.siteActions()) {
+        const qsizetype saved = sites->book().find(server, login);
+        if (password.isEmpty() && saved >= 0 && sites->book().records().at(saved).needsPassword()) {
+            // A saved site whose password is in the keyring or asked at each connect.
+            sites->connectToSite(sites->book().records().at(saved));
+        } else {
+            sites->typedConnect(server, login);
+            app_.connectWithAddress(server, login, password);
+        }
+    } else {
+        app_.connectWithAddress(server, login, password);
+    }
     // The application controller may have dropped this dialog controller meanwhile.
     if (self)
         acting_ = false;

@@ -51,6 +51,10 @@ public:
 
 private:
     void wireServerField();
+    // Shows the saved site used last, when there is one.
+    void openOnLastSite();
+    // Fills the password field from the keyring, for a saved site that keeps it there.
+    void fetchPassword(const QString &server, const QString &login);
     void fillServerList();
     void siteChosen(int index);
     void serverTextEdited();

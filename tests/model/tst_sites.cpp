@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "base/Log.h"
+#include "model/SiteBook.h"
 #include "model/SiteListFile.h"
 #include "model/Sites.h"
 #include "model/SitesCombo.h"
@@ -17,6 +18,18 @@
 using namespace zodaru;
 
 using Entries = QList<QStringList>;
+using Records = QList<SiteRecord>;
+using FileState = SiteListFile::State;
+using Place = SiteRecord::PasswordPlace;
+Q_DECLARE_METATYPE(SiteRecord)
+
+namespace {
+SiteRecord site(const QString &name, const QString &server, const QString &login, const QString &password,
+                const QString &remote, const QString &local, Place place)
+{
+    return SiteRecord{name, server, login, password, remote, local, place};
+}
+} // namespace
 
 namespace {
 
@@ -503,6 +516,115 @@ private Q_SLOTS:
         QVERIFY(chosen);
         QCOMPARE(chosen->login(), QStringLiteral("3"));
         QCOMPARE(chosen->password(), QStringLiteral("4"));
+    }
+
+    void fileState_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no file
+        QTest::addColumn<FileState>("expected");
+        QTest::newRow("missing") << QByteArray() << FileState::Missing;
+        QTest::newRow("xml") << xmlPlist("<array><array><string>a</string><string>b</string><string>c</string>"
+                                         "</array></array>") << FileState::Read;
+        QTest::newRow("text") << QByteArray("((a, b, c))") << FileState::Read;
+        QTest::newRow("empty array") << QByteArray("()") << FileState::Read;
+        QTest::newRow("root dict") << xmlPlist("<dict/>") << FileState::Damaged;
+        QTest::newRow("not a plist") << QByteArray("hello") << FileState::Damaged;
+        QTest::newRow("truncated") << QByteArray("((a, b, c)") << FileState::Damaged;
+        QTest::newRow("element left out") << QByteArray("((a, b, c), (d, e))") << FileState::Damaged;
+        QTest::newRow("empty file") << QByteArray("") << FileState::Damaged;
+    }
+
+    void fileState()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(FileState, expected);
+        const QString path = dir_.filePath(QStringLiteral("state.tarvo"));
+        if (!content.isNull())
+            writeBytes(path, content);
+        FileState state = FileState::Read;
+        SiteListFile::read(path, &state);
+        QCOMPARE(state, expected);
+    }
+
+    // The site book writes the file in its old form (readable as triples by the list) and
+    // every other field beside it; reading both back gives the same sites.
+    void siteBookRoundTrip_data()
+    {
+        QTest::addColumn<Records>("records");
+        QTest::addColumn<Entries>("triples");
+        QTest::newRow("password in file")
+            << Records{site("Work", "ftp.a.org", "alice", "s3cret", "/pub", "/tmp", Place::File)}
+            << Entries{{"ftp.a.org", "alice", "s3cret"}};
+        QTest::newRow("keyring and ask leave it empty")
+            << Records{site("K", "ftpes://h:2121", "bob", "", "", "", Place::Keyring),
+                       site("A", "[::1]:21", "carol", "", "/x", "", Place::Ask)}
+            << Entries{{"ftpes://h:2121", "bob", ""}, {"[::1]:21", "carol", ""}};
+        QTest::newRow("one account, two sites")
+            << Records{site("first", "h", "u", "p", "/one", "", Place::File),
+                       site("second", "h", "u", "p", "/two", "/l", Place::File)}
+            << Entries{{"h", "u", "p"}, {"h", "u", "p"}};
+        QTest::newRow("key characters")
+            << Records{site("s/l@sh#", "ftp://h/p%20q", "a@b/c", "", "/d", "", Place::Keyring),
+                       site("", "h", "a", "p", "", "", Place::File)}
+            << Entries{{"ftp://h/p%20q", "a@b/c", ""}, {"h", "a", "p"}};
+        QTest::newRow("none") << Records{} << Entries{};
+    }
+
+    void siteBookRoundTrip()
+    {
+        QFETCH(Records, records);
+        QFETCH(Entries, triples);
+        const QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("book.tarvo"));
+        const QString settings = dir.filePath(QStringLiteral("conf/Zodaru.conf"));
+        SiteBook book(file, settings);
+        QCOMPARE(book.load(), FileState::Missing);
+        book.setRecords(records);
+        QCOMPARE(book.save(), SiteBook::SaveFailure::None);
+
+        FileState state = FileState::Missing;
+        QCOMPARE(SiteListFile::read(file, &state), triples);
+        QCOMPARE(state, FileState::Read);
+        QCOMPARE(Sites(file).arrayOfSites(), triples);
+
+        SiteBook again(file, settings);
+        QCOMPARE(again.load(), FileState::Read);
+        QCOMPARE(again.records(), records);
+    }
+
+    // A password that the file holds is used, whatever the settings say about it.
+    void passwordInFileWins()
+    {
+        const QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("book.tarvo"));
+        const QString settings = dir.filePath(QStringLiteral("Zodaru.conf"));
+        SiteBook book(file, settings);
+        book.setRecords({site("n", "h", "u", "", "/r", "", Place::Keyring)});
+        QCOMPARE(book.save(), SiteBook::SaveFailure::None);
+        writeBytes(file, "((h, u, pw))");
+        SiteBook again(file, settings);
+        again.load();
+        QCOMPARE(again.records(), Records{site("n", "h", "u", "pw", "/r", "", Place::File)});
+    }
+
+    void damagedFileIsNotWrittenOver_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("not a plist") << QByteArray("garbage (");
+        QTest::newRow("root dict") << xmlPlist("<dict><key>a</key><string>b</string></dict>");
+        QTest::newRow("element left out") << QByteArray("((a, b, c), (lonely))");
+    }
+
+    void damagedFileIsNotWrittenOver()
+    {
+        QFETCH(QByteArray, content);
+        const QString file = dir_.filePath(QStringLiteral("damaged.tarvo"));
+        writeBytes(file, content);
+        SiteBook book(file, dir_.filePath(QStringLiteral("Zodaru.conf")));
+        QCOMPARE(book.load(), FileState::Damaged);
+        book.setRecords({site("n", "h", "u", "p", "", "", Place::File)});
+        QCOMPARE(book.save(), SiteBook::SaveFailure::DamagedFile);
+        QCOMPARE(readBytes(file), content);
     }
 
 private:

@@ -29,6 +29,7 @@ public:
     const QList<File> *downloadQueue() const override { return queuesExist ? &downloads : nullptr; }
     const QList<File> *uploadQueue() const override { return queuesExist ? &uploads : nullptr; }
     const Sites *bookmarks() const override { return sites.get(); }
+    SiteActions *siteActions() const override { return siteActionsFor; }
 
     void getParametersOfConnection() override { calls << QStringLiteral("getParametersOfConnection"); }
     void connectWithAddress(const QString &address, const QString &login, const QString &password) override
@@ -114,6 +115,7 @@ public:
     QList<ConnectCall> connects;
     std::function<void()> onConnect;
     std::unique_ptr<Sites> sites;
+    SiteActions *siteActionsFor = nullptr;
 
 private:
     // Shared with the deliveries, which may outlive this stand-in (a test that ends first).
