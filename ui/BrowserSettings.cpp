@@ -14,7 +14,7 @@ namespace {
 
 QSettings userSettings()
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Zodaru"), QStringLiteral("Zodaru"));
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Zodaru"), QStringLiteral("Zodaru"));
 }
 
 } // namespace
