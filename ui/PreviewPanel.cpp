@@ -4,6 +4,7 @@
 #include "base/ByteNames.h"
 #include "model/SizeText.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFormLayout>
 #include <QLabel>
@@ -46,7 +47,7 @@ PreviewPanel::PreviewPanel(QWidget *parent)
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         label->setTextFormat(Qt::PlainText);
         labels_[field] = label;
-        form_->addRow(tr(fieldTitle(field)), label);
+        form_->addRow(QCoreApplication::translate("Preview", fieldTitle(field)), label);
     }
 }
 

@@ -78,6 +78,10 @@
 <context>
     <name>zodaru::MyDelegate</name>
     <message>
+        <source>View</source>
+        <translation>Affichage</translation>
+    </message>
+    <message>
         <source>Quit</source>
         <translation>Quitter</translation>
     </message>
@@ -202,6 +206,130 @@
     <message>
         <source>(not yet valid)</source>
         <translation>(pas encore valide)</translation>
+    </message>
+</context>
+<context>
+    <name>Sizes</name>
+    <message>
+        <source>%1 B</source>
+        <translation>%1 o</translation>
+    </message>
+    <message>
+        <source>KiB</source>
+        <translation>Kio</translation>
+    </message>
+    <message>
+        <source>MiB</source>
+        <translation>Mio</translation>
+    </message>
+    <message>
+        <source>GiB</source>
+        <translation>Gio</translation>
+    </message>
+    <message>
+        <source>TiB</source>
+        <translation>Tio</translation>
+    </message>
+    <message>
+        <source>PiB</source>
+        <translation>Pio</translation>
+    </message>
+    <message>
+        <source>EiB</source>
+        <translation>Eio</translation>
+    </message>
+    <message>
+        <source>%1 bytes</source>
+        <translation>%1 octets</translation>
+    </message>
+</context>
+<context>
+    <name>Preview</name>
+    <message>
+        <source>Missing on the other side</source>
+        <translation>Absent de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Same size and date on the other side</source>
+        <translation>Même taille et même date de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Same size on the other side</source>
+        <translation>Même taille de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Newer than on the other side</source>
+        <translation>Plus récent que de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Older than on the other side</source>
+        <translation>Plus ancien que de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Other size on the other side</source>
+        <translation>Autre taille de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Another kind of entry on the other side</source>
+        <translation>Autre type d'élément de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Also a folder on the other side</source>
+        <translation>Aussi un dossier de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Nom :</translation>
+    </message>
+    <message>
+        <source>Kind:</source>
+        <translation>Type :</translation>
+    </message>
+    <message>
+        <source>Size:</source>
+        <translation>Taille :</translation>
+    </message>
+    <message>
+        <source>Modified:</source>
+        <translation>Modifié :</translation>
+    </message>
+    <message>
+        <source>Permissions:</source>
+        <translation>Permissions :</translation>
+    </message>
+    <message>
+        <source>Link to:</source>
+        <translation>Lien vers :</translation>
+    </message>
+    <message>
+        <source>Other side:</source>
+        <translation>Autre côté :</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::PreviewPanel</name>
+    <message>
+        <source>Folder</source>
+        <translation>Dossier</translation>
+    </message>
+    <message>
+        <source>Symbolic link</source>
+        <translation>Lien symbolique</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Fichier</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::BrowserSettings</name>
+    <message>
+        <source>Folders First</source>
+        <translation>Dossiers d'abord</translation>
+    </message>
+    <message>
+        <source>Show Hidden Files</source>
+        <translation>Afficher les fichiers cachés</translation>
     </message>
 </context>
 </TS>
