@@ -40,23 +40,31 @@ std::vector<int> orderOfCells(std::span<const CellFile> cells, const ListOptions
     }
 
     const QCollator collator = nameCollator();
+    // One key per row shown, in the order of `order`; the sort moves positions into it.
     std::vector<QCollatorSortKey> keys;
-    keys.reserve(cells.size());
-    for (const CellFile &cell : cells)
-        keys.push_back(collator.sortKey(cell.stringValue()));
+    keys.reserve(order.size());
+    for (int index : order)
+        keys.push_back(collator.sortKey(cells[size_t(index)].stringValue()));
+    std::vector<int> positions(order.size());
+    std::iota(positions.begin(), positions.end(), 0);
 
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const CellFile &ca = cells[size_t(a)];
-        const CellFile &cb = cells[size_t(b)];
+    // The last comparison makes the order total, so an unstable sort gives one result.
+    std::sort(positions.begin(), positions.end(), [&](int pa, int pb) {
+        const CellFile &ca = cells[size_t(order[size_t(pa)])];
+        const CellFile &cb = cells[size_t(order[size_t(pb)])];
         if (options.directoriesFirst && ca.isLeaf() != cb.isLeaf())
             return !ca.isLeaf();
-        const int byKey = keys[size_t(a)].compare(keys[size_t(b)]);
+        const int byKey = keys[size_t(pa)].compare(keys[size_t(pb)]);
         if (byKey != 0)
             return byKey < 0;
         // Names equal but for case or accents keep one order from listing to listing.
         return ca.stringValue() < cb.stringValue();
     });
-    return order;
+    std::vector<int> sorted;
+    sorted.reserve(order.size());
+    for (int position : positions)
+        sorted.push_back(order[size_t(position)]);
+    return sorted;
 }
 
 } // namespace zodaru
