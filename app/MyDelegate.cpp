@@ -10,6 +10,7 @@
 #include "base/Log.h"
 #include "ftp/NotificationCenter.h"
 #include "model/Sites.h"
+#include "ui/BrowserSettings.h"
 #include "ui/GetNameDirController.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
@@ -140,6 +141,8 @@ void MyDelegate::createMenu()
                     &MyDelegate::orderFrontStandardInfoPanel);
     info->addAction(QStringLiteral("Help..."), QKeySequence(Qt::CTRL | Qt::Key_Question), this,
                     &MyDelegate::orderFrontHelpPanel);
+
+    BrowserSettings::instance().fillViewMenu(*menuBar->addMenu(tr("View")));
 
     auto *quit = menuBar->addAction(QStringLiteral("Quit"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

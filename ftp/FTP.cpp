@@ -1173,7 +1173,12 @@ QList<File> FTP::listEntries(const QByteArray &listing, bool machine)
             ? nameFromBytes(QByteArrayView(parsed.name, parsed.nameLength))
             : QString();
         const qint32 type = !parsed.canEnter ? 0 : (parsed.canRetrieve ? 2 : 1);
-        File entry(name, parsed.size, type);
+        const QString link = parsed.linkTarget && parsed.linkTargetLength > 0
+            ? nameFromBytes(QByteArrayView(parsed.linkTarget, parsed.linkTargetLength))
+            : QString();
+        File entry(name, parsed.size, type, link);
+        if (parsed.name && parsed.permissions && parsed.permissionsLength >= 10)
+            entry.setPermissions(QString::fromLatin1(parsed.permissions, parsed.permissionsLength));
         if (parsed.timeKind != 0)
             entry.setModified(parsed.modTime);
         entry.print();

@@ -192,6 +192,8 @@ int parseUnix(ParsedListLine *fp, const char *buf, int len)
         const int n = j - i;
         switch (state) {
         case 1: // permissions
+            fp->permissions = token;
+            fp->permissionsLength = n;
             state = 2;
             break;
         case 2: // link count; NetPresenz writes "folder" here and has no owner column
@@ -253,6 +255,8 @@ int parseUnix(ParsedListLine *fp, const char *buf, int len)
         for (int k = 0; k + 3 < fp->nameLength; ++k) {
             const char *p = fp->name + k;
             if (p[0] == ' ' && p[1] == '-' && p[2] == '>' && p[3] == ' ') {
+                fp->linkTarget = p + 4;
+                fp->linkTargetLength = fp->nameLength - k - 4;
                 fp->nameLength = k;
                 break;
             }

@@ -28,6 +28,10 @@ struct ParsedListLine final {
     std::int32_t idKind = 0;   // 1: idText identifies the file uniquely on the server
     const char *idText = nullptr;
     std::int32_t idLength = 0;
+    const char *permissions = nullptr; // UNIX-style lines: the mode column ("-rw-r--r--")
+    std::int32_t permissionsLength = 0;
+    const char *linkTarget = nullptr; // UNIX-style links: what follows " -> "
+    std::int32_t linkTargetLength = 0;
 };
 
 // Fills `fp` from the `len` bytes at `buf` (no terminator needed, nothing outside

@@ -20,6 +20,7 @@ File File::copyOf(const File &other)
     File copy;
     copy._file = other._file;
     copy._link = other._link;
+    copy._permissions = other._permissions;
     copy._remotepath = other._remotepath;
     copy._localpath = other._localpath;
     copy._currentsize = other._currentsize;

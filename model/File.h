@@ -28,6 +28,9 @@ public:
     QString name() const { return _file; }
     QStringView nameView() const { return _file; }
     QString link() const { return _link; }
+    // The permissions as the listing or the disk gave them ("-rw-r--r--"); empty if unknown.
+    QString permissions() const { return _permissions; }
+    void setPermissions(const QString &permissions) { _permissions = permissions; }
     QString localpath() const { return _localpath; }
     QString remotepath() const { return _remotepath; }
     void setLocalPath(const QString &path) { _localpath = path; }
@@ -82,6 +85,7 @@ public:
 private:
     QString _file;
     QString _link;
+    QString _permissions;
     QString _localpath;
     QString _remotepath;
     qint64 _currentsize = 0;

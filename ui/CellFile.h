@@ -17,7 +17,15 @@ public:
     CellFile() = default;
 
     // Stores a transfer-item copy (File::copyOf) of `file` in place of the entry held before.
-    void setFile(const File &file) { _file = File::copyOf(file); hasFile_ = true; }
+    // The kind of the given entry is kept beside it: the copy is a plain file.
+    void setFile(const File &file)
+    {
+        _file = File::copyOf(file);
+        type_ = file.type();
+        hasFile_ = true;
+    }
+    // The type of the entry given to setFile (0 file, 1 directory, 2 link).
+    qint32 entryType() const { return type_; }
     File &getFile() { return _file; }
     const File &getFile() const { return _file; }
     bool hasFile() const { return hasFile_; }
@@ -39,6 +47,7 @@ public:
 
 private:
     File _file;
+    qint32 type_ = 0;
     bool hasFile_ = false;
     QString text_;
     bool leaf_ = false;

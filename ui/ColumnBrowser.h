@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "model/EntryFacts.h"
 #include "ui/CellFile.h"
+#include "ui/ColumnOrder.h"
 
 #include <QList>
 #include <QString>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 namespace zodaru {
 
 class ColumnBrowser;
+class PreviewPanel;
 
 // Supplies a column browser's rows. The browser asks for a column's row count and then
 // fills every cell of that column before it counts another column; the column's title is
@@ -23,10 +27,20 @@ public:
     virtual int numberOfRowsInColumn(ColumnBrowser &browser, int column) = 0;
     virtual void willDisplayCell(ColumnBrowser &browser, CellFile &cell, int row, int column) = 0;
     virtual QString titleOfColumn(ColumnBrowser &browser, int column) = 0;
+    // What the preview column shows of a cell of `column`. By default what the cell's
+    // entry holds; a delegate that can learn more (the local disk) says more.
+    virtual EntryFacts factsOf(ColumnBrowser &browser, const CellFile &cell, int column);
+    // The facts a cell's own entry gives.
+    static EntryFacts factsOfCell(const CellFile &cell);
 };
 
 // A row of list columns with titles, each listing one directory; selecting a row that is
-// not a leaf opens the next column with its contents.
+// not a leaf opens the next column with its contents, selecting one leaf opens a preview
+// of it as the last column. Rows are shown sorted by name, hidden names left out unless
+// asked (ListOptions); row numbers in this interface are the rows as shown.
+// Keys in a column: Right and Left move between columns, F5 lists the open directory again,
+// Backspace or Alt+Up go to the parent, typing the first letters of a name selects it.
+// The strip scrolls sideways only when the user opens a column; reloads keep it still.
 class ColumnBrowser final : public QWidget {
     Q_OBJECT
 public:
@@ -58,6 +72,29 @@ public:
     // waits for the reload that brings its entries. Column 0 is loaded even when nothing
     // was loaded yet; columns beyond the last loaded one are ignored.
     void reloadColumn(int column);
+    // Reads the column again in place (the directory changed on disk): the selection and
+    // the scroll position stay, and so do the columns to its right while the directory
+    // selected in it is still there.
+    void refreshColumn(int column);
+    // F5: lists the open directory (the last column) again.
+    void reloadOpenDirectory();
+    // Backspace: the focus goes to the column left of the focused one (or of the last),
+    // whose selected directory becomes the open one.
+    void goToParent();
+
+    void setListOptions(const ListOptions &options);
+    ListOptions listOptions() const;
+
+    // The browser whose open directory the preview compares with (not owned; may be null).
+    void setCounterpart(ColumnBrowser *other);
+    // The facts of the entry called `name` in the open directory (the last column).
+    std::optional<EntryFacts> factsInOpenDirectory(const QString &name);
+    // The preview column; hidden unless one leaf is selected in the last column.
+    const PreviewPanel &preview() const;
+    bool isPreviewShown() const;
+    // The strip's sideways scroll position, in pixels.
+    int horizontalScroll() const;
+    void setHorizontalScroll(int value);
 
     // Programmatic selection, as a user's click would do it (tests and keyboard use).
     void selectRow(int column, int row);
@@ -69,6 +106,8 @@ public:
 
 Q_SIGNALS:
     void selectionChanged();
+    // A column was loaded, refreshed or closed: the directories shown may differ.
+    void columnsChanged();
 
 protected:
     void showEvent(QShowEvent *event) override;

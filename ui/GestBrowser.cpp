@@ -2,9 +2,11 @@
 #include "ui/GestBrowser.h"
 
 #include "base/ByteNames.h"
+#include "ui/LocalDirectoryWatcher.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -35,8 +37,19 @@ QStringList GestBrowser::directoryContents(const QString &path)
     return names;
 }
 
+GestBrowser::GestBrowser() = default;
+GestBrowser::~GestBrowser() = default;
+
+void GestBrowser::watch(ColumnBrowser &browser)
+{
+    auto &watcher = watchers_[&browser];
+    if (!watcher || watcher->browser() != &browser)
+        watcher = std::make_unique<LocalDirectoryWatcher>(browser);
+}
+
 int GestBrowser::numberOfRowsInColumn(ColumnBrowser &browser, int column)
 {
+    watch(browser);
     countedPath_ = browser.pathToColumn(column);
     countedNames_ = directoryContents(countedPath_);
     counted_ = true;
@@ -65,13 +78,45 @@ void GestBrowser::willDisplayCell(ColumnBrowser &browser, CellFile &cell, int ro
     cell.setLeaf(!isDirectory);
     cell.setStringValue(displayedName(name));
     const qint64 size = exists ? qint64(info.st_size) : 0;
-    cell.setFile(File(name, size, isDirectory ? 1 : 0));
+    File entry(name, size, isDirectory ? 1 : 0);
+    if (exists)
+        entry.setModified(qint64(info.st_mtime));
+    cell.setFile(entry);
     cell.getFile().setLocalPath(directory);
 }
 
 QString GestBrowser::titleOfColumn(ColumnBrowser &browser, int column)
 {
     return displayedName(browser.pathToColumn(column));
+}
+
+} // namespace zodaru
+
+namespace zodaru {
+
+EntryFacts GestBrowser::factsOf(ColumnBrowser &, const CellFile &cell, int)
+{
+    EntryFacts facts = factsOfCell(cell);
+    const QByteArray path = bytesOfName(cell.getFile().localpath() + QLatin1Char('/') + cell.name());
+    struct stat own {};
+    if (::lstat(path.constData(), &own) != 0)
+        return facts;
+    facts.permissions = permissionsText(own.st_mode);
+    struct stat target {};
+    const bool reached = ::stat(path.constData(), &target) == 0;
+    if (S_ISLNK(own.st_mode)) {
+        facts.kind = EntryFacts::Kind::Link;
+        QByteArray buffer(4096, '\0');
+        const ssize_t length = ::readlink(path.constData(), buffer.data(), size_t(buffer.size()));
+        if (length > 0)
+            facts.linkTarget = nameFromBytes(QByteArrayView(buffer.constData(), length));
+    } else {
+        facts.kind = S_ISDIR(own.st_mode) ? EntryFacts::Kind::Directory : EntryFacts::Kind::File;
+    }
+    const struct stat &shown = reached ? target : own;
+    facts.size = S_ISLNK(shown.st_mode) ? 0 : qint64(shown.st_size);
+    facts.modified = qint64(shown.st_mtime);
+    return facts;
 }
 
 } // namespace zodaru

@@ -6,19 +6,30 @@
 #include <QString>
 #include <QStringList>
 
+#include <map>
+#include <memory>
+
 namespace zodaru {
 
+class LocalDirectoryWatcher;
+
 // The local side of the file browsers: each column lists a directory of the local disk,
-// unsorted and with hidden entries; links are followed for size and for being a directory.
-// Cells show displayedName() and keep the exact name in their entry.
+// in the file system's order and with hidden entries (the browser sorts and filters what it
+// shows); links are followed for size, date and for being a directory. Cells show
+// displayedName() and keep the exact name in their entry. Each browser it fills follows
+// the disk (LocalDirectoryWatcher).
 class GestBrowser final : public ColumnBrowserDelegate {
 public:
-    GestBrowser() = default;
+    GestBrowser();
+    ~GestBrowser() override;
     Q_DISABLE_COPY_MOVE(GestBrowser)
 
     int numberOfRowsInColumn(ColumnBrowser &browser, int column) override;
     void willDisplayCell(ColumnBrowser &browser, CellFile &cell, int row, int column) override;
     QString titleOfColumn(ColumnBrowser &browser, int column) override;
+    // Read from the disk: the link itself for kind, permissions and target; what it leads
+    // to for size and date.
+    EntryFacts factsOf(ColumnBrowser &browser, const CellFile &cell, int column) override;
 
     // The names of a directory's entries in the file system's order, without "." and "..",
     // each the lossless text of its bytes (nameFromBytes); empty when the directory cannot
@@ -32,6 +43,9 @@ private:
     QString countedPath_;
     QStringList countedNames_;
     bool counted_ = false;
+    // One per browser filled; a watcher whose browser is gone is replaced.
+    std::map<const ColumnBrowser *, std::unique_ptr<LocalDirectoryWatcher>> watchers_;
+    void watch(ColumnBrowser &browser);
 };
 
 } // namespace zodaru

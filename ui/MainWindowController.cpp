@@ -7,6 +7,7 @@
 #include "model/File.h"
 #include "ui/AppContext.h"
 #include "ui/CellFile.h"
+#include "ui/BrowserSettings.h"
 #include "ui/ColumnBrowser.h"
 #include "ui/DownloadTableView.h"
 #include "ui/GestBrowser.h"
@@ -87,6 +88,8 @@ MainWindowController::MainWindowController(AppContext &app, QObject *parent)
     Downloads = theWindow->Downloads();
     Uploads = theWindow->Uploads();
 
+    // Sorted and filtered as the View menu says from the first listing on.
+    BrowserSettings::instance().pairBrowsers(*localView, *remoteView);
     zlog("on mets les delegates");
     localDelegate_ = std::make_unique<GestBrowser>();
     localView->setDelegate(localDelegate_.get());

@@ -3,6 +3,7 @@
 
 #include "base/ByteNames.h"
 #include "base/Log.h"
+#include "model/SizeText.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -241,9 +242,17 @@ QVariant TransferTableModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= rows_.size() || index.column() >= identifiers_.size())
         return QVariant();
     const Row &row = rows_.at(index.row());
+    const bool sizeColumn = identifiers_.at(index.column()) == u"Size";
     switch (role) {
     case Qt::DisplayRole:
+        // Sizes read as people read them; the exact count is in the tooltip.
+        if (sizeColumn && row.values.at(index.column()).isValid())
+            return readableSize(row.values.at(index.column()).toLongLong());
         return row.values.at(index.column());
+    case Qt::ToolTipRole:
+        if (sizeColumn && row.values.at(index.column()).isValid())
+            return exactSize(row.values.at(index.column()).toLongLong());
+        return QVariant();
     case ProgressRole:
         return identifiers_.at(index.column()) == u"Status" ? row.progress : QVariant();
     default:

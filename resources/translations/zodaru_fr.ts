@@ -119,6 +119,10 @@
 <context>
     <name>zodaru::MyDelegate</name>
     <message>
+        <source>View</source>
+        <translation>Affichage</translation>
+    </message>
+    <message>
         <source>Quit</source>
         <translation>Quitter</translation>
     </message>
@@ -383,6 +387,130 @@ Tapez ftp:// devant le nom du serveur pour vous connecter en clair sans cette qu
     <message>
         <source>&lt;p&gt;&lt;b&gt;Connect&lt;/b&gt; asks for a server, a login and a password; press it again to disconnect.&lt;/p&gt;&lt;p&gt;The left browser shows this computer, the right one the server. Select entries, then &lt;b&gt;Get files&lt;/b&gt; to download them into the directory open on the left, or &lt;b&gt;Put files&lt;/b&gt; to upload them into the directory open on the right.&lt;/p&gt;&lt;p&gt;The buttons between the browsers make a directory or delete the selected entries on the side their arrow points to.&lt;/p&gt;&lt;p&gt;The Download and Upload tabs show the queued files and their progress.&lt;/p&gt;</source>
         <translation>&lt;p&gt;Le bouton de connexion demande un serveur, un identifiant et un mot de passe ; appuyez de nouveau dessus pour vous déconnecter.&lt;/p&gt;&lt;p&gt;Le navigateur de gauche montre cet ordinateur, celui de droite le serveur. Sélectionnez des éléments, puis &lt;b&gt;Recevoir&lt;/b&gt; pour les télécharger dans le répertoire ouvert à gauche, ou &lt;b&gt;Envoyer&lt;/b&gt; pour les envoyer dans le répertoire ouvert à droite.&lt;/p&gt;&lt;p&gt;Les boutons entre les navigateurs créent un répertoire ou effacent les éléments sélectionnés du côté où pointe leur flèche.&lt;/p&gt;&lt;p&gt;Les onglets Réceptions et Envois montrent les fichiers en attente et leur progression.&lt;/p&gt;</translation>
+    </message>
+</context>
+<context>
+    <name>Sizes</name>
+    <message>
+        <source>%1 B</source>
+        <translation>%1 o</translation>
+    </message>
+    <message>
+        <source>KiB</source>
+        <translation>Kio</translation>
+    </message>
+    <message>
+        <source>MiB</source>
+        <translation>Mio</translation>
+    </message>
+    <message>
+        <source>GiB</source>
+        <translation>Gio</translation>
+    </message>
+    <message>
+        <source>TiB</source>
+        <translation>Tio</translation>
+    </message>
+    <message>
+        <source>PiB</source>
+        <translation>Pio</translation>
+    </message>
+    <message>
+        <source>EiB</source>
+        <translation>Eio</translation>
+    </message>
+    <message>
+        <source>%1 bytes</source>
+        <translation>%1 octets</translation>
+    </message>
+</context>
+<context>
+    <name>Preview</name>
+    <message>
+        <source>Missing on the other side</source>
+        <translation>Absent de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Same size and date on the other side</source>
+        <translation>Même taille et même date de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Same size on the other side</source>
+        <translation>Même taille de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Newer than on the other side</source>
+        <translation>Plus récent que de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Older than on the other side</source>
+        <translation>Plus ancien que de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Other size on the other side</source>
+        <translation>Autre taille de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Another kind of entry on the other side</source>
+        <translation>Autre type d'élément de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Also a folder on the other side</source>
+        <translation>Aussi un dossier de l'autre côté</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Nom :</translation>
+    </message>
+    <message>
+        <source>Kind:</source>
+        <translation>Type :</translation>
+    </message>
+    <message>
+        <source>Size:</source>
+        <translation>Taille :</translation>
+    </message>
+    <message>
+        <source>Modified:</source>
+        <translation>Modifié :</translation>
+    </message>
+    <message>
+        <source>Permissions:</source>
+        <translation>Permissions :</translation>
+    </message>
+    <message>
+        <source>Link to:</source>
+        <translation>Lien vers :</translation>
+    </message>
+    <message>
+        <source>Other side:</source>
+        <translation>Autre côté :</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::PreviewPanel</name>
+    <message>
+        <source>Folder</source>
+        <translation>Dossier</translation>
+    </message>
+    <message>
+        <source>Symbolic link</source>
+        <translation>Lien symbolique</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Fichier</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::BrowserSettings</name>
+    <message>
+        <source>Folders First</source>
+        <translation>Dossiers d'abord</translation>
+    </message>
+    <message>
+        <source>Show Hidden Files</source>
+        <translation>Afficher les fichiers cachés</translation>
     </message>
 </context>
 </TS>

@@ -5,6 +5,7 @@
 
 #include "base/ByteNames.h"
 #include "ftp/FTP.h"
+#include "ui/BrowserSettings.h"
 #include "ui/FakeApp.h"
 #include "ui/TransferStatusDelegate.h"
 
@@ -521,11 +522,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("listedSize");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("sizeShown");
-        QTest::newRow("226") << QByteArray("226 Transfer complete") << 4 << "Done." << "4";
+        QTest::newRow("226") << QByteArray("226 Transfer complete") << 4 << "Done." << "4 B";
         QTest::newRow("426 aborted") << QByteArray("426 Connection closed; transfer aborted") << 4
-                                     << "FTP Error" << "4";
-        QTest::newRow("451 local error") << QByteArray("451 Local error") << 4 << "FTP Error" << "4";
-        QTest::newRow("listed without a size") << QByteArray("226 Transfer complete") << 0 << "Done." << "4";
+                                     << "FTP Error" << "4 B";
+        QTest::newRow("451 local error") << QByteArray("451 Local error") << 4 << "FTP Error" << "4 B";
+        QTest::newRow("listed without a size") << QByteArray("226 Transfer complete") << 0 << "Done." << "4 B";
     }
     void completionStatus()
     {
@@ -601,6 +602,7 @@ private Q_SLOTS:
         QVERIFY(QDir(localDir_->path()).mkpath("inner/deeper"));
         h_ = std::make_unique<AppHarness>();
         h_->launch();
+        BrowserSettings::instance().setShowHidden(true); // names starting with "." are listed
         QVERIFY(h_->local().setPath(local("inner/deeper")));
         QVERIFY(h_->connectThroughDialog(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {QString::fromUtf8(name)}));

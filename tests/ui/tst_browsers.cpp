@@ -46,6 +46,9 @@ QSet<QString> namesIn(ColumnBrowser &browser, int column)
 
 constexpr qint64 kSparseSize = (qint64(5) << 30) + 7;
 
+// Hidden entries shown: these tests count every entry the delegates give.
+constexpr ListOptions kAllEntries{true, true};
+
 } // namespace
 
 class TestBrowsers final : public QObject {
@@ -102,6 +105,7 @@ private Q_SLOTS:
 
         GestBrowser local;
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         browser.setDelegate(&local);
         QVERIFY(browser.setPath(root_));
         const int column = browser.lastVisibleColumn();
@@ -120,6 +124,7 @@ private Q_SLOTS:
     {
         GestBrowser local;
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         browser.setDelegate(&local);
         browser.setPath(root_);
         const int column = browser.lastVisibleColumn();
@@ -133,6 +138,7 @@ private Q_SLOTS:
     {
         GestBrowser local;
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         browser.setDelegate(&local);
         QVERIFY(browser.setPath(root_ + "/linkdir"));
         const int column = browser.lastVisibleColumn();
@@ -152,6 +158,7 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(locked, QFileDevice::WriteOwner));
         GestBrowser local;
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         browser.setDelegate(&local);
         QVERIFY(browser.setPath(locked));
         QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner
@@ -165,6 +172,7 @@ private Q_SLOTS:
     {
         GestBrowser local;
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         browser.setDelegate(&local);
         QVERIFY(browser.setPath("/"));
         QCOMPARE(browser.columnCount(), 1);
@@ -204,6 +212,7 @@ private Q_SLOTS:
 
         GestBrowser local;
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         browser.setDelegate(&local);
         const QString lossless = nameFromBytes(base + '/' + name);
         QVERIFY(browser.setPath(lossless));
@@ -241,6 +250,7 @@ private Q_SLOTS:
             app.engine = FTP::create();
         GestFTPBrowser remote(app);
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         browser.setDelegate(&remote);
         LogCapture log;
         for (int column : columns)
@@ -257,6 +267,7 @@ private Q_SLOTS:
         app.engine = FTP::create();
         GestFTPBrowser remote(app);
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         browser.setDelegate(&remote);
         browser.reloadColumn(0);
         QCOMPARE(browser.columnCount(), 1);
@@ -337,6 +348,7 @@ private Q_SLOTS:
         app.holdListings = true;
         GestFTPBrowser remote(app);
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         browser.setDelegate(&remote);
         for (const QString &step : steps) {
             const QStringList w = step.split(' ');
@@ -388,6 +400,7 @@ private Q_SLOTS:
         app.engine = FTP::connectTo(server.address(), "me", "pw");
         app.holdListings = true;
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         {
             GestFTPBrowser remote(app);
             browser.setDelegate(&remote);
@@ -425,6 +438,7 @@ private Q_SLOTS:
         QVERIFY(app.engine->isConnected());
         GestFTPBrowser remote(app);
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         browser.setDelegate(&remote);
         browser.reloadColumn(0);
         app.settle();
@@ -453,6 +467,7 @@ private Q_SLOTS:
         QVERIFY(app.engine->isConnected());
         GestFTPBrowser remote(app);
         ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
         browser.setDelegate(&remote);
         LogCapture log;
 

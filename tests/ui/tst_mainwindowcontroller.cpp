@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FakeApp.h"
 
+#include "ui/BrowserSettings.h"
 #include "ui/CellFile.h"
 #include "ui/ColumnBrowser.h"
 #include "ui/Images.h"
@@ -62,6 +63,7 @@ class TestMainWindowController final : public QObject {
 
     // The local browser opens on the working directory: each test works in its own.
     std::unique_ptr<QTemporaryDir> tmp_;
+    QTemporaryDir config_;
     QString root_;
     QString savedCwd_;
     FakeApp app_;
@@ -75,6 +77,15 @@ class TestMainWindowController final : public QObject {
     ColumnBrowser *local() const { return controller_->window()->localView(); }
 
 private Q_SLOTS:
+    // The View menu's settings live in a private configuration; hidden entries are shown,
+    // since these cases select some.
+    void initTestCase()
+    {
+        QVERIFY(config_.isValid());
+        qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
+        BrowserSettings::instance().setShowHidden(true);
+    }
+
     void init()
     {
         savedCwd_ = QDir::currentPath();

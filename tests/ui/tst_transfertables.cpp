@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "base/Log.h"
+#include "model/SizeText.h"
 #include "ui/AppContext.h"
 #include "ui/DownloadTableView.h"
 #include "ui/TransferStatusDelegate.h"
@@ -20,6 +21,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <limits>
 #include <memory>
 
 using namespace zodaru;
@@ -84,6 +86,49 @@ class TestTransferTables final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Sizes are written as the locale writes numbers: one locale for every run.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+    void readableSizes_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("readable");
+        QTest::addColumn<QString>("exact");
+        QTest::newRow("empty") << qint64(0) << "0 B" << "0 bytes";
+        QTest::newRow("under a KiB") << qint64(1023) << "1,023 B" << "1,023 bytes";
+        QTest::newRow("one KiB") << qint64(1024) << "1.0 KiB" << "1,024 bytes";
+        QTest::newRow("a KiB and a half") << qint64(1536) << "1.5 KiB" << "1,536 bytes";
+        QTest::newRow("no decimal from 100 on") << qint64(150 * 1024) << "150 KiB" << "153,600 bytes";
+        QTest::newRow("just under a MiB") << qint64(1048575) << "1,024 KiB" << "1,048,575 bytes";
+        QTest::newRow("one MiB") << qint64(1048576) << "1.0 MiB" << "1,048,576 bytes";
+        QTest::newRow("five billion bytes") << qint64(5000000000LL) << "4.7 GiB" << "5,000,000,000 bytes";
+        QTest::newRow("three TiB") << (qint64(3) << 40) << "3.0 TiB" << "3,298,534,883,328 bytes";
+        QTest::newRow("largest") << std::numeric_limits<qint64>::max() << "8.0 EiB"
+                                 << "9,223,372,036,854,775,807 bytes";
+        QTest::newRow("unknown") << qint64(-1) << "" << "";
+    }
+    void readableSizes()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, readable);
+        QFETCH(QString, exact);
+        QCOMPARE(readableSize(bytes), readable);
+        QCOMPARE(exactSize(bytes), exact);
+    }
+
+    // The size column reads like the preview column; the exact count is on hover.
+    void sizeColumnIsReadable()
+    {
+        FakeApp app;
+        app.downloads = threeFiles();
+        DownloadTableView table(app);
+        QCOMPARE(table.index(2, 1).data().toString(), "4.7 GiB");
+        QCOMPARE(table.index(2, 1).data(Qt::ToolTipRole).toString(), "5,000,000,000 bytes");
+        QCOMPARE(table.index(2, 0).data(Qt::ToolTipRole), QVariant());
+        // The table's own question keeps the exact count.
+        QCOMPARE(table.tableView("Size", 2).toString(), "5000000000");
+    }
+
     void init() { setLogSink([](const QString &) {}); }
     void cleanup() { setLogSink({}); }
 
@@ -145,9 +190,9 @@ private Q_SLOTS:
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(table->rowCount(), 3);
         QCOMPARE(table->columnCount(), 3);
-        const QStringList expected[] = {{"a.txt", "100", files[0].getStatus()},
-                                        {"b.bin", "3", files[1].getStatus()},
-                                        {"c.iso", "5000000000", files[2].getStatus()}};
+        const QStringList expected[] = {{"a.txt", "100 B", files[0].getStatus()},
+                                        {"b.bin", "3 B", files[1].getStatus()},
+                                        {"c.iso", "4.7 GiB", files[2].getStatus()}};
         for (int row = 0; row < 3; ++row)
             for (int col = 0; col < 3; ++col)
                 QCOMPARE(table->index(row, col).data().toString(), expected[row][col]);
