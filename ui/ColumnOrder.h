@@ -15,7 +15,8 @@ namespace zodaru {
 // How the browsers order and filter their rows (the View menu).
 struct ListOptions {
     bool directoriesFirst = true;
-    bool showHidden = false;
+    // Shown by default, as a plain listing of the directory has them; Ctrl+H hides them.
+    bool showHidden = true;
     friend bool operator==(const ListOptions &, const ListOptions &) = default;
 };
 
@@ -26,10 +27,9 @@ inline bool isHiddenName(QStringView name)
 }
 
 // The indexes of the cells to show, in the order to show them: by name as file managers
-// sort (the user's collation, case-insensitive, digits by their value: "file2" before
-// "file10"), directories ahead of files when asked; hidden names left out unless shown or
+// sort (case-insensitive, digits by their value: "file2" before "file10"), directories ahead of files when asked; hidden names left out unless shown or
 // pinned (the user opened one of them). Placeholder rows are always shown.
-// Sort keys are made once per cell, so 100 000 names sort in a fraction of a second.
+// Case-folded keys are made once per cell, so 100 000 names sort in tens of milliseconds.
 std::vector<int> orderOfCells(std::span<const CellFile> cells, const ListOptions &options,
                               const QSet<QString> &pinned = {});
 

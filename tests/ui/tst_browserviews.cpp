@@ -140,6 +140,8 @@ private Q_SLOTS:
             << QStringList{"apple", "Banana", "file1", "File2", "file10"};
         QTest::newRow("versions") << QStringList{"v1.10", "v1.9", "v1.2"} << true << false
                                   << QStringList{"v1.2", "v1.9", "v1.10"};
+        QTest::newRow("leading zeros count for nothing")
+            << QStringList{"a010", "a9", "a0011"} << true << false << QStringList{"a9", "a010", "a0011"};
         QTest::newRow("folders first") << QStringList{"b/", "a", "c/", "A2"} << true << false
                                        << QStringList{"b", "c", "a", "A2"};
         QTest::newRow("folders mixed") << QStringList{"b/", "a", "c/", "A2"} << false << false
