@@ -29,6 +29,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace zodaru;
@@ -137,6 +138,10 @@ private Q_SLOTS:
     void downloadIsChecked();
     void downloadSentWithEpsv_data();
     void downloadSentWithEpsv();
+    void resumesOnlyTheSameFile_data();
+    void resumesOnlyTheSameFile();
+    void cancelFreesTheEngine_data();
+    void cancelFreesTheEngine();
 };
 
 // How the server ends a download, and what the client must make of it.
@@ -807,17 +812,24 @@ void TestTransfer::interruptedDownloadResumes()
     const QByteArray payload = patternBytes(30000, 3);
     const QByteArray sizeReply = "213 " + QByteArray::number(payload.size());
     ScriptedFtpServer server([&](Session &s) {
-        s.offerFeatures(restStream ? QByteArrayList{"REST STREAM", "SIZE"} : QByteArrayList{});
+        s.offerFeatures(restStream ? QByteArrayList{"REST STREAM", "SIZE", "MDTM"} : QByteArrayList{});
+        // What a partial file would be a part of is asked before each download.
+        const auto answerFacts = [&] {
+            if (!restStream)
+                return;
+            s.expect("SIZE /f");
+            s.line(sizeReply);
+            s.expect("MDTM /f");
+            s.line("213 20210304050607");
+        };
         s.greetAndLogin();
+        answerFacts();
         startTransferWithoutLogin(s, "RETR /f", "150 Here");
         auto data = s.acceptData();
         data.send(QByteArrayView(payload).first(10000));
         data.close();
         s.line("426 Connection closed; transfer aborted");
-        if (restStream) {
-            s.expect("SIZE /f");
-            s.line(sizeReply);
-        }
+        answerFacts();
         s.expect("PASV");
         s.line(s.openPassive());
         s.expect("TYPE I");
@@ -828,10 +840,6 @@ void TestTransfer::interruptedDownloadResumes()
         }
         s.expect("RETR /f");
         s.sendReply("150 Here", restStream ? QByteArrayView(payload).sliced(10000) : QByteArrayView(payload), "226 Done");
-        if (restStream) {
-            s.expect("SIZE /f");
-            s.line(sizeReply);
-        }
         s.answerRest();
     });
     QTemporaryDir dir;
@@ -890,13 +898,15 @@ void TestTransfer::downloadIsChecked()
 
     ScriptedFtpServer server([&](Session &s) {
         s.offerFeatures({"SIZE", "MDTM", "REST STREAM"});
-        startTransfer(s, "RETR /f", "150 Here");
-        s.sendData(patternBytes(1000));
-        s.line("226 Done");
+        // Asked before the transfer, where they also tell what a partial file is a part of.
+        s.greetAndLogin();
         s.expect("SIZE /f");
         s.line(sizeReply);
         s.expect("MDTM /f");
         s.line(mdtmReply);
+        startTransferWithoutLogin(s, "RETR /f", "150 Here");
+        s.sendData(patternBytes(1000));
+        s.line("226 Done");
         s.expect("NOOP");
         s.line("200 In step");
         s.answerRest();
@@ -1045,6 +1055,170 @@ void TestTransfer::downloadSentWithEpsv()
     if (end == AlongEnd::NoDataConnection)
         QVERIFY(!ftp->isConnected());
     else
+        QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
+    QCOMPARE(server.failures(), QStringList());
+}
+
+// What changed between the download that left a partial file and the next one.
+enum class Since { Nothing, OtherServer, OtherUser, Larger, Newer, Shrunk, OldRecord, NoRecord };
+Q_DECLARE_METATYPE(Since)
+
+void TestTransfer::resumesOnlyTheSameFile_data()
+{
+    QTest::addColumn<Since>("since");
+    QTest::addColumn<bool>("sizeAndDate"); // SIZE and MDTM offered; otherwise the listing tells
+    QTest::addColumn<bool>("resumes");
+
+    QTest::newRow("unchanged") << Since::Nothing << true << true;
+    QTest::newRow("unchanged, told by the listing") << Since::Nothing << false << true;
+    QTest::newRow("another server, same path") << Since::OtherServer << true << false;
+    QTest::newRow("another user") << Since::OtherUser << true << false;
+    QTest::newRow("replaced by a larger file") << Since::Larger << true << false;
+    QTest::newRow("same size, newer") << Since::Newer << true << false;
+    QTest::newRow("newer, told by the listing") << Since::Newer << false << false;
+    QTest::newRow("shorter than the partial file, told by the listing") << Since::Shrunk << false << false;
+    // Partial files an older version left, or left where user attributes cannot be kept.
+    QTest::newRow("partial file recording its path only") << Since::OldRecord << true << false;
+    QTest::newRow("partial file without a record") << Since::NoRecord << true << false;
+}
+
+// A partial file is continued only by a download of the very file it began, unchanged since;
+// otherwise the download starts over, and the result is the file as the server has it now.
+void TestTransfer::resumesOnlyTheSameFile()
+{
+    QFETCH(Since, since);
+    QFETCH(bool, sizeAndDate);
+    QFETCH(bool, resumes);
+
+    const QByteArray before = patternBytes(30000, 3);
+    QByteArray after = before;
+    if (since == Since::Larger)
+        after += patternBytes(10000, 4);
+    else if (since == Since::Newer)
+        after = patternBytes(30000, 5);
+    else if (since == Since::Shrunk)
+        after = patternBytes(5000, 6);
+    const auto answerFacts = [&](Session &s, const QByteArray &content, bool newer) {
+        const QByteArray size = QByteArray::number(content.size());
+        if (sizeAndDate) {
+            s.expect("SIZE /f");
+            s.line("213 " + size);
+            s.expect("MDTM /f");
+            s.line(newer ? "213 20220101000000" : "213 20210304050607");
+            return;
+        }
+        s.expect("PASV");
+        s.line(s.openPassive());
+        s.expect("TYPE A");
+        s.line("200 ASCII");
+        s.expect("LIST /f");
+        s.sendReply("150 Here", "-rw-r--r-- 1 u g " + size + (newer ? " Jan  1  2022 f\r\n" : " Mar  4  2021 f\r\n"),
+                    "226 Done");
+    };
+    const bool crafted = since == Since::OldRecord || since == Since::NoRecord;
+    const bool elsewhere = since == Since::OtherServer || since == Since::OtherUser;
+    std::atomic<bool> partialMade{crafted};
+    const ScriptedFtpServer::Script script = [&](Session &s) {
+        s.offerFeatures(sizeAndDate ? QByteArrayList{"REST STREAM", "SIZE", "MDTM"} : QByteArrayList{"REST STREAM"});
+        s.greetAndLogin();
+        if (!partialMade.exchange(true)) {
+            answerFacts(s, before, false);
+            startTransferWithoutLogin(s, "RETR /f", "150 Here");
+            auto data = s.acceptData();
+            data.send(QByteArrayView(before).first(10000));
+            data.close();
+            s.line("426 Connection closed; transfer aborted");
+            if (elsewhere) {
+                s.answerRest();
+                return;
+            }
+        }
+        answerFacts(s, after, since == Since::Newer);
+        s.expect("PASV");
+        s.line(s.openPassive());
+        s.expect("TYPE I");
+        s.line("200 Binary");
+        if (resumes) {
+            s.expect("REST 10000");
+            s.line("350 Restarting");
+        }
+        s.expect("RETR /f");
+        s.sendReply("150 Here", resumes ? QByteArrayView(after).sliced(10000) : QByteArrayView(after), "226 Done");
+        s.expect("NOOP");
+        s.line("200 In step");
+        s.answerRest();
+    };
+    ScriptedFtpServer server(script);
+    ScriptedFtpServer other(script);
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("f"));
+    std::shared_ptr<FTP> first;
+    if (crafted) {
+        const QString part = dir.filePath(QStringLiteral("f.zodaru-part"));
+        QVERIFY(writeFile(part, QByteArrayView(before).first(10000).toByteArray()));
+        if (since == Since::OldRecord)
+            QCOMPARE(::setxattr(bytesOfName(part).constData(), "user.zodaru.remote", "/f", 2, 0), 0);
+    } else {
+        first = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
+        TransferRecorder recorder(first.get());
+        QCOMPARE(first->get(QStringLiteral("/f"), target, 1), 150);
+        QVERIFY(recorder.waitForCompletion());
+        QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("426"));
+        QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("f.zodaru-part")});
+    }
+    auto ftp = first;
+    if (!ftp || elsewhere)
+        ftp = FTP::connectTo((since == Since::OtherServer ? other : server).address(),
+                             since == Since::OtherUser ? QStringLiteral("v") : QStringLiteral("u"), QStringLiteral("p"));
+    TransferRecorder recorder(ftp.get());
+    QCOMPARE(ftp->get(QStringLiteral("/f"), target, 2), 150);
+    QCOMPARE(ftp->resumeOffset(), resumes ? 10000 : 0);
+    QVERIFY(recorder.waitForCompletion());
+    QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
+    QCOMPARE(readFile(target), after);
+    QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("f")});
+    QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
+    QCOMPARE(server.failures() + other.failures(), QStringList());
+}
+
+void TestTransfer::cancelFreesTheEngine_data()
+{
+    QTest::addColumn<bool>("serverAnswers");
+    QTest::newRow("server answers the stop") << true;
+    // It would answer only once the whole file had gone.
+    QTest::newRow("server stays silent") << false;
+}
+
+// A cancelled download ends at once, whatever the server makes of it: the engine is then in
+// step for the next command, or closed (the next transfer logs in anew), never held.
+void TestTransfer::cancelFreesTheEngine()
+{
+    QFETCH(bool, serverAnswers);
+    ScriptedFtpServer server([&](Session &s) {
+        startTransfer(s, "RETR /big", "150 Here it comes");
+        auto data = s.acceptData();
+        data.send(patternBytes(5000));
+        data.receiveAll(); // until the client closes
+        if (!serverAnswers)
+            s.stall();
+        s.line("426 Connection closed; transfer aborted");
+        s.expect("NOOP");
+        s.line("200 In step");
+        s.answerRest();
+    });
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("big"));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
+    TransferRecorder recorder(ftp.get());
+    QCOMPARE(ftp->get(QStringLiteral("/big"), target, 1), 150);
+    ftp->cancelTransfer();
+    // Far less than the 30 s a reply may take.
+    QVERIFY(recorder.waitForCompletion(15000));
+    QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("-1"));
+    QVERIFY(!ftp->isTransferring());
+    QCOMPARE(leftovers(dir.path()), QStringList());
+    QCOMPARE(ftp->isConnected(), serverAnswers);
+    if (serverAnswers)
         QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
     QCOMPARE(server.failures(), QStringList());
 }
