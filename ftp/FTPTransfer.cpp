@@ -291,7 +291,28 @@ PartOrigin FTP::originFrom(const QString &remote, const RemoteFacts &facts) cons
 
 PartOrigin FTP::originOf(const QString &remote, RemoteFacts &facts)
 {
-    facts = remoteFacts(remote);
+    // SIZE counts the bytes of a binary transfer, and some servers refuse it in ASCII mode,
+    // a fresh session's type: TYPE I goes first, in the same write as SIZE and MDTM.
+    facts = {};
+    QList<SentAhead> asked{{QStringLiteral("TYPE"), QStringLiteral("I")}};
+    if (features_.size)
+        asked.append({QStringLiteral("SIZE"), remote});
+    if (features_.mdtm)
+        asked.append({QStringLiteral("MDTM"), remote});
+    QByteArray lines;
+    for (const SentAhead &command : asked) {
+        const auto line = asked.size() > 1 ? commandLine(command.word, command.param) : std::nullopt;
+        if (!line) {
+            lines.clear();
+            break;
+        }
+        lines += *line;
+    }
+    if (!lines.isEmpty() && writeCommands(lines, asked.first().word, asked.first().param)) {
+        ahead_.append(asked);
+        settleAhead();
+        facts = settleFactsAhead().value_or(RemoteFacts{});
+    }
     PartOrigin origin = originFrom(remote, facts);
     // A server without SIZE or MDTM still lists the file with its size and date: the
     // listing gives what is missing. One that offers both is not asked another way.

@@ -77,6 +77,8 @@ void TestTransferResume::interruptedDownloadResumes()
         const auto answerFacts = [&] {
             if (!restStream)
                 return;
+            s.expect("TYPE I");
+            s.line("200 Binary");
             s.expect("SIZE /f");
             s.line(sizeReply);
             s.expect("MDTM /f");
@@ -160,6 +162,8 @@ void TestTransferResume::downloadIsChecked()
         s.offerFeatures({"SIZE", "MDTM", "REST STREAM"});
         // Asked before the transfer, where they also tell what a partial file is a part of.
         s.greetAndLogin();
+        s.expect("TYPE I");
+        s.line("200 Binary");
         s.expect("SIZE /f");
         s.line(sizeReply);
         s.expect("MDTM /f");
@@ -233,6 +237,8 @@ void TestTransferResume::resumesOnlyTheSameFile()
     const auto answerFacts = [&](Session &s, const QByteArray &content, bool newer) {
         const QByteArray size = QByteArray::number(content.size());
         if (sizeAndDate) {
+            s.expect("TYPE I");
+            s.line("200 Binary");
             s.expect("SIZE /f");
             s.line("213 " + size);
             s.expect("MDTM /f");
