@@ -163,6 +163,8 @@ public:
     int put(const QString &local, const QString &remote, int id);
 
     // Where the last get() continued a partial file from (REST), 0 when it started over.
+    // A partial file is continued only for the same server, user and remote path, the
+    // file's size and date as they were when it began, and only when it is shorter.
     // The progress notifications count only the bytes moved by this transfer.
     qint64 resumeOffset() const { return resumeOffset_; }
     // The size of the file the last put() started to send, as opened; -1 when none opened.
