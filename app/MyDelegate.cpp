@@ -102,14 +102,14 @@ void MyDelegate::applicationWillFinishLaunching()
     zlog("tudieu");
     downloads_ = std::make_unique<TransferQueue>(
         Direction::Download,
-        [this](const QString &local, const QString &remote, qint32 id, std::function<void(int)> started) {
+        [this](const QString &local, const QString &remote, qint32 id, TransferQueue::Started started) {
             startTransfer(in_.get(), true, local, remote, id, std::move(started));
         },
         [this] { myWindow->refreshDownloadTable(); },
         [this] { if (in_ && in_->ftp) in_->ftp->cancelTransfer(); });
     uploads_ = std::make_unique<TransferQueue>(
         Direction::Upload,
-        [this](const QString &local, const QString &remote, qint32 id, std::function<void(int)> started) {
+        [this](const QString &local, const QString &remote, qint32 id, TransferQueue::Started started) {
             startTransfer(out_.get(), false, local, remote, id, std::move(started));
         },
         [this] { myWindow->refreshUploadTable(); },

@@ -34,6 +34,7 @@ class RetiredEngines;
 class SiteActions;
 class Sites;
 class TransferQueue;
+struct TransferStart;
 class TrustedCertificates;
 struct Notification;
 
@@ -197,9 +198,9 @@ private:
     void commandConnectionLost(const char *where);
     // The idle command engine's control connection is looked at regularly.
     void checkCommandConnection();
-    // Starts one transfer on a transfer engine's worker; `started` gets the start's code.
+    // Starts one transfer on a transfer engine's worker; `started` gets what the start gave.
     void startTransfer(SessionEngine *engine, bool download, const QString &local,
-                       const QString &remote, qint32 id, std::function<void(int)> started);
+                       const QString &remote, qint32 id, std::function<void(const TransferStart &)> started);
     // The current engine of the session with that serial, or null.
     SessionEngine *currentEngine(quint64 serial) const;
     bool isCurrentSender(const std::unique_ptr<SessionEngine> &engine, const Notification &note) const;

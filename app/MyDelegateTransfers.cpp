@@ -38,7 +38,7 @@ int chunkSize(const Notification &note)
 // What a start on a transfer engine's worker brought back: the reply code, and the engine
 // logged in again when the one given had lost its connection.
 struct StartResult {
-    int code = -1;
+    TransferStart start;
     std::shared_ptr<FTP> fresh;
     std::shared_ptr<FTP> failed; // made again in vain
 };
@@ -97,10 +97,10 @@ void MyDelegate::putFile()
 }
 
 void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QString &local,
-                               const QString &remote, qint32 id, std::function<void(int)> started)
+                               const QString &remote, qint32 id, std::function<void(const TransferStart &)> started)
 {
     if (!engine) {
-        QMetaObject::invokeMethod(this, [started = std::move(started)] { started(-1); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [started = std::move(started)] { started(TransferStart{}); }, Qt::QueuedConnection);
         return;
     }
     const char *where = download ? "downloadFiles" : "uploadFiles";
@@ -122,7 +122,13 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
             if (!use->isConnected())
                 return result;
         }
-        result.code = download ? use->get(remote, local, id) : use->put(local, remote, id);
+        if (download) {
+            result.start.code = use->get(remote, local, id);
+            result.start.resumedAt = use->resumeOffset();
+        } else {
+            result.start.code = use->put(local, remote, id);
+            result.start.size = use->uploadSize();
+        }
         return result;
     };
     engine->worker.run(std::move(job), this,
@@ -132,7 +138,7 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
                            const std::shared_ptr<FTP> reconnecting = result.failed ? result.failed
                                : result.fresh                                      ? result.fresh
                                                                                    : given;
-                           if (result.code >= 0 && result.code < 400)
+                           if (result.start.code >= 0 && result.start.code < 400)
                                retired_->transferStarted(used);
                            if (result.fresh) {
                                SessionEngine *current = currentEngine(serial);
@@ -141,7 +147,7 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
                                else
                                    retired_->retire(std::move(result.fresh));
                            }
-                           started(result.code);
+                           started(result.start);
                            reconnected(reconnecting);
                        });
 }

@@ -99,24 +99,36 @@ void TransferQueue::runPass()
         running_ = int(i);
         starting_ = true;
         start_(local, remote, qint32(entry.getID()),
-               [this, generation = generation_, index = int(i)](int code) { started(generation, index, code); });
+               [this, generation = generation_, run = ++run_, index = int(i)](const TransferStart &start) {
+                   started(generation, run, index, start);
+               });
         return;
     }
 }
 
-void TransferQueue::started(quint64 generation, int index, int code)
+void TransferQueue::started(quint64 generation, quint64 run, int index, const TransferStart &start)
 {
     if (generation != generation_)
         return;
     starting_ = false;
-    if (startFailed(code) && running_ == index) {
-        running_ = -1;
-        // A cancelled entry stays cancelled.
-        if (!entries_[index].hasError())
-            entries_[index].setError();
-    } else if (running_ == index && entries_[index].isCancelled()) {
+    const bool cancelled = run == cancelledRun_;
+    File &entry = entries_[index];
+    if (startFailed(start.code)) {
+        if (running_ == index)
+            running_ = -1;
+        // A cancelled entry stays cancelled, or waits when it was queued again.
+        if (!cancelled && !entry.hasError())
+            entry.setError();
+    } else if (cancelled) {
         // Cancelled while its start was on its way: stopped now that it runs.
-        stopRunning_();
+        if (running_ == index)
+            stopRunning_();
+    } else {
+        // The row counts what the transfer is about: an upload the file as it was opened,
+        // a continued download the bytes it already had.
+        if (start.size >= 0)
+            entry.setSize(start.size);
+        entry.addToSize(start.resumedAt);
     }
     refresh_();
     // A pass goes on with the queue when nothing runs: the start failed, or the transfer
@@ -128,7 +140,8 @@ void TransferQueue::started(quint64 generation, int index, int code)
 
 void TransferQueue::chunk(qint64 size)
 {
-    if (size <= 0 || running_ < 0)
+    // What a cancelled run still moves counts for no entry: its own may wait again.
+    if (size <= 0 || running_ < 0 || cancelledRun_ == run_)
         return;
     File &entry = entries_[running_];
     if (direction_ == Direction::Download)
@@ -151,7 +164,9 @@ void TransferQueue::completed(int id, bool ok)
         // Left current when done: the next pass clears it. A cancelled entry stays so.
         File &entry = entries_[id];
         forgetFinishedFrom(id);
-        if (!entry.isCancelled()) {
+        // A cancelled run leaves its entry as the user left it: cancelled, or waiting again.
+        const bool cancelledRun = running_ == id && cancelledRun_ == run_;
+        if (!entry.isCancelled() && !cancelledRun) {
             if (ok)
                 entry.setDone();
             else
@@ -170,15 +185,19 @@ void TransferQueue::cancel(int index)
     entries_[index].setCancelled();
     zlog("Transfert annule : <%@>", entries_[index].name());
     // Its worker removes the partial file and reports the end, which lets the queue go on.
-    if (index == running_)
+    if (index == running_) {
+        cancelledRun_ = run_;
         stopRunning_();
+    }
     refresh_();
 }
 
 void TransferQueue::retry(int index)
 {
-    if (index < 0 || index >= entries_.size() || !entries_[index].hasError() || index == running_)
+    if (index < 0 || index >= entries_.size() || !entries_[index].hasError())
         return;
+    // The running entry is here only once cancelled: it waits for its run's end, which
+    // runs the next pass.
     entries_[index].requeue();
     forgetFinishedFrom(index);
     refresh_();

@@ -13,17 +13,24 @@
 
 namespace zodaru {
 
+// What the start of a transfer brought back.
+struct TransferStart {
+    int code = -1;         // the reply to RETR or STOR; -1 when nothing started
+    qint64 resumedAt = 0;  // a download continued a partial file from this byte
+    qint64 size = -1;      // an upload's size as the file was opened; -1 when not known
+};
+
 // The entries of one direction (downloads or uploads) and the one that runs: entries start
 // one at a time, in order; a failed start marks its entry and the next one is tried.
 //
 // The queue itself never talks to the network: `start` hands a transfer to the session,
-// which starts it off the main thread and calls back with the start's reply code (-1 when
-// nothing started, 400 or more when refused). The completion comes later through
-// completed(). Everything here runs on the main thread.
+// which starts it off the main thread and calls back with what the start brought back (a
+// code of -1 when nothing started, 400 or more when refused). The completion comes later
+// through completed(). Everything here runs on the main thread.
 class TransferQueue final {
 public:
     using Direction = AppContext::Direction;
-    using Started = std::function<void(int code)>;
+    using Started = std::function<void(const TransferStart &start)>;
     using Start = std::function<void(const QString &local, const QString &remote, qint32 id, Started started)>;
 
     TransferQueue(Direction direction, Start start, std::function<void()> refresh, std::function<void()> stopRunning);
@@ -45,13 +52,14 @@ public:
     // A waiting entry is marked cancelled; the running one is stopped and marked cancelled
     // now, and the queue moves on once its transfer has reported its end.
     void cancel(int index);
-    // A failed or cancelled entry waits again; the queue runs.
+    // A failed or cancelled entry waits again; the queue runs. One whose cancelled transfer
+    // has not ended yet waits for that end, then starts.
     void retry(int index);
     // Entries waiting or running.
     int unfinished() const;
 
 private:
-    void started(quint64 generation, int index, int code);
+    void started(quint64 generation, quint64 run, int index, const TransferStart &start);
     // Calls `log` with the line a pass logs for `entry`.
     template <typename Log>
     void describe(const File &entry, Log &&log) const;
@@ -73,6 +81,10 @@ private:
     bool starting_ = false;
     // Bumped by clear(), so that the answer to a start made before is not taken for a new one.
     quint64 generation_ = 0;
+    // Numbers the starts. A cancelled run no longer speaks for its entry, which may have
+    // been queued again before the run ended.
+    quint64 run_ = 0;
+    quint64 cancelledRun_ = 0;
 };
 
 } // namespace zodaru

@@ -21,6 +21,7 @@
 namespace zodaru {
 
 class FileReceiver;
+struct PartOrigin;
 class Socket;
 class TlsContext;
 struct ServerAddress;
@@ -190,14 +191,19 @@ public:
     int put(const QString &local, const QString &remote, int id);
 
     // Where the last get() continued a partial file from (REST), 0 when it started over.
+    // A partial file is continued only for the same server, user and remote path, the
+    // file's size and date as they were when it began, and only when it is shorter.
     // The progress notifications count only the bytes moved by this transfer.
     qint64 resumeOffset() const { return resumeOffset_; }
+    // The size of the file the last put() started to send, as opened; -1 when none opened.
+    qint64 uploadSize() const { return uploadSize_; }
 
     // True from a transfer's start until its worker has posted its completion.
     bool isTransferring() const { return transferRunning_.load(); }
     // Stops the running transfer at once by shutting its data connection down; its worker
     // reports it as broken (a download's partial file removed). The control connection stays
-    // usable. Any thread.
+    // usable when the server answers the stop at once; otherwise it is closed, so the engine
+    // is free either way within a moment. Any thread.
     void cancelTransfer();
     // Between commands, without blocking and without reading a byte: false when the control
     // connection has ended, was reset or holds a 421; the engine is then closed.
@@ -345,20 +351,16 @@ private:
     // with the transfer command (and stays empty when they could not).
     std::shared_ptr<Socket> openTransfer(const QString &verb, const QString &remote, int &code,
                                          qint64 *restAt = nullptr, std::optional<RemoteFacts> *facts = nullptr);
-    // The partial file the download of `remote` into `savedName` may continue, and from
-    // which offset; 0 when it starts over.
-    qint64 resumableOffset(const QString &remote, const QString &savedName);
+    // What a partial file of `remote` is a part of, as the server shows the file now: SIZE
+    // and MDTM (also given in `facts`), then a listing of the file for what they leave out.
+    PartOrigin originOf(const QString &remote, RemoteFacts &facts);
+    // The same from what SIZE and MDTM said alone.
+    PartOrigin originFrom(const QString &remote, const RemoteFacts &facts) const;
     // Runs `body` after the calling worker's job, or on the engine's transfer thread, counted
     // by waitForTransfers() until it has let go of the engine; false when no thread could be
     // made.
     bool startWorker(std::function<void(FTP &, FileReceiver &)> body);
-    struct Download {
-        QString remote;
-        QString fileName;
-        qint64 offset = 0;
-        // SIZE and MDTM when they were asked before the transfer; asked after it otherwise.
-        std::optional<RemoteFacts> facts;
-    };
+    struct Download;
     void downloadThread(Download download, qint32 id, std::shared_ptr<Socket> data, FileReceiver &receiver);
     void uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::shared_ptr<Socket> data);
     // ---
@@ -382,6 +384,7 @@ private:
     bool mlsdFailed_ = false;
     int actionDepth_ = 0;
     qint64 resumeOffset_ = 0;
+    qint64 uploadSize_ = -1;
     std::atomic<bool> stoppedByUser_{false};
     std::atomic<bool> givenUp_{false};
     std::atomic<bool> loginRefused_{false};

@@ -7,31 +7,20 @@
 #include "base/ByteNames.h"
 #include "base/Log.h"
 #include "ftp/NotificationCenter.h"
+#include "ftp/PartFile.h"
+#include "ftp/ServerAddress.h"
 #include "ftp/Socket.h"
-
-#include <QCryptographicHash>
-#include <QFile>
+#include "ftp/TransferWorkers.h"
+#include "ftp/UploadSource.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <deque>
 #include <functional>
-#include <map>
 #include <optional>
 #include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/vfs.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace zodaru {
@@ -41,27 +30,11 @@ namespace {
 constexpr qint64 kChunkSize = 16384;
 const QString kObject = QStringLiteral("DataTransfert");
 
-QString errnoText(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
 // Data moves in steps of this size (a multiple of kChunkSize): a few system calls per
 // step instead of per chunk.
 constexpr qint64 kStepSize = 16 * kChunkSize;
 // What an upload leaves queued in the system ahead of what the connection has sent.
 constexpr int kUnsentLimit = int(4 * kChunkSize);
-
-// How a step of a download ended: NotWritten is the local file's failure.
-enum class ChunkEnd { Full, EndOfStream, Failed, TimedOut, NotWritten };
-
-ChunkEnd endOfRead(qint64 result)
-{
-    if (result > 0)
-        return ChunkEnd::Full;
-    return result == 0 ? ChunkEnd::EndOfStream
-                       : (result == Socket::TimedOut ? ChunkEnd::TimedOut : ChunkEnd::Failed);
-}
 
 // Progress is told in chunks of kChunkSize bytes counted from the transfer's start,
 // whatever the size of the steps the data moves in: each chunk once its last byte has
@@ -115,57 +88,6 @@ QString readFailure(ChunkEnd end)
                                      : QStringLiteral("read failed on the data connection");
 }
 
-// Every transfer worker of the process, so that quitting can stop them and wait for them
-// before the objects they report to are gone. Each worker holds the register too: one that
-// is still ending when the process exits never finds it destroyed.
-class Workers final {
-public:
-    static std::shared_ptr<Workers> all()
-    {
-        static const auto workers = std::make_shared<Workers>();
-        return workers;
-    }
-
-    quint64 add(std::weak_ptr<FTP> engine)
-    {
-        std::lock_guard lock(mutex_);
-        const quint64 token = ++last_;
-        running_.emplace(token, std::move(engine));
-        return token;
-    }
-
-    void remove(quint64 token)
-    {
-        std::lock_guard lock(mutex_);
-        running_.erase(token);
-        if (running_.empty())
-            noneLeft_.notify_all();
-    }
-
-    std::vector<std::shared_ptr<FTP>> engines() const
-    {
-        std::vector<std::shared_ptr<FTP>> out;
-        std::lock_guard lock(mutex_);
-        for (const auto &[token, engine] : running_)
-            if (auto alive = engine.lock())
-                out.push_back(std::move(alive));
-        return out;
-    }
-
-    bool waitUntilNone(int timeoutMs)
-    {
-        std::unique_lock lock(mutex_);
-        return noneLeft_.wait_for(lock, std::chrono::milliseconds(qMax(0, timeoutMs)),
-                                  [this] { return running_.empty(); });
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable noneLeft_;
-    std::map<quint64, std::weak_ptr<FTP>> running_;
-    quint64 last_ = 0;
-};
-
 // The reply of a command that did not get the transfer going: refused by the server, or
 // never sent or answered (-1).
 bool refused(int code)
@@ -173,261 +95,25 @@ bool refused(int code)
     return code < 0 || code >= 400;
 }
 
-constexpr qsizetype kNameMax = 255; // bytes of one path component
-const QByteArray kPartSuffix = QByteArrayLiteral(".zodaru-part");
-constexpr qsizetype kTagLength = 9; // '.' and 8 hexadecimal digits
-// The remote path a partial file holds the beginning of, so that only the same remote file
-// continues it.
-constexpr char kSourceAttribute[] = "user.zodaru.remote";
-
-// `name` cut at its end, by whole characters, to at most `maxBytes` bytes. Each undecoded
-// byte is one character of the lossless form; a surrogate pair is one character.
-QString shortened(QString name, qsizetype maxBytes)
+// Where a partial file is continued from: its length when it was started for the very file
+// the server shows now and holds less than all of it; 0 (start over) otherwise, so that
+// REST never goes to the end of the file or past it.
+qint64 continuedFrom(const ExistingPart &part, const PartOrigin &now, const QString &savedName)
 {
-    while (bytesOfName(name).size() > maxBytes) {
-        const qsizetype n = name.size();
-        const bool pair = n >= 2 && name.at(n - 1).isLowSurrogate() && name.at(n - 2).isHighSurrogate();
-        name.chop(pair ? 2 : 1);
-    }
-    return name;
+    if (now.isComplete() && part.origin == now && part.length < now.size)
+        return part.length;
+    zlog("Fichier partiel de %@ non repris : il vient d'un autre fichier ou d'une autre version", savedName);
+    return 0;
 }
 
-// The last component of the partial file's path; always the same for one target, so a
-// later download finds it again. A name too long for the suffix is shortened and takes a
-// tag made from the whole name: two long names that share their beginning must not meet
-// on one partial file.
-QByteArray partLeaf(const QString &leaf)
+// How long a stopped transfer waits for the server's reply. A server that sees the data
+// connection go answers at once; one that goes on sending into it may not answer until the
+// whole file has gone. The engine is not held that long: without a reply by then its
+// session is closed, and the next transfer logs in anew.
+int cancelledReplyMs()
 {
-    const QByteArray stem = bytesOfName(leaf);
-    if (stem.size() + kPartSuffix.size() <= kNameMax)
-        return stem + kPartSuffix;
-    const QByteArray tag = QCryptographicHash::hash(stem, QCryptographicHash::Sha256).toHex().left(kTagLength - 1);
-    return bytesOfName(shortened(leaf, kNameMax - kPartSuffix.size() - kTagLength)) + '.' + tag + kPartSuffix;
+    return std::min(2000, FTP::timeouts().replyLine);
 }
-
-QByteArray partPath(const QString &target)
-{
-    const QByteArray path = bytesOfName(target);
-    const qsizetype slash = path.lastIndexOf('/');
-    return path.left(slash + 1) + partLeaf(nameFromBytes(QByteArrayView(path).sliced(slash + 1)));
-}
-
-// A partial file is only ever one of ours: a regular file of this user, not a link.
-bool isOwnRegularFile(const struct stat &st)
-{
-    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
-}
-
-// Whether the partial file at `fd` was started for `remote`. A file system without user
-// attributes cannot tell: the target's name alone ties them then.
-bool startedFor(int fd, const QByteArray &remote)
-{
-    QByteArray stored(4096, '\0');
-    const ssize_t n = ::fgetxattr(fd, kSourceAttribute, stored.data(), size_t(stored.size()));
-    if (n < 0)
-        return errno == ENOTSUP;
-    stored.truncate(n);
-    return stored == remote;
-}
-
-// The process's umask, read without changing it (umask() would change it for a moment
-// for every thread). Without /proc, the strictest one.
-mode_t readUmask()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("Umask:")) {
-                bool ok = false;
-                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
-                if (ok)
-                    return mode_t(mask & 0777);
-            }
-        }
-    }
-    return 077;
-}
-
-// The program never changes its umask: read once per thread that saves files, so once for
-// all the files of an engine instead of at every saved file.
-mode_t currentUmask()
-{
-    thread_local const mode_t mask = readUmask();
-    return mask;
-}
-
-// The download's bytes go to a file beside the target and replace the target only once the
-// whole transfer succeeded, so a failed download never costs the user a file they had. A
-// download broken by the network may keep it (keep()) for a later one to continue.
-class PartFile final {
-public:
-    // Each file starts with an empty pipe in `receiver`, which stays with the thread.
-    explicit PartFile(FileReceiver &receiver) : receiver_(receiver) { receiver_.startFile(); }
-    ~PartFile()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!path_.isEmpty() && !keep_)
-            ::unlink(path_.constData());
-    }
-    Q_DISABLE_COPY_MOVE(PartFile)
-
-    // Opens the partial file of `target`: continued at its end when `offset` > 0 (it must
-    // still hold exactly that many bytes), emptied otherwise. `remote` is recorded in it.
-    bool open(const QString &target, const QByteArray &remote, qint64 offset)
-    {
-        const QByteArray name = partPath(target);
-        // O_NOFOLLOW: a link planted under the partial name never redirects the bytes.
-        // 0600: the content stays the user's alone until the file has its final mode.
-        // Continued at its end by a seek, not O_APPEND: bytes spliced in from the connection
-        // cannot go to a file open for appending.
-        constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW;
-        // Usually there is no partial file yet: one made here is ours, regular and empty,
-        // with nothing to check or reset.
-        int fd = offset > 0 ? -1 : ::open(name.constData(), kFlags | O_CREAT | O_EXCL, 0600);
-        const bool made = fd >= 0;
-        if (!made && (offset > 0 || errno == EEXIST))
-            fd = ::open(name.constData(), kFlags | (offset > 0 ? 0 : O_CREAT), 0600);
-        if (fd < 0) {
-            error_ = errnoText(errno);
-            return false;
-        }
-        fd_ = fd;
-        if (made)
-            path_ = name;
-        else if (!reuse(name, offset))
-            return false;
-        ::fsetxattr(fd, kSourceAttribute, remote.constData(), size_t(remote.size()), 0);
-        return true;
-    }
-
-    void keep() { keep_ = true; }
-
-    // The remote file's modification time, carried over when the file is committed.
-    void setModified(qint64 secondsUtc)
-    {
-        const timespec times[2] = {{secondsUtc, 0}, {secondsUtc, 0}};
-        if (::futimens(fd_, times) != 0)
-            zlog("Date du fichier non appliquee : %@", errnoText(errno));
-    }
-
-    // Moves what has arrived on `data`, up to `count` bytes, into the file: straight from
-    // the connection when it is plain, through a buffer under TLS. Returns the count moved;
-    // `end` says why it is 0 (Full when it is not).
-    qint64 receiveFrom(Socket &data, qint64 count, int idleMs, ChunkEnd &end)
-    {
-        if (!data.isEncrypted() && receiver_.isValid()) {
-            bool fileFailed = false;
-            const qint64 n = receiver_.receive(data, fd_, count, idleMs, fileFailed);
-            if (fileFailed)
-                error_ = errnoText(errno);
-            end = fileFailed ? ChunkEnd::NotWritten : endOfRead(n);
-            return qMax<qint64>(n, 0);
-        }
-        // A TLS read gives one record (16 KiB at most): the records that have arrived already
-        // join it, so that the file is written in large blocks. An end met on the way is
-        // told with the next step.
-        buffer_.resize(size_t(count));
-        qint64 got = 0;
-        qint64 result = laterEnd_ ? *std::exchange(laterEnd_, std::nullopt)
-                                  : data.readSome(buffer_.data(), count, idleMs);
-        while (result > 0) {
-            got += result;
-            result = got < count ? data.readSome(buffer_.data() + got, count - got, 0) : Socket::TimedOut;
-        }
-        end = endOfRead(got > 0 ? got : result);
-        if (got == 0)
-            return 0;
-        if (result != Socket::TimedOut)
-            laterEnd_ = result;
-        if (!write(buffer_.data(), got)) {
-            end = ChunkEnd::NotWritten;
-            return 0;
-        }
-        return got;
-    }
-
-    bool write(const char *data, qint64 size)
-    {
-        while (size > 0) {
-            const ssize_t n = ::write(fd_, data, size_t(size));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                error_ = errnoText(errno);
-                return false;
-            }
-            data += n;
-            size -= n;
-        }
-        return true;
-    }
-
-    // Gives the file its final mode, closes it and renames it over the target; on failure
-    // the partial file is removed.
-    bool commit(const QString &target)
-    {
-        keep_ = false;
-        const QByteArray path = bytesOfName(target);
-        if (::fchmod(fd_, finalMode(path)) != 0) {
-            error_ = errnoText(errno);
-            return false;
-        }
-        const int fd = std::exchange(fd_, -1);
-        // Delayed write errors (quota, network file systems) show up at close.
-        if (::close(fd) != 0) {
-            error_ = errnoText(errno);
-            return false;
-        }
-        if (::rename(path_.constData(), path.constData()) != 0) {
-            error_ = errnoText(errno);
-            return false;
-        }
-        path_.clear();
-        return true;
-    }
-
-    QString error() const { return error_; }
-
-private:
-    // The partial file `name` that was there already: continued from `offset` when it holds
-    // exactly that many bytes, emptied when `offset` is 0. Removed on failure only once it
-    // is known to be ours.
-    bool reuse(const QByteArray &name, qint64 offset)
-    {
-        struct stat st{};
-        if (::fstat(fd_, &st) != 0 || !isOwnRegularFile(st) || (offset > 0 && st.st_size != offset)
-            || ::lseek(fd_, offset, SEEK_SET) != offset) {
-            error_ = QStringLiteral("the partial file is not one this download can use");
-            return false;
-        }
-        path_ = name;
-        if (offset == 0 && (::ftruncate(fd_, 0) != 0 || ::fchmod(fd_, 0600) != 0)) {
-            error_ = errnoText(errno);
-            return false;
-        }
-        return true;
-    }
-
-    // Replacing a file keeps the permissions the user gave it; a new file gets those of any
-    // new file. Never setuid, setgid or sticky: a downloaded program must not run with its
-    // owner's rights because the file it replaced did.
-    static mode_t finalMode(const QByteArray &target)
-    {
-        struct stat st{};
-        if (::stat(target.constData(), &st) == 0 && S_ISREG(st.st_mode))
-            return st.st_mode & 0777;
-        return 0666 & ~currentUmask();
-    }
-
-    int fd_ = -1;
-    QByteArray path_;
-    QString error_;
-    bool keep_ = false;
-    FileReceiver &receiver_;
-    std::vector<char> buffer_;
-    std::optional<qint64> laterEnd_;
-};
 
 // One splice pipe per thread that moves data, kept for all its downloads.
 FileReceiver &receiverOfThisThread()
@@ -438,156 +124,10 @@ FileReceiver &receiverOfThisThread()
 
 } // namespace
 
-// Runs the transfers of an engine used outside an engine worker (from a tool's or a test's
-// own thread) one after the other. The thread holds its own share of the queue, so it can
-// end after the engine has gone: when the engine's last reference is dropped by a transfer
-// on this very thread, the thread is let go instead of joined.
-class FTP::TransferThread final {
-public:
-    using Job = std::function<void()>;
-
-    // Throws std::system_error when no thread can be made.
-    TransferThread() : queue_(std::make_shared<Queue>()), thread_([queue = queue_] { loop(*queue); }) {}
-    ~TransferThread()
-    {
-        {
-            std::lock_guard lock(queue_->mutex);
-            queue_->stopping = true;
-        }
-        queue_->wake.notify_one();
-        // Elsewhere the thread is idle or about to be (a job holds the engine), so the join
-        // is short.
-        if (thread_.get_id() == std::this_thread::get_id())
-            thread_.detach();
-        else
-            thread_.join();
-    }
-    Q_DISABLE_COPY_MOVE(TransferThread)
-
-    void run(Job job)
-    {
-        {
-            std::lock_guard lock(queue_->mutex);
-            queue_->jobs.push_back(std::move(job));
-        }
-        queue_->wake.notify_one();
-    }
-
-private:
-    struct Queue {
-        std::mutex mutex;
-        std::condition_variable wake;
-        std::deque<Job> jobs;
-        bool stopping = false;
-    };
-
-    static void loop(Queue &queue)
-    {
-        for (;;) {
-            Job job;
-            {
-                std::unique_lock lock(queue.mutex);
-                queue.wake.wait(lock, [&] { return queue.stopping || !queue.jobs.empty(); });
-                if (queue.jobs.empty())
-                    return;
-                job = std::move(queue.jobs.front());
-                queue.jobs.pop_front();
-            }
-            job();
-        }
-    }
-
-    const std::shared_ptr<Queue> queue_;
-    std::thread thread_;
-};
-
 void FTP::TransferThreadEnd::operator()(TransferThread *thread) const
 {
     delete thread;
 }
-
-class FTP::UploadSource final {
-public:
-    UploadSource(int fd, qint64 size, QString path) : fd_(fd), size_(size), path_(std::move(path)) {}
-    ~UploadSource() { ::close(fd_); }
-    Q_DISABLE_COPY_MOVE(UploadSource)
-
-    // Opens a regular file; null, with the reason logged, for anything else. Opening does not
-    // block: a named pipe would otherwise wait for a writer.
-    static std::shared_ptr<UploadSource> open(const QString &path)
-    {
-        const int fd = ::open(bytesOfName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (fd < 0) {
-            zlog("Fichier %@ non trouve !", path);
-            return nullptr;
-        }
-        struct stat st{};
-        struct statfs fs{};
-        const bool statted = ::fstat(fd, &st) == 0 && ::fstatfs(fd, &fs) == 0;
-        // Kernel files (/proc, /sys) call themselves regular but give no size: they would go
-        // up as empty files said to be complete.
-        const bool kernelFile = statted && (fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC);
-        const int flags = statted ? ::fcntl(fd, F_GETFL) : -1;
-        if (!statted || !S_ISREG(st.st_mode) || kernelFile || flags < 0
-            || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
-            zlog("Fichier %@ refuse : ce n'est pas un fichier ordinaire", path);
-            ::close(fd);
-            return nullptr;
-        }
-        return std::make_shared<UploadSource>(fd, qint64(st.st_size), path);
-    }
-
-    qint64 size() const { return size_; }
-    const QString &path() const { return path_; }
-
-    // Fills `buffer` up to `size` bytes or the end of the file; -1 on a read error.
-    qint64 read(char *buffer, qint64 size)
-    {
-        qint64 got = 0;
-        while (got < size) {
-            const ssize_t n = ::read(fd_, buffer + got, size_t(size - got));
-            if (n == 0)
-                break;
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                error_ = errnoText(errno);
-                return -1;
-            }
-            got += n;
-        }
-        return got;
-    }
-
-    QString error() const { return error_; }
-
-    // Moves the next `count` bytes of the file to `data` through a buffer. (Handing the
-    // file's pages to the socket with sendfile() was measured slower on loopback: the
-    // server took the bytes at ~0.6 of the speed it takes them written from a buffer.)
-    // The count moved, fewer when the file ended first; on failure the reason is in
-    // `failure`.
-    qint64 sendTo(Socket &data, qint64 count, int idleMs, QString &failure)
-    {
-        buffer_.resize(size_t(count));
-        const qint64 n = read(buffer_.data(), count);
-        if (n < 0) {
-            failure = error_;
-            return 0;
-        }
-        if (!data.writeAll(buffer_.data(), n, idleMs)) {
-            failure = QStringLiteral("write failed on the data connection");
-            return 0;
-        }
-        return n;
-    }
-
-private:
-    const int fd_;
-    const qint64 size_;
-    const QString path_;
-    QString error_;
-    std::vector<char> buffer_;
-};
 
 std::shared_ptr<Socket> FTP::freshDataConnection(const std::shared_ptr<Socket> &before) const
 {
@@ -662,7 +202,7 @@ std::shared_ptr<Socket> FTP::openTransfer(const QString &verb, const QString &re
 
 bool FTP::startWorker(std::function<void(FTP &, FileReceiver &)> body)
 {
-    const auto workers = Workers::all();
+    const auto workers = TransferWorkers::all();
     const quint64 token = workers->add(weak_from_this());
     transferRunning_ = true;
     try {
@@ -698,7 +238,7 @@ bool FTP::startWorker(std::function<void(FTP &, FileReceiver &)> body)
 
 void FTP::stopAllTransfers()
 {
-    for (const auto &engine : Workers::all()->engines()) {
+    for (const auto &engine : TransferWorkers::all()->engines()) {
         zlog("Transfert en cours arrete");
         // Closing wakes the worker on both connections; it then reports the transfer as
         // broken and removes its partial file.
@@ -708,7 +248,7 @@ void FTP::stopAllTransfers()
 
 bool FTP::waitForTransfers(int timeoutMs)
 {
-    return Workers::all()->waitUntilNone(timeoutMs);
+    return TransferWorkers::all()->waitUntilNone(timeoutMs);
 }
 
 void FTP::cancelTransfer()
@@ -727,24 +267,66 @@ int FTP::get(const QString &remote, int id)
     return get(remote, remote, id);
 }
 
-qint64 FTP::resumableOffset(const QString &remote, const QString &savedName)
+struct FTP::Download {
+    QString remote;
+    QString fileName;
+    qint64 offset = 0;
+    // SIZE and MDTM when they were asked before the transfer; asked after it otherwise.
+    std::optional<RemoteFacts> facts;
+    // What the partial file is a part of; incomplete when it cannot be continued later.
+    PartOrigin origin;
+};
+
+PartOrigin FTP::originFrom(const QString &remote, const RemoteFacts &facts) const
 {
-    if (!features_.restStream)
-        return 0;
-    const int fd = ::open(partPath(savedName).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return 0;
-    struct stat st{};
-    const bool usable = ::fstat(fd, &st) == 0 && isOwnRegularFile(st) && st.st_size > 0
-        && startedFor(fd, bytesOfName(remote));
-    ::close(fd);
-    if (!usable)
-        return 0;
-    // A partial file longer than the remote file belongs to another version of it.
-    const auto remoteLength = remoteSize(remote);
-    if (remoteLength && *remoteLength < st.st_size)
-        return 0;
-    return st.st_size;
+    PartOrigin origin;
+    if (const auto server = ServerAddress::parse(address_))
+        origin.server = server->hostAndPort();
+    origin.user = Login;
+    origin.remote = bytesOfName(remote);
+    origin.size = facts.size.value_or(-1);
+    origin.modified = facts.modified.value_or(-1);
+    return origin;
+}
+
+PartOrigin FTP::originOf(const QString &remote, RemoteFacts &facts)
+{
+    // SIZE counts the bytes of a binary transfer, and some servers refuse it in ASCII mode,
+    // a fresh session's type: TYPE I goes first, in the same write as SIZE and MDTM.
+    facts = {};
+    QList<SentAhead> asked{{QStringLiteral("TYPE"), QStringLiteral("I")}};
+    if (features_.size)
+        asked.append({QStringLiteral("SIZE"), remote});
+    if (features_.mdtm)
+        asked.append({QStringLiteral("MDTM"), remote});
+    QByteArray lines;
+    for (const SentAhead &command : asked) {
+        const auto line = asked.size() > 1 ? commandLine(command.word, command.param) : std::nullopt;
+        if (!line) {
+            lines.clear();
+            break;
+        }
+        lines += *line;
+    }
+    if (!lines.isEmpty() && writeCommands(lines, asked.first().word, asked.first().param)) {
+        ahead_.append(asked);
+        settleAhead();
+        facts = settleFactsAhead().value_or(RemoteFacts{});
+    }
+    PartOrigin origin = originFrom(remote, facts);
+    // A server without SIZE or MDTM still lists the file with its size and date: the
+    // listing gives what is missing. One that offers both is not asked another way.
+    if ((features_.size && features_.mdtm) || !isConnected())
+        return origin;
+    const auto entries = listing(QStringLiteral("LIST"), remote, remote);
+    if (entries && entries->size() == 1 && !entries->first().isDir()) {
+        const File &entry = entries->first();
+        if (origin.size < 0)
+            origin.size = entry.size();
+        if (origin.modified < 0)
+            origin.modified = entry.modified();
+    }
+    return origin;
 }
 
 int FTP::get(const QString &remote, const QString &savedName, int id)
@@ -765,16 +347,40 @@ int FTP::get(const QString &remote, const QString &savedName, int id)
         return -1;
     FileName = savedName;
 
+    // What a partial file of this download would be a part of is seen before its first
+    // byte; one left before is continued only when it matches in every point, the server's
+    // size and date of the file read again now. Without REST STREAM nothing is continued.
+    Download download;
+    download.remote = remote;
+    download.fileName = FileName;
+    const auto part = features_.restStream ? existingPart(savedName) : std::nullopt;
+    // SIZE and MDTM can go along with RETR only when no REST goes before it.
+    const bool factsGoAlong = epsvWorked_ && features_.size && features_.mdtm;
+    qint64 offset = 0;
+    if (features_.restStream && (part || !factsGoAlong)) {
+        RemoteFacts facts;
+        download.origin = originOf(remote, facts);
+        download.facts = facts;
+        if (!isConnected())
+            return -1;
+        if (part)
+            offset = continuedFrom(*part, download.origin, savedName);
+    }
     int code = -1;
-    qint64 offset = resumableOffset(remote, savedName);
-    std::optional<RemoteFacts> facts;
-    auto data = openTransfer(QStringLiteral("RETR"), remote, code, &offset, &facts);
+    std::optional<RemoteFacts> along;
+    auto data = openTransfer(QStringLiteral("RETR"), remote, code, &offset, download.facts ? nullptr : &along);
     if (!data)
         return code;
+    if (along) {
+        download.origin = originFrom(remote, *along);
+        download.facts = std::move(along);
+    }
+    if (!features_.restStream)
+        download.origin = PartOrigin();
+    download.offset = offset;
     resumeOffset_ = offset;
     if (offset > 0)
         zlog("Reprise de %@ a l'octet %i", savedName, offset);
-    Download download{remote, FileName, offset, std::move(facts)};
     const bool started = startWorker([download = std::move(download), id,
                                       data = std::move(data)](FTP &ftp, FileReceiver &receiver) mutable {
         // Moved on, so that the worker's close of the connection is the last one.
@@ -793,9 +399,11 @@ int FTP::put(const QString &local, const QString &remote, int id)
     _idfile = id;
     if (!isConnected())
         return -1;
+    uploadSize_ = -1;
     auto source = UploadSource::open(local);
     if (!source)
         return -1;
+    uploadSize_ = source->size();
 
     int code = -1;
     auto data = openTransfer(QStringLiteral("STOR"), remote, code);
@@ -822,7 +430,7 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
         // A stopped download may still end in a 226: only a whole file is kept.
         if (!data) {
             broken = true;
-        } else if (!part.open(fileName, bytesOfName(download.remote), download.offset)) {
+        } else if (!part.open(fileName, download.origin, download.offset)) {
             zlog("Exception recue dans downloadThread: %@ ==> %@", fileName, part.error());
             broken = true;
         }
@@ -862,7 +470,7 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
         progress.finish();
         if (cutWithoutCloseNotify)
             zlog("Telechargement de %@ coupe : flux TLS ferme sans close_notify", fileName);
-        code = ret();
+        code = transferCancelled_ ? readReply(true, nullptr, nullptr, cancelledReplyMs()) : ret();
         zlog("fichier FileName : %@ telecharge", fileName);
 
         // A file the server says is longer or shorter than what arrived is not whole.
@@ -986,7 +594,7 @@ void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::sha
                            : QStringLiteral("%1 grew during the upload; not sent as complete").arg(source->path()));
         if (tlsEndUnconfirmed)
             zlog("Envoi de %@ : fin TLS du flux non confirmee", source->path());
-        code = ret();
+        code = transferCancelled_ ? readReply(true, nullptr, nullptr, cancelledReplyMs()) : ret();
     } catch (const std::exception &e) {
         zlog("Exception recue dans uploadThread ==> %@", e.what());
         broken = true;

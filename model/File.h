@@ -37,6 +37,8 @@ public:
     void setRemotePath(const QString &path) { _remotepath = path; }
 
     qint64 size() const { return _size; }
+    // A transfer item's size once its transfer knows it better than the listing did.
+    void setSize(qint64 size) { _size = size; }
     qint64 currentsize() const { return _currentsize; }
     qint64 getID() const { return _id; }
     void setID(qint64 id) { _id = qint32(quint32(quint64(id))); }

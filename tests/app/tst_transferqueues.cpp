@@ -21,6 +21,9 @@
 #include <QTableView>
 #include <QTest>
 
+#include <atomic>
+#include <memory>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -146,6 +149,82 @@ ScriptedFtpServer::Script stallingDownloads(int stalled)
     };
 }
 
+// Lists "a" and serves RETR: the first download of the server sends a few bytes, waits for
+// the client to close its data connection, and then never answers on that session again;
+// the later ones send their file whole.
+ScriptedFtpServer::Script silentAfterStop(std::shared_ptr<std::atomic<int>> retrs)
+{
+    return [retrs](ScriptedFtpServer::Session &s) {
+        s.greetAndLogin();
+        for (;;) {
+            const QByteArray line = s.readLine();
+            if (line == "PASV") {
+                s.line(s.openPassive());
+            } else if (line.startsWith("LIST")) {
+                s.sendReply("150 Here it comes", unixLine("a", 5), "226 Done");
+            } else if (line.startsWith("RETR")) {
+                s.line("150 Sending");
+                if (retrs->fetch_add(1) == 0) {
+                    ScriptedFtpServer::DataConnection data = s.acceptData();
+                    data.send("partial");
+                    data.receiveAll();
+                    s.stall();
+                }
+                s.sendData("whole");
+                s.line("226 Done");
+            } else if (line == "QUIT") {
+                s.line("221 Bye");
+                return;
+            } else {
+                s.line("200 OK");
+            }
+        }
+    };
+}
+
+// Serves "f" (`content`) with REST STREAM, SIZE and MDTM: the server's first RETR sends the
+// first 10000 bytes and aborts; the later ones send the file from the REST offset on.
+ScriptedFtpServer::Script resumableFile(QByteArray content, std::shared_ptr<std::atomic<int>> retrs)
+{
+    return [=](ScriptedFtpServer::Session &s) {
+        s.greetAndLogin();
+        qsizetype rest = 0;
+        for (;;) {
+            const QByteArray line = s.readLine();
+            if (line == "FEAT") {
+                s.send("211-Features:\r\n REST STREAM\r\n SIZE\r\n MDTM\r\n211 End\r\n");
+            } else if (line == "PASV") {
+                s.line(s.openPassive());
+            } else if (line.startsWith("LIST")) {
+                s.sendReply("150 Here it comes", unixLine("f", int(content.size())), "226 Done");
+            } else if (line.startsWith("SIZE ")) {
+                s.line("213 " + QByteArray::number(content.size()));
+            } else if (line.startsWith("MDTM ")) {
+                s.line("213 20210304050607");
+            } else if (line.startsWith("REST ")) {
+                rest = line.mid(5).toLongLong();
+                s.line("350 Restarting");
+            } else if (line.startsWith("RETR")) {
+                if (retrs->fetch_add(1) == 0) {
+                    s.line("150 Sending");
+                    ScriptedFtpServer::DataConnection data = s.acceptData();
+                    data.send(QByteArrayView(content).first(10000));
+                    data.close();
+                    s.line("426 Connection closed; transfer aborted");
+                } else {
+                    s.sendReply("150 Sending", QByteArrayView(content).sliced(rest), "226 Done");
+                }
+                rest = 0;
+            } else if (line == "QUIT") {
+                s.line("221 Bye");
+                return;
+            } else {
+                s.line("200 OK");
+            }
+        }
+    };
+}
+
 } // namespace
 
 class TestTransferQueues final : public QObject {
@@ -219,6 +298,76 @@ private Q_SLOTS:
         h_->app().retryTransfer(AppContext::Direction::Download, 0);
         QTRY_VERIFY(downloads()[0].isFinished());
         QCOMPARE(readFile(local("a")), QByteArray("whole"));
+    }
+
+    // Queued again before its stopped transfer has ended, a cancelled download waits, then
+    // runs, even when the server never answers the stop.
+    void retryOfACancelledDownloadRuns()
+    {
+        ScriptedFtpServer server(silentAfterStop(std::make_shared<std::atomic<int>>(0)));
+        connectTo(server.address(), "me", "pw");
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"a"}));
+        h_->window().Get()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h_->app().dataTransfertIn()->isTransferring(), 30000);
+
+        h_->app().cancelTransfer(AppContext::Direction::Download, 0);
+        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Cancelled"));
+        h_->app().retryTransfer(AppContext::Direction::Download, 0);
+        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Waiting..."));
+        // Well within the 30 s a silent server could hold the engine.
+        QTRY_VERIFY_WITH_TIMEOUT(downloads()[0].isFinished(), 15000);
+        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Done."));
+        QCOMPARE(readFile(local("a")), QByteArray("whole"));
+    }
+
+    // A download that continued a partial file counts the bytes it already had.
+    void resumedDownloadReadsDone()
+    {
+        const QByteArray content = patternBytes(30000, 8);
+        ScriptedFtpServer server(resumableFile(content, std::make_shared<std::atomic<int>>(0)));
+        connectTo(server.address(), "me", "pw");
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"f"}));
+        h_->window().Get()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(downloads()[0].getStatus(), QStringLiteral("FTP Error"), 30000);
+        QVERIFY(QFile::exists(local("f.zodaru-part")));
+
+        h_->app().retryTransfer(AppContext::Direction::Download, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+        QCOMPARE(h_->app().dataTransfertIn()->resumeOffset(), 10000);
+        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Done."));
+        QCOMPARE(downloads()[0].currentsize(), qint64(content.size()));
+        QCOMPARE(h_->window().Downloads()->model()->index(0, 2).data().toString(), QStringLiteral("Done."));
+        QCOMPARE(readFile(local("f")), content);
+    }
+
+    // A file changed after its column was listed goes up as it is when opened, and its row
+    // counts against that size.
+    void uploadOfAFileChangedSinceListed_data()
+    {
+        QTest::addColumn<int>("listed");
+        QTest::addColumn<int>("opened");
+        QTest::newRow("grown") << 30 << 100030;
+        QTest::newRow("shrunk") << 100030 << 70;
+    }
+    void uploadOfAFileChangedSinceListed()
+    {
+        QFETCH(int, listed);
+        QFETCH(int, opened);
+        QVERIFY(writeFile(local("g"), patternBytes(listed, 2)));
+        connectToReal();
+        h_->controller().refreshLocal();
+        const int localColumn = h_->local().lastVisibleColumn();
+        QVERIFY(writeFile(local("g"), patternBytes(opened, 3)));
+        QVERIFY(AppHarness::select(h_->local(), localColumn, {"g"}));
+        QCOMPARE(uploads().size(), 0);
+        h_->window().Put()->click();
+        QCOMPARE(uploads()[0].size(), qint64(listed));
+
+        QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
+        QCOMPARE(server_->readFile("g"), patternBytes(opened, 3));
+        QCOMPARE(uploads()[0].size(), qint64(opened));
+        QCOMPARE(uploads()[0].getStatus(), QStringLiteral("Done."));
+        QCOMPARE(h_->window().Uploads()->model()->index(0, 2).data().toString(), QStringLiteral("Done."));
     }
 
     // Quitting with a download running and one waiting asks first; confirmed, the running

@@ -8,7 +8,6 @@
 #include "support/ScriptedFtpServer.h"
 #include "support/TestSupport.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,7 +18,6 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <numeric>
 #include <thread>
 
 #include <csignal>
@@ -131,12 +129,10 @@ private Q_SLOTS:
     void uploadOfWhatIsNotARegularFileStartsNothing();
     void userDisconnectsDuringUpload_data();
     void userDisconnectsDuringUpload();
-    void interruptedDownloadResumes_data();
-    void interruptedDownloadResumes();
-    void downloadIsChecked_data();
-    void downloadIsChecked();
     void downloadSentWithEpsv_data();
     void downloadSentWithEpsv();
+    void cancelFreesTheEngine_data();
+    void cancelFreesTheEngine();
 };
 
 // How the server ends a download, and what the client must make of it.
@@ -792,135 +788,6 @@ void TestTransfer::userDisconnectsDuringUpload()
     QVERIFY(!server.received(0).contains("QUIT"));
 }
 
-void TestTransfer::interruptedDownloadResumes_data()
-{
-    QTest::addColumn<bool>("restStream");
-    QTest::newRow("REST STREAM offered") << true;
-    QTest::newRow("not offered: starts over") << false;
-}
-
-// The first download ends early (426); the second continues the partial file with REST
-// when the server can, and the result is the whole file either way.
-void TestTransfer::interruptedDownloadResumes()
-{
-    QFETCH(bool, restStream);
-    const QByteArray payload = patternBytes(30000, 3);
-    const QByteArray sizeReply = "213 " + QByteArray::number(payload.size());
-    ScriptedFtpServer server([&](Session &s) {
-        s.offerFeatures(restStream ? QByteArrayList{"REST STREAM", "SIZE"} : QByteArrayList{});
-        s.greetAndLogin();
-        startTransferWithoutLogin(s, "RETR /f", "150 Here");
-        auto data = s.acceptData();
-        data.send(QByteArrayView(payload).first(10000));
-        data.close();
-        s.line("426 Connection closed; transfer aborted");
-        if (restStream) {
-            s.expect("SIZE /f");
-            s.line(sizeReply);
-        }
-        s.expect("PASV");
-        s.line(s.openPassive());
-        s.expect("TYPE I");
-        s.line("200 Binary");
-        if (restStream) {
-            s.expect("REST 10000");
-            s.line("350 Restarting");
-        }
-        s.expect("RETR /f");
-        s.sendReply("150 Here", restStream ? QByteArrayView(payload).sliced(10000) : QByteArrayView(payload), "226 Done");
-        if (restStream) {
-            s.expect("SIZE /f");
-            s.line(sizeReply);
-        }
-        s.answerRest();
-    });
-    QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("f"));
-    auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
-    {
-        TransferRecorder recorder(ftp.get());
-        QCOMPARE(ftp->get(QStringLiteral("/f"), target, 1), 150);
-        QVERIFY(recorder.waitForCompletion());
-        QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("426"));
-    }
-    // Kept only when it can be continued, and never under the file's own name.
-    QCOMPARE(leftovers(dir.path()), restStream ? QStringList{QStringLiteral("f.zodaru-part")} : QStringList());
-    {
-        TransferRecorder recorder(ftp.get());
-        QCOMPARE(ftp->get(QStringLiteral("/f"), target, 2), 150);
-        QCOMPARE(ftp->resumeOffset(), restStream ? 10000 : 0);
-        QVERIFY(recorder.waitForCompletion());
-        QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
-        // Progress counts the bytes moved by this transfer only.
-        const auto chunks = recorder.chunkSizes();
-        QCOMPARE(std::accumulate(chunks.begin(), chunks.end(), qint64(0)), restStream ? 20000 : 30000);
-    }
-    QCOMPARE(readFile(target), payload);
-    QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("f")});
-    QCOMPARE(server.failures(), QStringList());
-}
-
-void TestTransfer::downloadIsChecked_data()
-{
-    QTest::addColumn<QByteArray>("sizeReply");
-    QTest::addColumn<QByteArray>("mdtmReply");
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<QStringList>("left");
-    QTest::addColumn<qint64>("modified"); // -1: the time of the download
-
-    const QStringList saved{QStringLiteral("f")};
-    QTest::newRow("size matches, date kept") << QByteArray("213 1000") << QByteArray("213 20210304050607")
-                                            << "226" << saved << qint64(1614834367);
-    QTest::newRow("date unreadable") << QByteArray("213 1000") << QByteArray("213 yesterday") << "226" << saved
-                                     << qint64(-1);
-    QTest::newRow("SIZE refused") << QByteArray("550 No") << QByteArray("550 No") << "226" << saved << qint64(-1);
-    // A file the server says is longer is not complete: the part waits for a resume. MDTM
-    // went with SIZE; its reply is read all the same, so the next command gets its own.
-    QTest::newRow("size differs") << QByteArray("213 1001") << QByteArray("213 20210304050607") << "-1"
-                                  << QStringList{QStringLiteral("f.zodaru-part")} << qint64(-1);
-}
-
-void TestTransfer::downloadIsChecked()
-{
-    QFETCH(QByteArray, sizeReply);
-    QFETCH(QByteArray, mdtmReply);
-    QFETCH(QString, status);
-    QFETCH(QStringList, left);
-    QFETCH(qint64, modified);
-
-    ScriptedFtpServer server([&](Session &s) {
-        s.offerFeatures({"SIZE", "MDTM", "REST STREAM"});
-        startTransfer(s, "RETR /f", "150 Here");
-        s.sendData(patternBytes(1000));
-        s.line("226 Done");
-        s.expect("SIZE /f");
-        s.line(sizeReply);
-        s.expect("MDTM /f");
-        s.line(mdtmReply);
-        s.expect("NOOP");
-        s.line("200 In step");
-        s.answerRest();
-    });
-    QTemporaryDir dir;
-    const QString target = dir.filePath(QStringLiteral("f"));
-    auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
-    TransferRecorder recorder(ftp.get());
-    const qint64 before = QDateTime::currentSecsSinceEpoch();
-    QCOMPARE(ftp->get(QStringLiteral("/f"), target, 1), 150);
-    QVERIFY(recorder.waitForCompletion());
-    QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), status);
-    QCOMPARE(leftovers(dir.path()), left);
-    QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
-    if (left == QStringList{QStringLiteral("f")}) {
-        const qint64 mtime = QFileInfo(target).lastModified().toSecsSinceEpoch();
-        if (modified >= 0)
-            QCOMPARE(mtime, modified);
-        else
-            QVERIFY(mtime >= before - 2);
-    }
-    QCOMPARE(server.failures(), QStringList());
-}
-
 // How the server answers the second download of an engine on which EPSV has worked.
 enum class AlongEnd { Answered, SizeDiffers, NoDataConnection, RefusedBeforeConnection, TypeRefused, EpsvRefused };
 Q_DECLARE_METATYPE(AlongEnd)
@@ -1045,6 +912,48 @@ void TestTransfer::downloadSentWithEpsv()
     if (end == AlongEnd::NoDataConnection)
         QVERIFY(!ftp->isConnected());
     else
+        QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
+    QCOMPARE(server.failures(), QStringList());
+}
+
+void TestTransfer::cancelFreesTheEngine_data()
+{
+    QTest::addColumn<bool>("serverAnswers");
+    QTest::newRow("server answers the stop") << true;
+    // It would answer only once the whole file had gone.
+    QTest::newRow("server stays silent") << false;
+}
+
+// A cancelled download ends at once, whatever the server makes of it: the engine is then in
+// step for the next command, or closed (the next transfer logs in anew), never held.
+void TestTransfer::cancelFreesTheEngine()
+{
+    QFETCH(bool, serverAnswers);
+    ScriptedFtpServer server([&](Session &s) {
+        startTransfer(s, "RETR /big", "150 Here it comes");
+        auto data = s.acceptData();
+        data.send(patternBytes(5000));
+        data.receiveAll(); // until the client closes
+        if (!serverAnswers)
+            s.stall();
+        s.line("426 Connection closed; transfer aborted");
+        s.expect("NOOP");
+        s.line("200 In step");
+        s.answerRest();
+    });
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("big"));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
+    TransferRecorder recorder(ftp.get());
+    QCOMPARE(ftp->get(QStringLiteral("/big"), target, 1), 150);
+    ftp->cancelTransfer();
+    // Far less than the 30 s a reply may take.
+    QVERIFY(recorder.waitForCompletion(15000));
+    QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("-1"));
+    QVERIFY(!ftp->isTransferring());
+    QCOMPARE(leftovers(dir.path()), QStringList());
+    QCOMPARE(ftp->isConnected(), serverAnswers);
+    if (serverAnswers)
         QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
     QCOMPARE(server.failures(), QStringList());
 }
