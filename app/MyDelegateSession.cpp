@@ -91,7 +91,8 @@ void MyDelegate::connectWithAddress(const QString &address, const QString &login
         engine->worker.run([made, address, login, password] { return logIn(made, address, login, password); },
                            this, [this, attempt = dialing_->serial, which](Login result) {
                                loginDone(attempt, which, std::move(result));
-                           });
+                           },
+                           Login{.failure = LoginFailure::Unreachable, .reason = QStringLiteral("erreur interne")});
         dialing_->engines[which] = std::move(engine);
     }
 }
@@ -377,7 +378,8 @@ quint64 MyDelegate::remoteCommand(const QString &word, const QString &param, Com
             done(result.first);
             if (!result.second && currentEngine(serial))
                 commandConnectionLost("commande");
-        });
+        },
+        std::pair{-1, false});
     return ++requestSerial_;
 }
 
