@@ -92,7 +92,7 @@ void MyDelegate::connectWithAddress(const QString &address, const QString &login
                            this, [this, attempt = dialing_->serial, which](Login result) {
                                loginDone(attempt, which, std::move(result));
                            },
-                           Login{.failure = LoginFailure::Unreachable, .reason = QStringLiteral("erreur interne")});
+                           Login{nullptr, LoginFailure::Unreachable, QStringLiteral("erreur interne"), std::nullopt});
         dialing_->engines[which] = std::move(engine);
     }
 }
