@@ -38,7 +38,7 @@ public:
     // worker, unless `receiver` is null. `receiver` must live on that thread and outlive the
     // worker. Returns the job's serial number.
     // A job that throws (out of memory, say) is logged and answered all the same: `done`
-    // gets `failed`, which must tell the caller that the job failed.
+    // gets `failed` (Result{} unless given), which must tell the caller that the job failed.
     template <typename Job, typename Done, typename Result = std::invoke_result_t<Job &>>
         requires(!std::is_void_v<Result>)
     quint64 run(Job job, QObject *receiver, Done done, Result failed = Result{})
