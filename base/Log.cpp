@@ -2,23 +2,18 @@
 #include "base/Log.h"
 
 #include "base/ByteNames.h"
+#include "base/StandardError.h"
 
 #include <atomic>
 #include <charconv>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
-
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
 
 namespace zodaru {
 
@@ -31,20 +26,9 @@ constexpr std::chrono::milliseconds kGatherInterval{5};
 // Past this many waiting lines the writer is woken at once; past the second bound a
 // logging thread formats them itself, so a thread that logs faster than one writer can
 // format is slowed down instead of letting the log grow without limit. Formatting never
-// waits on standard error (see StandardError below).
+// waits on standard error (see StandardError.h).
 constexpr std::size_t kWakeWriterAt = 8192;
 constexpr std::size_t kWriteInlineAt = 65536;
-
-// Standard error may be a pipe that nobody reads (`zodaru 2>&1 | less` left on its first
-// page): what its own thread has not written yet is bounded, and the lines past the bound
-// are dropped for it alone, then counted in one line once there is room again.
-constexpr qsizetype kMaxUnwrittenLines = 65536;
-constexpr qsizetype kMaxUnwrittenBytes = 16 * 1024 * 1024;
-// Written in pieces of about this size, so that a waiting flushLog() sees the reader
-// still reading.
-constexpr qsizetype kWritePieceBytes = 64 * 1024;
-// flushLog() gives up on a reader that took nothing for this long.
-constexpr std::chrono::seconds kStuckReader{1};
 
 // A line to format, or (format null) the block at `firstArg` in the blocks.
 struct Record {
@@ -95,18 +79,6 @@ struct LogState {
     std::vector<std::pair<int, std::function<void(const QByteArray &, qsizetype)>>> listeners;
     int nextHandle = 1;
 
-    // Formatted lines for standard error, written by a thread of their own: a write that
-    // blocks holds none of the locks above. Under outMutex.
-    std::mutex outMutex;
-    std::condition_variable outWake;
-    std::condition_variable outProgress;
-    std::vector<QByteArray> unwritten;
-    qsizetype unwrittenLines = 0;
-    qsizetype unwrittenBytes = 0;
-    quint64 lostLines = 0; // dropped since the last line that went through
-    bool outWriting = false;
-    quint64 piecesWritten = 0; // grows with every piece written: the reader is alive
-    bool outStarted = false;
 };
 
 LogState &state()
@@ -114,123 +86,6 @@ LogState &state()
     // Never destroyed: detached workers may log while the process exits.
     static LogState *const s = new LogState;
     return *s;
-}
-
-// A log whose reader went away (`zodaru 2>&1 | head`) must not end the program: SIGPIPE
-// is held back for the write and the one it raised is consumed. Later lines are dropped.
-void writeToStandardError(QByteArrayView bytes)
-{
-    static std::atomic<bool> readerGone{false};
-    if (bytes.isEmpty() || readerGone.load(std::memory_order_relaxed))
-        return;
-    sigset_t pipeSignal;
-    sigset_t previous;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    sigset_t pendingBefore;
-    sigpending(&pendingBefore);
-    // Straight to the descriptor, not through stderr's stream: a write blocked on a reader
-    // that stopped must not hold the stream's lock, which exit() and fflush() take.
-    qsizetype at = 0;
-    int error = 0;
-    while (at < bytes.size() && error == 0) {
-        const ssize_t n = ::write(STDERR_FILENO, bytes.data() + at, size_t(bytes.size() - at));
-        if (n >= 0)
-            at += n;
-        else if (errno != EINTR)
-            error = errno;
-    }
-    if (error == EPIPE) {
-        readerGone = true;
-        if (!sigismember(&pendingBefore, SIGPIPE)) {
-            const timespec noWait{};
-            sigtimedwait(&pipeSignal, nullptr, &noWait);
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-}
-
-void standardErrorLoop()
-{
-    auto &s = state();
-    std::vector<QByteArray> taken;
-    for (;;) {
-        {
-            std::unique_lock lock(s.outMutex);
-            s.outWriting = false;
-            s.outProgress.notify_all();
-            s.outWake.wait(lock, [&s] { return !s.unwritten.empty(); });
-            taken.swap(s.unwritten);
-            s.unwrittenLines = 0;
-            s.unwrittenBytes = 0;
-            s.outWriting = true;
-        }
-        for (const QByteArray &bytes : taken) {
-            // Whole lines per write: other writers of standard error (the platform's own
-            // warnings) may come between two writes, never inside a line.
-            for (qsizetype at = 0; at < bytes.size();) {
-                qsizetype end = bytes.size();
-                if (end - at > kWritePieceBytes) {
-                    const qsizetype lineEnd = bytes.lastIndexOf('\n', at + kWritePieceBytes - 1);
-                    end = lineEnd >= at ? lineEnd + 1 : bytes.indexOf('\n', at + kWritePieceBytes) + 1;
-                    if (end <= at)
-                        end = bytes.size();
-                }
-                writeToStandardError(QByteArrayView(bytes).sliced(at, end - at));
-                at = end;
-                std::lock_guard lock(s.outMutex);
-                ++s.piecesWritten;
-                s.outProgress.notify_all();
-            }
-        }
-        taken.clear();
-    }
-}
-
-// Hands formatted lines to standard error's thread; never waits for the write. Past the
-// bound they are dropped for standard error alone (the listeners had them).
-void queueForStandardError(LogState &s, QByteArray bytes, qsizetype lineCount)
-{
-    {
-        std::lock_guard lock(s.outMutex);
-        if (!s.outStarted) {
-            s.outStarted = true;
-            std::thread(standardErrorLoop).detach();
-        }
-        const bool full = s.unwrittenLines > 0 && (s.unwrittenLines + lineCount > kMaxUnwrittenLines
-                                                   || s.unwrittenBytes + bytes.size() > kMaxUnwrittenBytes);
-        if (full) {
-            s.lostLines += quint64(lineCount);
-            return;
-        }
-        if (s.lostLines > 0) {
-            QByteArray lost = QByteArray::number(s.lostLines) + " lignes de journal perdues\n";
-            s.unwrittenBytes += lost.size();
-            ++s.unwrittenLines;
-            s.unwritten.push_back(std::move(lost));
-            s.lostLines = 0;
-        }
-        if (!bytes.isEmpty()) {
-            s.unwrittenBytes += bytes.size();
-            s.unwrittenLines += lineCount;
-            s.unwritten.push_back(std::move(bytes));
-        }
-    }
-    s.outWake.notify_one();
-}
-
-// Waits until standard error's thread has written everything handed to it, as long as its
-// reader keeps taking it.
-void waitForStandardError(LogState &s)
-{
-    std::unique_lock lock(s.outMutex);
-    const auto drained = [&s] { return s.unwritten.empty() && !s.outWriting; };
-    while (!drained()) {
-        const quint64 before = s.piecesWritten;
-        if (!s.outProgress.wait_for(lock, kStuckReader, [&] { return drained() || s.piecesWritten != before; }))
-            return; // a reader that stopped reading: what it has not taken is given up
-    }
 }
 
 // Messages carry server replies, listings and file names: every control character but
@@ -305,7 +160,7 @@ void writePending(LogState &s, Batch &batch)
             entry.second(bytes, lineCount);
     }
     if (!s.sink)
-        queueForStandardError(s, std::move(bytes), lineCount);
+        standardError().queue(std::move(bytes), lineCount);
 }
 
 // The writer's own batch, reused so that its capacity stays.
@@ -633,9 +488,9 @@ void flushLog()
     // Lines dropped last are counted now, not at some later line that may never come.
     {
         std::lock_guard lock(s.writeMutex);
-        queueForStandardError(s, QByteArray(), 0);
+        standardError().queue(QByteArray(), 0);
     }
-    waitForStandardError(s);
+    standardError().waitUntilWritten();
 }
 
 int addLogListener(std::function<void(const QByteArray &, qsizetype)> listener)
