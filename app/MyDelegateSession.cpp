@@ -87,6 +87,15 @@ ServerAddress serverNamed(const QString &text)
     return server;
 }
 
+// The answer of a login whose job failed on its worker (it threw): nothing was reached.
+MyDelegate::Login failedLogin()
+{
+    MyDelegate::Login login;
+    login.failure = MyDelegate::Login::Failure::Unreachable;
+    login.reason = QStringLiteral("erreur interne");
+    return login;
+}
+
 QString serverKey(const QString &text)
 {
     const ServerAddress server = serverNamed(text);
@@ -132,7 +141,8 @@ void MyDelegate::dialEngine(int which, ProtectionPolicy policy)
                         policy] { return logIn(made, typed.address, typed.login, typed.password, policy); },
                        this, [this, attempt = dialing_->serial, which](Login result) {
                            loginDone(attempt, which, std::move(result));
-                       });
+                       },
+                       failedLogin());
     dialing_->engines[which] = std::move(engine);
 }
 
@@ -504,7 +514,8 @@ quint64 MyDelegate::remoteCommand(const QString &word, const QString &param, Com
             if (!result.second && currentEngine(serial))
                 commandConnectionLost("commande");
             reconnected(ftp);
-        });
+        },
+        std::pair{-1, false});
     return ++requestSerial_;
 }
 

@@ -2,23 +2,18 @@
 #include "base/Log.h"
 
 #include "base/ByteNames.h"
+#include "base/StandardError.h"
 
 #include <atomic>
 #include <charconv>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
-
-#include <pthread.h>
-#include <signal.h>
 
 namespace zodaru {
 
@@ -29,8 +24,9 @@ namespace {
 // a crash can take from the log.
 constexpr std::chrono::milliseconds kGatherInterval{5};
 // Past this many waiting lines the writer is woken at once; past the second bound a
-// logging thread writes them itself, so a slow reader of standard error slows the
-// program down instead of letting the log grow without limit.
+// logging thread formats them itself, so a thread that logs faster than one writer can
+// format is slowed down instead of letting the log grow without limit. Formatting never
+// waits on standard error (see StandardError.h).
 constexpr std::size_t kWakeWriterAt = 8192;
 constexpr std::size_t kWriteInlineAt = 65536;
 
@@ -82,6 +78,7 @@ struct LogState {
     std::mutex listenerMutex;
     std::vector<std::pair<int, std::function<void(const QByteArray &, qsizetype)>>> listeners;
     int nextHandle = 1;
+
 };
 
 LogState &state()
@@ -89,32 +86,6 @@ LogState &state()
     // Never destroyed: detached workers may log while the process exits.
     static LogState *const s = new LogState;
     return *s;
-}
-
-// A log whose reader went away (`zodaru 2>&1 | head`) must not end the program: SIGPIPE
-// is held back for the write and the one it raised is consumed. Later lines are dropped.
-void writeToStandardError(const QByteArray &bytes)
-{
-    static std::atomic<bool> readerGone{false};
-    if (bytes.isEmpty() || readerGone.load(std::memory_order_relaxed))
-        return;
-    sigset_t pipeSignal;
-    sigset_t previous;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    sigset_t pendingBefore;
-    sigpending(&pendingBefore);
-    // Whole lines in one call: nothing else writes the log between two batches.
-    const qsizetype written = qsizetype(std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr));
-    if (written < bytes.size() && errno == EPIPE) {
-        readerGone = true;
-        if (!sigismember(&pendingBefore, SIGPIPE)) {
-            const timespec noWait{};
-            sigtimedwait(&pipeSignal, nullptr, &noWait);
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 // Messages carry server replies, listings and file names: every control character but
@@ -189,7 +160,7 @@ void writePending(LogState &s, Batch &batch)
             entry.second(bytes, lineCount);
     }
     if (!s.sink)
-        writeToStandardError(bytes);
+        standardError().queue(std::move(bytes), lineCount);
 }
 
 // The writer's own batch, reused so that its capacity stays.
@@ -439,8 +410,11 @@ void record(Add &&add)
     }
     if (wakeWriter)
         s.wake.notify_one();
-    if (writeNow)
-        flushLog();
+    if (writeNow) {
+        // Formats what waits; standard error's own writing is never waited for here.
+        Batch batch;
+        flushWith(batch);
+    }
 }
 
 } // namespace
@@ -506,8 +480,17 @@ void logBlock(const LogBlock &block)
 
 void flushLog()
 {
+    auto &s = state();
     Batch batch;
     flushWith(batch);
+    if (s.synchronous.load(std::memory_order_relaxed))
+        return;
+    // Lines dropped last are counted now, not at some later line that may never come.
+    {
+        std::lock_guard lock(s.writeMutex);
+        standardError().queue(QByteArray(), 0);
+    }
+    standardError().waitUntilWritten();
 }
 
 int addLogListener(std::function<void(const QByteArray &, qsizetype)> listener)

@@ -21,6 +21,11 @@
 // them into text and writes them in batches a few milliseconds later, in the order they
 // were logged across all threads. flushLog() writes everything logged so far; it runs at
 // exit, and must be called before leaving by any path that skips exit handlers.
+//
+// Logging never waits on standard error's reader: a thread of its own writes there, and
+// when a reader that stopped reading (`zodaru 2>&1 | less`) leaves 65 536 lines unwritten,
+// later lines are dropped for standard error alone — listeners still get every line — and
+// counted in one line, "N lignes de journal perdues", once there is room again.
 namespace zodaru {
 
 // Bytes from a peer (a listing, a name) logged as the lossless name they decode to
@@ -118,7 +123,8 @@ private:
 // Records every line of `block` as it stands now, in order with the lines logged around it.
 void logBlock(const LogBlock &block);
 
-// Writes every line logged so far before returning.
+// Hands every line logged so far to the listeners and waits until standard error has them,
+// as long as its reader keeps reading: one that took nothing for a second is given up on.
 void flushLog();
 
 // Tests redirect the log to capture it; an empty function restores standard error. While

@@ -127,6 +127,17 @@ bool EngineWorker::busy() const
     return running_ || !jobs_.empty() || !next_.empty();
 }
 
+void EngineWorker::logJobException(const std::exception_ptr &exception)
+{
+    try {
+        std::rethrow_exception(exception);
+    } catch (const std::exception &e) {
+        zlog("Exception recue dans le travail du moteur ==> %@", e.what());
+    } catch (...) {
+        zlog("Exception recue dans le travail du moteur ==> exception inconnue");
+    }
+}
+
 EngineWorker *EngineWorker::current()
 {
     return runningWorker;
@@ -159,9 +170,9 @@ void EngineWorker::loop()
         }
         try {
             job();
-        } catch (const std::exception &e) {
+        } catch (...) {
             // A job's failure is its own: the engine's next request still runs.
-            zlog("Exception recue dans le travail du moteur ==> %@", e.what());
+            logJobException(std::current_exception());
         }
     }
 }

@@ -5,9 +5,11 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -35,20 +37,23 @@ public:
     // Queues `job`; once it has run, `done(result)` runs on the thread that created the
     // worker, unless `receiver` is null. `receiver` must live on that thread and outlive the
     // worker. Returns the job's serial number.
-    template <typename Job, typename Done>
-    quint64 run(Job job, QObject *receiver, Done done)
+    // A job that throws (out of memory, say) is logged and answered all the same: `done`
+    // gets `failed` (Result{} unless given), which must tell the caller that the job failed.
+    template <typename Job, typename Done, typename Result = std::invoke_result_t<Job &>>
+        requires(!std::is_void_v<Result>)
+    quint64 run(Job job, QObject *receiver, Done done, Result failed = Result{})
     {
-        using Result = std::invoke_result_t<Job &>;
-        return enqueue([this, job = std::move(job), receiver, done = std::move(done)]() mutable {
-            if constexpr (std::is_void_v<Result>) {
-                job();
-                deliver(receiver, [done = std::move(done)]() mutable { done(); });
-            } else {
-                Result result = job();
-                deliver(receiver, [done = std::move(done), result = std::move(result)]() mutable {
-                    done(std::move(result));
-                });
+        return enqueue([this, job = std::move(job), receiver, done = std::move(done),
+                        failed = std::move(failed)]() mutable {
+            std::optional<Result> result;
+            try {
+                result.emplace(job());
+            } catch (...) {
+                logJobException(std::current_exception());
             }
+            deliver(receiver, [done = std::move(done), result = result ? std::move(*result) : std::move(failed)]() mutable {
+                done(std::move(result));
+            });
         });
     }
 
@@ -71,6 +76,8 @@ public:
     bool busy() const;
 
 private:
+    // One log line for an exception that left a job.
+    static void logJobException(const std::exception_ptr &exception);
     quint64 enqueue(std::function<void()> job);
     void deliver(QObject *receiver, std::function<void()> call);
     // Runs the results delivered to every worker created on the calling thread.

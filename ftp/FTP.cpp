@@ -6,7 +6,6 @@
 #include "ftp/ServerAddress.h"
 #include "ftp/Socket.h"
 #include "ftp/TlsContext.h"
-#include "ftp/ftpparse.h"
 
 #include <QScopeGuard>
 
@@ -1060,17 +1059,22 @@ std::optional<QList<File>> FTP::list(const QString &path)
     // it, and LIST serves them for the rest of the session.
     if (features_.mlsd && !mlsdFailed_) {
         int refusal = 0;
-        auto entries = listing(QStringLiteral("MLSD"), QString(), path, &refusal);
-        if (entries || refusal < 400 || !isConnected())
-            return entries;
+        auto listed = listing(QStringLiteral("MLSD"), QString(), path, &refusal);
+        if (listed)
+            return std::move(listed->entries);
+        if (refusal < 400 || !isConnected())
+            return std::nullopt;
         mlsdFailed_ = true;
         zlog("MLSD refuse : on utilise LIST pour cette session");
     }
-    return listing(QStringLiteral("LIST"), QString(), path);
+    auto listed = listing(QStringLiteral("LIST"), QString(), path);
+    if (!listed)
+        return std::nullopt;
+    return std::move(listed->entries);
 }
 
-std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argument, const QString &path,
-                                        int *refusal)
+std::optional<FTP::ListedEntries> FTP::listing(const QString &verb, const QString &argument, const QString &path,
+                                               int *refusal)
 {
     // The listing command goes with EPSV and TYPE once EPSV has worked: one round trip less
     // for each directory opened. It changes nothing on the server, so it does no harm when
@@ -1135,92 +1139,10 @@ std::optional<QList<File>> FTP::listing(const QString &verb, const QString &argu
     if (nul >= 0)
         listing->truncate(nul);
     zlog("Buf NLST : %@", PeerBytes{*listing});
-    return listEntries(*listing, verb == QLatin1String("MLSD"));
-}
-
-QList<File> FTP::listEntries(const QByteArray &listing, bool machine)
-{
-    QList<File> entries;
-    // One entry per line at most: a directory of 100 000 entries grows the list once.
-    entries.reserve(qsizetype(std::count(listing.cbegin(), listing.cend(), '\n')) + 1);
-    qsizetype start = 0;
-    while (start < listing.size()) {
-        qsizetype end = listing.indexOf('\n', start);
-        // A last line without LF is still a line: dropping it would hide a file.
-        const qsizetype next = end < 0 ? listing.size() : end + 1;
-        if (end < 0)
-            end = listing.size();
-        qsizetype length = end - start;
-        if (length > 0 && listing.at(start + length - 1) == '\r')
-            --length;
-        if (machine) {
-            const auto fact = parseMlsdLine(QByteArrayView(listing).sliced(start, length));
-            start = next;
-            using Kind = MachineListEntry::Kind;
-            // The directory itself and its parent are not entries of it.
-            if (!fact || fact->kind == Kind::CurrentDirectory || fact->kind == Kind::ParentDirectory)
-                continue;
-            const qint32 type = fact->kind == Kind::Directory ? 1 : (fact->kind == Kind::Link ? 2 : 0);
-            File entry(fact->name, qMax<qint64>(fact->size, 0), type);
-            entry.setModified(fact->modified);
-            entries.append(std::move(entry));
-            continue;
-        }
-        ParsedListLine parsed;
-        ftpparse(&parsed, listing.constData() + start, int(qMin<qsizetype>(length, INT_MAX)));
-        // The name keeps the server's exact bytes, so a command about it names this entry.
-        const QString name = parsed.name && parsed.nameLength > 0
-            ? nameFromBytes(QByteArrayView(parsed.name, parsed.nameLength))
-            : QString();
-        const qint32 type = !parsed.canEnter ? 0 : (parsed.canRetrieve ? 2 : 1);
-        const QString link = parsed.linkTarget && parsed.linkTargetLength > 0
-            ? nameFromBytes(QByteArrayView(parsed.linkTarget, parsed.linkTargetLength))
-            : QString();
-        File entry(name, parsed.size, type, link);
-        if (parsed.name && parsed.permissions && parsed.permissionsLength >= 10)
-            entry.setPermissions(QString::fromLatin1(parsed.permissions, parsed.permissionsLength));
-        if (parsed.timeKind != 0)
-            entry.setModified(parsed.modTime);
-        entry.print();
-        entries.append(std::move(entry));
-        start = next;
-    }
-    return entries;
-}
-
-std::optional<QByteArray> FTP::readListing(Socket &data, const QString &path)
-{
-    const int idleMs = timeouts().dataIdle;
-    const qint64 maxBytes = limits().listingBytes;
-    constexpr qsizetype kChunk = 65536;
-    QByteArray listing;
-    // Read straight into the listing's own room, which doubles as it fills: a listing of
-    // several megabytes is neither copied chunk by chunk nor moved at every growth.
-    for (;;) {
-        const qsizetype filled = listing.size();
-        if (listing.capacity() - filled < kChunk)
-            listing.reserve(std::max(2 * listing.capacity(), filled + kChunk));
-        listing.resize(filled + kChunk);
-        const qint64 n = data.readSome(listing.data() + filled, kChunk, idleMs);
-        listing.resize(filled + qsizetype(std::max<qint64>(n, 0)));
-        if (n == 0)
-            return listing;
-        if (n > 0) {
-            if (listing.size() > maxBytes) {
-                closeBecause(QStringLiteral("Listing trop long dans list : on ferme la connexion"));
-                return std::nullopt;
-            }
-            continue;
-        }
-        if (n == Socket::TimedOut) {
-            closeAfterTimeout("list");
-            return std::nullopt;
-        }
-        if (n == Socket::Truncated)
-            zlog("Listing de %@ coupe : flux TLS ferme sans close_notify", path);
-        zlog("Exception recue dans list: %@ ", path);
-        return std::nullopt;
-    }
+    ListedEntries listed = listEntries(*listing, verb == QLatin1String("MLSD"), limits());
+    if (listed.cut)
+        zlog("Listing de %@ coupe : %i entrees gardees, les suivantes sont ignorees", path, listed.entries.size());
+    return listed;
 }
 
 qint64 FTP::size(const QString &path)
@@ -1237,10 +1159,12 @@ qint64 FTP::size(const QString &path)
     // A file cannot be changed into: it is named on the LIST line itself.
     zlog("On entre dans list()");
     const auto exitLog = qScopeGuard([] { zlog("Sortie de la fonction list()"); });
-    const auto entries = listing(QStringLiteral("LIST"), path, path);
-    if (!entries || entries->size() != 1)
+    // One line, naming the file: a directory's listing has a line per entry and may have
+    // a summary line besides.
+    const auto listed = listing(QStringLiteral("LIST"), path, path);
+    if (!listed || listed->lines != 1 || listed->entries.size() != 1)
         return -1;
-    return entries->first().size();
+    return listed->entries.first().size();
 }
 
 std::optional<qint64> FTP::remoteSize(const QString &path)

@@ -72,9 +72,12 @@ public:
 
     // Size limits, in bytes: a server that never ends a reply or a listing must not fill
     // the memory. Going past one counts as a lost connection too.
+    // A listing read whole is cut, not failed, at `listingEntries` entries or when its
+    // entries would take more than twice `listingBytes`: the user sees the first ones.
     struct Limits {
         qint64 replyBytes = 1024 * 1024;
         qint64 listingBytes = 256 * 1024 * 1024;
+        qint64 listingEntries = 2'000'000;
     };
     static Limits limits();
     static void setLimits(const Limits &l); // tests lower them
@@ -288,8 +291,15 @@ private:
     int settleWithoutDataConnection(const QString &verb);
     // The data connection's target: the control connection's peer, whatever its family.
     QString serverAddress() const;
-    // Turns one listing (LIST or MLSD) into entries.
-    static QList<File> listEntries(const QByteArray &listing, bool machine);
+    // One listing's entries: a line that names nothing (a blank line, "total 3", ".")
+    // makes none, but is counted among the lines.
+    struct ListedEntries {
+        QList<File> entries;
+        qsizetype lines = 0;
+        bool cut = false; // the limits stopped it: `entries` holds the first ones
+    };
+    // Turns one listing (LIST or MLSD) into entries, within `limits`.
+    static ListedEntries listEntries(const QByteArray &listing, bool machine, const Limits &limits);
 
     std::shared_ptr<Socket> controlConnection() const;
     std::shared_ptr<Socket> dataConnection() const;
@@ -330,8 +340,8 @@ private:
     // PASV, TYPE A, `verb` (LIST or MLSD) with `argument` (none when empty), the data, then
     // the completion. `path` names the listed directory in the log. `refusal` receives the
     // reply code when the server refused the listing command.
-    std::optional<QList<File>> listing(const QString &verb, const QString &argument, const QString &path,
-                                       int *refusal = nullptr);
+    std::optional<ListedEntries> listing(const QString &verb, const QString &argument, const QString &path,
+                                         int *refusal = nullptr);
     // Reads the listing's data to its end within the listing limits; absent on failure.
     std::optional<QByteArray> readListing(Socket &data, const QString &path);
 

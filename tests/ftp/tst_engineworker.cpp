@@ -8,6 +8,8 @@
 #include <QThread>
 
 #include <atomic>
+#include <new>
+#include <optional>
 #include <stdexcept>
 
 using namespace zodaru;
@@ -18,6 +20,8 @@ private Q_SLOTS:
     void runsInOrderOffTheAskingThread();
     void dropsWhatHasNotStarted();
     void goesOnAfterAFailingJob();
+    void failingJobIsAnswered_data();
+    void failingJobIsAnswered();
 };
 
 void TestEngineWorker::runsInOrderOffTheAskingThread()
@@ -111,6 +115,38 @@ void TestEngineWorker::goesOnAfterAFailingJob()
     worker.run([] { return true; }, &receiver, [&](bool) { second = true; });
     QTRY_VERIFY(second);
     QVERIFY(log.contains(QStringLiteral("Exception recue dans le travail du moteur ==> boom")));
+}
+
+void TestEngineWorker::failingJobIsAnswered_data()
+{
+    QTest::addColumn<int>("thrown");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("out of memory") << 0 << QStringLiteral("std::bad_alloc");
+    QTest::newRow("runtime error") << 1 << QStringLiteral("boom");
+    QTest::newRow("not a std::exception") << 2 << QStringLiteral("exception inconnue");
+}
+
+// The asker always hears back: a job that throws gives the failure, not silence.
+void TestEngineWorker::failingJobIsAnswered()
+{
+    QFETCH(int, thrown);
+    QFETCH(QString, logged);
+    QObject receiver;
+    LogCapture log;
+    std::optional<std::optional<int>> answer;
+    EngineWorker worker;
+    worker.run(
+        [thrown]() -> std::optional<int> {
+            if (thrown == 0)
+                throw std::bad_alloc();
+            if (thrown == 1)
+                throw std::runtime_error("boom");
+            throw 42;
+        },
+        &receiver, [&](std::optional<int> result) { answer = result; });
+    QTRY_VERIFY(answer.has_value());
+    QCOMPARE(*answer, std::nullopt);
+    QVERIFY(log.contains(QStringLiteral("Exception recue dans le travail du moteur ==> ") + logged));
 }
 
 QTEST_GUILESS_MAIN(TestEngineWorker)

@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QtTest>
@@ -132,6 +133,8 @@ private Q_SLOTS:
     void listings();
     void listingFailures_data();
     void listingFailures();
+    void listingBounds_data();
+    void listingBounds();
     void sizeOfPath_data();
     void sizeOfPath();
     void namesComeBackAsTheServersBytes();
@@ -256,15 +259,16 @@ void TestFtpListing::listings_data()
     const QByteArray total("total 2");
     const QByteArray pub("drwxr-xr-x 2 u g 4096 Jan  1  2020 pub");
     const QByteArray file("-rw-r--r-- 1 u g 1234 Jan  1  2020 a.txt");
-    const QStringList three{QStringLiteral("|0|0"), QStringLiteral("pub|-1|1"), QStringLiteral("a.txt|1234|0")};
+    // "total 2" names nothing: no entry.
+    const QStringList three{QStringLiteral("pub|-1|1"), QStringLiteral("a.txt|1234|0")};
 
     QTest::newRow("CR LF") << total + "\r\n" + pub + "\r\n" + file + "\r\n" << three;
     QTest::newRow("LF only") << total + "\n" + pub + "\n" + file + "\n" << three;
     // A server that forgets the final LF still lists its last file.
     QTest::newRow("unterminated last line") << total + "\r\n" + pub + "\r\n" + file << three;
     QTest::newRow("empty") << QByteArray() << QStringList();
-    QTest::newRow("blank line") << QByteArray("\r\n") << QStringList{QStringLiteral("|0|0")};
-    QTest::newRow("rejected directory line") << QByteArray("drwxr-xr-x 2 u g\r\n") << QStringList{"|-1|1"};
+    QTest::newRow("blank line") << QByteArray("\r\n") << QStringList();
+    QTest::newRow("rejected directory line") << QByteArray("drwxr-xr-x 2 u g\r\n") << QStringList();
     QTest::newRow("link") << QByteArray("lrwxrwxrwx 1 u g 5 Jan  1  2020 l -> a.txt\r\n")
                           << QStringList{QStringLiteral("l|5|2")};
     QTest::newRow("UTF-8 name") << QByteArray("-rw-r--r-- 1 u g 7 Jan  1  2020 caf\xc3\xa9.txt\r\n")
@@ -396,6 +400,64 @@ void TestFtpListing::listingFailures()
     QVERIFY2(log.count(logLine) == 1, qPrintable(log.lines().join(u'|')));
     QCOMPARE(lastLogLine, QStringLiteral("Sortie de la fonction list()"));
     QCOMPARE(log.count(QStringLiteral("Sortie de la fonction list()")), 1);
+}
+
+void TestFtpListing::listingBounds_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<qint64>("listingBytes");
+    QTest::addColumn<qint64>("mostEntries");
+    QTest::addColumn<int>("kept"); // -1: as many as twice listingBytes holds
+    QTest::addColumn<bool>("cut");
+
+    const QByteArray file("-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n");
+    const auto named = [](int count, int nameLength) {
+        QByteArray lines;
+        for (int i = 0; i < count; ++i)
+            lines += "+s1,\t" + QByteArray::number(i).rightJustified(nameLength, '0') + "\r\n";
+        return lines;
+    };
+    QTest::newRow("lines naming nothing are free")
+        << QByteArray(3000, '\n') + "total 9\r\n" + QByteArray("x\r\n").repeated(500) + file + file << qint64(5000)
+        << qint64(2) << 2 << false;
+    QTest::newRow("at the entry limit") << named(4, 3) << qint64(5000) << qint64(4) << 4 << false;
+    QTest::newRow("past the entry limit") << named(10, 3) << qint64(5000) << qint64(4) << 4 << true;
+    QTest::newRow("past the memory limit") << named(30, 100) << qint64(3500) << qint64(1000) << -1 << true;
+}
+
+// However many lines a listing has, its entries are bounded: the first ones are kept and
+// the cut is logged.
+void TestFtpListing::listingBounds()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(qint64, listingBytes);
+    QFETCH(qint64, mostEntries);
+    QFETCH(int, kept);
+    QFETCH(bool, cut);
+
+    const FTP::Limits saved = FTP::limits();
+    FTP::setLimits({saved.replyBytes, listingBytes, mostEntries});
+    const auto restore = qScopeGuard([&saved] { FTP::setLimits(saved); });
+    ScriptedFtpServer server(listingScript(data));
+    auto ftp = FTP::connectTo(server.address());
+    LogCapture log;
+    const auto entries = ftp->list(QStringLiteral("/pub"));
+    QVERIFY(entries.has_value());
+    QVERIFY(ftp->isConnected());
+    qint64 bytes = 0;
+    for (qsizetype i = 0; i < entries->size(); ++i) {
+        QVERIFY(!entries->at(i).name().isEmpty());
+        bytes += qint64(sizeof(File)) + 2 * entries->at(i).name().size();
+    }
+    if (kept >= 0)
+        QCOMPARE(entries->size(), kept);
+    QVERIFY(entries->size() > 0);
+    QVERIFY(bytes <= 2 * listingBytes);
+    if (data.startsWith('+'))
+        QCOMPARE(entries->last().name().toInt(), entries->size() - 1); // the first lines, in order
+    const QString cutLine = QStringLiteral("Listing de /pub coupe : %1 entrees gardees, les suivantes sont ignorees")
+                                .arg(entries->size());
+    QCOMPARE(log.contains(cutLine), cut);
 }
 
 void TestFtpListing::sizeOfPath_data()

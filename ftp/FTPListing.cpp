@@ -1,0 +1,143 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A listing's data: read whole within the listing limit, then made into entries within the
+// entry limits, so that neither grows with what a server sends past them.
+#include "ftp/FTP.h"
+
+#include "base/ByteNames.h"
+#include "base/Log.h"
+#include "ftp/Socket.h"
+#include "ftp/ftpparse.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace zodaru {
+
+namespace {
+
+// The shortest line that may name something ("+\tx" in EPLF, "; x" in MLSD): shorter
+// ones get no room when room is made for the entries.
+constexpr qsizetype kShortestNamingLine = 3;
+
+// What one entry holds in memory: the entry and its name's characters.
+qint64 entryBytes(qsizetype nameLength)
+{
+    return qint64(sizeof(File)) + qint64(nameLength) * qint64(sizeof(QChar));
+}
+
+} // namespace
+
+FTP::ListedEntries FTP::listEntries(const QByteArray &listing, bool machine, const Limits &limits)
+{
+    ListedEntries listed;
+    const qint64 mostBytes = 2 * limits.listingBytes;
+    // Room for the lines that may name something, within the limits: a directory of
+    // 100 000 entries grows the list once, and megabytes of blank lines take none.
+    qsizetype mayName = 0;
+    for (qsizetype start = 0; start < listing.size(); ++listed.lines) {
+        qsizetype end = listing.indexOf('\n', start);
+        if (end < 0)
+            end = listing.size();
+        mayName += end - start >= kShortestNamingLine ? 1 : 0;
+        start = end + 1;
+    }
+    listed.entries.reserve(qsizetype(std::min({qint64(mayName), limits.listingEntries, mostBytes / entryBytes(0)})));
+
+    qint64 bytes = 0;
+    // False, and the listing cut, when `nameLength` more would pass a limit.
+    const auto roomFor = [&](qsizetype nameLength) {
+        bytes += entryBytes(nameLength);
+        listed.cut = listed.entries.size() >= limits.listingEntries || bytes > mostBytes;
+        return !listed.cut;
+    };
+    qsizetype start = 0;
+    while (start < listing.size()) {
+        qsizetype end = listing.indexOf('\n', start);
+        // A last line without LF is still a line: dropping it would hide a file.
+        const qsizetype next = end < 0 ? listing.size() : end + 1;
+        if (end < 0)
+            end = listing.size();
+        qsizetype length = end - start;
+        if (length > 0 && listing.at(start + length - 1) == '\r')
+            --length;
+        const QByteArrayView line = QByteArrayView(listing).sliced(start, length);
+        start = next;
+        if (machine) {
+            const auto fact = parseMlsdLine(line);
+            using Kind = MachineListEntry::Kind;
+            // The directory itself and its parent are not entries of it.
+            if (!fact || fact->kind == Kind::CurrentDirectory || fact->kind == Kind::ParentDirectory)
+                continue;
+            if (!roomFor(fact->name.size()))
+                break;
+            const qint32 type = fact->kind == Kind::Directory ? 1 : (fact->kind == Kind::Link ? 2 : 0);
+            File entry(fact->name, qMax<qint64>(fact->size, 0), type);
+            entry.setModified(fact->modified);
+            listed.entries.append(std::move(entry));
+            continue;
+        }
+        ParsedListLine parsed;
+        ftpparse(&parsed, line.data(), int(qMin<qsizetype>(length, INT_MAX)));
+        // A line that names nothing ("total 3", a blank line, a header) opens nothing.
+        if (!parsed.name || parsed.nameLength <= 0)
+            continue;
+        // The name keeps the server's exact bytes, so a command about it names this entry.
+        const QString name = nameFromBytes(QByteArrayView(parsed.name, parsed.nameLength));
+        if (!roomFor(name.size()))
+            break;
+        const qint32 type = !parsed.canEnter ? 0 : (parsed.canRetrieve ? 2 : 1);
+        const QString link = parsed.linkTarget && parsed.linkTargetLength > 0
+            ? nameFromBytes(QByteArrayView(parsed.linkTarget, parsed.linkTargetLength))
+            : QString();
+        File entry(name, parsed.size, type, link);
+        if (parsed.permissions && parsed.permissionsLength >= 10)
+            entry.setPermissions(QString::fromLatin1(parsed.permissions, parsed.permissionsLength));
+        if (parsed.timeKind != 0)
+            entry.setModified(parsed.modTime);
+        entry.print();
+        listed.entries.append(std::move(entry));
+    }
+    // Room made for lines that named nothing after all is given back.
+    if (listed.entries.capacity() > 2 * listed.entries.size() + 1024)
+        listed.entries.squeeze();
+    return listed;
+}
+
+std::optional<QByteArray> FTP::readListing(Socket &data, const QString &path)
+{
+    const int idleMs = timeouts().dataIdle;
+    const qint64 maxBytes = limits().listingBytes;
+    constexpr qsizetype kChunk = 65536;
+    QByteArray listing;
+    // Read straight into the listing's own room, which doubles as it fills (never much past
+    // the limit): a listing of several megabytes is neither copied chunk by chunk nor moved
+    // at every growth.
+    for (;;) {
+        const qsizetype filled = listing.size();
+        if (listing.capacity() - filled < kChunk)
+            listing.reserve(std::max(qsizetype(std::min<qint64>(2 * listing.capacity(), maxBytes + kChunk)),
+                                     filled + kChunk));
+        listing.resize(filled + kChunk);
+        const qint64 n = data.readSome(listing.data() + filled, kChunk, idleMs);
+        listing.resize(filled + qsizetype(std::max<qint64>(n, 0)));
+        if (n == 0)
+            return listing;
+        if (n > 0) {
+            if (listing.size() > maxBytes) {
+                closeBecause(QStringLiteral("Listing trop long dans list : on ferme la connexion"));
+                return std::nullopt;
+            }
+            continue;
+        }
+        if (n == Socket::TimedOut) {
+            closeAfterTimeout("list");
+            return std::nullopt;
+        }
+        if (n == Socket::Truncated)
+            zlog("Listing de %@ coupe : flux TLS ferme sans close_notify", path);
+        zlog("Exception recue dans list: %@ ", path);
+        return std::nullopt;
+    }
+}
+
+} // namespace zodaru
