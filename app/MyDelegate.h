@@ -7,6 +7,7 @@
 #include "ui/AppContext.h"
 #include "ui/CertificateDialog.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -149,7 +150,16 @@ public:
 private:
     // Logs `engine` in on the calling thread (an engine's worker) and tells how it went.
     static Login logIn(std::shared_ptr<FTP> engine, const QString &address, const QString &user, const QString &password);
-    void emptyQueues();
+    // After a disconnect or a lost session: the queues keep their unfinished entries,
+    // waiting for the next connect to the same site.
+    void holdQueues();
+    // A connect to `site` (server text and login) is made: the queues of another site are
+    // set aside, and what waited for this one comes back.
+    void switchQueuesTo(const QString &site);
+    // Ends the session of an engine and of a new login made for it: nothing connects any more.
+    static void endSession(SessionEngine &engine);
+    // NOOP on each idle engine of the session.
+    void keepSessionAlive();
     void observeTransfers();
     std::unique_ptr<SessionEngine> newEngine();
     // Hands the engine over to be closed once nothing refers to it any more.
@@ -195,10 +205,19 @@ private:
     quint64 engineSerial_ = 0;
     quint64 dialingSerial_ = 0;
     QTimer connectionCheck_;
+    QTimer keepAlive_;
     QuitQuestion quitQuestion_;
     // Absent until start-up creates them.
     std::unique_ptr<TransferQueue> downloads_;
     std::unique_ptr<TransferQueue> uploads_;
+    // The site ("server text" LF "login") the entries of the queues belong to, and the
+    // unfinished entries of other sites, kept until a connect to their site.
+    QString queueSite_;
+    struct HeldTransfers {
+        QList<File> downloads;
+        QList<File> uploads;
+    };
+    QHash<QString, HeldTransfers> held_;
     NotificationCenter *DistributedCenter = nullptr;
     std::unique_ptr<Sites> bookmarks_;
 

@@ -19,7 +19,10 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -31,6 +34,17 @@ namespace {
 // closes it between commands disconnects the window within a second.
 constexpr int kConnectionCheckMs = 500;
 
+// How often an idle session sends NOOP, from the user's settings: keepAliveSeconds in
+// the [session] group of ~/.config/Zodaru/Zodaru.conf, 0 for never; 60 s when absent.
+int keepAliveMs()
+{
+    const QSettings settings(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                                 + QStringLiteral("/Zodaru/Zodaru.conf"),
+                             QSettings::IniFormat);
+    constexpr int kDay = 24 * 3600;
+    return std::clamp(settings.value(QStringLiteral("session/keepAliveSeconds"), 60).toInt(), 0, kDay) * 1000;
+}
+
 } // namespace
 
 using LoginFailure = MyDelegate::Login::Failure;
@@ -41,6 +55,7 @@ using LoginFailure = MyDelegate::Login::Failure;
 MyDelegate::~MyDelegate()
 {
     connectionCheck_.stop();
+    keepAlive_.stop();
     dropCertificateQuestion();
     if (dialing_)
         cancelDialing();
@@ -149,6 +164,11 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
     myWindow->setConnected();
     showSecurity();
     connectionCheck_.start(kConnectionCheckMs);
+    if (const int interval = keepAliveMs(); interval > 0)
+        keepAlive_.start(interval);
+    switchQueuesTo(server_ + QLatin1Char('\n') + login_);
+    downloadFiles();
+    uploadFiles();
 }
 
 void MyDelegate::cancelDialing()
@@ -266,15 +286,27 @@ void MyDelegate::showSecurity()
         myWindow->window()->showSecurity(MainWindow::Security::Clear);
 }
 
+void MyDelegate::endSession(SessionEngine &engine)
+{
+    if (engine.ftp)
+        engine.ftp->endSession();
+    if (engine.replacement)
+        engine.replacement->giveUp();
+}
+
 void MyDelegate::disconnectFromFTP()
 {
     zlog("On se deconnecte\n");
     connectionCheck_.stop();
+    keepAlive_.stop();
     // QUIT on each engine's worker, after what it is doing; the window does not wait.
+    // Nothing connects for this session any more: a session the server closed stays closed.
     for (auto *slot : {&command_, &in_, &out_}) {
-        if (*slot)
-            (*slot)->worker.dropPending();
-        if (*slot && (*slot)->ftp)
+        if (!*slot)
+            continue;
+        endSession(**slot);
+        (*slot)->worker.dropPending();
+        if ((*slot)->ftp)
             (*slot)->worker.post([ftp = (*slot)->ftp] { ftp->shutdown(); });
     }
     // A running transfer stops now rather than after its last byte.
@@ -285,7 +317,7 @@ void MyDelegate::disconnectFromFTP()
         retired_->retire(std::move(*slot));
     myWindow->setDisconnected();
     showSecurity();
-    emptyQueues();
+    holdQueues();
     myWindow->refreshUploadTable();
     myWindow->refreshDownloadTable();
     zlog("FTP closed\n");
@@ -295,11 +327,20 @@ void MyDelegate::disconnectRemote()
 {
     zlog("disconnectRemote");
     connectionCheck_.stop();
-    // The engines are left alone: a transfer already running goes on to its end, and its
-    // notifications find empty queues.
+    keepAlive_.stop();
+    // The engines are let go without a word, and nothing connects for them any more. A
+    // transfer still running stops: its entry waits for the next connect with the rest.
+    for (auto *slot : {&command_, &in_, &out_}) {
+        if (!*slot)
+            continue;
+        endSession(**slot);
+        if ((*slot)->ftp)
+            (*slot)->ftp->cancelTransfer();
+        retire(std::move(*slot));
+    }
     myWindow->setDisconnected();
     myWindow->window()->showSecurity(MainWindow::Security::NoSession);
-    emptyQueues();
+    holdQueues();
     myWindow->refreshUploadTable();
     myWindow->refreshDownloadTable();
 }
@@ -319,7 +360,10 @@ void MyDelegate::checkCommandConnection()
     if (!command_ || !command_->ftp || command_->worker.busy())
         return;
     const quint64 serial = command_->serial;
-    command_->worker.run([ftp = command_->ftp] { return ftp->checkControlConnection(); }, this,
+    // A session the server closed while idle (its time-out) is not lost: the next action
+    // opens it again, and only a failure then is told.
+    command_->worker.run([ftp = command_->ftp] { return ftp->checkControlConnection() || ftp->reopensWhenUsed(); },
+                         this,
                          [this, serial](bool alive) {
                              if (!alive && currentEngine(serial))
                                  commandConnectionLost("verification de la connexion");
@@ -381,10 +425,39 @@ quint64 MyDelegate::remoteCommand(const QString &word, const QString &param, Com
     return ++requestSerial_;
 }
 
-void MyDelegate::emptyQueues()
+void MyDelegate::holdQueues()
 {
+    downloads_->holdUnfinished();
+    uploads_->holdUnfinished();
+}
+
+void MyDelegate::switchQueuesTo(const QString &site)
+{
+    if (site == queueSite_)
+        return;
+    // Set aside rather than dropped or started on a server they were not meant for.
+    holdQueues();
+    if (!downloads_->entries().isEmpty() || !uploads_->entries().isEmpty()) {
+        zlog("Transferts en attente mis de cote pour %@", queueSite_.section(QLatin1Char('\n'), 0, 0));
+        held_.insert(queueSite_, HeldTransfers{downloads_->entries(), uploads_->entries()});
+    }
     downloads_->clear();
     uploads_->clear();
+    const HeldTransfers back = held_.take(site);
+    for (const File &entry : back.downloads)
+        downloads_->append(entry);
+    for (const File &entry : back.uploads)
+        uploads_->append(entry);
+    queueSite_ = site;
+    myWindow->refreshUploadTable();
+    myWindow->refreshDownloadTable();
+}
+
+void MyDelegate::keepSessionAlive()
+{
+    for (auto *slot : {&command_, &in_, &out_})
+        if (*slot && (*slot)->ftp && !(*slot)->worker.busy())
+            (*slot)->worker.post([ftp = (*slot)->ftp] { ftp->keepAlive(); });
 }
 
 void MyDelegate::retire(std::unique_ptr<SessionEngine> engine)
@@ -409,6 +482,7 @@ void MyDelegate::observeTransfers()
     DistributedCenter->addObserver(this, QStringLiteral("FileSend"), object,
                                    [this](const Notification &n) { FileSend(n); });
     connect(&connectionCheck_, &QTimer::timeout, this, &MyDelegate::checkCommandConnection);
+    connect(&keepAlive_, &QTimer::timeout, this, &MyDelegate::keepSessionAlive);
 }
 
 MyDelegate::Login MyDelegate::logIn(std::shared_ptr<FTP> engine, const QString &address, const QString &user,

@@ -103,14 +103,19 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
         return;
     }
     const char *where = download ? "downloadFiles" : "uploadFiles";
-    auto job = [ftp = engine->ftp, server = server_, login = login_, password = password_, download,
-                local, remote, id, where] {
+    // Made here, used only when the engine has lost its connection: ending the session
+    // gives it up (SessionEngine::replacement) even in the middle of its connect.
+    const std::shared_ptr<FTP> replacement = FTP::create();
+    engine->replacement = replacement;
+    auto job = [ftp = engine->ftp, replacement, server = server_, login = login_, password = password_,
+                download, local, remote, id, where] {
         StartResult result;
         std::shared_ptr<FTP> use = ftp;
         if (!use || !use->isConnected()) {
             // A lost connection: the engine logs in again once, like the session's.
             try {
-                result.fresh = FTP::connectTo(server, login, password);
+                FTP::connectInto(replacement, server, login, password);
+                result.fresh = replacement;
             } catch (const NetworkException &e) {
                 zlog("Exception recue dans %@ ==> %@", where, e.reason());
                 return result;
@@ -123,12 +128,20 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
         return result;
     };
     engine->worker.run(std::move(job), this,
-                       [this, serial = engine->serial, given = engine->ftp, started = std::move(started)](StartResult result) {
-                           const FTP *used = result.fresh ? result.fresh.get() : given.get();
-                           if (result.code >= 0 && result.code < 400)
-                               retired_->transferStarted(used);
+                       [this, serial = engine->serial, given = engine->ftp, replacement,
+                        started = std::move(started)](StartResult result) {
+                           SessionEngine *current = currentEngine(serial);
+                           if (current && current->replacement == replacement)
+                               current->replacement.reset();
+                           const std::shared_ptr<FTP> used = result.fresh ? result.fresh : given;
+                           if (result.code >= 0 && result.code < 400) {
+                               retired_->transferStarted(used.get());
+                               // Started just as the session ended: its entry waits for the
+                               // next session, so this one stops.
+                               if (!current)
+                                   used->cancelTransfer();
+                           }
                            if (result.fresh) {
-                               SessionEngine *current = currentEngine(serial);
                                if (current)
                                    retired_->retire(std::exchange(current->ftp, std::move(result.fresh)));
                                else

@@ -64,9 +64,12 @@ void RetiredEngines::transferEnded(const void *engine)
 
 void RetiredEngines::closeAll()
 {
-    for (const auto &kept : kept_)
+    for (const auto &kept : kept_) {
         if (kept->ftp)
             kept->ftp->close();
+        if (kept->session && kept->session->replacement)
+            kept->session->replacement->giveUp();
+    }
 }
 
 void RetiredEngines::release()
