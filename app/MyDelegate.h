@@ -160,10 +160,12 @@ private:
     static void endSession(SessionEngine &engine);
     // NOOP on each idle engine of the session.
     void keepSessionAlive();
+    bool queuesMayRun() const;
     void observeTransfers();
     std::unique_ptr<SessionEngine> newEngine();
-    // Hands the engine over to be closed once nothing refers to it any more.
-    void retire(std::unique_ptr<SessionEngine> engine);
+    // Hands the engine over to be closed once nothing refers to it any more; `transfers`
+    // for a transfer engine (see RetiredEngines).
+    void retire(std::unique_ptr<SessionEngine> engine, bool transfers = false);
     void loginDone(quint64 attempt, int which, Login result);
     // Stops the connect on its way; its late results are dropped.
     void cancelDialing();

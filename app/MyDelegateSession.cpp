@@ -155,8 +155,8 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
 
     const std::unique_ptr<Dialing> made = std::move(dialing_);
     retire(std::exchange(command_, std::move(made->engines[0])));
-    retire(std::exchange(in_, std::move(made->engines[1])));
-    retire(std::exchange(out_, std::move(made->engines[2])));
+    retire(std::exchange(in_, std::move(made->engines[1])), true);
+    retire(std::exchange(out_, std::move(made->engines[2])), true);
     server_ = made->typed.address;
     login_ = made->typed.login;
     password_ = made->typed.password;
@@ -314,7 +314,7 @@ void MyDelegate::disconnectFromFTP()
         if (*slot && (*slot)->ftp)
             (*slot)->ftp->cancelTransfer();
     for (auto *slot : {&command_, &in_, &out_})
-        retired_->retire(std::move(*slot));
+        retired_->retire(std::move(*slot), slot != &command_);
     myWindow->setDisconnected();
     showSecurity();
     holdQueues();
@@ -328,19 +328,12 @@ void MyDelegate::disconnectRemote()
     zlog("disconnectRemote");
     connectionCheck_.stop();
     keepAlive_.stop();
-    // The engines are let go without a word, and nothing connects for them any more. A
-    // transfer still running stops: its entry waits for the next connect with the rest.
-    for (auto *slot : {&command_, &in_, &out_}) {
-        if (!*slot)
-            continue;
-        endSession(**slot);
-        if ((*slot)->ftp)
-            (*slot)->ftp->cancelTransfer();
-        retire(std::move(*slot));
-    }
+    // The engines are left alone: a transfer already running goes on to its end, and its
+    // notifications find empty queues.
     myWindow->setDisconnected();
     myWindow->window()->showSecurity(MainWindow::Security::NoSession);
-    holdQueues();
+    downloads_->clear();
+    uploads_->clear();
     myWindow->refreshUploadTable();
     myWindow->refreshDownloadTable();
 }
@@ -460,12 +453,12 @@ void MyDelegate::keepSessionAlive()
             (*slot)->worker.post([ftp = (*slot)->ftp] { ftp->keepAlive(); });
 }
 
-void MyDelegate::retire(std::unique_ptr<SessionEngine> engine)
+void MyDelegate::retire(std::unique_ptr<SessionEngine> engine, bool transfers)
 {
     // What was asked of an engine no longer used need not run; QUIT is queued after this.
     if (engine)
         engine->worker.dropPending();
-    retired_->retire(std::move(engine));
+    retired_->retire(std::move(engine), transfers);
 }
 
 void MyDelegate::observeTransfers()
@@ -483,6 +476,11 @@ void MyDelegate::observeTransfers()
                                    [this](const Notification &n) { FileSend(n); });
     connect(&connectionCheck_, &QTimer::timeout, this, &MyDelegate::checkCommandConnection);
     connect(&keepAlive_, &QTimer::timeout, this, &MyDelegate::keepSessionAlive);
+    // Entries held over from a session start once its transfers have ended.
+    connect(retired_.get(), &RetiredEngines::transfersEnded, this, [this] {
+        downloadFiles();
+        uploadFiles();
+    });
 }
 
 MyDelegate::Login MyDelegate::logIn(std::shared_ptr<FTP> engine, const QString &address, const QString &user,

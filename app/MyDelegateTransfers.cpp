@@ -151,15 +151,24 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
                        });
 }
 
+// No pass outside a session, where the entries wait, nor while a transfer of an ended
+// session is still ending: an entry it carried waits again, and must not start beside it
+// (the two would share the partial file).
+bool MyDelegate::queuesMayRun() const
+{
+    return myWindow && myWindow->connectionState() == MainWindowController::ConnectionState::Connected
+        && !retired_->transfersEnding();
+}
+
 void MyDelegate::downloadFiles()
 {
-    if (downloads_)
+    if (downloads_ && queuesMayRun())
         downloads_->runPass();
 }
 
 void MyDelegate::uploadFiles()
 {
-    if (uploads_)
+    if (uploads_ && queuesMayRun())
         uploads_->runPass();
 }
 
