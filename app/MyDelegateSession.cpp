@@ -30,8 +30,8 @@ namespace zodaru {
 
 namespace {
 
-// How often the idle command engine's control connection is looked at: a server that
-// closes it between commands disconnects the window within a second.
+// How often the idle command engine's control connection is looked at: a session that
+// a server ends between commands is noticed within a second.
 constexpr int kConnectionCheckMs = 500;
 
 // How often an idle session sends NOOP, from the user's settings: keepAliveSeconds in
