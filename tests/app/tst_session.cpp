@@ -3,6 +3,8 @@
 // scripted server.
 #include "AppHarness.h"
 
+#include "app/RetiredEngines.h"
+#include "app/SessionEngine.h"
 #include "ftp/CertificateStore.h"
 #include "ftp/FTP.h"
 #include "model/Bookmark.h"
@@ -691,6 +693,33 @@ private Q_SLOTS:
         QCOMPARE(h.state(), State::Disconnected);
         // Far below the two minutes the greeting would be waited for.
         QTRY_VERIFY_WITH_TIMEOUT(server.waitForFinished(3, 0), 20000);
+    }
+
+    // Quitting closes every engine kept, a transfer engine's new login on its way
+    // included: the worker's wait ends at once, not at the end of the greeting's limit.
+    void quittingGivesUpALoginOnItsWay()
+    {
+        FTP::Timeouts longer;
+        longer.replyLine = 120000;
+        FTP::setTimeouts(longer);
+        ScriptedFtpServer server([](ScriptedFtpServer::Session &s) { s.waitForEof(); });
+        auto engine = std::make_unique<SessionEngine>(1);
+        engine->replacement = FTP::create();
+        engine->worker.post([ftp = engine->replacement, address = server.address()] {
+            try {
+                FTP::connectInto(ftp, address, QStringLiteral("me"), QStringLiteral("pw"));
+            } catch (const NetworkException &) {
+            }
+        });
+        QVERIFY(server.waitForConnections(1));
+        std::atomic<bool> closedSoon{false};
+        std::thread watcher([&] { closedSoon = server.waitForFinished(0, 20000); });
+        {
+            RetiredEngines retired;
+            retired.retire(std::move(engine), true);
+        } // closes what it keeps, then waits for the worker
+        watcher.join();
+        QVERIFY(closedSoon);
     }
 
     // Disconnect keeps the unfinished downloads: they wait, and start at the next connect
