@@ -53,7 +53,10 @@ std::shared_ptr<FTP> MyDelegate::dataTransfertOut() const
 
 int MyDelegate::unfinishedTransfers() const
 {
-    return (downloads_ ? downloads_->unfinished() : 0) + (uploads_ ? uploads_->unfinished() : 0);
+    int held = 0;
+    for (const HeldTransfers &site : held_)
+        held += int(site.downloads.size() + site.uploads.size());
+    return held + (downloads_ ? downloads_->unfinished() : 0) + (uploads_ ? uploads_->unfinished() : 0);
 }
 
 bool MyDelegate::mayQuit()

@@ -8,6 +8,7 @@
 #include "ui/CertificateDialog.h"
 #include "ui/ClearPasswordDialog.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -166,11 +167,22 @@ private:
     void dial(const Typed &typed, bool clearAgreed);
     // Starts the login of engine `which` of the connect on its way.
     void dialEngine(int which, ProtectionPolicy policy);
-    void emptyQueues();
+    // After a disconnect or a lost session: the queues keep their unfinished entries,
+    // waiting for the next connect to the same site.
+    void holdQueues();
+    // A connect to `site` (server text and login) is made: the queues of another site are
+    // set aside, and what waited for this one comes back.
+    void switchQueuesTo(const QString &site);
+    // Ends the session of an engine and of a new login made for it: nothing connects any more.
+    static void endSession(SessionEngine &engine);
+    // NOOP on each idle engine of the session.
+    void keepSessionAlive();
+    bool queuesMayRun() const;
     void observeTransfers();
     std::unique_ptr<SessionEngine> newEngine();
-    // Hands the engine over to be closed once nothing refers to it any more.
-    void retire(std::unique_ptr<SessionEngine> engine);
+    // Hands the engine over to be closed once nothing refers to it any more; `transfers`
+    // for a transfer engine (see RetiredEngines).
+    void retire(std::unique_ptr<SessionEngine> engine, bool transfers = false);
     void loginDone(quint64 attempt, int which, Login result);
     // Stops the connect on its way; its late results are dropped.
     void cancelDialing();
@@ -220,10 +232,19 @@ private:
     quint64 engineSerial_ = 0;
     quint64 dialingSerial_ = 0;
     QTimer connectionCheck_;
+    QTimer keepAlive_;
     QuitQuestion quitQuestion_;
     // Absent until start-up creates them.
     std::unique_ptr<TransferQueue> downloads_;
     std::unique_ptr<TransferQueue> uploads_;
+    // The site ("server text" LF "login") the entries of the queues belong to, and the
+    // unfinished entries of other sites, kept until a connect to their site.
+    QString queueSite_;
+    struct HeldTransfers {
+        QList<File> downloads;
+        QList<File> uploads;
+    };
+    QHash<QString, HeldTransfers> held_;
     NotificationCenter *DistributedCenter = nullptr;
     std::unique_ptr<Sites> bookmarks_;
     // After the window, so that it goes first: its site manager is a child of the window.

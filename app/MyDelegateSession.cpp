@@ -21,7 +21,10 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -29,9 +32,20 @@ namespace zodaru {
 
 namespace {
 
-// How often the idle command engine's control connection is looked at: a server that
-// closes it between commands disconnects the window within a second.
+// How often the idle command engine's control connection is looked at: a session that
+// a server ends between commands is noticed within a second.
 constexpr int kConnectionCheckMs = 500;
+
+// How often an idle session sends NOOP, from the user's settings: keepAliveSeconds in
+// the [session] group of ~/.config/Zodaru/Zodaru.conf, 0 for never; 60 s when absent.
+int keepAliveMs()
+{
+    const QSettings settings(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                                 + QStringLiteral("/Zodaru/Zodaru.conf"),
+                             QSettings::IniFormat);
+    constexpr int kDay = 24 * 3600;
+    return std::clamp(settings.value(QStringLiteral("session/keepAliveSeconds"), 60).toInt(), 0, kDay) * 1000;
+}
 
 } // namespace
 
@@ -43,6 +57,7 @@ using LoginFailure = MyDelegate::Login::Failure;
 MyDelegate::~MyDelegate()
 {
     connectionCheck_.stop();
+    keepAlive_.stop();
     dropQuestions();
     if (dialing_)
         cancelDialing();
@@ -217,8 +232,8 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
 
     const std::unique_ptr<Dialing> made = std::move(dialing_);
     retire(std::exchange(command_, std::move(made->engines[0])));
-    retire(std::exchange(in_, std::move(made->engines[1])));
-    retire(std::exchange(out_, std::move(made->engines[2])));
+    retire(std::exchange(in_, std::move(made->engines[1])), true);
+    retire(std::exchange(out_, std::move(made->engines[2])), true);
     server_ = made->typed.address;
     login_ = made->typed.login;
     password_ = made->typed.password;
@@ -229,6 +244,11 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
     myWindow->setConnected();
     showSecurity();
     connectionCheck_.start(kConnectionCheckMs);
+    if (const int interval = keepAliveMs(); interval > 0)
+        keepAlive_.start(interval);
+    switchQueuesTo(server_ + QLatin1Char('\n') + login_);
+    downloadFiles();
+    uploadFiles();
     if (siteActions_)
         siteActions_->sessionOpened(server_, login_, password_);
 }
@@ -401,15 +421,27 @@ void MyDelegate::reconnected(const std::shared_ptr<FTP> &engine)
                               "nothing was sent in clear."));
 }
 
+void MyDelegate::endSession(SessionEngine &engine)
+{
+    if (engine.ftp)
+        engine.ftp->endSession();
+    if (engine.replacement)
+        engine.replacement->giveUp();
+}
+
 void MyDelegate::disconnectFromFTP()
 {
     zlog("On se deconnecte\n");
     connectionCheck_.stop();
+    keepAlive_.stop();
     // QUIT on each engine's worker, after what it is doing; the window does not wait.
+    // Nothing connects for this session any more: a session the server closed stays closed.
     for (auto *slot : {&command_, &in_, &out_}) {
-        if (*slot)
-            (*slot)->worker.dropPending();
-        if (*slot && (*slot)->ftp)
+        if (!*slot)
+            continue;
+        endSession(**slot);
+        (*slot)->worker.dropPending();
+        if ((*slot)->ftp)
             (*slot)->worker.post([ftp = (*slot)->ftp] { ftp->shutdown(); });
     }
     // A running transfer stops now rather than after its last byte.
@@ -417,10 +449,10 @@ void MyDelegate::disconnectFromFTP()
         if (*slot && (*slot)->ftp)
             (*slot)->ftp->cancelTransfer();
     for (auto *slot : {&command_, &in_, &out_})
-        retired_->retire(std::move(*slot));
+        retired_->retire(std::move(*slot), slot != &command_);
     myWindow->setDisconnected();
     showSecurity();
-    emptyQueues();
+    holdQueues();
     myWindow->refreshUploadTable();
     myWindow->refreshDownloadTable();
     zlog("FTP closed\n");
@@ -430,11 +462,13 @@ void MyDelegate::disconnectRemote()
 {
     zlog("disconnectRemote");
     connectionCheck_.stop();
+    keepAlive_.stop();
     // The engines are left alone: a transfer already running goes on to its end, and its
     // notifications find empty queues.
     myWindow->setDisconnected();
     myWindow->window()->showSecurity(MainWindow::Security::NoSession);
-    emptyQueues();
+    downloads_->clear();
+    uploads_->clear();
     myWindow->refreshUploadTable();
     myWindow->refreshDownloadTable();
 }
@@ -454,7 +488,10 @@ void MyDelegate::checkCommandConnection()
     if (!command_ || !command_->ftp || command_->worker.busy())
         return;
     const quint64 serial = command_->serial;
-    command_->worker.run([ftp = command_->ftp] { return ftp->checkControlConnection(); }, this,
+    // A session the server closed while idle (its time-out) is not lost: the next action
+    // opens it again, and only a failure then is told.
+    command_->worker.run([ftp = command_->ftp] { return ftp->checkControlConnection() || ftp->reopensWhenUsed(); },
+                         this,
                          [this, serial](bool alive) {
                              if (!alive && currentEngine(serial))
                                  commandConnectionLost("verification de la connexion");
@@ -519,18 +556,47 @@ quint64 MyDelegate::remoteCommand(const QString &word, const QString &param, Com
     return ++requestSerial_;
 }
 
-void MyDelegate::emptyQueues()
+void MyDelegate::holdQueues()
 {
-    downloads_->clear();
-    uploads_->clear();
+    downloads_->holdUnfinished();
+    uploads_->holdUnfinished();
 }
 
-void MyDelegate::retire(std::unique_ptr<SessionEngine> engine)
+void MyDelegate::switchQueuesTo(const QString &site)
+{
+    if (site == queueSite_)
+        return;
+    // Set aside rather than dropped or started on a server they were not meant for.
+    holdQueues();
+    if (!downloads_->entries().isEmpty() || !uploads_->entries().isEmpty()) {
+        zlog("Transferts en attente mis de cote pour %@", queueSite_.section(QLatin1Char('\n'), 0, 0));
+        held_.insert(queueSite_, HeldTransfers{downloads_->entries(), uploads_->entries()});
+    }
+    downloads_->clear();
+    uploads_->clear();
+    const HeldTransfers back = held_.take(site);
+    for (const File &entry : back.downloads)
+        downloads_->append(entry);
+    for (const File &entry : back.uploads)
+        uploads_->append(entry);
+    queueSite_ = site;
+    myWindow->refreshUploadTable();
+    myWindow->refreshDownloadTable();
+}
+
+void MyDelegate::keepSessionAlive()
+{
+    for (auto *slot : {&command_, &in_, &out_})
+        if (*slot && (*slot)->ftp && !(*slot)->worker.busy())
+            (*slot)->worker.post([ftp = (*slot)->ftp] { ftp->keepAlive(); });
+}
+
+void MyDelegate::retire(std::unique_ptr<SessionEngine> engine, bool transfers)
 {
     // What was asked of an engine no longer used need not run; QUIT is queued after this.
     if (engine)
         engine->worker.dropPending();
-    retired_->retire(std::move(engine));
+    retired_->retire(std::move(engine), transfers);
 }
 
 void MyDelegate::observeTransfers()
@@ -547,6 +613,12 @@ void MyDelegate::observeTransfers()
     DistributedCenter->addObserver(this, QStringLiteral("FileSend"), object,
                                    [this](const Notification &n) { FileSend(n); });
     connect(&connectionCheck_, &QTimer::timeout, this, &MyDelegate::checkCommandConnection);
+    connect(&keepAlive_, &QTimer::timeout, this, &MyDelegate::keepSessionAlive);
+    // Entries held over from a session start once its transfers have ended.
+    connect(retired_.get(), &RetiredEngines::transfersEnded, this, [this] {
+        downloadFiles();
+        uploadFiles();
+    });
 }
 
 MyDelegate::Login MyDelegate::logIn(std::shared_ptr<FTP> engine, const QString &address, const QString &user,

@@ -104,15 +104,19 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
         return;
     }
     const char *where = download ? "downloadFiles" : "uploadFiles";
-    auto job = [ftp = engine->ftp, server = server_, login = login_, password = password_, download,
-                local, remote, id, where, policy = sessionPolicy_] {
+    // Made here, used only when the engine has lost its connection: ending the session
+    // gives it up (SessionEngine::replacement) even in the middle of its connect.
+    const std::shared_ptr<FTP> replacement = FTP::create();
+    engine->replacement = replacement;
+    auto job = [ftp = engine->ftp, replacement, server = server_, login = login_, password = password_,
+                download, local, remote, id, where, policy = sessionPolicy_] {
         StartResult result;
         std::shared_ptr<FTP> use = ftp;
         if (!use || !use->isConnected()) {
             // A lost connection: the engine logs in again once, like the session's.
             try {
-                result.failed = FTP::create();
-                FTP::connectInto(result.failed, server, login, password, policy);
+                result.failed = replacement;
+                FTP::connectInto(replacement, server, login, password, policy);
                 result.fresh = std::exchange(result.failed, nullptr);
             } catch (const NetworkException &e) {
                 zlog("Exception recue dans %@ ==> %@", where, e.reason());
@@ -132,16 +136,22 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
         return result;
     };
     engine->worker.run(std::move(job), this,
-                       [this, serial = engine->serial, given = engine->ftp, started = std::move(started)](StartResult result) {
-                           const FTP *used = result.fresh ? result.fresh.get() : given.get();
+                       [this, serial = engine->serial, given = engine->ftp, replacement,
+                        started = std::move(started)](StartResult result) {
+                           SessionEngine *current = currentEngine(serial);
+                           if (current && current->replacement == replacement)
+                               current->replacement.reset();
+                           const std::shared_ptr<FTP> used = result.fresh ? result.fresh : given;
                            // The engine that may have been refused TLS on connecting again.
-                           const std::shared_ptr<FTP> reconnecting = result.failed ? result.failed
-                               : result.fresh                                      ? result.fresh
-                                                                                   : given;
-                           if (result.start.code >= 0 && result.start.code < 400)
-                               retired_->transferStarted(used);
+                           const std::shared_ptr<FTP> reconnecting = result.failed ? result.failed : used;
+                           if (result.start.code >= 0 && result.start.code < 400) {
+                               retired_->transferStarted(used.get());
+                               // Started just as the session ended: its entry waits for the
+                               // next session, so this one stops.
+                               if (!current)
+                                   used->cancelTransfer();
+                           }
                            if (result.fresh) {
-                               SessionEngine *current = currentEngine(serial);
                                if (current)
                                    retired_->retire(std::exchange(current->ftp, std::move(result.fresh)));
                                else
@@ -152,15 +162,24 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
                        });
 }
 
+// No pass outside a session, where the entries wait, nor while a transfer of an ended
+// session is still ending: an entry it carried waits again, and must not start beside it
+// (the two would share the partial file).
+bool MyDelegate::queuesMayRun() const
+{
+    return myWindow && myWindow->connectionState() == MainWindowController::ConnectionState::Connected
+        && !retired_->transfersEnding();
+}
+
 void MyDelegate::downloadFiles()
 {
-    if (downloads_)
+    if (downloads_ && queuesMayRun())
         downloads_->runPass();
 }
 
 void MyDelegate::uploadFiles()
 {
-    if (uploads_)
+    if (uploads_ && queuesMayRun())
         uploads_->runPass();
 }
 

@@ -4,6 +4,7 @@
 #include "app/SessionEngine.h"
 #include "ftp/FTP.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace zodaru {
@@ -12,6 +13,7 @@ struct RetiredEngines::Kept {
     std::unique_ptr<SessionEngine> session;
     std::shared_ptr<FTP> ftp;
     bool workerDone = true;
+    bool transfers = false;
 };
 
 RetiredEngines::RetiredEngines(QObject *parent) : QObject(parent) {}
@@ -22,13 +24,15 @@ RetiredEngines::~RetiredEngines()
     closeAll();
 }
 
-void RetiredEngines::retire(std::unique_ptr<SessionEngine> engine)
+void RetiredEngines::retire(std::unique_ptr<SessionEngine> engine, bool transfers)
 {
     if (!engine)
         return;
     auto kept = std::make_unique<Kept>();
     kept->ftp = engine->ftp;
     kept->workerDone = false;
+    kept->transfers = transfers;
+    wereEnding_ = wereEnding_ || transfers;
     Kept *const raw = kept.get();
     // Runs after the jobs still queued, if any; its answer comes back after theirs.
     engine->worker.run([] { return true; }, this, [this, raw](bool) {
@@ -64,9 +68,19 @@ void RetiredEngines::transferEnded(const void *engine)
 
 void RetiredEngines::closeAll()
 {
-    for (const auto &kept : kept_)
+    for (const auto &kept : kept_) {
         if (kept->ftp)
             kept->ftp->close();
+        if (kept->session && kept->session->replacement)
+            kept->session->replacement->giveUp();
+    }
+}
+
+bool RetiredEngines::transfersEnding() const
+{
+    return std::any_of(kept_.begin(), kept_.end(), [this](const std::unique_ptr<Kept> &kept) {
+        return (kept->transfers && !kept->workerDone) || (kept->ftp && running_.value(kept->ftp.get()) > 0);
+    });
 }
 
 void RetiredEngines::release()
@@ -78,6 +92,10 @@ void RetiredEngines::release()
             kept->ftp->close();
         return true;
     });
+    if (wereEnding_ && !transfersEnding()) {
+        wereEnding_ = false;
+        Q_EMIT transfersEnded();
+    }
 }
 
 } // namespace zodaru

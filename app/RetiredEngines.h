@@ -27,8 +27,9 @@ public:
     Q_DISABLE_COPY_MOVE(RetiredEngines)
 
     // Once the engine's worker has run what it was given and its transfers have ended, the
-    // engine is closed and let go.
-    void retire(std::unique_ptr<SessionEngine> engine);
+    // engine is closed and let go. `transfers`: a transfer engine, whose worker may still be
+    // starting one.
+    void retire(std::unique_ptr<SessionEngine> engine, bool transfers = false);
     // An engine replaced inside a session (logged in again): closed once its transfers end.
     void retire(std::shared_ptr<FTP> engine);
 
@@ -40,12 +41,20 @@ public:
     void closeAll();
     // Engines and workers still kept.
     int count() const { return int(kept_.size()); }
+    // True while a retired engine's transfer may still run or be starting: its partial
+    // file is not to be touched by a new transfer of the same entry before it has ended.
+    bool transfersEnding() const;
+
+Q_SIGNALS:
+    // transfersEnding() became false.
+    void transfersEnded();
 
 private:
     struct Kept;
     void release();
 
     std::vector<std::unique_ptr<Kept>> kept_;
+    bool wereEnding_ = false;
     QHash<const void *, int> running_;
 };
 

@@ -19,6 +19,9 @@ struct SessionEngine {
     const quint64 serial;
     // Null until its login has come back; replaced when it had to log in again.
     std::shared_ptr<FTP> ftp;
+    // A new engine logging in on the worker in place of `ftp` (lost), so that ending the
+    // session can give its connect up at once; null otherwise.
+    std::shared_ptr<FTP> replacement;
     EngineWorker worker;
 };
 

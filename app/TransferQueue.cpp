@@ -48,6 +48,20 @@ void TransferQueue::clear()
     ++generation_;
 }
 
+void TransferQueue::holdUnfinished()
+{
+    QList<File> kept;
+    for (File &entry : entries_) {
+        if (entry.isDone())
+            continue;
+        entry.requeue();
+        kept.append(std::move(entry));
+    }
+    clear();
+    for (File &entry : kept)
+        append(std::move(entry));
+}
+
 template <typename Log>
 void TransferQueue::describe(const File &entry, Log &&log) const
 {

@@ -40,6 +40,10 @@ public:
     void append(File entry);
     // Forgets every entry; a start still on its way is ignored when it comes back.
     void clear();
+    // Keeps the entries not finished, all waiting again (the one that ran from its first
+    // byte), for a later session; the others go. Nothing starts before the next pass, and a
+    // start still on its way is ignored when it comes back.
+    void holdUnfinished();
 
     // One pass: starts the first waiting entry unless one runs or is being started.
     void runPass();

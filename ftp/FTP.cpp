@@ -19,10 +19,8 @@
 #include <utility>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -155,41 +153,13 @@ NetworkException networkError(const char *label)
                                 .arg(errorText(error)));
 }
 
-void connectWithin(int fd, const sockaddr *address, socklen_t addressLength, int timeoutMs)
+// A connect that failed, was given up (ECANCELED) or timed out, as the exception.
+void connectOrThrow(int fd, const addrinfo &to, int timeoutMs, const ConnectCanceller *canceller)
 {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+    if (const int error = connectWithin(fd, to.ai_addr, to.ai_addrlen, timeoutMs, canceller)) {
+        errno = error;
         throw networkError("connect");
-    if (::connect(fd, address, addressLength) < 0) {
-        if (errno != EINPROGRESS)
-            throw networkError("connect");
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd p{fd, POLLOUT, 0};
-            const int r = ::poll(&p, 1, left.count() > 0 ? int(left.count()) : 0);
-            if (r > 0)
-                break;
-            if (r == 0) {
-                errno = ETIMEDOUT;
-                throw networkError("connect");
-            }
-            if (errno != EINTR)
-                throw networkError("connect");
-        }
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0)
-            throw networkError("connect");
-        if (error != 0) {
-            errno = error;
-            throw networkError("connect");
-        }
     }
-    // Reads and writes wait with poll(); the descriptor itself goes back to blocking.
-    if (::fcntl(fd, F_SETFL, flags) < 0)
-        throw networkError("connect");
 }
 
 // atoi() on untrusted text: leading white space, an optional sign, then digits; 0 when
@@ -319,7 +289,7 @@ void FTP::setLimits(const Limits &l)
     currentLimits() = l;
 }
 
-FTP::FTP() = default;
+FTP::FTP() : canceller_(std::make_unique<ConnectCanceller>()) {}
 FTP::~FTP() = default;
 
 std::shared_ptr<FTP> FTP::create()
@@ -403,8 +373,13 @@ QString FTP::tlsDescription() const
 
 void FTP::giveUp()
 {
-    givenUp_ = true;
     close();
+}
+
+void FTP::endSession()
+{
+    givenUp_ = true;
+    canceller_->cancel();
 }
 
 void FTP::open(const QString &address)
@@ -422,7 +397,7 @@ void FTP::open(const QString &address)
         tlsDescription_.clear();
     }
     resumable_ = TlsSession();
-    const int fd = createSocket(server.host, server.port, timeouts().controlConnect);
+    const int fd = createSocket(server.host, server.port, timeouts().controlConnect, canceller_.get());
     zlog("Adresse : %@ socket : %i\n", address, fd);
     auto control = std::make_shared<Socket>(fd);
     {
@@ -593,8 +568,10 @@ bool FTP::closedWhileIdle() const
 
 bool FTP::reopenIfClosedWhileIdle()
 {
-    if (address_.isEmpty() || transferRunning_ || !closedWhileIdle())
+    // Once the user ended the session (givenUp_) nothing reconnects it.
+    if (address_.isEmpty() || givenUp_ || transferRunning_ || !closedWhileIdle())
         return true;
+    idleCloseLogged_ = false;
     zlog("Session fermee par le serveur pendant l'attente : on se reconnecte a %@", address_);
     dropConnections();
     try {
@@ -640,6 +617,7 @@ void FTP::close()
 {
     // From outside the engine a close is a stop: the running download leaves no partial.
     stoppedByUser_ = true;
+    endSession();
     dropConnections();
 }
 
@@ -676,10 +654,11 @@ void FTP::closeBecause(const QString &why)
 
 void FTP::shutdown()
 {
+    endSession();
     // A running transfer's worker is reading its completion reply on PI: a QUIT exchange
     // now would race it for the reply lines. Closing wakes the worker, which reports the
-    // transfer as broken.
-    if (transferRunning_) {
+    // transfer as broken. A session the server closed has nobody left to say QUIT to.
+    if (transferRunning_ || !controlConnection() || closedWhileIdle()) {
         close();
         return;
     }
@@ -709,9 +688,29 @@ bool FTP::checkControlConnection()
         : n > 0                                          ? QStringLiteral("421")
         : control->isEncrypted()                         ? QStringLiteral("erreur TLS")
                                                          : QString::fromUtf8(std::strerror(errno));
+    if (reopensWhenUsed()) {
+        // The server's idle time-out: the session stays, and is opened again by the next
+        // action. Said once, not at every look.
+        if (!std::exchange(idleCloseLogged_, true))
+            zlog("Session fermee par le serveur entre deux commandes (%@) : reconnexion a la prochaine commande", why);
+        return false;
+    }
     zlog("Connexion de controle perdue entre deux commandes (%@) : on ferme la connexion", why);
     close();
     return false;
+}
+
+bool FTP::reopensWhenUsed() const
+{
+    return !address_.isEmpty() && !givenUp_ && controlConnection();
+}
+
+void FTP::keepAlive()
+{
+    if (!controlConnection() || transferRunning_ || closedWhileIdle())
+        return;
+    if (sendCommand(QStringLiteral("NOOP"), QString()))
+        ret();
 }
 
 int FTP::cd(const QString &path)
@@ -1032,7 +1031,7 @@ void FTP::pasv(const QString &type, const QList<SentAhead> &after)
     }
     int fd = -1;
     try {
-        fd = createSocket(server, port, timeouts().dataConnect);
+        fd = createSocket(server, port, timeouts().dataConnect, canceller_.get());
     } catch (const NetworkException &e) {
         zlog("Exception recue dans pasv ==> %@", e.reason());
         return;
@@ -1208,7 +1207,7 @@ void FTP::RemoteFacts::take(bool isSize, int code, const QString &reply)
         modified = parseFtpTime(QStringView(reply).mid(4).trimmed());
 }
 
-int FTP::createSocket(const QString &address, int port, int connectTimeoutMs)
+int FTP::createSocket(const QString &address, int port, int connectTimeoutMs, const ConnectCanceller *canceller)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -1235,10 +1234,12 @@ int FTP::createSocket(const QString &address, int port, int connectTimeoutMs)
             const linger lingerOn{1, 10};
             if (::setsockopt(fd.get(), SOL_SOCKET, SO_LINGER, &lingerOn, sizeof lingerOn) < 0)
                 throw networkError("Error with setsockopt");
-            connectWithin(fd.get(), a->ai_addr, a->ai_addrlen, millisecondsUntil(deadline) / count);
+            connectOrThrow(fd.get(), *a, millisecondsUntil(deadline) / count, canceller);
             return fd.release();
         } catch (const NetworkException &e) {
             last = e;
+            if (canceller && canceller->isCancelled())
+                break; // given up: the other addresses are not tried
         }
     }
     throw *last;

@@ -20,6 +20,7 @@
 
 namespace zodaru {
 
+class ConnectCanceller;
 class FileReceiver;
 struct PartOrigin;
 class Socket;
@@ -118,9 +119,14 @@ public:
     // How the last login was protected (Clear before any). A reopened session never has
     // less than the login before it. Any thread.
     Protection protection() const { return protection_.load(); }
-    // Closes the engine for good, from any thread, even while it is still connecting: a
-    // control connection made after this is dropped at once.
+    // Closes the engine for good, from any thread, even while it is still connecting: the
+    // same as close().
     void giveUp();
+    // The user ended the session (disconnect, quit), from any thread: from now on the engine
+    // makes no connection, so a session the server closed is never reopened, and a connect
+    // in progress (login, reopening, data connection) is abandoned at once. What runs goes
+    // on; shutdown() or close() follows.
+    void endSession();
     // True when the server refused the last login (not a lost or silent peer).
     bool loginRefused() const { return loginRefused_; }
 
@@ -156,13 +162,18 @@ public:
     int command(const QString &word, const QString &param);
     int ret();
     int cd(const QString &path);
+    // TYPE A, QUIT, then close(); a session already closed, by this side or by the server,
+    // is only closed, without a word and without reopening it.
     void shutdown();
+    // Drops both connections and ends the session (see endSession()); final. Any thread.
     void close();
 
     // Opens a TCP connection to `address` (a host name, IPv4 or IPv6 literal; not a server
     // text with a port): every address the resolver gives, IPv6 and IPv4, is tried in its
     // order until one answers, all within `connectTimeoutMs`. Throws NetworkException.
-    static int createSocket(const QString &address, int port, int connectTimeoutMs);
+    // `canceller`, when given, abandons the attempt at once once cancelled (errno ECANCELED).
+    static int createSocket(const QString &address, int port, int connectTimeoutMs,
+                            const ConnectCanceller *canceller = nullptr);
 
     // What the server announced in its FEAT reply (nothing before login or when refused).
     const ServerFeatures &features() const { return features_; }
@@ -209,8 +220,17 @@ public:
     // is free either way within a moment. Any thread.
     void cancelTransfer();
     // Between commands, without blocking and without reading a byte: false when the control
-    // connection has ended, was reset or holds a 421; the engine is then closed.
+    // connection has ended, was reset or holds a 421. A session that can be reopened (see
+    // reopensWhenUsed()) is left as it is, the server having only ended an idle session
+    // (its time-out); any other is closed.
     bool checkControlConnection();
+    // True when the next action would open the session again should the server have closed
+    // it while idle: logged in with a password, and the session not ended.
+    bool reopensWhenUsed() const;
+    // NOOP on an idle session, so that the server's idle time-out does not end it. Nothing
+    // is sent while a transfer runs or to a session the server already closed (the next
+    // action reopens that one): keeping alive never reconnects.
+    void keepAlive();
 
     // For quitting: closes the engine of every running transfer of the process, which stops
     // its worker; a download's partial file is removed by its worker. (A close() from
@@ -396,7 +416,11 @@ private:
     qint64 resumeOffset_ = 0;
     qint64 uploadSize_ = -1;
     std::atomic<bool> stoppedByUser_{false};
+    // Set once the session is ended (endSession()); guards the publication of a control
+    // connection, and the canceller wakes the connects in progress.
     std::atomic<bool> givenUp_{false};
+    const std::unique_ptr<ConnectCanceller> canceller_;
+    bool idleCloseLogged_ = false; // the idle check said once that the server closed
     std::atomic<bool> loginRefused_{false};
     std::atomic<SecurityFailure> securityFailure_{SecurityFailure::None};
     std::atomic<Protection> protection_{Protection::Clear};

@@ -3,6 +3,8 @@
 // scripted server.
 #include "AppHarness.h"
 
+#include "app/RetiredEngines.h"
+#include "app/SessionEngine.h"
 #include "ftp/CertificateStore.h"
 #include "ftp/FTP.h"
 #include "model/Bookmark.h"
@@ -551,19 +553,51 @@ private Q_SLOTS:
         QTRY_COMPARE(answers, QStringList{"none:failed"});
     }
 
-    // The server closes the command connection while nothing is asked of it: the idle
-    // check notices, the window is disconnected and the log says why.
-    void serverClosesBetweenCommands()
+    // The server closes the command connection while nothing is asked of it (its idle
+    // time-out): the idle check notices and says so, the session stays shown connected and
+    // the next request logs in again quietly. Only a failed login then is a lost session.
+    // Once the user disconnects, nothing logs in again.
+    void serverClosesWhileIdle_data()
     {
-        ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
-            s.greetAndLogin();
+        QTest::addColumn<QByteArray>("farewell");
+        QTest::addColumn<bool>("loginAgainWorks");
+        QTest::addColumn<QString>("then");
+        QTest::newRow("end of stream, next listing") << QByteArray() << true << "list";
+        QTest::newRow("421, next listing") << QByteArray("421 Timeout.\r\n") << true << "list";
+        QTest::newRow("login refused when reopening") << QByteArray("421 Timeout.\r\n") << false << "list";
+        QTest::newRow("disconnect after the close") << QByteArray() << true << "disconnect";
+    }
+    void serverClosesWhileIdle()
+    {
+        QFETCH(QByteArray, farewell);
+        QFETCH(bool, loginAgainWorks);
+        QFETCH(QString, then);
+        ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
+            // The first three are the session's logins; a fourth can only be a reopening.
+            if (s.index() < 3) {
+                s.greetAndLogin();
+            } else {
+                s.line("220 Again");
+                s.expect("USER me");
+                s.line("331 Password");
+                s.expect("PASS pw");
+                s.line(loginAgainWorks ? "230 In" : "530 Denied");
+                if (!loginAgainWorks)
+                    return;
+            }
             for (;;) {
                 const QByteArray line = s.readLine();
                 if (line == "PASV") {
                     s.line(s.openPassive());
                 } else if (line.startsWith("LIST")) {
                     s.sendReply("150 Here it comes", unixLine("-rw-r--r--", "f"), "226 Done");
-                    s.closeControl();
+                    if (s.index() < 3) {
+                        s.send(farewell);
+                        s.closeControl();
+                        return;
+                    }
+                } else if (line == "QUIT") {
+                    s.line("221 Bye");
                     return;
                 } else {
                     s.line("250 OK");
@@ -572,13 +606,181 @@ private Q_SLOTS:
         });
         AppHarness h;
         h.launch();
+        const int descriptors = openDescriptorCount();
         LogCapture log;
         QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
         QCOMPARE(AppHarness::names(h.remote(), 0), QStringList{"f"});
-        QTRY_COMPARE(h.state(), State::Disconnected);
-        QVERIFY(log.containsPrefix(QStringLiteral("Connexion de controle perdue entre deux commandes (fin de flux)")));
-        QVERIFY(log.containsPrefix(QStringLiteral("Connexion au serveur perdue (verification de la connexion)")));
-        QVERIFY(!h.controller().statusText().isEmpty());
+        const QString noticed = QStringLiteral("Session fermee par le serveur entre deux commandes (%1)")
+                                    .arg(farewell.isEmpty() ? QStringLiteral("fin de flux") : QStringLiteral("421"));
+        QTRY_VERIFY(log.containsPrefix(noticed));
+        QCOMPARE(h.state(), State::Connected);
+        const QString reopening = QStringLiteral("Session fermee par le serveur pendant l'attente : on se reconnecte a ");
+        if (then == u"disconnect") {
+            h.window().Connect()->click();
+            QCOMPARE(h.state(), State::Disconnected);
+            // Every engine has been let go once the descriptors are back where they were.
+            QTRY_COMPARE(openDescriptorCount(), descriptors);
+            QCOMPARE(server.connectionCount(), 3);
+            QVERIFY(!log.containsPrefix(reopening));
+            return;
+        }
+        std::optional<bool> listed;
+        h.app().listRemote(QStringLiteral("/"), [&listed](const std::optional<QList<File>> &entries) {
+            listed = entries && entries->value(0).name() == u"f";
+        });
+        QTRY_VERIFY(listed.has_value());
+        QVERIFY(log.contains(reopening + server.address()));
+        QCOMPARE(*listed, loginAgainWorks);
+        QCOMPARE(server.connectionCount(), 4);
+        QCOMPARE(h.state() == State::Connected, loginAgainWorks);
+        QCOMPARE(log.containsPrefix(QStringLiteral("Connexion au serveur perdue (listing)")), !loginAgainWorks);
+        QCOMPARE(h.controller().statusText().isEmpty(), loginAgainWorks);
+    }
+
+    // An idle session sends NOOP on each connection at the interval the settings give.
+    void keepAliveAtTheSetInterval()
+    {
+        ScriptedFtpServer server(browsingServer({{"/", unixLine("-rw-r--r--", "f")}}));
+        AppHarness h;
+        QVERIFY(writeFile(h.home() + QStringLiteral("/.config/Zodaru/Zodaru.conf"),
+                          "[session]\nkeepAliveSeconds=1\n"));
+        h.launch();
+        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
+        QCOMPARE(h.state(), State::Connected);
+        // The timer runs on this thread: waited for with the event loop running.
+        for (int conn = 0; conn < 3; ++conn)
+            QTRY_VERIFY(server.received(conn).contains("NOOP\r\n"));
+    }
+
+    // A transfer engine that lost its connection logs in again on its worker; a disconnect
+    // gives that login up at once, not at the end of its time limits.
+    void disconnectGivesUpATransferEngineLogin()
+    {
+        FTP::Timeouts longer;
+        longer.replyLine = 120000;
+        FTP::setTimeouts(longer);
+        ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
+            if (s.index() >= 3) {
+                s.waitForEof(); // the new login of the download engine: never greeted
+                return;
+            }
+            s.greetAndLogin();
+            for (;;) {
+                const QByteArray line = s.readLine();
+                if (line == "PASV") {
+                    s.line(s.openPassive());
+                } else if (line.startsWith("LIST")) {
+                    s.sendReply("150 Here it comes", unixLine("-rw-r--r--", "a") + unixLine("-rw-r--r--", "b"),
+                                "226 Done");
+                } else if (line.startsWith("RETR")) {
+                    s.line("421 Going away");
+                    s.closeControl();
+                    return;
+                } else if (line == "QUIT") {
+                    s.line("221 Bye");
+                    return;
+                } else {
+                    s.line("250 OK");
+                }
+            }
+        });
+        QTemporaryDir localDir;
+        AppHarness h;
+        h.launch();
+        QVERIFY(h.local().setPath(localDir.path()));
+        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
+        QVERIFY(AppHarness::select(h.remote(), 0, {"a", "b"}));
+        // "a" closes the download engine; "b" makes it log in again, into silence.
+        h.window().Get()->click();
+        QTRY_COMPARE(server.connectionCount(), 4);
+        h.window().Connect()->click();
+        QCOMPARE(h.state(), State::Disconnected);
+        // Far below the two minutes the greeting would be waited for.
+        QTRY_VERIFY_WITH_TIMEOUT(server.waitForFinished(3, 0), 20000);
+    }
+
+    // Quitting closes every engine kept, a transfer engine's new login on its way
+    // included: the worker's wait ends at once, not at the end of the greeting's limit.
+    void quittingGivesUpALoginOnItsWay()
+    {
+        FTP::Timeouts longer;
+        longer.replyLine = 120000;
+        FTP::setTimeouts(longer);
+        ScriptedFtpServer server([](ScriptedFtpServer::Session &s) { s.waitForEof(); });
+        auto engine = std::make_unique<SessionEngine>(1);
+        engine->replacement = FTP::create();
+        engine->worker.post([ftp = engine->replacement, address = server.address()] {
+            try {
+                FTP::connectInto(ftp, address, QStringLiteral("me"), QStringLiteral("pw"));
+            } catch (const NetworkException &) {
+            }
+        });
+        QVERIFY(server.waitForConnections(1));
+        std::atomic<bool> closedSoon{false};
+        std::thread watcher([&] { closedSoon = server.waitForFinished(0, 20000); });
+        {
+            RetiredEngines retired;
+            retired.retire(std::move(engine), true);
+        } // closes what it keeps, then waits for the worker
+        watcher.join();
+        QVERIFY(closedSoon);
+    }
+
+    // Disconnect keeps the unfinished downloads: they wait, and start at the next connect
+    // to the same site. A connect to another site sets them aside, without starting them
+    // there, until the first site is connected again.
+    void disconnectKeepsTheQueues_data()
+    {
+        QTest::addColumn<bool>("otherSiteFirst");
+        QTest::newRow("same site again") << false;
+        QTest::newRow("another site in between") << true;
+    }
+    void disconnectKeepsTheQueues()
+    {
+        QFETCH(bool, otherSiteFirst);
+        RealFtpServer server;
+        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        const QByteArray big = patternBytes(16 << 20, 5);
+        QVERIFY(server.writeFile("big", big));
+        QVERIFY(server.writeFile("small", "small file"));
+        QTemporaryDir localDir;
+        AppHarness h;
+        h.launch();
+        QVERIFY(h.local().setPath(localDir.path()));
+        QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
+        QCOMPARE(h.state(), State::Connected);
+        QVERIFY(AppHarness::select(h.remote(), 0, {"big", "small"}));
+        // Disconnected before the queue hears of any progress: both are unfinished.
+        h.window().Get()->click();
+        h.window().Connect()->click();
+        QCOMPARE(h.state(), State::Disconnected);
+        const auto waiting = [&h] {
+            QStringList names;
+            for (const File &entry : *h.app().downloadQueue())
+                if (!entry.isDone() && !entry.isCurrent())
+                    names << entry.name();
+            names.sort();
+            return names;
+        };
+        QCOMPARE(waiting(), (QStringList{"big", "small"}));
+        QCOMPARE(h.window().Downloads()->model()->rowCount(), 2);
+
+        if (otherSiteFirst) {
+            QVERIFY(h.connectThroughDialog(server.hostAndPort(), RealFtpServer::user(), RealFtpServer::password()));
+            QCOMPARE(h.state(), State::Connected);
+            QCOMPARE(h.app().downloadQueue()->size(), 0);
+            QCOMPARE(h.app().unfinishedTransfers(), 2);
+            h.window().Connect()->click();
+            QCOMPARE(h.app().downloadQueue()->size(), 0);
+        }
+        QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
+        QCOMPARE(h.state(), State::Connected);
+        QCOMPARE(h.app().downloadQueue()->size(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(h.app().unfinishedTransfers() == 0, 60000);
+        for (const File &entry : *h.app().downloadQueue())
+            QCOMPARE(entry.getStatus(), QStringLiteral("Done."));
+        QCOMPARE(readFile(localDir.path() + "/big"), big);
+        QCOMPARE(readFile(localDir.path() + "/small"), QByteArray("small file"));
     }
 
     // A refused DELE or MKD fails that command alone and is logged; a server that closes

@@ -2,11 +2,14 @@
 #include "base/ByteNames.h"
 #include "ftp/FTP.h"
 #include "base/Log.h"
+#include "support/FullListener.h"
 #include "support/ScriptedFtpServer.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -15,6 +18,7 @@
 #include <unistd.h>
 
 using zodaru::FTP;
+using zodaru::FullListener;
 using zodaru::LogCapture;
 using zodaru::NetworkException;
 using zodaru::ScriptedFtpServer;
@@ -74,6 +78,10 @@ private Q_SLOTS:
     void closeFromAnotherThreadWakesReader();
     void idleSessionIsReopened_data();
     void idleSessionIsReopened();
+    void connectAbandonedFromAnotherThread_data();
+    void connectAbandonedFromAnotherThread();
+    void closedSessionIsNotReopened_data();
+    void closedSessionIsNotReopened();
 };
 
 void TestFtpControl::replies_data()
@@ -517,11 +525,137 @@ void TestFtpControl::idleSessionIsReopened()
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
     QVERIFY(server.waitForFinished(0));
     LogCapture log;
+    // The idle check sees the server's close but leaves the session to be reopened, and
+    // says so once however often it looks.
+    QTRY_VERIFY(!ftp->checkControlConnection());
+    QVERIFY(!ftp->checkControlConnection());
+    QVERIFY(ftp->reopensWhenUsed());
+    QCOMPARE(log.lines().filter(QStringLiteral("Session fermee par le serveur entre deux commandes")).size(), 1);
     QCOMPARE(ftp->cd(QStringLiteral("/pub")), code);
     QVERIFY2(log.contains(logLine), qPrintable(log.lines().join(u'|')));
     QCOMPARE(server.connectionCount(), 2); // reopened once, never more
     QCOMPARE(ftp->isConnected(), secondLoginWorks);
     QCOMPARE(server.failures(), QStringList());
+}
+
+void TestFtpControl::connectAbandonedFromAnotherThread_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("dataConnection");
+    QTest::newRow("login given up") << "giveUp" << false;
+    QTest::newRow("session ended while dialing") << "endSession" << false;
+    QTest::newRow("closed during a data connect") << "close" << true;
+}
+
+// A connect to a peer that never answers is abandoned at once from another thread,
+// rather than at the end of its time limit.
+void TestFtpControl::connectAbandonedFromAnotherThread()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, dataConnection);
+    const FTP::Timeouts saved = FTP::timeouts();
+    FTP::setTimeouts({120000, 30000, 120000, 60000, 60000});
+    const auto restore = qScopeGuard([saved] { FTP::setTimeouts(saved); });
+    FullListener silent;
+    const quint16 port = silent.port();
+    ScriptedFtpServer server([port](ScriptedFtpServer::Session &s) {
+        s.line("220 Hello");
+        s.expect("PASV");
+        s.line("227 Entering Passive Mode (127,0,0,1," + QByteArray::number(port / 256) + ','
+               + QByteArray::number(port % 256) + ")");
+        s.waitForEof();
+    });
+    LogCapture log;
+    const auto ftp = dataConnection ? FTP::connectTo(server.address()) : FTP::create();
+    std::atomic<bool> ended{false};
+    QString reason;
+    std::thread worker([&] {
+        try {
+            if (dataConnection)
+                ftp->pasv();
+            else
+                FTP::connectInto(ftp, silent.address(), QStringLiteral("u"), QStringLiteral("p"));
+        } catch (const NetworkException &e) {
+            reason = e.reason();
+        }
+        ended = true;
+    });
+    // Should the connect not be abandoned, the listener goes and the attempt is refused.
+    const auto join = qScopeGuard([&] {
+        silent.close();
+        worker.join();
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(silent.connectsInProgress(), 1, 20000);
+    if (how == u"giveUp")
+        ftp->giveUp();
+    else if (how == u"endSession")
+        ftp->endSession();
+    else
+        ftp->close();
+    // Far below the two minutes the connect would otherwise wait.
+    QTRY_VERIFY_WITH_TIMEOUT(ended, 20000);
+    const QString cancelled = QStringLiteral("connect [errno(%1) : ").arg(ECANCELED);
+    if (dataConnection)
+        QVERIFY(log.containsPrefix(QStringLiteral("Exception recue dans pasv ==> ") + cancelled));
+    else
+        QVERIFY2(reason.startsWith(cancelled), qPrintable(reason));
+    QVERIFY(!ftp->isConnected());
+    QCOMPARE(silent.connectsInProgress(), 0);
+}
+
+void TestFtpControl::closedSessionIsNotReopened_data()
+{
+    QTest::addColumn<QByteArray>("farewell");
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<bool>("reopens"); // later, at the next action
+
+    QTest::newRow("shutdown after 421") << QByteArray("421 Timeout.\r\n") << "shutdown" << false;
+    QTest::newRow("shutdown after a plain close") << QByteArray() << "shutdown" << false;
+    QTest::newRow("action after the session was ended") << QByteArray("421 Timeout.\r\n") << "endSession cd" << false;
+    QTest::newRow("keep-alive") << QByteArray() << "keepAlive" << true;
+}
+
+// A session the server closed while idle: shutting it down, or anything asked after the
+// user ended it, says nothing and connects nowhere; keeping it alive never reconnects.
+void TestFtpControl::closedSessionIsNotReopened()
+{
+    QFETCH(QByteArray, farewell);
+    QFETCH(QString, operation);
+    QFETCH(bool, reopens);
+
+    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
+        s.greetAndLogin();
+        if (s.index() == 0) {
+            s.expect("NOOP");
+            s.line("200 Still here");
+            s.send(farewell);
+            return;
+        }
+        s.answerRest();
+    });
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("anna"), QStringLiteral("pw"));
+    QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
+    QVERIFY(server.waitForFinished(0));
+    QTRY_VERIFY(!ftp->checkControlConnection());
+    LogCapture log;
+    if (operation == u"shutdown") {
+        ftp->shutdown();
+    } else if (operation == u"keepAlive") {
+        ftp->keepAlive();
+    } else {
+        ftp->endSession();
+        QCOMPARE(ftp->cd(QStringLiteral("/pub")), -1);
+    }
+    QCOMPARE(server.connectionCount(), 1);
+    QVERIFY(!log.containsPrefix(QStringLiteral("Session fermee par le serveur pendant l'attente")));
+    // Nothing is said to a server that has gone.
+    if (operation != u"endSession cd")
+        QVERIFY2(log.lines().filter(QStringLiteral("=> >")).isEmpty(), qPrintable(log.lines().join(u'|')));
+    QCOMPARE(ftp->reopensWhenUsed(), reopens);
+    if (reopens) {
+        QCOMPARE(ftp->cd(QStringLiteral("/")), 200);
+        QCOMPARE(server.connectionCount(), 2);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFtpControl)
