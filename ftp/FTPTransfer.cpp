@@ -318,9 +318,13 @@ PartOrigin FTP::originOf(const QString &remote, RemoteFacts &facts)
     // listing gives what is missing. One that offers both is not asked another way.
     if ((features_.size && features_.mdtm) || !isConnected())
         return origin;
-    const auto entries = listing(QStringLiteral("LIST"), remote, remote);
-    if (entries && entries->size() == 1 && !entries->first().isDir()) {
-        const File &entry = entries->first();
+    const auto listed = listing(QStringLiteral("LIST"), remote, remote);
+    // Only a listing of the file itself counts: a directory of that name lists what it
+    // holds, whose one file is not the one asked for.
+    const QString baseName = remote.section(QLatin1Char('/'), -1);
+    if (listed && !listed->cut && listed->entries.size() == 1 && !listed->entries.first().isDir()
+        && (listed->entries.first().name() == baseName || listed->entries.first().name() == remote)) {
+        const File &entry = listed->entries.first();
         if (origin.size < 0)
             origin.size = entry.size();
         if (origin.modified < 0)
