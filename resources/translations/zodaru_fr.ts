@@ -94,112 +94,112 @@
     </message>
 </context>
 <context>
-    <name>Browsing</name>
+    <name>Preview</name>
     <message>
-        <source>Loading...</source>
-        <translation>Chargement…</translation>
+        <source>Missing on the other side</source>
+        <translation>Absent de l&apos;autre côté</translation>
     </message>
     <message>
-        <source>Listing failed</source>
-        <translation>Échec du listage</translation>
+        <source>Same size and date on the other side</source>
+        <translation>Même taille et même date de l&apos;autre côté</translation>
     </message>
     <message>
-        <source>Cancel</source>
-        <translation>Annuler</translation>
+        <source>Same size on the other side</source>
+        <translation>Même taille de l&apos;autre côté</translation>
     </message>
     <message>
-        <source>Retry</source>
-        <translation>Réessayer</translation>
+        <source>Newer than on the other side</source>
+        <translation>Plus récent que de l&apos;autre côté</translation>
     </message>
     <message>
-        <source>%1, %2 left</source>
-        <translation>%1, reste %2</translation>
+        <source>Older than on the other side</source>
+        <translation>Plus ancien que de l&apos;autre côté</translation>
+    </message>
+    <message>
+        <source>Other size on the other side</source>
+        <translation>Autre taille de l&apos;autre côté</translation>
+    </message>
+    <message>
+        <source>Another kind of entry on the other side</source>
+        <translation>Autre type d&apos;élément de l&apos;autre côté</translation>
+    </message>
+    <message>
+        <source>Also a folder on the other side</source>
+        <translation>Aussi un dossier de l&apos;autre côté</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Nom :</translation>
+    </message>
+    <message>
+        <source>Kind:</source>
+        <translation>Type :</translation>
+    </message>
+    <message>
+        <source>Size:</source>
+        <translation>Taille :</translation>
+    </message>
+    <message>
+        <source>Modified:</source>
+        <translation>Modifié :</translation>
+    </message>
+    <message>
+        <source>Permissions:</source>
+        <translation>Permissions :</translation>
+    </message>
+    <message>
+        <source>Link to:</source>
+        <translation>Lien vers :</translation>
+    </message>
+    <message>
+        <source>Other side:</source>
+        <translation>Autre côté :</translation>
     </message>
 </context>
 <context>
-    <name>zodaru::MyDelegate</name>
+    <name>Sizes</name>
     <message>
-        <source>View</source>
-        <translation>Affichage</translation>
+        <source>%1 B</source>
+        <translation>%1 o</translation>
     </message>
     <message>
-        <source>Quit</source>
-        <translation>Quitter</translation>
-    </message>
-    <message numerus="yes">
-        <source>%n transfer(s) are not finished. Quit anyway?</source>
-        <translation>
-            <numerusform>%n transfert n’est pas terminé. Quitter quand même ?</numerusform>
-            <numerusform>%n transferts ne sont pas terminés. Quitter quand même ?</numerusform>
-        </translation>
+        <source>KiB</source>
+        <translation>Kio</translation>
     </message>
     <message>
-        <source>Connection cancelled.</source>
-        <translation>Connexion annulée.</translation>
+        <source>MiB</source>
+        <translation>Mio</translation>
     </message>
     <message>
-        <source>Connecting to %1...</source>
-        <translation>Connexion à %1…</translation>
+        <source>GiB</source>
+        <translation>Gio</translation>
     </message>
     <message>
-        <source>Could not reach %1: %2</source>
-        <translation>Impossible de joindre %1 : %2</translation>
+        <source>TiB</source>
+        <translation>Tio</translation>
     </message>
     <message>
-        <source>%1 refused the login or the password.</source>
-        <translation>%1 a refusé l’identifiant ou le mot de passe.</translation>
+        <source>PiB</source>
+        <translation>Pio</translation>
     </message>
     <message>
-        <source>%1 does not answer as an FTP server.</source>
-        <translation>%1 ne répond pas comme un serveur FTP.</translation>
+        <source>EiB</source>
+        <translation>Eio</translation>
     </message>
     <message>
-        <source>The connection to the server was lost.</source>
-        <translation>La connexion au serveur a été perdue.</translation>
+        <source>%1 bytes</source>
+        <translation>%1 octets</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::BrowserSettings</name>
+    <message>
+        <source>Folders First</source>
+        <translation>Dossiers d&apos;abord</translation>
     </message>
     <message>
-        <source>%1 does not offer TLS, which ftpes:// requires.</source>
-        <translation>%1 ne propose pas TLS, que ftpes:// exige.</translation>
-    </message>
-    <message>
-        <source>%1 refused TLS on one connection after accepting it on another: someone may be tampering with the connection. Nothing was sent in clear.</source>
-        <translation>%1 a refusé TLS sur une connexion après l’avoir accepté sur une autre : quelqu’un s’interpose peut-être. Rien n’a été envoyé en clair.</translation>
-    </message>
-    <message>
-        <source>%1 refused to encrypt the data connections (PROT P), so the session was closed.</source>
-        <translation>%1 a refusé de chiffrer les connexions de données (PROT P) : la session a été fermée.</translation>
-    </message>
-    <message>
-        <source>%1 does not support encryption.</source>
-        <translation>%1 ne prend pas en charge le chiffrement.</translation>
-    </message>
-    <message>
-        <source>The password was not sent in clear to %1.</source>
-        <translation>Le mot de passe n’a pas été envoyé en clair à %1.</translation>
-    </message>
-    <message>
-        <source>The server refused TLS when the connection was made again: it was closed, nothing was sent in clear.</source>
-        <translation>Le serveur a refusé TLS à la reconnexion : la connexion a été fermée, rien n’a été envoyé en clair.</translation>
-    </message>
-    <message>
-        <source>The certificate of %1 has changed.</source>
-        <translation>Le certificat de %1 a changé.</translation>
-    </message>
-    <message>
-        <source>The certificate of %1 could not be verified.</source>
-        <translation>Le certificat de %1 n’a pas pu être vérifié.</translation>
-    </message>
-    <message>
-        <source>The certificate of %1 was not trusted.</source>
-        <translation>Le certificat de %1 n’a pas été accepté.</translation>
-    </message>
-    <message>
-        <source>Certificate</source>
-        <translation>Certificat</translation>
-    </message>
-    <message>
-        <source>The certificate could not be saved (%1). It is trusted until the program ends.</source>
-        <translation>Le certificat n’a pas pu être enregistré (%1). Il reste accepté jusqu’à la fin du programme.</translation>
+        <source>Show Hidden Files</source>
+        <translation>Afficher les fichiers cachés</translation>
     </message>
 </context>
 <context>
@@ -314,6 +314,10 @@ Tapez ftp:// devant le nom du serveur pour vous connecter en clair sans cette qu
 <context>
     <name>zodaru::MyDelegate</name>
     <message>
+        <source>View</source>
+        <translation>Affichage</translation>
+    </message>
+    <message>
         <source>Quit</source>
         <translation>Quitter</translation>
     </message>
@@ -353,6 +357,26 @@ Tapez ftp:// devant le nom du serveur pour vous connecter en clair sans cette qu
         <translation>%1 ne propose pas TLS, que ftpes:// exige.</translation>
     </message>
     <message>
+        <source>%1 refused TLS on one connection after accepting it on another: someone may be tampering with the connection. Nothing was sent in clear.</source>
+        <translation>%1 a refusé TLS sur une connexion après l’avoir accepté sur une autre : quelqu’un s’interpose peut-être. Rien n’a été envoyé en clair.</translation>
+    </message>
+    <message>
+        <source>%1 refused to encrypt the data connections (PROT P), so the session was closed.</source>
+        <translation>%1 a refusé de chiffrer les connexions de données (PROT P) : la session a été fermée.</translation>
+    </message>
+    <message>
+        <source>%1 does not support encryption.</source>
+        <translation>%1 ne prend pas en charge le chiffrement.</translation>
+    </message>
+    <message>
+        <source>The password was not sent in clear to %1.</source>
+        <translation>Le mot de passe n’a pas été envoyé en clair à %1.</translation>
+    </message>
+    <message>
+        <source>The server refused TLS when the connection was made again: it was closed, nothing was sent in clear.</source>
+        <translation>Le serveur a refusé TLS à la reconnexion : la connexion a été fermée, rien n’a été envoyé en clair.</translation>
+    </message>
+    <message>
         <source>The certificate of %1 has changed.</source>
         <translation>Le certificat de %1 a changé.</translation>
     </message>
@@ -390,104 +414,6 @@ Tapez ftp:// devant le nom du serveur pour vous connecter en clair sans cette qu
     </message>
 </context>
 <context>
-    <name>Sizes</name>
-    <message>
-        <source>%1 B</source>
-        <translation>%1 o</translation>
-    </message>
-    <message>
-        <source>KiB</source>
-        <translation>Kio</translation>
-    </message>
-    <message>
-        <source>MiB</source>
-        <translation>Mio</translation>
-    </message>
-    <message>
-        <source>GiB</source>
-        <translation>Gio</translation>
-    </message>
-    <message>
-        <source>TiB</source>
-        <translation>Tio</translation>
-    </message>
-    <message>
-        <source>PiB</source>
-        <translation>Pio</translation>
-    </message>
-    <message>
-        <source>EiB</source>
-        <translation>Eio</translation>
-    </message>
-    <message>
-        <source>%1 bytes</source>
-        <translation>%1 octets</translation>
-    </message>
-</context>
-<context>
-    <name>Preview</name>
-    <message>
-        <source>Missing on the other side</source>
-        <translation>Absent de l'autre côté</translation>
-    </message>
-    <message>
-        <source>Same size and date on the other side</source>
-        <translation>Même taille et même date de l'autre côté</translation>
-    </message>
-    <message>
-        <source>Same size on the other side</source>
-        <translation>Même taille de l'autre côté</translation>
-    </message>
-    <message>
-        <source>Newer than on the other side</source>
-        <translation>Plus récent que de l'autre côté</translation>
-    </message>
-    <message>
-        <source>Older than on the other side</source>
-        <translation>Plus ancien que de l'autre côté</translation>
-    </message>
-    <message>
-        <source>Other size on the other side</source>
-        <translation>Autre taille de l'autre côté</translation>
-    </message>
-    <message>
-        <source>Another kind of entry on the other side</source>
-        <translation>Autre type d'élément de l'autre côté</translation>
-    </message>
-    <message>
-        <source>Also a folder on the other side</source>
-        <translation>Aussi un dossier de l'autre côté</translation>
-    </message>
-    <message>
-        <source>Name:</source>
-        <translation>Nom :</translation>
-    </message>
-    <message>
-        <source>Kind:</source>
-        <translation>Type :</translation>
-    </message>
-    <message>
-        <source>Size:</source>
-        <translation>Taille :</translation>
-    </message>
-    <message>
-        <source>Modified:</source>
-        <translation>Modifié :</translation>
-    </message>
-    <message>
-        <source>Permissions:</source>
-        <translation>Permissions :</translation>
-    </message>
-    <message>
-        <source>Link to:</source>
-        <translation>Lien vers :</translation>
-    </message>
-    <message>
-        <source>Other side:</source>
-        <translation>Autre côté :</translation>
-    </message>
-</context>
-<context>
     <name>zodaru::PreviewPanel</name>
     <message>
         <source>Folder</source>
@@ -503,14 +429,183 @@ Tapez ftp:// devant le nom du serveur pour vous connecter en clair sans cette qu
     </message>
 </context>
 <context>
-    <name>zodaru::BrowserSettings</name>
+    <name>zodaru::SiteActions</name>
     <message>
-        <source>Folders First</source>
-        <translation>Dossiers d'abord</translation>
+        <source>The site file %1 could not be read; it is left as it is, and the sites are not saved until it is repaired or moved away.</source>
+        <translation>Le fichier des sites %1 n’a pas pu être lu ; il est laissé tel quel, et les sites ne sont pas enregistrés tant qu’il n’est pas réparé ou déplacé.</translation>
     </message>
     <message>
-        <source>Show Hidden Files</source>
-        <translation>Afficher les fichiers cachés</translation>
+        <source>The site file %1 could not be written.</source>
+        <translation>Le fichier des sites %1 n’a pas pu être écrit.</translation>
+    </message>
+    <message>
+        <source>The settings file %1 could not be written.</source>
+        <translation>Le fichier de réglages %1 n’a pas pu être écrit.</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Mot de passe</translation>
+    </message>
+    <message>
+        <source>No keyring is available to keep the password of %1.</source>
+        <translation>Aucun trousseau n’est disponible pour garder le mot de passe de %1.</translation>
+    </message>
+    <message>
+        <source>Keep it in the site file, where it is stored unencrypted, or ask for it at each connect?</source>
+        <translation>Le garder dans le fichier des sites, où il est enregistré sans chiffrement, ou le demander à chaque connexion ?</translation>
+    </message>
+    <message>
+        <source>Keep in the File</source>
+        <translation>Garder dans le fichier</translation>
+    </message>
+    <message>
+        <source>Ask at Each Connect</source>
+        <translation>Demander à chaque connexion</translation>
+    </message>
+    <message>
+        <source>Password of %1:</source>
+        <translation>Mot de passe de %1 :</translation>
+    </message>
+    <message>
+        <source>The local directory %1 was not found.</source>
+        <translation>Le dossier local %1 est introuvable.</translation>
+    </message>
+    <message>
+        <source>The remote directory %1 was not found.</source>
+        <translation>Le dossier distant %1 est introuvable.</translation>
+    </message>
+    <message>
+        <source>Save Site</source>
+        <translation>Enregistrer le site</translation>
+    </message>
+    <message>
+        <source>Save %1 as a site?</source>
+        <translation>Enregistrer %1 comme site ?</translation>
+    </message>
+    <message>
+        <source>Saved sites are listed under Bookmarks and in the connection dialog.</source>
+        <translation>Les sites enregistrés se trouvent sous Signets et dans la fenêtre de connexion.</translation>
+    </message>
+    <message>
+        <source>The site file %1 could not be read; it is left as it is.</source>
+        <translation>Le fichier des sites %1 n’a pas pu être lu ; il est laissé tel quel.</translation>
+    </message>
+    <message>
+        <source>Passwords</source>
+        <translation>Mots de passe</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n saved site(s) keep their password unencrypted in the site file. Move the passwords into the desktop&apos;s keyring?</source>
+        <translation>
+            <numerusform>%n site enregistré garde son mot de passe sans chiffrement dans le fichier des sites. Déplacer les mots de passe dans le trousseau du bureau ?</numerusform>
+            <numerusform>%n sites enregistrés gardent leur mot de passe sans chiffrement dans le fichier des sites. Déplacer les mots de passe dans le trousseau du bureau ?</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The site file then keeps an empty password for them.</source>
+        <translation>Le fichier des sites garde alors un mot de passe vide pour eux.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n password(s) could not be moved into the keyring; they stay in the site file.</source>
+        <translation>
+            <numerusform>%n mot de passe n’a pas pu être déplacé dans le trousseau ; il reste dans le fichier des sites.</numerusform>
+            <numerusform>%n mots de passe n’ont pas pu être déplacés dans le trousseau ; ils restent dans le fichier des sites.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::SiteManager</name>
+    <message>
+        <source>Sites</source>
+        <translation>Sites</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Ajouter</translation>
+    </message>
+    <message>
+        <source>Duplicate</source>
+        <translation>Dupliquer</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Supprimer</translation>
+    </message>
+    <message>
+        <source>host, host:port, ftp://, ftpes:// or ftps://host</source>
+        <translation>hôte, hôte:port, ftp://, ftpes:// ou ftps://hôte</translation>
+    </message>
+    <message>
+        <source>/ (the server&apos;s first directory)</source>
+        <translation>/ (le premier dossier du serveur)</translation>
+    </message>
+    <message>
+        <source>as it is</source>
+        <translation>tel quel</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>Se connecter</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Fermer</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Nom :</translation>
+    </message>
+    <message>
+        <source>Server:</source>
+        <translation>Serveur :</translation>
+    </message>
+    <message>
+        <source>Login:</source>
+        <translation>Identifiant :</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Mot de passe :</translation>
+    </message>
+    <message>
+        <source>Remote directory:</source>
+        <translation>Dossier distant :</translation>
+    </message>
+    <message>
+        <source>Local directory:</source>
+        <translation>Dossier local :</translation>
+    </message>
+    <message>
+        <source>The site file %1 could not be read; it is left as it is, and the sites are not saved until it is repaired or moved away.</source>
+        <translation>Le fichier des sites %1 n’a pas pu être lu ; il est laissé tel quel, et les sites ne sont pas enregistrés tant qu’il n’est pas réparé ou déplacé.</translation>
+    </message>
+    <message>
+        <source>kept in the keyring</source>
+        <translation>gardé dans le trousseau</translation>
+    </message>
+    <message>
+        <source>asked at each connect</source>
+        <translation>demandé à chaque connexion</translation>
+    </message>
+    <message>
+        <source>New site</source>
+        <translation>Nouveau site</translation>
+    </message>
+    <message>
+        <source>%1 (copy)</source>
+        <translation>%1 (copie)</translation>
+    </message>
+    <message>
+        <source>Remove Site</source>
+        <translation>Supprimer le site</translation>
+    </message>
+    <message>
+        <source>Remove the site &quot;%1&quot;?</source>
+        <translation>Supprimer le site « %1 » ?</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; names no server.</source>
+        <translation>« %1 » ne désigne aucun serveur.</translation>
     </message>
 </context>
 </TS>
