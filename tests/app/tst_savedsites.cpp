@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "AppHarness.h"
+#include "support/ShownWindow.h"
 
 #include "model/SiteBook.h"
 #include "support/PrivateKeyring.h"
@@ -14,23 +15,11 @@
 #include <QtTest>
 
 using namespace zodaru;
+using test::shown;
 using test::AppHarness;
 using State = MainWindowController::ConnectionState;
 
 namespace {
-
-template <typename T>
-T *shown(const char *name)
-{
-    T *found = nullptr;
-    (void)QTest::qWaitFor([&] {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *t = qobject_cast<T *>(w); t && t->isVisible() && t->objectName() == QLatin1String(name))
-                found = t;
-        return found != nullptr;
-    }, 10000);
-    return found;
-}
 
 SiteBook bookIn(const AppHarness &h)
 {

@@ -53,6 +53,9 @@ PrivateKeyring::~PrivateKeyring()
 
 bool PrivateKeyring::startBus()
 {
+    // QtKeychain picks its backend from the desktop's name; none means the Secret Service.
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    qunsetenv("KDE_SESSION_VERSION");
     const QString config = dir_.filePath(QStringLiteral("bus.conf"));
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly) || file.write(busConfig) != busConfig.size()) {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "FakeApp.h"
+#include "support/ShownWindow.h"
 
 #include "model/SiteBook.h"
 #include "support/PrivateKeyring.h"
@@ -22,26 +23,13 @@
 #include <memory>
 
 using namespace zodaru;
+using test::shown;
 using test::FakeApp;
 using Place = SiteRecord::PasswordPlace;
 using Records = QList<SiteRecord>;
 Q_DECLARE_METATYPE(SiteRecord)
 
 namespace {
-
-// The visible top-level window of that type and object name, once there is one.
-template <typename T>
-T *shown(const char *name)
-{
-    T *found = nullptr;
-    (void)QTest::qWaitFor([&] {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *t = qobject_cast<T *>(w); t && t->isVisible() && t->objectName() == QLatin1String(name))
-                found = t;
-        return found != nullptr;
-    }, 10000);
-    return found;
-}
 
 bool anyShown(const char *name)
 {
@@ -82,8 +70,6 @@ class TestSiteManager final : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        qunsetenv("XDG_CURRENT_DESKTOP");
-        qunsetenv("KDE_SESSION_VERSION");
         QVERIFY2(keyring_.startBus(), qPrintable(keyring_.errorText()));
     }
 

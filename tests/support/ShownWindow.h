@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QApplication>
+#include <QTest>
+#include <QWidget>
+
+namespace zodaru::test {
+
+// The visible top-level window of that type and object name, once there is one (null
+// after 10 s): the program's questions are non-modal, so a test waits for them to show.
+template <typename T>
+T *shown(const char *name)
+{
+    T *found = nullptr;
+    (void)QTest::qWaitFor([&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *t = qobject_cast<T *>(w); t && t->isVisible() && t->objectName() == QLatin1String(name))
+                found = t;
+        return found != nullptr;
+    }, 10000);
+    return found;
+}
+
+} // namespace zodaru::test
