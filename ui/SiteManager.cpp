@@ -37,7 +37,15 @@ SiteManager::SiteManager(SiteActions &actions, QWidget *parent)
     }
 }
 
-SiteManager::~SiteManager() = default;
+SiteManager::~SiteManager()
+{
+    // QDialog's destructor hides the window, which takes the focus from a field and makes
+    // it signal editingFinished: by then this is no longer a SiteManager, so nothing of the
+    // fields may reach it any more.
+    for (QLineEdit *field : {name_, server_, login_, password_, remoteDirectory_, localDirectory_})
+        field->disconnect(this);
+    list_->disconnect(this);
+}
 
 void SiteManager::layoutWindow()
 {
