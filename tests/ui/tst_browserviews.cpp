@@ -142,6 +142,8 @@ private Q_SLOTS:
                                   << QStringList{"v1.2", "v1.9", "v1.10"};
         QTest::newRow("leading zeros count for nothing")
             << QStringList{"a010", "a9", "a0011"} << true << false << QStringList{"a9", "a010", "a0011"};
+        QTest::newRow("accented capitals fold too")
+            << QStringList{"école", "Éclair", "Eau"} << true << false << QStringList{"Eau", "Éclair", "école"};
         QTest::newRow("folders first") << QStringList{"b/", "a", "c/", "A2"} << true << false
                                        << QStringList{"b", "c", "a", "A2"};
         QTest::newRow("folders mixed") << QStringList{"b/", "a", "c/", "A2"} << false << false
