@@ -11,6 +11,7 @@
 #include "base/Log.h"
 #include "ftp/NotificationCenter.h"
 #include "ftp/ServerAddress.h"
+#include "model/SiteSettings.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
 #include "ui/ParametersWindow.h"
@@ -22,7 +23,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSettings>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <array>
@@ -40,9 +40,7 @@ constexpr int kConnectionCheckMs = 500;
 // the [session] group of ~/.config/Zodaru/Zodaru.conf, 0 for never; 60 s when absent.
 int keepAliveMs()
 {
-    const QSettings settings(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                                 + QStringLiteral("/Zodaru/Zodaru.conf"),
-                             QSettings::IniFormat);
+    const QSettings settings(SiteSettings::defaultPath(), QSettings::IniFormat);
     constexpr int kDay = 24 * 3600;
     return std::clamp(settings.value(QStringLiteral("session/keepAliveSeconds"), 60).toInt(), 0, kDay) * 1000;
 }

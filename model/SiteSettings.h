@@ -21,7 +21,8 @@ namespace zodaru {
 class SiteSettings final {
 public:
     explicit SiteSettings(QString path);
-    // $XDG_CONFIG_HOME/Zodaru/Zodaru.conf (~/.config when unset).
+    // $XDG_CONFIG_HOME/Zodaru/Zodaru.conf (~/.config when unset): the program's one
+    // settings file, which the View menu's choices and the keep-alive share.
     static QString defaultPath();
     QString path() const { return path_; }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/BrowserSettings.h"
 
+#include "model/SiteSettings.h"
 #include "ui/ColumnBrowser.h"
 
 #include <QAction>
@@ -12,9 +13,10 @@ namespace zodaru {
 
 namespace {
 
+// The one settings file of the program, which the sites' fields share.
 QSettings userSettings()
 {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Zodaru"), QStringLiteral("Zodaru"));
+    return QSettings(SiteSettings::defaultPath(), QSettings::IniFormat);
 }
 
 } // namespace
