@@ -6,6 +6,7 @@
 #include "TransferRecorder.h"
 #include "base/ByteNames.h"
 #include "support/ScriptedFtpServer.h"
+#include "support/ScriptedSession.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -38,22 +39,10 @@ using Session = ScriptedFtpServer::Session;
 
 const QByteArray kOldContent = "the file the user already had\n";
 
-// PASV, TYPE I and the transfer command, answered with `reply`.
-void startTransferWithoutLogin(Session &s, QByteArrayView command, QByteArrayView reply)
-{
-    s.expect("PASV");
-    s.line(s.openPassive());
-    s.expect("TYPE I");
-    s.line("200 Binary");
-    s.expect(command);
-    s.line(reply);
-}
-
-// The same after the login.
+// The login, then PASV, TYPE I and the transfer command, answered with `reply`.
 void startTransfer(Session &s, QByteArrayView command, QByteArrayView reply)
 {
-    s.greetAndLogin();
-    startTransferWithoutLogin(s, command, reply);
+    playScript(s, "login; transfer " + quoted(command) + ' ' + quoted(reply));
 }
 
 // Files in `dir` that a download may have left behind.
@@ -135,60 +124,37 @@ private Q_SLOTS:
     void cancelFreesTheEngine();
 };
 
-// How the server ends a download, and what the client must make of it.
-enum class DownloadEnd { Complete, CompleteAfterClientClose, Aborted426, ResetMidway, Stalled };
-Q_DECLARE_METATYPE(DownloadEnd)
-
 void TestTransfer::downloadOutcomes_data()
 {
-    QTest::addColumn<DownloadEnd>("end");
+    QTest::addColumn<QByteArray>("script"); // after RETR's 150
     QTest::addColumn<int>("sent");
     QTest::addColumn<QString>("status");
     QTest::addColumn<bool>("replaced");
 
-    QTest::newRow("complete, 226") << DownloadEnd::Complete << 40000 << "226" << true;
+    QTest::newRow("complete, 226") << QByteArray(R"(data $payload; reply "226 Transfer complete")") << 40000 << "226" << true;
     // Servers that answer only once the client has closed the data connection.
     QTest::newRow("226 after the client's close")
-        << DownloadEnd::CompleteAfterClientClose << 40000 << "226" << true;
-    QTest::newRow("aborted by the server, 426") << DownloadEnd::Aborted426 << 40000 << "426" << false;
-    QTest::newRow("data connection reset") << DownloadEnd::ResetMidway << 20000 << "-1" << false;
-    QTest::newRow("server stops sending") << DownloadEnd::Stalled << 20000 << "-1" << false;
+        << QByteArray(R"(data-wait $payload; reply "226 Transfer complete")") << 40000 << "226" << true;
+    QTest::newRow("aborted by the server, 426")
+        << QByteArray(R"(data $payload; reply "426 Connection closed; transfer aborted")") << 40000 << "426" << false;
+    QTest::newRow("data connection reset")
+        << QByteArray(R"(data-reset $payload; reply "426 Connection reset")") << 20000 << "-1" << false;
+    QTest::newRow("server stops sending") << QByteArray("data-stall $payload") << 20000 << "-1" << false;
 }
 
 void TestTransfer::downloadOutcomes()
 {
-    QFETCH(DownloadEnd, end);
+    QFETCH(QByteArray, script);
     QFETCH(int, sent);
     QFETCH(QString, status);
     QFETCH(bool, replaced);
 
-    ShortTimeouts limits(end == DownloadEnd::Stalled ? 300 : 60000,
-                         end == DownloadEnd::Stalled ? 1000 : 30000);
+    const bool stalls = script.startsWith("data-stall");
+    ShortTimeouts limits(stalls ? 300 : 60000, stalls ? 1000 : 30000);
     const QByteArray payload = patternBytes(sent);
-    ScriptedFtpServer server([&](Session &s) {
-        startTransfer(s, "RETR /pub/a.bin", "150 Opening BINARY mode data connection");
-        switch (end) {
-        case DownloadEnd::Complete:
-            s.sendData(payload);
-            s.line("226 Transfer complete");
-            break;
-        case DownloadEnd::CompleteAfterClientClose:
-            s.sendDataThenWaitForClose(payload);
-            s.line("226 Transfer complete");
-            break;
-        case DownloadEnd::Aborted426:
-            s.sendData(payload);
-            s.line("426 Connection closed; transfer aborted");
-            break;
-        case DownloadEnd::ResetMidway:
-            s.resetData(payload);
-            s.line("426 Connection reset");
-            break;
-        case DownloadEnd::Stalled:
-            s.stallData(payload);
-        }
-        s.answerRest();
-    });
+    ScriptedFtpServer server(scripted(R"(login; transfer "RETR /pub/a.bin" "150 Opening BINARY mode data connection")"
+                                      "\n" + script + "\nrest",
+                                      {{"payload", payload}}));
 
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("a.bin"));
@@ -222,66 +188,50 @@ void TestTransfer::downloadOutcomes()
     QVERIFY(!ftp->isTransferring());
 }
 
-// Where a transfer's start stops.
-enum class Refusal { Pasv, Type, Command, ShortReply, LineBreakInName };
-Q_DECLARE_METATYPE(Refusal)
-
 void TestTransfer::refusedStartLeavesNoWorker_data()
 {
     QTest::addColumn<bool>("upload");
-    QTest::addColumn<Refusal>("refusal");
+    QTest::addColumn<QByteArray>("script"); // after the login
+    QTest::addColumn<bool>("lineBreakInName");
     QTest::addColumn<int>("result");
 
-    QTest::newRow("PASV refused") << false << Refusal::Pasv << -1;
-    QTest::newRow("TYPE refused") << false << Refusal::Type << -1;
-    QTest::newRow("RETR refused") << false << Refusal::Command << 550;
-    QTest::newRow("STOR refused") << true << Refusal::Command << 553;
-    QTest::newRow("RETR answered with a line shorter than a code") << false << Refusal::ShortReply << -1;
-    QTest::newRow("STOR answered with a line shorter than a code") << true << Refusal::ShortReply << -1;
-    QTest::newRow("remote name with a CR, download") << false << Refusal::LineBreakInName << -1;
-    QTest::newRow("remote name with a CR, upload") << true << Refusal::LineBreakInName << -1;
+    // The refused transfer's data connection, read until the client closes it.
+    const QByteArray closed = "; accept; dreceive-all; mark closed";
+    const QByteArray pasvType = R"(pasv; expect "TYPE I"; reply "200 Binary"; )";
+    QTest::newRow("PASV refused") << false << QByteArray(R"(expect PASV; reply "425 Cannot open passive connection")")
+                                  << false << -1;
+    QTest::newRow("TYPE refused") << false << R"(pasv; expect "TYPE I"; reply "504 Type not implemented")" + closed
+                                  << false << -1;
+    QTest::newRow("RETR refused") << false << pasvType + R"(expect RETR; reply "550 No such file")" + closed << false
+                                  << 550;
+    QTest::newRow("STOR refused") << true << pasvType + R"(expect STOR; reply "553 Not allowed")" + closed << false
+                                  << 553;
+    QTest::newRow("RETR answered with a line shorter than a code")
+        << false << pasvType + R"(expect RETR; reply "55")" + closed << false << -1;
+    QTest::newRow("STOR answered with a line shorter than a code")
+        << true << pasvType + R"(expect STOR; reply "55")" + closed << false << -1;
+    QTest::newRow("remote name with a CR, download") << false << pasvType + closed.mid(2) << true << -1;
+    QTest::newRow("remote name with a CR, upload") << true << pasvType + closed.mid(2) << true << -1;
 }
 
 void TestTransfer::refusedStartLeavesNoWorker()
 {
     QFETCH(bool, upload);
-    QFETCH(Refusal, refusal);
+    QFETCH(QByteArray, script);
+    QFETCH(bool, lineBreakInName);
     QFETCH(int, result);
     // A client that kept the refused transfer's data connection open would wait here.
     ShortTimeouts limits(5000, 5000);
 
     const QByteArray payload = patternBytes(20000);
-    std::atomic<bool> dataClosed{false};
-    ScriptedFtpServer server([&](Session &s) {
-        s.greetAndLogin();
-        s.expect("PASV");
-        if (refusal == Refusal::Pasv) {
-            s.line("425 Cannot open passive connection");
-        } else {
-            s.line(s.openPassive());
-            s.expect("TYPE I");
-            if (refusal == Refusal::Type) {
-                s.line("504 Type not implemented");
-            } else {
-                s.line("200 Binary");
-                if (refusal != Refusal::LineBreakInName) {
-                    s.expect(upload ? "STOR" : "RETR");
-                    s.line(refusal == Refusal::ShortReply ? "55" : upload ? "553 Not allowed" : "550 No such file");
-                }
-            }
-            s.acceptData().receiveAll(); // returns at the client's close
-            dataClosed = true;
-        }
-        // The next transfer, when the engine is still connected.
-        startTransferWithoutLogin(s, "RETR /pub/next", "150 Here it comes");
-        s.sendData(payload);
-        s.line("226 Transfer complete");
-        s.answerRest();
-    });
+    // Then the next transfer, when the engine is still connected.
+    ScriptedFtpServer server(scripted("login\n" + script + R"(
+        transfer "RETR /pub/next" "150 Here it comes"; data $payload; reply "226 Transfer complete"
+        rest)", {{"payload", payload}}));
     QTemporaryDir dir;
     const QString local = dir.filePath(QStringLiteral("a.bin"));
     QVERIFY(writeFile(local, kOldContent));
-    const QString remote = refusal == Refusal::LineBreakInName ? QStringLiteral("/pub/a\rb") : QStringLiteral("/pub/a.bin");
+    const QString remote = lineBreakInName ? QStringLiteral("/pub/a\rb") : QStringLiteral("/pub/a.bin");
 
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
     TransferRecorder recorder(ftp.get());
@@ -289,8 +239,8 @@ void TestTransfer::refusedStartLeavesNoWorker()
     QVERIFY(!ftp->isTransferring());
     QVERIFY(recorder.flush());
     QCOMPARE(recorder.notes.size(), size_t(0));
-    if (refusal != Refusal::Pasv)
-        QTRY_VERIFY(dataClosed.load());
+    if (script.contains("mark closed"))
+        QVERIFY(server.waitForMark(0, "closed"));
     QCOMPARE(readFile(local), kOldContent);
     QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("a.bin")});
 
@@ -454,15 +404,15 @@ void TestTransfer::downloadsInARowOnOneEngine()
     QFETCH(bool, firstCutByFileLimit);
     constexpr int kFiles = 6;
     const auto payload = [](int i) { return patternBytes(65536 + 1000 * i, quint32(i + 1)); };
-    ScriptedFtpServer server([&](Session &s) {
-        s.greetAndLogin();
-        for (int i = 0; i < kFiles; ++i) {
-            startTransferWithoutLogin(s, "RETR /f" + QByteArray::number(i), "150 Here it comes");
-            s.sendData(payload(i));
-            s.line("226 Transfer complete");
-        }
-        s.stall(); // this connection's thread stays: only the engine's may end
-    });
+    QByteArray script = "login\n";
+    ScriptValues files;
+    for (int i = 0; i < kFiles; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        script += R"(transfer "RETR /f)" + n + R"(" "150 Here it comes"; data $f)" + n + "; reply \"226 Done\"\n";
+        files.insert("f" + n, payload(i));
+    }
+    // This connection's thread stays: only the engine's may end.
+    ScriptedFtpServer server(scripted(script + "silence", files));
     const auto threads = [] {
         const QStringList ids = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         return std::set<QString>(ids.begin(), ids.end());
@@ -532,12 +482,9 @@ void TestTransfer::downloadIntoUnwritablePlace()
     QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("readonly")),
                                   QFile::ReadOwner | QFile::ExeOwner));
 
-    ScriptedFtpServer server([](Session &s) {
-        startTransfer(s, "RETR /a.bin", "150 Here it comes");
-        s.sendData(patternBytes(1000)); // fits the socket buffers whether read or not
-        s.line("226 Transfer complete");
-        s.answerRest();
-    });
+    // The file fits the socket buffers whether read or not.
+    ScriptedFtpServer server(scripted(R"(login; transfer "RETR /a.bin" "150 Here it comes"
+        data $p; reply "226 Transfer complete"; rest)", {{"p", patternBytes(1000)}}));
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
     TransferRecorder recorder(ftp.get());
     QCOMPARE(ftp->get(QStringLiteral("/a.bin"), dir.filePath(relativeTarget), 0), 150);
@@ -563,10 +510,8 @@ void TestTransfer::userDisconnectsDuringDownload()
     // through the data time-out.
     ShortTimeouts limits(how == QLatin1String("drop") ? 500 : 60000, 2000);
 
-    ScriptedFtpServer server([](Session &s) {
-        startTransfer(s, "RETR /big", "150 Here it comes");
-        s.stallData(patternBytes(5000));
-    });
+    ScriptedFtpServer server(scripted(R"(login; transfer "RETR /big" "150 Here it comes"; data-stall $p)",
+                                      {{"p", patternBytes(5000)}}));
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("big"));
     QVERIFY(writeFile(target, kOldContent));
@@ -597,94 +542,66 @@ void TestTransfer::userDisconnectsDuringDownload()
     QCOMPARE(server.received(0).count("PASV"), 1);
 }
 
-// How the server takes an upload.
-enum class UploadEnd { Complete, GrowsMidway, ShrinksMidway, ResetMidway, Stalled };
-Q_DECLARE_METATYPE(UploadEnd)
-
 void TestTransfer::uploadOutcomes_data()
 {
-    QTest::addColumn<UploadEnd>("end");
+    QTest::addColumn<QByteArray>("script"); // after STOR's 150
+    QTest::addColumn<int>("change");        // to the local file before the 150: bytes added, or -(size left)
     QTest::addColumn<QByteArray>("leaf");
     QTest::addColumn<int>("length");
     QTest::addColumn<int>("startCode");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QList<qint64>>("chunks");
 
+    const QByteArray whole = R"(receive; reply "226 Transfer complete")";
+    const QByteArray failed = R"(receive; reply "426 Failure reading network stream")";
     QTest::newRow("two chunks and 100 bytes")
-        << UploadEnd::Complete << QByteArray("up.bin") << 32868 << 150 << "226" << QList<qint64>{16384, 16384, 100};
+        << whole << 0 << QByteArray("up.bin") << 32868 << 150 << "226" << QList<qint64>{16384, 16384, 100};
     QTest::newRow("local name not UTF-8")
-        << UploadEnd::Complete << QByteArray("up\xe9.bin") << 100 << 150 << "226" << QList<qint64>{100};
+        << whole << 0 << QByteArray("up\xe9.bin") << 100 << 150 << "226" << QList<qint64>{100};
     // What the file held when the upload began goes out, and is not called complete.
     QTest::newRow("file grows during the upload")
-        << UploadEnd::GrowsMidway << QByteArray("up.bin") << 40000 << 150 << "-1" << QList<qint64>{16384, 16384, 7232};
+        << failed << 4 << QByteArray("up.bin") << 40000 << 150 << "-1" << QList<qint64>{16384, 16384, 7232};
     // What there was of it goes out, and is not called complete either.
     QTest::newRow("file shrinks during the upload")
-        << UploadEnd::ShrinksMidway << QByteArray("up.bin") << 40000 << 150 << "-1" << QList<qint64>{16384, 3616};
+        << failed << -20000 << QByteArray("up.bin") << 40000 << 150 << "-1" << QList<qint64>{16384, 3616};
     // The server resets after 16384 bytes; how many chunks the client wrote before it
     // noticed depends on socket buffers, so the chunks are not compared.
     QTest::newRow("data connection reset")
-        << UploadEnd::ResetMidway << QByteArray("up.bin") << 4 * 1024 * 1024 << 150 << "-1" << QList<qint64>{-1};
+        << QByteArray(R"(receive-reset 16384; reply "426 Failure reading network stream")") << 0
+        << QByteArray("up.bin") << 4 * 1024 * 1024 << 150 << "-1" << QList<qint64>{-1};
     // The server stops reading: the idle limit ends the wait for room on the connection.
-    QTest::newRow("server stops reading")
-        << UploadEnd::Stalled << QByteArray("up.bin") << 16 * 1024 * 1024 << 150 << "-1" << QList<qint64>{-1};
+    QTest::newRow("server stops reading") << QByteArray("accept; dreceive 1000; silence") << 0 << QByteArray("up.bin")
+                                          << 16 * 1024 * 1024 << 150 << "-1" << QList<qint64>{-1};
 }
 
 void TestTransfer::uploadOutcomes()
 {
-    QFETCH(UploadEnd, end);
+    QFETCH(QByteArray, script);
+    QFETCH(int, change);
     QFETCH(QByteArray, leaf);
     QFETCH(int, length);
     QFETCH(int, startCode);
     QFETCH(QString, status);
     QFETCH(QList<qint64>, chunks);
 
-    ShortTimeouts limits(end == UploadEnd::Stalled ? 300 : 60000, end == UploadEnd::Stalled ? 1000 : 30000);
+    const bool stalls = script.endsWith("silence");
+    ShortTimeouts limits(stalls ? 300 : 60000, stalls ? 1000 : 30000);
     const QByteArray content = patternBytes(length, 5);
     QTemporaryDir dir;
     const QString local = createNamed(dir.path(), leaf, content);
     QVERIFY(!local.isEmpty());
 
     ScriptedFtpServer server([&](Session &s) {
-        switch (end) {
-        case UploadEnd::Complete:
-            startTransfer(s, "STOR /in/up.bin", "150 Ok to send data");
-            s.receiveData();
-            s.line("226 Transfer complete");
-            break;
-        case UploadEnd::GrowsMidway:
-        case UploadEnd::ShrinksMidway:
-            s.greetAndLogin();
-            s.expect("PASV");
-            s.line(s.openPassive());
-            s.expect("TYPE I");
-            s.line("200 Binary");
-            s.expect("STOR /in/up.bin");
-            {
-                // Before the client can have read anything: deterministic.
-                QFile file(local);
-                if (end == UploadEnd::ShrinksMidway)
-                    file.resize(20000);
-                else if (file.open(QIODevice::Append))
-                    file.write("more");
-            }
-            s.line("150 Ok to send data");
-            s.receiveData();
-            s.line("426 Failure reading network stream");
-            break;
-        case UploadEnd::ResetMidway:
-            startTransfer(s, "STOR /in/up.bin", "150 Ok to send data");
-            s.resetDataAfterReceiving(16384);
-            s.line("426 Failure reading network stream");
-            break;
-        case UploadEnd::Stalled:
-            startTransfer(s, "STOR /in/up.bin", "150 Ok to send data");
-            {
-                auto data = s.acceptData();
-                data.receive(1000);
-                data.stall(); // reads nothing more: the client's writes wait for room
-            }
+        playScript(s, R"(login; pasv; expect "TYPE I"; reply "200 Binary"; expect "STOR /in/up.bin")");
+        {
+            // Before the client can have read anything: deterministic.
+            QFile file(local);
+            if (change < 0)
+                file.resize(-change);
+            else if (change > 0 && file.open(QIODevice::Append))
+                file.write(QByteArray(change, 'm'));
         }
-        s.answerRest();
+        playScript(s, "reply \"150 Ok to send data\"\n" + script + "\nrest");
     });
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
     TransferRecorder recorder(ftp.get());
@@ -704,7 +621,7 @@ void TestTransfer::uploadOutcomes()
             QVERIFY(!n.userInfo.contains(QStringLiteral("ID")));
     if (chunks != QList<qint64>{-1})
         QCOMPARE(recorder.chunkSizes(), chunks);
-    if (end == UploadEnd::Complete)
+    if (status == QLatin1String("226"))
         QCOMPARE(server.dataReceived(0), content);
     QVERIFY(!ftp->isTransferring());
 }
@@ -732,10 +649,7 @@ void TestTransfer::uploadOfWhatIsNotARegularFileStartsNothing()
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("subdir")));
     QCOMPARE(::mkfifo(bytesOfName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
-    ScriptedFtpServer server([](Session &s) {
-        s.greetAndLogin();
-        s.answerRest();
-    });
+    ScriptedFtpServer server(scripted("login; rest"));
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
     TransferRecorder recorder(ftp.get());
     LogCapture log;
@@ -762,12 +676,9 @@ void TestTransfer::userDisconnectsDuringUpload()
 {
     QFETCH(QString, how);
     ShortTimeouts limits(60000, 1000);
-    ScriptedFtpServer server([](Session &s) {
-        startTransfer(s, "STOR /big", "150 Ok to send data");
-        auto data = s.acceptData();
-        data.receive(1000);
-        data.stall(); // reads nothing more: the client's writes block on full buffers
-    });
+    // Reads nothing more after 1000 bytes: the client's writes block on full buffers.
+    ScriptedFtpServer server(scripted(R"(login; transfer "STOR /big" "150 Ok to send data"
+        accept; dreceive 1000; silence)"));
     QTemporaryDir dir;
     const QString local = dir.filePath(QStringLiteral("big"));
     QVERIFY(writeFile(local, patternBytes(16 * 1024 * 1024)));
@@ -788,107 +699,55 @@ void TestTransfer::userDisconnectsDuringUpload()
     QVERIFY(!server.received(0).contains("QUIT"));
 }
 
-// How the server answers the second download of an engine on which EPSV has worked.
-enum class AlongEnd { Answered, SizeDiffers, NoDataConnection, RefusedBeforeConnection, TypeRefused, EpsvRefused };
-Q_DECLARE_METATYPE(AlongEnd)
-
 void TestTransfer::downloadSentWithEpsv_data()
 {
-    QTest::addColumn<AlongEnd>("end");
+    QTest::addColumn<QByteArray>("script"); // after EPSV, TYPE I, SIZE, MDTM and RETR for /b were read
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("status");
 
-    QTest::newRow("answered in turn") << AlongEnd::Answered << 150 << "226";
+    const QByteArray facts = R"(reply "213 3000"; reply "213 20210304050607"; )";
+    QTest::newRow("answered in turn")
+        << R"(passive-epsv; reply "200 Binary"; )" + facts + R"(reply "150 Here"; data $payload; reply "226 Done")"
+        << 150 << "226";
     // SIZE went before RETR: its answer still decides whether what arrived is whole.
-    QTest::newRow("size differs") << AlongEnd::SizeDiffers << 150 << "-1";
+    QTest::newRow("size differs") << QByteArray(R"(passive-epsv; reply "200 Binary"; reply "213 3001";
+        reply "213 20210304050607"; reply "150 Here"; data $payload; reply "226 Done")") << 150 << "-1";
     // The server waits for the data connection before it answers RETR: nothing would come
     // until its own time-out, so the control connection is given up.
-    QTest::newRow("data connection refused, no answer") << AlongEnd::NoDataConnection << -1 << "";
+    QTest::newRow("data connection refused, no answer") << QByteArray("passive-epsv-closed; eof; end") << -1 << "";
     // A missing file: the server answered RETR and closed its listener before the client
     // could connect.
-    QTest::newRow("RETR refused before the connection") << AlongEnd::RefusedBeforeConnection << 550 << "";
-    QTest::newRow("TYPE refused, RETR taken up") << AlongEnd::TypeRefused << 504 << "";
+    QTest::newRow("RETR refused before the connection") << QByteArray(R"(passive-epsv-closed; reply "200 Binary";
+        reply "550 No such file"; reply "550 No such file"; reply "550 No such file")") << 550 << "";
+    QTest::newRow("TYPE refused, RETR taken up")
+        << R"(passive-epsv; reply "504 Type not supported"; )" + facts
+               + R"(reply "150 Here"; accept; dfinish; reply "426 Aborted")"
+        << 504 << "";
     // SIZE and MDTM are asked again after the transfer that followed PASV.
-    QTest::newRow("EPSV refused after it worked") << AlongEnd::EpsvRefused << 150 << "226";
+    QTest::newRow("EPSV refused after it worked")
+        << R"(reply "500 Unknown command"; reply "200 Binary"; )" + facts + R"(reply "425 Use PORT or PASV first"
+            transfer "RETR /b" "150 Here"; data $payload; reply "226 Done"
+            expect "SIZE /b"; reply "213 3000"; expect "MDTM /b"; reply "213 20210304050607")"
+        << 150 << "226";
 }
 
 // EPSV, TYPE I, SIZE, MDTM and RETR reach the server before it has answered any of them,
 // and every reply is read in turn whatever the server makes of them.
 void TestTransfer::downloadSentWithEpsv()
 {
-    QFETCH(AlongEnd, end);
+    QFETCH(QByteArray, script);
     QFETCH(int, code);
     QFETCH(QString, status);
 
     const QByteArray payload = patternBytes(3000, 7);
-    const QByteArray size = end == AlongEnd::SizeDiffers ? "213 3001" : "213 3000";
-    const QByteArray date = "213 20210304050607";
-    ScriptedFtpServer server([&](Session &s) {
-        s.offerFeatures({"EPSV", "SIZE", "MDTM"});
-        s.greetAndLogin();
-        const auto answerFacts = [&](QByteArrayView path, QByteArrayView sizeLine) {
-            s.expect("SIZE " + path.toByteArray());
-            s.line(sizeLine);
-            s.expect("MDTM " + path.toByteArray());
-            s.line(date);
-        };
-        s.transferAfterEpsv("I", "RETR /a", payload);
-        answerFacts("/a", "213 3000");
-
-        for (const char *line : {"EPSV", "TYPE I", "SIZE /b", "MDTM /b", "RETR /b"})
-            s.expect(line);
-        switch (end) {
-        case AlongEnd::Answered:
-        case AlongEnd::SizeDiffers:
-            s.openPassive();
-            s.line(s.epsvReply(s.passivePort()));
-            s.line("200 Binary");
-            s.line(size);
-            s.line(date);
-            s.sendReply("150 Here", payload, "226 Done");
-            break;
-        case AlongEnd::NoDataConnection:
-        case AlongEnd::RefusedBeforeConnection: {
-            s.openPassive();
-            const quint16 closed = s.passivePort();
-            s.openPassive(); // closes the listener on `closed`
-            s.line(s.epsvReply(closed));
-            if (end == AlongEnd::NoDataConnection) {
-                s.waitForEof();
-                return;
-            }
-            s.line("200 Binary");
-            for (int i = 0; i < 3; ++i)
-                s.line("550 No such file");
-            break;
-        }
-        case AlongEnd::TypeRefused: {
-            s.openPassive();
-            s.line(s.epsvReply(s.passivePort()));
-            s.line("504 Type not supported");
-            s.line(size);
-            s.line(date);
-            s.line("150 Here");
-            s.acceptData().finishAndWaitForClose();
-            s.line("426 Aborted");
-            break;
-        }
-        case AlongEnd::EpsvRefused:
-            s.line("500 Unknown command");
-            s.line("200 Binary");
-            s.line(size);
-            s.line(date);
-            s.line("425 Use PORT or PASV first");
-            startTransferWithoutLogin(s, "RETR /b", "150 Here");
-            s.sendData(payload);
-            s.line("226 Done");
-            answerFacts("/b", size);
-            break;
-        }
-        s.expect("NOOP");
-        s.line("200 In step");
-        s.answerRest();
-    });
+    ScriptedFtpServer server(scripted(R"(
+        features "EPSV" "SIZE" "MDTM"; login
+        epsv; expect "TYPE I"; reply "200 Type set"; expect "RETR /a"; reply "150 Here"; data $payload; reply "226 Done"
+        expect "SIZE /a"; reply "213 3000"; expect "MDTM /a"; reply "213 20210304050607"
+        expect EPSV; expect "TYPE I"; expect "SIZE /b"; expect "MDTM /b"; expect "RETR /b"
+        )" + script + R"(
+        expect NOOP; reply "200 In step"; rest)",
+                                      {{"payload", payload}}));
     QTemporaryDir dir;
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
     {
@@ -909,7 +768,7 @@ void TestTransfer::downloadSentWithEpsv()
     } else {
         QCOMPARE(leftovers(dir.path()), QStringList{QStringLiteral("a")});
     }
-    if (end == AlongEnd::NoDataConnection)
+    if (code == -1)
         QVERIFY(!ftp->isConnected());
     else
         QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
@@ -929,18 +788,11 @@ void TestTransfer::cancelFreesTheEngine_data()
 void TestTransfer::cancelFreesTheEngine()
 {
     QFETCH(bool, serverAnswers);
-    ScriptedFtpServer server([&](Session &s) {
-        startTransfer(s, "RETR /big", "150 Here it comes");
-        auto data = s.acceptData();
-        data.send(patternBytes(5000));
-        data.receiveAll(); // until the client closes
-        if (!serverAnswers)
-            s.stall();
-        s.line("426 Connection closed; transfer aborted");
-        s.expect("NOOP");
-        s.line("200 In step");
-        s.answerRest();
-    });
+    // The data connection is read until the client closes it.
+    ScriptedFtpServer server(scripted(R"(login; transfer "RETR /big" "150 Here it comes"
+        accept; dsend $p; dreceive-all)" + QByteArray(serverAnswers ? "" : "; silence") + R"(
+        reply "426 Connection closed; transfer aborted"; expect NOOP; reply "200 In step"; rest)",
+                                      {{"p", patternBytes(5000)}}));
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("big"));
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));

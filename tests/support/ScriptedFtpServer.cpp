@@ -271,6 +271,15 @@ QByteArray ScriptedFtpServer::Session::readLine()
     }
 }
 
+bool ScriptedFtpServer::Session::readLineOrEof(QByteArray &out)
+{
+    while (!takeLine(out)) {
+        if (!fillControl())
+            return false;
+    }
+    return true;
+}
+
 QByteArray ScriptedFtpServer::Session::expect(QByteArrayView prefix)
 {
     QByteArray got = readLine();
@@ -314,10 +323,8 @@ void ScriptedFtpServer::Session::answerRest()
 {
     for (;;) {
         QByteArray got;
-        while (!takeLine(got)) {
-            if (!fillControl())
-                return;
-        }
+        if (!readLineOrEof(got))
+            return;
         if (got.toUpper().startsWith("QUIT")) {
             line("221 Bye");
             closeControl();
@@ -325,6 +332,15 @@ void ScriptedFtpServer::Session::answerRest()
         }
         line("200 OK");
     }
+}
+
+void ScriptedFtpServer::Session::mark(QByteArrayView name)
+{
+    {
+        std::lock_guard lock(m_server->m_mutex);
+        m_server->m_records[size_t(m_index)].marks.append(name.toByteArray());
+    }
+    m_server->m_changed.notify_all();
 }
 
 void ScriptedFtpServer::Session::closeControl()
@@ -632,6 +648,13 @@ bool ScriptedFtpServer::waitForFinished(int conn, int timeoutMs) const
 {
     return waitUntil(timeoutMs, [&] {
         return conn >= 0 && size_t(conn) < m_records.size() && m_records[size_t(conn)].finished;
+    });
+}
+
+bool ScriptedFtpServer::waitForMark(int conn, QByteArrayView name, int timeoutMs) const
+{
+    return waitUntil(timeoutMs, [&] {
+        return conn >= 0 && size_t(conn) < m_records.size() && m_records[size_t(conn)].marks.contains(name);
     });
 }
 

@@ -114,6 +114,8 @@ public:
         // Reads one client line up to CR LF (the CR LF is not returned). Throws, ending
         // the script, at end of stream.
         QByteArray readLine();
+        // The same, but false at end of stream instead of a failure.
+        bool readLineOrEof(QByteArray &out);
         // Reads one line and checks that it starts with `prefix`; a mismatch is recorded
         // in failures() and ends the script. Returns the line.
         QByteArray expect(QByteArrayView prefix);
@@ -135,6 +137,9 @@ public:
         // Answers every remaining command: QUIT with "221 Bye" (then closes), anything
         // else with "200 OK"; returns at end of stream.
         void answerRest();
+
+        // Records that the script reached a point the test waits for (waitForMark()).
+        void mark(QByteArrayView name);
 
         // Closes the control connection (FIN), e.g. in the middle of a multi-line reply.
         void closeControl();
@@ -232,6 +237,9 @@ public:
     // Waits until the script of `conn` has ended and its control connection is closed.
     bool waitForFinished(int conn, int timeoutMs = 10000) const;
 
+    // Waits until the script of `conn` has passed Session::mark(`name`).
+    bool waitForMark(int conn, QByteArrayView name, int timeoutMs = 10000) const;
+
     // Script failures: unexpected lines, unexpected end of stream, exceptions.
     QStringList failures() const;
 
@@ -241,6 +249,7 @@ private:
         QByteArray control;
         QByteArray data;
         int dataConnections = 0;
+        QList<QByteArray> marks;
         bool finished = false;
     };
 
