@@ -145,7 +145,7 @@ void MyDelegate::startTransfer(SessionEngine *engine, bool download, const QStri
                            // The engine that may have been refused TLS on connecting again.
                            const std::shared_ptr<FTP> reconnecting = result.failed ? result.failed : used;
                            if (result.start.code >= 0 && result.start.code < 400) {
-                               retired_->transferStarted(used.get());
+                               retired_->transferStarted(used->id());
                                // Started just as the session ended: its entry waits for the
                                // next session, so this one stops.
                                if (!current)
@@ -185,7 +185,7 @@ void MyDelegate::uploadFiles()
 
 bool MyDelegate::isCurrentSender(const std::unique_ptr<SessionEngine> &engine, const Notification &note) const
 {
-    return engine && engine->ftp && note.sender == engine->ftp.get();
+    return engine && engine->ftp && note.engine == engine->ftp->id();
 }
 
 void MyDelegate::receive(const Notification &note)
@@ -202,7 +202,7 @@ void MyDelegate::send(const Notification &note)
 
 void MyDelegate::FileSaved(const Notification &note)
 {
-    retired_->transferEnded(note.sender);
+    retired_->transferEnded(note.engine);
     if (!isCurrentSender(in_, note))
         return;
     zlog("Notification de fichier sauvegarde !");
@@ -215,7 +215,7 @@ void MyDelegate::FileSaved(const Notification &note)
 
 void MyDelegate::FileSend(const Notification &note)
 {
-    retired_->transferEnded(note.sender);
+    retired_->transferEnded(note.engine);
     if (!isCurrentSender(out_, note))
         return;
     zlog("Notification de fichier envoye !");

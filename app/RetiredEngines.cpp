@@ -53,12 +53,12 @@ void RetiredEngines::retire(std::shared_ptr<FTP> engine)
     release();
 }
 
-void RetiredEngines::transferStarted(const FTP *engine)
+void RetiredEngines::transferStarted(quint64 engine)
 {
     ++running_[engine];
 }
 
-void RetiredEngines::transferEnded(const void *engine)
+void RetiredEngines::transferEnded(quint64 engine)
 {
     // The end may come back before the start's answer: the count goes below zero for a while.
     if (--running_[engine] == 0)
@@ -79,14 +79,14 @@ void RetiredEngines::closeAll()
 bool RetiredEngines::transfersEnding() const
 {
     return std::any_of(kept_.begin(), kept_.end(), [this](const std::unique_ptr<Kept> &kept) {
-        return (kept->transfers && !kept->workerDone) || (kept->ftp && running_.value(kept->ftp.get()) > 0);
+        return (kept->transfers && !kept->workerDone) || (kept->ftp && running_.value(kept->ftp->id()) > 0);
     });
 }
 
 void RetiredEngines::release()
 {
     std::erase_if(kept_, [this](const std::unique_ptr<Kept> &kept) {
-        if (!kept->workerDone || (kept->ftp && running_.value(kept->ftp.get()) > 0))
+        if (!kept->workerDone || (kept->ftp && running_.value(kept->ftp->id()) > 0))
             return false;
         if (kept->ftp)
             kept->ftp->close();

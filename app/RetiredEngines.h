@@ -34,8 +34,8 @@ public:
     void retire(std::shared_ptr<FTP> engine);
 
     // A transfer started on `engine`, or one ended (counted by the engine's address).
-    void transferStarted(const FTP *engine);
-    void transferEnded(const void *engine);
+    void transferStarted(quint64 engine);
+    void transferEnded(quint64 engine);
 
     // Closes every engine kept, so that the workers' jobs return at once.
     void closeAll();
@@ -55,7 +55,7 @@ private:
 
     std::vector<std::unique_ptr<Kept>> kept_;
     bool wereEnding_ = false;
-    QHash<const void *, int> running_;
+    QHash<quint64, int> running_; // by FTP::id()
 };
 
 } // namespace zodaru

@@ -3,6 +3,7 @@
 
 #include "base/ByteNames.h"
 #include "base/Log.h"
+#include "ftp/NotificationCenter.h"
 #include "ftp/ServerAddress.h"
 #include "ftp/Socket.h"
 #include "ftp/TlsContext.h"
@@ -35,22 +36,22 @@ constexpr int kAuthAccepted = 234;
 
 using Clock = std::chrono::steady_clock;
 
-std::mutex &timeoutsMutex()
+std::mutex &defaultsMutex()
 {
     static std::mutex m;
     return m;
 }
 
-FTP::Timeouts &currentTimeouts()
+FTP::Settings &currentDefaults()
 {
-    static FTP::Timeouts t;
-    return t;
+    static FTP::Settings d;
+    return d;
 }
 
-FTP::Limits &currentLimits()
+std::atomic<quint64> &lastEngineId()
 {
-    static FTP::Limits l;
-    return l;
+    static std::atomic<quint64> id{0};
+    return id;
 }
 
 int millisecondsUntil(Clock::time_point deadline)
@@ -265,49 +266,57 @@ QString normalisedAddress(const QString &announced)
 
 NetworkException::NetworkException(const QString &reason) : std::runtime_error(reason.toStdString()) {}
 
-FTP::Timeouts FTP::timeouts()
+FTP::Settings FTP::defaultSettings()
 {
-    std::lock_guard lock(timeoutsMutex());
-    return currentTimeouts();
+    std::lock_guard lock(defaultsMutex());
+    return currentDefaults();
+}
+
+void FTP::setDefaultSettings(const Settings &settings)
+{
+    std::lock_guard lock(defaultsMutex());
+    currentDefaults() = settings;
 }
 
 void FTP::setTimeouts(const Timeouts &t)
 {
-    std::lock_guard lock(timeoutsMutex());
-    currentTimeouts() = t;
-}
-
-FTP::Limits FTP::limits()
-{
-    std::lock_guard lock(timeoutsMutex());
-    return currentLimits();
+    std::lock_guard lock(defaultsMutex());
+    currentDefaults().timeouts = t;
 }
 
 void FTP::setLimits(const Limits &l)
 {
-    std::lock_guard lock(timeoutsMutex());
-    currentLimits() = l;
+    std::lock_guard lock(defaultsMutex());
+    currentDefaults().limits = l;
 }
 
-FTP::FTP() : canceller_(std::make_unique<ConnectCanceller>()) {}
+FTP::FTP(const Settings &settings)
+    : id_(++lastEngineId()), settings_(settings), canceller_(std::make_unique<ConnectCanceller>())
+{
+}
 FTP::~FTP() = default;
 
-std::shared_ptr<FTP> FTP::create()
+std::shared_ptr<FTP> FTP::create(const Settings &settings)
 {
-    return std::shared_ptr<FTP>(new FTP());
+    return std::shared_ptr<FTP>(new FTP(settings));
 }
 
-std::shared_ptr<FTP> FTP::connectTo(const QString &address)
+TransferEventSink &FTP::events() const
 {
-    auto engine = create();
+    return settings_.events ? *settings_.events : NotificationCenter::defaultCenter();
+}
+
+std::shared_ptr<FTP> FTP::connectTo(const QString &address, const Settings &settings)
+{
+    auto engine = create(settings);
     engine->open(address);
     return engine;
 }
 
 std::shared_ptr<FTP> FTP::connectTo(const QString &address, const QString &login, const QString &password,
-                                    ProtectionPolicy policy)
+                                    ProtectionPolicy policy, const Settings &settings)
 {
-    auto engine = create();
+    auto engine = create(settings);
     connectInto(engine, address, login, password, policy);
     return engine;
 }
@@ -397,7 +406,7 @@ void FTP::open(const QString &address)
         tlsDescription_.clear();
     }
     resumable_ = TlsSession();
-    const int fd = createSocket(server.host, server.port, timeouts().controlConnect, canceller_.get());
+    const int fd = createSocket(server.host, server.port, settings_.timeouts.controlConnect, canceller_.get());
     zlog("Adresse : %@ socket : %i\n", address, fd);
     auto control = std::make_shared<Socket>(fd);
     {
@@ -438,7 +447,7 @@ bool FTP::secureControlConnection(const ServerAddress &server)
     if (!control)
         return false;
     QString error;
-    if (!control->startTlsClient(tlsContext(), server.host, {}, timeouts().controlConnect, &error)) {
+    if (!control->startTlsClient(tlsContext(), server.host, {}, settings_.timeouts.controlConnect, &error)) {
         if (givenUp_) {
             // The connect was given up from another thread, which cut the handshake short.
             closeBecause(QStringLiteral("Connexion abandonnee pendant la negociation TLS"));
@@ -503,7 +512,7 @@ bool FTP::secureDataConnection(Socket &data, int code)
         resumable_ = control->session().copy();
     const TlsSession session = resumable_.copy();
     QString error;
-    bool secured = data.startTlsClient(tlsContext(), tlsHost_, session, timeouts().dataConnect, &error);
+    bool secured = data.startTlsClient(tlsContext(), tlsHost_, session, settings_.timeouts.dataConnect, &error);
     if (!secured) {
         zlog("Connexion de donnees : negociation TLS impossible ==> %@", error);
     } else if (data.peer().certificate.sha256 != serverCertificate_) {
@@ -729,10 +738,10 @@ int FTP::readReply(bool logCode, QString *lastLine, QStringList *allLines, int l
 {
     if (!isConnected())
         return -1;
-    Timeouts limitsInTime = timeouts();
+    Timeouts limitsInTime = settings_.timeouts;
     if (lineMs > 0)
         limitsInTime.replyLine = lineMs;
-    ReplyBudget budget{Clock::now() + std::chrono::milliseconds(limitsInTime.replyTotal), limits().replyBytes};
+    ReplyBudget budget{Clock::now() + std::chrono::milliseconds(limitsInTime.replyTotal), settings_.limits.replyBytes};
     int lastCode = -1;
     QString line;
     QByteArray opening;
@@ -827,7 +836,7 @@ std::optional<QByteArray> FTP::commandLine(const QString &word, const QString &p
 bool FTP::writeCommands(const QByteArray &bytes, const QString &word, const QString &param)
 {
     if (const auto control = controlConnection()) {
-        if (!control->writeAll(bytes.constData(), bytes.size(), timeouts().replyLine)) {
+        if (!control->writeAll(bytes.constData(), bytes.size(), settings_.timeouts.replyLine)) {
             zlog("Exception recue dans command: %@ withParam: %@ ==> %@", shownWord(word), shownParam(word, param),
                  networkError("write").reason());
             // Whatever the error, the control connection can no longer carry a command.
@@ -901,7 +910,7 @@ int FTP::passivePort(const QList<SentAhead> &along)
     }
     zlog("=> PASV\n");
     static constexpr char kPasv[] = "PASV\r\n";
-    if (!control->writeAll(kPasv, qint64(sizeof kPasv - 1), timeouts().replyLine)) {
+    if (!control->writeAll(kPasv, qint64(sizeof kPasv - 1), settings_.timeouts.replyLine)) {
         zlog("Exception recue dans pasv ==> %@", networkError("write").reason());
         dropConnections();
         return 0;
@@ -1031,7 +1040,7 @@ void FTP::pasv(const QString &type, const QList<SentAhead> &after)
     }
     int fd = -1;
     try {
-        fd = createSocket(server, port, timeouts().dataConnect, canceller_.get());
+        fd = createSocket(server, port, settings_.timeouts.dataConnect, canceller_.get());
     } catch (const NetworkException &e) {
         zlog("Exception recue dans pasv ==> %@", e.reason());
         return;
@@ -1095,7 +1104,7 @@ std::optional<FTP::ListedEntries> FTP::listing(const QString &verb, const QStrin
                 DTP.reset();
         }
         if (data->isEncrypted())
-            data->closeNotify(timeouts().dataIdle);
+            data->closeNotify(settings_.timeouts.dataIdle);
         data->shutdownBoth();
     };
     const auto dropData = qScopeGuard(releaseData);
@@ -1138,7 +1147,7 @@ std::optional<FTP::ListedEntries> FTP::listing(const QString &verb, const QStrin
     if (nul >= 0)
         listing->truncate(nul);
     zlog("Buf NLST : %@", PeerBytes{*listing});
-    ListedEntries listed = listEntries(*listing, verb == QLatin1String("MLSD"), limits());
+    ListedEntries listed = listEntries(*listing, verb == QLatin1String("MLSD"), settings_.limits);
     if (listed.cut)
         zlog("Listing de %@ coupe : %i entrees gardees, les suivantes sont ignorees", path, listed.entries.size());
     return listed;

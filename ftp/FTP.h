@@ -5,6 +5,7 @@
 #include "ftp/ProtocolReplies.h"
 #include "ftp/TlsCertificate.h"
 #include "ftp/TlsContext.h"
+#include "ftp/TransferEvent.h"
 #include "model/File.h"
 
 #include <QByteArray>
@@ -68,8 +69,6 @@ public:
         int dataIdle = 60000;  // without a byte on a data connection (listing or transfer)
         int replyTotal = 60000; // a whole reply, all its continuation lines included
     };
-    static Timeouts timeouts();
-    static void setTimeouts(const Timeouts &t); // tests shorten them
 
     // Size limits, in bytes: a server that never ends a reply or a listing must not fill
     // the memory. Going past one counts as a lost connection too.
@@ -80,13 +79,32 @@ public:
         qint64 listingBytes = 256 * 1024 * 1024;
         qint64 listingEntries = 2'000'000;
     };
-    static Limits limits();
-    static void setLimits(const Limits &l); // tests lower them
+
+    // What an engine is given when it is made and keeps for its life.
+    struct Settings {
+        Timeouts timeouts;
+        Limits limits;
+        // Where its transfers are told; null: the process's NotificationCenter.
+        TransferEventSink *events = nullptr;
+    };
+    // The settings engines get when none are given: the defaults above unless changed.
+    // An engine keeps what it was made with; changing these touches no engine made before.
+    static Settings defaultSettings();
+    static void setDefaultSettings(const Settings &settings);
+    // Shorthands for the two parts of the defaults.
+    static Timeouts timeouts() { return defaultSettings().timeouts; }
+    static void setTimeouts(const Timeouts &t);
+    static Limits limits() { return defaultSettings().limits; }
+    static void setLimits(const Limits &l);
 
     // An engine that never had a connection.
-    static std::shared_ptr<FTP> create();
+    static std::shared_ptr<FTP> create(const Settings &settings = defaultSettings());
+    // This engine's number: unique in the process, never reused, so that its events and
+    // results are told apart from those of any other engine, past or future.
+    quint64 id() const { return id_; }
+    const Settings &settings() const { return settings_; }
     // Connected, greeting read, not logged in. Throws NetworkException.
-    static std::shared_ptr<FTP> connectTo(const QString &address);
+    static std::shared_ptr<FTP> connectTo(const QString &address, const Settings &settings = defaultSettings());
     // Connected and logged in with USER then PASS, then FEAT (and OPTS UTF8 ON when the
     // server offers UTF8). Throws NetworkException. Whether the login succeeded shows in
     // isConnected().
@@ -103,7 +121,8 @@ public:
     // `policy` says how much protection the session must reach before the password goes
     // out; by default a bare host goes on in clear when the server refuses AUTH TLS.
     static std::shared_ptr<FTP> connectTo(const QString &address, const QString &login,
-                                          const QString &password, ProtectionPolicy policy = {});
+                                          const QString &password, ProtectionPolicy policy = {},
+                                          const Settings &settings = defaultSettings());
     // The same on an engine made beforehand with create(), so that another thread can give
     // the attempt up meanwhile (giveUp()). Throws NetworkException.
     static void connectInto(const std::shared_ptr<FTP> &engine, const QString &address,
@@ -242,7 +261,9 @@ public:
     static bool waitForTransfers(int timeoutMs);
 
 private:
-    FTP();
+    explicit FTP(const Settings &settings);
+    // Where this engine's transfer events go.
+    TransferEventSink &events() const;
 
     // Counts nested public operations, so that only the outermost one checks for a session
     // the server closed while idle (and reopens it).
@@ -397,6 +418,9 @@ private:
 
     // PI and DTP are swapped under stateMutex_; I/O happens on a local copy of the pointer,
     // so close() from another thread never frees a descriptor that a read still uses.
+    const quint64 id_;
+    const Settings settings_;
+
     std::shared_ptr<Socket> PI;
     std::shared_ptr<Socket> DTP;
     QString Login;

@@ -105,8 +105,8 @@ FTP::ListedEntries FTP::listEntries(const QByteArray &listing, bool machine, con
 
 std::optional<QByteArray> FTP::readListing(Socket &data, const QString &path)
 {
-    const int idleMs = timeouts().dataIdle;
-    const qint64 maxBytes = limits().listingBytes;
+    const int idleMs = settings_.timeouts.dataIdle;
+    const qint64 maxBytes = settings_.limits.listingBytes;
     constexpr qsizetype kChunk = 65536;
     QByteArray listing;
     // Read straight into the listing's own room, which doubles as it fills (never much past

@@ -6,7 +6,6 @@
 
 #include "base/ByteNames.h"
 #include "base/Log.h"
-#include "ftp/NotificationCenter.h"
 #include "ftp/PartFile.h"
 #include "ftp/ServerAddress.h"
 #include "ftp/Socket.h"
@@ -28,7 +27,6 @@ namespace zodaru {
 namespace {
 
 constexpr qint64 kChunkSize = 16384;
-const QString kObject = QStringLiteral("DataTransfert");
 
 // Data moves in steps of this size (a multiple of kChunkSize): a few system calls per
 // step instead of per chunk.
@@ -62,26 +60,6 @@ private:
     qint64 pending_ = 0;
 };
 
-// The user information of a transfer's chunk notifications: all but the last chunk carry the
-// same, built once and shared instead of once per chunk (65 536 chunks per GiB).
-class ChunkInfo final {
-public:
-    explicit ChunkInfo(QMap<QString, QString> base) : base_(std::move(base)), full_(with(kChunkSize)) {}
-
-    QMap<QString, QString> operator()(qint64 size) const { return size == kChunkSize ? full_ : with(size); }
-
-private:
-    QMap<QString, QString> with(qint64 size) const
-    {
-        QMap<QString, QString> info = base_;
-        info.insert(QStringLiteral("size"), QString::number(size));
-        return info;
-    }
-
-    const QMap<QString, QString> base_;
-    const QMap<QString, QString> full_;
-};
-
 QString readFailure(ChunkEnd end)
 {
     return end == ChunkEnd::TimedOut ? QStringLiteral("data connection timed out")
@@ -110,9 +88,9 @@ qint64 continuedFrom(const ExistingPart &part, const PartOrigin &now, const QStr
 // connection go answers at once; one that goes on sending into it may not answer until the
 // whole file has gone. The engine is not held that long: without a reply by then its
 // session is closed, and the next transfer logs in anew.
-int cancelledReplyMs()
+int cancelledReplyMs(const FTP::Timeouts &timeouts)
 {
-    return std::min(2000, FTP::timeouts().replyLine);
+    return std::min(2000, timeouts.replyLine);
 }
 
 // One splice pipe per thread that moves data, kept for all its downloads.
@@ -423,8 +401,7 @@ int FTP::put(const QString &local, const QString &remote, int id)
 void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> data, FileReceiver &receiver)
 {
     const QString &fileName = download.fileName;
-    auto &center = NotificationCenter::defaultCenter();
-    const QString idText = QString::number(id);
+    TransferEventSink &sink = events();
     qint64 total = 0;
     bool broken = false;
     int code = -1;
@@ -439,13 +416,12 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
             broken = true;
         }
 
-        const int idleMs = timeouts().dataIdle;
-        const ChunkInfo chunkInfo({{QStringLiteral("ID"), idText}});
+        const int idleMs = settings_.timeouts.dataIdle;
         ChunkProgress progress([&](qint64 n) {
             total += n;
             masize += n;
             zlog("taille mise : %@ total : %i", n, masize.load());
-            center.post(QStringLiteral("ChunkOfFile"), kObject, chunkInfo(n), this);
+            sink.transferEvent({id_, TransferEvent::Kind::DownloadChunk, id, n, 0});
         });
         while (!broken) {
             // Whatever has arrived, up to a step: written at once, told in chunks.
@@ -474,7 +450,7 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
         progress.finish();
         if (cutWithoutCloseNotify)
             zlog("Telechargement de %@ coupe : flux TLS ferme sans close_notify", fileName);
-        code = transferCancelled_ ? readReply(true, nullptr, nullptr, cancelledReplyMs()) : ret();
+        code = transferCancelled_ ? readReply(true, nullptr, nullptr, cancelledReplyMs(settings_.timeouts)) : ret();
         zlog("fichier FileName : %@ telecharge", fileName);
 
         // A file the server says is longer or shorter than what arrived is not whole.
@@ -515,30 +491,24 @@ void FTP::downloadThread(Download download, qint32 id, std::shared_ptr<Socket> d
 
     zlog("on fait la notification FileSaved");
     transferRunning_ = false;
-    center.post(QStringLiteral("FileSaved"), kObject,
-                {{QStringLiteral("ID"), idText},
-                 {QStringLiteral("size"), QString::number(total)},
-                 {QStringLiteral("status"), QString::number(broken ? -1 : code)}},
-                this, NotificationCenter::Delivery::Now);
+    sink.transferEvent({id_, TransferEvent::Kind::Downloaded, id, total, broken ? -1 : code});
 }
 
 void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::shared_ptr<Socket> data)
 {
-    auto &center = NotificationCenter::defaultCenter();
-    const QString idText = QString::number(id);
+    TransferEventSink &sink = events();
     const qint64 length = source->size();
     bool broken = !data;
     int code = -1;
 
     try {
         zlog("Data length : %i", length);
-        const int idleMs = timeouts().dataIdle;
+        const int idleMs = settings_.timeouts.dataIdle;
         qint64 offset = 0;
-        const ChunkInfo chunkInfo({});
         ChunkProgress progress([&](qint64 n) {
             offset += n;
             zlog("nouvelle taille de send : %i (%i) ", offset, n);
-            center.post(QStringLiteral("ChunkOfFileUploaded"), kObject, chunkInfo(n), this);
+            sink.transferEvent({id_, TransferEvent::Kind::UploadChunk, id, n, 0});
         });
         // Without a limit the system queues megabytes ahead of a slower receiver, which
         // then reads bytes written long before, out of the processor's caches. On loopback,
@@ -598,7 +568,7 @@ void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::sha
                            : QStringLiteral("%1 grew during the upload; not sent as complete").arg(source->path()));
         if (tlsEndUnconfirmed)
             zlog("Envoi de %@ : fin TLS du flux non confirmee", source->path());
-        code = transferCancelled_ ? readReply(true, nullptr, nullptr, cancelledReplyMs()) : ret();
+        code = transferCancelled_ ? readReply(true, nullptr, nullptr, cancelledReplyMs(settings_.timeouts)) : ret();
     } catch (const std::exception &e) {
         zlog("Exception recue dans uploadThread ==> %@", e.what());
         broken = true;
@@ -606,11 +576,7 @@ void FTP::uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::sha
 
     zlog("on fait la notification FileSend");
     transferRunning_ = false;
-    center.post(QStringLiteral("FileSend"), kObject,
-                {{QStringLiteral("ID"), idText},
-                 {QStringLiteral("size"), QString::number(length)},
-                 {QStringLiteral("status"), QString::number(broken ? -1 : code)}},
-                this, NotificationCenter::Delivery::Now);
+    sink.transferEvent({id_, TransferEvent::Kind::Uploaded, id, length, broken ? -1 : code});
 }
 
 } // namespace zodaru

@@ -341,9 +341,9 @@ void NotificationCenter::removeObserver(QObject *context)
 }
 
 void NotificationCenter::post(const QString &name, const QString &object, const StringMap &userInfo,
-                              const void *sender, Delivery delivery)
+                              quint64 engine, Delivery delivery)
 {
-    const Notification note{name, object, userInfo, sender};
+    const Notification note{name, object, userInfo, engine};
 
     bool wakeSender = false;
     {
@@ -380,6 +380,60 @@ void NotificationCenter::post(const QString &name, const QString &object, const 
     }
     if (wakeSender)
         d->senderWake.notify_one();
+}
+
+namespace {
+
+const QString kObjectName = QStringLiteral("DataTransfert");
+
+QString eventName(TransferEvent::Kind kind)
+{
+    switch (kind) {
+    case TransferEvent::Kind::DownloadChunk:
+        return QStringLiteral("ChunkOfFile");
+    case TransferEvent::Kind::UploadChunk:
+        return QStringLiteral("ChunkOfFileUploaded");
+    case TransferEvent::Kind::Downloaded:
+        return QStringLiteral("FileSaved");
+    case TransferEvent::Kind::Uploaded:
+        break;
+    }
+    return QStringLiteral("FileSend");
+}
+
+// The user information of an event. An upload's chunks carry no "ID"; the ends carry the
+// completion's status beside the size.
+QMap<QString, QString> eventInfo(const TransferEvent &event)
+{
+    QMap<QString, QString> info{{QStringLiteral("size"), QString::number(event.bytes)}};
+    if (event.kind != TransferEvent::Kind::UploadChunk)
+        info.insert(QStringLiteral("ID"), QString::number(event.file));
+    if (event.isEnd())
+        info.insert(QStringLiteral("status"), QString::number(event.status));
+    return info;
+}
+
+} // namespace
+
+void NotificationCenter::transferEvent(const TransferEvent &event)
+{
+    // All but the last chunk of a transfer carry the same information: built once per thread
+    // and transfer and shared instead of once per chunk (65 536 chunks per GiB).
+    struct LastChunk {
+        TransferEvent::Kind kind = TransferEvent::Kind::Downloaded;
+        qint32 file = 0;
+        qint64 bytes = -1;
+        QMap<QString, QString> info;
+    };
+    thread_local LastChunk last;
+    if (event.isEnd()) {
+        last = LastChunk{};
+        post(eventName(event.kind), kObjectName, eventInfo(event), event.engine, Delivery::Now);
+        return;
+    }
+    if (last.kind != event.kind || last.file != event.file || last.bytes != event.bytes)
+        last = LastChunk{event.kind, event.file, event.bytes, eventInfo(event)};
+    post(eventName(event.kind), kObjectName, last.info, event.engine);
 }
 
 bool NotificationCenter::flushBroadcast(int timeoutMs)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ftp/TransferEvent.h"
+
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -12,13 +14,13 @@
 namespace zodaru {
 
 // A posted notification: name ("ChunkOfFile", ...), object ("DataTransfert"), user
-// information of decimal texts, and the engine that posted it (identity only, never
-// dereferenced) so observers can ignore transfers of engines they no longer use.
+// information of decimal texts, and the id of the engine that posted it (FTP::id(), 0 when
+// none) so observers can ignore transfers of engines they no longer use.
 struct Notification {
     QString name;
     QString object;
     QMap<QString, QString> userInfo;
-    const void *sender = nullptr;
+    quint64 engine = 0;
 };
 
 // Notifications as they travel on the session bus: the D-Bus structure
@@ -59,7 +61,7 @@ const QDBusArgument &operator>>(const QDBusArgument &in, BroadcastNote &note);
 // kMaxUnsent structures waiting for the bus the oldest are dropped, so the posting worker
 // never waits for the bus and memory stays bounded; a listener sees the gap in the numbers.
 // Signals received from the bus are never handed to this process's observers.
-class NotificationCenter final : public QObject {
+class NotificationCenter final : public QObject, public TransferEventSink {
     Q_OBJECT
 public:
     using Handler = std::function<void(const Notification &)>;
@@ -81,7 +83,10 @@ public:
     // one waits for: with many small files the interval would otherwise set their pace).
     enum class Delivery { Batched, Now };
     void post(const QString &name, const QString &object, const QMap<QString, QString> &userInfo,
-              const void *sender = nullptr, Delivery delivery = Delivery::Batched);
+              quint64 engine = 0, Delivery delivery = Delivery::Batched);
+    // An engine's transfer event as its notification, object "DataTransfert": the chunks
+    // batched, the end of a transfer delivered now. Any thread.
+    void transferEvent(const TransferEvent &event) override;
 
     // The session-bus broadcast can be turned off (benchmarks measure its cost).
     void setBroadcastEnabled(bool enabled);

@@ -258,7 +258,7 @@ private:
         QObject context;
         NotificationCenter::defaultCenter().addObserver(
             &context, name, QStringLiteral("DataTransfert"), [&](const Notification &n) {
-                if (n.sender != ftp_.get())
+                if (n.engine != ftp_->id())
                     return;
                 done = true;
                 status = n.userInfo.value(QStringLiteral("status"));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ftp/FTP.h"
 #include "ftp/NotificationCenter.h"
 
 #include <QByteArray>
@@ -19,12 +20,12 @@ inline const QString kObject = QStringLiteral("DataTransfert");
 // them: on the main thread, in order.
 class TransferRecorder final {
 public:
-    explicit TransferRecorder(const void *engine) : engine_(engine)
+    explicit TransferRecorder(const FTP *engine) : engine_(engine->id())
     {
         for (const char *name : {"ChunkOfFile", "ChunkOfFileUploaded", "FileSaved", "FileSend"})
             NotificationCenter::defaultCenter().addObserver(
                 &context_, QString::fromLatin1(name), kObject, [this](const Notification &n) {
-                    if (n.sender == engine_)
+                    if (n.engine == engine_)
                         notes.push_back(n);
                 });
         NotificationCenter::defaultCenter().addObserver(
@@ -69,7 +70,7 @@ public:
     std::vector<Notification> notes;
 
 private:
-    const void *engine_;
+    quint64 engine_;
     QObject context_;
     int markers_ = 0;
 };

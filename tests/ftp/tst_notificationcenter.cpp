@@ -241,8 +241,8 @@ void TestNotificationCenter::matchesNameAndObject()
 
     auto &center = NotificationCenter::defaultCenter();
     const StringMap info{{QStringLiteral("ID"), QStringLiteral("7")}};
-    int sender = 0;
-    center.post(postedName, postedObject, info, &sender);
+    const quint64 engine = 41;
+    center.post(postedName, postedObject, info, engine);
     center.post(QStringLiteral("Marker"), observedObject, {});
     QTRY_COMPARE_WITH_TIMEOUT(marker.notes.size(), size_t(1), kWaitMs);
 
@@ -251,7 +251,7 @@ void TestNotificationCenter::matchesNameAndObject()
         QCOMPARE(seen.notes[0].name, postedName);
         QCOMPARE(seen.notes[0].object, postedObject);
         QCOMPARE(seen.notes[0].userInfo, info);
-        QCOMPARE(seen.notes[0].sender, static_cast<const void *>(&sender));
+        QCOMPARE(seen.notes[0].engine, engine);
     }
 }
 
@@ -268,7 +268,7 @@ void TestNotificationCenter::postsFromWorkerThreadsKeepTheirOrder()
     auto poster = [](const QString &name) {
         for (int i = 0; i < kCount; ++i)
             NotificationCenter::defaultCenter().post(name, QStringLiteral("DataTransfert"),
-                                                     {{QStringLiteral("size"), QString::number(i)}}, nullptr,
+                                                     {{QStringLiteral("size"), QString::number(i)}}, 0,
                                                      i % 7 == 0 ? NotificationCenter::Delivery::Now
                                                                 : NotificationCenter::Delivery::Batched);
     };

@@ -191,7 +191,7 @@ void TestTransferReal::nextTransferStartsFromTheCompletionHandler()
     QObject context;
     NotificationCenter::defaultCenter().addObserver(
         &context, QStringLiteral("FileSaved"), kObject, [&](const Notification &n) {
-            if (n.sender != ftp.get())
+            if (n.engine != ftp->id())
                 return;
             QCOMPARE(n.userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
             ++finished;
