@@ -203,26 +203,9 @@ class TestFaults final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase();
     void everyStepBroken_data();
     void everyStepBroken();
-
-private:
-    FTP::Timeouts saved_;
 };
-
-void TestFaults::initTestCase()
-{
-    // Short limits keep the whole matrix quick; every check below is far more generous.
-    saved_ = FTP::timeouts();
-    FTP::setTimeouts({2000, 300, 1000, 300, 600});
-}
-
-void TestFaults::cleanupTestCase()
-{
-    FTP::setTimeouts(saved_);
-}
 
 void TestFaults::everyStepBroken_data()
 {
@@ -263,7 +246,10 @@ void TestFaults::everyStepBroken()
     clock.start();
     std::shared_ptr<FTP> ftp;
     try {
-        ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
+        // Short limits keep the whole matrix quick; every check below is far more generous.
+        FTP::Settings settings = FTP::defaultSettings();
+        settings.timeouts = {2000, 300, 1000, 300, 600};
+        ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"), {}, settings);
     } catch (const NetworkException &) {
         QVERIFY2(flow == Flow::Login && fault != Fault::None, "the connect failed");
         QVERIFY2(clock.elapsed() < kBoundMs, "the connect waited past its limits");
