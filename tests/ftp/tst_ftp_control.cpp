@@ -4,13 +4,13 @@
 #include "base/Log.h"
 #include "support/FullListener.h"
 #include "support/ScriptedFtpServer.h"
+#include "support/ScriptedSession.h"
 #include "support/TestSupport.h"
 
 #include <QtTest>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <thread>
 
 #include <netinet/in.h>
@@ -22,6 +22,8 @@ using zodaru::FullListener;
 using zodaru::LogCapture;
 using zodaru::NetworkException;
 using zodaru::ScriptedFtpServer;
+using zodaru::testing::scripted;
+using zodaru::testing::scriptedPerConnection;
 
 namespace {
 
@@ -135,16 +137,9 @@ void TestFtpControl::replies()
     QFETCH(QString, logLine);
     const QString lost = QStringLiteral("Connexion de controle perdue dans ret : on ferme la connexion");
 
-    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
-        s.line("220 Hello");
-        s.expect("NOOP");
-        s.send(reply);
-        if (closeAfter) {
-            s.closeControl();
-            return;
-        }
-        s.answerRest();
-    });
+    ScriptedFtpServer server(scripted(R"(reply "220 Hello"; expect NOOP; send $reply; )"
+                                          + QByteArray(closeAfter ? "close; end" : "rest"),
+                                      {{"reply", reply}}));
     LogCapture log;
     auto ftp = FTP::connectTo(server.address());
     QVERIFY(ftp->isConnected());
@@ -193,17 +188,10 @@ void TestFtpControl::replyLimits()
         FTP::setTimeouts(savedTimes);
         FTP::setLimits(savedLimits);
     });
-    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
-        s.line("220 Hello");
-        s.expect("NOOP");
-        for (int i = 0; i < repeat; ++i) {
-            s.send(unit);
-            if (slowly)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        s.line("\r\n211 End");
-        s.answerRest();
-    });
+    const QByteArray oneUnit = slowly ? "send $unit; sleep 10\n" : "send $unit\n";
+    ScriptedFtpServer server(scripted(R"(reply "220 Hello"; expect NOOP)" "\n" + oneUnit.repeated(repeat)
+                                          + R"(reply "\r\n211 End"; rest)",
+                                      {{"unit", unit}}));
     LogCapture log;
     auto ftp = FTP::connectTo(server.address());
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), -1);
@@ -245,12 +233,7 @@ void TestFtpControl::commandBytes()
     QFETCH(QByteArray, wire);
     QFETCH(int, result);
 
-    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
-        s.line("220 Hello");
-        s.expect("NOOP");
-        s.line("200 Ready");
-        s.answerRest();
-    });
+    ScriptedFtpServer server(scripted(R"(reply "220 Hello"; expect NOOP; reply "200 Ready"; rest)"));
     LogCapture log;
     auto ftp = FTP::connectTo(server.address());
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
@@ -287,18 +270,9 @@ void TestFtpControl::login()
     QFETCH(bool, connected);
     QFETCH(QByteArray, wire);
 
-    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
-        s.line("220 Hello");
-        s.expect("USER ");
-        s.line(userReply);
-        if (userReply.startsWith('5')) {
-            s.waitForEof();
-            return;
-        }
-        s.expect("PASS ");
-        s.line(passReply);
-        s.answerRest();
-    });
+    ScriptedFtpServer server(scripted(R"(reply "220 Hello"; expect "USER "; reply $user; )"
+                                          + QByteArray(userReply.startsWith('5') ? "eof" : "expect \"PASS \"; reply $pass; rest"),
+                                      {{"user", userReply}, {"pass", passReply}}));
     LogCapture log;
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("anna"), QStringLiteral("s3cr\u00e9t"));
     QCOMPARE(ftp->isConnected(), connected);
@@ -314,12 +288,8 @@ void TestFtpControl::login()
 
 void TestFtpControl::multiLineGreetingIsOneReply()
 {
-    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
-        s.send("220-Welcome\r\n220-Second line\r\n220 Ready\r\n");
-        s.expect("NOOP");
-        s.line("200 Fine");
-        s.answerRest();
-    });
+    ScriptedFtpServer server(scripted(R"(send "220-Welcome\r\n220-Second line\r\n220 Ready\r\n"
+        expect NOOP; reply "200 Fine"; rest)"));
     auto ftp = FTP::connectTo(server.address());
     // Had the greeting stopped early, its last line would answer this command.
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
@@ -331,11 +301,16 @@ void TestFtpControl::engineOperations_data()
     QTest::addColumn<QByteArray>("wire");
     QTest::addColumn<int>("result");
     QTest::addColumn<bool>("connected");
+    QTest::addColumn<QByteArray>("script"); // after the greeting and an unasked line
 
-    QTest::newRow("cd") << "cd" << QByteArray("TYPE A\r\nCWD /pub\r\n") << 250 << true;
-    QTest::newRow("cd refused") << "cd missing" << QByteArray("TYPE A\r\nCWD /missing\r\n") << 550 << true;
-    QTest::newRow("shutdown") << "shutdown" << QByteArray("TYPE A\r\nQUIT\r\n") << 0 << false;
-    QTest::newRow("ret alone") << "ret" << QByteArray() << 200 << true;
+    const QByteArray type = R"(expect "TYPE A"; reply "200 OK"; )";
+    QTest::newRow("cd") << "cd" << QByteArray("TYPE A\r\nCWD /pub\r\n") << 250 << true
+                        << type + R"(expect "CWD /pub"; reply "250 Okay"; eof)";
+    QTest::newRow("cd refused") << "cd missing" << QByteArray("TYPE A\r\nCWD /missing\r\n") << 550 << true
+                                << type + R"(expect "CWD /missing"; reply "550 No such directory"; eof)";
+    QTest::newRow("shutdown") << "shutdown" << QByteArray("TYPE A\r\nQUIT\r\n") << 0 << false
+                              << type + R"(expect QUIT; reply "221 Bye")";
+    QTest::newRow("ret alone") << "ret" << QByteArray() << 200 << true << QByteArray("eof");
 }
 
 void TestFtpControl::engineOperations()
@@ -344,19 +319,9 @@ void TestFtpControl::engineOperations()
     QFETCH(QByteArray, wire);
     QFETCH(int, result);
     QFETCH(bool, connected);
+    QFETCH(QByteArray, script);
 
-    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
-        s.line("220 Hello");
-        s.line("200 Unasked");
-        for (;;) {
-            const QByteArray got = s.readLine();
-            if (got.startsWith("QUIT")) {
-                s.line("221 Bye");
-                return;
-            }
-            s.line(got == "CWD /missing" ? "550 No such directory" : got.startsWith("CWD") ? "250 Okay" : "200 OK");
-        }
-    });
+    ScriptedFtpServer server(scripted(R"(reply "220 Hello"; reply "200 Unasked")" "\n" + script));
     auto ftp = FTP::connectTo(server.address());
     if (operation == u"ret")
         QCOMPARE(ftp->ret(), result);
@@ -389,10 +354,7 @@ void TestFtpControl::closedEngineAnswersAtOnce()
     never->shutdown();
     QVERIFY(log.count(QStringLiteral("On est Deconnecte")) >= 5);
 
-    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
-        s.line("220 Hello");
-        s.waitForEof();
-    });
+    ScriptedFtpServer server(scripted(R"(reply "220 Hello"; eof)"));
     auto ftp = FTP::connectTo(server.address());
     ftp->close();
     ftp->close();
@@ -442,14 +404,8 @@ void TestFtpControl::silentServerTimesOut()
     QFETCH(QByteArray, partial);
 
     ShortTimeouts limits(300);
-    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
-        if (greets) {
-            s.line("220 Hello");
-            s.expect("NOOP");
-            s.send(partial);
-        }
-        s.stall();
-    });
+    ScriptedFtpServer server(scripted(greets ? R"(reply "220 Hello"; expect NOOP; send $partial; silence)" : "silence",
+                                      {{"partial", partial}}));
     LogCapture log;
     auto ftp = FTP::connectTo(server.address());
     if (greets) {
@@ -462,10 +418,7 @@ void TestFtpControl::silentServerTimesOut()
 
 void TestFtpControl::closeFromAnotherThreadWakesReader()
 {
-    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
-        s.line("220 Hello");
-        s.stall();
-    });
+    ScriptedFtpServer server(scripted(R"(reply "220 Hello"; silence)"));
     auto ftp = FTP::connectTo(server.address());
     std::thread closer([&] {
         if (server.waitForReceived(0, "NOOP\r\n"))
@@ -500,27 +453,14 @@ void TestFtpControl::idleSessionIsReopened()
     QFETCH(int, code);
     QFETCH(QString, logLine);
 
-    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
-        if (s.index() == 0) {
-            s.greetAndLogin();
-            s.expect("NOOP");
-            s.line("200 Still here");
-            s.send(farewell);
-            return; // closes the control connection
-        }
-        s.line("220 Again");
-        s.expect("USER anna");
-        s.line("331 Password");
-        s.expect("PASS pw");
-        s.line(secondLoginWorks ? "230 In" : "530 Denied");
-        if (!secondLoginWorks)
-            return;
-        s.expect("TYPE A");
-        s.line("200 Type set");
-        s.expect("CWD /pub");
-        s.line("250 Okay");
-        s.answerRest();
-    });
+    // The first session ends (its control connection closed) after the farewell.
+    ScriptedFtpServer server(scriptedPerConnection(
+        {R"(login; expect NOOP; reply "200 Still here"; send $farewell; end)",
+         R"(reply "220 Again"; expect "USER anna"; reply "331 Password"; expect "PASS pw")" "\n"
+             + QByteArray(secondLoginWorks ? R"(reply "230 In"; expect "TYPE A"; reply "200 Type set"
+                                                  expect "CWD /pub"; reply "250 Okay"; rest)"
+                                           : R"(reply "530 Denied")")},
+        {{"farewell", farewell}}));
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("anna"), QStringLiteral("pw"));
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
     QVERIFY(server.waitForFinished(0));
@@ -558,13 +498,9 @@ void TestFtpControl::connectAbandonedFromAnotherThread()
     const auto restore = qScopeGuard([saved] { FTP::setTimeouts(saved); });
     FullListener silent;
     const quint16 port = silent.port();
-    ScriptedFtpServer server([port](ScriptedFtpServer::Session &s) {
-        s.line("220 Hello");
-        s.expect("PASV");
-        s.line("227 Entering Passive Mode (127,0,0,1," + QByteArray::number(port / 256) + ','
-               + QByteArray::number(port % 256) + ")");
-        s.waitForEof();
-    });
+    ScriptedFtpServer server(scripted(R"(reply "220 Hello"; expect PASV; reply $pasv; eof)",
+                                      {{"pasv", "227 Entering Passive Mode (127,0,0,1," + QByteArray::number(port / 256)
+                                                    + ',' + QByteArray::number(port % 256) + ")"}}));
     LogCapture log;
     const auto ftp = dataConnection ? FTP::connectTo(server.address()) : FTP::create();
     std::atomic<bool> ended{false};
@@ -623,16 +559,8 @@ void TestFtpControl::closedSessionIsNotReopened()
     QFETCH(QString, operation);
     QFETCH(bool, reopens);
 
-    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
-        s.greetAndLogin();
-        if (s.index() == 0) {
-            s.expect("NOOP");
-            s.line("200 Still here");
-            s.send(farewell);
-            return;
-        }
-        s.answerRest();
-    });
+    ScriptedFtpServer server(scriptedPerConnection(
+        {R"(login; expect NOOP; reply "200 Still here"; send $farewell; end)", "login; rest"}, {{"farewell", farewell}}));
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("anna"), QStringLiteral("pw"));
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), 200);
     QVERIFY(server.waitForFinished(0));
