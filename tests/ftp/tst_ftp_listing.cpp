@@ -3,6 +3,7 @@
 #include "ftp/FTP.h"
 #include "support/RealFtpServer.h"
 #include "support/ScriptedFtpServer.h"
+#include "support/ScriptedSession.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -22,6 +23,7 @@ using zodaru::FTP;
 using zodaru::LogCapture;
 using zodaru::RealFtpServer;
 using zodaru::ScriptedFtpServer;
+using zodaru::testing::scripted;
 
 namespace {
 
@@ -194,26 +196,12 @@ void TestFtpListing::pasvReplies()
     QFETCH(QString, logPrefix);
     QFETCH(QByteArray, printedIp);
 
-    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
-        s.line("220 Hello");
-        s.expect("CWD /pub");
-        s.line("250 Okay");
-        s.expect("PASV");
-        s.openPassive();
-        const quint16 port = s.passivePort();
-        QByteArray text = reply;
-        text.replace("%1", QByteArray::number(port / 256)).replace("%2", QByteArray::number(port % 256));
-        s.send(text + "\r\n");
-        if (!listed) {
-            s.answerRest();
-            return;
-        }
-        s.expect("TYPE A");
-        s.line("200 Type set");
-        s.expect("LIST");
-        s.sendReply("150 Here it comes", "-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n", "226 Done");
-        s.answerRest();
-    });
+    ScriptedFtpServer server(scripted(R"(reply "220 Hello"; expect "CWD /pub"; reply "250 Okay"; expect PASV
+        passive-as $reply)" "\n"
+                                          + QByteArray(listed ? R"(expect "TYPE A"; reply "200 Type set"; expect LIST
+            reply "150 Here it comes"; data "-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n"; reply "226 Done"; rest)"
+                                                              : "rest"),
+                                      {{"reply", reply}}));
     auto ftp = FTP::connectTo(server.address());
     LogCapture log;
     StdoutCapture out;
@@ -315,31 +303,38 @@ void TestFtpListing::listings()
 
 void TestFtpListing::listingFailures_data()
 {
-    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QByteArray>("script"); // after the greeting
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("connected");
     QTest::addColumn<QString>("logLine");
 
     const QString pub = QStringLiteral("/pub");
-    QTest::newRow("CWD refused") << "refuse CWD" << pub << true
-                                 << QStringLiteral("Commande refusee par le serveur : 550 No such directory");
-    QTest::newRow("CR in path") << "nothing" << QStringLiteral("/pu\rb") << true
+    const QByteArray cwd = R"(expect "CWD /pub"; reply "250 Okay"; )";
+    const QByteArray list = cwd + R"(pasv; expect "TYPE A"; reply "200 Type set"; expect LIST; )";
+    // Ends the script once the client has closed the unused data connection.
+    const QByteArray unused = "; accept; dreceive-all; end";
+    const QByteArray sent = R"(reply "150 Here it comes"; )";
+    QTest::newRow("CWD refused") << QByteArray(R"(expect "CWD /pub"; reply "550 No such directory"; eof)") << pub
+                                 << true << QStringLiteral("Commande refusee par le serveur : 550 No such directory");
+    QTest::newRow("CR in path") << QByteArray("eof") << QStringLiteral("/pu\rb") << true
                                 << QStringLiteral("Commande refusee (retour a la ligne dans la commande) : CWD /pu\\rb");
-    QTest::newRow("LIST refused") << "refuse" << pub << true
+    QTest::newRow("LIST refused") << list + R"(reply "550 No such directory")" + unused << pub << true
                                   << QStringLiteral("Commande refusee par le serveur : 550 No such directory");
-    QTest::newRow("LIST reply shorter than a code") << "short" << pub << true << QStringLiteral("RET() ==> 15");
-    QTest::newRow("data reset") << "reset" << pub << true << QStringLiteral("Exception recue dans list: /pub ");
-    QTest::newRow("data stalls") << "stall" << pub << false
-                                 << QStringLiteral("Delai depasse dans list : on ferme la connexion");
-    QTest::newRow("listing too long") << "long" << pub << false
+    QTest::newRow("LIST reply shorter than a code") << list + R"(reply "15")" + unused << pub << true
+                                                    << QStringLiteral("RET() ==> 15");
+    QTest::newRow("data reset") << list + sent + R"(data-reset "-rw-r--r-- 1 u g 5 Jan  1  2020 a.tx"; rest)" << pub
+                                << true << QStringLiteral("Exception recue dans list: /pub ");
+    QTest::newRow("data stalls") << list + sent + R"(data-stall "-rw-r--r-- 1 u g 5 Jan  1  2020 a.tx")" << pub
+                                 << false << QStringLiteral("Delai depasse dans list : on ferme la connexion");
+    QTest::newRow("listing too long") << list + sent + "data $long; rest" << pub << false
                                       << QStringLiteral("Listing trop long dans list : on ferme la connexion");
-    QTest::newRow("PASV unanswered") << "silent" << pub << false
+    QTest::newRow("PASV unanswered") << cwd + "expect PASV; silence" << pub << false
                                      << QStringLiteral("Delai depasse dans ret : on ferme la connexion");
 }
 
 void TestFtpListing::listingFailures()
 {
-    QFETCH(QString, fault);
+    QFETCH(QByteArray, script);
     QFETCH(QString, path);
     QFETCH(bool, connected);
     QFETCH(QString, logLine);
@@ -348,41 +343,7 @@ void TestFtpListing::listingFailures()
     const FTP::Limits savedLimits = FTP::limits();
     FTP::setTimeouts({2000, 300, 2000, 300});
     FTP::setLimits({savedLimits.replyBytes, 1000});
-    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
-        s.line("220 Hello");
-        if (fault == u"nothing") {
-            s.waitForEof();
-            return;
-        }
-        s.expect("CWD /pub");
-        if (fault == u"refuse CWD") {
-            s.line("550 No such directory");
-            s.waitForEof();
-            return;
-        }
-        s.line("250 Okay");
-        s.expect("PASV");
-        if (fault == u"silent")
-            s.stall();
-        s.line(s.openPassive());
-        s.expect("TYPE A");
-        s.line("200 Type set");
-        s.expect("LIST");
-        if (fault == u"refuse" || fault == u"short") {
-            s.line(fault == u"short" ? "15" : "550 No such directory");
-            // Ends the script once the client has closed the unused data connection.
-            s.acceptData().receiveAll();
-            return;
-        }
-        s.line("150 Here it comes");
-        if (fault == u"long")
-            s.sendData(QByteArray(5000, 'x'));
-        else if (fault == u"reset")
-            s.resetData("-rw-r--r-- 1 u g 5 Jan  1  2020 a.tx");
-        else
-            s.stallData("-rw-r--r-- 1 u g 5 Jan  1  2020 a.tx");
-        s.answerRest();
-    });
+    ScriptedFtpServer server(scripted("reply \"220 Hello\"\n" + script, {{"long", QByteArray(5000, 'x')}}));
     auto ftp = FTP::connectTo(server.address());
     const int descriptors = zodaru::openDescriptorCount();
     LogCapture log;
@@ -391,9 +352,9 @@ void TestFtpListing::listingFailures()
     FTP::setTimeouts(saved);
     FTP::setLimits(savedLimits);
     // A failed listing, refused or broken half-way, does not keep its data connection.
-    if (fault == u"reset")
+    if (script.contains("data-reset"))
         QCOMPARE(zodaru::openDescriptorCount(), descriptors);
-    if (fault == u"refuse" || fault == u"short")
+    if (script.contains("dreceive-all"))
         QVERIFY(server.waitForFinished(0));
     QVERIFY(!entries.has_value());
     QCOMPARE(ftp->isConnected(), connected);
@@ -666,66 +627,36 @@ void TestFtpListing::fallbacks()
     QCOMPARE(server.failures(), QStringList());
 }
 
-enum class ListingAlong { Answered, TypeRefused, NoDataConnection, RefusedBeforeConnection };
-Q_DECLARE_METATYPE(ListingAlong)
-
 void TestFtpListing::listingSentWithEpsv_data()
 {
-    QTest::addColumn<ListingAlong>("end");
+    QTest::addColumn<QByteArray>("script"); // after EPSV, TYPE A and LIST were read
     QTest::addColumn<bool>("listed");
     QTest::addColumn<bool>("connected");
 
-    QTest::newRow("answered in turn") << ListingAlong::Answered << true << true;
-    QTest::newRow("TYPE refused, LIST taken up") << ListingAlong::TypeRefused << false << true;
+    QTest::newRow("answered in turn") << QByteArray(R"(passive-epsv; reply "200 ASCII"
+        reply "150 Here"; data $list; reply "226 Done")") << true << true;
+    QTest::newRow("TYPE refused, LIST taken up") << QByteArray(R"(passive-epsv; reply "504 Type not supported"
+        reply "150 Here"; accept; dfinish; reply "426 Aborted")") << false << true;
     // The server waits for the data connection before it answers LIST: given up.
-    QTest::newRow("data connection refused, no answer") << ListingAlong::NoDataConnection << false << false;
-    QTest::newRow("LIST refused before the connection") << ListingAlong::RefusedBeforeConnection << false << true;
+    QTest::newRow("data connection refused, no answer") << QByteArray("passive-epsv-closed; eof; end") << false
+                                                        << false;
+    QTest::newRow("LIST refused before the connection")
+        << QByteArray(R"(passive-epsv-closed; reply "200 ASCII"; reply "550 No")") << false << true;
 }
 
 // Once EPSV has worked, EPSV, TYPE A and LIST reach the server before it has answered any of
 // them, and every reply is read in turn whatever the server makes of them.
 void TestFtpListing::listingSentWithEpsv()
 {
-    QFETCH(ListingAlong, end);
+    QFETCH(QByteArray, script);
     QFETCH(bool, listed);
     QFETCH(bool, connected);
 
-    const QByteArray list("-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n");
-    ScriptedFtpServer server([&](ScriptedFtpServer::Session &s) {
-        s.offerFeatures({"EPSV"});
-        s.greetAndLogin();
-        s.transferAfterEpsv("A", "LIST", list);
-
-        for (const char *line : {"EPSV", "TYPE A", "LIST"})
-            s.expect(line);
-        s.openPassive();
-        const quint16 port = s.passivePort();
-        if (end == ListingAlong::NoDataConnection || end == ListingAlong::RefusedBeforeConnection)
-            s.openPassive(); // closes the listener on `port`
-        s.line(s.epsvReply(port));
-        switch (end) {
-        case ListingAlong::Answered:
-            s.line("200 ASCII");
-            s.sendReply("150 Here", list, "226 Done");
-            break;
-        case ListingAlong::TypeRefused:
-            s.line("504 Type not supported");
-            s.line("150 Here");
-            s.acceptData().finishAndWaitForClose();
-            s.line("426 Aborted");
-            break;
-        case ListingAlong::NoDataConnection:
-            s.waitForEof();
-            return;
-        case ListingAlong::RefusedBeforeConnection:
-            s.line("200 ASCII");
-            s.line("550 No");
-            break;
-        }
-        s.expect("NOOP");
-        s.line("200 In step");
-        s.answerRest();
-    });
+    ScriptedFtpServer server(scripted(R"(features "EPSV"; login
+        epsv; expect "TYPE A"; reply "200 Type set"; expect LIST; reply "150 Here"; data $list; reply "226 Done"
+        expect EPSV; expect "TYPE A"; expect LIST)" "\n" + script + R"(
+        expect NOOP; reply "200 In step"; rest)",
+                                      {{"list", "-rw-r--r-- 1 u g 5 Jan  1  2020 a.txt\r\n"}}));
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
     QVERIFY(ftp->list(QString()).has_value());
     const auto entries = ftp->list(QString());

@@ -108,6 +108,12 @@ const QHash<QByteArray, Verb> &verbs()
              r.s.openPassive(); // closes the listener on `closed`
              r.s.line(Session::epsvReply(closed));
          }}},
+        {"passive-as", {1, [](Run &r, auto &a) {
+             r.s.openPassive();
+             const quint16 port = r.s.passivePort();
+             QByteArray text = a[0];
+             r.s.line(text.replace("%1", QByteArray::number(port / 256)).replace("%2", QByteArray::number(port % 256)));
+         }}},
         {"pasv", {0, [](Run &r, auto &) {
              r.s.expect("PASV");
              r.s.line(r.s.openPassive());

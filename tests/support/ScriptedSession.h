@@ -42,6 +42,8 @@
 //   pasv                  expects PASV, answers with a fresh listener's 227
 //   epsv                  expects EPSV, answers with a fresh listener's 229
 //   passive | passive-epsv   the same answers without reading a command
+//   passive-as "text"     a fresh listener, announced with `text` in which %1 and %2
+//                         stand for the port's two bytes (malformed 227 replies)
 //   passive-epsv-closed   a 229 naming a port where nothing listens any more
 //   transfer "CMD" "reply"   pasv, TYPE I -> 200, CMD -> reply
 //   listing "reply"          pasv, TYPE A -> 200, LIST -> reply
