@@ -6,6 +6,7 @@
 #include "TransferRecorder.h"
 #include "base/ByteNames.h"
 #include "support/ScriptedFtpServer.h"
+#include "support/ScriptedSession.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
@@ -26,17 +27,6 @@ using namespace zodaru::testing;
 namespace {
 
 using Session = ScriptedFtpServer::Session;
-
-// PASV, TYPE I and the transfer command, answered with `reply`.
-void startTransferWithoutLogin(Session &s, QByteArrayView command, QByteArrayView reply)
-{
-    s.expect("PASV");
-    s.line(s.openPassive());
-    s.expect("TYPE I");
-    s.line("200 Binary");
-    s.expect(command);
-    s.line(reply);
-}
 
 // Files in `dir` that a download may have left behind.
 QStringList leftovers(const QString &dir)
@@ -71,39 +61,17 @@ void TestTransferResume::interruptedDownloadResumes()
     QFETCH(bool, restStream);
     const QByteArray payload = patternBytes(30000, 3);
     const QByteArray sizeReply = "213 " + QByteArray::number(payload.size());
-    ScriptedFtpServer server([&](Session &s) {
-        s.offerFeatures(restStream ? QByteArrayList{"REST STREAM", "SIZE", "MDTM"} : QByteArrayList{});
-        // What a partial file would be a part of is asked before each download.
-        const auto answerFacts = [&] {
-            if (!restStream)
-                return;
-            s.expect("TYPE I");
-            s.line("200 Binary");
-            s.expect("SIZE /f");
-            s.line(sizeReply);
-            s.expect("MDTM /f");
-            s.line("213 20210304050607");
-        };
-        s.greetAndLogin();
-        answerFacts();
-        startTransferWithoutLogin(s, "RETR /f", "150 Here");
-        auto data = s.acceptData();
-        data.send(QByteArrayView(payload).first(10000));
-        data.close();
-        s.line("426 Connection closed; transfer aborted");
-        answerFacts();
-        s.expect("PASV");
-        s.line(s.openPassive());
-        s.expect("TYPE I");
-        s.line("200 Binary");
-        if (restStream) {
-            s.expect("REST 10000");
-            s.line("350 Restarting");
-        }
-        s.expect("RETR /f");
-        s.sendReply("150 Here", restStream ? QByteArrayView(payload).sliced(10000) : QByteArrayView(payload), "226 Done");
-        s.answerRest();
-    });
+    // What a partial file would be a part of is asked before each download.
+    const QByteArray facts = restStream ? R"(expect "TYPE I"; reply "200 Binary"; expect "SIZE /f"; reply $size
+        expect "MDTM /f"; reply "213 20210304050607")" "\n" : "";
+    ScriptedFtpServer server(scripted(
+        (restStream ? R"(features "REST STREAM" "SIZE" "MDTM")" "\n" : "") + QByteArray("login\n") + facts
+            + R"(transfer "RETR /f" "150 Here"; accept; dsend $head; dclose
+                 reply "426 Connection closed; transfer aborted")" "\n"
+            + facts + R"(pasv; expect "TYPE I"; reply "200 Binary")" "\n"
+            + (restStream ? R"(expect "REST 10000"; reply "350 Restarting")" "\n" : "")
+            + R"(expect "RETR /f"; reply "150 Here"; data $rest; reply "226 Done"; rest)",
+        {{"size", sizeReply}, {"head", payload.first(10000)}, {"rest", restStream ? payload.sliced(10000) : payload}}));
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("f"));
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
@@ -158,23 +126,13 @@ void TestTransferResume::downloadIsChecked()
     QFETCH(QStringList, left);
     QFETCH(qint64, modified);
 
-    ScriptedFtpServer server([&](Session &s) {
-        s.offerFeatures({"SIZE", "MDTM", "REST STREAM"});
-        // Asked before the transfer, where they also tell what a partial file is a part of.
-        s.greetAndLogin();
-        s.expect("TYPE I");
-        s.line("200 Binary");
-        s.expect("SIZE /f");
-        s.line(sizeReply);
-        s.expect("MDTM /f");
-        s.line(mdtmReply);
-        startTransferWithoutLogin(s, "RETR /f", "150 Here");
-        s.sendData(patternBytes(1000));
-        s.line("226 Done");
-        s.expect("NOOP");
-        s.line("200 In step");
-        s.answerRest();
-    });
+    // SIZE and MDTM are asked before the transfer, where they also tell what a partial file
+    // is a part of.
+    ScriptedFtpServer server(scripted(R"(features "SIZE" "MDTM" "REST STREAM"; login
+        expect "TYPE I"; reply "200 Binary"; expect "SIZE /f"; reply $size; expect "MDTM /f"; reply $mdtm
+        transfer "RETR /f" "150 Here"; data $data; reply "226 Done"
+        expect NOOP; reply "200 In step"; rest)",
+                                      {{"size", sizeReply}, {"mdtm", mdtmReply}, {"data", patternBytes(1000)}}));
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("f"));
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
@@ -234,57 +192,33 @@ void TestTransferResume::resumesOnlyTheSameFile()
         after = patternBytes(30000, 5);
     else if (since == Since::Shrunk)
         after = patternBytes(5000, 6);
-    const auto answerFacts = [&](Session &s, const QByteArray &content, bool newer) {
+    // What the server tells of /f before a download: SIZE and MDTM, or a listing.
+    const auto facts = [&](const QByteArray &content, bool newer) -> QByteArray {
         const QByteArray size = QByteArray::number(content.size());
-        if (sizeAndDate) {
-            s.expect("TYPE I");
-            s.line("200 Binary");
-            s.expect("SIZE /f");
-            s.line("213 " + size);
-            s.expect("MDTM /f");
-            s.line(newer ? "213 20220101000000" : "213 20210304050607");
-            return;
-        }
-        s.expect("PASV");
-        s.line(s.openPassive());
-        s.expect("TYPE A");
-        s.line("200 ASCII");
-        s.expect("LIST /f");
-        s.sendReply("150 Here", "-rw-r--r-- 1 u g " + size + (newer ? " Jan  1  2022 f\r\n" : " Mar  4  2021 f\r\n"),
-                    "226 Done");
+        if (sizeAndDate)
+            return R"(expect "TYPE I"; reply "200 Binary"; expect "SIZE /f"; reply "213 )" + size
+                + R"("; expect "MDTM /f"; reply )" + (newer ? "\"213 20220101000000\"\n" : "\"213 20210304050607\"\n");
+        return R"(pasv; expect "TYPE A"; reply "200 ASCII"; expect "LIST /f"; reply "150 Here"
+            data "-rw-r--r-- 1 u g )" + size + (newer ? " Jan  1  2022 f\\r\\n" : " Mar  4  2021 f\\r\\n")
+            + "\"; reply \"226 Done\"\n";
     };
     const bool crafted = since == Since::OldRecord || since == Since::NoRecord;
     const bool elsewhere = since == Since::OtherServer || since == Since::OtherUser;
     std::atomic<bool> partialMade{crafted};
+    const ScriptValues values{{"head", before.first(10000)}, {"rest", resumes ? after.sliced(10000) : after}};
     const ScriptedFtpServer::Script script = [&](Session &s) {
-        s.offerFeatures(sizeAndDate ? QByteArrayList{"REST STREAM", "SIZE", "MDTM"} : QByteArrayList{"REST STREAM"});
-        s.greetAndLogin();
+        playScript(s, (sizeAndDate ? R"(features "REST STREAM" "SIZE" "MDTM")" : R"(features "REST STREAM")")
+                          + QByteArray("; login"));
         if (!partialMade.exchange(true)) {
-            answerFacts(s, before, false);
-            startTransferWithoutLogin(s, "RETR /f", "150 Here");
-            auto data = s.acceptData();
-            data.send(QByteArrayView(before).first(10000));
-            data.close();
-            s.line("426 Connection closed; transfer aborted");
-            if (elsewhere) {
-                s.answerRest();
+            playScript(s, facts(before, false) + R"(transfer "RETR /f" "150 Here"; accept; dsend $head; dclose
+                reply "426 Connection closed; transfer aborted")" "\n" + (elsewhere ? "rest; end" : ""), values);
+            if (elsewhere)
                 return;
-            }
         }
-        answerFacts(s, after, since == Since::Newer);
-        s.expect("PASV");
-        s.line(s.openPassive());
-        s.expect("TYPE I");
-        s.line("200 Binary");
-        if (resumes) {
-            s.expect("REST 10000");
-            s.line("350 Restarting");
-        }
-        s.expect("RETR /f");
-        s.sendReply("150 Here", resumes ? QByteArrayView(after).sliced(10000) : QByteArrayView(after), "226 Done");
-        s.expect("NOOP");
-        s.line("200 In step");
-        s.answerRest();
+        playScript(s, facts(after, since == Since::Newer) + R"(pasv; expect "TYPE I"; reply "200 Binary")" "\n"
+                          + (resumes ? R"(expect "REST 10000"; reply "350 Restarting")" "\n" : "")
+                          + R"(expect "RETR /f"; reply "150 Here"; data $rest; reply "226 Done"
+                               expect NOOP; reply "200 In step"; rest)", values);
     };
     ScriptedFtpServer server(script);
     ScriptedFtpServer other(script);
