@@ -10,6 +10,7 @@
 #include "TransferRecorder.h"
 #include "support/RealFtpServer.h"
 #include "support/ScriptedFtpServer.h"
+#include "support/ScriptedSession.h"
 #include "support/StrippingProxy.h"
 #include "support/TestSupport.h"
 
@@ -574,12 +575,7 @@ void TstTls::neverClearAfterTls()
 void TstTls::givenUpDuringHandshake()
 {
     // Agrees to TLS, then never says a word of the handshake.
-    ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
-        s.line("220 hello");
-        s.expect("AUTH TLS");
-        s.line("234 go ahead");
-        s.stall();
-    });
+    ScriptedFtpServer server(zodaru::testing::scripted(R"(reply "220 hello"; expect "AUTH TLS"; reply "234 go ahead"; silence)"));
     LogCapture log;
     const auto ftp = FTP::create();
     std::thread giveUp([&] {
