@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "support/ScriptedFtpServer.h"
 
+#include "support/ScriptedFtpServerParts.h"
+#include "support/ScriptedTls.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -18,18 +21,7 @@
 
 namespace zodaru {
 
-namespace {
-
-// Thrown inside a script when the server is being destroyed: unwinds it quietly.
-struct Stopped
-{
-};
-
-// Thrown inside a script when it cannot go on; recorded in failures().
-struct ScriptError
-{
-    QString what;
-};
+namespace scripted {
 
 QString errnoText(const char *what)
 {
@@ -43,7 +35,6 @@ void closeFd(int &fd)
     fd = -1;
 }
 
-// SO_LINGER with a zero timeout turns close() into an RST.
 void abortiveClose(int &fd)
 {
     if (fd < 0)
@@ -54,6 +45,12 @@ void abortiveClose(int &fd)
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
     closeFd(fd);
 }
+
+} // namespace scripted
+
+using namespace scripted;
+
+namespace {
 
 // Listening socket on 127.0.0.1 with an OS-chosen port; non-blocking, so that an accept()
 // after poll() never blocks when the client gave up in between.
@@ -78,93 +75,6 @@ int listenLoopback(quint16 &port, int backlog)
 }
 
 } // namespace
-
-// ---- DataConnection ---------------------------------------------------------------------
-
-ScriptedFtpServer::DataConnection::DataConnection(Session *session, int fd)
-    : m_session(session), m_fd(fd)
-{
-}
-
-ScriptedFtpServer::DataConnection::DataConnection(DataConnection &&other) noexcept
-    : m_session(other.m_session), m_fd(std::exchange(other.m_fd, -1))
-{
-}
-
-ScriptedFtpServer::DataConnection &ScriptedFtpServer::DataConnection::operator=(DataConnection &&other) noexcept
-{
-    if (this != &other) {
-        closeFd(m_fd);
-        m_session = other.m_session;
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-ScriptedFtpServer::DataConnection::~DataConnection()
-{
-    closeFd(m_fd);
-}
-
-void ScriptedFtpServer::DataConnection::send(QByteArrayView bytes)
-{
-    if (m_fd < 0)
-        throw ScriptError{QStringLiteral("send on a closed data connection")};
-    m_session->sendOn(m_fd, bytes);
-}
-
-QByteArray ScriptedFtpServer::DataConnection::receive(qsizetype count)
-{
-    QByteArray out;
-    char buf[16384];
-    while (m_fd >= 0 && out.size() < count) {
-        m_session->waitFor(m_fd, false);
-        const size_t want = size_t(std::min<qsizetype>(qsizetype(sizeof buf), count - out.size()));
-        const ssize_t n = ::recv(m_fd, buf, want, 0);
-        if (n <= 0)
-            break;
-        out.append(buf, n);
-        m_session->m_server->recordData(m_session->m_index, QByteArrayView(buf, n));
-    }
-    return out;
-}
-
-QByteArray ScriptedFtpServer::DataConnection::receiveAll()
-{
-    QByteArray out;
-    char buf[16384];
-    while (m_fd >= 0) {
-        m_session->waitFor(m_fd, false);
-        const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            break;
-        out.append(buf, n);
-        m_session->m_server->recordData(m_session->m_index, QByteArrayView(buf, n));
-    }
-    return out;
-}
-
-void ScriptedFtpServer::DataConnection::close()
-{
-    closeFd(m_fd);
-}
-
-void ScriptedFtpServer::DataConnection::finishAndWaitForClose()
-{
-    if (m_fd >= 0)
-        ::shutdown(m_fd, SHUT_WR);
-    receiveAll();
-}
-
-void ScriptedFtpServer::DataConnection::reset()
-{
-    abortiveClose(m_fd);
-}
-
-void ScriptedFtpServer::DataConnection::stall()
-{
-    m_session->waitForStop();
-}
 
 // ---- Session ----------------------------------------------------------------------------
 
@@ -396,75 +306,6 @@ ScriptedFtpServer::DataConnection ScriptedFtpServer::Session::acceptData()
         m_server->m_changed.notify_all();
         return DataConnection(this, fd);
     }
-}
-
-void ScriptedFtpServer::Session::sendReply(QByteArrayView preliminary, QByteArrayView bytes,
-                                          QByteArrayView completion)
-{
-    line(preliminary);
-    sendData(bytes);
-    line(completion);
-}
-
-void ScriptedFtpServer::Session::transferAfterEpsv(QByteArrayView type, QByteArrayView command,
-                                                  QByteArrayView bytes)
-{
-    expect("EPSV");
-    openPassive();
-    line(epsvReply(passivePort()));
-    expect("TYPE " + type.toByteArray());
-    line("200 Type set");
-    expect(command);
-    sendReply("150 Here", bytes, "226 Done");
-}
-
-void ScriptedFtpServer::Session::sendData(QByteArrayView bytes)
-{
-    DataConnection data = acceptData();
-    data.send(bytes);
-    data.close();
-}
-
-QByteArray ScriptedFtpServer::Session::receiveData()
-{
-    DataConnection data = acceptData();
-    QByteArray got = data.receiveAll();
-    data.close();
-    return got;
-}
-
-void ScriptedFtpServer::Session::resetData(QByteArrayView sendFirst)
-{
-    DataConnection data = acceptData();
-    data.send(sendFirst);
-    data.reset();
-}
-
-void ScriptedFtpServer::Session::resetDataAfterReceiving(qsizetype count)
-{
-    DataConnection data = acceptData();
-    data.receive(count);
-    data.reset();
-}
-
-void ScriptedFtpServer::Session::sendDataThenWaitForClose(QByteArrayView bytes)
-{
-    DataConnection data = acceptData();
-    data.send(bytes);
-    data.finishAndWaitForClose();
-}
-
-void ScriptedFtpServer::Session::closeDataEarly()
-{
-    DataConnection data = acceptData();
-    data.close();
-}
-
-void ScriptedFtpServer::Session::stallData(QByteArrayView sendFirst)
-{
-    DataConnection data = acceptData();
-    data.send(sendFirst);
-    data.stall();
 }
 
 // ---- ScriptedFtpServer -------------------------------------------------------------------
