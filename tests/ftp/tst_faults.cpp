@@ -25,7 +25,7 @@ using namespace zodaru::testing;
 namespace {
 
 enum class Flow { Login, Listing, Download, Upload };
-enum class Fault { None, Reset, Silence, Closing, Garbled, Cut };
+enum class Fault { None, Reset, Silence, Closing, Garbled, Cut, TlsCut };
 enum class Kind { Command, Reply, Data };
 
 // One step of a flow: before a command the client sends (the server breaks off between
@@ -67,6 +67,7 @@ QByteArray faultName(Fault fault)
     case Fault::Closing: return "421";
     case Fault::Garbled: return "garbled";
     case Fault::Cut: return "cut";
+    case Fault::TlsCut: return "cut without close_notify";
     }
     return {};
 }
@@ -74,6 +75,10 @@ QByteArray faultName(Fault fault)
 // The login is answered explicitly, FEAT included, so that a step after it is reached only
 // once the client waits for its next action.
 const QByteArray kLoggedIn = R"(login; expect FEAT; reply "502 No features")";
+// The same over TLS, data connections protected.
+const QByteArray kLoggedInTls = R"(greet; auth-tls; expect "USER "; reply "331 Password required"
+    expect "PASS "; reply "230 Logged in"; expect FEAT; reply "502 No features"
+    expect "PBSZ 0"; reply "200 PBSZ=0"; expect "PROT P"; reply "200 Protection level set to P"; protect)";
 
 std::vector<Step> steps(Flow flow)
 {
@@ -133,6 +138,9 @@ QByteArray dataFault(Flow flow, Fault fault, int bytes)
         return start + R"(; reply "421 Service not available, closing control connection"; close; dclose; eof)";
     case Fault::Cut:
         return start + "; dclose; " + aborted + "; step";
+    case Fault::TlsCut:
+        // The server believes all went out; only the missing close_notify tells the client.
+        return start + R"(; dcut; reply "226 Transfer complete"; step)";
     case Fault::None:
     case Fault::Garbled:
         break;
@@ -150,6 +158,7 @@ QByteArray controlFault(Fault fault)
     case Fault::Garbled: return R"(send "\x16\x03\x01 \xff\xfe garbled \x01\r\n"; step)";
     case Fault::None:
     case Fault::Cut:
+    case Fault::TlsCut:
         break;
     }
     return {};
@@ -159,8 +168,8 @@ bool applies(Kind kind, Fault fault)
 {
     switch (kind) {
     case Kind::Command: return fault == Fault::Reset || fault == Fault::Closing;
-    case Kind::Reply: return fault != Fault::Cut && fault != Fault::None;
-    case Kind::Data: return fault != Fault::Garbled && fault != Fault::None;
+    case Kind::Reply: return fault != Fault::Cut && fault != Fault::TlsCut && fault != Fault::None;
+    case Kind::Data: return fault != Fault::Garbled && fault != Fault::None && fault != Fault::TlsCut;
     }
     return false;
 }
@@ -173,10 +182,10 @@ bool breaksControl(Kind kind, Fault fault)
 
 // The server's script for one cell: the flow's steps up to `at`, then the fault. Without a
 // fault, the whole flow.
-QByteArray cellScript(Flow flow, int at, Fault fault)
+QByteArray cellScript(Flow flow, int at, Fault fault, bool tls)
 {
     const std::vector<Step> all = steps(flow);
-    QByteArray script = flow == Flow::Login ? QByteArray() : kLoggedIn + '\n';
+    QByteArray script = flow == Flow::Login ? QByteArray() : (tls ? kLoggedInTls : kLoggedIn) + '\n';
     bool dataDone = false;
     for (int i = 0; i < int(all.size()); ++i) {
         const Step &step = all[size_t(i)];
@@ -203,25 +212,56 @@ class TestFaults final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
     void everyStepBroken_data();
     void everyStepBroken();
 };
+
+void TestFaults::initTestCase()
+{
+    // The scripted server's certificate is self-signed.
+    FTP::setCertificateCheck([](const QString &, const TlsPeer &) { return CertificateVerdict::Known; });
+}
+
+void TestFaults::cleanupTestCase()
+{
+    FTP::setCertificateCheck({});
+}
 
 void TestFaults::everyStepBroken_data()
 {
     QTest::addColumn<Flow>("flow");
     QTest::addColumn<int>("at"); // step index, -1 for the unbroken flow
     QTest::addColumn<Fault>("fault");
+    QTest::addColumn<bool>("tls");
 
     for (const Flow flow : {Flow::Login, Flow::Listing, Flow::Download, Flow::Upload}) {
-        QTest::addRow("%s: no fault", flowName(flow).constData()) << flow << -1 << Fault::None;
+        QTest::addRow("%s: no fault", flowName(flow).constData()) << flow << -1 << Fault::None << false;
         const std::vector<Step> all = steps(flow);
         for (int at = 0; at < int(all.size()); ++at) {
             for (const Fault fault : {Fault::Reset, Fault::Silence, Fault::Closing, Fault::Garbled, Fault::Cut}) {
                 if (applies(all[size_t(at)].kind, fault))
                     QTest::addRow("%s: %s, %s", flowName(flow).constData(), all[size_t(at)].label,
                                   faultName(fault).constData())
-                        << flow << at << fault;
+                        << flow << at << fault << false;
+            }
+        }
+    }
+    // The data steps again over TLS, and the stream cut without its close_notify where the
+    // client receives.
+    for (const Flow flow : {Flow::Listing, Flow::Download, Flow::Upload}) {
+        QTest::addRow("TLS %s: no fault", flowName(flow).constData()) << flow << -1 << Fault::None << true;
+        const std::vector<Step> all = steps(flow);
+        for (int at = 0; at < int(all.size()); ++at) {
+            if (all[size_t(at)].kind != Kind::Data)
+                continue;
+            for (const Fault fault : {Fault::Reset, Fault::Silence, Fault::Closing, Fault::Cut, Fault::TlsCut}) {
+                if (fault == Fault::TlsCut && flow == Flow::Upload)
+                    continue;
+                QTest::addRow("TLS %s: %s, %s", flowName(flow).constData(), all[size_t(at)].label,
+                              faultName(fault).constData())
+                    << flow << at << fault << true;
             }
         }
     }
@@ -232,11 +272,12 @@ void TestFaults::everyStepBroken()
     QFETCH(Flow, flow);
     QFETCH(int, at);
     QFETCH(Fault, fault);
+    QFETCH(bool, tls);
 
     const QByteArray payload = flow == Flow::Listing ? kListing : patternBytes(kPayload, 3);
     const int headBytes = at >= 0 ? steps(flow)[size_t(at)].dataBytes : 0;
     // A session the engine opens again gets an unbroken login, then answers in step.
-    ScriptedFtpServer server(scriptedPerConnection({cellScript(flow, at, fault), kLoggedIn + "; step"},
+    ScriptedFtpServer server(scriptedPerConnection({cellScript(flow, at, fault, tls), (tls ? kLoggedInTls : kLoggedIn) + "; step"},
                                                    {{"payload", payload}, {"head", payload.first(headBytes)}}));
     QTemporaryDir dir;
     const QString local = dir.filePath(QStringLiteral("a.bin"));
@@ -249,7 +290,8 @@ void TestFaults::everyStepBroken()
         // Short limits keep the whole matrix quick; every check below is far more generous.
         FTP::Settings settings = FTP::defaultSettings();
         settings.timeouts = {2000, 300, 1000, 300, 600};
-        ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"), {}, settings);
+        const QString address = tls ? QStringLiteral("ftpes://127.0.0.1:%1").arg(server.port()) : server.address();
+        ftp = FTP::connectTo(address, QStringLiteral("user"), QStringLiteral("secret"), {}, settings);
     } catch (const NetworkException &) {
         QVERIFY2(flow == Flow::Login && fault != Fault::None, "the connect failed");
         QVERIFY2(clock.elapsed() < kBoundMs, "the connect waited past its limits");

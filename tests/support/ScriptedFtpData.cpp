@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
+#include <memory>
 #include <utility>
 
 namespace zodaru {
@@ -17,28 +19,32 @@ using namespace scripted;
 
 // ---- DataConnection ---------------------------------------------------------------------
 
-ScriptedFtpServer::DataConnection::DataConnection(Session *session, int fd)
-    : m_session(session), m_fd(fd)
+ScriptedFtpServer::DataConnection::DataConnection(Session *session, int fd, std::unique_ptr<ScriptedTlsStream> tls)
+    : m_session(session), m_fd(fd), m_tls(std::move(tls))
 {
 }
 
 ScriptedFtpServer::DataConnection::DataConnection(DataConnection &&other) noexcept
-    : m_session(other.m_session), m_fd(std::exchange(other.m_fd, -1))
+    : m_session(other.m_session), m_fd(std::exchange(other.m_fd, -1)), m_tls(std::move(other.m_tls))
 {
 }
 
 ScriptedFtpServer::DataConnection &ScriptedFtpServer::DataConnection::operator=(DataConnection &&other) noexcept
 {
     if (this != &other) {
+        m_tls.reset();
         closeFd(m_fd);
         m_session = other.m_session;
         m_fd = std::exchange(other.m_fd, -1);
+        m_tls = std::move(other.m_tls);
     }
     return *this;
 }
 
 ScriptedFtpServer::DataConnection::~DataConnection()
 {
+    // No close_notify here: sending one may wait, which a destructor must not.
+    m_tls.reset();
     closeFd(m_fd);
 }
 
@@ -46,7 +52,7 @@ void ScriptedFtpServer::DataConnection::send(QByteArrayView bytes)
 {
     if (m_fd < 0)
         throw ScriptError{QStringLiteral("send on a closed data connection")};
-    m_session->sendOn(m_fd, bytes);
+    m_session->sendOn(m_fd, m_tls.get(), bytes);
 }
 
 QByteArray ScriptedFtpServer::DataConnection::receive(qsizetype count)
@@ -54,9 +60,8 @@ QByteArray ScriptedFtpServer::DataConnection::receive(qsizetype count)
     QByteArray out;
     char buf[16384];
     while (m_fd >= 0 && out.size() < count) {
-        m_session->waitFor(m_fd, false);
-        const size_t want = size_t(std::min<qsizetype>(qsizetype(sizeof buf), count - out.size()));
-        const ssize_t n = ::recv(m_fd, buf, want, 0);
+        const qsizetype want = std::min<qsizetype>(qsizetype(sizeof buf), count - out.size());
+        const qsizetype n = m_session->receiveOn(m_fd, m_tls.get(), buf, want);
         if (n <= 0)
             break;
         out.append(buf, n);
@@ -67,26 +72,26 @@ QByteArray ScriptedFtpServer::DataConnection::receive(qsizetype count)
 
 QByteArray ScriptedFtpServer::DataConnection::receiveAll()
 {
-    QByteArray out;
-    char buf[16384];
-    while (m_fd >= 0) {
-        m_session->waitFor(m_fd, false);
-        const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            break;
-        out.append(buf, n);
-        m_session->m_server->recordData(m_session->m_index, QByteArrayView(buf, n));
-    }
-    return out;
+    return receive(std::numeric_limits<qsizetype>::max());
 }
 
 void ScriptedFtpServer::DataConnection::close()
 {
+    if (m_tls && m_fd >= 0)
+        m_tls->closeNotify();
+    cut();
+}
+
+void ScriptedFtpServer::DataConnection::cut()
+{
+    m_tls.reset();
     closeFd(m_fd);
 }
 
 void ScriptedFtpServer::DataConnection::finishAndWaitForClose()
 {
+    if (m_tls && m_fd >= 0)
+        m_tls->closeNotify();
     if (m_fd >= 0)
         ::shutdown(m_fd, SHUT_WR);
     receiveAll();
@@ -94,6 +99,7 @@ void ScriptedFtpServer::DataConnection::finishAndWaitForClose()
 
 void ScriptedFtpServer::DataConnection::reset()
 {
+    m_tls.reset();
     abortiveClose(m_fd);
 }
 

@@ -5,6 +5,8 @@
 #include "support/ScriptedTls.h"
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <pthread.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,6 +18,8 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -113,8 +117,16 @@ void ScriptedFtpServer::Session::waitFor(int fd, bool forWrite)
     throw Stopped{};
 }
 
-void ScriptedFtpServer::Session::sendOn(int fd, QByteArrayView bytes)
+void ScriptedFtpServer::Session::sendOn(int fd, ScriptedTlsStream *tls, QByteArrayView bytes)
 {
+    if (tls) {
+        try {
+            tls->write(bytes);
+        } catch (const std::runtime_error &e) {
+            throw ScriptError{QString::fromUtf8(e.what())};
+        }
+        return;
+    }
     qsizetype done = 0;
     while (done < bytes.size()) {
         waitFor(fd, true);
@@ -127,13 +139,38 @@ void ScriptedFtpServer::Session::sendOn(int fd, QByteArrayView bytes)
     }
 }
 
+qsizetype ScriptedFtpServer::Session::receiveOn(int fd, ScriptedTlsStream *tls, char *buffer, qsizetype size)
+{
+    if (tls)
+        return tls->read(buffer, size);
+    for (;;) {
+        waitFor(fd, false);
+        const ssize_t n = ::recv(fd, buffer, size_t(size), MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        return n;
+    }
+}
+
+void ScriptedFtpServer::Session::startTls()
+{
+    if (m_fd < 0)
+        throw ScriptError{QStringLiteral("TLS on a closed control connection")};
+    const int fd = m_fd;
+    m_controlTls = std::make_unique<ScriptedTlsStream>(fd, [this, fd](bool forWrite) { waitFor(fd, forWrite); });
+    try {
+        m_controlTls->accept();
+    } catch (const std::runtime_error &e) {
+        throw ScriptError{QString::fromUtf8(e.what())};
+    }
+}
+
 bool ScriptedFtpServer::Session::fillControl()
 {
     if (m_fd < 0)
         return false;
-    waitFor(m_fd, false);
     char buf[4096];
-    const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+    const qsizetype n = receiveOn(m_fd, m_controlTls.get(), buf, sizeof buf);
     if (n <= 0)
         return false;
     m_pending.append(buf, n);
@@ -147,7 +184,7 @@ void ScriptedFtpServer::Session::send(QByteArrayView raw)
         throw ScriptError{QStringLiteral("send after the control connection was reset")};
     if (m_replyDelayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(m_replyDelayMs));
-    sendOn(m_fd, raw);
+    sendOn(m_fd, m_controlTls.get(), raw);
 }
 
 void ScriptedFtpServer::Session::line(QByteArrayView text)
@@ -263,6 +300,7 @@ void ScriptedFtpServer::Session::closeControl()
 
 void ScriptedFtpServer::Session::resetControl()
 {
+    m_controlTls.reset();
     abortiveClose(m_fd);
 }
 
@@ -304,7 +342,18 @@ ScriptedFtpServer::DataConnection ScriptedFtpServer::Session::acceptData()
             ++m_server->m_records[size_t(m_index)].dataConnections;
         }
         m_server->m_changed.notify_all();
-        return DataConnection(this, fd);
+        std::unique_ptr<ScriptedTlsStream> tls;
+        if (m_protectData) {
+            tls = std::make_unique<ScriptedTlsStream>(fd, [this, fd](bool forWrite) { waitFor(fd, forWrite); });
+            try {
+                tls->accept();
+            } catch (const std::runtime_error &e) {
+                int closing = fd;
+                closeFd(closing);
+                throw ScriptError{QString::fromUtf8(e.what())};
+            }
+        }
+        return DataConnection(this, fd, std::move(tls));
     }
 }
 
@@ -370,6 +419,12 @@ void ScriptedFtpServer::acceptLoop()
 
 void ScriptedFtpServer::runSession(int index, int fd)
 {
+    // OpenSSL writes with write(), which raises SIGPIPE towards a peer that has gone: on this
+    // thread it stays blocked, so such a write only fails.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     Session session(this, index, fd);
     bool stopped = false;
     try {

@@ -56,13 +56,17 @@
 // at its end whatever state the client left the server in.
 namespace zodaru {
 
+class ScriptedTlsStream;
+
 class ScriptedFtpServer final
 {
 public:
     class Session;
 
     // One accepted passive data connection. Moving it keeps the socket; the destructor
-    // closes it (orderly, FIN) unless reset() or close() already did.
+    // closes it (FIN, without a TLS close_notify) unless reset() or close() already did.
+    // On a session whose data is protected (Session::protectData()), the connection speaks
+    // TLS from its acceptance on.
     class DataConnection final
     {
     public:
@@ -77,8 +81,11 @@ public:
         QByteArray receiveAll();
         // Reads exactly `count` bytes (fewer when the client closes first).
         QByteArray receive(qsizetype count);
-        // Orderly close (FIN): what a server does at the end of a listing or a file.
+        // Orderly close (close_notify under TLS, then FIN): what a server does at the end
+        // of a listing or a file.
         void close();
+        // FIN without a close_notify: under TLS, a stream cut short by someone in between.
+        void cut();
         // Sends FIN but keeps reading; returns once the client has closed its side too.
         void finishAndWaitForClose();
         // Abortive close (SO_LINGER 0, RST): the client's next read or write fails.
@@ -88,9 +95,10 @@ public:
 
     private:
         friend class Session;
-        DataConnection(Session *session, int fd);
+        DataConnection(Session *session, int fd, std::unique_ptr<ScriptedTlsStream> tls);
         Session *m_session;
         int m_fd;
+        std::unique_ptr<ScriptedTlsStream> m_tls;
     };
 
     // The server's side of one control connection, handed to the script.
@@ -141,6 +149,12 @@ public:
         // Records that the script reached a point the test waits for (waitForMark()).
         void mark(QByteArrayView name);
 
+        // TLS on the control connection from now on: the server's handshake (after the
+        // script's "234" reply to AUTH TLS). A failed handshake ends the script.
+        void startTls();
+        // Whether data connections accepted from now on speak TLS (after PROT P).
+        void protectData(bool on) { m_protectData = on; }
+
         // Closes the control connection (FIN), e.g. in the middle of a multi-line reply.
         void closeControl();
         // Abortive close of the control connection (RST).
@@ -183,7 +197,10 @@ public:
 
         // Waits until `fd` is readable (or writable); throws when the server stops.
         void waitFor(int fd, bool forWrite);
-        void sendOn(int fd, QByteArrayView bytes);
+        // Writes all of `bytes` on `fd`, through `tls` when given.
+        void sendOn(int fd, ScriptedTlsStream *tls, QByteArrayView bytes);
+        // Waits, then reads once: > 0 bytes read, 0 at end of stream, < 0 on an error.
+        qsizetype receiveOn(int fd, ScriptedTlsStream *tls, char *buffer, qsizetype size);
         // One read into `buffer`; false at end of stream or on error.
         bool fillControl();
         // Takes one CR LF-terminated line out of m_pending; false when none is complete.
@@ -200,6 +217,8 @@ public:
         QByteArray m_cwd = "/";
         int m_replyDelayMs = 0;
         QList<QByteArray> m_features;
+        std::unique_ptr<ScriptedTlsStream> m_controlTls;
+        bool m_protectData = false;
     };
 
     using Script = std::function<void(Session &)>;

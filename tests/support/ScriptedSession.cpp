@@ -97,6 +97,13 @@ const QHash<QByteArray, Verb> &verbs()
         {"end", {0, [](Run &, auto &) { throw EndOfScript{}; }}},
         {"rest", {0, [](Run &r, auto &) { answerRest(r.s, "200 OK"); }}},
         {"step", {0, [](Run &r, auto &) { answerRest(r.s, "254 In step"); }}},
+        {"tls", {0, [](Run &r, auto &) { r.s.startTls(); }}},
+        {"auth-tls", {0, [](Run &r, auto &) {
+             r.s.expect("AUTH TLS");
+             r.s.line("234 Proceed with negotiation");
+             r.s.startTls();
+         }}},
+        {"protect", {0, [](Run &r, auto &) { r.s.protectData(true); }}},
         {"passive", {0, [](Run &r, auto &) { r.s.line(r.s.openPassive()); }}},
         {"passive-epsv", {0, [](Run &r, auto &) {
              r.s.openPassive();
@@ -152,6 +159,7 @@ const QHash<QByteArray, Verb> &verbs()
         {"dsend", {1, [](Run &r, auto &a) { held(r).send(a[0]); }}},
         {"dreceive", {1, [](Run &r, auto &a) { held(r).receive(number(a[0])); }}},
         {"dreceive-all", {0, [](Run &r, auto &) { held(r).receiveAll(); }}},
+        {"dcut", {0, [](Run &r, auto &) { held(r).cut(); }}},
         {"dclose", {0, [](Run &r, auto &) { held(r).close(); }}},
         {"dreset", {0, [](Run &r, auto &) { held(r).reset(); }}},
         {"dfinish", {0, [](Run &r, auto &) { held(r).finishAndWaitForClose(); }}},

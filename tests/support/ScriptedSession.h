@@ -38,6 +38,10 @@
 //   rest                  answers everything: QUIT with 221 and a close, the rest with 200
 //   step                  the same, but NOOP with "254 In step": a client that reads a
 //                         stale reply for its NOOP is caught
+// TLS (the server's certificate is self-signed: the client's check must accept it)
+//   tls                   the handshake on the control connection, now
+//   auth-tls              expects AUTH TLS, answers 234, then the handshake
+//   protect               data connections accepted from now on speak TLS
 // Passive data
 //   pasv                  expects PASV, answers with a fresh listener's 227
 //   epsv                  expects EPSV, answers with a fresh listener's 229
@@ -56,6 +60,7 @@
 //   accept                accepts it (a previous one is closed)
 //   dsend X | dreceive N | dreceive-all | dclose | dreset | dfinish (FIN, then read to
 //   the client's close) | dhold (keeps it open and silent; it closes at the script's end)
+//   dcut                  FIN without a TLS close_notify (a plain dclose in clear)
 namespace zodaru::testing {
 
 using ScriptValues = QHash<QByteArray, QByteArray>;
