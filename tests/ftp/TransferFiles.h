@@ -2,7 +2,7 @@
 #pragma once
 
 // Local files around the transfer tests: what a download left behind, names as exact bytes,
-// and shorter limits for the tests that wait for one.
+// and short limits for the tests that wait for one.
 #include "base/ByteNames.h"
 #include "ftp/FTP.h"
 
@@ -53,21 +53,13 @@ inline QString createNamed(const QString &dir, const QByteArray &leaf, const QBy
     return written ? path : QString();
 }
 
-// Shorter limits for the tests that wait for one; restored at the end of the test.
-class ShortTimeouts final {
-public:
-    explicit ShortTimeouts(int dataIdleMs, int replyLineMs) : saved_(FTP::timeouts())
-    {
-        FTP::Timeouts t = saved_;
-        t.dataIdle = dataIdleMs;
-        t.replyLine = replyLineMs;
-        FTP::setTimeouts(t);
-    }
-    ~ShortTimeouts() { FTP::setTimeouts(saved_); }
-    Q_DISABLE_COPY_MOVE(ShortTimeouts)
-
-private:
-    FTP::Timeouts saved_;
-};
+// Settings for an engine of a test that waits for one of its limits.
+inline FTP::Settings shortTimeouts(int dataIdleMs, int replyLineMs)
+{
+    FTP::Settings settings = FTP::defaultSettings();
+    settings.timeouts.dataIdle = dataIdleMs;
+    settings.timeouts.replyLine = replyLineMs;
+    return settings;
+}
 
 } // namespace zodaru::testing

@@ -27,19 +27,13 @@ using zodaru::testing::scriptedPerConnection;
 
 namespace {
 
-// Shortens the time limits for one test and puts them back afterwards.
-class ShortTimeouts final {
-public:
-    explicit ShortTimeouts(int ms) : saved_(FTP::timeouts())
-    {
-        FTP::setTimeouts({ms, ms, ms, ms});
-    }
-    ~ShortTimeouts() { FTP::setTimeouts(saved_); }
-    Q_DISABLE_COPY_MOVE(ShortTimeouts)
-
-private:
-    FTP::Timeouts saved_;
-};
+// An engine's settings with the given time limits.
+FTP::Settings withTimeouts(const FTP::Timeouts &timeouts)
+{
+    FTP::Settings settings = FTP::defaultSettings();
+    settings.timeouts = timeouts;
+    return settings;
+}
 
 // A port on 127.0.0.1 where nothing listens.
 quint16 closedPort()
@@ -178,22 +172,15 @@ void TestFtpControl::replyLimits()
     QFETCH(bool, slowly);
     QFETCH(QString, logLine);
 
-    const FTP::Timeouts savedTimes = FTP::timeouts();
-    const FTP::Limits savedLimits = FTP::limits();
-    FTP::Timeouts times = savedTimes;
-    times.replyTotal = 300;
-    FTP::setTimeouts(times);
-    FTP::setLimits({4096, savedLimits.listingBytes});
-    const auto restore = qScopeGuard([&] {
-        FTP::setTimeouts(savedTimes);
-        FTP::setLimits(savedLimits);
-    });
+    FTP::Settings settings = FTP::defaultSettings();
+    settings.timeouts.replyTotal = 300;
+    settings.limits.replyBytes = 4096;
     const QByteArray oneUnit = slowly ? "send $unit; sleep 10\n" : "send $unit\n";
     ScriptedFtpServer server(scripted(R"(reply "220 Hello"; expect NOOP)" "\n" + oneUnit.repeated(repeat)
                                           + R"(reply "\r\n211 End"; rest)",
                                       {{"unit", unit}}));
     LogCapture log;
-    auto ftp = FTP::connectTo(server.address());
+    auto ftp = FTP::connectTo(server.address(), settings);
     QCOMPARE(ftp->command(QStringLiteral("NOOP")), -1);
     QVERIFY(!ftp->isConnected());
     QCOMPARE(log.count(logLine), 1);
@@ -403,11 +390,10 @@ void TestFtpControl::silentServerTimesOut()
     QFETCH(bool, greets);
     QFETCH(QByteArray, partial);
 
-    ShortTimeouts limits(300);
     ScriptedFtpServer server(scripted(greets ? R"(reply "220 Hello"; expect NOOP; send $partial; silence)" : "silence",
                                       {{"partial", partial}}));
     LogCapture log;
-    auto ftp = FTP::connectTo(server.address());
+    auto ftp = FTP::connectTo(server.address(), withTimeouts({300, 300, 300, 300}));
     if (greets) {
         QVERIFY(ftp->isConnected());
         QCOMPARE(ftp->command(QStringLiteral("NOOP")), -1);
@@ -493,16 +479,14 @@ void TestFtpControl::connectAbandonedFromAnotherThread()
 {
     QFETCH(QString, how);
     QFETCH(bool, dataConnection);
-    const FTP::Timeouts saved = FTP::timeouts();
-    FTP::setTimeouts({120000, 30000, 120000, 60000, 60000});
-    const auto restore = qScopeGuard([saved] { FTP::setTimeouts(saved); });
+    const FTP::Settings settings = withTimeouts({120000, 30000, 120000, 60000, 60000});
     FullListener silent;
     const quint16 port = silent.port();
     ScriptedFtpServer server(scripted(R"(reply "220 Hello"; expect PASV; reply $pasv; eof)",
                                       {{"pasv", "227 Entering Passive Mode (127,0,0,1," + QByteArray::number(port / 256)
                                                     + ',' + QByteArray::number(port % 256) + ")"}}));
     LogCapture log;
-    const auto ftp = dataConnection ? FTP::connectTo(server.address()) : FTP::create();
+    const auto ftp = dataConnection ? FTP::connectTo(server.address(), settings) : FTP::create(settings);
     std::atomic<bool> ended{false};
     QString reason;
     std::thread worker([&] {

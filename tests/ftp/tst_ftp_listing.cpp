@@ -326,18 +326,15 @@ void TestFtpListing::listingFailures()
     QFETCH(bool, connected);
     QFETCH(QString, logLine);
 
-    const FTP::Timeouts saved = FTP::timeouts();
-    const FTP::Limits savedLimits = FTP::limits();
-    FTP::setTimeouts({2000, 300, 2000, 300});
-    FTP::setLimits({savedLimits.replyBytes, 1000});
+    FTP::Settings settings = FTP::defaultSettings();
+    settings.timeouts = {2000, 300, 2000, 300};
+    settings.limits.listingBytes = 1000;
     ScriptedFtpServer server(scripted("reply \"220 Hello\"\n" + script, {{"long", QByteArray(5000, 'x')}}));
-    auto ftp = FTP::connectTo(server.address());
+    auto ftp = FTP::connectTo(server.address(), settings);
     const int descriptors = zodaru::openDescriptorCount();
     LogCapture log;
     const auto entries = ftp->list(path);
     const QString lastLogLine = log.lines().last();
-    FTP::setTimeouts(saved);
-    FTP::setLimits(savedLimits);
     // A failed listing, refused or broken half-way, does not keep its data connection.
     if (script.contains("data-reset"))
         QCOMPARE(zodaru::openDescriptorCount(), descriptors);
@@ -383,11 +380,11 @@ void TestFtpListing::listingBounds()
     QFETCH(int, kept);
     QFETCH(bool, cut);
 
-    const FTP::Limits saved = FTP::limits();
-    FTP::setLimits({saved.replyBytes, listingBytes, mostEntries});
-    const auto restore = qScopeGuard([&saved] { FTP::setLimits(saved); });
+    FTP::Settings settings = FTP::defaultSettings();
+    settings.limits.listingBytes = listingBytes;
+    settings.limits.listingEntries = mostEntries;
     ScriptedFtpServer server(listingScript(data));
-    auto ftp = FTP::connectTo(server.address());
+    auto ftp = FTP::connectTo(server.address(), settings);
     LogCapture log;
     const auto entries = ftp->list(QStringLiteral("/pub"));
     QVERIFY(entries.has_value());

@@ -93,7 +93,7 @@ void TestTransfer::downloadOutcomes()
     QFETCH(bool, replaced);
 
     const bool stalls = script.startsWith("data-stall");
-    ShortTimeouts limits(stalls ? 300 : 60000, stalls ? 1000 : 30000);
+    const FTP::Settings limits = shortTimeouts(stalls ? 300 : 60000, stalls ? 1000 : 30000);
     const QByteArray payload = patternBytes(sent);
     ScriptedFtpServer server(scripted(R"(login; transfer "RETR /pub/a.bin" "150 Opening BINARY mode data connection")"
                                       "\n" + script + "\nrest",
@@ -103,7 +103,7 @@ void TestTransfer::downloadOutcomes()
     const QString target = dir.filePath(QStringLiteral("a.bin"));
     QVERIFY(writeFile(target, kOldContent));
 
-    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"), {}, limits);
     TransferRecorder recorder(ftp.get());
     QCOMPARE(ftp->get(QStringLiteral("/pub/a.bin"), target, 7), 150);
     QVERIFY(recorder.waitForCompletion());
@@ -385,7 +385,7 @@ void TestTransfer::userDisconnectsDuringDownload()
     QFETCH(QString, how);
     // Dropping the engine wakes nobody: the worker, which keeps the engine alive, ends
     // through the data time-out.
-    ShortTimeouts limits(how == QLatin1String("drop") ? 500 : 60000, 2000);
+    const FTP::Settings limits = shortTimeouts(how == QLatin1String("drop") ? 500 : 60000, 2000);
 
     ScriptedFtpServer server(scripted(R"(login; transfer "RETR /big" "150 Here it comes"; data-stall $p)",
                                       {{"p", patternBytes(5000)}}));
@@ -393,7 +393,7 @@ void TestTransfer::userDisconnectsDuringDownload()
     const QString target = dir.filePath(QStringLiteral("big"));
     QVERIFY(writeFile(target, kOldContent));
 
-    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"), {}, limits);
     TransferRecorder recorder(ftp.get());
     QCOMPARE(ftp->get(QStringLiteral("/big"), target, 1), 150);
     QVERIFY(ftp->isTransferring());

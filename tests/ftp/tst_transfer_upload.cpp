@@ -71,7 +71,7 @@ void TestTransferUpload::refusedStartLeavesNoWorker()
     QFETCH(bool, lineBreakInName);
     QFETCH(int, result);
     // A client that kept the refused transfer's data connection open would wait here.
-    ShortTimeouts limits(5000, 5000);
+    const FTP::Settings limits = shortTimeouts(5000, 5000);
 
     const QByteArray payload = patternBytes(20000);
     // Then the next transfer, when the engine is still connected.
@@ -83,7 +83,7 @@ void TestTransferUpload::refusedStartLeavesNoWorker()
     QVERIFY(writeFile(local, kOldContent));
     const QString remote = lineBreakInName ? QStringLiteral("/pub/a\rb") : QStringLiteral("/pub/a.bin");
 
-    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"), {}, limits);
     TransferRecorder recorder(ftp.get());
     QCOMPARE(upload ? ftp->put(local, remote, 3) : ftp->get(remote, local, 3), result);
     QVERIFY(!ftp->isTransferring());
@@ -147,7 +147,7 @@ void TestTransferUpload::uploadOutcomes()
     QFETCH(QList<qint64>, chunks);
 
     const bool stalls = script.endsWith("silence");
-    ShortTimeouts limits(stalls ? 300 : 60000, stalls ? 1000 : 30000);
+    const FTP::Settings limits = shortTimeouts(stalls ? 300 : 60000, stalls ? 1000 : 30000);
     const QByteArray content = patternBytes(length, 5);
     QTemporaryDir dir;
     const QString local = createNamed(dir.path(), leaf, content);
@@ -165,7 +165,7 @@ void TestTransferUpload::uploadOutcomes()
         }
         playScript(s, "reply \"150 Ok to send data\"\n" + script + "\nrest");
     });
-    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"), {}, limits);
     TransferRecorder recorder(ftp.get());
     QCOMPARE(ftp->put(local, QStringLiteral("/in/up.bin"), 9), startCode);
     QVERIFY(recorder.waitForCompletion());
@@ -237,7 +237,7 @@ void TestTransferUpload::userDisconnectsDuringUpload_data()
 void TestTransferUpload::userDisconnectsDuringUpload()
 {
     QFETCH(QString, how);
-    ShortTimeouts limits(60000, 1000);
+    const FTP::Settings limits = shortTimeouts(60000, 1000);
     // Reads nothing more after 1000 bytes: the client's writes block on full buffers.
     ScriptedFtpServer server(scripted(R"(login; transfer "STOR /big" "150 Ok to send data"
         accept; dreceive 1000; silence)"));
@@ -245,7 +245,7 @@ void TestTransferUpload::userDisconnectsDuringUpload()
     const QString local = dir.filePath(QStringLiteral("big"));
     QVERIFY(writeFile(local, patternBytes(16 * 1024 * 1024)));
 
-    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"), {}, limits);
     TransferRecorder recorder(ftp.get());
     QCOMPARE(ftp->put(local, QStringLiteral("/big"), 4), 150);
     QTest::qWait(300);
