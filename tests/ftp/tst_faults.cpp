@@ -2,9 +2,10 @@
 // Every step of a login, a listing, a download and an upload, broken in every way a server
 // or a network breaks it, one generated row each: a reset, silence, a 421, a garbled reply;
 // on the data connection a reset, silence, a 421 meanwhile, or a cut (an early end of stream
-// with a 426). Whatever happens, the engine answers within its limits, calls nothing whole
-// that is not, leaves the user's file as it was, says truly whether it is connected, and
-// stays in step when its control connection survived.
+// with a 426); the data steps again over TLS, where a stream cut without its close_notify is
+// followed by a 226. Whatever happens, the engine answers within its limits, calls nothing
+// whole that is not, leaves the user's file as it was, says truly whether it is connected,
+// and stays in step when its control connection survived.
 #include "ftp/FTP.h"
 
 #include "TransferRecorder.h"
@@ -91,7 +92,7 @@ std::vector<Step> steps(Flow flow)
     const int size = flow == Flow::Listing ? int(kListing.size()) : kPayload;
     const std::vector<Step> data{{"data opening", Kind::Data, {}, 0},
                                  {"data middle", Kind::Data, {}, size / 2},
-                                 {"data end", Kind::Data, {}, size - 1}};
+                                 {"data end", Kind::Data, {}, size - 3}};
     const QByteArray mode = flow == Flow::Listing ? "A" : "I";
     switch (flow) {
     case Flow::Login:
@@ -322,15 +323,22 @@ void TestFaults::everyStepBroken()
     QVERIFY2(clock.elapsed() < kBoundMs, "the operation waited past its limits");
 
     // Nothing called whole that is not.
-    if (flow == Flow::Listing && listed)
-        QCOMPARE(listed->size(), 3);
+    if (flow == Flow::Listing && listed) {
+        QStringList names;
+        for (const File &f : *listed)
+            names << f.name();
+        QCOMPARE(names, QStringList({QStringLiteral("pub"), QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
+    }
     if (flow == Flow::Download)
         QCOMPARE(readFile(local), status == u"226" ? payload : kOldContent);
     if (flow == Flow::Upload && status == u"226")
         QCOMPARE(server.dataReceived(0), payload);
     if (fault == Fault::None) {
         QVERIFY(ftp->isConnected());
-        QVERIFY(flow == Flow::Login || flow == Flow::Listing ? listed || flow == Flow::Login : status == u"226");
+        if (flow == Flow::Listing)
+            QVERIFY(listed.has_value());
+        if (flow == Flow::Download || flow == Flow::Upload)
+            QCOMPARE(status, QStringLiteral("226"));
     }
 
     // The engine says truly whether its session is there.
