@@ -87,6 +87,8 @@ void TestScriptedSession::scriptsSayWhatGoesOnTheWire_data()
     QTest::newRow("login") << QByteArray("login") << QByteArray("USER u\r\nPASS p\r\n")
                            << QByteArray("220 Scripted server ready\r\n331 Password required\r\n230 Logged in\r\n")
                            << false;
+    QTest::newRow("await, released") << QByteArray(R"(await "go"; reply "went")") << QByteArray()
+                                     << QByteArray("went\r\n") << false;
     // FEAT is answered on its own while the script waits for another command.
     QTest::newRow("features") << QByteArray(R"(features "EPSV" "SIZE"; expect NOOP; reply "200 Fine")")
                               << QByteArray("FEAT\r\nNOOP\r\n")
@@ -101,6 +103,7 @@ void TestScriptedSession::scriptsSayWhatGoesOnTheWire()
     QFETCH(bool, fails);
 
     ScriptedFtpServer server(scripted(script, {{"bytes", allBytes()}}));
+    server.release("go");
     QCOMPARE(exchange(server.port(), clientSends), serverSends);
     QVERIFY(server.waitForFinished(0));
     QCOMPARE(server.failures().size(), fails ? 1 : 0);

@@ -17,10 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <atomic>
-#include <chrono>
 #include <memory>
-#include <thread>
 
 #include <csignal>
 #include <set>
@@ -33,18 +30,6 @@
 
 using namespace zodaru;
 using namespace zodaru::testing;
-
-namespace {
-
-using Session = ScriptedFtpServer::Session;
-
-// The login, then PASV, TYPE I and the transfer command, answered with `reply`.
-void startTransfer(Session &s, QByteArrayView command, QByteArrayView reply)
-{
-    playScript(s, "login; transfer " + quoted(command) + ' ' + quoted(reply));
-}
-
-} // namespace
 
 class TestTransfer final : public QObject {
     Q_OBJECT
@@ -172,19 +157,9 @@ void TestTransfer::partialFile()
 
     // The server holds the file back until the partial file has been looked at.
     const QByteArray payload = patternBytes(30000);
-    std::atomic<bool> release{false};
-    ScriptedFtpServer server([&](Session &s) {
-        startTransfer(s, "RETR /pub/", "150 Here it comes");
-        auto data = s.acceptData();
-        data.send(QByteArrayView(payload).first(1000));
-        for (int i = 0; i < 6000 && !release; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        data.send(QByteArrayView(payload).sliced(1000));
-        data.close();
-        s.line("226 Transfer complete");
-        s.answerRest();
-    });
-    const auto releaseOnExit = qScopeGuard([&release] { release = true; });
+    ScriptedFtpServer server(scripted(R"(login; transfer "RETR /pub/" "150 Here it comes"
+        accept; dsend $first; await rest; dsend $rest; dclose; reply "226 Transfer complete"; rest)",
+                                      {{"first", payload.first(1000)}, {"rest", payload.sliced(1000)}}));
 
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
     TransferRecorder recorder(ftp.get());
@@ -207,7 +182,7 @@ void TestTransfer::partialFile()
     QCOMPARE(::stat((bytesOfName(dir.path()) + '/' + part).constData(), &st), 0);
     QCOMPARE(int(st.st_mode & 07777), 0600);
 
-    release = true;
+    server.release("rest");
     QVERIFY(recorder.waitForCompletion());
     QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
     QCOMPARE(byteNamesIn(dir.path()), QList<QByteArray>{leaf});
@@ -237,17 +212,11 @@ void TestTransfer::stopAllTransfersEndsEveryWorker()
     const QByteArray localContent = readFile(local);
 
     for (int round = 0; round < 10; ++round) {
-        ScriptedFtpServer server([upload](Session &s) {
-            startTransfer(s, upload ? "STOR /big" : "RETR /big", "150 Here it comes");
-            auto data = s.acceptData();
-            if (upload) {
-                data.receive(1000);
-                data.stall(); // the client's writes block on full buffers
-            }
-            const QByteArray block = patternBytes(65536);
-            for (;;)
-                data.send(block); // until the client closes
-        });
+        // An upload's writes block on full buffers; a download's data flows until the client closes.
+        ScriptedFtpServer server(scripted("login; transfer " + QByteArray(upload ? "\"STOR /big\"" : "\"RETR /big\"")
+                                              + " \"150 Here it comes\"; accept; "
+                                              + (upload ? "dreceive 1000; silence" : "dflood $block"),
+                                          {{"block", patternBytes(65536)}}));
         auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"));
         QCOMPARE(upload ? ftp->put(local, QStringLiteral("/big"), round) : ftp->get(QStringLiteral("/big"), local, round),
                  150);

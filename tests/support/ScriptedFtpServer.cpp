@@ -290,6 +290,22 @@ void ScriptedFtpServer::Session::mark(QByteArrayView name)
     m_server->m_changed.notify_all();
 }
 
+void ScriptedFtpServer::Session::awaitRelease(QByteArrayView name)
+{
+    for (;;) {
+        {
+            std::unique_lock lock(m_server->m_mutex);
+            if (m_server->m_changed.wait_for(lock, std::chrono::milliseconds(20),
+                                             [&] { return m_server->m_released.contains(name); }))
+                return;
+        }
+        // The server stops meanwhile: the script ends.
+        pollfd wake{m_server->m_wakeRead, POLLIN, 0};
+        if (::poll(&wake, 1, 0) > 0 && wake.revents)
+            throw Stopped{};
+    }
+}
+
 void ScriptedFtpServer::Session::closeControl()
 {
     // Half-close: the client reads what was sent, then end of stream; whatever it still
@@ -545,6 +561,15 @@ bool ScriptedFtpServer::waitForFinished(int conn, int timeoutMs) const
     return waitUntil(timeoutMs, [&] {
         return conn >= 0 && size_t(conn) < m_records.size() && m_records[size_t(conn)].finished;
     });
+}
+
+void ScriptedFtpServer::release(QByteArrayView name)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_released.append(name.toByteArray());
+    }
+    m_changed.notify_all();
 }
 
 bool ScriptedFtpServer::waitForMark(int conn, QByteArrayView name, int timeoutMs) const

@@ -148,6 +148,8 @@ public:
 
         // Records that the script reached a point the test waits for (waitForMark()).
         void mark(QByteArrayView name);
+        // Waits until the test lets the script go on (ScriptedFtpServer::release()).
+        void awaitRelease(QByteArrayView name);
 
         // TLS on the control connection from now on: the server's handshake (after the
         // script's "234" reply to AUTH TLS). A failed handshake ends the script.
@@ -256,6 +258,8 @@ public:
     // Waits until the script of `conn` has ended and its control connection is closed.
     bool waitForFinished(int conn, int timeoutMs = 10000) const;
 
+    // Lets every script waiting in Session::awaitRelease(`name`), now or later, go on.
+    void release(QByteArrayView name);
     // Waits until the script of `conn` has passed Session::mark(`name`).
     bool waitForMark(int conn, QByteArrayView name, int timeoutMs = 10000) const;
 
@@ -290,6 +294,7 @@ private:
     mutable std::condition_variable m_changed;
     std::vector<Record> m_records;
     QStringList m_failures;
+    QList<QByteArray> m_released;
 
     std::thread m_acceptThread;
     std::vector<std::thread> m_sessionThreads; // touched by the accept thread only, then joined

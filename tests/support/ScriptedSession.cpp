@@ -93,6 +93,7 @@ const QHash<QByteArray, Verb> &verbs()
         {"reset", {0, [](Run &r, auto &) { r.s.resetControl(); }}},
         {"silence", {0, [](Run &r, auto &) { r.s.stall(); }}},
         {"eof", {0, [](Run &r, auto &) { r.s.waitForEof(); }}},
+        {"await", {1, [](Run &r, auto &a) { r.s.awaitRelease(a[0]); }}},
         {"mark", {1, [](Run &r, auto &a) { r.s.mark(a[0]); }}},
         {"end", {0, [](Run &, auto &) { throw EndOfScript{}; }}},
         {"rest", {0, [](Run &r, auto &) { answerRest(r.s, "200 OK"); }}},
@@ -157,6 +158,10 @@ const QHash<QByteArray, Verb> &verbs()
              r.data.emplace(r.s.acceptData());
          }}},
         {"dsend", {1, [](Run &r, auto &a) { held(r).send(a[0]); }}},
+        {"dflood", {1, [](Run &r, auto &a) {
+             for (;;)
+                 held(r).send(a[0]); // until the client closes: the failing send ends the script
+         }}},
         {"dreceive", {1, [](Run &r, auto &a) { held(r).receive(number(a[0])); }}},
         {"dreceive-all", {0, [](Run &r, auto &) { held(r).receiveAll(); }}},
         {"dcut", {0, [](Run &r, auto &) { held(r).cut(); }}},

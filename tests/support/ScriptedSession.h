@@ -34,6 +34,7 @@
 //   silence               never answers again (records what comes)
 //   eof                   waits until the client closes
 //   mark "name"           the test's server.waitForMark(conn, "name") returns
+//   await "name"          waits until the test calls server.release("name")
 //   end                   ends the script (the control connection is then closed)
 //   rest                  answers everything: QUIT with 221 and a close, the rest with 200
 //   step                  the same, but NOOP with "254 In step": a client that reads a
@@ -58,8 +59,9 @@
 //   receive-reset N       accepts, reads N bytes, RST
 // One data connection held while the control connection goes on
 //   accept                accepts it (a previous one is closed)
-//   dsend X | dreceive N | dreceive-all | dclose | dreset | dfinish (FIN, then read to
-//   the client's close) | dhold (keeps it open and silent; it closes at the script's end)
+//   dsend X | dreceive N | dreceive-all | dclose (close_notify under TLS, then FIN) |
+//   dreset | dfinish (FIN, then read to the client's close) | dhold (keeps it open and
+//   silent; it closes at the script's end) | dflood X (sends X until the client closes)
 //   dcut                  FIN without a TLS close_notify (a plain dclose in clear)
 namespace zodaru::testing {
 
