@@ -1,12 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "ftp/CertificateStore.h"
+#include "ftp/ControlChannel.h"
+#include "ftp/DataChannel.h"
+#include "ftp/EngineConnections.h"
+#include "ftp/EngineSettings.h"
+#include "ftp/Listing.h"
 #include "ftp/ProtocolReplies.h"
-#include "ftp/TlsCertificate.h"
-#include "ftp/TlsContext.h"
+#include "ftp/TransferContext.h"
 #include "ftp/TransferEvent.h"
+#include "model/CertificateStore.h"
 #include "model/File.h"
+#include "net/Connect.h"
+#include "net/TlsCertificate.h"
+#include "net/TlsContext.h"
 
 #include <QByteArray>
 #include <QList>
@@ -21,21 +28,10 @@
 
 namespace zodaru {
 
-class ConnectCanceller;
 class FileReceiver;
-struct PartOrigin;
 class Socket;
-class TlsContext;
+class TransferThread;
 struct ServerAddress;
-
-// Raised when a TCP connection cannot be opened. name() is "NetworkException"; reason()
-// is "<label> [errno(<n>) : <text>]".
-class NetworkException final : public std::runtime_error {
-public:
-    explicit NetworkException(const QString &reason);
-    static QString name() { return QStringLiteral("NetworkException"); }
-    QString reason() const { return QString::fromUtf8(what()); }
-};
 
 // How a session is protected: Tls once its control connection is encrypted.
 enum class Protection { Clear, Tls };
@@ -61,32 +57,11 @@ struct ProtectionPolicy {
 // While a worker runs, only close() and shutdown() may be called from another thread.
 class FTP final : public std::enable_shared_from_this<FTP> {
 public:
-    // Time limits, in milliseconds. A time-out counts as a lost connection.
-    struct Timeouts {
-        int controlConnect = 15000;
-        int replyLine = 30000;
-        int dataConnect = 15000;
-        int dataIdle = 60000;  // without a byte on a data connection (listing or transfer)
-        int replyTotal = 60000; // a whole reply, all its continuation lines included
-    };
-
-    // Size limits, in bytes: a server that never ends a reply or a listing must not fill
-    // the memory. Going past one counts as a lost connection too.
-    // A listing read whole is cut, not failed, at `listingEntries` entries or when its
-    // entries would take more than twice `listingBytes`: the user sees the first ones.
-    struct Limits {
-        qint64 replyBytes = 1024 * 1024;
-        qint64 listingBytes = 256 * 1024 * 1024;
-        qint64 listingEntries = 2'000'000;
-    };
-
+    // Time limits, size limits, and where transfers are told: see EngineSettings.h.
+    using Timeouts = EngineTimeouts;
+    using Limits = EngineLimits;
     // What an engine is given when it is made and keeps for its life.
-    struct Settings {
-        Timeouts timeouts;
-        Limits limits;
-        // Where its transfers are told; null: the process's NotificationCenter.
-        TransferEventSink *events = nullptr;
-    };
+    using Settings = EngineSettings;
     // The settings engines get when none are given: the defaults above unless changed.
     // An engine keeps what it was made with; changing these touches no engine made before.
     static Settings defaultSettings();
@@ -232,7 +207,7 @@ public:
     qint64 uploadSize() const { return uploadSize_; }
 
     // True from a transfer's start until its worker has posted its completion.
-    bool isTransferring() const { return transferRunning_.load(); }
+    bool isTransferring() const { return transfer_.running.load(); }
     // Stops the running transfer at once by shutting its data connection down; its worker
     // reports it as broken (a download's partial file removed). The control connection stays
     // usable when the server answers the stop at once; otherwise it is closed, so the engine
@@ -290,11 +265,6 @@ private:
     bool secureControlConnection(const ServerAddress &server);
     // PBSZ 0 and PROT P after a login over TLS; false (session closed) when refused.
     bool protectDataConnections();
-    // Once the server accepted a listing or transfer with reply `code`, encrypts its data
-    // connection when the session is encrypted, resuming the control connection's TLS
-    // session. False when that fails or the server shows another certificate than on the
-    // control connection: `data` is shut and the reply that follows has been read.
-    bool secureDataConnection(Socket &data, int code);
     // USER, PASS, then FEAT and OPTS UTF8; false when the login was refused.
     bool logIn();
     // The server closed the session while the engine waited (end of stream or a 421 already
@@ -303,147 +273,36 @@ private:
     // closed and could not be reopened.
     bool reopenIfClosedWhileIdle();
     bool closedWhileIdle() const;
-    // Drops both connections without the meaning of close(): a failure, not the user.
-    void dropConnections();
-    // A command written right after EPSV, in the same write, whose reply is read later.
-    struct SentAhead {
-        QString word;
-        QString param;
-    };
-    // pasv() with TYPE `type` and then `after` sent along with EPSV once EPSV has worked
-    // here; their replies are read by setType() and settleAhead().
-    void pasv(const QString &type, const QList<SentAhead> &after);
-    // EPSV or PASV: the data port, announced for the control connection's peer; 0 when none.
-    int passivePort(const QList<SentAhead> &along);
-    // Reads the reply to the oldest command sent with EPSV, when there is one; its code, or
-    // nothing. `lineMs` as for readReply(); `lastLine` receives the reply's last line.
-    std::optional<int> settleAhead(int lineMs = 0, QString *lastLine = nullptr);
-    // Reads the replies to every command still ahead; the last one's code, -1 when none.
-    // A transfer the server took up (a preliminary reply) while this side has no data
-    // connection for it cannot be kept in step: the connection is closed.
-    int settleAllAhead(int lineMs = 0);
-    // Reads the reply to the transfer or listing command that went along, once TYPE's has
-    // been read; its code. When TYPE was refused and the command taken up all the same,
-    // `data` is closed unread and the completion read, so the control connection stays in step.
-    int settleCommandAhead(bool typeRefused, Socket &data);
-    // Reads what is still ahead after pasv() made no data connection for the `verb` sent
-    // along with EPSV: its reply code, -1 when it did not go along, was not answered in
-    // time (the connection is then closed) or was taken up.
-    int settleWithoutDataConnection(const QString &verb);
-    // The data connection's target: the control connection's peer, whatever its family.
-    QString serverAddress() const;
-    // One listing's entries: a line that names nothing (a blank line, "total 3", ".")
-    // makes none, but is counted among the lines.
-    struct ListedEntries {
-        QList<File> entries;
-        qsizetype lines = 0;
-        bool cut = false; // the limits stopped it: `entries` holds the first ones
-    };
-    // Turns one listing (LIST or MLSD) into entries, within `limits`.
-    static ListedEntries listEntries(const QByteArray &listing, bool machine, const Limits &limits);
-
-    std::shared_ptr<Socket> controlConnection() const;
-    std::shared_ptr<Socket> dataConnection() const;
-
-    // Reads one whole reply (following "nnn-" continuation lines); `lastLine` receives the
-    // last line read. `logCode` false leaves out the per-line code log (the PASV exchange).
-    // `lineMs` > 0 waits that long for each line instead of the usual limit.
-    int readReply(bool logCode, QString *lastLine, QStringList *allLines = nullptr, int lineMs = 0);
-    // Puts one command line on the wire (CR LF added, CR or LF inside refused); false when
-    // nothing could be sent.
-    bool sendCommand(const QString &word, const QString &param);
-    // The bytes of one command line, CR LF added; none (and a log line) when the command
-    // holds a CR or LF.
-    static std::optional<QByteArray> commandLine(const QString &word, const QString &param);
-    // Writes command lines already made; a failed write closes the engine. `word` and
-    // `param` name the first command in the log.
-    bool writeCommands(const QByteArray &bytes, const QString &word, const QString &param);
-    // A command whose reply carries data: `lastLine` receives its last line.
-    int query(const QString &word, const QString &param, QString *lastLine);
-    // SIZE of a remote file, when offered and answered.
-    std::optional<qint64> remoteSize(const QString &path);
-    // SIZE and MDTM of a file downloaded, each when offered and answered, asked in one
-    // write.
-    struct RemoteFacts {
-        std::optional<qint64> size;
-        std::optional<qint64> modified; // seconds since the epoch, UTC
-        // Takes what a reply to SIZE (`isSize`) or MDTM says.
-        void take(bool isSize, int code, const QString &reply);
-    };
-    RemoteFacts remoteFacts(const QString &path);
-    // The replies to the SIZE and MDTM that lead what went with EPSV; nothing when neither
-    // went.
-    std::optional<RemoteFacts> settleFactsAhead();
-    // A time-out counts as a lost connection: one log line, then the engine closes itself.
-    void closeAfterTimeout(const char *where);
-    // A limit passed or a broken connection: `why` is logged, then the engine closes.
-    void closeBecause(const QString &why);
-    // PASV, TYPE A, `verb` (LIST or MLSD) with `argument` (none when empty), the data, then
-    // the completion. `path` names the listed directory in the log. `refusal` receives the
-    // reply code when the server refused the listing command.
-    std::optional<ListedEntries> listing(const QString &verb, const QString &argument, const QString &path,
-                                         int *refusal = nullptr);
-    // Reads the listing's data to its end within the listing limits; absent on failure.
-    std::optional<QByteArray> readListing(Socket &data, const QString &path);
-
-    // --- transfers (worker side) ---
-    // An open local file to upload, owned by the worker (closed with it).
-    class UploadSource;
-    // The data connection made by the last pasv(), or null when pasv() made none.
-    std::shared_ptr<Socket> freshDataConnection(const std::shared_ptr<Socket> &before) const;
-    // Drops the engine's DTP if it still is `data`, so the descriptor closes when the
-    // worker lets go of it too.
-    void releaseDataConnection(const std::shared_ptr<Socket> &data);
-    // PASV, TYPE I, then `verb` with `remote`: the data connection once the server has
-    // accepted the transfer; otherwise null, with the connection made for it closed and
-    // `code` the transfer command's reply (-1 when it was not reached, sent or answered).
-    // `restAt` > 0 sends REST first; a refused REST starts from 0 (`restAt` set to 0).
-    // `facts`, when given, receives the file's SIZE and MDTM when they could be asked along
-    // with the transfer command (and stays empty when they could not).
-    std::shared_ptr<Socket> openTransfer(const QString &verb, const QString &remote, int &code,
-                                         qint64 *restAt = nullptr, std::optional<RemoteFacts> *facts = nullptr);
-    // What a partial file of `remote` is a part of, as the server shows the file now: SIZE
-    // and MDTM (also given in `facts`), then a listing of the file for what they leave out.
-    PartOrigin originOf(const QString &remote, RemoteFacts &facts);
-    // The same from what SIZE and MDTM said alone.
-    PartOrigin originFrom(const QString &remote, const RemoteFacts &facts) const;
     // Runs `body` after the calling worker's job, or on the engine's transfer thread, counted
     // by waitForTransfers() until it has let go of the engine; false when no thread could be
     // made.
-    bool startWorker(std::function<void(FTP &, FileReceiver &)> body);
-    struct Download;
-    void downloadThread(Download download, qint32 id, std::shared_ptr<Socket> data, FileReceiver &receiver);
-    void uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::shared_ptr<Socket> data);
-    // ---
+    bool startWorker(std::function<void(FileReceiver &)> body);
 
-    // PI and DTP are swapped under stateMutex_; I/O happens on a local copy of the pointer,
-    // so close() from another thread never frees a descriptor that a read still uses.
     const quint64 id_;
     const Settings settings_;
 
-    std::shared_ptr<Socket> PI;
-    std::shared_ptr<Socket> DTP;
-    QString Login;
-    QString Password;
-    QString FileName;
-    std::atomic<qint64> masize{0};
-    qint32 _idfile = 0;
-
-    QString address_; // the server text, for reopening the session
-    ServerFeatures features_;
-    bool epsvRefused_ = false;
-    bool epsvWorked_ = false;
-    // The commands sent with EPSV whose replies are still to be read, oldest first.
-    QList<SentAhead> ahead_;
-    bool mlsdFailed_ = false;
-    int actionDepth_ = 0;
-    qint64 resumeOffset_ = 0;
-    qint64 uploadSize_ = -1;
-    std::atomic<bool> stoppedByUser_{false};
+    // The parts, each with one job; they keep references to those declared before them.
+    EngineConnections connections_; // PI and DTP
+    ControlChannel control_;
+    ServerFeatures features_; // what the server announced in its FEAT reply
     // Set once the session is ended (endSession()); guards the publication of a control
     // connection, and the canceller wakes the connects in progress.
     std::atomic<bool> givenUp_{false};
-    const std::unique_ptr<ConnectCanceller> canceller_;
+    ConnectCanceller canceller_;
+    DataChannel data_;
+    Listing listing_;
+    TransferState transfer_;
+    TransferContext transferContext_;
+
+    QString Login;
+    QString Password;
+    QString FileName;
+    qint32 _idfile = 0;
+
+    QString address_; // the server text, for reopening the session
+    int actionDepth_ = 0;
+    qint64 resumeOffset_ = 0;
+    qint64 uploadSize_ = -1;
     bool idleCloseLogged_ = false; // the idle check said once that the server closed
     std::atomic<bool> loginRefused_{false};
     std::atomic<SecurityFailure> securityFailure_{SecurityFailure::None};
@@ -451,24 +310,13 @@ private:
     // What open() must reach: given to the connect, then raised to the protection the
     // login had, for reopening. Used by the connecting thread only.
     ProtectionPolicy policy_;
+    mutable std::mutex stateMutex_;
     std::optional<CertificateRefusal> certificateRefusal_; // under stateMutex_
     QString tlsDescription_;                               // under stateMutex_; empty in clear
-    // The control connection's TLS peer, which every data connection must show again.
-    QString tlsHost_;
-    QByteArray serverCertificate_; // SHA-256
-    TlsSession resumable_;         // what the data connections resume
 
     // The thread the transfers' data moves on. Used by the thread that starts transfers;
     // ended by the engine's destructor, which may run on that very thread.
-    class TransferThread;
-    struct TransferThreadEnd {
-        void operator()(TransferThread *thread) const;
-    };
-    std::unique_ptr<TransferThread, TransferThreadEnd> transferThread_;
-
-    mutable std::mutex stateMutex_;
-    std::atomic<bool> transferRunning_{false};
-    std::atomic<bool> transferCancelled_{false};
+    std::unique_ptr<TransferThread> transferThread_;
 };
 
 } // namespace zodaru

@@ -5,7 +5,7 @@
 
 #include "app/RetiredEngines.h"
 #include "app/SessionEngine.h"
-#include "ftp/CertificateStore.h"
+#include "model/CertificateStore.h"
 #include "ftp/FTP.h"
 #include "model/Bookmark.h"
 #include "model/Sites.h"

@@ -4,7 +4,7 @@
 // server that refuses to encrypt the data connections.
 #include "AppHarness.h"
 
-#include "ftp/CertificateStore.h"
+#include "model/CertificateStore.h"
 #include "ftp/FTP.h"
 #include "ui/ClearPasswordDialog.h"
 
