@@ -32,6 +32,9 @@ struct EngineSettings {
     EngineLimits limits;
     // Where its transfers are told; null: the process's NotificationCenter.
     TransferEventSink *events = nullptr;
+
+    // `events`, or the process's NotificationCenter (made on first use) when null.
+    TransferEventSink &sink() const;
 };
 
 } // namespace zodaru

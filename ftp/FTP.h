@@ -5,8 +5,9 @@
 #include "ftp/DataChannel.h"
 #include "ftp/EngineConnections.h"
 #include "ftp/EngineSettings.h"
-#include "ftp/Listing.h"
+#include "ftp/DirectoryListing.h"
 #include "ftp/ProtocolReplies.h"
+#include "ftp/ServerSession.h"
 #include "ftp/TransferContext.h"
 #include "ftp/TransferEvent.h"
 #include "model/CertificateStore.h"
@@ -24,28 +25,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 
 namespace zodaru {
 
 class FileReceiver;
-class Socket;
 class TransferThread;
-struct ServerAddress;
-
-// How a session is protected: Tls once its control connection is encrypted.
-enum class Protection { Clear, Tls };
-
-// What a connect must reach before the password goes out.
-struct ProtectionPolicy {
-    // The least the session must have. Tls asks for AUTH TLS whatever the server text and
-    // makes a refusal a failed connect (NetworkException, FTP::SecurityFailure::TlsRefused):
-    // the other engines of a session whose first engine had TLS, and every reopening.
-    Protection required = Protection::Clear;
-    // For a bare host whose server refuses AUTH TLS: go on in clear (the user agreed), or
-    // close before USER is sent (not connected, FTP::SecurityFailure::ClearNotAllowed).
-    bool clearAllowed = true;
-};
 
 // One logged-in FTP connection: a control connection (PI) and at most one passive data
 // connection at a time (DTP). Synchronous: each operation blocks until its reply is read.
@@ -55,6 +39,9 @@ struct ProtectionPolicy {
 // An engine moves the data of its transfers on one thread of its own, made at its first
 // transfer and ended with the engine.
 // While a worker runs, only close() and shutdown() may be called from another thread.
+//
+// FTP holds no protocol logic of its own: each call forwards to the part whose job it is
+// (ServerSession, ControlChannel, DataChannel, DirectoryListing, FileDownload, FileUpload).
 class FTP final : public std::enable_shared_from_this<FTP> {
 public:
     // Time limits, size limits, and where transfers are told: see EngineSettings.h.
@@ -62,7 +49,7 @@ public:
     using Limits = EngineLimits;
     // What an engine is given when it is made and keeps for its life.
     using Settings = EngineSettings;
-    // The settings engines get when none are given: the defaults above unless changed.
+    // The settings engines get when none are given: EngineSettings' defaults unless changed.
     // An engine keeps what it was made with; changing these touches no engine made before.
     static Settings defaultSettings();
     static void setDefaultSettings(const Settings &settings);
@@ -92,7 +79,7 @@ public:
     // refused login). A certificate neither verified nor accepted by the CertificateCheck
     // leaves the engine not connected, without an exception: see certificateRefusal().
     // A logged-in engine reopens its session once when the server closed it while idle
-    // (see reopenIfClosedWhileIdle), with at least the protection it had.
+    // (see ServerSession::reopenIfClosedWhileIdle()), with at least the protection it had.
     // `policy` says how much protection the session must reach before the password goes
     // out; by default a bare host goes on in clear when the server refuses AUTH TLS.
     static std::shared_ptr<FTP> connectTo(const QString &address, const QString &login,
@@ -103,16 +90,11 @@ public:
     static void connectInto(const std::shared_ptr<FTP> &engine, const QString &address,
                             const QString &login, const QString &password, ProtectionPolicy policy = {});
     // Why the last connect or reopening failed for the session's protection.
-    enum class SecurityFailure {
-        None,
-        TlsRefused,            // TLS was required and the server refused AUTH TLS
-        ClearNotAllowed,       // a bare host refused AUTH TLS and clear was not agreed to
-        DataProtectionRefused, // PBSZ 0 or PROT P refused: the session was closed
-    };
-    SecurityFailure securityFailure() const { return securityFailure_.load(); }
+    using SecurityFailure = zodaru::SecurityFailure;
+    SecurityFailure securityFailure() const { return session_.securityFailure(); }
     // How the last login was protected (Clear before any). A reopened session never has
     // less than the login before it. Any thread.
-    Protection protection() const { return protection_.load(); }
+    Protection protection() const { return session_.protection(); }
     // Closes the engine for good, from any thread, even while it is still connecting: the
     // same as close().
     void giveUp();
@@ -122,23 +104,19 @@ public:
     // on; shutdown() or close() follows.
     void endSession();
     // True when the server refused the last login (not a lost or silent peer).
-    bool loginRefused() const { return loginRefused_; }
+    bool loginRefused() const { return session_.loginRefused(); }
 
     // --- TLS ---
     // Decides about the certificate a server presented: `server` is
     // CertificateStore::key(host, port). Called on the connecting thread; the function must
     // be thread-safe. Without one, only a certificate that verifies is accepted.
-    using CertificateCheck = std::function<CertificateVerdict(const QString &server, const TlsPeer &peer)>;
+    using CertificateCheck = zodaru::CertificateCheck;
     static void setCertificateCheck(CertificateCheck check);
     // The process-wide TLS settings (tests add their server's certificate to the trust).
     static TlsContext &tlsContext();
     // A certificate that was neither verified nor trusted stopped the last connect: the
     // engine is not connected and this says what the user has to decide about.
-    struct CertificateRefusal {
-        QString server; // CertificateStore::key(host, port)
-        TlsPeer peer;
-        CertificateVerdict verdict = CertificateVerdict::Unknown; // Unknown or Changed
-    };
+    using CertificateRefusal = zodaru::CertificateRefusal;
     std::optional<CertificateRefusal> certificateRefusal() const;
     // Whether the session's control connection is encrypted, and with what
     // ("TLSv1.3, TLS_AES_256_GCM_SHA384"); empty when in clear.
@@ -237,8 +215,6 @@ public:
 
 private:
     explicit FTP(const Settings &settings);
-    // Where this engine's transfer events go.
-    TransferEventSink &events() const;
 
     // Counts nested public operations, so that only the outermost one checks for a session
     // the server closed while idle (and reopens it).
@@ -247,7 +223,7 @@ private:
         explicit Action(FTP &ftp) : ftp_(ftp)
         {
             if (ftp_.actionDepth_++ == 0)
-                ftp_.reopenIfClosedWhileIdle();
+                ftp_.session_.reopenIfClosedWhileIdle();
         }
         ~Action() { --ftp_.actionDepth_; }
         Q_DISABLE_COPY_MOVE(Action)
@@ -256,23 +232,6 @@ private:
         FTP &ftp_;
     };
 
-    // Opens the control connection to the server text, reads the greeting and sets up TLS
-    // as the text asks (see connectTo()). Throws NetworkException.
-    void open(const QString &address);
-    // Runs the control connection's handshake for `server` and decides about its
-    // certificate; false when the certificate was refused (the connection is dropped).
-    // Throws NetworkException when the handshake fails.
-    bool secureControlConnection(const ServerAddress &server);
-    // PBSZ 0 and PROT P after a login over TLS; false (session closed) when refused.
-    bool protectDataConnections();
-    // USER, PASS, then FEAT and OPTS UTF8; false when the login was refused.
-    bool logIn();
-    // The server closed the session while the engine waited (end of stream or a 421 already
-    // waiting on the control connection): one new connection and login with the same
-    // address and credentials, and TLS when the session had it. False when the session is
-    // closed and could not be reopened.
-    bool reopenIfClosedWhileIdle();
-    bool closedWhileIdle() const;
     // Runs `body` after the calling worker's job, or on the engine's transfer thread, counted
     // by waitForTransfers() until it has let go of the engine; false when no thread could be
     // made.
@@ -290,29 +249,16 @@ private:
     std::atomic<bool> givenUp_{false};
     ConnectCanceller canceller_;
     DataChannel data_;
-    Listing listing_;
+    DirectoryListing listing_;
     TransferState transfer_;
     TransferContext transferContext_;
+    ServerSession session_;
 
-    QString Login;
-    QString Password;
     QString FileName;
     qint32 _idfile = 0;
-
-    QString address_; // the server text, for reopening the session
     int actionDepth_ = 0;
     qint64 resumeOffset_ = 0;
     qint64 uploadSize_ = -1;
-    bool idleCloseLogged_ = false; // the idle check said once that the server closed
-    std::atomic<bool> loginRefused_{false};
-    std::atomic<SecurityFailure> securityFailure_{SecurityFailure::None};
-    std::atomic<Protection> protection_{Protection::Clear};
-    // What open() must reach: given to the connect, then raised to the protection the
-    // login had, for reopening. Used by the connecting thread only.
-    ProtectionPolicy policy_;
-    mutable std::mutex stateMutex_;
-    std::optional<CertificateRefusal> certificateRefusal_; // under stateMutex_
-    QString tlsDescription_;                               // under stateMutex_; empty in clear
 
     // The thread the transfers' data moves on. Used by the thread that starts transfers;
     // ended by the engine's destructor, which may run on that very thread.

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Transfers: the exchange runs on the caller's thread (Download and Upload start them), the
+// Transfers: the exchange runs on the caller's thread (FileDownload and FileUpload start them), the
 // data on the engine worker that made the exchange, or else on the engine's own transfer
 // thread.
 #include "ftp/FTP.h"
 
 #include "base/Log.h"
-#include "ftp/Download.h"
+#include "ftp/FileDownload.h"
 #include "ftp/EngineWorker.h"
 #include "ftp/ServerAddress.h"
 #include "ftp/TransferWorkers.h"
-#include "ftp/Upload.h"
+#include "ftp/FileUpload.h"
 #include "net/Socket.h"
 
 #include <system_error>
@@ -117,11 +117,11 @@ int FTP::get(const QString &remote, const QString &savedName, int id)
     FileName = savedName;
     // A partial file belongs to this server and user.
     PartOrigin who;
-    if (const auto server = ServerAddress::parse(address_))
+    if (const auto server = ServerAddress::parse(session_.address()))
         who.server = server->hostAndPort();
-    who.user = Login;
+    who.user = session_.login();
     int code = -1;
-    auto download = Download::start(transferContext_, remote, savedName, who, code);
+    auto download = FileDownload::start(transferContext_, remote, savedName, who, code);
     if (!download)
         return code;
     resumeOffset_ = download->offset();
@@ -142,7 +142,7 @@ int FTP::put(const QString &local, const QString &remote, int id)
     if (!isConnected())
         return -1;
     int code = -1;
-    auto upload = Upload::start(transferContext_, local, remote, code, uploadSize_);
+    auto upload = FileUpload::start(transferContext_, local, remote, code, uploadSize_);
     if (!upload)
         return code;
     const bool started = startWorker([upload = std::move(upload), id](FileReceiver &) { upload->run(id); });

@@ -14,7 +14,7 @@ namespace zodaru {
 
 class ControlChannel;
 class DataChannel;
-class Listing;
+class DirectoryListing;
 
 // Shared by an engine and its running transfer. Any thread.
 struct TransferState {
@@ -32,11 +32,10 @@ struct TransferState {
 // caller's thread, its data on the worker's, never both at once.
 struct TransferContext {
     quint64 engine; // FTP::id()
-    const EngineSettings &settings;
-    TransferEventSink &events;
+    const EngineSettings &settings; // settings.sink() is where the transfer is told
     ControlChannel &control;
     DataChannel &data;
-    Listing &listing;
+    DirectoryListing &listing;
     const ServerFeatures &features;
     TransferState &state;
 };

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // An upload: the exchange on the caller's thread; the data on the engine worker that made
 // the exchange, or else on the engine's own transfer thread.
-#include "ftp/Upload.h"
+#include "ftp/FileUpload.h"
 
 #include "base/Log.h"
 #include "ftp/ChunkProgress.h"
@@ -21,12 +21,12 @@ constexpr int kUnsentLimit = int(4 * kChunkSize);
 
 } // namespace
 
-std::shared_ptr<Upload> Upload::start(TransferContext &context, const QString &local, const QString &remote,
+std::shared_ptr<FileUpload> FileUpload::start(TransferContext &context, const QString &local, const QString &remote,
                                       int &code, qint64 &size)
 {
     code = -1;
     size = -1;
-    std::shared_ptr<Upload> upload(new Upload(context));
+    std::shared_ptr<FileUpload> upload(new FileUpload(context));
     upload->source_ = UploadSource::open(local);
     if (!upload->source_)
         return nullptr;
@@ -42,9 +42,9 @@ std::shared_ptr<Upload> Upload::start(TransferContext &context, const QString &l
     return upload;
 }
 
-void Upload::run(qint32 id)
+void FileUpload::run(qint32 id)
 {
-    TransferEventSink &sink = context_.events;
+    TransferEventSink &sink = context_.settings.sink();
     TransferState &state = context_.state;
     ControlChannel &control = context_.control;
     // Moved here, so that the worker's close of the connection is the last one.
@@ -111,7 +111,9 @@ void Upload::run(qint32 id)
                            : QStringLiteral("%1 grew during the upload; not sent as complete").arg(source->path()));
         if (tlsEndUnconfirmed)
             zlog("Envoi de %@ : fin TLS du flux non confirmee", source->path());
-        code = state.cancelled ? control.readReply(true, nullptr, nullptr, cancelledReplyMs(context_.settings.timeouts)) : control.ret();
+        code = state.cancelled
+            ? control.readReply(true, nullptr, nullptr, cancelledReplyMs(context_.settings.timeouts))
+            : control.ret();
     } catch (const std::exception &e) {
         zlog("Exception recue dans uploadThread ==> %@", e.what());
         broken = true;

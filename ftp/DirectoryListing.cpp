@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A listing's data: read whole within the listing limit, then made into entries within the
 // entry limits, so that neither grows with what a server sends past them.
-#include "ftp/Listing.h"
+#include "ftp/DirectoryListing.h"
 
 #include "ftp/ControlChannel.h"
 #include "ftp/DataChannel.h"
@@ -37,13 +37,13 @@ bool isCompletion(int code)
 
 } // namespace
 
-Listing::Listing(ControlChannel &control, DataChannel &data, const EngineSettings &settings,
+DirectoryListing::DirectoryListing(ControlChannel &control, DataChannel &data, const EngineSettings &settings,
                  const ServerFeatures &features)
     : control_(control), data_(data), settings_(settings), features_(features)
 {
 }
 
-std::optional<QList<File>> Listing::list(const QString &path)
+std::optional<QList<File>> DirectoryListing::list(const QString &path)
 {
     zlog("On entre dans list()");
     const auto exitLog = qScopeGuard([] { zlog("Sortie de la fonction list()"); });
@@ -71,7 +71,31 @@ std::optional<QList<File>> Listing::list(const QString &path)
     return std::move(listed->entries);
 }
 
-std::optional<Listing::Entries> Listing::listing(const QString &verb, const QString &argument, const QString &path,
+qint64 DirectoryListing::size(const QString &path)
+{
+    if (!control_.isConnected())
+        return -1;
+    if (features_.size) {
+        // SIZE counts bytes as they would be transferred: in binary mode, the file's own.
+        control_.exchange(QStringLiteral("TYPE"), QStringLiteral("I"));
+        QString reply;
+        if (control_.query(QStringLiteral("SIZE"), path, &reply) == 213) {
+            if (const auto exact = sizeInReply(reply))
+                return *exact;
+        }
+    }
+    // A file cannot be changed into: it is named on the LIST line itself.
+    zlog("On entre dans list()");
+    const auto exitLog = qScopeGuard([] { zlog("Sortie de la fonction list()"); });
+    // One line, naming the file: a directory's listing has a line per entry and may have
+    // a summary line besides.
+    const auto listed = listing(QStringLiteral("LIST"), path, path);
+    if (!listed || listed->lines != 1 || listed->entries.size() != 1)
+        return -1;
+    return listed->entries.first().size();
+}
+
+std::optional<DirectoryListing::Entries> DirectoryListing::listing(const QString &verb, const QString &argument, const QString &path,
                                                  int *refusal)
 {
     DataChannel::Opened opened = data_.openDataCommand({verb, argument, QStringLiteral("A")});
@@ -118,7 +142,7 @@ std::optional<Listing::Entries> Listing::listing(const QString &verb, const QStr
     return listed;
 }
 
-Listing::Entries Listing::entriesOf(const QByteArray &listing, bool machine, const EngineLimits &limits)
+DirectoryListing::Entries DirectoryListing::entriesOf(const QByteArray &listing, bool machine, const EngineLimits &limits)
 {
     Entries listed;
     const qint64 mostBytes = 2 * limits.listingBytes;
@@ -194,7 +218,7 @@ Listing::Entries Listing::entriesOf(const QByteArray &listing, bool machine, con
     return listed;
 }
 
-std::optional<QByteArray> Listing::readListing(Socket &data, const QString &path)
+std::optional<QByteArray> DirectoryListing::readListing(Socket &data, const QString &path)
 {
     const int idleMs = settings_.timeouts.dataIdle;
     const qint64 maxBytes = settings_.limits.listingBytes;

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A download: the exchange on the caller's thread; the data on the engine worker that made
 // the exchange, or else on the engine's own transfer thread.
-#include "ftp/Download.h"
+#include "ftp/FileDownload.h"
 
 #include "base/ByteNames.h"
 #include "base/Log.h"
 #include "ftp/ChunkProgress.h"
 #include "ftp/ControlChannel.h"
 #include "ftp/DataChannel.h"
-#include "ftp/Listing.h"
+#include "ftp/DirectoryListing.h"
 #include "net/Socket.h"
 
 #include <utility>
@@ -48,11 +48,11 @@ PartOrigin originFrom(const PartOrigin &who, const QString &remote, const Remote
 
 } // namespace
 
-std::shared_ptr<Download> Download::start(TransferContext &context, const QString &remote, const QString &savedName,
+std::shared_ptr<FileDownload> FileDownload::start(TransferContext &context, const QString &remote, const QString &savedName,
                                           const PartOrigin &who, int &code)
 {
     code = -1;
-    std::shared_ptr<Download> download(new Download(context));
+    std::shared_ptr<FileDownload> download(new FileDownload(context));
     download->remote_ = remote;
     download->fileName_ = savedName;
     const ServerFeatures &features = context.features;
@@ -91,7 +91,7 @@ std::shared_ptr<Download> Download::start(TransferContext &context, const QStrin
     return download;
 }
 
-PartOrigin Download::originOf(const QString &remote, const PartOrigin &who, RemoteFacts &facts)
+PartOrigin FileDownload::originOf(const QString &remote, const PartOrigin &who, RemoteFacts &facts)
 {
     // SIZE counts the bytes of a binary transfer, and some servers refuse it in ASCII mode,
     // a fresh session's type: TYPE I goes first, in the same write as SIZE and MDTM.
@@ -127,7 +127,7 @@ PartOrigin Download::originOf(const QString &remote, const PartOrigin &who, Remo
     return origin;
 }
 
-RemoteFacts Download::remoteFacts(const QString &path)
+RemoteFacts FileDownload::remoteFacts(const QString &path)
 {
     // Both questions go in one write and their replies are read in turn, as when they go
     // along with a download: one round trip instead of two, which is a good part of a small
@@ -143,10 +143,10 @@ RemoteFacts Download::remoteFacts(const QString &path)
     return context_.control.settleFactsAhead().value_or(RemoteFacts{});
 }
 
-void Download::run(qint32 id, FileReceiver &receiver)
+void FileDownload::run(qint32 id, FileReceiver &receiver)
 {
     const QString &fileName = fileName_;
-    TransferEventSink &sink = context_.events;
+    TransferEventSink &sink = context_.settings.sink();
     TransferState &state = context_.state;
     ControlChannel &control = context_.control;
     // Moved here, so that the worker's close of the connection is the last one.
@@ -198,7 +198,9 @@ void Download::run(qint32 id, FileReceiver &receiver)
         progress.finish();
         if (cutWithoutCloseNotify)
             zlog("Telechargement de %@ coupe : flux TLS ferme sans close_notify", fileName);
-        code = state.cancelled ? control.readReply(true, nullptr, nullptr, cancelledReplyMs(context_.settings.timeouts)) : control.ret();
+        code = state.cancelled
+            ? control.readReply(true, nullptr, nullptr, cancelledReplyMs(context_.settings.timeouts))
+            : control.ret();
         zlog("fichier FileName : %@ telecharge", fileName);
 
         // A file the server says is longer or shorter than what arrived is not whole.

@@ -20,11 +20,11 @@ class Socket;
 // Directory listings of an engine: MLSD when offered (LIST from its first refusal on),
 // the data read whole within the listing limits, then made into entries within the
 // entry limits. Used by the engine's current thread only.
-class Listing final {
+class DirectoryListing final {
 public:
-    Listing(ControlChannel &control, DataChannel &data, const EngineSettings &settings,
+    DirectoryListing(ControlChannel &control, DataChannel &data, const EngineSettings &settings,
             const ServerFeatures &features);
-    Q_DISABLE_COPY_MOVE(Listing)
+    Q_DISABLE_COPY_MOVE(DirectoryListing)
 
     // One listing's entries: a line that names nothing (a blank line, "total 3", ".")
     // makes none, but is counted among the lines.
@@ -36,6 +36,9 @@ public:
 
     // Changes into `path` (CWD) and lists it without an argument.
     std::optional<QList<File>> list(const QString &path);
+    // The size of a remote file: SIZE when offered, else a listing of `path` itself,
+    // which names one file. -1 when unknown.
+    qint64 size(const QString &path);
     // `verb` (LIST or MLSD) with `argument` (none when empty): the data connection, the
     // data, then the completion. `path` names the listed directory in the log. `refusal`
     // receives the reply code when the server refused the listing command.
