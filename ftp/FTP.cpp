@@ -7,8 +7,6 @@
 #include "net/Socket.h"
 #include "net/TlsContext.h"
 
-#include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace zodaru {
@@ -178,35 +176,10 @@ void FTP::shutdown()
 
 bool FTP::checkControlConnection()
 {
-    const auto control = connections_.control();
-    if (!control)
-        return false;
-    // A transfer's worker reads its completion reply through the connection's read-ahead
-    // and TLS layer, which no other thread may use meanwhile, even to peek; the worker
-    // finds a lost connection itself.
-    if (transfer_.running)
-        return true;
-    // Only peeked at: a reply on its way belongs to whoever sent the command.
-    char head[4] = {};
-    const qint64 n = control->peekSome(head, sizeof head);
-    if (n == Socket::TimedOut)
-        return true;
-    if (n > 0 && !(n >= 3 && std::memcmp(head, "421", 3) == 0))
-        return true;
-    const QString why = n == 0 || n == Socket::Truncated ? QStringLiteral("fin de flux")
-        : n > 0                                          ? QStringLiteral("421")
-        : control->isEncrypted()                         ? QStringLiteral("erreur TLS")
-                                                         : QString::fromUtf8(std::strerror(errno));
-    if (reopensWhenUsed()) {
-        // The server's idle time-out: the session stays, and is opened again by the next
-        // action. Said once, not at every look.
-        if (session_.firstIdleCloseNotice())
-            zlog("Session fermee par le serveur entre deux commandes (%@) : reconnexion a la prochaine commande", why);
-        return false;
-    }
-    zlog("Connexion de controle perdue entre deux commandes (%@) : on ferme la connexion", why);
-    close();
-    return false;
+    const ServerSession::Idle idle = session_.checkIdle();
+    if (idle == ServerSession::Idle::Lost)
+        close();
+    return idle == ServerSession::Idle::Alive;
 }
 
 bool FTP::reopensWhenUsed() const
@@ -216,10 +189,7 @@ bool FTP::reopensWhenUsed() const
 
 void FTP::keepAlive()
 {
-    if (!connections_.control() || transfer_.running || session_.closedWhileIdle())
-        return;
-    if (control_.send(QStringLiteral("NOOP"), QString()))
-        ret();
+    session_.keepAlive();
 }
 
 int FTP::cd(const QString &path)

@@ -10,7 +10,10 @@
 #include "net/Socket.h"
 #include "net/TlsContext.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <utility>
 
 namespace zodaru {
 
@@ -262,6 +265,47 @@ bool ServerSession::reopenIfClosedWhileIdle()
 bool ServerSession::reopensWhenUsed() const
 {
     return !address_.isEmpty() && !parts_.givenUp && parts_.connections.control();
+}
+
+ServerSession::Idle ServerSession::checkIdle()
+{
+    const auto control = parts_.connections.control();
+    if (!control)
+        return Idle::Gone;
+    // A transfer's worker reads its completion reply through the connection's read-ahead
+    // and TLS layer, which no other thread may use meanwhile, even to peek; the worker
+    // finds a lost connection itself.
+    if (parts_.transferRunning)
+        return Idle::Alive;
+    // Only peeked at: a reply on its way belongs to whoever sent the command.
+    char head[4] = {};
+    const qint64 n = control->peekSome(head, sizeof head);
+    if (n == Socket::TimedOut)
+        return Idle::Alive;
+    if (n > 0 && !(n >= 3 && std::memcmp(head, "421", 3) == 0))
+        return Idle::Alive;
+    const QString why = n == 0 || n == Socket::Truncated ? QStringLiteral("fin de flux")
+        : n > 0                                          ? QStringLiteral("421")
+        : control->isEncrypted()                         ? QStringLiteral("erreur TLS")
+                                                         : QString::fromUtf8(std::strerror(errno));
+    if (reopensWhenUsed()) {
+        // The server's idle time-out: the session stays, and is opened again by the next
+        // action. Said once, not at every look.
+        if (!std::exchange(idleCloseLogged_, true))
+            zlog("Session fermee par le serveur entre deux commandes (%@) : reconnexion a la prochaine commande",
+                 why);
+        return Idle::ClosedByServer;
+    }
+    zlog("Connexion de controle perdue entre deux commandes (%@) : on ferme la connexion", why);
+    return Idle::Lost;
+}
+
+void ServerSession::keepAlive()
+{
+    if (!parts_.connections.control() || parts_.transferRunning || closedWhileIdle())
+        return;
+    if (parts_.control.send(QStringLiteral("NOOP"), QString()))
+        parts_.control.ret();
 }
 
 } // namespace zodaru

@@ -12,7 +12,6 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <utility>
 
 namespace zodaru {
 
@@ -93,9 +92,17 @@ public:
     // Logged in with a password, and the session not ended.
     bool reopensWhenUsed() const;
 
-    // True the first time after a reopening that the server is seen to have closed: the
-    // engine says so once, not at every look.
-    bool firstIdleCloseNotice() { return !std::exchange(idleCloseLogged_, true); }
+    // What a look between commands finds, without blocking and without reading a byte.
+    enum class Idle {
+        Alive,          // usable, or a transfer's worker owns the connection
+        Gone,           // no control connection
+        ClosedByServer, // the server ended an idle session: the next action reopens it
+        Lost,           // ended, reset or a 421, and not to be reopened: close the engine
+    };
+    Idle checkIdle();
+    // NOOP on an idle session, so that the server's idle time-out does not end it; nothing
+    // while a transfer runs or to a session the server already closed.
+    void keepAlive();
 
     QString address() const { return address_; }
     QString login() const { return Login; }
