@@ -32,7 +32,7 @@ bool RealFtpServer::start(const Options &options)
     // The launcher the demo and the tools use too.
     QStringList args{QStringLiteral(ZODARU_TEST_SUPPORT_DIR "/../../tools/ftp-server.py"),
                      QStringLiteral("--exit-with-stdin"),
-                     QStringLiteral("--name"), QStringLiteral("pyftpdlib test server"),
+                     QStringLiteral("--name"), QStringLiteral("zodaru test server"),
                      QStringLiteral("--root"), m_root.path(),
                      QStringLiteral("--log"), m_logDir.filePath(QStringLiteral("server.log"))};
     if (options.readerAccount)
