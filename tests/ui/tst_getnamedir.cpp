@@ -160,12 +160,22 @@ private Q_SLOTS:
         }
     }
 
+    // Return presses "Go!", even while "Cancel" has the keyboard.
+    void returnPressesGo_data()
+    {
+        QTest::addColumn<bool>("onCancel");
+        QTest::newRow("typed in the name field") << false;
+        QTest::newRow("while Cancel has the keyboard") << true;
+    }
     void returnPressesGo()
     {
+        QFETCH(bool, onCancel);
         GetNameWindow *panel = openLocalPanel();
         QVERIFY(panel);
         QTest::keyClicks(panel->name(), QStringLiteral("typed"));
-        QTest::keyClick(panel->name(), Qt::Key_Return);
+        QWidget *focus = onCancel ? static_cast<QWidget *>(panel->cancel()) : panel->name();
+        focus->setFocus();
+        QTest::keyClick(focus, Qt::Key_Return);
         QVERIFY(QFileInfo(f_->root() + QStringLiteral("/typed")).isDir());
         QVERIFY(!panel->isVisible());
     }
@@ -361,17 +371,6 @@ private Q_SLOTS:
             QCOMPARE(commandsSent(server, 0, {"MKD"}), QStringList());
             QCOMPARE(server.failures(), QStringList());
         }
-    }
-
-    // Return presses "Go!" even while "Cancel" has the keyboard.
-    void returnOnCancelPressesGo()
-    {
-        GetNameWindow *panel = openLocalPanel();
-        QVERIFY(panel);
-        panel->name()->setText(QStringLiteral("typed"));
-        panel->cancel()->setFocus();
-        QTest::keyClick(panel->cancel(), Qt::Key_Return);
-        QVERIFY(QFileInfo(f_->root() + QStringLiteral("/typed")).isDir());
     }
 };
 
