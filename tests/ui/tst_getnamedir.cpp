@@ -51,16 +51,18 @@ class TestGetNameDir final : public QObject {
     // A controller on a FakeApp, in a working directory of its own.
     std::unique_ptr<test::ControllerFixture> f_;
 
-    // A local panel opened the way the "<- Make Dir" button opens it.
-    GetNameWindow *openLocalPanel()
+    // A panel opened the way the "<- Make Dir" (local) or remote button opens it.
+    GetNameWindow *openPanel(void (MainWindowController::*open)())
     {
         const auto before = openPanels();
-        f_->controller->createLocalDirectory();
+        (f_->controller.get()->*open)();
         for (GetNameWindow *panel : openPanels())
             if (!before.contains(panel))
                 return panel;
         return nullptr;
     }
+    GetNameWindow *openLocalPanel() { return openPanel(&MainWindowController::createLocalDirectory); }
+    GetNameWindow *openRemotePanel() { return openPanel(&MainWindowController::createRemoteDirectory); }
 
 private Q_SLOTS:
     void init()
@@ -195,12 +197,7 @@ private Q_SLOTS:
     void remoteWithoutEngineOnlyRefreshes()
     {
         f_->controller->window()->remoteView()->reloadColumn(0);
-        const auto before = openPanels();
-        f_->controller->createRemoteDirectory();
-        GetNameWindow *panel = nullptr;
-        for (GetNameWindow *p : openPanels())
-            if (!before.contains(p))
-                panel = p;
+        GetNameWindow *panel = openRemotePanel();
         QVERIFY(panel);
         panel->name()->setText(QStringLiteral("up"));
         LogCapture log;
@@ -245,12 +242,7 @@ private Q_SLOTS:
             f_->controller->window()->remoteView()->selectRow(0, 0);
         f_->app.settle();
 
-        const auto before = openPanels();
-        f_->controller->createRemoteDirectory();
-        GetNameWindow *panel = nullptr;
-        for (GetNameWindow *p : openPanels())
-            if (!before.contains(p))
-                panel = p;
+        GetNameWindow *panel = openRemotePanel();
         QVERIFY(panel);
         panel->name()->setText(name);
         QTest::mouseClick(panel->go(), Qt::LeftButton);
