@@ -15,6 +15,7 @@
 
 #include "support/RealFtpServer.h"
 #include "support/ScriptedFtpServer.h"
+#include "support/ShownWindow.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractItemModel>
@@ -790,10 +791,7 @@ private Q_SLOTS:
             h.window().rdelete()->click();
         } else {
             h.window().rmkdir()->click();
-            GetNameWindow *panel = nullptr;
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *p = qobject_cast<GetNameWindow *>(w); p && p->isVisible())
-                    panel = p;
+            GetNameWindow *panel = shownNow<GetNameWindow>();
             QVERIFY(panel);
             panel->name()->setText(QStringLiteral("new"));
             panel->go()->click();

@@ -33,10 +33,7 @@ namespace {
 
 bool anyShown(const char *name)
 {
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->objectName() == QLatin1String(name))
-            return true;
-    return false;
+    return test::shownNow(name) != nullptr;
 }
 
 QAbstractButton *buttonNamed(QMessageBox *box, const QString &text)
