@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
+# shellcheck shell=bash
 # Sourced by the scripts that need a real FTP server on 127.0.0.1 (the demo, the benchmarks,
 # the interoperability run). One calling shape for every kind of server:
 #
