@@ -215,9 +215,9 @@ private Q_SLOTS:
         QCOMPARE(h.window().securityLabel()->text(), QStringLiteral("Not encrypted"));
         QVERIFY(h.window().securityLabel()->isVisible());
         QVERIFY(h.app().ftp() && h.app().ftp()->isConnected());
-        QVERIFY(h.app().dataTransfertIn()->isConnected());
-        QVERIFY(h.app().dataTransfertOut()->isConnected());
-        QVERIFY(h.app().ftp() != h.app().dataTransfertIn());
+        QVERIFY(h.downloadEngine()->isConnected());
+        QVERIFY(h.uploadEngine()->isConnected());
+        QVERIFY(h.app().ftp() != h.downloadEngine());
 
         QStringList root = AppHarness::names(h.remote(), 0);
         root.sort();
@@ -292,7 +292,7 @@ private Q_SLOTS:
         QCOMPARE(h.state(), State::Disconnected);
         QVERIFY(!h.window().Get()->isEnabled());
         QVERIFY(!h.app().ftp());
-        QVERIFY(!h.app().dataTransfertIn());
+        QVERIFY(!h.downloadEngine());
         QCOMPARE(h.app().downloadQueue(), downloads);
         QVERIFY(h.pressConnect());
     }
@@ -751,14 +751,14 @@ private Q_SLOTS:
             QVERIFY(h.connectThroughDialog(h.server.address(), QStringLiteral("anonymous"), QStringLiteral("guest")));
             QCOMPARE(h.state(), State::Connected);
             QCOMPARE(h.app().downloadQueue()->size(), 0);
-            QCOMPARE(h.app().unfinishedTransfers(), 2);
+            QCOMPARE(h.unfinishedTransfers(), 2);
             h.window().Connect()->click();
             QCOMPARE(h.app().downloadQueue()->size(), 0);
         }
         QVERIFY(h.connectThroughDialog(h.server.address(), RealFtpServer::user(), RealFtpServer::password()));
         QCOMPARE(h.state(), State::Connected);
         QCOMPARE(h.app().downloadQueue()->size(), 2);
-        QTRY_VERIFY_WITH_TIMEOUT(h.app().unfinishedTransfers() == 0, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.unfinishedTransfers() == 0, 60000);
         for (const File &entry : *h.app().downloadQueue())
             QCOMPARE(entry.getStatus(), QStringLiteral("Done."));
         QCOMPARE(readFile(h.localFile("big")), big);
@@ -875,16 +875,16 @@ private Q_SLOTS:
         QVERIFY(AppHarness::names(h.remote(), 0).contains(QStringLiteral("big")));
         const int descriptors = openDescriptorCount();
 
-        std::weak_ptr<FTP> oldIn = h.app().dataTransfertIn();
+        std::weak_ptr<FTP> oldIn = h.downloadEngine();
         if (downloading) {
             QVERIFY(AppHarness::select(h.remote(), 0, {"big"}));
             h.window().Get()->click();
             // Watched closely: polled at the usual 50 ms, the whole download may pass unseen.
             QElapsedTimer waited;
             waited.start();
-            while (!h.app().dataTransfertIn()->isTransferring() && waited.elapsed() < 10000)
+            while (!h.downloadEngine()->isTransferring() && waited.elapsed() < 10000)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-            QVERIFY(h.app().dataTransfertIn()->isTransferring());
+            QVERIFY(h.downloadEngine()->isTransferring());
         }
         for (int i = 0; i < 4; ++i) {
             h.app().connectWithAddress(h.server.address(), RealFtpServer::user(), RealFtpServer::password());

@@ -255,7 +255,7 @@ private Q_SLOTS:
     {
         // Let running workers finish before their servers go.
         if (h_->isLaunched())
-            QTRY_VERIFY_WITH_TIMEOUT(!h_->app().dataTransfertIn() || !h_->app().dataTransfertIn()->isTransferring(), 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(!h_->downloadEngine() || !h_->downloadEngine()->isTransferring(), 60000);
         h_.reset();
     }
 
@@ -267,7 +267,7 @@ private Q_SLOTS:
         QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"a", "b"}));
         h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 2 && h_->app().dataTransfertIn()->isTransferring(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 2 && h_->downloadEngine()->isTransferring(), 30000);
 
         h_->app().cancelTransfer(AppContext::Direction::Download, 0);
         QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Cancelled"));
@@ -290,7 +290,7 @@ private Q_SLOTS:
         QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"a"}));
         h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(h_->app().dataTransfertIn()->isTransferring(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(h_->downloadEngine()->isTransferring(), 30000);
 
         h_->app().cancelTransfer(AppContext::Direction::Download, 0);
         QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Cancelled"));
@@ -315,7 +315,7 @@ private Q_SLOTS:
 
         h_->app().retryTransfer(AppContext::Direction::Download, 0);
         QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
-        QCOMPARE(h_->app().dataTransfertIn()->resumeOffset(), 10000);
+        QCOMPARE(h_->downloadEngine()->resumeOffset(), 10000);
         QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Done."));
         QCOMPARE(downloads()[0].currentsize(), qint64(content.size()));
         QCOMPARE(h_->window().Downloads()->model()->index(0, 2).data().toString(), QStringLiteral("Done."));
@@ -367,7 +367,7 @@ private Q_SLOTS:
         QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"a", "b"}));
         h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 2 && h_->app().dataTransfertIn()->isTransferring(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 2 && h_->downloadEngine()->isTransferring(), 30000);
 
         // Declined the first time: nothing stops. Agreed the second time.
         QList<int> asked;
@@ -377,7 +377,7 @@ private Q_SLOTS:
         });
         const auto quit = [&] { closeButton ? void(h_->window().close()) : h_->app().quit(); };
         quit();
-        QVERIFY(h_->app().dataTransfertIn()->isTransferring());
+        QVERIFY(h_->downloadEngine()->isTransferring());
         QCOMPARE(h_->window().isVisible(), true);
         quit();
         QCOMPARE(asked, (QList<int>{2, 2}));
@@ -561,14 +561,14 @@ private Q_SLOTS:
         // The entry queued first disappears from the server: its RETR is refused.
         const QString gone = rows.first();
         QVERIFY(QFile::remove(h_->server.localPath(gone)));
-        const FTP *first = h_->app().dataTransfertIn().get();
+        const FTP *first = h_->downloadEngine().get();
         h_->window().Get()->click();
 
         QCOMPARE(downloads()[0].name(), gone);
         QTRY_COMPARE(downloads()[0].getStatus(), QStringLiteral("FTP Error"));
         QVERIFY(downloads()[1].isCurrent() || downloads()[1].isFinished());
-        QCOMPARE(h_->app().dataTransfertIn().get(), first);
-        QVERIFY(h_->app().dataTransfertIn()->isConnected());
+        QCOMPARE(h_->downloadEngine().get(), first);
+        QVERIFY(h_->downloadEngine()->isConnected());
         QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
         QCOMPARE(statuses(downloads()), (QStringList{"FTP Error", "Done.", "Done."}));
         QVERIFY(!QFile::exists(local(gone)));
@@ -590,16 +590,16 @@ private Q_SLOTS:
         const int localColumn = h_->local().lastVisibleColumn();
 
         QVERIFY(AppHarness::select(h_->local(), localColumn, {"x"}));
-        const FTP *first = h_->app().dataTransfertOut().get();
+        const FTP *first = h_->uploadEngine().get();
         h_->window().Put()->click();
         QTRY_COMPARE(uploads()[0].getStatus(), QStringLiteral("FTP Error"));
-        QVERIFY(h_->app().dataTransfertOut()->isConnected());
-        QVERIFY(!h_->app().dataTransfertOut()->isTransferring());
+        QVERIFY(h_->uploadEngine()->isConnected());
+        QVERIFY(!h_->uploadEngine()->isTransferring());
 
         // The same upload engine goes on; a directory cannot be uploaded, the file can.
         QVERIFY(AppHarness::select(h_->local(), localColumn, {"folder", "y"}));
         h_->window().Put()->click();
-        QCOMPARE(h_->app().dataTransfertOut().get(), first);
+        QCOMPARE(h_->uploadEngine().get(), first);
         QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
         QCOMPARE(uploads().size(), 3);
         QCOMPARE(entryNamed(uploads(), "x").getStatus(), QStringLiteral("FTP Error"));

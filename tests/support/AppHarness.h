@@ -55,6 +55,12 @@ public:
     ColumnBrowser &remote() const { return *window().remoteView(); }
     MainWindowController::ConnectionState state() const { return controller().connectionState(); }
 
+    // The application's transfer side, reached here only, so that tests follow its shape
+    // in one place: the engines that download and upload, and what is left to move.
+    std::shared_ptr<FTP> downloadEngine() const { return delegate_->dataTransfertIn(); }
+    std::shared_ptr<FTP> uploadEngine() const { return delegate_->dataTransfertOut(); }
+    int unfinishedTransfers() const { return delegate_->unfinishedTransfers(); }
+
     // Presses Connect; the dialog it opens, or null.
     ParametersWindow *pressConnect() const
     {
