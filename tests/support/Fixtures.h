@@ -23,7 +23,8 @@
 //   ControllerFixture    that, and a main window controller on a FakeApp (support/FakeApp.h)
 //
 // Each is an object a test makes on its stack (or in init()); the destructors put back
-// whatever the constructors changed.
+// whatever the constructors changed. They nest: one made inside another's life must end
+// first, so a fixture kept between cases is reset in cleanup(), not replaced in init().
 namespace zodaru::test {
 
 // Sets an environment variable for the object's life; the old value (or its absence)
