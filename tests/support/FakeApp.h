@@ -4,7 +4,9 @@
 #include "ftp/FTP.h"
 #include "model/Sites.h"
 #include "ui/AppContext.h"
+#include "ui/MainWindowController.h"
 
+#include "support/Fixtures.h"
 #include "support/ScriptedFtpServer.h"
 #include "support/TestSupport.h"
 
@@ -127,6 +129,30 @@ private:
             --*pending;
             deliver();
         });
+    }
+};
+
+// The main window's controller on a FakeApp, in a working directory of its own (where the
+// local browser opens). build() makes the controller, so that a test can set the FakeApp up
+// first; the controller goes, and the deletions it left are run, before the directory.
+class ControllerFixture : public WorkingDirectory {
+public:
+    FakeApp app;
+    std::unique_ptr<MainWindowController> controller;
+
+    ControllerFixture() = default;
+    ~ControllerFixture() override
+    {
+        controller.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    Q_DISABLE_COPY_MOVE(ControllerFixture)
+
+    MainWindowController &build()
+    {
+        controller = std::make_unique<MainWindowController>(app);
+        app.controller = controller.get();
+        return *controller;
     }
 };
 
