@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "ftp/EngineWorker.h"
+#include "app/EngineWorker.h"
 #include "ftp/FTP.h"
 
 #include <QtGlobal>

@@ -2,9 +2,9 @@
 // File transfers: the exchange on the caller's thread; the data on the engine worker that made
 // the exchange, or else on the engine's own transfer thread.
 #include "ftp/FTP.h"
-#include "ftp/EngineWorker.h"
 
 #include "base/ByteNames.h"
+#include "base/JobThread.h"
 #include "base/Log.h"
 #include "ftp/PartFile.h"
 #include "ftp/ServerAddress.h"
@@ -195,7 +195,7 @@ bool FTP::startWorker(std::function<void(FTP &, FileReceiver &)> body)
         // Started from an engine worker's job, the data moves on that worker as soon as the
         // job has handed back its result: the worker has nothing else to do for this engine
         // until the transfer ends, and a file saves a wake-up of another thread.
-        if (EngineWorker *worker = EngineWorker::current()) {
+        if (JobThread *worker = JobThread::current()) {
             worker->runNext(std::move(transfer));
             return true;
         }
