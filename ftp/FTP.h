@@ -166,7 +166,7 @@ public:
     qint64 size(const QString &path);
 
     // Transfers: the exchange runs on the caller's thread, the data on another that reports
-    // through NotificationCenter: called from an EngineWorker's job, that worker right after
+    // through NotificationCenter: called from a JobThread's job, that thread right after
     // the job (it hands the result back first); otherwise the engine's own transfer thread.
     // Results are the RETR/STOR reply code or -1. A start that fails (PASV, TYPE or the
     // transfer command refused, not sent or unanswered; an upload source that is not a

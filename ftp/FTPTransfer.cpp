@@ -4,9 +4,9 @@
 // thread.
 #include "ftp/FTP.h"
 
+#include "base/JobThread.h"
 #include "base/Log.h"
 #include "ftp/FileDownload.h"
-#include "ftp/EngineWorker.h"
 #include "ftp/ServerAddress.h"
 #include "ftp/TransferWorkers.h"
 #include "ftp/FileUpload.h"
@@ -52,7 +52,7 @@ bool FTP::startWorker(std::function<void(FileReceiver &)> body)
         // Started from an engine worker's job, the data moves on that worker as soon as the
         // job has handed back its result: the worker has nothing else to do for this engine
         // until the transfer ends, and a file saves a wake-up of another thread.
-        if (EngineWorker *worker = EngineWorker::current()) {
+        if (JobThread *worker = JobThread::current()) {
             worker->runNext(std::move(transfer));
             return true;
         }

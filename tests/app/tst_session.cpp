@@ -695,7 +695,7 @@ private Q_SLOTS:
         longer.replyLine = 120000;
         FTP::setTimeouts(longer);
         ScriptedFtpServer server([](ScriptedFtpServer::Session &s) { s.waitForEof(); });
-        auto engine = std::make_unique<SessionEngine>(1);
+        auto engine = std::make_unique<SessionEngine>();
         engine->replacement = FTP::create();
         engine->worker.post([ftp = engine->replacement, address = server.address()] {
             try {

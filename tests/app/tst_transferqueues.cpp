@@ -5,6 +5,7 @@
 
 #include "base/ByteNames.h"
 #include "ftp/FTP.h"
+#include "ftp/NotificationCenter.h"
 #include "ui/BrowserSettings.h"
 #include "support/FakeApp.h"
 #include "ui/TransferStatusDelegate.h"
@@ -257,6 +258,52 @@ private Q_SLOTS:
         if (h_->isLaunched())
             QTRY_VERIFY_WITH_TIMEOUT(!h_->downloadEngine() || !h_->downloadEngine()->isTransferring(), 60000);
         h_.reset();
+    }
+
+    // The end of a transfer moves the queue only when it comes from the engine that
+    // transfers in that direction now: the other engines of the session, and an engine
+    // the session does not hold, are told apart by id.
+    void eventsOfOtherEnginesMoveNothing_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<bool>("upload");
+        QTest::addColumn<bool>("moves");
+        QTest::newRow("download engine") << "in" << false << true;
+        QTest::newRow("command engine") << "command" << false << false;
+        QTest::newRow("upload engine") << "out" << false << false;
+        QTest::newRow("an upload's end from the download engine") << "in" << true << false;
+        QTest::newRow("an engine the session does not hold") << "other" << false << false;
+    }
+    void eventsOfOtherEnginesMoveNothing()
+    {
+        QFETCH(QString, from);
+        QFETCH(bool, upload);
+        QFETCH(bool, moves);
+        ScriptedFtpServer server(stallingDownloads(1));
+        connectTo(server.address(), "me", "pw");
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"a"}));
+        h_->window().Get()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 1 && h_->app().dataTransfertIn()->isTransferring(), 30000);
+
+        const std::shared_ptr<FTP> other = FTP::create();
+        const std::shared_ptr<FTP> sender = from == u"in" ? h_->app().dataTransfertIn()
+            : from == u"out"                             ? h_->app().dataTransfertOut()
+            : from == u"command"                         ? h_->app().ftp()
+                                                         : other;
+        const TransferEvent end{sender->id(), upload ? TransferEvent::Kind::Uploaded : TransferEvent::Kind::Downloaded,
+                                qint32(downloads()[0].getID()), 100, 226};
+        // Observed after the application: once seen here, the application has had it.
+        QObject context;
+        bool seen = false;
+        NotificationCenter::defaultCenter().addTransferObserver(&context, [&seen, &end](const TransferEvent &e) {
+            seen = seen || (e.engine == end.engine && e.kind == end.kind && e.file == end.file);
+        });
+        NotificationCenter::defaultCenter().transferEvent(end);
+        QTRY_VERIFY(seen);
+        QCOMPARE(downloads()[0].isDone(), moves);
+        QVERIFY(!downloads()[0].hasError());
+        // The stalled transfer ends here, for the next test.
+        h_->app().dataTransfertIn()->cancelTransfer();
     }
 
     // A running download cancelled: stopped at once, its partial file removed, it stays

@@ -27,7 +27,7 @@ namespace zodaru::test {
 class FakeApp final : public AppContext {
 public:
     MainWindowController *window() const override { return controller; }
-    std::shared_ptr<FTP> ftp() const override { return engine; }
+    bool isConnected() const override { return engine && engine->isConnected(); }
     const QList<File> *downloadQueue() const override { return queuesExist ? &downloads : nullptr; }
     const QList<File> *uploadQueue() const override { return queuesExist ? &uploads : nullptr; }
     const Sites *bookmarks() const override { return sites.get(); }
