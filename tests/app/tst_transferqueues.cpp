@@ -280,7 +280,7 @@ private Q_SLOTS:
         QFETCH(bool, upload);
         QFETCH(bool, moves);
         ScriptedFtpServer server(stallingDownloads(1));
-        connectTo(server.address(), "me", "pw");
+        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"a"}));
         h_->window().Get()->click();
         QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 1 && h_->app().dataTransfertIn()->isTransferring(), 30000);
