@@ -4,10 +4,10 @@
 #include <QEvent>
 
 #include "app/RetiredEngines.h"
-#include "app/SessionEngine.h"
-#include "app/TransferQueue.h"
-#include "ftp/FTP.h"
+#include "app/Session.h"
+#include "app/Transfers.h"
 #include "base/Log.h"
+#include "ftp/FTP.h"
 #include "ftp/NotificationCenter.h"
 #include "model/Sites.h"
 #include "ui/BrowserSettings.h"
@@ -27,7 +27,9 @@
 namespace zodaru {
 
 MyDelegate::MyDelegate(QObject *parent)
-    : QObject(parent), retired_(std::make_unique<RetiredEngines>())
+    : QObject(parent), retired_(std::make_unique<RetiredEngines>()),
+      session_(std::make_unique<Session>(*this, *retired_)),
+      transfers_(std::make_unique<Transfers>(*this, *session_, *retired_))
 {
     quitQuestion_ = [this](int unfinished) {
         return QMessageBox::question(myWindow ? myWindow->window() : nullptr, tr("Quit"),
@@ -36,27 +38,19 @@ MyDelegate::MyDelegate(QObject *parent)
     };
 }
 
-std::shared_ptr<FTP> MyDelegate::ftp() const
+// The transfers go first: they refer to the session. The session closes its engines, whose
+// workers' running jobs then return at once; the window, which may still ask for the
+// queues while it goes, finds none.
+MyDelegate::~MyDelegate()
 {
-    return command_ ? command_->ftp : nullptr;
-}
-
-std::shared_ptr<FTP> MyDelegate::dataTransfertIn() const
-{
-    return in_ ? in_->ftp : nullptr;
-}
-
-std::shared_ptr<FTP> MyDelegate::dataTransfertOut() const
-{
-    return out_ ? out_->ftp : nullptr;
+    transfers_.reset();
+    session_.reset();
+    retired_.reset();
 }
 
 int MyDelegate::unfinishedTransfers() const
 {
-    int held = 0;
-    for (const HeldTransfers &site : held_)
-        held += int(site.downloads.size() + site.uploads.size());
-    return held + (downloads_ ? downloads_->unfinished() : 0) + (uploads_ ? uploads_->unfinished() : 0);
+    return transfers_ ? transfers_->unfinishedTransfers() : 0;
 }
 
 bool MyDelegate::mayQuit()
@@ -103,23 +97,10 @@ void MyDelegate::applicationWillFinishLaunching()
     if (mainMenu_)
         myWindow->window()->setMenuBar(mainMenu_.release());
     zlog("tudieu");
-    downloads_ = std::make_unique<TransferQueue>(
-        Direction::Download,
-        [this](const QString &local, const QString &remote, qint32 id, TransferQueue::Started started) {
-            startTransfer(in_.get(), true, local, remote, id, std::move(started));
-        },
-        [this] { myWindow->refreshDownloadTable(); },
-        [this] { if (in_ && in_->ftp) in_->ftp->cancelTransfer(); });
-    uploads_ = std::make_unique<TransferQueue>(
-        Direction::Upload,
-        [this](const QString &local, const QString &remote, qint32 id, TransferQueue::Started started) {
-            startTransfer(out_.get(), false, local, remote, id, std::move(started));
-        },
-        [this] { myWindow->refreshUploadTable(); },
-        [this] { if (out_ && out_->ftp) out_->ftp->cancelTransfer(); });
+    transfers_->createQueues();
     DistributedCenter = &NotificationCenter::defaultCenter();
     observeTransfers();
-    checkCertificates();
+    session_->checkCertificates();
     zlog("on arrive");
     bookmarks_ = std::make_unique<Sites>(Sites::fromFile(bookmarkPath()));
     countBookmarks();
@@ -172,12 +153,155 @@ void MyDelegate::getNameDir()
 
 const QList<File> *MyDelegate::downloadQueue() const
 {
-    return downloads_ ? &downloads_->entries() : nullptr;
+    return transfers_ ? transfers_->downloadQueue() : nullptr;
 }
 
 const QList<File> *MyDelegate::uploadQueue() const
 {
-    return uploads_ ? &uploads_->entries() : nullptr;
+    return transfers_ ? transfers_->uploadQueue() : nullptr;
+}
+
+bool MyDelegate::isConnected() const
+{
+    return session_ && session_->isConnected();
+}
+
+void MyDelegate::getParametersOfConnection()
+{
+    countBookmarks();
+    session_->getParametersOfConnection();
+}
+
+void MyDelegate::connectWithAddress(const QString &address, const QString &login, const QString &password)
+{
+    session_->connectWithAddress(address, login, password);
+}
+
+void MyDelegate::disconnectFromFTP()
+{
+    session_->disconnectFromFTP();
+}
+
+void MyDelegate::disconnectRemote()
+{
+    session_->disconnectRemote();
+}
+
+quint64 MyDelegate::listRemote(const QString &path, ListingDone done)
+{
+    return session_->listRemote(path, std::move(done));
+}
+
+quint64 MyDelegate::remoteCommand(const QString &word, const QString &param, CommandDone done)
+{
+    return session_->remoteCommand(word, param, std::move(done));
+}
+
+void MyDelegate::getFile()
+{
+    transfers_->getFile();
+}
+
+void MyDelegate::putFile()
+{
+    transfers_->putFile();
+}
+
+void MyDelegate::downloadFiles()
+{
+    transfers_->downloadFiles();
+}
+
+void MyDelegate::uploadFiles()
+{
+    transfers_->uploadFiles();
+}
+
+void MyDelegate::cancelTransfer(Direction direction, int index)
+{
+    transfers_->cancelTransfer(direction, index);
+}
+
+void MyDelegate::retryTransfer(Direction direction, int index)
+{
+    transfers_->retryTransfer(direction, index);
+}
+
+void MyDelegate::receive(const TransferEvent &event)
+{
+    transfers_->chunk(event);
+}
+
+void MyDelegate::send(const TransferEvent &event)
+{
+    transfers_->chunk(event);
+}
+
+void MyDelegate::FileSaved(const TransferEvent &event)
+{
+    transfers_->ended(event);
+}
+
+void MyDelegate::FileSend(const TransferEvent &event)
+{
+    transfers_->ended(event);
+}
+
+void MyDelegate::observeTransfers()
+{
+    // Once for the life of the program: a registration per connect would deliver every
+    // event once per registration and count progress several times.
+    DistributedCenter->addTransferObserver(this, [this](const TransferEvent &event) {
+        switch (event.kind) {
+        case TransferEvent::Kind::DownloadChunk:
+            receive(event);
+            break;
+        case TransferEvent::Kind::UploadChunk:
+            send(event);
+            break;
+        case TransferEvent::Kind::Downloaded:
+            FileSaved(event);
+            break;
+        case TransferEvent::Kind::Uploaded:
+            FileSend(event);
+            break;
+        }
+    });
+}
+
+std::shared_ptr<FTP> MyDelegate::ftp() const
+{
+    return session_->ftp();
+}
+
+std::shared_ptr<FTP> MyDelegate::dataTransfertIn() const
+{
+    return session_->dataTransfertIn();
+}
+
+std::shared_ptr<FTP> MyDelegate::dataTransfertOut() const
+{
+    return session_->dataTransfertOut();
+}
+
+ParametersWindowController *MyDelegate::parameters() const
+{
+    return session_->parameters();
+}
+
+bool MyDelegate::isDialing() const
+{
+    return session_->isDialing();
+}
+
+CertificateDialog *MyDelegate::certificateQuestion() const
+{
+    return session_->certificateQuestion();
+}
+
+ClearPasswordDialog *MyDelegate::clearPasswordQuestion() const
+{
+    return session_->clearPasswordQuestion();
 }
 
 void MyDelegate::orderFrontStandardInfoPanel()

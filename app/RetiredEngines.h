@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QHash>
 #include <QObject>
 
 #include <memory>
@@ -9,16 +8,16 @@
 
 namespace zodaru {
 
-class FTP;
 struct SessionEngine;
 
-// Keeps what a session no longer uses until nothing can refer to it any more, and counts
-// the transfers of every engine, current or not.
+// Keeps the engines a session no longer uses until their workers have run what they were
+// given. Main thread only.
 //
-// Transfer notifications name their engine by address. An engine is therefore kept until
-// every transfer started on it has reported its end here: its address cannot be handed to
-// a new engine while one of its notifications is still on its way. A retired worker is kept
-// until the jobs it was running have come back. Nothing is polled: both events are told.
+// Results and transfer events name their engine by its id, which is never reused: nothing
+// needs an engine kept for its name. A worker is kept because its destructor would wait for
+// the job it runs; a transfer engine's worker also runs the data of the transfer it started,
+// so until it is done that transfer may still be writing its partial file (transfersEnding()).
+// Nothing is polled: the worker tells when it is done.
 class RetiredEngines final : public QObject {
     Q_OBJECT
 public:
@@ -26,23 +25,16 @@ public:
     ~RetiredEngines() override;
     Q_DISABLE_COPY_MOVE(RetiredEngines)
 
-    // Once the engine's worker has run what it was given and its transfers have ended, the
-    // engine is closed and let go. `transfers`: a transfer engine, whose worker may still be
-    // starting one.
+    // Once the engine's worker has run what it was given, the engine is closed and let go.
+    // `transfers`: a transfer engine, whose worker may still be starting or running one.
     void retire(std::unique_ptr<SessionEngine> engine, bool transfers = false);
-    // An engine replaced inside a session (logged in again): closed once its transfers end.
-    void retire(std::shared_ptr<FTP> engine);
-
-    // A transfer started on `engine`, or one ended (counted by the engine's address).
-    void transferStarted(quint64 engine);
-    void transferEnded(quint64 engine);
 
     // Closes every engine kept, so that the workers' jobs return at once.
     void closeAll();
-    // Engines and workers still kept.
+    // Engines still kept.
     int count() const { return int(kept_.size()); }
-    // True while a retired engine's transfer may still run or be starting: its partial
-    // file is not to be touched by a new transfer of the same entry before it has ended.
+    // True while a retired transfer engine's worker may still start or run a transfer: its
+    // partial file is not to be touched by a new transfer of the same entry before it ended.
     bool transfersEnding() const;
 
 Q_SIGNALS:
@@ -55,7 +47,6 @@ private:
 
     std::vector<std::unique_ptr<Kept>> kept_;
     bool wereEnding_ = false;
-    QHash<quint64, int> running_; // by FTP::id()
 };
 
 } // namespace zodaru

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "ftp/EngineWorker.h"
+#include "app/EngineWorker.h"
+#include "ftp/FTP.h"
 
 #include <QtGlobal>
 
@@ -9,14 +10,16 @@
 
 namespace zodaru {
 
-class FTP;
-
-// One engine of the session with the thread that runs its blocking calls. The serial
-// number names it for the results that come back: it is never reused, unlike an address.
+// One engine of the session with the thread that runs its blocking calls. Main thread only.
+//
+// Its results and its transfer events name it by the id of its engine (FTP::id(), never
+// reused): a result or an event is the session's only while this holds that engine. An
+// engine logged in again in place of a lost one has a new id, and what the lost one still
+// tells is ignored.
 struct SessionEngine {
-    explicit SessionEngine(quint64 serialNumber) : serial(serialNumber) {}
+    // 0 until its login has come back.
+    quint64 id() const { return ftp ? ftp->id() : 0; }
 
-    const quint64 serial;
     // Null until its login has come back; replaced when it had to log in again.
     std::shared_ptr<FTP> ftp;
     // A new engine logging in on the worker in place of `ftp` (lost), so that ending the

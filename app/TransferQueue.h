@@ -3,7 +3,7 @@
 
 #include "base/Log.h"
 #include "model/File.h"
-#include "ui/AppContext.h"
+#include "model/TransferDirection.h"
 
 #include <QList>
 #include <QString>
@@ -29,7 +29,7 @@ struct TransferStart {
 // through completed(). Everything here runs on the main thread.
 class TransferQueue final {
 public:
-    using Direction = AppContext::Direction;
+    using Direction = TransferDirection;
     using Started = std::function<void(const TransferStart &start)>;
     using Start = std::function<void(const QString &local, const QString &remote, qint32 id, Started started)>;
 

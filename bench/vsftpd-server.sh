@@ -4,12 +4,15 @@
 #
 #   bench_setup "$@"                 root, the benchmarks' packages, a private session bus
 #   bench_workdir NAME               $work on tmpfs; vsftpd stopped and $work removed at exit
-#   start_vsftpd PASV_MIN PASV_MAX   sets $port and $vsftpd_pid
+#   start_vsftpd PASV_MIN PASV_MAX   sets $port (tools/ftp-servers.sh starts it)
 #   curl_run DIRECTION INTO FROM [cpu]  curl's median MB/s over $runs runs (and CPU s/GiB)
 #   cpu_seconds FILE COMMAND...         CPU time of a command, into FILE
 #   in_turn ROUND STEP...               the steps (functions) in turn, the ROUND-th first
 #   before_upload / uploaded_intact LOCAL  around each upload to $remote_up
 #   round_ratio "A..." "B..."           median of the rounds' A/B
+
+# shellcheck source=tools/ftp-servers.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../tools/ftp-servers.sh"
 
 # vsftpd must chroot the anonymous user; the broadcast needs a bus to go to, so a script
 # started without one runs again under its own.
@@ -26,60 +29,31 @@ bench_setup() {
 
 bench_workdir() {
   work=$(mktemp -d "/dev/shm/$1.XXXXXX")
-  vsftpd_pid=
+  ftp_work=$work
   trap bench_cleanup EXIT
 }
 
 bench_cleanup() {
-  [ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null && wait "$vsftpd_pid" 2>/dev/null || true
+  ftp_stop_all
   rm -rf "$work"
 }
 
 start_vsftpd() {
   local pasv_min=$1 pasv_max=$2
   # Served tree: the anonymous root must not be writable by the ftp user; pub/ is.
-  mkdir -p "$work/ftp/pub" "$work/empty"
-  chmod 755 "$work/ftp" "$work/empty"
+  mkdir -p "$work/ftp/pub"
+  chmod 755 "$work/ftp"
   chown ftp:ftp "$work/ftp/pub"
   echo "making a ${size_mib} MiB file"
   head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$work/ftp/pub/big.bin"
   cp "$work/ftp/pub/big.bin" "$work/ftp/$remote_up"
   chown ftp:ftp "$work/ftp/pub/big.bin" "$work/ftp/$remote_up"
 
-  port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-  cat >"$work/vsftpd.conf" <<EOF
-listen=YES
-listen_ipv6=NO
-listen_address=127.0.0.1
-listen_port=$port
-background=NO
-anonymous_enable=YES
-no_anon_password=YES
-anon_root=$work/ftp
-anon_upload_enable=YES
-anon_mkdir_write_enable=YES
-anon_other_write_enable=YES
-anon_umask=022
-write_enable=YES
-local_enable=NO
-pasv_enable=YES
-pasv_min_port=$pasv_min
-pasv_max_port=$pasv_max
-pasv_address=127.0.0.1
-secure_chroot_dir=$work/empty
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-xferlog_enable=NO
-use_localtime=NO
-max_clients=20
-EOF
-  /usr/sbin/vsftpd "$work/vsftpd.conf" &
-  vsftpd_pid=$!
-  for _ in $(seq 50); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then break; fi
-    sleep 0.1
-  done
+  ftp_pasv="$pasv_min $pasv_max"
+  ftp_start vsftpd vsftpd \
+    anonymous_enable=YES no_anon_password=YES "anon_root=$work/ftp" anon_upload_enable=YES \
+    anon_mkdir_write_enable=YES anon_other_write_enable=YES anon_umask=022 write_enable=YES \
+    local_enable=NO max_clients=20
 }
 
 # Every upload overwrites $remote_up, there from the start: the server truncates it when the

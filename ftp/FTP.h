@@ -1,12 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "ftp/CertificateStore.h"
+#include "ftp/ControlChannel.h"
+#include "ftp/DataChannel.h"
+#include "ftp/EngineConnections.h"
+#include "ftp/EngineSettings.h"
+#include "ftp/DirectoryListing.h"
 #include "ftp/ProtocolReplies.h"
-#include "ftp/TlsCertificate.h"
-#include "ftp/TlsContext.h"
+#include "ftp/ServerSession.h"
+#include "ftp/TransferContext.h"
 #include "ftp/TransferEvent.h"
+#include "model/CertificateStore.h"
 #include "model/File.h"
+#include "net/Connect.h"
+#include "net/TlsCertificate.h"
+#include "net/TlsContext.h"
 
 #include <QByteArray>
 #include <QList>
@@ -17,39 +25,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 
 namespace zodaru {
 
-class ConnectCanceller;
 class FileReceiver;
-struct PartOrigin;
-class Socket;
-class TlsContext;
-struct ServerAddress;
-
-// Raised when a TCP connection cannot be opened. name() is "NetworkException"; reason()
-// is "<label> [errno(<n>) : <text>]".
-class NetworkException final : public std::runtime_error {
-public:
-    explicit NetworkException(const QString &reason);
-    static QString name() { return QStringLiteral("NetworkException"); }
-    QString reason() const { return QString::fromUtf8(what()); }
-};
-
-// How a session is protected: Tls once its control connection is encrypted.
-enum class Protection { Clear, Tls };
-
-// What a connect must reach before the password goes out.
-struct ProtectionPolicy {
-    // The least the session must have. Tls asks for AUTH TLS whatever the server text and
-    // makes a refusal a failed connect (NetworkException, FTP::SecurityFailure::TlsRefused):
-    // the other engines of a session whose first engine had TLS, and every reopening.
-    Protection required = Protection::Clear;
-    // For a bare host whose server refuses AUTH TLS: go on in clear (the user agreed), or
-    // close before USER is sent (not connected, FTP::SecurityFailure::ClearNotAllowed).
-    bool clearAllowed = true;
-};
+class TransferThread;
 
 // One logged-in FTP connection: a control connection (PI) and at most one passive data
 // connection at a time (DTP). Synchronous: each operation blocks until its reply is read.
@@ -59,35 +39,17 @@ struct ProtectionPolicy {
 // An engine moves the data of its transfers on one thread of its own, made at its first
 // transfer and ended with the engine.
 // While a worker runs, only close() and shutdown() may be called from another thread.
+//
+// FTP holds no protocol logic of its own: each call forwards to the part whose job it is
+// (ServerSession, ControlChannel, DataChannel, DirectoryListing, FileDownload, FileUpload).
 class FTP final : public std::enable_shared_from_this<FTP> {
 public:
-    // Time limits, in milliseconds. A time-out counts as a lost connection.
-    struct Timeouts {
-        int controlConnect = 15000;
-        int replyLine = 30000;
-        int dataConnect = 15000;
-        int dataIdle = 60000;  // without a byte on a data connection (listing or transfer)
-        int replyTotal = 60000; // a whole reply, all its continuation lines included
-    };
-
-    // Size limits, in bytes: a server that never ends a reply or a listing must not fill
-    // the memory. Going past one counts as a lost connection too.
-    // A listing read whole is cut, not failed, at `listingEntries` entries or when its
-    // entries would take more than twice `listingBytes`: the user sees the first ones.
-    struct Limits {
-        qint64 replyBytes = 1024 * 1024;
-        qint64 listingBytes = 256 * 1024 * 1024;
-        qint64 listingEntries = 2'000'000;
-    };
-
+    // Time limits, size limits, and where transfers are told: see EngineSettings.h.
+    using Timeouts = EngineTimeouts;
+    using Limits = EngineLimits;
     // What an engine is given when it is made and keeps for its life.
-    struct Settings {
-        Timeouts timeouts;
-        Limits limits;
-        // Where its transfers are told; null: the process's NotificationCenter.
-        TransferEventSink *events = nullptr;
-    };
-    // The settings engines get when none are given: the defaults above unless changed.
+    using Settings = EngineSettings;
+    // The settings engines get when none are given: EngineSettings' defaults unless changed.
     // An engine keeps what it was made with; changing these touches no engine made before.
     static Settings defaultSettings();
     static void setDefaultSettings(const Settings &settings);
@@ -117,7 +79,7 @@ public:
     // refused login). A certificate neither verified nor accepted by the CertificateCheck
     // leaves the engine not connected, without an exception: see certificateRefusal().
     // A logged-in engine reopens its session once when the server closed it while idle
-    // (see reopenIfClosedWhileIdle), with at least the protection it had.
+    // (see ServerSession::reopenIfClosedWhileIdle()), with at least the protection it had.
     // `policy` says how much protection the session must reach before the password goes
     // out; by default a bare host goes on in clear when the server refuses AUTH TLS.
     static std::shared_ptr<FTP> connectTo(const QString &address, const QString &login,
@@ -128,16 +90,11 @@ public:
     static void connectInto(const std::shared_ptr<FTP> &engine, const QString &address,
                             const QString &login, const QString &password, ProtectionPolicy policy = {});
     // Why the last connect or reopening failed for the session's protection.
-    enum class SecurityFailure {
-        None,
-        TlsRefused,            // TLS was required and the server refused AUTH TLS
-        ClearNotAllowed,       // a bare host refused AUTH TLS and clear was not agreed to
-        DataProtectionRefused, // PBSZ 0 or PROT P refused: the session was closed
-    };
-    SecurityFailure securityFailure() const { return securityFailure_.load(); }
+    using SecurityFailure = zodaru::SecurityFailure;
+    SecurityFailure securityFailure() const { return session_.securityFailure(); }
     // How the last login was protected (Clear before any). A reopened session never has
     // less than the login before it. Any thread.
-    Protection protection() const { return protection_.load(); }
+    Protection protection() const { return session_.protection(); }
     // Closes the engine for good, from any thread, even while it is still connecting: the
     // same as close().
     void giveUp();
@@ -147,23 +104,19 @@ public:
     // on; shutdown() or close() follows.
     void endSession();
     // True when the server refused the last login (not a lost or silent peer).
-    bool loginRefused() const { return loginRefused_; }
+    bool loginRefused() const { return session_.loginRefused(); }
 
     // --- TLS ---
     // Decides about the certificate a server presented: `server` is
     // CertificateStore::key(host, port). Called on the connecting thread; the function must
     // be thread-safe. Without one, only a certificate that verifies is accepted.
-    using CertificateCheck = std::function<CertificateVerdict(const QString &server, const TlsPeer &peer)>;
+    using CertificateCheck = zodaru::CertificateCheck;
     static void setCertificateCheck(CertificateCheck check);
     // The process-wide TLS settings (tests add their server's certificate to the trust).
     static TlsContext &tlsContext();
     // A certificate that was neither verified nor trusted stopped the last connect: the
     // engine is not connected and this says what the user has to decide about.
-    struct CertificateRefusal {
-        QString server; // CertificateStore::key(host, port)
-        TlsPeer peer;
-        CertificateVerdict verdict = CertificateVerdict::Unknown; // Unknown or Changed
-    };
+    using CertificateRefusal = zodaru::CertificateRefusal;
     std::optional<CertificateRefusal> certificateRefusal() const;
     // Whether the session's control connection is encrypted, and with what
     // ("TLSv1.3, TLS_AES_256_GCM_SHA384"); empty when in clear.
@@ -213,7 +166,7 @@ public:
     qint64 size(const QString &path);
 
     // Transfers: the exchange runs on the caller's thread, the data on another that reports
-    // through NotificationCenter: called from an EngineWorker's job, that worker right after
+    // through NotificationCenter: called from a JobThread's job, that thread right after
     // the job (it hands the result back first); otherwise the engine's own transfer thread.
     // Results are the RETR/STOR reply code or -1. A start that fails (PASV, TYPE or the
     // transfer command refused, not sent or unanswered; an upload source that is not a
@@ -232,7 +185,7 @@ public:
     qint64 uploadSize() const { return uploadSize_; }
 
     // True from a transfer's start until its worker has posted its completion.
-    bool isTransferring() const { return transferRunning_.load(); }
+    bool isTransferring() const { return transfer_.running.load(); }
     // Stops the running transfer at once by shutting its data connection down; its worker
     // reports it as broken (a download's partial file removed). The control connection stays
     // usable when the server answers the stop at once; otherwise it is closed, so the engine
@@ -262,8 +215,6 @@ public:
 
 private:
     explicit FTP(const Settings &settings);
-    // Where this engine's transfer events go.
-    TransferEventSink &events() const;
 
     // Counts nested public operations, so that only the outermost one checks for a session
     // the server closed while idle (and reopens it).
@@ -272,7 +223,7 @@ private:
         explicit Action(FTP &ftp) : ftp_(ftp)
         {
             if (ftp_.actionDepth_++ == 0)
-                ftp_.reopenIfClosedWhileIdle();
+                ftp_.session_.reopenIfClosedWhileIdle();
         }
         ~Action() { --ftp_.actionDepth_; }
         Q_DISABLE_COPY_MOVE(Action)
@@ -281,194 +232,37 @@ private:
         FTP &ftp_;
     };
 
-    // Opens the control connection to the server text, reads the greeting and sets up TLS
-    // as the text asks (see connectTo()). Throws NetworkException.
-    void open(const QString &address);
-    // Runs the control connection's handshake for `server` and decides about its
-    // certificate; false when the certificate was refused (the connection is dropped).
-    // Throws NetworkException when the handshake fails.
-    bool secureControlConnection(const ServerAddress &server);
-    // PBSZ 0 and PROT P after a login over TLS; false (session closed) when refused.
-    bool protectDataConnections();
-    // Once the server accepted a listing or transfer with reply `code`, encrypts its data
-    // connection when the session is encrypted, resuming the control connection's TLS
-    // session. False when that fails or the server shows another certificate than on the
-    // control connection: `data` is shut and the reply that follows has been read.
-    bool secureDataConnection(Socket &data, int code);
-    // USER, PASS, then FEAT and OPTS UTF8; false when the login was refused.
-    bool logIn();
-    // The server closed the session while the engine waited (end of stream or a 421 already
-    // waiting on the control connection): one new connection and login with the same
-    // address and credentials, and TLS when the session had it. False when the session is
-    // closed and could not be reopened.
-    bool reopenIfClosedWhileIdle();
-    bool closedWhileIdle() const;
-    // Drops both connections without the meaning of close(): a failure, not the user.
-    void dropConnections();
-    // A command written right after EPSV, in the same write, whose reply is read later.
-    struct SentAhead {
-        QString word;
-        QString param;
-    };
-    // pasv() with TYPE `type` and then `after` sent along with EPSV once EPSV has worked
-    // here; their replies are read by setType() and settleAhead().
-    void pasv(const QString &type, const QList<SentAhead> &after);
-    // EPSV or PASV: the data port, announced for the control connection's peer; 0 when none.
-    int passivePort(const QList<SentAhead> &along);
-    // Reads the reply to the oldest command sent with EPSV, when there is one; its code, or
-    // nothing. `lineMs` as for readReply(); `lastLine` receives the reply's last line.
-    std::optional<int> settleAhead(int lineMs = 0, QString *lastLine = nullptr);
-    // Reads the replies to every command still ahead; the last one's code, -1 when none.
-    // A transfer the server took up (a preliminary reply) while this side has no data
-    // connection for it cannot be kept in step: the connection is closed.
-    int settleAllAhead(int lineMs = 0);
-    // Reads the reply to the transfer or listing command that went along, once TYPE's has
-    // been read; its code. When TYPE was refused and the command taken up all the same,
-    // `data` is closed unread and the completion read, so the control connection stays in step.
-    int settleCommandAhead(bool typeRefused, Socket &data);
-    // Reads what is still ahead after pasv() made no data connection for the `verb` sent
-    // along with EPSV: its reply code, -1 when it did not go along, was not answered in
-    // time (the connection is then closed) or was taken up.
-    int settleWithoutDataConnection(const QString &verb);
-    // The data connection's target: the control connection's peer, whatever its family.
-    QString serverAddress() const;
-    // One listing's entries: a line that names nothing (a blank line, "total 3", ".")
-    // makes none, but is counted among the lines.
-    struct ListedEntries {
-        QList<File> entries;
-        qsizetype lines = 0;
-        bool cut = false; // the limits stopped it: `entries` holds the first ones
-    };
-    // Turns one listing (LIST or MLSD) into entries, within `limits`.
-    static ListedEntries listEntries(const QByteArray &listing, bool machine, const Limits &limits);
-
-    std::shared_ptr<Socket> controlConnection() const;
-    std::shared_ptr<Socket> dataConnection() const;
-
-    // Reads one whole reply (following "nnn-" continuation lines); `lastLine` receives the
-    // last line read. `logCode` false leaves out the per-line code log (the PASV exchange).
-    // `lineMs` > 0 waits that long for each line instead of the usual limit.
-    int readReply(bool logCode, QString *lastLine, QStringList *allLines = nullptr, int lineMs = 0);
-    // Puts one command line on the wire (CR LF added, CR or LF inside refused); false when
-    // nothing could be sent.
-    bool sendCommand(const QString &word, const QString &param);
-    // The bytes of one command line, CR LF added; none (and a log line) when the command
-    // holds a CR or LF.
-    static std::optional<QByteArray> commandLine(const QString &word, const QString &param);
-    // Writes command lines already made; a failed write closes the engine. `word` and
-    // `param` name the first command in the log.
-    bool writeCommands(const QByteArray &bytes, const QString &word, const QString &param);
-    // A command whose reply carries data: `lastLine` receives its last line.
-    int query(const QString &word, const QString &param, QString *lastLine);
-    // SIZE of a remote file, when offered and answered.
-    std::optional<qint64> remoteSize(const QString &path);
-    // SIZE and MDTM of a file downloaded, each when offered and answered, asked in one
-    // write.
-    struct RemoteFacts {
-        std::optional<qint64> size;
-        std::optional<qint64> modified; // seconds since the epoch, UTC
-        // Takes what a reply to SIZE (`isSize`) or MDTM says.
-        void take(bool isSize, int code, const QString &reply);
-    };
-    RemoteFacts remoteFacts(const QString &path);
-    // The replies to the SIZE and MDTM that lead what went with EPSV; nothing when neither
-    // went.
-    std::optional<RemoteFacts> settleFactsAhead();
-    // A time-out counts as a lost connection: one log line, then the engine closes itself.
-    void closeAfterTimeout(const char *where);
-    // A limit passed or a broken connection: `why` is logged, then the engine closes.
-    void closeBecause(const QString &why);
-    // PASV, TYPE A, `verb` (LIST or MLSD) with `argument` (none when empty), the data, then
-    // the completion. `path` names the listed directory in the log. `refusal` receives the
-    // reply code when the server refused the listing command.
-    std::optional<ListedEntries> listing(const QString &verb, const QString &argument, const QString &path,
-                                         int *refusal = nullptr);
-    // Reads the listing's data to its end within the listing limits; absent on failure.
-    std::optional<QByteArray> readListing(Socket &data, const QString &path);
-
-    // --- transfers (worker side) ---
-    // An open local file to upload, owned by the worker (closed with it).
-    class UploadSource;
-    // The data connection made by the last pasv(), or null when pasv() made none.
-    std::shared_ptr<Socket> freshDataConnection(const std::shared_ptr<Socket> &before) const;
-    // Drops the engine's DTP if it still is `data`, so the descriptor closes when the
-    // worker lets go of it too.
-    void releaseDataConnection(const std::shared_ptr<Socket> &data);
-    // PASV, TYPE I, then `verb` with `remote`: the data connection once the server has
-    // accepted the transfer; otherwise null, with the connection made for it closed and
-    // `code` the transfer command's reply (-1 when it was not reached, sent or answered).
-    // `restAt` > 0 sends REST first; a refused REST starts from 0 (`restAt` set to 0).
-    // `facts`, when given, receives the file's SIZE and MDTM when they could be asked along
-    // with the transfer command (and stays empty when they could not).
-    std::shared_ptr<Socket> openTransfer(const QString &verb, const QString &remote, int &code,
-                                         qint64 *restAt = nullptr, std::optional<RemoteFacts> *facts = nullptr);
-    // What a partial file of `remote` is a part of, as the server shows the file now: SIZE
-    // and MDTM (also given in `facts`), then a listing of the file for what they leave out.
-    PartOrigin originOf(const QString &remote, RemoteFacts &facts);
-    // The same from what SIZE and MDTM said alone.
-    PartOrigin originFrom(const QString &remote, const RemoteFacts &facts) const;
     // Runs `body` after the calling worker's job, or on the engine's transfer thread, counted
     // by waitForTransfers() until it has let go of the engine; false when no thread could be
     // made.
-    bool startWorker(std::function<void(FTP &, FileReceiver &)> body);
-    struct Download;
-    void downloadThread(Download download, qint32 id, std::shared_ptr<Socket> data, FileReceiver &receiver);
-    void uploadThread(std::shared_ptr<UploadSource> source, qint32 id, std::shared_ptr<Socket> data);
-    // ---
+    bool startWorker(std::function<void(FileReceiver &)> body);
 
-    // PI and DTP are swapped under stateMutex_; I/O happens on a local copy of the pointer,
-    // so close() from another thread never frees a descriptor that a read still uses.
     const quint64 id_;
     const Settings settings_;
 
-    std::shared_ptr<Socket> PI;
-    std::shared_ptr<Socket> DTP;
-    QString Login;
-    QString Password;
-    QString FileName;
-    std::atomic<qint64> masize{0};
-    qint32 _idfile = 0;
-
-    QString address_; // the server text, for reopening the session
-    ServerFeatures features_;
-    bool epsvRefused_ = false;
-    bool epsvWorked_ = false;
-    // The commands sent with EPSV whose replies are still to be read, oldest first.
-    QList<SentAhead> ahead_;
-    bool mlsdFailed_ = false;
-    int actionDepth_ = 0;
-    qint64 resumeOffset_ = 0;
-    qint64 uploadSize_ = -1;
-    std::atomic<bool> stoppedByUser_{false};
+    // The parts, each with one job; they keep references to those declared before them.
+    EngineConnections connections_; // PI and DTP
+    ControlChannel control_;
+    ServerFeatures features_; // what the server announced in its FEAT reply
     // Set once the session is ended (endSession()); guards the publication of a control
     // connection, and the canceller wakes the connects in progress.
     std::atomic<bool> givenUp_{false};
-    const std::unique_ptr<ConnectCanceller> canceller_;
-    bool idleCloseLogged_ = false; // the idle check said once that the server closed
-    std::atomic<bool> loginRefused_{false};
-    std::atomic<SecurityFailure> securityFailure_{SecurityFailure::None};
-    std::atomic<Protection> protection_{Protection::Clear};
-    // What open() must reach: given to the connect, then raised to the protection the
-    // login had, for reopening. Used by the connecting thread only.
-    ProtectionPolicy policy_;
-    std::optional<CertificateRefusal> certificateRefusal_; // under stateMutex_
-    QString tlsDescription_;                               // under stateMutex_; empty in clear
-    // The control connection's TLS peer, which every data connection must show again.
-    QString tlsHost_;
-    QByteArray serverCertificate_; // SHA-256
-    TlsSession resumable_;         // what the data connections resume
+    ConnectCanceller canceller_;
+    DataChannel data_;
+    DirectoryListing listing_;
+    TransferState transfer_;
+    TransferContext transferContext_;
+    ServerSession session_;
+
+    QString FileName;
+    qint32 _idfile = 0;
+    int actionDepth_ = 0;
+    qint64 resumeOffset_ = 0;
+    qint64 uploadSize_ = -1;
 
     // The thread the transfers' data moves on. Used by the thread that starts transfers;
     // ended by the engine's destructor, which may run on that very thread.
-    class TransferThread;
-    struct TransferThreadEnd {
-        void operator()(TransferThread *thread) const;
-    };
-    std::unique_ptr<TransferThread, TransferThreadEnd> transferThread_;
-
-    mutable std::mutex stateMutex_;
-    std::atomic<bool> transferRunning_{false};
-    std::atomic<bool> transferCancelled_{false};
+    std::unique_ptr<TransferThread> transferThread_;
 };
 
 } // namespace zodaru

@@ -46,18 +46,23 @@ using StringMap = QMap<QString, QString>;
 
 // A registration outlives its removal for as long as queued deliveries still point at it;
 // the flag lets those deliveries see that nobody wants them any more.
+// A typed registration (transferHandler set) gets transfer events as they are; the others
+// get the notifications of their name and object.
 struct Registration {
     QPointer<QObject> context;
     QString name;
     QString object;
     NotificationCenter::Handler handler;
+    NotificationCenter::TransferHandler transferHandler;
     std::atomic<bool> active{true};
 };
 
-// One delivery waiting for its thread's event loop.
+// One delivery waiting for its thread's event loop: `event` for a typed registration,
+// `note` for the others.
 struct Pending {
     std::shared_ptr<Registration> registration;
     Notification note;
+    TransferEvent event;
 };
 
 // At most one delivery round per this interval and thread: a worker posts a chunk every
@@ -95,6 +100,9 @@ constexpr int kBusRoundTripMs = 5000;
 struct NotificationCenter::Private {
     std::mutex mutex;
     std::vector<std::shared_ptr<Registration>> registrations;
+    // Registrations by name: while there are none and the broadcast is off, a transfer
+    // event needs no strings at all.
+    std::atomic<int> named{0};
     std::map<QThread *, Mailbox> mailboxes;
     std::atomic<bool> broadcast{true};
 
@@ -164,6 +172,30 @@ struct NotificationCenter::Private {
                                                            QStringLiteral("org.freedesktop.DBus"),
                                                            QStringLiteral("GetId")),
                             QDBus::Block, kBusRoundTripMs);
+        }
+    }
+
+    // Under `mutex`: queues a delivery for the registration's thread, and wakes that thread
+    // unless a round is coming anyway.
+    void queueDelivery(Pending pending, NotificationCenter::Delivery delivery)
+    {
+        QThread *thread = pending.registration->context->thread();
+        Mailbox &box = mailboxes[thread];
+        if (!box.receiver) {
+            box.receiver = new QObject;
+            box.receiver->moveToThread(thread);
+        }
+        box.queue.push_back(std::move(pending));
+        // A round already waiting out its interval is overtaken by a wake-up of its own.
+        const bool now = delivery == NotificationCenter::Delivery::Now;
+        const bool overtake = now && !box.urgent;
+        if (now)
+            box.urgent = true;
+        if (!box.wakeUpPending || overtake) {
+            box.wakeUpPending = true;
+            // A lambda without captures: the queued call object then holds no data that
+            // the receiving thread would read before it takes the mutex.
+            QMetaObject::invokeMethod(box.receiver, [] { Private::wokenUp(); }, Qt::QueuedConnection);
         }
     }
 
@@ -264,7 +296,11 @@ struct NotificationCenter::Private {
         for (const Pending &p : batch) {
             // Checked per delivery: a handler may remove an observer of a later one.
             const auto &r = p.registration;
-            if (r->active && r->context)
+            if (!r->active || !r->context)
+                continue;
+            if (r->transferHandler)
+                r->transferHandler(p.event);
+            else
                 r->handler(p.note);
         }
     }
@@ -302,13 +338,29 @@ NotificationCenter::~NotificationCenter() = default;
 void NotificationCenter::addObserver(QObject *context, const QString &name, const QString &object,
                                      Handler handler)
 {
-    if (!context || !handler)
+    if (handler)
+        addRegistration(context, name, object, std::move(handler), nullptr);
+}
+
+void NotificationCenter::addTransferObserver(QObject *context, TransferHandler handler)
+{
+    if (handler)
+        addRegistration(context, QString(), QString(), nullptr, std::move(handler));
+}
+
+void NotificationCenter::addRegistration(QObject *context, QString name, QString object, Handler handler,
+                                         TransferHandler transferHandler)
+{
+    if (!context)
         return;
     auto reg = std::make_shared<Registration>();
     reg->context = context;
-    reg->name = name;
-    reg->object = object;
+    reg->name = std::move(name);
+    reg->object = std::move(object);
     reg->handler = std::move(handler);
+    reg->transferHandler = std::move(transferHandler);
+    if (!reg->transferHandler)
+        ++d->named;
 
     bool firstForContext = true;
     {
@@ -329,11 +381,13 @@ void NotificationCenter::addObserver(QObject *context, const QString &name, cons
 void NotificationCenter::removeObserver(QObject *context)
 {
     std::lock_guard lock(d->mutex);
-    std::erase_if(d->registrations, [context](const std::shared_ptr<Registration> &r) {
+    std::erase_if(d->registrations, [this, context](const std::shared_ptr<Registration> &r) {
         // A context being destroyed has already cleared its QPointer.
         if (r->context && r->context != context)
             return false;
         r->active = false;
+        if (!r->transferHandler)
+            --d->named;
         return true;
     });
     if (context)
@@ -350,29 +404,8 @@ void NotificationCenter::post(const QString &name, const QString &object, const 
         std::lock_guard lock(d->mutex);
         // Queued under the lock, so two threads' posts reach every observer in one order.
         for (const auto &r : d->registrations) {
-            if (!r->active || r->name != name || r->object != object)
-                continue;
-            QObject *context = r->context.data();
-            if (!context)
-                continue;
-            QThread *thread = context->thread();
-            Mailbox &box = d->mailboxes[thread];
-            if (!box.receiver) {
-                box.receiver = new QObject;
-                box.receiver->moveToThread(thread);
-            }
-            box.queue.push_back({r, note});
-            // A round already waiting out its interval is overtaken by a wake-up of its own.
-            const bool overtake = delivery == Delivery::Now && !box.urgent;
-            if (delivery == Delivery::Now)
-                box.urgent = true;
-            if (!box.wakeUpPending || overtake) {
-                box.wakeUpPending = true;
-                // A lambda without captures: the queued call object then holds no data that
-                // the receiving thread would read before it takes the mutex.
-                QMetaObject::invokeMethod(box.receiver, [] { Private::wokenUp(); },
-                                          Qt::QueuedConnection);
-            }
+            if (r->active && r->context && !r->transferHandler && r->name == name && r->object == object)
+                d->queueDelivery({r, note, {}}, delivery);
         }
 
         if (d->broadcast.load(std::memory_order_relaxed))
@@ -426,14 +459,41 @@ void NotificationCenter::transferEvent(const TransferEvent &event)
         QMap<QString, QString> info;
     };
     thread_local LastChunk last;
-    if (event.isEnd()) {
-        last = LastChunk{};
-        post(eventName(event.kind), kObjectName, eventInfo(event), event.engine, Delivery::Now);
-        return;
+    const Delivery delivery = event.isEnd() ? Delivery::Now : Delivery::Batched;
+    const bool broadcast = d->broadcast.load(std::memory_order_relaxed);
+    // Strings only for whoever reads them: observers by name and the bus.
+    const bool strings = broadcast || d->named.load(std::memory_order_relaxed) > 0;
+    Notification note;
+    if (strings) {
+        note.name = eventName(event.kind);
+        note.object = kObjectName;
+        note.engine = event.engine;
+        if (event.isEnd()) {
+            last = LastChunk{};
+            note.userInfo = eventInfo(event);
+        } else {
+            if (last.kind != event.kind || last.file != event.file || last.bytes != event.bytes)
+                last = LastChunk{event.kind, event.file, event.bytes, eventInfo(event)};
+            note.userInfo = last.info;
+        }
     }
-    if (last.kind != event.kind || last.file != event.file || last.bytes != event.bytes)
-        last = LastChunk{event.kind, event.file, event.bytes, eventInfo(event)};
-    post(eventName(event.kind), kObjectName, last.info, event.engine);
+
+    bool wakeSender = false;
+    {
+        std::lock_guard lock(d->mutex);
+        for (const auto &r : d->registrations) {
+            if (!r->active || !r->context)
+                continue;
+            if (r->transferHandler)
+                d->queueDelivery({r, {}, event}, delivery);
+            else if (strings && r->name == note.name && r->object == note.object)
+                d->queueDelivery({r, note, {}}, delivery);
+        }
+        if (strings && broadcast)
+            wakeSender = d->queueForBus(note);
+    }
+    if (wakeSender)
+        d->senderWake.notify_one();
 }
 
 bool NotificationCenter::flushBroadcast(int timeoutMs)

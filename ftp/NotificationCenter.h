@@ -45,10 +45,15 @@ const QDBusArgument &operator>>(const QDBusArgument &in, BroadcastNote &note);
 
 // The user-wide notification centre for transfer progress.
 //
-// post() may be called from any thread. Observers run on the thread of their context
-// object (the main thread), in posting order, in delivery rounds: at most one round per
-// few milliseconds and thread, each delivering everything posted since the last one in a
-// single pass of that thread's event loop.
+// post() and transferEvent() may be called from any thread. Observers run on the thread of
+// their context object (the main thread), in posting order, in delivery rounds: at most one
+// round per few milliseconds and thread, each delivering everything posted since the last
+// one in a single pass of that thread's event loop.
+//
+// A transfer event stays typed on its way: observers added with addTransferObserver() get
+// the TransferEvent itself. Its string-keyed notification is built only when an observer
+// registered by name or the broadcast wants it; typed and named observers of one thread get
+// the events in one order, since both are queued together.
 //
 // Every post is also broadcast on the user's D-Bus session bus, when there is one. A
 // sender thread gathers what was posted within a few milliseconds and sends it as one
@@ -65,6 +70,7 @@ class NotificationCenter final : public QObject, public TransferEventSink {
     Q_OBJECT
 public:
     using Handler = std::function<void(const Notification &)>;
+    using TransferHandler = std::function<void(const TransferEvent &)>;
 
     // Structures (runs of equal notifications) waiting for the bus before the oldest are
     // dropped.
@@ -76,6 +82,8 @@ public:
     // `context` owns the registration: it ends with removeObserver(context) or when the
     // context object is destroyed.
     void addObserver(QObject *context, const QString &name, const QString &object, Handler handler);
+    // Every transfer event given to transferEvent(), typed; ended the same way.
+    void addTransferObserver(QObject *context, TransferHandler handler);
     void removeObserver(QObject *context);
 
     // Batched: delivered with the next round. Now: that round starts at once, without
@@ -84,8 +92,9 @@ public:
     enum class Delivery { Batched, Now };
     void post(const QString &name, const QString &object, const QMap<QString, QString> &userInfo,
               quint64 engine = 0, Delivery delivery = Delivery::Batched);
-    // An engine's transfer event as its notification, object "DataTransfert": the chunks
-    // batched, the end of a transfer delivered now. Any thread.
+    // An engine's transfer event: to the typed observers as it is, to the observers of its
+    // notification's name (object "DataTransfert") and to the bus as that notification. The
+    // chunks batched, the end of a transfer delivered now. Any thread.
     void transferEvent(const TransferEvent &event) override;
 
     // The session-bus broadcast can be turned off (benchmarks measure its cost).
@@ -103,6 +112,8 @@ public:
 
 private:
     NotificationCenter();
+    void addRegistration(QObject *context, QString name, QString object, Handler handler,
+                         TransferHandler transferHandler);
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -5,7 +5,7 @@
 
 #include "base/ByteNames.h"
 #include "base/Log.h"
-#include "ftp/Socket.h"
+#include "net/Socket.h"
 
 #include <QCryptographicHash>
 #include <QFile>

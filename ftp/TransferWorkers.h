@@ -3,7 +3,7 @@
 // workers, and an engine's own transfer thread. Used by the engine's transfer code only.
 #pragma once
 
-#include "ftp/FTP.h"
+#include <QtGlobal>
 
 #include <chrono>
 #include <condition_variable>
@@ -28,11 +28,14 @@ public:
         return workers;
     }
 
-    quint64 add(std::weak_ptr<FTP> engine)
+    // `stop` stops the worker's transfer (its engine closed), when it is still running.
+    using Stop = std::function<void()>;
+
+    quint64 add(Stop stop)
     {
         std::lock_guard lock(mutex_);
         const quint64 token = ++last_;
-        running_.emplace(token, std::move(engine));
+        running_.emplace(token, std::move(stop));
         return token;
     }
 
@@ -44,13 +47,13 @@ public:
             noneLeft_.notify_all();
     }
 
-    std::vector<std::shared_ptr<FTP>> engines() const
+    // How to stop each running worker; called without the lock held.
+    std::vector<Stop> stops() const
     {
-        std::vector<std::shared_ptr<FTP>> out;
+        std::vector<Stop> out;
         std::lock_guard lock(mutex_);
-        for (const auto &[token, engine] : running_)
-            if (auto alive = engine.lock())
-                out.push_back(std::move(alive));
+        for (const auto &[token, stop] : running_)
+            out.push_back(stop);
         return out;
     }
 
@@ -64,7 +67,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::condition_variable noneLeft_;
-    std::map<quint64, std::weak_ptr<FTP>> running_;
+    std::map<quint64, Stop> running_;
     quint64 last_ = 0;
 };
 
@@ -72,7 +75,7 @@ private:
 // own thread) one after the other. The thread holds its own share of the queue, so it can
 // end after the engine has gone: when the engine's last reference is dropped by a transfer
 // on this very thread, the thread is let go instead of joined.
-class FTP::TransferThread final {
+class TransferThread final {
 public:
     using Job = std::function<void()>;
 

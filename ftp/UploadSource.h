@@ -2,11 +2,9 @@
 // The local file an upload reads. Used by the engine's transfer code only.
 #pragma once
 
-#include "ftp/FTP.h"
-
 #include "base/ByteNames.h"
 #include "base/Log.h"
-#include "ftp/Socket.h"
+#include "net/Socket.h"
 
 #include <cerrno>
 #include <cstring>
@@ -22,7 +20,7 @@
 
 namespace zodaru {
 
-class FTP::UploadSource final {
+class UploadSource final {
 public:
     UploadSource(int fd, qint64 size, QString path) : fd_(fd), size_(size), path_(std::move(path)) {}
     ~UploadSource() { ::close(fd_); }

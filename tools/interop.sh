@@ -22,39 +22,21 @@ user=zodaru-interop
 password=interop-$$-$RANDOM
 work=$(mktemp -d /tmp/zodaru-interop.XXXXXX)
 chmod 755 "$work"
-server_pids=()
 made_user=0
 pam_file=/etc/pam.d/zodaru-interop
 
+# shellcheck source=tools/ftp-servers.sh
+. tools/ftp-servers.sh
+ftp_work=$work
+
 cleanup() {
-  # Each server runs in a process group of its own: the group takes its session children too.
-  local pid
-  for pid in "${server_pids[@]}"; do
-    kill -TERM -- "-$pid" 2>/dev/null || true
-  done
-  for pid in "${server_pids[@]}"; do
-    wait "$pid" 2>/dev/null || true
-  done
+  ftp_stop_all
   if [ "$made_user" = 1 ]; then userdel "$user" 2>/dev/null || true; fi
   rm -f "$pam_file"
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
-
-wait_for_port() { # port name
-  local _
-  for _ in $(seq 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then return 0; fi
-    sleep 0.1
-  done
-  echo "$2 did not start on port $1" >&2
-  return 1
-}
 
 # The three packages conflict with one another (each provides ftp-server), so apt cannot
 # install them side by side. An installed one is used as it is; for the others, apt brings
@@ -79,12 +61,12 @@ server_binary() { # package binary-name
   echo "$cache/$pkg/usr/sbin/$bin"
 }
 
-vsftpd_bin=$(server_binary vsftpd vsftpd)
-proftpd_bin=$(server_binary proftpd-core proftpd)
-pureftpd_bin=$(server_binary pure-ftpd pure-ftpd)
+ftp_bin_vsftpd=$(server_binary vsftpd vsftpd)
+ftp_bin_proftpd=$(server_binary proftpd-core proftpd)
+ftp_bin_pureftpd=$(server_binary pure-ftpd pure-ftpd)
 
 # ProFTPD's TLS module comes in a package of its own, unpacked beside the server.
-proftpd_modules=$(dirname "$proftpd_bin")/../lib/proftpd
+proftpd_modules=$(dirname "$ftp_bin_proftpd")/../lib/proftpd
 if [ ! -f "$proftpd_modules/mod_tls.so" ]; then
   if [ -z "${apt_updated:-}" ]; then apt-get update -qq >&2; apt_updated=1; fi
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends libsodium23 >&2
@@ -105,6 +87,7 @@ probe=$build/tools/interop_probe
 logs=$build/interop-logs
 rm -rf "$logs"
 mkdir -p "$logs"
+ftp_logs=$logs
 
 echo "== test user and tree"
 if ! id "$user" >/dev/null 2>&1; then
@@ -112,7 +95,7 @@ if ! id "$user" >/dev/null 2>&1; then
   made_user=1
 fi
 echo "$user:$password" | chpasswd
-mkdir -p "$work/home" "$work/empty" "$work/local"
+mkdir -p "$work/home" "$work/local"
 chown "$user:" "$work/home"
 cat >"$pam_file" <<'EOF'
 @include common-auth
@@ -140,89 +123,19 @@ make_tree() { # dir
   chown -R -h "$user:" "$t"
 }
 
-start_server() { # name command...
-  local name=$1
-  shift
-  setsid "$@" >"$logs/$name-server.log" 2>&1 &
-  server_pids+=("$!")
-}
-
-start_vsftpd() { # port tree
-  cat >"$work/vsftpd.conf" <<EOF
-listen=YES
-listen_ipv6=NO
-listen_address=127.0.0.1
-listen_port=$1
-background=NO
-anonymous_enable=NO
-local_enable=YES
-write_enable=YES
-local_umask=022
-chroot_local_user=NO
-pam_service_name=$(basename "$pam_file")
-pasv_enable=YES
-pasv_min_port=41000
-pasv_max_port=41099
-pasv_address=127.0.0.1
-secure_chroot_dir=$work/empty
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-xferlog_enable=NO
-use_localtime=NO
-ssl_enable=YES
-rsa_cert_file=$work/tls.crt
-rsa_private_key_file=$work/tls.key
-force_local_logins_ssl=NO
-force_local_data_ssl=NO
-require_ssl_reuse=YES
-ssl_ciphers=HIGH
-EOF
-  start_server vsftpd "$vsftpd_bin" "$work/vsftpd.conf"
-}
-
-start_proftpd() { # port tree
-  mkdir -p "$work/proftpd"
-  cat >"$work/proftpd.conf" <<EOF
-ServerType standalone
-ServerName "zodaru interop"
-DefaultServer on
-Port $1
-DefaultAddress 127.0.0.1
-SocketBindTight on
-UseIPv6 off
-User nobody
-Group nogroup
-PidFile $work/proftpd/proftpd.pid
-ScoreboardFile $work/proftpd/scoreboard
-DelayTable none
-WtmpLog off
-UseReverseDNS off
-AuthOrder mod_auth_unix.c
-RequireValidShell off
-PassivePorts 41100 41199
-Umask 022
-AllowOverwrite on
-TransferLog none
-ModulePath $proftpd_modules
-LoadModule mod_tls.c
-TLSEngine on
-TLSProtocol TLSv1.2 TLSv1.3
-TLSRSACertificateFile $work/tls.crt
-TLSRSACertificateKeyFile $work/tls.key
-TLSRequired off
-TLSVerifyClient off
-TLSLog $work/proftpd/tls.log
-EOF
-  start_server proftpd "$proftpd_bin" --nodaemon --config "$work/proftpd.conf"
-}
-
-start_pureftpd() { # port tree
-  # -l unix: system accounts; -E: no anonymous; -H: no reverse look-ups; no chroot option;
-  # -Y 1: TLS offered, clear allowed.
-  start_server pure-ftpd "$pureftpd_bin" -S "127.0.0.1,$1" -l unix -E -H -p 41200:41299 -P 127.0.0.1 \
-    -Y 1 -2 "$work/tls.crt,$work/tls.key"
-}
+# What each server adds to the shared set-up of tools/ftp-servers.sh: the test user's
+# logins, uploads, and explicit TLS offered beside clear sessions.
+vsftpd_config=(anonymous_enable=NO local_enable=YES write_enable=YES local_umask=022
+  chroot_local_user=NO "pam_service_name=$(basename "$pam_file")" ssl_enable=YES
+  "rsa_cert_file=$work/tls.crt" "rsa_private_key_file=$work/tls.key" force_local_logins_ssl=NO
+  force_local_data_ssl=NO require_ssl_reuse=YES ssl_ciphers=HIGH)
+proftpd_config=("AuthOrder mod_auth_unix.c" "RequireValidShell off" "Umask 022" "AllowOverwrite on"
+  "ModulePath $proftpd_modules" "LoadModule mod_tls.c" "TLSEngine on" "TLSProtocol TLSv1.2 TLSv1.3"
+  "TLSRSACertificateFile $work/tls.crt" "TLSRSACertificateKeyFile $work/tls.key" "TLSRequired off"
+  "TLSVerifyClient off" "TLSLog $work/proftpd-tls.log")
+# -l unix: system accounts; -E: no anonymous; no chroot option; -Y 1: TLS offered, clear
+# allowed.
+pureftpd_options=(-l unix -E -Y 1 -2 "$work/tls.crt,$work/tls.key")
 
 declare -A results
 servers=(vsftpd proftpd pure-ftpd)
@@ -232,14 +145,12 @@ for name in "${servers[@]}"; do
   echo "== $name"
   tree=$work/srv-$name/tree
   make_tree "$tree"
-  port=$(free_port)
-  case $name in
-    vsftpd) start_vsftpd "$port" ;;
-    proftpd) start_proftpd "$port" ;;
-    pure-ftpd) start_pureftpd "$port" ;;
-  esac
   started=0
-  if wait_for_port "$port" "$name"; then started=1; else cat "$logs/$name-server.log" >&2; fi
+  case $name in
+    vsftpd) ftp_pasv="41000 41099" ftp_start vsftpd "$name" "${vsftpd_config[@]}" && started=1 ;;
+    proftpd) ftp_pasv="41100 41199" ftp_start proftpd "$name" "${proftpd_config[@]}" && started=1 ;;
+    pure-ftpd) ftp_pasv="41200 41299" ftp_start pure-ftpd "$name" "${pureftpd_options[@]}" && started=1 ;;
+  esac
   for scheme in ftp ftpes; do
     column=$name
     [ "$scheme" = ftp ] || column="$name $scheme"

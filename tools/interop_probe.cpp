@@ -15,7 +15,7 @@
 #include "base/ByteNames.h"
 #include "ftp/FTP.h"
 #include "ftp/NotificationCenter.h"
-#include "ftp/TlsContext.h"
+#include "net/TlsContext.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

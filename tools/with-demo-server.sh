@@ -4,12 +4,11 @@
 #
 #   tools/with-demo-server.sh build/release/zodaru
 #
-# Starts tools/demo-server.py on 127.0.0.1 (offering TLS with a certificate of its own, made
-# at each start: the client asks once whether to trust it), then runs the command with HOME
-# pointing at a temporary directory whose bookmarks.tarvo offers that server
-# ("127.0.0.1:<port>", login demo, password demo), so the user's own bookmark file is never
-# read nor touched. The
-# command keeps the current directory, and the XDG directories stay those of the real home
+# Starts tools/ftp-server.py on 127.0.0.1 with a sample tree (offering TLS with a certificate
+# of its own, made at each start: the client asks once whether to trust it), then runs the
+# command with HOME pointing at a temporary directory whose bookmarks.tarvo offers that
+# server ("127.0.0.1:<port>", login demo, password demo), so the user's own bookmark file is
+# never read nor touched. The command keeps the current directory, and the XDG directories stay those of the real home
 # so the desktop's settings and caches still apply. When the command ends, the server is
 # stopped and the temporary files are removed; the command's exit status is returned.
 set -euo pipefail
@@ -19,44 +18,22 @@ if [ $# -eq 0 ]; then
   exit 2
 fi
 
-tools=$(cd "$(dirname "$0")" && pwd)
-# pyftpdlib is installed for the system interpreter, which may not be the first on PATH.
-python=${ZODARU_PYTHON:-/usr/bin/python3}
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/zodaru-home.XXXXXX")
-server_pid=
+ftp_work=$work
+# shellcheck source=tools/ftp-servers.sh
+. "$(dirname "$0")/ftp-servers.sh"
 
 cleanup() {
-  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
-    kill -TERM "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
+  ftp_stop_all
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-"$python" "$tools/demo-server.py" >"$work/port" 2>"$work/server.log" &
-server_pid=$!
-
-# The server prints its port once it listens; give it a few seconds at most.
-port=
-for _ in $(seq 1 100); do
-  if [ -s "$work/port" ]; then
-    port=$(head -n 1 "$work/port")
-    break
-  fi
-  if ! kill -0 "$server_pid" 2>/dev/null; then
-    break
-  fi
-  sleep 0.1
-done
-if ! [[ "$port" =~ ^[0-9]+$ ]]; then
-  echo "$0: the demo server did not start:" >&2
-  cat "$work/server.log" >&2 || true
-  exit 1
-fi
+ftp_start pyftpd demo --sample-tree --name "Zodaru demo server" --user demo --password demo \
+  --no-anonymous --tls explicit --tls-optional || exit 1
+log=$work/demo-server.log
 
 home="$work/home"
 mkdir -m 700 "$home"
@@ -64,10 +41,10 @@ mkdir -m 700 "$home"
 printf '(\n  ("127.0.0.1:%s", "demo", "demo")\n)\n' "$port" >"$home/bookmarks.tarvo"
 chmod 600 "$home/bookmarks.tarvo"
 tls="TLS offered, self-signed certificate"
-if grep -q "no TLS" "$work/server.log"; then
-  tls=$(grep -m1 "no TLS" "$work/server.log")
+if grep -q "no TLS" "$log"; then
+  tls=$(grep -m1 "no TLS" "$log")
 fi
-echo "Demo FTP server on 127.0.0.1:$port (login demo, password demo; $tls); log in $work/server.log" >&2
+echo "Demo FTP server on 127.0.0.1:$port (login demo, password demo; $tls); log in $log" >&2
 
 export XDG_CONFIG_HOME="${XDG_CONFIG_HOME:-${HOME:-$home}/.config}"
 export XDG_CACHE_HOME="${XDG_CACHE_HOME:-${HOME:-$home}/.cache}"

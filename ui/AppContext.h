@@ -2,31 +2,31 @@
 #pragma once
 
 #include "model/File.h"
+#include "model/TransferDirection.h"
 
 #include <QList>
 #include <QString>
 
 #include <functional>
-#include <memory>
 #include <optional>
 
 namespace zodaru {
 
-class FTP;
 class MainWindowController;
 class SiteActions;
 class Sites;
 
-// What the windows ask of the application controller: its engines, queues and sites, and
-// the actions of the main window's buttons that it handles. The application controller
+// What the windows ask of the application controller: the state of its session, its queues
+// and sites, and the actions of the main window's buttons that it handles. The engines stay
+// behind it: the windows ask for remote work through listRemote() and remoteCommand(). The application controller
 // implements it; widget tests use a stand-in.
 class AppContext {
 public:
     virtual ~AppContext() = default;
 
     virtual MainWindowController *window() const = 0;
-    // The command engine; null before the first connect.
-    virtual std::shared_ptr<FTP> ftp() const = 0;
+    // True while the session's command engine has its control connection.
+    virtual bool isConnected() const = 0;
     // Null until start-up has created the queues.
     virtual const QList<File> *downloadQueue() const = 0;
     virtual const QList<File> *uploadQueue() const = 0;
@@ -59,7 +59,7 @@ public:
     virtual quint64 remoteCommand(const QString &word, const QString &param, CommandDone done) = 0;
 
     // --- Transfer entries, by their index in their queue ---
-    enum class Direction { Download, Upload };
+    using Direction = TransferDirection;
     // A waiting entry is marked cancelled; a running one is stopped at once (its partial
     // file removed) and marked cancelled; the queue goes on. Finished entries stay as they are.
     virtual void cancelTransfer(Direction direction, int index) = 0;

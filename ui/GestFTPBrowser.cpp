@@ -2,7 +2,6 @@
 #include "ui/GestFTPBrowser.h"
 
 #include "base/ByteNames.h"
-#include "ftp/FTP.h"
 #include "base/Log.h"
 #include "ui/AppContext.h"
 
@@ -81,8 +80,7 @@ int GestFTPBrowser::numberOfRowsInColumn(ColumnBrowser &browser, int column)
     }
     // Without a connected engine the column is empty: nothing is asked. A session that
     // was lost is closed by the application when one of its requests finds it so.
-    const std::shared_ptr<FTP> ftp = app_.ftp();
-    if (!ftp || !ftp->isConnected()) {
+    if (!app_.isConnected()) {
         requests_.erase(column);
         shown_ = Shown::Entries;
         return 0;

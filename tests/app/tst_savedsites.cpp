@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "AppHarness.h"
+#include "support/AppHarness.h"
 #include "support/ShownWindow.h"
 
 #include "model/SiteBook.h"
@@ -23,8 +23,7 @@ namespace {
 
 SiteBook bookIn(const AppHarness &h)
 {
-    return SiteBook(h.home() + QStringLiteral("/bookmarks.tarvo"),
-                    h.home() + QStringLiteral("/.config/Zodaru/Zodaru.conf"));
+    return SiteBook(h.bookmarksFile(), h.settingsFile());
 }
 
 } // namespace
@@ -52,16 +51,13 @@ private Q_SLOTS:
         QFETCH(QString, remote);
         QFETCH(QString, opened);
         QFETCH(bool, told);
-        RealFtpServer server;
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
-        QVERIFY(server.writeFile("a.txt", "hello"));
-        QVERIFY(server.writeFile("pub/deep/z", "z"));
         AppHarness h;
+        QVERIFY2(h.serve({{"a.txt", "hello"}, {"pub/deep/z", "z"}}), h.why());
         const QString local = h.home() + QStringLiteral("/here");
         QVERIFY(QDir().mkpath(local));
         {
             SiteBook book = bookIn(h);
-            book.setRecords({SiteRecord{QStringLiteral("Test"), server.address(), RealFtpServer::user(),
+            book.setRecords({SiteRecord{QStringLiteral("Test"), h.server.address(), RealFtpServer::user(),
                                         RealFtpServer::password(), remote, local, SiteRecord::PasswordPlace::File}});
             QCOMPARE(book.save(), SiteBook::SaveFailure::None);
         }
@@ -84,12 +80,8 @@ private Q_SLOTS:
     // opens on it.
     void typedConnectIsOfferedThenRemembered()
     {
-        RealFtpServer server;
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
         AppHarness h;
-        h.launch();
-        QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
-        QCOMPARE(h.state(), State::Connected);
+        QVERIFY2(h.launchConnected(), h.why());
         QMessageBox *offer = shown<QMessageBox>("saveSiteQuestion");
         QVERIFY(offer);
         offer->button(QMessageBox::Save)->click();
@@ -99,13 +91,13 @@ private Q_SLOTS:
         place->buttons().constFirst()->click(); // "Keep in the File"
         QTRY_COMPARE(h.app().bookmarks()->count(), 1);
         QCOMPARE(h.app().bookmarks()->arrayOfSites().first(),
-                 (QStringList{server.address(), RealFtpServer::user(), RealFtpServer::password()}));
+                 (QStringList{h.server.address(), RealFtpServer::user(), RealFtpServer::password()}));
 
         h.app().disconnectFromFTP();
         h.launch();
         ParametersWindow *dialog = h.pressConnect();
         QVERIFY(dialog);
-        QCOMPARE(dialog->getserver(), server.address());
+        QCOMPARE(dialog->getserver(), h.server.address());
         QCOMPARE(dialog->getlogin(), RealFtpServer::user());
         QCOMPARE(dialog->getpassword(), RealFtpServer::password());
     }

@@ -1,20 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Opening and closing sessions through the real main window, against pyftpdlib and the
 // scripted server.
-#include "AppHarness.h"
+#include "support/AppHarness.h"
 
 #include "app/RetiredEngines.h"
 #include "app/SessionEngine.h"
-#include "ftp/CertificateStore.h"
+#include "model/CertificateStore.h"
 #include "ftp/FTP.h"
 #include "model/Bookmark.h"
 #include "model/Sites.h"
 #include "ui/CertificateDialog.h"
 #include "ui/GetNameWindow.h"
-#include "ui/FakeApp.h"
+#include "support/FakeApp.h"
 
 #include "support/RealFtpServer.h"
 #include "support/ScriptedFtpServer.h"
+#include "support/ShownWindow.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractItemModel>
@@ -194,17 +195,13 @@ private Q_SLOTS:
 
     void connectListsTheRootAndOpensDirectories()
     {
-        RealFtpServer server;
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
-        QVERIFY(server.writeFile("a.txt", "hello"));
-        QVERIFY(server.writeFile("pub/inner.txt", "x"));
-        QVERIFY(server.writeFile("pub/deep/z", "z"));
-        QVERIFY(QFile::link(server.localPath("pub"), server.localPath("ln")));
+        AppHarness h;
+        QVERIFY2(h.serve({{"a.txt", "hello"}, {"pub/inner.txt", "x"}, {"pub/deep/z", "z"}}), h.why());
+        QVERIFY(QFile::link(h.server.localPath("pub"), h.server.localPath("ln")));
 
         // A bare host: TLS is asked for, this server refuses it, the session goes on in clear
         // once the user agreed.
-        const QString address = QStringLiteral("127.0.0.1:%1").arg(server.port());
-        AppHarness h;
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(h.server.port());
         h.launch();
         LogCapture log;
         QVERIFY(h.connectThroughDialog(address, RealFtpServer::user(), RealFtpServer::password()));
@@ -218,9 +215,9 @@ private Q_SLOTS:
         QCOMPARE(h.window().securityLabel()->text(), QStringLiteral("Not encrypted"));
         QVERIFY(h.window().securityLabel()->isVisible());
         QVERIFY(h.app().ftp() && h.app().ftp()->isConnected());
-        QVERIFY(h.app().dataTransfertIn()->isConnected());
-        QVERIFY(h.app().dataTransfertOut()->isConnected());
-        QVERIFY(h.app().ftp() != h.app().dataTransfertIn());
+        QVERIFY(h.downloadEngine()->isConnected());
+        QVERIFY(h.uploadEngine()->isConnected());
+        QVERIFY(h.app().ftp() != h.downloadEngine());
 
         QStringList root = AppHarness::names(h.remote(), 0);
         root.sort();
@@ -265,20 +262,19 @@ private Q_SLOTS:
 
     void savedSiteFillsTheCredentials()
     {
-        RealFtpServer server;
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
         AppHarness h;
+        QVERIFY2(h.serve(), h.why());
         {
-            Sites sites = Sites::fromFile(h.home() + QStringLiteral("/bookmarks.tarvo"));
-            sites.addSite(Bookmark(server.address(), RealFtpServer::user(), RealFtpServer::password()));
-            QVERIFY(sites.writeFile(h.home() + QStringLiteral("/bookmarks.tarvo")));
+            Sites sites = Sites::fromFile(h.bookmarksFile());
+            sites.addSite(Bookmark(h.server.address(), RealFtpServer::user(), RealFtpServer::password()));
+            QVERIFY(sites.writeFile(h.bookmarksFile()));
         }
         h.launch();
         ParametersWindow *dialog = h.pressConnect();
         QVERIFY(dialog);
         dialog->server()->setFocus();
         QTest::keyClick(dialog->server(), Qt::Key_Down);
-        QCOMPARE(dialog->server()->currentText(), server.address());
+        QCOMPARE(dialog->server()->currentText(), h.server.address());
         QCOMPARE(dialog->login()->text(), RealFtpServer::user());
         QCOMPARE(dialog->password()->text(), RealFtpServer::password());
         dialog->go()->click();
@@ -296,7 +292,7 @@ private Q_SLOTS:
         QCOMPARE(h.state(), State::Disconnected);
         QVERIFY(!h.window().Get()->isEnabled());
         QVERIFY(!h.app().ftp());
-        QVERIFY(!h.app().dataTransfertIn());
+        QVERIFY(!h.downloadEngine());
         QCOMPARE(h.app().downloadQueue(), downloads);
         QVERIFY(h.pressConnect());
     }
@@ -318,17 +314,17 @@ private Q_SLOTS:
         QFETCH(QString, kind);
         QFETCH(QString, said);
 
-        RealFtpServer real;
+        AppHarness h;
         std::unique_ptr<ScriptedFtpServer> scripted;
         QString address;
         QString password = RealFtpServer::password();
         if (kind == "password" || kind == "no tls") {
-            QVERIFY2(real.start(), qPrintable(real.errorText()));
-            address = real.address();
+            QVERIFY2(h.serve(), h.why());
+            address = h.server.address();
             if (kind == "password")
                 password = QStringLiteral("wrong");
             else
-                address = QStringLiteral("ftpes://127.0.0.1:%1").arg(real.port());
+                address = QStringLiteral("ftpes://127.0.0.1:%1").arg(h.server.port());
         } else if (kind == "refused") {
             address = QStringLiteral("127.0.0.1:%1").arg(closedPort());
         } else {
@@ -344,7 +340,6 @@ private Q_SLOTS:
             address = scripted->address();
         }
 
-        AppHarness h;
         h.launch();
         const int descriptors = openDescriptorCount();
         LogCapture log;
@@ -384,16 +379,14 @@ private Q_SLOTS:
         QFETCH(QString, scheme);
         QFETCH(bool, trustedBefore);
         QFETCH(int, choice);
-        RealFtpServer server;
+        AppHarness h;
         RealFtpServer::Options options;
         options.tls = scheme == "ftps://" ? RealFtpServer::Options::Tls::Implicit : RealFtpServer::Options::Tls::Explicit;
-        QVERIFY2(server.start(options), qPrintable(server.errorText()));
-        QVERIFY(server.writeFile("a.txt", "hello"));
-        const QString address = scheme + QStringLiteral("127.0.0.1:%1").arg(server.port());
+        QVERIFY2(h.serve({{"a.txt", "hello"}}, options), h.why());
+        const QString address = scheme + QStringLiteral("127.0.0.1:%1").arg(h.server.port());
 
-        AppHarness h;
         const QString storePath = CertificateStore::defaultPath();
-        const QString key = CertificateStore::key(QStringLiteral("127.0.0.1"), server.port());
+        const QString key = CertificateStore::key(QStringLiteral("127.0.0.1"), h.server.port());
         if (trustedBefore) {
             CertificateStore before(storePath);
             QVERIFY(before.trustAlways(key, QByteArray(32, '\x11'), nullptr));
@@ -521,9 +514,7 @@ private Q_SLOTS:
     {
         ScriptedFtpServer server(browsingServer({{"/", unixLine("-rw-r--r--", "f")}, {"/d", unixLine("-rw-r--r--", "g")}}));
         AppHarness h;
-        h.launch();
-        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
-        QCOMPARE(h.state(), State::Connected);
+        QVERIFY(h.launchConnectedTo(server.address(), "me", "pw"));
 
         QStringList answers;
         const auto listed = [&answers](const QString &path) {
@@ -642,7 +633,7 @@ private Q_SLOTS:
     {
         ScriptedFtpServer server(browsingServer({{"/", unixLine("-rw-r--r--", "f")}}));
         AppHarness h;
-        QVERIFY(writeFile(h.home() + QStringLiteral("/.config/Zodaru/Zodaru.conf"),
+        QVERIFY(writeFile(h.settingsFile(),
                           "[session]\nkeepAliveSeconds=1\n"));
         h.launch();
         QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
@@ -684,11 +675,8 @@ private Q_SLOTS:
                 }
             }
         });
-        QTemporaryDir localDir;
         AppHarness h;
-        h.launch();
-        QVERIFY(h.local().setPath(localDir.path()));
-        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
+        QVERIFY(h.launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h.remote(), 0, {"a", "b"}));
         // "a" closes the download engine; "b" makes it log in again, into silence.
         h.window().Get()->click();
@@ -707,7 +695,7 @@ private Q_SLOTS:
         longer.replyLine = 120000;
         FTP::setTimeouts(longer);
         ScriptedFtpServer server([](ScriptedFtpServer::Session &s) { s.waitForEof(); });
-        auto engine = std::make_unique<SessionEngine>(1);
+        auto engine = std::make_unique<SessionEngine>();
         engine->replacement = FTP::create();
         engine->worker.post([ftp = engine->replacement, address = server.address()] {
             try {
@@ -738,17 +726,10 @@ private Q_SLOTS:
     void disconnectKeepsTheQueues()
     {
         QFETCH(bool, otherSiteFirst);
-        RealFtpServer server;
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
-        const QByteArray big = patternBytes(16 << 20, 5);
-        QVERIFY(server.writeFile("big", big));
-        QVERIFY(server.writeFile("small", "small file"));
-        QTemporaryDir localDir;
         AppHarness h;
-        h.launch();
-        QVERIFY(h.local().setPath(localDir.path()));
-        QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
-        QCOMPARE(h.state(), State::Connected);
+        const QByteArray big = patternBytes(16 << 20, 5);
+        QVERIFY2(h.serve({{"big", big}, {"small", "small file"}}), h.why());
+        QVERIFY2(h.launchConnected(), h.why());
         QVERIFY(AppHarness::select(h.remote(), 0, {"big", "small"}));
         // Disconnected before the queue hears of any progress: both are unfinished.
         h.window().Get()->click();
@@ -767,21 +748,21 @@ private Q_SLOTS:
 
         if (otherSiteFirst) {
             // Another login on the same server is another site.
-            QVERIFY(h.connectThroughDialog(server.address(), QStringLiteral("anonymous"), QStringLiteral("guest")));
+            QVERIFY(h.connectThroughDialog(h.server.address(), QStringLiteral("anonymous"), QStringLiteral("guest")));
             QCOMPARE(h.state(), State::Connected);
             QCOMPARE(h.app().downloadQueue()->size(), 0);
-            QCOMPARE(h.app().unfinishedTransfers(), 2);
+            QCOMPARE(h.unfinishedTransfers(), 2);
             h.window().Connect()->click();
             QCOMPARE(h.app().downloadQueue()->size(), 0);
         }
-        QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
+        QVERIFY(h.connectThroughDialog(h.server.address(), RealFtpServer::user(), RealFtpServer::password()));
         QCOMPARE(h.state(), State::Connected);
         QCOMPARE(h.app().downloadQueue()->size(), 2);
-        QTRY_VERIFY_WITH_TIMEOUT(h.app().unfinishedTransfers() == 0, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.unfinishedTransfers() == 0, 60000);
         for (const File &entry : *h.app().downloadQueue())
             QCOMPARE(entry.getStatus(), QStringLiteral("Done."));
-        QCOMPARE(readFile(localDir.path() + "/big"), big);
-        QCOMPARE(readFile(localDir.path() + "/small"), QByteArray("small file"));
+        QCOMPARE(readFile(h.localFile("big")), big);
+        QCOMPARE(readFile(h.localFile("small")), QByteArray("small file"));
     }
 
     // A refused DELE or MKD fails that command alone and is logged; a server that closes
@@ -803,19 +784,14 @@ private Q_SLOTS:
         QFETCH(bool, serverCloses);
         ScriptedFtpServer server(browsingServer({{"/", unixLine("-rw-r--r--", "f")}}, {{word, reply}}));
         AppHarness h;
-        h.launch();
-        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
-        QCOMPARE(h.state(), State::Connected);
+        QVERIFY(h.launchConnectedTo(server.address(), "me", "pw"));
         LogCapture log;
         if (word == "DELE") {
             QVERIFY(AppHarness::select(h.remote(), 0, {"f"}));
             h.window().rdelete()->click();
         } else {
             h.window().rmkdir()->click();
-            GetNameWindow *panel = nullptr;
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *p = qobject_cast<GetNameWindow *>(w); p && p->isVisible())
-                    panel = p;
+            GetNameWindow *panel = shownNow<GetNameWindow>();
             QVERIFY(panel);
             panel->name()->setText(QStringLiteral("new"));
             panel->go()->click();
@@ -841,12 +817,8 @@ private Q_SLOTS:
         const QMap<QByteArray, QByteArray> listings{
             {"/", unixLine("drwxr-xr-x", "d") + unixLine("-rw-r--r--", "f.txt", 4)}};
         ScriptedFtpServer server(droppingServer(listings, {{"//f.txt", "data"}}, "/d"));
-        QTemporaryDir localDir;
         AppHarness h;
-        h.launch();
-        QVERIFY(h.local().setPath(localDir.path()));
-        QVERIFY(h.connectThroughDialog(server.address(), "me", "pw"));
-        QCOMPARE(h.state(), State::Connected);
+        QVERIFY(h.launchConnectedTo(server.address(), "me", "pw"));
 
         QVERIFY(AppHarness::select(h.remote(), 0, {"f.txt"}));
         h.window().Get()->click();
@@ -894,35 +866,28 @@ private Q_SLOTS:
     void reconnectingLeaksNoConnection()
     {
         QFETCH(bool, downloading);
-        RealFtpServer server;
-        QVERIFY2(server.start(), qPrintable(server.errorText()));
+        AppHarness h;
         // Large enough to be still on its way after four reconnects, fast as transfers are.
         const QByteArray big = patternBytes(96 << 20, 3);
-        QVERIFY(server.writeFile("big", big));
-        QTemporaryDir localDir;
-
-        AppHarness h;
-        h.launch();
-        QVERIFY(h.local().setPath(localDir.path()));
-        QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
-        QCOMPARE(h.state(), State::Connected);
+        QVERIFY2(h.serve({{"big", big}}), h.why());
+        QVERIFY2(h.launchConnected(), h.why());
         // Counted once the root's listing is in: its data connection is closed by then.
         QVERIFY(AppHarness::names(h.remote(), 0).contains(QStringLiteral("big")));
         const int descriptors = openDescriptorCount();
 
-        std::weak_ptr<FTP> oldIn = h.app().dataTransfertIn();
+        std::weak_ptr<FTP> oldIn = h.downloadEngine();
         if (downloading) {
             QVERIFY(AppHarness::select(h.remote(), 0, {"big"}));
             h.window().Get()->click();
             // Watched closely: polled at the usual 50 ms, the whole download may pass unseen.
             QElapsedTimer waited;
             waited.start();
-            while (!h.app().dataTransfertIn()->isTransferring() && waited.elapsed() < 10000)
+            while (!h.downloadEngine()->isTransferring() && waited.elapsed() < 10000)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-            QVERIFY(h.app().dataTransfertIn()->isTransferring());
+            QVERIFY(h.downloadEngine()->isTransferring());
         }
         for (int i = 0; i < 4; ++i) {
-            h.app().connectWithAddress(server.address(), RealFtpServer::user(), RealFtpServer::password());
+            h.app().connectWithAddress(h.server.address(), RealFtpServer::user(), RealFtpServer::password());
             QTRY_VERIFY(!h.app().isDialing());
             QCOMPARE(h.state(), State::Connected);
         }
@@ -931,7 +896,7 @@ private Q_SLOTS:
         // Retired engines close once their workers have finished, on a loaded machine later.
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptorCount(), descriptors, 30000);
         if (downloading)
-            QCOMPARE(readFile(localDir.path() + "/big"), big);
+            QCOMPARE(readFile(h.localFile("big")), big);
     }
 };
 

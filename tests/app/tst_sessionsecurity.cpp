@@ -2,9 +2,9 @@
 // How a session is protected, through the real main window: the question before a password
 // goes in clear, a connect where one connection is refused the TLS the others had, and a
 // server that refuses to encrypt the data connections.
-#include "AppHarness.h"
+#include "support/AppHarness.h"
 
-#include "ftp/CertificateStore.h"
+#include "model/CertificateStore.h"
 #include "ftp/FTP.h"
 #include "ui/ClearPasswordDialog.h"
 
@@ -46,6 +46,13 @@ void withoutTls(ScriptedFtpServer::Session &s)
             s.line("502 not here");
         }
     }
+}
+
+RealFtpServer::Options trustedTls()
+{
+    RealFtpServer::Options options;
+    options.tls = RealFtpServer::Options::Tls::Explicit;
+    return options;
 }
 
 bool passwordSent(const ScriptedFtpServer &server)
@@ -131,13 +138,10 @@ private Q_SLOTS:
     // user is asked (the first engine met it) or told (another had TLS already).
     void tlsStrippedOnOneConnection()
     {
-        RealFtpServer server;
-        RealFtpServer::Options options;
-        options.tls = RealFtpServer::Options::Tls::Explicit;
-        QVERIFY2(server.start(options), qPrintable(server.errorText()));
-        QVERIFY(FTP::tlsContext().addTrustedCertificates(server.certificatePath()));
-        StrippingProxy proxy(server.port(), [](int index) { return index == 1; });
         AppHarness h;
+        QVERIFY2(h.serve({}, trustedTls()), h.why());
+        QVERIFY(FTP::tlsContext().addTrustedCertificates(h.server.certificatePath()));
+        StrippingProxy proxy(h.server.port(), [](int index) { return index == 1; });
         h.launch();
         QVERIFY(h.connectThroughDialog(proxy.address(), RealFtpServer::user(), RealFtpServer::password()));
         QCOMPARE_NE(h.state(), State::Connected);
@@ -151,15 +155,13 @@ private Q_SLOTS:
     // A server that will not encrypt the data connections: the user is told just that.
     void dataProtectionRefused()
     {
-        RealFtpServer server;
-        RealFtpServer::Options options;
-        options.tls = RealFtpServer::Options::Tls::Explicit;
-        options.refuseProt = true;
-        QVERIFY2(server.start(options), qPrintable(server.errorText()));
-        QVERIFY(FTP::tlsContext().addTrustedCertificates(server.certificatePath()));
         AppHarness h;
+        RealFtpServer::Options options = trustedTls();
+        options.refuseProt = true;
+        QVERIFY2(h.serve({}, options), h.why());
+        QVERIFY(FTP::tlsContext().addTrustedCertificates(h.server.certificatePath()));
         h.launch();
-        QVERIFY(h.connectThroughDialog(server.address(), RealFtpServer::user(), RealFtpServer::password()));
+        QVERIFY(h.connectThroughDialog(h.server.address(), RealFtpServer::user(), RealFtpServer::password()));
         QCOMPARE(h.state(), State::Dialing);
         QVERIFY(!h.app().ftp());
         QVERIFY2(h.controller().statusText().contains(QStringLiteral("refused to encrypt the data connections")),

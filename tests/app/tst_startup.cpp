@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/MyDelegate.h"
+#include "support/AppHarness.h"
+
 #include "model/Bookmark.h"
 #include "support/TestSupport.h"
 #include "model/Sites.h"
@@ -13,7 +14,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -45,34 +45,19 @@ QAction *actionNamed(const QList<QAction *> &actions, const QString &text)
 class TestStartup final : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> home_;
-    QByteArray savedHome_;
-    std::unique_ptr<MyDelegate> delegate_;
+    std::unique_ptr<test::AppHarness> h_;
 
-    void launch()
-    {
-        delegate_ = std::make_unique<MyDelegate>();
-        delegate_->applicationWillFinishLaunching();
-        delegate_->applicationDidFinishLaunching();
-    }
-    QMenuBar *menu() const { return delegate_->window()->window()->menuBar(); }
+    void launch() { h_->launch(); }
+    MyDelegate &app() const { return h_->app(); }
+    QMenuBar *menu() const { return h_->window().menuBar(); }
 
 private Q_SLOTS:
     void init()
     {
-        savedHome_ = qgetenv("HOME");
-        home_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(home_->isValid());
-        qputenv("HOME", home_->path().toLocal8Bit());
+        h_ = std::make_unique<test::AppHarness>();
+        QVERIFY(h_->isValid());
     }
-
-    void cleanup()
-    {
-        delegate_.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        qputenv("HOME", savedHome_);
-        home_.reset();
-    }
+    void cleanup() { h_.reset(); }
 
     void firstStartWithoutBookmarks()
     {
@@ -87,22 +72,22 @@ private Q_SLOTS:
                 startup << line;
         QCOMPARE(startup, expected);
 
-        MainWindow *w = delegate_->window()->window();
+        MainWindow *w = app().window()->window();
         QVERIFY(w->isVisible());
-        QCOMPARE(delegate_->window()->connectionState(),
+        QCOMPARE(app().window()->connectionState(),
                  MainWindowController::ConnectionState::Disconnected);
         QCOMPARE(w->Connect()->text(), QStringLiteral("Disconnected"));
         QVERIFY(!w->Get()->isEnabled());
         QVERIFY(!w->Put()->isEnabled());
-        QVERIFY(delegate_->bookmarks());
-        QCOMPARE(delegate_->bookmarks()->count(), 0);
-        QVERIFY(delegate_->downloadQueue());
-        QVERIFY(delegate_->uploadQueue());
+        QVERIFY(app().bookmarks());
+        QCOMPARE(app().bookmarks()->count(), 0);
+        QVERIFY(app().downloadQueue());
+        QVERIFY(app().uploadQueue());
         QCOMPARE(w->Downloads()->model()->rowCount(), 0);
         QCOMPARE(w->Uploads()->model()->rowCount(), 0);
-        QVERIFY(!delegate_->ftp());
+        QVERIFY(!app().ftp());
         // Reading the site list never creates the file.
-        QVERIFY(!QFile::exists(home_->path() + QStringLiteral("/bookmarks.tarvo")));
+        QVERIFY(!QFile::exists(h_->bookmarksFile()));
     }
 
     void savedSitesAreCounted_data()
@@ -115,7 +100,7 @@ private Q_SLOTS:
     void savedSitesAreCounted()
     {
         QFETCH(int, sites);
-        const QString path = home_->path() + QStringLiteral("/bookmarks.tarvo");
+        const QString path = h_->bookmarksFile();
         {
             Sites saved = Sites::fromFile(path);
             for (int i = 0; i < sites; ++i)
@@ -125,7 +110,7 @@ private Q_SLOTS:
         }
         LogCapture log;
         launch();
-        QCOMPARE(delegate_->bookmarks()->count(), sites);
+        QCOMPARE(app().bookmarks()->count(), sites);
         QCOMPARE(log.lines().count(QStringLiteral("on a %1 bookmarks.\n").arg(sites)), 2);
     }
 
@@ -166,7 +151,7 @@ private Q_SLOTS:
         QVERIFY(action);
         action->trigger();
         action->trigger(); // a second time brings the same panel forward
-        const auto boxes = delegate_->window()->window()->findChildren<QMessageBox *>(panel);
+        const auto boxes = app().window()->window()->findChildren<QMessageBox *>(panel);
         QCOMPARE(boxes.size(), 1);
         QVERIFY(boxes.first()->isVisible());
         QVERIFY(!boxes.first()->isModal());
@@ -178,15 +163,15 @@ private Q_SLOTS:
     void disconnectRemoteEmptiesTheSession()
     {
         launch();
-        delegate_->window()->setConnected();
+        app().window()->setConnected();
         LogCapture log;
-        delegate_->disconnectRemote();
+        app().disconnectRemote();
         QCOMPARE(log.lines().first(), QStringLiteral("disconnectRemote"));
-        QCOMPARE(delegate_->window()->connectionState(),
+        QCOMPARE(app().window()->connectionState(),
                  MainWindowController::ConnectionState::Disconnected);
-        QVERIFY(!delegate_->window()->window()->Get()->isEnabled());
-        QCOMPARE(delegate_->downloadQueue()->size(), 0);
-        QCOMPARE(delegate_->uploadQueue()->size(), 0);
+        QVERIFY(!app().window()->window()->Get()->isEnabled());
+        QCOMPARE(app().downloadQueue()->size(), 0);
+        QCOMPARE(app().uploadQueue()->size(), 0);
         QVERIFY(log.lines().contains(QStringLiteral("RefreshUploadTable()")));
     }
 

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The download and upload queues driven through the main window's Get and Put buttons,
 // with real files, against pyftpdlib and the scripted server.
-#include "AppHarness.h"
+#include "support/AppHarness.h"
 
 #include "base/ByteNames.h"
 #include "ftp/FTP.h"
+#include "ftp/NotificationCenter.h"
 #include "ui/BrowserSettings.h"
-#include "ui/FakeApp.h"
+#include "support/FakeApp.h"
 #include "ui/TransferStatusDelegate.h"
 
 #include "support/RealFtpServer.h"
@@ -230,26 +231,11 @@ ScriptedFtpServer::Script resumableFile(QByteArray content, std::shared_ptr<std:
 class TestTransferQueues final : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<RealFtpServer> server_;
-    std::unique_ptr<QTemporaryDir> localDir_;
+    // The program in a home of its own, with a local directory and a real server beside it.
     std::unique_ptr<AppHarness> h_;
 
-    QString local(const QString &name) const { return localDir_->path() + "/" + name; }
+    QString local(const QString &name) const { return h_->localFile(name); }
 
-    // Launches the program on the local directory and connects through the dialog.
-    void connectTo(const QString &address, const QString &login, const QString &password)
-    {
-        h_ = std::make_unique<AppHarness>();
-        h_->launch();
-        QVERIFY(h_->local().setPath(localDir_->path()));
-        QVERIFY(h_->connectThroughDialog(address, login, password));
-        QCOMPARE(h_->state(), State::Connected);
-    }
-    void connectToReal()
-    {
-        QVERIFY2(server_->start(), qPrintable(server_->errorText()));
-        connectTo(server_->address(), RealFtpServer::user(), RealFtpServer::password());
-    }
     const QList<File> &downloads() const { return *h_->app().downloadQueue(); }
     const QList<File> &uploads() const { return *h_->app().uploadQueue(); }
     bool allFinished(const QList<File> &queue) const
@@ -263,18 +249,61 @@ class TestTransferQueues final : public QObject {
 private Q_SLOTS:
     void init()
     {
-        server_ = std::make_unique<RealFtpServer>();
-        localDir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(localDir_->isValid());
+        h_ = std::make_unique<AppHarness>();
+        QVERIFY(h_->isValid());
     }
     void cleanup()
     {
         // Let running workers finish before their servers go.
-        if (h_)
-            QTRY_VERIFY_WITH_TIMEOUT(!h_->app().dataTransfertIn() || !h_->app().dataTransfertIn()->isTransferring(), 60000);
+        if (h_->isLaunched())
+            QTRY_VERIFY_WITH_TIMEOUT(!h_->downloadEngine() || !h_->downloadEngine()->isTransferring(), 60000);
         h_.reset();
-        server_.reset();
-        localDir_.reset();
+    }
+
+    // The end of a transfer moves the queue only when it comes from the engine that
+    // transfers in that direction now: the other engines of the session, and an engine
+    // the session does not hold, are told apart by id.
+    void eventsOfOtherEnginesMoveNothing_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<bool>("upload");
+        QTest::addColumn<bool>("moves");
+        QTest::newRow("download engine") << "in" << false << true;
+        QTest::newRow("command engine") << "command" << false << false;
+        QTest::newRow("upload engine") << "out" << false << false;
+        QTest::newRow("an upload's end from the download engine") << "in" << true << false;
+        QTest::newRow("an engine the session does not hold") << "other" << false << false;
+    }
+    void eventsOfOtherEnginesMoveNothing()
+    {
+        QFETCH(QString, from);
+        QFETCH(bool, upload);
+        QFETCH(bool, moves);
+        ScriptedFtpServer server(stallingDownloads(1));
+        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"a"}));
+        h_->window().Get()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 1 && h_->app().dataTransfertIn()->isTransferring(), 30000);
+
+        const std::shared_ptr<FTP> other = FTP::create();
+        const std::shared_ptr<FTP> sender = from == u"in" ? h_->app().dataTransfertIn()
+            : from == u"out"                             ? h_->app().dataTransfertOut()
+            : from == u"command"                         ? h_->app().ftp()
+                                                         : other;
+        const TransferEvent end{sender->id(), upload ? TransferEvent::Kind::Uploaded : TransferEvent::Kind::Downloaded,
+                                qint32(downloads()[0].getID()), 100, 226};
+        // Observed after the application: once seen here, the application has had it.
+        QObject context;
+        bool seen = false;
+        NotificationCenter::defaultCenter().addTransferObserver(&context, [&seen, &end](const TransferEvent &e) {
+            seen = seen || (e.engine == end.engine && e.kind == end.kind && e.file == end.file);
+        });
+        NotificationCenter::defaultCenter().transferEvent(end);
+        QTRY_VERIFY(seen);
+        QCOMPARE(downloads()[0].isDone(), moves);
+        QVERIFY(!downloads()[0].hasError());
+        // The stalled transfer ends here, for the next test.
+        h_->app().dataTransfertIn()->cancelTransfer();
     }
 
     // A running download cancelled: stopped at once, its partial file removed, it stays
@@ -282,16 +311,16 @@ private Q_SLOTS:
     void cancelRunningDownloadThenTheNextOneRuns()
     {
         ScriptedFtpServer server(stallingDownloads(1));
-        connectTo(server.address(), "me", "pw");
+        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"a", "b"}));
         h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 2 && h_->app().dataTransfertIn()->isTransferring(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 2 && h_->downloadEngine()->isTransferring(), 30000);
 
         h_->app().cancelTransfer(AppContext::Direction::Download, 0);
         QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Cancelled"));
         QTRY_VERIFY(downloads()[1].isFinished());
         QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Cancelled"));
-        QCOMPARE(QDir(localDir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"b"});
+        QCOMPARE(QDir(h_->localDir()).entryList(QDir::Files | QDir::Hidden), QStringList{"b"});
         QCOMPARE(readFile(local("b")), QByteArray("whole"));
 
         // Queued again, it runs again (and is served whole this time).
@@ -305,10 +334,10 @@ private Q_SLOTS:
     void retryOfACancelledDownloadRuns()
     {
         ScriptedFtpServer server(silentAfterStop(std::make_shared<std::atomic<int>>(0)));
-        connectTo(server.address(), "me", "pw");
+        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"a"}));
         h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(h_->app().dataTransfertIn()->isTransferring(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(h_->downloadEngine()->isTransferring(), 30000);
 
         h_->app().cancelTransfer(AppContext::Direction::Download, 0);
         QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Cancelled"));
@@ -325,7 +354,7 @@ private Q_SLOTS:
     {
         const QByteArray content = patternBytes(30000, 8);
         ScriptedFtpServer server(resumableFile(content, std::make_shared<std::atomic<int>>(0)));
-        connectTo(server.address(), "me", "pw");
+        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"f"}));
         h_->window().Get()->click();
         QTRY_COMPARE_WITH_TIMEOUT(downloads()[0].getStatus(), QStringLiteral("FTP Error"), 30000);
@@ -333,7 +362,7 @@ private Q_SLOTS:
 
         h_->app().retryTransfer(AppContext::Direction::Download, 0);
         QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
-        QCOMPARE(h_->app().dataTransfertIn()->resumeOffset(), 10000);
+        QCOMPARE(h_->downloadEngine()->resumeOffset(), 10000);
         QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Done."));
         QCOMPARE(downloads()[0].currentsize(), qint64(content.size()));
         QCOMPARE(h_->window().Downloads()->model()->index(0, 2).data().toString(), QStringLiteral("Done."));
@@ -354,7 +383,7 @@ private Q_SLOTS:
         QFETCH(int, listed);
         QFETCH(int, opened);
         QVERIFY(writeFile(local("g"), patternBytes(listed, 2)));
-        connectToReal();
+        QVERIFY2(h_->launchConnected(), h_->why());
         h_->controller().refreshLocal();
         const int localColumn = h_->local().lastVisibleColumn();
         QVERIFY(writeFile(local("g"), patternBytes(opened, 3)));
@@ -364,7 +393,7 @@ private Q_SLOTS:
         QCOMPARE(uploads()[0].size(), qint64(listed));
 
         QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
-        QCOMPARE(server_->readFile("g"), patternBytes(opened, 3));
+        QCOMPARE(h_->server.readFile("g"), patternBytes(opened, 3));
         QCOMPARE(uploads()[0].size(), qint64(opened));
         QCOMPARE(uploads()[0].getStatus(), QStringLiteral("Done."));
         QCOMPARE(h_->window().Uploads()->model()->index(0, 2).data().toString(), QStringLiteral("Done."));
@@ -382,10 +411,10 @@ private Q_SLOTS:
     {
         QFETCH(bool, closeButton);
         ScriptedFtpServer server(stallingDownloads(2));
-        connectTo(server.address(), "me", "pw");
+        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"a", "b"}));
         h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 2 && h_->app().dataTransfertIn()->isTransferring(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 2 && h_->downloadEngine()->isTransferring(), 30000);
 
         // Declined the first time: nothing stops. Agreed the second time.
         QList<int> asked;
@@ -395,12 +424,12 @@ private Q_SLOTS:
         });
         const auto quit = [&] { closeButton ? void(h_->window().close()) : h_->app().quit(); };
         quit();
-        QVERIFY(h_->app().dataTransfertIn()->isTransferring());
+        QVERIFY(h_->downloadEngine()->isTransferring());
         QCOMPARE(h_->window().isVisible(), true);
         quit();
         QCOMPARE(asked, (QList<int>{2, 2}));
         QVERIFY(FTP::waitForTransfers(30000));
-        QCOMPARE(QDir(localDir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(h_->localDir()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     void statusColumnDrawsProgress()
@@ -425,9 +454,9 @@ private Q_SLOTS:
         QStringList names;
         for (int i = 0; i < lengths.size(); ++i) {
             names << QStringLiteral("f%1").arg(i);
-            QVERIFY(server_->writeFile(names.last(), patternBytes(lengths[i], quint32(i + 1))));
+            QVERIFY(h_->server.writeFile(names.last(), patternBytes(lengths[i], quint32(i + 1))));
         }
-        connectToReal();
+        QVERIFY2(h_->launchConnected(), h_->why());
         QVERIFY(AppHarness::select(h_->remote(), 0, names));
         QSignalSpy changed(h_->window().Downloads()->model(), &QAbstractItemModel::dataChanged);
         LogCapture log;
@@ -448,7 +477,7 @@ private Q_SLOTS:
         for (int i = 0; i < lengths.size(); ++i) {
             QCOMPARE(downloads()[i].getID(), i);
             const File entry = entryNamed(downloads(), names[i]);
-            QCOMPARE(entry.localpath(), localDir_->path());
+            QCOMPARE(entry.localpath(), h_->localDir());
             QCOMPARE(entry.remotepath(), QStringLiteral("/"));
             QCOMPARE(entry.currentsize(), lengths[i]);
             QCOMPARE(readFile(local(names[i])), patternBytes(lengths[i], quint32(i + 1)));
@@ -496,8 +525,8 @@ private Q_SLOTS:
             names << QStringLiteral("u%1").arg(i);
             QVERIFY(writeFile(local(names.last()), patternBytes(lengths[i], quint32(i + 7))));
         }
-        QVERIFY(QDir(server_->rootPath()).mkdir("up"));
-        connectToReal();
+        QVERIFY(QDir(h_->server.rootPath()).mkdir("up"));
+        QVERIFY2(h_->launchConnected(), h_->why());
         // Re-read the local column: the files were made after it was first listed.
         h_->controller().refreshLocal();
         const int localColumn = h_->local().lastVisibleColumn();
@@ -521,10 +550,10 @@ private Q_SLOTS:
         for (int i = 0; i < lengths.size(); ++i) {
             const File entry = entryNamed(uploads(), names[i]);
             QCOMPARE(entry.remotepath(), target);
-            QCOMPARE(entry.localpath(), localDir_->path());
+            QCOMPARE(entry.localpath(), h_->localDir());
             QCOMPARE(entry.currentsize(), lengths[i]);
             const QString stored = remoteDir.isEmpty() ? names[i] : remoteDir + "/" + names[i];
-            QCOMPARE(server_->readFile(stored), patternBytes(lengths[i], quint32(i + 7)));
+            QCOMPARE(h_->server.readFile(stored), patternBytes(lengths[i], quint32(i + 7)));
         }
         QCOMPARE(log.count(QStringLiteral("Notification de fichier envoye !")), lengths.size());
     }
@@ -532,10 +561,10 @@ private Q_SLOTS:
     void moreFilesQueuedWhileOneRuns()
     {
         const QByteArray big = patternBytes(8 << 20, 9);
-        QVERIFY(server_->writeFile("big", big));
-        QVERIFY(server_->writeFile("a", "aaa"));
-        QVERIFY(server_->writeFile("b", "bbbb"));
-        connectToReal();
+        QVERIFY(h_->server.writeFile("big", big));
+        QVERIFY(h_->server.writeFile("a", "aaa"));
+        QVERIFY(h_->server.writeFile("b", "bbbb"));
+        QVERIFY2(h_->launchConnected(), h_->why());
         QVERIFY(AppHarness::select(h_->remote(), 0, {"big"}));
         h_->window().Get()->click();
         QVERIFY(AppHarness::select(h_->remote(), 0, {"a", "b"}));
@@ -558,8 +587,8 @@ private Q_SLOTS:
 
     void getWithNothingSelected()
     {
-        QVERIFY(server_->writeFile("a", "a"));
-        connectToReal();
+        QVERIFY(h_->server.writeFile("a", "a"));
+        QVERIFY2(h_->launchConnected(), h_->why());
         LogCapture log;
         h_->window().Get()->click();
         QCOMPARE(downloads().size(), 0);
@@ -572,21 +601,21 @@ private Q_SLOTS:
     void refusedDownloadThenTheNextOneRuns()
     {
         for (const char *name : {"a", "b", "c"})
-            QVERIFY(server_->writeFile(name, QByteArray(name) + "-content"));
-        connectToReal();
+            QVERIFY(h_->server.writeFile(name, QByteArray(name) + "-content"));
+        QVERIFY2(h_->launchConnected(), h_->why());
         const QStringList rows = AppHarness::names(h_->remote(), 0);
         QVERIFY(AppHarness::select(h_->remote(), 0, rows));
         // The entry queued first disappears from the server: its RETR is refused.
         const QString gone = rows.first();
-        QVERIFY(QFile::remove(server_->localPath(gone)));
-        const FTP *first = h_->app().dataTransfertIn().get();
+        QVERIFY(QFile::remove(h_->server.localPath(gone)));
+        const FTP *first = h_->downloadEngine().get();
         h_->window().Get()->click();
 
         QCOMPARE(downloads()[0].name(), gone);
         QTRY_COMPARE(downloads()[0].getStatus(), QStringLiteral("FTP Error"));
         QVERIFY(downloads()[1].isCurrent() || downloads()[1].isFinished());
-        QCOMPARE(h_->app().dataTransfertIn().get(), first);
-        QVERIFY(h_->app().dataTransfertIn()->isConnected());
+        QCOMPARE(h_->downloadEngine().get(), first);
+        QVERIFY(h_->downloadEngine()->isConnected());
         QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
         QCOMPARE(statuses(downloads()), (QStringList{"FTP Error", "Done.", "Done."}));
         QVERIFY(!QFile::exists(local(gone)));
@@ -599,31 +628,31 @@ private Q_SLOTS:
     void refusedUploadsThenTheNextOneRuns()
     {
         // The server holds a directory where the file would go: STOR is refused.
-        QVERIFY(QDir(server_->rootPath()).mkdir("x"));
-        QVERIFY(QDir(localDir_->path()).mkdir("folder"));
+        QVERIFY(QDir(h_->server.rootPath()).mkdir("x"));
+        QVERIFY(QDir(h_->localDir()).mkdir("folder"));
         QVERIFY(writeFile(local("x"), "xx"));
         QVERIFY(writeFile(local("y"), "yyy"));
-        connectToReal();
+        QVERIFY2(h_->launchConnected(), h_->why());
         h_->controller().refreshLocal();
         const int localColumn = h_->local().lastVisibleColumn();
 
         QVERIFY(AppHarness::select(h_->local(), localColumn, {"x"}));
-        const FTP *first = h_->app().dataTransfertOut().get();
+        const FTP *first = h_->uploadEngine().get();
         h_->window().Put()->click();
         QTRY_COMPARE(uploads()[0].getStatus(), QStringLiteral("FTP Error"));
-        QVERIFY(h_->app().dataTransfertOut()->isConnected());
-        QVERIFY(!h_->app().dataTransfertOut()->isTransferring());
+        QVERIFY(h_->uploadEngine()->isConnected());
+        QVERIFY(!h_->uploadEngine()->isTransferring());
 
         // The same upload engine goes on; a directory cannot be uploaded, the file can.
         QVERIFY(AppHarness::select(h_->local(), localColumn, {"folder", "y"}));
         h_->window().Put()->click();
-        QCOMPARE(h_->app().dataTransfertOut().get(), first);
+        QCOMPARE(h_->uploadEngine().get(), first);
         QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
         QCOMPARE(uploads().size(), 3);
         QCOMPARE(entryNamed(uploads(), "x").getStatus(), QStringLiteral("FTP Error"));
         QCOMPARE(entryNamed(uploads(), "folder").getStatus(), QStringLiteral("FTP Error"));
         QCOMPARE(entryNamed(uploads(), "y").getStatus(), QStringLiteral("Done."));
-        QCOMPARE(server_->readFile("y"), QByteArray("yyy"));
+        QCOMPARE(h_->server.readFile("y"), QByteArray("yyy"));
         QCOMPARE(h_->state(), State::Connected);
     }
 
@@ -633,9 +662,9 @@ private Q_SLOTS:
     {
         const QByteArray big = patternBytes(48 << 20, 5);
         const QByteArray small = patternBytes(3 * 16384 + 10, 6);
-        QVERIFY(server_->writeFile("big", big));
-        QVERIFY(server_->writeFile("small", small));
-        connectToReal();
+        QVERIFY(h_->server.writeFile("big", big));
+        QVERIFY(h_->server.writeFile("small", small));
+        QVERIFY2(h_->launchConnected(), h_->why());
         QVERIFY(AppHarness::select(h_->remote(), 0, {"big"}));
         h_->window().Get()->click();
         QVERIFY(downloads()[0].isCurrent());
@@ -649,7 +678,7 @@ private Q_SLOTS:
         QCOMPARE(h_->window().Uploads()->model()->rowCount(), 0);
 
         // New session: index 0 starts again, before the old one's notifications arrive.
-        QVERIFY(h_->connectThroughDialog(server_->address(), RealFtpServer::user(), RealFtpServer::password()));
+        QVERIFY(h_->connectThroughDialog(h_->server.address(), RealFtpServer::user(), RealFtpServer::password()));
         QCOMPARE(h_->state(), State::Connected);
         QVERIFY(AppHarness::select(h_->remote(), 0, {"small"}));
         h_->window().Get()->click();
@@ -687,7 +716,7 @@ private Q_SLOTS:
         QFETCH(QString, status);
         QFETCH(QString, sizeShown);
         ScriptedFtpServer server(fileServer(unixLine("f", listedSize), "data", finalReply));
-        connectTo(server.address(), "me", "pw");
+        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"f"}));
         h_->window().Get()->click();
         QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
@@ -702,8 +731,8 @@ private Q_SLOTS:
     // its own directory, never the file of the same name inside it.
     void getTakesTheDirectoryOfTheSelection()
     {
-        QVERIFY(server_->writeFile("sub/sub", "inner file"));
-        connectToReal();
+        QVERIFY(h_->server.writeFile("sub/sub", "inner file"));
+        QVERIFY2(h_->launchConnected(), h_->why());
         QVERIFY(AppHarness::select(h_->remote(), 0, {"sub"}));
         QCOMPARE(h_->remote().lastVisibleColumn(), 1);
         h_->window().Get()->click();
@@ -718,12 +747,12 @@ private Q_SLOTS:
     void putKeepsTheBytesOfALocalName()
     {
         const QByteArray name("caf\xe9");
-        const QByteArray path = QFile::encodeName(localDir_->path()) + '/' + name;
+        const QByteArray path = QFile::encodeName(h_->localDir()) + '/' + name;
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0600);
         QVERIFY(fd >= 0);
         QCOMPARE(::write(fd, "latin", 5), ssize_t(5));
         ::close(fd);
-        connectToReal();
+        QVERIFY2(h_->launchConnected(), h_->why());
         h_->controller().refreshLocal();
         QVERIFY(AppHarness::select(h_->local(), h_->local().lastVisibleColumn(), {"caf\uFFFD"}));
         h_->window().Put()->click();
@@ -751,8 +780,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, name);
         QFETCH(bool, refused);
         ScriptedFtpServer server(fileServer(unixLine(name, 4), "evil", "226 Done"));
-        QVERIFY(QDir(localDir_->path()).mkpath("inner/deeper"));
-        h_ = std::make_unique<AppHarness>();
+        QVERIFY(QDir(h_->localDir()).mkpath("inner/deeper"));
         h_->launch();
         BrowserSettings::instance().setShowHidden(true); // names starting with "." are listed
         QVERIFY(h_->local().setPath(local("inner/deeper")));

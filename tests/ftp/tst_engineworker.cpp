@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // An engine's blocking calls run in order off the asking thread; results come back to it.
-#include "ftp/EngineWorker.h"
+#include "app/EngineWorker.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>

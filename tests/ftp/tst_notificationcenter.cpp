@@ -195,6 +195,8 @@ private Q_SLOTS:
     void postsFromWorkerThreadsKeepTheirOrder();
     void removedObserverGetsNothingAlreadyQueued();
     void destroyedContextEndsItsRegistrations();
+    void typedAndNamedObserversShareOneOrder_data();
+    void typedAndNamedObserversShareOneOrder();
     void broadcastReachesAnotherBusClient_data();
     void broadcastReachesAnotherBusClient();
     void equalNotificationsTravelAsOneRun();
@@ -316,6 +318,108 @@ void TestNotificationCenter::destroyedContextEndsItsRegistrations()
     center.post(QStringLiteral("FileSend"), QStringLiteral("DataTransfert"), {});
     QTRY_COMPARE_WITH_TIMEOUT(marker.notes.size(), size_t(2), kWaitMs);
     QCOMPARE(seen.notes.size(), size_t(0));
+}
+
+namespace {
+
+// One transfer event as a line: the notification's name, engine, ID, size and status, "-"
+// for what the notification leaves out.
+QString eventLine(const QString &name, quint64 engine, const QString &id, const QString &size, const QString &status)
+{
+    return QStringLiteral("%1 %2 %3 %4 %5").arg(name).arg(engine).arg(id, size, status);
+}
+
+QString eventLine(const TransferEvent &e)
+{
+    static const QStringList names{QStringLiteral("ChunkOfFile"), QStringLiteral("ChunkOfFileUploaded"),
+                                   QStringLiteral("FileSaved"), QStringLiteral("FileSend")};
+    const QString none = QStringLiteral("-");
+    return eventLine(names[int(e.kind)], e.engine, e.kind == TransferEvent::Kind::UploadChunk ? none : QString::number(e.file),
+                     QString::number(e.bytes), e.isEnd() ? QString::number(e.status) : none);
+}
+
+} // namespace
+
+void TestNotificationCenter::typedAndNamedObserversShareOneOrder_data()
+{
+    QTest::addColumn<bool>("broadcast");
+    QTest::addColumn<bool>("byName");
+    QTest::newRow("observers by name, the bus on") << true << true;
+    QTest::newRow("observers by name, the bus off") << false << true;
+    QTest::newRow("typed alone, the bus on") << true << false;
+    QTest::newRow("typed alone, no strings wanted") << false << false;
+}
+
+// Each event reaches the typed observer as it was told and, right after, the observer of
+// its name as the notification with the same content: one queue, one order, from engines
+// posting on two threads at once.
+void TestNotificationCenter::typedAndNamedObserversShareOneOrder()
+{
+    QFETCH(bool, broadcast);
+    QFETCH(bool, byName);
+    auto &center = NotificationCenter::defaultCenter();
+    center.setBroadcastEnabled(broadcast);
+    QObject context;
+    QStringList seen;
+    std::vector<TransferEvent> typed;
+    center.addTransferObserver(&context, [&](const TransferEvent &e) {
+        typed.push_back(e);
+        seen << QStringLiteral("typed ") + eventLine(e);
+    });
+    if (byName) {
+        for (const char *name : {"ChunkOfFile", "ChunkOfFileUploaded", "FileSaved", "FileSend"})
+            center.addObserver(&context, QString::fromLatin1(name), QStringLiteral("DataTransfert"),
+                               [&seen](const Notification &n) {
+                const QString none = QStringLiteral("-");
+                seen << QStringLiteral("named ")
+                        + eventLine(n.name, n.engine, n.userInfo.value(QStringLiteral("ID"), none),
+                                    n.userInfo.value(QStringLiteral("size"), none),
+                                    n.userInfo.value(QStringLiteral("status"), none));
+            });
+    }
+    constexpr int kFiles = 40;
+    constexpr int kChunks = 12;
+    // Chunks batched, ends delivered at once; equal chunks in a row, then a short last one.
+    auto told = [](quint64 engine, bool upload) {
+        std::vector<TransferEvent> events;
+        for (qint32 file = 0; file < kFiles; ++file) {
+            for (int chunk = 0; chunk < kChunks; ++chunk)
+                events.push_back({engine, upload ? TransferEvent::Kind::UploadChunk : TransferEvent::Kind::DownloadChunk,
+                                  file, chunk + 1 < kChunks ? 16384 : file + 1, 0});
+            events.push_back({engine, upload ? TransferEvent::Kind::Uploaded : TransferEvent::Kind::Downloaded, file,
+                              qint64(kChunks - 1) * 16384 + file + 1, file % 3 == 0 ? -1 : 226});
+        }
+        return events;
+    };
+    const std::vector<TransferEvent> down = told(101, false);
+    const std::vector<TransferEvent> up = told(202, true);
+    auto poster = [&center](const std::vector<TransferEvent> &events) {
+        for (const TransferEvent &e : events)
+            center.transferEvent(e);
+    };
+    std::thread a(poster, std::cref(down));
+    std::thread b(poster, std::cref(up));
+    a.join();
+    b.join();
+    const size_t total = down.size() + up.size();
+    QTRY_COMPARE_WITH_TIMEOUT(typed.size(), total, kWaitMs);
+    center.removeObserver(&context);
+    // Each engine's events arrive as told.
+    QStringList fromDown, fromUp, expectDown, expectUp;
+    for (const TransferEvent &e : typed)
+        (e.engine == 101 ? fromDown : fromUp) << eventLine(e);
+    for (const TransferEvent &e : down)
+        expectDown << eventLine(e);
+    for (const TransferEvent &e : up)
+        expectUp << eventLine(e);
+    QCOMPARE(fromDown, expectDown);
+    QCOMPARE(fromUp, expectUp);
+    // The notification of each event follows it at once.
+    QCOMPARE(seen.size(), qsizetype(byName ? 2 * total : total));
+    if (byName) {
+        for (qsizetype i = 0; i < seen.size(); i += 2)
+            QCOMPARE(seen[i + 1], QStringLiteral("named ") + seen[i].mid(6));
+    }
 }
 
 void TestNotificationCenter::broadcastReachesAnotherBusClient_data()

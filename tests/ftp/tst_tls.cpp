@@ -2,10 +2,10 @@
 // The TLS layer of the engine's sockets against a real server: explicit and implicit
 // handshakes, session resumption on data connections, how a stream ends, and what is
 // decided about the server's certificate.
-#include "ftp/CertificateStore.h"
+#include "model/CertificateStore.h"
 #include "ftp/FTP.h"
 #include "ftp/ProtocolReplies.h"
-#include "ftp/Socket.h"
+#include "net/Socket.h"
 
 #include "TransferRecorder.h"
 #include "support/RealFtpServer.h"

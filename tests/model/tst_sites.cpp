@@ -4,6 +4,7 @@
 #include "model/SiteListFile.h"
 #include "model/Sites.h"
 #include "model/SitesCombo.h"
+#include "support/Fixtures.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
@@ -328,21 +329,15 @@ private Q_SLOTS:
     {
         QFETCH(QString, path);
         QFETCH(QString, expected);
-        const QByteArray oldHome = qgetenv("HOME");
-        qputenv("HOME", "/home/u");
-        const QString resolved = SiteListFile::resolveHomePath(path);
-        qputenv("HOME", oldHome);
-        QCOMPARE(resolved, expected);
+        const test::ScopedEnv home("HOME", "/home/u");
+        QCOMPARE(SiteListFile::resolveHomePath(path), expected);
     }
 
     void bookmarkFileInHome()
     {
-        const QByteArray oldHome = qgetenv("HOME");
-        qputenv("HOME", QFile::encodeName(dir_.path()));
-        writeBytes(dir_.filePath(QStringLiteral("bookmarks.tarvo")), "((h, l, p))");
-        const Sites sites(QStringLiteral("~/bookmarks.tarvo"));
-        qputenv("HOME", oldHome);
-        QCOMPARE(sites.count(), 1);
+        const test::TemporaryHome home;
+        writeBytes(home.bookmarksFile(), "((h, l, p))");
+        QCOMPARE(Sites(QStringLiteral("~/bookmarks.tarvo")).count(), 1);
     }
 
     void addSiteTellsStandardOutput()

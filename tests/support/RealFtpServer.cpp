@@ -29,7 +29,10 @@ bool RealFtpServer::start(const Options &options)
         m_error = QStringLiteral("cannot create the temporary directories");
         return false;
     }
-    QStringList args{QStringLiteral(ZODARU_TEST_SUPPORT_DIR "/pyftpd_server.py"),
+    // The launcher the demo and the tools use too.
+    QStringList args{QStringLiteral(ZODARU_TEST_SUPPORT_DIR "/../../tools/ftp-server.py"),
+                     QStringLiteral("--exit-with-stdin"),
+                     QStringLiteral("--name"), QStringLiteral("zodaru test server"),
                      QStringLiteral("--root"), m_root.path(),
                      QStringLiteral("--log"), m_logDir.filePath(QStringLiteral("server.log"))};
     if (options.readerAccount)

@@ -20,8 +20,9 @@
 // temporary directory as their root. Passive ports are chosen by the OS. pyftpdlib
 // answers RETR/STOR/LIST with 125 when the data connection was already accepted and 150
 // otherwise, so tests accept either.
-// The server runs under /usr/bin/python3 (the interpreter that has pyftpdlib); its log
-// goes to server.log in a separate temporary directory. The destructor stops it.
+// The server is tools/ftp-server.py, run by /usr/bin/python3 (the interpreter that has
+// pyftpdlib); its log goes to server.log in a separate temporary directory. The
+// destructor stops it.
 namespace zodaru {
 
 class RealFtpServer final

@@ -7,18 +7,25 @@
 
 namespace zodaru::test {
 
-// The visible top-level window of that type and object name, once there is one (null
-// after 10 s): the program's questions are non-modal, so a test waits for them to show.
-template <typename T>
-T *shown(const char *name)
+// The visible top-level window of that type (and object name, when given) now, or null.
+template <typename T = QWidget>
+T *shownNow(const char *name = nullptr)
 {
     T *found = nullptr;
-    (void)QTest::qWaitFor([&] {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *t = qobject_cast<T *>(w); t && t->isVisible() && t->objectName() == QLatin1String(name))
-                found = t;
-        return found != nullptr;
-    }, 10000);
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *t = qobject_cast<T *>(w);
+            t && t->isVisible() && (!name || t->objectName() == QLatin1String(name)))
+            found = t;
+    return found;
+}
+
+// The same, once there is one (null after 10 s): the program's questions are non-modal,
+// so a test waits for them to show.
+template <typename T>
+T *shown(const char *name = nullptr)
+{
+    T *found = nullptr;
+    (void)QTest::qWaitFor([&] { return (found = shownNow<T>(name)) != nullptr; }, 10000);
     return found;
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "FakeApp.h"
+#include "support/FakeApp.h"
 
 #include "base/ByteNames.h"
 #include "ftp/FTP.h"
@@ -48,6 +48,17 @@ constexpr qint64 kSparseSize = (qint64(5) << 30) + 7;
 
 // Hidden entries shown: these tests count every entry the delegates give.
 constexpr ListOptions kAllEntries{true, true};
+
+// A column browser on the local delegate, every entry shown.
+struct LocalColumns {
+    GestBrowser local;
+    ColumnBrowser browser;
+    LocalColumns()
+    {
+        browser.setListOptions(kAllEntries);
+        browser.setDelegate(&local);
+    }
+};
 
 } // namespace
 
@@ -103,10 +114,8 @@ private Q_SLOTS:
         QFETCH(bool, leaf);
         QFETCH(qint64, size);
 
-        GestBrowser local;
-        ColumnBrowser browser;
-        browser.setListOptions(kAllEntries);
-        browser.setDelegate(&local);
+        LocalColumns columns;
+        ColumnBrowser &browser = columns.browser;
         QVERIFY(browser.setPath(root_));
         const int column = browser.lastVisibleColumn();
         QCOMPARE(browser.pathToColumn(column), root_);
@@ -122,10 +131,8 @@ private Q_SLOTS:
 
     void localListsEveryEntryOnce()
     {
-        GestBrowser local;
-        ColumnBrowser browser;
-        browser.setListOptions(kAllEntries);
-        browser.setDelegate(&local);
+        LocalColumns columns;
+        ColumnBrowser &browser = columns.browser;
         browser.setPath(root_);
         const int column = browser.lastVisibleColumn();
         QCOMPARE(browser.rowCount(column), 7);
@@ -136,10 +143,8 @@ private Q_SLOTS:
 
     void localLinkToDirectoryOpensAColumn()
     {
-        GestBrowser local;
-        ColumnBrowser browser;
-        browser.setListOptions(kAllEntries);
-        browser.setDelegate(&local);
+        LocalColumns columns;
+        ColumnBrowser &browser = columns.browser;
         QVERIFY(browser.setPath(root_ + "/linkdir"));
         const int column = browser.lastVisibleColumn();
         QCOMPARE(browser.pathToColumn(column), root_ + "/linkdir");
@@ -156,10 +161,8 @@ private Q_SLOTS:
         QVERIFY(QDir(root_).mkdir("locked"));
         QFile(locked + "/inside").open(QIODevice::WriteOnly);
         QVERIFY(QFile::setPermissions(locked, QFileDevice::WriteOwner));
-        GestBrowser local;
-        ColumnBrowser browser;
-        browser.setListOptions(kAllEntries);
-        browser.setDelegate(&local);
+        LocalColumns columns;
+        ColumnBrowser &browser = columns.browser;
         QVERIFY(browser.setPath(locked));
         QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                           | QFileDevice::ExeOwner);
@@ -170,10 +173,8 @@ private Q_SLOTS:
     // Entries of the root are joined as "//name" and must still resolve.
     void localRootColumn()
     {
-        GestBrowser local;
-        ColumnBrowser browser;
-        browser.setListOptions(kAllEntries);
-        browser.setDelegate(&local);
+        LocalColumns columns;
+        ColumnBrowser &browser = columns.browser;
         QVERIFY(browser.setPath("/"));
         QCOMPARE(browser.columnCount(), 1);
         QCOMPARE(browser.titleOfColumn(0), "/");
@@ -210,10 +211,8 @@ private Q_SLOTS:
         QCOMPARE(::write(fd, "abc", 3), ssize_t(3));
         ::close(fd);
 
-        GestBrowser local;
-        ColumnBrowser browser;
-        browser.setListOptions(kAllEntries);
-        browser.setDelegate(&local);
+        LocalColumns columns;
+        ColumnBrowser &browser = columns.browser;
         const QString lossless = nameFromBytes(base + '/' + name);
         QVERIFY(browser.setPath(lossless));
         const int column = browser.lastVisibleColumn();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the browsers show beyond the delegates' rows: order and hidden names, the preview
 // column and its comparison, the disk followed, the keys, the strip's sideways scroll.
-#include "FakeApp.h"
+#include "support/FakeApp.h"
 
 #include "ftp/FTP.h"
 #include "model/EntryFacts.h"
@@ -116,14 +116,13 @@ constexpr qint64 kMonday = 1700000000; // 2023-11-14 22:13:20 UTC
 class TestBrowserViews final : public QObject {
     Q_OBJECT
 
-    QTemporaryDir config_;
+    // The View menu's settings go to a private configuration, never the user's.
+    test::TemporaryHome config_{test::TemporaryHome::Scope::ConfigOnly};
 
 private Q_SLOTS:
     void initTestCase()
     {
-        // The View menu's settings go to a private configuration, never the user's.
         QVERIFY(config_.isValid());
-        qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     }
 
@@ -205,7 +204,7 @@ private Q_SLOTS:
         settings.setShowHidden(!settings.options().showHidden);
         settings.setDirectoriesFirst(!settings.options().directoriesFirst);
         QCOMPARE(changes.size(), 2);
-        const QSettings stored(config_.path() + "/Zodaru/Zodaru.conf", QSettings::NativeFormat);
+        const QSettings stored(config_.settingsFile(), QSettings::NativeFormat);
         QCOMPARE(stored.value("Browsers/showHidden").toBool(), settings.options().showHidden);
         QCOMPARE(stored.value("Browsers/directoriesFirst").toBool(), settings.options().directoriesFirst);
     }

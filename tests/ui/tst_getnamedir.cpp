@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "FakeApp.h"
+#include "support/FakeApp.h"
 
 #include "ui/ColumnBrowser.h"
 #include "ui/GetNameDirController.h"
@@ -14,7 +14,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -49,43 +48,30 @@ void flushDeletions()
 class TestGetNameDir final : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> tmp_;
-    QString root_;
-    QString savedCwd_;
-    FakeApp app_;
-    std::unique_ptr<MainWindowController> controller_;
+    // A controller on a FakeApp, in a working directory of its own.
+    std::unique_ptr<test::ControllerFixture> f_;
 
-    // A local panel opened the way the "<- Make Dir" button opens it.
-    GetNameWindow *openLocalPanel()
+    // A panel opened the way the "<- Make Dir" (local) or remote button opens it.
+    GetNameWindow *openPanel(void (MainWindowController::*open)())
     {
         const auto before = openPanels();
-        controller_->createLocalDirectory();
+        (f_->controller.get()->*open)();
         for (GetNameWindow *panel : openPanels())
             if (!before.contains(panel))
                 return panel;
         return nullptr;
     }
+    GetNameWindow *openLocalPanel() { return openPanel(&MainWindowController::createLocalDirectory); }
+    GetNameWindow *openRemotePanel() { return openPanel(&MainWindowController::createRemoteDirectory); }
 
 private Q_SLOTS:
     void init()
     {
-        savedCwd_ = QDir::currentPath();
-        tmp_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(tmp_->isValid());
-        root_ = QDir(tmp_->path()).canonicalPath();
-        QVERIFY(QDir::setCurrent(root_));
-        app_ = FakeApp();
-        controller_ = std::make_unique<MainWindowController>(app_);
-        app_.controller = controller_.get();
+        f_ = std::make_unique<test::ControllerFixture>();
+        QVERIFY(f_->isValid());
+        f_->build();
     }
-
-    void cleanup()
-    {
-        controller_.reset();
-        flushDeletions();
-        QDir::setCurrent(savedCwd_);
-        tmp_.reset();
-    }
+    void cleanup() { f_.reset(); }
 
     void panelLayout()
     {
@@ -136,8 +122,8 @@ private Q_SLOTS:
         QFETCH(QString, created);
         QFETCH(int, mode);
 
-        QVERIFY(QDir(root_).mkdir(QStringLiteral("exists")));
-        const QStringList before = QDir(root_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
+        QVERIFY(QDir(f_->root()).mkdir(QStringLiteral("exists")));
+        const QStringList before = QDir(f_->root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
                                                          | QDir::Hidden);
         GetNameWindow *panel = openLocalPanel();
         QVERIFY(panel);
@@ -155,13 +141,13 @@ private Q_SLOTS:
         QCOMPARE(log.contains(QStringLiteral("Nom de fichier refuse : <%1>").arg(name)), refused);
         QCOMPARE(linesStarting(log, QStringLiteral("on veut creer le repertoire ")),
                  refused ? QStringList()
-                         : QStringList{QStringLiteral("on veut creer le repertoire %1/%2\n").arg(root_, name)});
+                         : QStringList{QStringLiteral("on veut creer le repertoire %1/%2\n").arg(f_->root(), name)});
         // The listing is refreshed whether or not the directory could be made.
         QCOMPARE(linesStarting(log, QStringLiteral("On est dans refreshLocal !")).size(), refused ? 0 : 1);
         QVERIFY(!panel->isVisible());
-        QVERIFY(!QFileInfo::exists(QFileInfo(root_).path() + QStringLiteral("/escape")));
+        QVERIFY(!QFileInfo::exists(QFileInfo(f_->root()).path() + QStringLiteral("/escape")));
 
-        QStringList after = QDir(root_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QStringList after = QDir(f_->root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         if (created.isEmpty()) {
             QCOMPARE(after, before);
         } else {
@@ -170,43 +156,48 @@ private Q_SLOTS:
         }
         if (!created.isEmpty()) {
             struct stat st {};
-            QCOMPARE(::stat(QFile::encodeName(root_ + QLatin1Char('/') + created).constData(), &st), 0);
+            QCOMPARE(::stat(QFile::encodeName(f_->root() + QLatin1Char('/') + created).constData(), &st), 0);
             QVERIFY(S_ISDIR(st.st_mode));
             QCOMPARE(int(st.st_mode & 07777), mode);
         }
     }
 
+    // Return presses "Go!", even while "Cancel" has the keyboard.
+    void returnPressesGo_data()
+    {
+        QTest::addColumn<bool>("onCancel");
+        QTest::newRow("typed in the name field") << false;
+        QTest::newRow("while Cancel has the keyboard") << true;
+    }
     void returnPressesGo()
     {
+        QFETCH(bool, onCancel);
         GetNameWindow *panel = openLocalPanel();
         QVERIFY(panel);
         QTest::keyClicks(panel->name(), QStringLiteral("typed"));
-        QTest::keyClick(panel->name(), Qt::Key_Return);
-        QVERIFY(QFileInfo(root_ + QStringLiteral("/typed")).isDir());
+        QWidget *focus = onCancel ? static_cast<QWidget *>(panel->cancel()) : panel->name();
+        focus->setFocus();
+        QTest::keyClick(focus, Qt::Key_Return);
+        QVERIFY(QFileInfo(f_->root() + QStringLiteral("/typed")).isDir());
         QVERIFY(!panel->isVisible());
     }
 
     void directoryIsTakenWhenGoIsPressed()
     {
-        QVERIFY(QDir(root_).mkdir(QStringLiteral("later")));
+        QVERIFY(QDir(f_->root()).mkdir(QStringLiteral("later")));
         GetNameWindow *panel = openLocalPanel();
         QVERIFY(panel);
         panel->name()->setText(QStringLiteral("made"));
-        QVERIFY(controller_->window()->localView()->setPath(root_ + QStringLiteral("/later")));
+        QVERIFY(f_->controller->window()->localView()->setPath(f_->root() + QStringLiteral("/later")));
         QTest::mouseClick(panel->go(), Qt::LeftButton);
-        QVERIFY(QFileInfo(root_ + QStringLiteral("/later/made")).isDir());
-        QVERIFY(!QFileInfo::exists(root_ + QStringLiteral("/made")));
+        QVERIFY(QFileInfo(f_->root() + QStringLiteral("/later/made")).isDir());
+        QVERIFY(!QFileInfo::exists(f_->root() + QStringLiteral("/made")));
     }
 
     void remoteWithoutEngineOnlyRefreshes()
     {
-        controller_->window()->remoteView()->reloadColumn(0);
-        const auto before = openPanels();
-        controller_->createRemoteDirectory();
-        GetNameWindow *panel = nullptr;
-        for (GetNameWindow *p : openPanels())
-            if (!before.contains(p))
-                panel = p;
+        f_->controller->window()->remoteView()->reloadColumn(0);
+        GetNameWindow *panel = openRemotePanel();
         QVERIFY(panel);
         panel->name()->setText(QStringLiteral("up"));
         LogCapture log;
@@ -214,7 +205,7 @@ private Q_SLOTS:
         QCOMPARE(linesStarting(log, QStringLiteral("on envoie au ftp la commande : ")),
                  QStringList{QStringLiteral("on envoie au ftp la commande : MKD //up\n")});
         QCOMPARE(linesStarting(log, QStringLiteral("On est dans refreshRemote !")).size(), 1);
-        QVERIFY(!QFileInfo::exists(root_ + QStringLiteral("/up")));
+        QVERIFY(!QFileInfo::exists(f_->root() + QStringLiteral("/up")));
     }
 
     void remoteMakeDirectory_data()
@@ -242,27 +233,22 @@ private Q_SLOTS:
             {"/", "drwxr-xr-x 2 u g 0 Jan  1  2020 pub\r\n"},
             {"/pub", QByteArray()},
         }));
-        app_.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
-        QVERIFY(app_.engine->isConnected());
+        f_->app.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
+        QVERIFY(f_->app.engine->isConnected());
         LogCapture log;
-        controller_->setConnected();
-        app_.settle();
+        f_->controller->setConnected();
+        f_->app.settle();
         if (!open.isEmpty())
-            controller_->window()->remoteView()->selectRow(0, 0);
-        app_.settle();
+            f_->controller->window()->remoteView()->selectRow(0, 0);
+        f_->app.settle();
 
-        const auto before = openPanels();
-        controller_->createRemoteDirectory();
-        GetNameWindow *panel = nullptr;
-        for (GetNameWindow *p : openPanels())
-            if (!before.contains(p))
-                panel = p;
+        GetNameWindow *panel = openRemotePanel();
         QVERIFY(panel);
         panel->name()->setText(name);
         QTest::mouseClick(panel->go(), Qt::LeftButton);
         // A polite end, so the server script ends on QUIT rather than on a dropped line.
-        app_.engine->shutdown();
-        app_.engine.reset();
+        f_->app.engine->shutdown();
+        f_->app.engine.reset();
 
         QCOMPARE(remoteSteps(log, QStringLiteral("on envoie au ftp la commande : ")), expected);
         const QStringList sent = expected.filter(QRegularExpression(QStringLiteral("^MKD ")));
@@ -336,17 +322,17 @@ private Q_SLOTS:
 
         ScriptedFtpServer server(browsingServer({{"/", QByteArray()}}));
         if (remote) {
-            app_.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
-            QVERIFY(app_.engine->isConnected());
-            controller_->setConnected();
-            app_.settle();
+            f_->app.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
+            QVERIFY(f_->app.engine->isConnected());
+            f_->controller->setConnected();
+            f_->app.settle();
         }
         LogCapture log;
         const auto before = openPanels();
         if (remote)
-            controller_->createRemoteDirectory();
+            f_->controller->createRemoteDirectory();
         else
-            controller_->createLocalDirectory();
+            f_->controller->createLocalDirectory();
         GetNameWindow *panel = nullptr;
         for (GetNameWindow *p : openPanels())
             if (!before.contains(p))
@@ -363,13 +349,13 @@ private Q_SLOTS:
         QVERIFY(!panel->isVisible());
         flushDeletions();
         QVERIFY(!alive);
-        app_.settle();
-        if (app_.engine) {
-            app_.engine->shutdown();
-            app_.engine.reset();
+        f_->app.settle();
+        if (f_->app.engine) {
+            f_->app.engine->shutdown();
+            f_->app.engine.reset();
         }
 
-        QVERIFY(!QFileInfo::exists(root_ + QStringLiteral("/never")));
+        QVERIFY(!QFileInfo::exists(f_->root() + QStringLiteral("/never")));
         QCOMPARE(linesStarting(log, QStringLiteral("On est dans le makedir")), QStringList());
         QCOMPARE(linesStarting(log, QStringLiteral("on veut creer le repertoire ")), QStringList());
         QCOMPARE(linesStarting(log, QStringLiteral("on envoie au ftp la commande : ")), QStringList());
@@ -377,17 +363,6 @@ private Q_SLOTS:
             QCOMPARE(commandsSent(server, 0, {"MKD"}), QStringList());
             QCOMPARE(server.failures(), QStringList());
         }
-    }
-
-    // Return presses "Go!" even while "Cancel" has the keyboard.
-    void returnOnCancelPressesGo()
-    {
-        GetNameWindow *panel = openLocalPanel();
-        QVERIFY(panel);
-        panel->name()->setText(QStringLiteral("typed"));
-        panel->cancel()->setFocus();
-        QTest::keyClick(panel->cancel(), Qt::Key_Return);
-        QVERIFY(QFileInfo(root_ + QStringLiteral("/typed")).isDir());
     }
 };
 

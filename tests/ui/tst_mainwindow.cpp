@@ -6,7 +6,7 @@
 #include "ui/MainWindow.h"
 #include "ui/UploadTableView.h"
 
-#include "FakeApp.h"
+#include "support/FakeApp.h"
 
 #include <QApplication>
 #include <QHeaderView>

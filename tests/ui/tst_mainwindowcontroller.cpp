@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "FakeApp.h"
+#include "support/FakeApp.h"
 
 #include "ui/BrowserSettings.h"
 #include "ui/CellFile.h"
@@ -16,7 +16,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTableView>
-#include <QTemporaryDir>
+
 #include <QTest>
 #include <QToolButton>
 #include <QTranslator>
@@ -62,19 +62,11 @@ class TestMainWindowController final : public QObject {
     Q_OBJECT
 
     // The local browser opens on the working directory: each test works in its own.
-    std::unique_ptr<QTemporaryDir> tmp_;
-    QTemporaryDir config_;
-    QString root_;
-    QString savedCwd_;
-    FakeApp app_;
-    std::unique_ptr<MainWindowController> controller_;
+    std::unique_ptr<test::ControllerFixture> f_;
+    test::TemporaryHome config_{test::TemporaryHome::Scope::ConfigOnly};
 
-    void build()
-    {
-        controller_ = std::make_unique<MainWindowController>(app_);
-        app_.controller = controller_.get();
-    }
-    ColumnBrowser *local() const { return controller_->window()->localView(); }
+    void build() { f_->build(); }
+    ColumnBrowser *local() const { return f_->controller->window()->localView(); }
 
 private Q_SLOTS:
     // The View menu's settings live in a private configuration; hidden entries are shown,
@@ -82,26 +74,15 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(config_.isValid());
-        qputenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit());
         BrowserSettings::instance().setShowHidden(true);
     }
 
     void init()
     {
-        savedCwd_ = QDir::currentPath();
-        tmp_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(tmp_->isValid());
-        root_ = QDir(tmp_->path()).canonicalPath();
-        QVERIFY(QDir::setCurrent(root_));
-        app_ = FakeApp();
+        f_ = std::make_unique<test::ControllerFixture>();
+        QVERIFY(f_->isValid());
     }
-
-    void cleanup()
-    {
-        controller_.reset();
-        QDir::setCurrent(savedCwd_);
-        tmp_.reset();
-    }
+    void cleanup() { f_.reset(); }
 
     void constructionOrderAndInitialLook()
     {
@@ -117,7 +98,7 @@ private Q_SLOTS:
             QStringLiteral("on mets les delegates D"),
             QStringLiteral("on mets les actions"),
         }));
-        MainWindow *w = controller_->window();
+        MainWindow *w = f_->controller->window();
         QCOMPARE(w->windowTitle(), QStringLiteral("ZIVidur ADE Zodaru"));
         QVERIFY(!w->isVisible());
         QCOMPARE(w->minimumSize(), QSize(400, 400));
@@ -131,7 +112,7 @@ private Q_SLOTS:
         QCOMPARE(w->Downloads()->model()->rowCount(), 0);
         QCOMPARE(w->Uploads()->model()->rowCount(), 0);
         // Opened on the working directory.
-        QCOMPARE(controller_->localPath(), root_);
+        QCOMPARE(f_->controller->localPath(), f_->root());
     }
 
     void connectButtonStates_data()
@@ -171,13 +152,13 @@ private Q_SLOTS:
         build();
         for (const QString &step : steps) {
             if (step == QLatin1String("dialing"))
-                controller_->setDialing();
+                f_->controller->setDialing();
             else if (step == QLatin1String("connected"))
-                controller_->setConnected();
+                f_->controller->setConnected();
             else
-                controller_->setDisconnected();
+                f_->controller->setDisconnected();
         }
-        MainWindow *w = controller_->window();
+        MainWindow *w = f_->controller->window();
         QCOMPARE(w->Connect()->text(), title);
         QCOMPARE(look(w->Connect()->icon()), look(imageNamed(image)));
         QCOMPARE(w->Get()->isEnabled(), transfers);
@@ -185,7 +166,7 @@ private Q_SLOTS:
         QVERIFY(!w->Bookmarks()->isEnabled());
 
         QTest::mouseClick(w->Connect(), Qt::LeftButton);
-        QCOMPARE(app_.calls, QStringList{connectDoes});
+        QCOMPARE(f_->app.calls, QStringList{connectDoes});
     }
 
     // The titles go through the translation of the user's language.
@@ -207,12 +188,12 @@ private Q_SLOTS:
         QCoreApplication::installTranslator(&french);
         build();
         if (step == QLatin1String("dialing"))
-            controller_->setDialing();
+            f_->controller->setDialing();
         else if (step == QLatin1String("connected"))
-            controller_->setConnected();
+            f_->controller->setConnected();
         else
-            controller_->setDisconnected();
-        const QString shown = controller_->window()->Connect()->text();
+            f_->controller->setDisconnected();
+        const QString shown = f_->controller->window()->Connect()->text();
         QCoreApplication::removeTranslator(&french);
         QCOMPARE(shown, title);
     }
@@ -236,23 +217,23 @@ private Q_SLOTS:
         build();
         LogCapture log;
         if (step == QLatin1String("connected"))
-            controller_->setConnected();
+            f_->controller->setConnected();
         else if (step == QLatin1String("disconnected"))
-            controller_->setDisconnected();
+            f_->controller->setDisconnected();
         else
-            controller_->setDialing();
+            f_->controller->setDialing();
         QCOMPARE(log.lines(), expected);
     }
 
     void transferButtonsReachTheApplication()
     {
         build();
-        controller_->setConnected();
-        MainWindow *w = controller_->window();
+        f_->controller->setConnected();
+        MainWindow *w = f_->controller->window();
         QTest::mouseClick(w->Get(), Qt::LeftButton);
         QTest::mouseClick(w->Put(), Qt::LeftButton);
         QTest::mouseClick(w->Bookmarks(), Qt::LeftButton);
-        QCOMPARE(app_.calls, (QStringList{"getFile", "putFile"}));
+        QCOMPARE(f_->app.calls, (QStringList{"getFile", "putFile"}));
     }
 
     void localPathFollowsTheOpenColumns_data()
@@ -275,10 +256,10 @@ private Q_SLOTS:
         QFETCH(QString, select);
         QFETCH(QString, expected);
 
-        QVERIFY(QDir(root_).mkpath(QStringLiteral("a/b")));
-        touch(root_ + QStringLiteral("/a/f"));
+        QVERIFY(QDir(f_->root()).mkpath(QStringLiteral("a/b")));
+        touch(f_->root() + QStringLiteral("/a/f"));
         build();
-        const QString target = open.isEmpty() ? root_ : root_ + QLatin1Char('/') + open;
+        const QString target = open.isEmpty() ? f_->root() : f_->root() + QLatin1Char('/') + open;
         QVERIFY(local()->setPath(target));
         if (!select.isEmpty()) {
             const int column = local()->lastVisibleColumn();
@@ -287,8 +268,8 @@ private Q_SLOTS:
             local()->selectRow(column, row);
         }
         LogCapture log;
-        QCOMPARE(controller_->localPath(), root_ + expected);
-        const int depth = int(QString(root_ + expected).count(QLatin1Char('/')));
+        QCOMPARE(f_->controller->localPath(), f_->root() + expected);
+        const int depth = int(QString(f_->root() + expected).count(QLatin1Char('/')));
         QCOMPARE(log.lines(), QStringList{QStringLiteral("Lastvisiblecolumn local : %1\n").arg(depth)});
     }
 
@@ -296,8 +277,8 @@ private Q_SLOTS:
     {
         build();
         LogCapture log;
-        QCOMPARE(controller_->remotePath(), QStringLiteral("/"));
-        QCOMPARE(controller_->remoteViewSelectedCells().size(), 0);
+        QCOMPARE(f_->controller->remotePath(), QStringLiteral("/"));
+        QCOMPARE(f_->controller->remoteViewSelectedCells().size(), 0);
         QCOMPARE(log.lines(), QStringList{QStringLiteral("Lastvisiblecolumn remote : 0\n")});
     }
 
@@ -329,8 +310,8 @@ private Q_SLOTS:
         QFETCH(QStringList, removed);
         QFETCH(QStringList, refused);
 
-        const QString work = root_ + QStringLiteral("/work");
-        QVERIFY(QDir(root_).mkpath(QStringLiteral("work/dir")));
+        const QString work = f_->root() + QStringLiteral("/work");
+        QVERIFY(QDir(f_->root()).mkpath(QStringLiteral("work/dir")));
         const QStringList files{"one", "two words", ".hidden", "kept", "dir/dir"};
         for (const QString &f : files)
             touch(work + QLatin1Char('/') + f);
@@ -338,7 +319,7 @@ private Q_SLOTS:
         if (open.isEmpty())
             QVERIFY(local()->setPath(QStringLiteral("/")));
         else
-            QVERIFY(local()->setPath(root_ + QLatin1Char('/') + open));
+            QVERIFY(local()->setPath(f_->root() + QLatin1Char('/') + open));
         const int column = open.isEmpty() ? 0 : int(work.count(QLatin1Char('/')));
 
         // Selection order is row order, which is the directory's own order.
@@ -359,7 +340,7 @@ private Q_SLOTS:
             local()->selectRows(column, rows);
 
         LogCapture log;
-        QTest::mouseClick(controller_->window()->ldelete(), Qt::LeftButton);
+        QTest::mouseClick(f_->controller->window()->ldelete(), Qt::LeftButton);
 
         QStringList logged;
         for (const QString &line : linesStarting(log, QStringLiteral(" on veut effacer le fichier : ")))
@@ -370,7 +351,7 @@ private Q_SLOTS:
         for (const QString &name : refused)
             refusals << QStringLiteral("Effacement d'un repertoire refuse : <%1>").arg(name);
         QCOMPARE(linesStarting(log, QStringLiteral("Effacement")), refusals);
-        QCOMPARE(controller_->statusText().contains(QStringLiteral("dir")), !refused.isEmpty());
+        QCOMPARE(f_->controller->statusText().contains(QStringLiteral("dir")), !refused.isEmpty());
         // Each entry is joined, then removed, then the column refreshed, in that order.
         QStringList steps;
         for (const QString &line : log.lines()) {
@@ -392,7 +373,7 @@ private Q_SLOTS:
     // A name that is not UTF-8 is removed under its exact bytes, and only that file.
     void deleteLocalNameAsBytes()
     {
-        const QByteArray dir = QFile::encodeName(root_);
+        const QByteArray dir = QFile::encodeName(f_->root());
         for (const QByteArray &name : {QByteArray("caf\xe9"), QByteArray("caf\xc3\xa9")}) {
             const int fd = ::open((dir + '/' + name).constData(), O_WRONLY | O_CREAT, 0600);
             QVERIFY(fd >= 0);
@@ -403,7 +384,7 @@ private Q_SLOTS:
         const int row = rowNamed(local(), column, QStringLiteral("caf\uFFFD"));
         QVERIFY(row >= 0);
         local()->selectRow(column, row);
-        QTest::mouseClick(controller_->window()->ldelete(), Qt::LeftButton);
+        QTest::mouseClick(f_->controller->window()->ldelete(), Qt::LeftButton);
         struct stat st {};
         QCOMPARE(::stat((dir + "/caf\xe9").constData(), &st), -1);
         QCOMPARE(::stat((dir + "/caf\xc3\xa9").constData(), &st), 0);
@@ -413,7 +394,7 @@ private Q_SLOTS:
     {
         build();
         LogCapture log;
-        controller_->deleteRemoteFile();
+        f_->controller->deleteRemoteFile();
         QCOMPARE(log.lines(), QStringList{QStringLiteral(" on veut effacer un ou des fichier(s) distant")});
     }
 
@@ -463,17 +444,17 @@ private Q_SLOTS:
                      "-rw-r--r-- 1 u g 5 Jan  1  2020 sub\r\n"},
         }));
         build();
-        app_.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
-        QVERIFY(app_.engine->isConnected());
+        f_->app.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
+        QVERIFY(f_->app.engine->isConnected());
         LogCapture log;
-        controller_->setConnected();
-        app_.settle();
-        ColumnBrowser *remote = controller_->window()->remoteView();
+        f_->controller->setConnected();
+        f_->app.settle();
+        ColumnBrowser *remote = f_->controller->window()->remoteView();
         if (!open.isEmpty()) {
             const int row = rowNamed(remote, 0, open);
             QVERIFY(row >= 0);
             remote->selectRow(0, row);
-            app_.settle();
+            f_->app.settle();
         }
         const int column = open.isEmpty() ? 0 : 1;
         QList<int> rows;
@@ -485,15 +466,15 @@ private Q_SLOTS:
         if (!rows.isEmpty())
             remote->selectRows(column, rows);
 
-        controller_->deleteRemoteFile();
+        f_->controller->deleteRemoteFile();
         // A polite end, so the server script ends on QUIT rather than on a dropped line.
-        app_.engine->shutdown();
-        app_.engine.reset();
+        f_->app.engine->shutdown();
+        f_->app.engine.reset();
 
         QCOMPARE(remoteSteps(log, QStringLiteral(" on envoie au ftp la commande : ")), expected);
         QCOMPARE(commandsSent(server, 0, {"DELE "}), expected.filter(QRegularExpression("^DELE ")));
         QCOMPARE(log.contains(refusal), !refusal.isEmpty());
-        QCOMPARE(controller_->statusText().isEmpty(), refusal.isEmpty());
+        QCOMPARE(f_->controller->statusText().isEmpty(), refusal.isEmpty());
         QCOMPARE(server.failures(), QStringList());
     }
 
@@ -514,13 +495,13 @@ private Q_SLOTS:
         build();
         LogCapture log;
         if (which == QLatin1String("local"))
-            controller_->refreshLocal();
+            f_->controller->refreshLocal();
         else if (which == QLatin1String("remote"))
-            controller_->refreshRemote();
+            f_->controller->refreshRemote();
         else if (which == QLatin1String("uploads"))
-            controller_->refreshUploadTable();
+            f_->controller->refreshUploadTable();
         else
-            controller_->refreshDownloadTable();
+            f_->controller->refreshDownloadTable();
         // The tables log their own row counts; only this controller's lines count here.
         QStringList own;
         for (const QString &line : log.lines())
@@ -535,8 +516,8 @@ private Q_SLOTS:
     {
         build();
         const int before = local()->rowCount(local()->lastVisibleColumn());
-        touch(root_ + QStringLiteral("/new"));
-        controller_->refreshLocal();
+        touch(f_->root() + QStringLiteral("/new"));
+        f_->controller->refreshLocal();
         const int column = local()->lastVisibleColumn();
         QCOMPARE(local()->rowCount(column), before + 1);
         QVERIFY(rowNamed(local(), column, QStringLiteral("new")) >= 0);
@@ -557,9 +538,9 @@ private Q_SLOTS:
         QFETCH(QList<bool>, done);
         QFETCH(bool, atOnce);
         for (bool finished : done) {
-            app_.downloads.append(File(QStringLiteral("f"), 1, 0));
+            f_->app.downloads.append(File(QStringLiteral("f"), 1, 0));
             if (finished)
-                app_.downloads.last().setDone();
+                f_->app.downloads.last().setDone();
         }
         build();
         const int column = local()->lastVisibleColumn();
@@ -568,9 +549,9 @@ private Q_SLOTS:
             list = view->isVisibleTo(local()) ? view : list;
         QVERIFY(list);
         QSignalSpy reloads(list->model(), &QAbstractItemModel::modelReset);
-        touch(root_ + QStringLiteral("/new"));
+        touch(f_->root() + QStringLiteral("/new"));
         for (int i = 0; i < 3; ++i)
-            controller_->refreshLocal();
+            f_->controller->refreshLocal();
         QCOMPARE(rowNamed(local(), column, QStringLiteral("new")) >= 0, atOnce);
         QTRY_VERIFY(rowNamed(local(), column, QStringLiteral("new")) >= 0);
         QCOMPARE(reloads.size(), atOnce ? 3 : 1);

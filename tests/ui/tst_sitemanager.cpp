@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "FakeApp.h"
+#include "support/FakeApp.h"
+#include "support/Fixtures.h"
 #include "support/ShownWindow.h"
 
 #include "model/SiteBook.h"
@@ -17,7 +18,6 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -33,10 +33,7 @@ namespace {
 
 bool anyShown(const char *name)
 {
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->objectName() == QLatin1String(name))
-            return true;
-    return false;
+    return test::shownNow(name) != nullptr;
 }
 
 QAbstractButton *buttonNamed(QMessageBox *box, const QString &text)
@@ -75,7 +72,7 @@ private Q_SLOTS:
 
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        home_ = std::make_unique<test::TemporaryHome>();
         app_ = std::make_unique<FakeApp>();
     }
 
@@ -86,6 +83,7 @@ private Q_SLOTS:
         for (QWidget *w : QApplication::topLevelWidgets())
             w->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        home_.reset();
     }
 
     void addAndEdit()
@@ -127,7 +125,7 @@ private Q_SLOTS:
     // A site file that cannot be read is left as it is, and the manager says so.
     void damagedFileIsReportedAndKept()
     {
-        const QString file = dir_->filePath(QStringLiteral("bookmarks.tarvo"));
+        const QString file = home_->bookmarksFile();
         QVERIFY(writeFile(file, "((a, b, c), (broken"));
         start({});
         SiteManager *m = openManager();
@@ -361,8 +359,8 @@ private:
     // Saves the sites, then makes the actions over them as the application does.
     void start(const Records &records)
     {
-        const QString file = dir_->filePath(QStringLiteral("bookmarks.tarvo"));
-        const QString settings = dir_->filePath(QStringLiteral("config/Zodaru/Zodaru.conf"));
+        const QString file = home_->bookmarksFile();
+        const QString settings = home_->settingsFile();
         if (!records.isEmpty()) {
             SiteBook book(file, settings);
             book.setRecords(records);
@@ -416,7 +414,7 @@ private:
     }
 
     PrivateKeyring keyring_;
-    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<test::TemporaryHome> home_;
     std::unique_ptr<FakeApp> app_;
     std::unique_ptr<SiteActions> actions_;
 };

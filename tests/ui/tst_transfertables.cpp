@@ -8,7 +8,7 @@
 #include "ui/TransferTableActions.h"
 #include "ui/UploadTableView.h"
 
-#include "FakeApp.h"
+#include "support/FakeApp.h"
 
 #include "support/TestSupport.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "FakeApp.h"
+#include "support/FakeApp.h"
 
 #include "app/Translations.h"
 #include "ui/DownloadTableView.h"

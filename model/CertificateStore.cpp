@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ftp/CertificateStore.h"
+#include "model/CertificateStore.h"
 
 #include <QDir>
 #include <QFile>

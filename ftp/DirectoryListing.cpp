@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A listing's data: read whole within the listing limit, then made into entries within the
 // entry limits, so that neither grows with what a server sends past them.
-#include "ftp/FTP.h"
+#include "ftp/DirectoryListing.h"
+
+#include "ftp/ControlChannel.h"
+#include "ftp/DataChannel.h"
 
 #include "base/ByteNames.h"
 #include "base/Log.h"
-#include "ftp/Socket.h"
 #include "ftp/ftpparse.h"
+#include "net/Socket.h"
+
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <climits>
@@ -25,11 +30,121 @@ qint64 entryBytes(qsizetype nameLength)
     return qint64(sizeof(File)) + qint64(nameLength) * qint64(sizeof(QChar));
 }
 
+bool isCompletion(int code)
+{
+    return code >= 200 && code < 300;
+}
+
 } // namespace
 
-FTP::ListedEntries FTP::listEntries(const QByteArray &listing, bool machine, const Limits &limits)
+DirectoryListing::DirectoryListing(ControlChannel &control, DataChannel &data, const EngineSettings &settings,
+                 const ServerFeatures &features)
+    : control_(control), data_(data), settings_(settings), features_(features)
 {
-    ListedEntries listed;
+}
+
+std::optional<QList<File>> DirectoryListing::list(const QString &path)
+{
+    zlog("On entre dans list()");
+    const auto exitLog = qScopeGuard([] { zlog("Sortie de la fonction list()"); });
+    if (!control_.isConnected())
+        return std::nullopt;
+    // LIST with a path is read by many servers as options and patterns ("dir with spaces"
+    // lists nothing): change into the directory and list it without an argument.
+    if (!path.isEmpty() && !isCompletion(control_.exchange(QStringLiteral("CWD"), path)))
+        return std::nullopt;
+    // MLSD gives exact sizes, types and UTC times; some servers announce it and then refuse
+    // it, and LIST serves them for the rest of the session.
+    if (features_.mlsd && !mlsdFailed_) {
+        int refusal = 0;
+        auto listed = listing(QStringLiteral("MLSD"), QString(), path, &refusal);
+        if (listed)
+            return std::move(listed->entries);
+        if (refusal < 400 || !control_.isConnected())
+            return std::nullopt;
+        mlsdFailed_ = true;
+        zlog("MLSD refuse : on utilise LIST pour cette session");
+    }
+    auto listed = listing(QStringLiteral("LIST"), QString(), path);
+    if (!listed)
+        return std::nullopt;
+    return std::move(listed->entries);
+}
+
+qint64 DirectoryListing::size(const QString &path)
+{
+    if (!control_.isConnected())
+        return -1;
+    if (features_.size) {
+        // SIZE counts bytes as they would be transferred: in binary mode, the file's own.
+        control_.exchange(QStringLiteral("TYPE"), QStringLiteral("I"));
+        QString reply;
+        if (control_.query(QStringLiteral("SIZE"), path, &reply) == 213) {
+            if (const auto exact = sizeInReply(reply))
+                return *exact;
+        }
+    }
+    // A file cannot be changed into: it is named on the LIST line itself.
+    zlog("On entre dans list()");
+    const auto exitLog = qScopeGuard([] { zlog("Sortie de la fonction list()"); });
+    // One line, naming the file: a directory's listing has a line per entry and may have
+    // a summary line besides.
+    const auto listed = listing(QStringLiteral("LIST"), path, path);
+    if (!listed || listed->lines != 1 || listed->entries.size() != 1)
+        return -1;
+    return listed->entries.first().size();
+}
+
+std::optional<DirectoryListing::Entries> DirectoryListing::listing(const QString &verb, const QString &argument, const QString &path,
+                                                 int *refusal)
+{
+    DataChannel::Opened opened = data_.openDataCommand({verb, argument, QStringLiteral("A")});
+    const int code = opened.code;
+    if (!opened.data) {
+        if (refusal && opened.stoppedAt == DataChannel::Stop::Command)
+            *refusal = code;
+        return std::nullopt;
+    }
+    // The data connection serves this listing only: it is closed on every way out, and as
+    // soon as the listing has been read, before the completion reply. Some servers send
+    // that reply only once the client has closed (proftpd lingers ~10 s otherwise).
+    const std::shared_ptr<Socket> data = std::move(opened.data);
+    const auto release = [this, &data] { data_.release(data, DataChannel::End::Close); };
+    const auto dropData = qScopeGuard(release);
+    if (code < 100 || code >= 300) {
+        if (refusal)
+            *refusal = code;
+        return std::nullopt; // nothing will come on the data connection
+    }
+
+    auto listing = readListing(*data, path);
+    if (!listing) {
+        // A cut TLS stream is a complete transfer to the server, which answers it; that
+        // reply must not be taken for the next command's.
+        if (data->endedWithoutCloseNotify() && code < 200) {
+            release();
+            control_.ret();
+        }
+        return std::nullopt;
+    }
+    release();
+    // A 1xx reply announced the transfer; its completion follows. A 2xx was already it.
+    if (code < 200 && !isCompletion(control_.ret()))
+        return std::nullopt;
+
+    const qsizetype nul = listing->indexOf('\0');
+    if (nul >= 0)
+        listing->truncate(nul);
+    zlog("Buf NLST : %@", PeerBytes{*listing});
+    Entries listed = entriesOf(*listing, verb == QLatin1String("MLSD"), settings_.limits);
+    if (listed.cut)
+        zlog("Listing de %@ coupe : %i entrees gardees, les suivantes sont ignorees", path, listed.entries.size());
+    return listed;
+}
+
+DirectoryListing::Entries DirectoryListing::entriesOf(const QByteArray &listing, bool machine, const EngineLimits &limits)
+{
+    Entries listed;
     const qint64 mostBytes = 2 * limits.listingBytes;
     // Room for the lines that may name something, within the limits: a directory of
     // 100 000 entries grows the list once, and megabytes of blank lines take none.
@@ -103,7 +218,7 @@ FTP::ListedEntries FTP::listEntries(const QByteArray &listing, bool machine, con
     return listed;
 }
 
-std::optional<QByteArray> FTP::readListing(Socket &data, const QString &path)
+std::optional<QByteArray> DirectoryListing::readListing(Socket &data, const QString &path)
 {
     const int idleMs = settings_.timeouts.dataIdle;
     const qint64 maxBytes = settings_.limits.listingBytes;
@@ -124,13 +239,13 @@ std::optional<QByteArray> FTP::readListing(Socket &data, const QString &path)
             return listing;
         if (n > 0) {
             if (listing.size() > maxBytes) {
-                closeBecause(QStringLiteral("Listing trop long dans list : on ferme la connexion"));
+                control_.closeBecause(QStringLiteral("Listing trop long dans list : on ferme la connexion"));
                 return std::nullopt;
             }
             continue;
         }
         if (n == Socket::TimedOut) {
-            closeAfterTimeout("list");
+            control_.closeAfterTimeout("list");
             return std::nullopt;
         }
         if (n == Socket::Truncated)

@@ -1,16 +1,31 @@
+#!/usr/bin/python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Real FTP server for the end-to-end tests, on 127.0.0.1 and a port the OS picks.
+"""A pyftpdlib server on this machine only, for the tests, the demo and the tools.
 
-Prints the port on standard output once it accepts connections, then serves until it is
-terminated (SIGTERM) or its standard input closes, so that it never outlives the test that
-started it. pyftpdlib's own log goes to a file so that test output stays readable.
+Listens on 127.0.0.1 (or ::1) on a port the system picks and prints that port, alone on
+one line, once it accepts connections. SIGTERM or SIGINT stop it; with --exit-with-stdin it
+also stops when its standard input closes, so that it never outlives a test that started it
+and crashed. pyftpdlib's own log goes to --log (standard error without it).
+
+Serves --root, or with --sample-tree a freshly made tree of files of a few sizes, folders
+two levels deep and a symbolic link, removed again on the way out. Symbolic links are named
+as links in MLSD ("type=OS.unix=slink:<target>"), as ProFTPD does.
+
+Accounts: --user/--password with every right; "reader"/"secret" read-only with --reader;
+anonymous read-only unless --no-anonymous. TLS (--tls) uses a self-signed certificate made
+at each start, for 127.0.0.1 and localhost, written to --cert.
+
+Run it with /usr/bin/python3: it needs pyftpdlib (Debian package python3-pyftpdlib) and,
+for TLS, python3-openssl.
 """
 import argparse
 import logging
 import os
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
@@ -18,15 +33,46 @@ from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
+MIB = 1024 * 1024
 
-def make_certificate(path):
-    """A fresh self-signed certificate and its key, for 127.0.0.1 and localhost."""
+
+def pattern(size):
+    """Bytes whose content depends on the offset, so a shifted or truncated copy shows."""
+    block = bytes(range(256)) * 64
+    whole, rest = divmod(size, len(block))
+    return block * whole + block[:rest]
+
+
+def make_sample_tree(root, user, password):
+    def write(rel, data):
+        path = os.path.join(root, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+    write("README.txt", b"Zodaru demo server.\r\nLogin %s, password %s.\r\n"
+          % (user.encode(), password.encode()))
+    write("empty.txt", b"")
+    write("notes.txt", b"".join(b"line %d of the notes\n" % i for i in range(200)))
+    write("data-64k.bin", pattern(64 * 1024))
+    write("archive-3m.bin", pattern(3 * MIB + 12345))
+    write("docs/manual.txt", b"Select files on the right, then press Get files.\n")
+    write("docs/guides/upload.txt", b"Select files on the left, then press Put files.\n")
+    write("docs/guides/chunk-16k.bin", pattern(16384))
+    write("pictures/holiday/beach.raw", pattern(200 * 1024 + 7))
+    os.makedirs(os.path.join(root, "incoming"), exist_ok=True)
+    # Relative, so the link stays inside the served tree wherever it lives.
+    os.symlink("docs/manual.txt", os.path.join(root, "manual-link.txt"))
+
+
+def make_certificate(path, name):
+    """A fresh self-signed certificate and its key in one PEM file, for 127.0.0.1."""
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2",
-                    "-subj", "/CN=zodaru test server", "-addext",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "30",
+                    "-subj", "/CN=" + name, "-addext",
                     "subjectAltName=IP:127.0.0.1,DNS:localhost",
                     "-keyout", path, "-out", path + ".crt"],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     with open(path, "ab") as out, open(path + ".crt", "rb") as crt:
         out.write(crt.read())
     os.remove(path + ".crt")
@@ -38,13 +84,13 @@ def tls_handler(args):
     from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 
     def make_context(path):
-        make_certificate(path)
+        make_certificate(path, args.name)
         context = SSL.Context(SSL.TLS_SERVER_METHOD)
         context.set_min_proto_version(SSL.TLS1_2_VERSION)
         context.use_certificate_chain_file(path)
         context.use_privatekey_file(path)
         # Lets data connections resume the control connection's session.
-        context.set_session_id(b"zodaru-test")
+        context.set_session_id(b"zodaru-ftp-server")
         return context
 
     context = make_context(args.cert)
@@ -113,9 +159,7 @@ def dropping_first_session(base, seconds):
 
 
 class LinkReportingFS(AbstractedFS):
-    """Names symbolic links in MLSD as links ("type=OS.unix=slink:<target>"), the way
-    ProFTPD does; pyftpdlib alone reports what they lead to, and the tests of link handling
-    need a server that tells."""
+    """Names symbolic links in MLSD as links; pyftpdlib alone reports what they lead to."""
 
     def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
         for line in super().format_mlsx(basedir, listing, perms, facts, ignore_err):
@@ -130,10 +174,15 @@ class LinkReportingFS(AbstractedFS):
             yield text.encode("utf-8", "surrogateescape") if isinstance(line, bytes) else text
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--root", required=True)
-    parser.add_argument("--log", required=True)
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    where = parser.add_mutually_exclusive_group(required=True)
+    where.add_argument("--root", help="the directory to serve")
+    where.add_argument("--sample-tree", action="store_true",
+                       help="serve a sample tree made in a temporary directory")
+    parser.add_argument("--log", help="pyftpdlib's log file (standard error without it)")
+    parser.add_argument("--name", default="zodaru ftp server",
+                        help="shown in the greeting and the certificate's subject")
     parser.add_argument("--user", default="user")
     parser.add_argument("--password", default="secret")
     parser.add_argument("--reader", action="store_true",
@@ -141,7 +190,10 @@ def main():
     parser.add_argument("--no-anonymous", action="store_true")
     parser.add_argument("--tls", choices=["explicit", "implicit"],
                         help="offer AUTH TLS, or speak TLS from the first byte")
-    parser.add_argument("--cert", help="where to write the fresh certificate and key (PEM)")
+    parser.add_argument("--tls-optional", action="store_true",
+                        help="serve in clear (saying why on stderr) when TLS cannot be set up")
+    parser.add_argument("--cert", help="where to write the fresh certificate and key (PEM); "
+                        "a temporary file without it")
     parser.add_argument("--require-reuse", action="store_true",
                         help="refuse TLS data connections that do not resume the session")
     parser.add_argument("--other-data-cert", action="store_true",
@@ -152,23 +204,50 @@ def main():
                         help="refuse PROT, so that data connections cannot be encrypted")
     parser.add_argument("--drop-first-session", type=float, default=0,
                         help="close the first session that many seconds after its login (421)")
-    parser.add_argument("--host", default="127.0.0.1", help="address to listen on (::1 for IPv6)")
-    args = parser.parse_args()
+    parser.add_argument("--host", default="127.0.0.1", choices=["127.0.0.1", "::1"],
+                        help="address to listen on")
+    parser.add_argument("--exit-with-stdin", action="store_true",
+                        help="stop when standard input closes")
+    return parser.parse_args()
 
-    logging.basicConfig(filename=args.log, level=logging.INFO,
-                        format="%(asctime)s %(message)s")
+
+def main():
+    args = parse_args()
+    if args.log:
+        logging.basicConfig(filename=args.log, level=logging.INFO, format="%(asctime)s %(message)s")
+    else:
+        logging.basicConfig(stream=sys.stderr, level=logging.INFO, format="%(asctime)s %(message)s")
+
+    temp = tempfile.mkdtemp(prefix="zodaru-ftp-")
+    cleanup = lambda: shutil.rmtree(temp, ignore_errors=True)  # noqa: E731
+    if args.sample_tree:
+        root = os.path.join(temp, "ftp")
+        os.mkdir(root)
+        make_sample_tree(root, args.user, args.password)
+    else:
+        root = os.path.abspath(args.root)
+    args.cert = args.cert or os.path.join(temp, "server.pem")
 
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    authorizer.add_user(args.user, args.password, root, perm="elradfmwMT")
     if args.reader:
-        authorizer.add_user("reader", "secret", args.root, perm="elr")
+        authorizer.add_user("reader", "secret", root, perm="elr")
     if not args.no_anonymous:
-        authorizer.add_anonymous(args.root, perm="elr")
+        authorizer.add_anonymous(root, perm="elr")
 
-    Handler = tls_handler(args) if args.tls else type("Handler", (FTPHandler,), {})
+    Handler = None
+    if args.tls:
+        try:
+            Handler = tls_handler(args)
+        except Exception as e:
+            if not args.tls_optional:
+                raise
+            print("ftp server: no TLS (%s), serving in clear" % e, file=sys.stderr, flush=True)
+    if Handler is None:
+        Handler = type("Handler", (FTPHandler,), {})
     Handler.abstracted_fs = LinkReportingFS
     Handler.authorizer = authorizer
-    Handler.banner = "pyftpdlib test server ready."
+    Handler.banner = args.name + " ready."
     Handler.permit_foreign_addresses = False
     if args.drop_first_session:
         Handler = dropping_first_session(Handler, args.drop_first_session)
@@ -176,26 +255,36 @@ def main():
     server = FTPServer((args.host, 0), Handler)
     server.max_cons = 64
 
-    def stop(*_):
+    def stop(_signum, _frame):
+        # At once: a test waits for this before its next case.
         server.close_all()
+        cleanup()
         os._exit(0)
 
     signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
 
-    # The parent closes our stdin when it goes away, even if it crashed.
-    def watch_stdin():
-        try:
-            while sys.stdin.buffer.read(4096):
+    if args.exit_with_stdin:
+        # The parent closes our stdin when it goes away, even if it crashed.
+        def watch_stdin():
+            try:
+                while sys.stdin.buffer.read(4096):
+                    pass
+            except Exception:
                 pass
-        except Exception:
-            pass
-        os._exit(0)
+            cleanup()
+            os._exit(0)
 
-    threading.Thread(target=watch_stdin, daemon=True).start()
+        threading.Thread(target=watch_stdin, daemon=True).start()
 
     print(server.address[1], flush=True)
-    server.serve_forever(handle_exit=False)
+    try:
+        server.serve_forever(handle_exit=False)
+    finally:
+        server.close_all()
+        cleanup()
+    return 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "ftp/TlsCertificate.h"
+#include "net/TlsCertificate.h"
 
 #include <QByteArray>
 #include <QHash>

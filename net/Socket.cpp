@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ftp/Socket.h"
+#include "net/Socket.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -18,7 +18,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -144,64 +143,6 @@ bool isUnexpectedEnd()
 }
 
 } // namespace
-
-ConnectCanceller::ConnectCanceller() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-ConnectCanceller::~ConnectCanceller()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-void ConnectCanceller::cancel()
-{
-    cancelled_ = true;
-    // Never read back: the descriptor stays readable, which wakes every poll on it.
-    const std::uint64_t one = 1;
-    if (fd_ >= 0)
-        (void)!::write(fd_, &one, sizeof one);
-}
-
-int connectWithin(int fd, const sockaddr *address, socklen_t addressLength, int timeoutMs,
-                  const ConnectCanceller *canceller)
-{
-    if (canceller && canceller->isCancelled())
-        return ECANCELED;
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
-        return errno;
-    // Without an eventfd a cancel is seen at the next of these slices.
-    constexpr int kSliceMs = 200;
-    const int wakeFd = canceller ? canceller->fileDescriptor() : -1;
-    int result = 0;
-    if (::connect(fd, address, addressLength) < 0) {
-        result = errno;
-        const auto deadline = deadlineIn(timeoutMs);
-        while (result == EINPROGRESS || result == EINTR) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            int waitMs = left.count() > 0 ? int(std::min<qint64>(left.count(), INT_MAX)) : 0;
-            if (canceller && wakeFd < 0)
-                waitMs = std::min(waitMs, kSliceMs);
-            pollfd p[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
-            const int r = ::poll(p, 2, waitMs);
-            if (canceller && canceller->isCancelled()) {
-                result = ECANCELED;
-            } else if (r > 0 && p[0].revents != 0) {
-                socklen_t length = sizeof result;
-                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &result, &length) < 0)
-                    result = errno;
-            } else if (r < 0 && errno != EINTR) {
-                result = errno;
-            } else if (r == 0 && Clock::now() >= deadline) {
-                result = ETIMEDOUT;
-            }
-        }
-    }
-    // Reads and writes wait with poll(); the descriptor itself goes back to blocking.
-    if (result == 0 && ::fcntl(fd, F_SETFL, flags) < 0)
-        result = errno;
-    return result;
-}
 
 void Socket::SslFree::operator()(ssl_st *ssl) const
 {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ftp/TlsContext.h"
+#include "net/TlsContext.h"
 
 #include "base/ByteNames.h"
 

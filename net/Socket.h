@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "ftp/TlsCertificate.h"
-#include "ftp/TlsContext.h"
+#include "net/TlsCertificate.h"
+#include "net/TlsContext.h"
 
 #include <QByteArray>
 #include <QString>
@@ -16,33 +16,6 @@
 struct ssl_st;
 
 namespace zodaru {
-
-// Lets another thread abandon a connect in progress at once: an eventfd that the
-// connecting thread polls beside the socket. Cancelled stays cancelled, so every later
-// connect given it fails at once too. cancel() and isCancelled() from any thread.
-class ConnectCanceller final {
-public:
-    ConnectCanceller();
-    ~ConnectCanceller();
-    Q_DISABLE_COPY_MOVE(ConnectCanceller)
-
-    void cancel();
-    bool isCancelled() const { return cancelled_.load(); }
-    // What connectWithin() polls; -1 when no eventfd could be made (it then looks at
-    // isCancelled() every few tenths of a second instead).
-    int fileDescriptor() const { return fd_; }
-
-private:
-    const int fd_;
-    std::atomic<bool> cancelled_{false};
-};
-
-// Connects the unconnected socket `fd` to `address` within `timeoutMs`, without blocking
-// the descriptor, and returns at once when `canceller` (may be null) is cancelled. 0 when
-// connected, else the error number: ETIMEDOUT, ECANCELED or connect()'s own. The
-// descriptor is left blocking, as it was.
-int connectWithin(int fd, const sockaddr *address, socklen_t addressLength, int timeoutMs,
-                  const ConnectCanceller *canceller);
 
 // Owns one connected TCP socket descriptor (close-on-exec) and closes it on destruction.
 //

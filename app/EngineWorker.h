@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "base/JobThread.h"
+
 #include <QObject>
 
 #include <condition_variable>
@@ -28,7 +30,7 @@ namespace zodaru {
 //
 // The destructor drops the jobs that have not started and waits for the running one: close
 // the engine first (FTP::close() may be called from any thread) so that it returns at once.
-class EngineWorker final {
+class EngineWorker final : public JobThread {
 public:
     EngineWorker();
     ~EngineWorker();
@@ -61,12 +63,12 @@ public:
     quint64 post(std::function<void()> job) { return enqueue(std::move(job)); }
 
     // The worker whose job is running on the calling thread, or null.
-    static EngineWorker *current();
+    static EngineWorker *current() { return dynamic_cast<EngineWorker *>(JobThread::current()); }
     // From a job of this worker: `job` runs right after it (and after its result is handed
     // back), before anything else queued. Such a job is never dropped, not even by the
     // destructor: it is the second half of what the job started (the data of a transfer),
     // which must end and report itself.
-    void runNext(std::function<void()> job);
+    void runNext(std::function<void()> job) override;
 
     // Drops the jobs that have not started yet; the running one goes on.
     void dropPending();

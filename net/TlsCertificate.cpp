@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ftp/TlsCertificate.h"
+#include "net/TlsCertificate.h"
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>

@@ -9,12 +9,13 @@
 #include "ui/ParametersWindow.h"
 #include "ui/ParametersWindowController.h"
 
+#include "support/Fixtures.h"
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -23,28 +24,18 @@
 namespace zodaru::test {
 
 // The whole program as a user meets it: the application controller started the way the
-// entry point starts it, with a private home and configuration directory (no saved sites
-// and no trusted certificates unless a test puts some there), driven through its real
-// widgets offscreen.
-class AppHarness final {
+// entry point starts it, in a private home (see ServedHome: no saved sites and no trusted
+// certificates unless a test puts some there), driven through its real widgets offscreen.
+// The one place the tests reach the application controller from.
+class AppHarness final : public ServedHome {
 public:
-    AppHarness()
-    {
-        savedHome_ = qgetenv("HOME");
-        savedConfig_ = qgetenv("XDG_CONFIG_HOME");
-        qputenv("HOME", home_.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", (home_.path() + QStringLiteral("/.config")).toLocal8Bit());
-    }
-    ~AppHarness()
+    AppHarness() = default;
+    ~AppHarness() override
     {
         delegate_.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        qputenv("HOME", savedHome_);
-        restore("XDG_CONFIG_HOME", savedConfig_);
     }
     Q_DISABLE_COPY_MOVE(AppHarness)
-
-    QString home() const { return home_.path(); }
 
     // Starts the program; once more, a new program with the same home.
     void launch()
@@ -56,12 +47,19 @@ public:
         delegate_->applicationDidFinishLaunching();
     }
 
+    bool isLaunched() const { return delegate_ != nullptr; }
     MyDelegate &app() const { return *delegate_; }
     MainWindowController &controller() const { return *delegate_->window(); }
     MainWindow &window() const { return *delegate_->window()->window(); }
     ColumnBrowser &local() const { return *window().localView(); }
     ColumnBrowser &remote() const { return *window().remoteView(); }
     MainWindowController::ConnectionState state() const { return controller().connectionState(); }
+
+    // The application's transfer side, reached here only, so that tests follow its shape
+    // in one place: the engines that download and upload, and what is left to move.
+    std::shared_ptr<FTP> downloadEngine() const { return delegate_->dataTransfertIn(); }
+    std::shared_ptr<FTP> uploadEngine() const { return delegate_->dataTransfertOut(); }
+    int unfinishedTransfers() const { return delegate_->unfinishedTransfers(); }
 
     // Presses Connect; the dialog it opens, or null.
     ParametersWindow *pressConnect() const
@@ -84,6 +82,22 @@ public:
         dialog->password()->setText(password);
         dialog->go()->click();
         return QTest::qWaitFor([this] { return !delegate_->isDialing(); }, 30000);
+    }
+
+    // Launches the program with the local browser on localDir() and connects through the
+    // dialog; true once connected.
+    bool launchConnectedTo(const QString &server, const QString &login, const QString &password)
+    {
+        launch();
+        return local().setPath(localDir()) && connectThroughDialog(server, login, password)
+            && state() == MainWindowController::ConnectionState::Connected;
+    }
+    // The same, to the real server as its user with every right; the server is started
+    // first when serve() was not called (why() tells when it cannot start).
+    bool launchConnected()
+    {
+        return (server.isRunning() || serve())
+            && launchConnectedTo(server.address(), RealFtpServer::user(), RealFtpServer::password());
     }
 
     // Names shown in a column of a browser, in row order, once its listing is there (a
@@ -118,17 +132,6 @@ public:
     }
 
 private:
-    static void restore(const char *name, const QByteArray &value)
-    {
-        if (value.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, value);
-    }
-
-    QTemporaryDir home_;
-    QByteArray savedHome_;
-    QByteArray savedConfig_;
     std::unique_ptr<MyDelegate> delegate_;
 };
 

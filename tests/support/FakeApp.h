@@ -4,7 +4,9 @@
 #include "ftp/FTP.h"
 #include "model/Sites.h"
 #include "ui/AppContext.h"
+#include "ui/MainWindowController.h"
 
+#include "support/Fixtures.h"
 #include "support/ScriptedFtpServer.h"
 #include "support/TestSupport.h"
 
@@ -25,7 +27,7 @@ namespace zodaru::test {
 class FakeApp final : public AppContext {
 public:
     MainWindowController *window() const override { return controller; }
-    std::shared_ptr<FTP> ftp() const override { return engine; }
+    bool isConnected() const override { return engine && engine->isConnected(); }
     const QList<File> *downloadQueue() const override { return queuesExist ? &downloads : nullptr; }
     const QList<File> *uploadQueue() const override { return queuesExist ? &uploads : nullptr; }
     const Sites *bookmarks() const override { return sites.get(); }
@@ -127,6 +129,30 @@ private:
             --*pending;
             deliver();
         });
+    }
+};
+
+// The main window's controller on a FakeApp, in a working directory of its own (where the
+// local browser opens). build() makes the controller, so that a test can set the FakeApp up
+// first; the controller goes, and the deletions it left are run, before the directory.
+class ControllerFixture : public WorkingDirectory {
+public:
+    FakeApp app;
+    std::unique_ptr<MainWindowController> controller;
+
+    ControllerFixture() = default;
+    ~ControllerFixture() override
+    {
+        controller.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    Q_DISABLE_COPY_MOVE(ControllerFixture)
+
+    MainWindowController &build()
+    {
+        controller = std::make_unique<MainWindowController>(app);
+        app.controller = controller.get();
+        return *controller;
     }
 };
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ftp/EngineWorker.h"
+#include "app/EngineWorker.h"
 
 #include "base/Log.h"
 
@@ -24,8 +24,6 @@ Deliveries &deliveries()
     static Deliveries d;
     return d;
 }
-
-thread_local EngineWorker *runningWorker = nullptr;
 
 } // namespace
 
@@ -138,11 +136,6 @@ void EngineWorker::logJobException(const std::exception_ptr &exception)
     }
 }
 
-EngineWorker *EngineWorker::current()
-{
-    return runningWorker;
-}
-
 void EngineWorker::runNext(std::function<void()> job)
 {
     {
@@ -154,7 +147,7 @@ void EngineWorker::runNext(std::function<void()> job)
 
 void EngineWorker::loop()
 {
-    runningWorker = this;
+    runsOnThisThread();
     for (;;) {
         std::function<void()> job;
         {

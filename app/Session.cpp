@@ -1,15 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The session side of the application controller: the connection dialog, opening the three
-// engines side by side, the command engine's requests, closing the session.
-#include "app/MyDelegate.h"
+#include "app/Session.h"
 
 #include "app/RetiredEngines.h"
-#include "app/SessionEngine.h"
-#include "app/TransferQueue.h"
 #include "app/TrustedCertificates.h"
-#include "ftp/FTP.h"
 #include "base/Log.h"
-#include "ftp/NotificationCenter.h"
 #include "ftp/ServerAddress.h"
 #include "model/SiteSettings.h"
 #include "ui/MainWindow.h"
@@ -20,8 +14,6 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMenuBar>
-#include <QMessageBox>
 #include <QSettings>
 
 #include <algorithm>
@@ -47,12 +39,19 @@ int keepAliveMs()
 
 } // namespace
 
-using LoginFailure = MyDelegate::Login::Failure;
+using LoginFailure = Session::Login::Failure;
+
+Session::Session(AppContext &app, RetiredEngines &retired, QObject *parent)
+    : QObject(parent), app_(app), retired_(retired)
+{
+    connect(&connectionCheck_, &QTimer::timeout, this, &Session::checkCommandConnection);
+    connect(&keepAlive_, &QTimer::timeout, this, &Session::keepSessionAlive);
+}
 
 // Nothing is said to the servers: an open session simply ends with the process. Each
 // engine is closed first so that its worker's running job returns at once; running
 // transfer workers hold their own engines.
-MyDelegate::~MyDelegate()
+Session::~Session()
 {
     connectionCheck_.stop();
     keepAlive_.stop();
@@ -61,31 +60,51 @@ MyDelegate::~MyDelegate()
         cancelDialing();
     for (auto *slot : {&command_, &in_, &out_})
         retire(std::move(*slot));
-    retired_->closeAll();
+    retired_.closeAll();
 }
 
-void MyDelegate::getParametersOfConnection()
+std::shared_ptr<FTP> Session::ftp() const
 {
-    countBookmarks();
+    return command_ ? command_->ftp : nullptr;
+}
+
+std::shared_ptr<FTP> Session::dataTransfertIn() const
+{
+    return in_ ? in_->ftp : nullptr;
+}
+
+std::shared_ptr<FTP> Session::dataTransfertOut() const
+{
+    return out_ ? out_->ftp : nullptr;
+}
+
+bool Session::isConnected() const
+{
+    const std::shared_ptr<FTP> command = ftp();
+    return command && command->isConnected();
+}
+
+SessionEngine *Session::transferEngine(TransferDirection direction) const
+{
+    return (direction == TransferDirection::Download ? in_ : out_).get();
+}
+
+void Session::getParametersOfConnection()
+{
     // Connect pressed while a certificate question is open: that connect is given up.
     dropQuestions();
     if (dialing_) {
         // A second press while the logins are on their way stops them.
         zlog("Connexion annulee");
         cancelDialing();
-        myWindow->setDisconnected();
-        myWindow->tellUser(tr("Connection cancelled."));
+        window()->setDisconnected();
+        window()->tellUser(tr("Connection cancelled."));
         return;
     }
     // Dropping the previous dialog controller closes its panel, if it is still open.
-    params = std::make_unique<ParametersWindowController>(*this);
-    myWindow->setDialing();
+    params = std::make_unique<ParametersWindowController>(app_);
+    window()->setDialing();
     params->showWindow();
-}
-
-std::unique_ptr<SessionEngine> MyDelegate::newEngine()
-{
-    return std::make_unique<SessionEngine>(++engineSerial_);
 }
 
 namespace {
@@ -101,29 +120,29 @@ ServerAddress serverNamed(const QString &text)
 }
 
 // The answer of a login whose job failed on its worker (it threw): nothing was reached.
-MyDelegate::Login failedLogin()
+Session::Login failedLogin()
 {
-    MyDelegate::Login login;
-    login.failure = MyDelegate::Login::Failure::Unreachable;
+    Session::Login login;
+    login.failure = Session::Login::Failure::Unreachable;
     login.reason = QStringLiteral("erreur interne");
     return login;
 }
 
-QString serverKey(const QString &text)
+} // namespace
+
+QString Session::serverKey(const QString &text)
 {
     const ServerAddress server = serverNamed(text);
     return CertificateStore::key(server.host, server.port);
 }
 
-} // namespace
-
-void MyDelegate::connectWithAddress(const QString &address, const QString &login,
+void Session::connectWithAddress(const QString &address, const QString &login,
                                     const QString &password)
 {
     dial(Typed{address, login, password}, false);
 }
 
-void MyDelegate::dial(const Typed &typed, bool clearAgreed)
+void Session::dial(const Typed &typed, bool clearAgreed)
 {
     if (dialing_)
         cancelDialing();
@@ -131,8 +150,8 @@ void MyDelegate::dial(const Typed &typed, bool clearAgreed)
     dialing_ = std::make_unique<Dialing>();
     dialing_->serial = ++dialingSerial_;
     dialing_->typed = typed;
-    myWindow->setDialing();
-    myWindow->tellUser(tr("Connecting to %1...").arg(typed.address));
+    window()->setDialing();
+    window()->tellUser(tr("Connecting to %1...").arg(typed.address));
     // A bare host asks for TLS; the password goes in clear only when the user agreed. Then
     // the first engine decides alone how the session is protected, and the other two need
     // at least that: none of them falls back to clear after another had TLS. Otherwise no
@@ -145,9 +164,9 @@ void MyDelegate::dial(const Typed &typed, bool clearAgreed)
         dialEngine(which, dialing_->policy);
 }
 
-void MyDelegate::dialEngine(int which, ProtectionPolicy policy)
+void Session::dialEngine(int which, ProtectionPolicy policy)
 {
-    auto engine = newEngine();
+    auto engine = std::make_unique<SessionEngine>();
     const std::shared_ptr<FTP> made = FTP::create();
     dialing_->made[which] = made;
     engine->worker.run([made, typed = dialing_->typed,
@@ -159,7 +178,7 @@ void MyDelegate::dialEngine(int which, ProtectionPolicy policy)
     dialing_->engines[which] = std::move(engine);
 }
 
-void MyDelegate::loginDone(quint64 attempt, int which, Login result)
+void Session::loginDone(quint64 attempt, int which, Login result)
 {
     if (!dialing_ || dialing_->serial != attempt) {
         // A connect given up meanwhile: what it made is of no use.
@@ -225,9 +244,12 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
         dialEngine(1, others);
         dialEngine(2, others);
     }
-    if (++dialing_->loggedIn < 3)
-        return;
+    if (++dialing_->loggedIn == 3)
+        sessionMade();
+}
 
+void Session::sessionMade()
+{
     const std::unique_ptr<Dialing> made = std::move(dialing_);
     retire(std::exchange(command_, std::move(made->engines[0])));
     retire(std::exchange(in_, std::move(made->engines[1])), true);
@@ -238,20 +260,18 @@ void MyDelegate::loginDone(quint64 attempt, int which, Login result)
     // An engine made again for a transfer has at least what the session had.
     sessionPolicy_ = made->policy;
     sessionPolicy_.required = command_->ftp->protection();
-    myWindow->tellUser(QString());
-    myWindow->setConnected();
+    window()->tellUser(QString());
+    window()->setConnected();
     showSecurity();
     connectionCheck_.start(kConnectionCheckMs);
     if (const int interval = keepAliveMs(); interval > 0)
         keepAlive_.start(interval);
-    switchQueuesTo(server_ + QLatin1Char('\n') + login_);
-    downloadFiles();
-    uploadFiles();
-    if (siteActions_)
-        siteActions_->sessionOpened(server_, login_, password_);
+    Q_EMIT opened(server_ + QLatin1Char('\n') + login_);
+    if (SiteActions *sites = app_.siteActions())
+        sites->sessionOpened(server_, login_, password_);
 }
 
-void MyDelegate::cancelDialing()
+void Session::cancelDialing()
 {
     const std::unique_ptr<Dialing> attempt = std::move(dialing_);
     // Logins still on their way are given up now rather than at their time-out.
@@ -265,161 +285,26 @@ void MyDelegate::cancelDialing()
     }
 }
 
-void MyDelegate::dialingFailed(const QString &why)
+void Session::dialingFailed(const QString &why)
 {
     const Typed typed = dialing_->typed;
     cancelDialing();
     connectFailed(typed, why);
 }
 
-void MyDelegate::connectFailed(const Typed &typed, const QString &why)
+void Session::connectFailed(const Typed &typed, const QString &why)
 {
     zlog("Connexion impossible : %@", why);
-    myWindow->tellUser(why);
+    window()->tellUser(why);
     // The dialog again, with what was typed, so that one field can be corrected.
-    params = std::make_unique<ParametersWindowController>(*this);
-    myWindow->setDialing();
+    params = std::make_unique<ParametersWindowController>(app_);
+    window()->setDialing();
     params->showWindow();
     params->window()->server()->setEditText(typed.address);
     params->setLogin(typed.login, typed.password);
 }
 
-void MyDelegate::checkCertificates()
-{
-    certificates_ = std::make_shared<TrustedCertificates>(CertificateStore::defaultPath());
-    // The check holds the store: an engine still connecting when the program ends never
-    // asks a store that is gone.
-    FTP::setCertificateCheck([store = certificates_](const QString &server, const TlsPeer &peer) {
-        return store->verdict(server, peer);
-    });
-}
-
-void MyDelegate::askAboutCertificate(const FTP::CertificateRefusal &refusal)
-{
-    const Typed typed = dialing_->typed;
-    cancelDialing();
-    const bool changed = refusal.verdict == CertificateVerdict::Changed;
-    zlog(changed ? "Certificat change pour %@ : %@" : "Certificat non verifie pour %@ : %@", refusal.server,
-         refusal.peer.verifyError);
-    myWindow->tellUser(changed ? tr("The certificate of %1 has changed.").arg(typed.address)
-                               : tr("The certificate of %1 could not be verified.").arg(typed.address));
-    const QByteArray before = changed ? certificates_->trustedFingerprint(refusal.server).value_or(QByteArray())
-                                      : QByteArray();
-    auto *dialog = new CertificateDialog(refusal.server, refusal.peer, changed, myWindow->window(), before);
-    certificateDialog_ = dialog;
-    connect(dialog, &CertificateDialog::chosen, this, [this, dialog, typed, refusal](CertificateDialog::Choice choice) {
-        certificateDialog_ = nullptr;
-        dialog->deleteLater();
-        certificateChosen(typed, refusal, choice);
-    });
-    dialog->open();
-}
-
-void MyDelegate::certificateChosen(const Typed &typed, const FTP::CertificateRefusal &refusal,
-                                   CertificateDialog::Choice choice)
-{
-    const QByteArray &fingerprint = refusal.peer.certificate.sha256;
-    switch (choice) {
-    case CertificateDialog::Choice::Cancel:
-        zlog("Certificat refuse pour %@", refusal.server);
-        connectFailed(typed, tr("The certificate of %1 was not trusted.").arg(typed.address));
-        return;
-    case CertificateDialog::Choice::TrustOnce:
-        zlog("Certificat accepte pour cette fois pour %@", refusal.server);
-        certificates_->trustOnce(refusal.server, fingerprint);
-        break;
-    case CertificateDialog::Choice::TrustAlways: {
-        zlog("Certificat accepte pour toujours pour %@", refusal.server);
-        QString error;
-        if (!certificates_->trustAlways(refusal.server, fingerprint, &error)) {
-            zlog("Impossible d'enregistrer le certificat : %@", error);
-            auto *box = new QMessageBox(QMessageBox::Warning, tr("Certificate"),
-                                        tr("The certificate could not be saved (%1). It is trusted "
-                                           "until the program ends.")
-                                            .arg(error),
-                                        QMessageBox::Ok, myWindow->window());
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->open();
-        }
-        break;
-    }
-    }
-    connectWithAddress(typed.address, typed.login, typed.password);
-}
-
-void MyDelegate::askAboutClear()
-{
-    const Typed typed = dialing_->typed;
-    cancelDialing();
-    const QString server = serverKey(typed.address);
-    zlog("Le serveur %@ refuse AUTH TLS : on demande avant d'envoyer le mot de passe en clair", server);
-    myWindow->tellUser(tr("%1 does not support encryption.").arg(typed.address));
-    auto *dialog = new ClearPasswordDialog(server, myWindow->window());
-    clearDialog_ = dialog;
-    connect(dialog, &ClearPasswordDialog::chosen, this, [this, dialog, typed, server](bool clear, bool always) {
-        clearDialog_ = nullptr;
-        dialog->deleteLater();
-        clearChosen(typed, server, clear, always);
-    });
-    dialog->open();
-}
-
-void MyDelegate::clearChosen(const Typed &typed, const QString &server, bool clear, bool always)
-{
-    if (!clear) {
-        zlog("Connexion en clair refusee pour %@", server);
-        connectFailed(typed, tr("The password was not sent in clear to %1.").arg(typed.address));
-        return;
-    }
-    zlog(always ? "Connexion en clair acceptee pour toujours pour %@" : "Connexion en clair acceptee pour %@", server);
-    QString error;
-    if (always && !certificates_->allowClearAlways(server, &error))
-        zlog("Impossible d'enregistrer le choix : %@", error);
-    dial(typed, true);
-}
-
-void MyDelegate::dropQuestions()
-{
-    // Their answers no longer matter: the connect they were about is given up.
-    if (const QPointer<CertificateDialog> dialog = std::exchange(certificateDialog_, nullptr)) {
-        dialog->disconnect(this);
-        dialog->close();
-        dialog->deleteLater();
-    }
-    if (const QPointer<ClearPasswordDialog> dialog = std::exchange(clearDialog_, nullptr)) {
-        dialog->disconnect(this);
-        dialog->close();
-        dialog->deleteLater();
-    }
-}
-
-void MyDelegate::showSecurity()
-{
-    const std::shared_ptr<FTP> command = ftp();
-    if (!command || myWindow->connectionState() != MainWindowController::ConnectionState::Connected) {
-        myWindow->window()->showSecurity(MainWindow::Security::NoSession);
-        return;
-    }
-    // One engine in clear is a session whose files or password may travel in clear.
-    for (const auto *slot : {&command_, &in_, &out_}) {
-        if (*slot && (*slot)->ftp && (*slot)->ftp->protection() == Protection::Clear) {
-            myWindow->window()->showSecurity(MainWindow::Security::Clear);
-            return;
-        }
-    }
-    myWindow->window()->showSecurity(MainWindow::Security::Encrypted, command->tlsDescription());
-}
-
-void MyDelegate::reconnected(const std::shared_ptr<FTP> &engine)
-{
-    // An engine may have opened its session again meanwhile, with another TLS session.
-    showSecurity();
-    if (engine && engine->securityFailure() == FTP::SecurityFailure::TlsRefused)
-        myWindow->tellUser(tr("The server refused TLS when the connection was made again: it was closed, "
-                              "nothing was sent in clear."));
-}
-
-void MyDelegate::endSession(SessionEngine &engine)
+void Session::endSession(SessionEngine &engine)
 {
     if (engine.ftp)
         engine.ftp->endSession();
@@ -427,7 +312,7 @@ void MyDelegate::endSession(SessionEngine &engine)
         engine.replacement->giveUp();
 }
 
-void MyDelegate::disconnectFromFTP()
+void Session::disconnectFromFTP()
 {
     zlog("On se deconnecte\n");
     connectionCheck_.stop();
@@ -447,70 +332,65 @@ void MyDelegate::disconnectFromFTP()
         if (*slot && (*slot)->ftp)
             (*slot)->ftp->cancelTransfer();
     for (auto *slot : {&command_, &in_, &out_})
-        retired_->retire(std::move(*slot), slot != &command_);
-    myWindow->setDisconnected();
+        retired_.retire(std::move(*slot), slot != &command_);
+    window()->setDisconnected();
     showSecurity();
-    holdQueues();
-    myWindow->refreshUploadTable();
-    myWindow->refreshDownloadTable();
+    Q_EMIT closed();
     zlog("FTP closed\n");
 }
 
-void MyDelegate::disconnectRemote()
+void Session::disconnectRemote()
 {
     zlog("disconnectRemote");
     connectionCheck_.stop();
     keepAlive_.stop();
     // The engines are left alone: a transfer already running goes on to its end, and its
     // notifications find empty queues.
-    myWindow->setDisconnected();
-    myWindow->window()->showSecurity(MainWindow::Security::NoSession);
-    downloads_->clear();
-    uploads_->clear();
-    myWindow->refreshUploadTable();
-    myWindow->refreshDownloadTable();
+    window()->setDisconnected();
+    window()->window()->showSecurity(MainWindow::Security::NoSession);
+    Q_EMIT lost();
 }
 
-void MyDelegate::commandConnectionLost(const char *where)
+void Session::commandConnectionLost(const char *where)
 {
     // Only once per session: the window may already show it disconnected.
-    if (!myWindow || myWindow->connectionState() != MainWindowController::ConnectionState::Connected)
+    if (!window() || window()->connectionState() != MainWindowController::ConnectionState::Connected)
         return;
     zlog("Connexion au serveur perdue (%@) : session fermee", where);
-    myWindow->tellUser(tr("The connection to the server was lost."));
+    window()->tellUser(tr("The connection to the server was lost."));
     disconnectRemote();
 }
 
-void MyDelegate::checkCommandConnection()
+void Session::checkCommandConnection()
 {
     if (!command_ || !command_->ftp || command_->worker.busy())
         return;
-    const quint64 serial = command_->serial;
+    const quint64 id = command_->id();
     // A session the server closed while idle (its time-out) is not lost: the next action
     // opens it again, and only a failure then is told.
     command_->worker.run([ftp = command_->ftp] { return ftp->checkControlConnection() || ftp->reopensWhenUsed(); },
                          this,
-                         [this, serial](bool alive) {
-                             if (!alive && currentEngine(serial))
+                         [this, id](bool alive) {
+                             if (!alive && currentEngine(id))
                                  commandConnectionLost("verification de la connexion");
                          });
 }
 
-SessionEngine *MyDelegate::currentEngine(quint64 serial) const
+SessionEngine *Session::currentEngine(quint64 id) const
 {
     for (const auto *slot : {&command_, &in_, &out_})
-        if (*slot && (*slot)->serial == serial)
+        if (id != 0 && *slot && (*slot)->id() == id)
             return slot->get();
     return nullptr;
 }
 
-quint64 MyDelegate::listRemote(const QString &path, ListingDone done)
+quint64 Session::listRemote(const QString &path, AppContext::ListingDone done)
 {
     if (!command_ || !command_->ftp) {
         QMetaObject::invokeMethod(this, [done = std::move(done)] { done(std::nullopt); }, Qt::QueuedConnection);
         return ++requestSerial_;
     }
-    const quint64 serial = command_->serial;
+    const quint64 id = command_->id();
     command_->worker.run(
         [ftp = command_->ftp, path]() -> std::pair<std::optional<QList<File>>, bool> {
             if (!ftp->isConnected())
@@ -518,35 +398,35 @@ quint64 MyDelegate::listRemote(const QString &path, ListingDone done)
             auto entries = ftp->list(path);
             return {std::move(entries), ftp->isConnected()};
         },
-        this, [this, serial, ftp = command_->ftp, done = std::move(done)](std::pair<std::optional<QList<File>>, bool> result) {
+        this, [this, id, ftp = command_->ftp, done = std::move(done)](std::pair<std::optional<QList<File>>, bool> result) {
             // An engine the session no longer uses: its answer no longer matters.
-            if (!currentEngine(serial))
+            if (!currentEngine(id))
                 return;
             done(result.first);
-            if (!result.second && currentEngine(serial))
+            if (!result.second && currentEngine(id))
                 commandConnectionLost("listing");
             reconnected(ftp);
         });
     return ++requestSerial_;
 }
 
-quint64 MyDelegate::remoteCommand(const QString &word, const QString &param, CommandDone done)
+quint64 Session::remoteCommand(const QString &word, const QString &param, AppContext::CommandDone done)
 {
     if (!command_ || !command_->ftp) {
         QMetaObject::invokeMethod(this, [done = std::move(done)] { done(-1); }, Qt::QueuedConnection);
         return ++requestSerial_;
     }
-    const quint64 serial = command_->serial;
+    const quint64 id = command_->id();
     command_->worker.run(
         [ftp = command_->ftp, word, param]() -> std::pair<int, bool> {
             const int code = ftp->command(word, param);
             return {code, ftp->isConnected()};
         },
-        this, [this, serial, ftp = command_->ftp, done = std::move(done)](std::pair<int, bool> result) {
-            if (!currentEngine(serial))
+        this, [this, id, ftp = command_->ftp, done = std::move(done)](std::pair<int, bool> result) {
+            if (!currentEngine(id))
                 return;
             done(result.first);
-            if (!result.second && currentEngine(serial))
+            if (!result.second && currentEngine(id))
                 commandConnectionLost("commande");
             reconnected(ftp);
         },
@@ -554,75 +434,25 @@ quint64 MyDelegate::remoteCommand(const QString &word, const QString &param, Com
     return ++requestSerial_;
 }
 
-void MyDelegate::holdQueues()
-{
-    downloads_->holdUnfinished();
-    uploads_->holdUnfinished();
-}
-
-void MyDelegate::switchQueuesTo(const QString &site)
-{
-    if (site == queueSite_)
-        return;
-    // Set aside rather than dropped or started on a server they were not meant for.
-    holdQueues();
-    if (!downloads_->entries().isEmpty() || !uploads_->entries().isEmpty()) {
-        zlog("Transferts en attente mis de cote pour %@", queueSite_.section(QLatin1Char('\n'), 0, 0));
-        held_.insert(queueSite_, HeldTransfers{downloads_->entries(), uploads_->entries()});
-    }
-    downloads_->clear();
-    uploads_->clear();
-    const HeldTransfers back = held_.take(site);
-    for (const File &entry : back.downloads)
-        downloads_->append(entry);
-    for (const File &entry : back.uploads)
-        uploads_->append(entry);
-    queueSite_ = site;
-    myWindow->refreshUploadTable();
-    myWindow->refreshDownloadTable();
-}
-
-void MyDelegate::keepSessionAlive()
+void Session::keepSessionAlive()
 {
     for (auto *slot : {&command_, &in_, &out_})
         if (*slot && (*slot)->ftp && !(*slot)->worker.busy())
             (*slot)->worker.post([ftp = (*slot)->ftp] { ftp->keepAlive(); });
 }
 
-void MyDelegate::retire(std::unique_ptr<SessionEngine> engine, bool transfers)
+void Session::retire(std::unique_ptr<SessionEngine> engine, bool transfers)
 {
     // What was asked of an engine no longer used need not run; QUIT is queued after this.
     if (engine)
         engine->worker.dropPending();
-    retired_->retire(std::move(engine), transfers);
+    retired_.retire(std::move(engine), transfers);
 }
 
-void MyDelegate::observeTransfers()
-{
-    // Once for the life of the program: a registration per connect would deliver every
-    // notification once per registration and count progress several times.
-    const QString object = QStringLiteral("DataTransfert");
-    DistributedCenter->addObserver(this, QStringLiteral("ChunkOfFile"), object,
-                                   [this](const Notification &n) { receive(n); });
-    DistributedCenter->addObserver(this, QStringLiteral("ChunkOfFileUploaded"), object,
-                                   [this](const Notification &n) { send(n); });
-    DistributedCenter->addObserver(this, QStringLiteral("FileSaved"), object,
-                                   [this](const Notification &n) { FileSaved(n); });
-    DistributedCenter->addObserver(this, QStringLiteral("FileSend"), object,
-                                   [this](const Notification &n) { FileSend(n); });
-    connect(&connectionCheck_, &QTimer::timeout, this, &MyDelegate::checkCommandConnection);
-    connect(&keepAlive_, &QTimer::timeout, this, &MyDelegate::keepSessionAlive);
-    // Entries held over from a session start once its transfers have ended.
-    connect(retired_.get(), &RetiredEngines::transfersEnded, this, [this] {
-        downloadFiles();
-        uploadFiles();
-    });
-}
-
-MyDelegate::Login MyDelegate::logIn(std::shared_ptr<FTP> engine, const QString &address, const QString &user,
+Session::Login Session::logIn(std::shared_ptr<FTP> engine, const QString &address, const QString &user,
                                     const QString &password, ProtectionPolicy policy)
 {
-    MyDelegate::Login result;
+    Login result;
     try {
         FTP::connectInto(engine, address, user, password, policy);
         result.ftp = std::move(engine);

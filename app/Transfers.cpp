@@ -1,0 +1,320 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/Transfers.h"
+
+#include "app/RetiredEngines.h"
+#include "app/Session.h"
+#include "app/SessionEngine.h"
+#include "app/TransferQueue.h"
+#include "base/Log.h"
+#include "ftp/FTP.h"
+#include "ui/AppContext.h"
+#include "ui/CellFile.h"
+#include "ui/MainWindowController.h"
+
+#include <utility>
+
+namespace zodaru {
+
+namespace {
+
+// The end carries the server's final reply code, or -1 when the transfer broke.
+bool completedWell(const TransferEvent &event)
+{
+    return event.status >= 200 && event.status < 300;
+}
+
+// What a start on a transfer engine's worker brought back: the reply code, and the engine
+// logged in again when the one given had lost its connection.
+struct StartResult {
+    TransferStart start;
+    std::shared_ptr<FTP> fresh;
+    std::shared_ptr<FTP> failed; // made again in vain
+};
+
+} // namespace
+
+Transfers::Transfers(AppContext &app, Session &session, RetiredEngines &retired, QObject *parent)
+    : QObject(parent), app_(app), session_(session), retired_(retired)
+{
+    connect(&session_, &Session::opened, this, [this](const QString &site) {
+        switchQueuesTo(site);
+        downloadFiles();
+        uploadFiles();
+    });
+    connect(&session_, &Session::closed, this, [this] {
+        holdQueues();
+        window()->refreshUploadTable();
+        window()->refreshDownloadTable();
+    });
+    connect(&session_, &Session::lost, this, &Transfers::clearQueues);
+    // Entries held over from a session start once its transfers have ended.
+    connect(&retired_, &RetiredEngines::transfersEnded, this, [this] {
+        downloadFiles();
+        uploadFiles();
+    });
+}
+
+Transfers::~Transfers() = default;
+
+MainWindowController *Transfers::window() const
+{
+    return app_.window();
+}
+
+TransferQueue &Transfers::queue(TransferDirection direction) const
+{
+    return direction == TransferDirection::Download ? *downloads_ : *uploads_;
+}
+
+void Transfers::createQueues()
+{
+    for (const TransferDirection direction : {TransferDirection::Download, TransferDirection::Upload}) {
+        const bool download = direction == TransferDirection::Download;
+        (download ? downloads_ : uploads_) = std::make_unique<TransferQueue>(
+            direction,
+            [this, direction](const QString &local, const QString &remote, qint32 id, TransferQueue::Started started) {
+                startTransfer(direction, local, remote, id, std::move(started));
+            },
+            [this, download] {
+                if (download)
+                    window()->refreshDownloadTable();
+                else
+                    window()->refreshUploadTable();
+            },
+            [this, direction] {
+                if (SessionEngine *engine = session_.transferEngine(direction); engine && engine->ftp)
+                    engine->ftp->cancelTransfer();
+            });
+    }
+}
+
+const QList<File> *Transfers::downloadQueue() const
+{
+    return downloads_ ? &downloads_->entries() : nullptr;
+}
+
+const QList<File> *Transfers::uploadQueue() const
+{
+    return uploads_ ? &uploads_->entries() : nullptr;
+}
+
+int Transfers::unfinishedTransfers() const
+{
+    int held = 0;
+    for (const HeldTransfers &site : held_)
+        held += int(site.downloads.size() + site.uploads.size());
+    return held + (downloads_ ? downloads_->unfinished() : 0) + (uploads_ ? uploads_->unfinished() : 0);
+}
+
+void Transfers::getFile()
+{
+    const QList<CellFile *> cells = window()->remoteViewSelectedCells();
+    // The files come from the directory of the column that shows them, which is left of
+    // the last one when a directory is selected.
+    const QString remoteDirectory = window()->remoteSelectionPath();
+    zlog("remote path : %@\n", remoteDirectory);
+    zlog("local path : %@\n", window()->localPath());
+    zlog("rfiles count : %i", cells.size());
+
+    for (const CellFile *cell : cells) {
+        File entry = File::copyOf(cell->getFile());
+        entry.setRemotePath(remoteDirectory);
+        entry.setLocalPath(window()->localPath());
+        zlog("on a mis dans le fichier %@ (%i) le localpath : %@", entry.name(), entry.size(),
+             entry.localpath());
+        downloads_->append(std::move(entry));
+    }
+    const QList<File> &queue = downloads_->entries();
+    for (qsizetype i = 0; i < queue.size(); ++i)
+        zlog("fichier %i : <%i><%@>", i, queue[i].getID(), queue[i].name());
+
+    window()->refreshDownloadTable();
+    downloadFiles();
+}
+
+void Transfers::putFile()
+{
+    const QList<CellFile *> cells = window()->localViewSelectedCells();
+    zlog("remote path : %@\n", window()->remotePath());
+    zlog("local path : %@\n", window()->localPath());
+    zlog("lfiles count : %i", cells.size());
+
+    const QList<File> &queue = uploads_->entries();
+    zlog("A uploadQueue count : %i", queue.size());
+    for (qsizetype i = 0; i < cells.size(); ++i) {
+        // The local directory stays the one of the column that showed the file.
+        File entry = File::copyOf(cells[i]->getFile());
+        entry.setRemotePath(window()->remotePath());
+        zlog("[%i] on a mis dans le fichier %@ le remotepath : %@ (%i) ", i, entry.name(),
+             entry.remotepath(), entry.size());
+        uploads_->append(std::move(entry));
+    }
+    zlog("B uploadQueue count : %i", queue.size());
+    for (qsizetype i = 0; i < queue.size(); ++i)
+        zlog("*** fichier %i : <%i> <%@>", i, queue[i].getID(), queue[i].name());
+
+    window()->refreshUploadTable();
+    uploadFiles();
+}
+
+void Transfers::startTransfer(TransferDirection direction, const QString &local, const QString &remote, qint32 id,
+                              std::function<void(const TransferStart &)> started)
+{
+    SessionEngine *engine = session_.transferEngine(direction);
+    if (!engine || !engine->ftp) {
+        QMetaObject::invokeMethod(this, [started = std::move(started)] { started(TransferStart{}); }, Qt::QueuedConnection);
+        return;
+    }
+    const bool download = direction == TransferDirection::Download;
+    const char *where = download ? "downloadFiles" : "uploadFiles";
+    // Made here, used only when the engine has lost its connection: ending the session
+    // gives it up (SessionEngine::replacement) even in the middle of its connect.
+    const std::shared_ptr<FTP> replacement = FTP::create();
+    engine->replacement = replacement;
+    auto job = [ftp = engine->ftp, replacement, login = session_.credentials(), download, local, remote, id, where] {
+        StartResult result;
+        std::shared_ptr<FTP> use = ftp;
+        if (!use->isConnected()) {
+            // A lost connection: the engine logs in again once, like the session's.
+            try {
+                result.failed = replacement;
+                FTP::connectInto(replacement, login.server, login.login, login.password, login.policy);
+                result.fresh = std::exchange(result.failed, nullptr);
+            } catch (const NetworkException &e) {
+                zlog("Exception recue dans %@ ==> %@", where, e.reason());
+                return result;
+            }
+            use = result.fresh;
+            if (!use->isConnected())
+                return result;
+        }
+        if (download) {
+            result.start.code = use->get(remote, local, id);
+            result.start.resumedAt = use->resumeOffset();
+        } else {
+            result.start.code = use->put(local, remote, id);
+            result.start.size = use->uploadSize();
+        }
+        return result;
+    };
+    engine->worker.run(std::move(job), this,
+                       [this, given = engine->ftp, replacement, started = std::move(started)](StartResult result) {
+                           SessionEngine *current = session_.currentEngine(given->id());
+                           if (current && current->replacement == replacement)
+                               current->replacement.reset();
+                           const std::shared_ptr<FTP> used = result.fresh ? result.fresh : given;
+                           // The engine that may have been refused TLS on connecting again.
+                           const std::shared_ptr<FTP> reconnecting = result.failed ? result.failed : used;
+                           // Started just as the session ended: its entry waits for the next
+                           // session, so this one stops. Its worker, retired with the session,
+                           // runs the transfer to its end.
+                           if (!current && result.start.code >= 0 && result.start.code < 400)
+                               used->cancelTransfer();
+                           // The lost engine is let go: what it may still tell is not the
+                           // session's any more, its id being another one.
+                           if (result.fresh && current)
+                               std::exchange(current->ftp, std::move(result.fresh))->close();
+                           started(result.start);
+                           session_.reconnected(reconnecting);
+                       });
+}
+
+// No pass outside a session, where the entries wait, nor while a transfer of an ended
+// session is still ending: an entry it carried waits again, and must not start beside it
+// (the two would share the partial file).
+bool Transfers::queuesMayRun() const
+{
+    return window() && window()->connectionState() == MainWindowController::ConnectionState::Connected
+        && !retired_.transfersEnding();
+}
+
+void Transfers::downloadFiles()
+{
+    if (downloads_ && queuesMayRun())
+        downloads_->runPass();
+}
+
+void Transfers::uploadFiles()
+{
+    if (uploads_ && queuesMayRun())
+        uploads_->runPass();
+}
+
+bool Transfers::isCurrentSender(TransferDirection direction, const TransferEvent &event) const
+{
+    const SessionEngine *engine = session_.transferEngine(direction);
+    return engine && engine->ftp && event.engine == engine->ftp->id();
+}
+
+void Transfers::chunk(const TransferEvent &event)
+{
+    const TransferDirection direction = event.isDownload() ? TransferDirection::Download : TransferDirection::Upload;
+    if (isCurrentSender(direction, event))
+        queue(direction).chunk(event.bytes);
+}
+
+void Transfers::ended(const TransferEvent &event)
+{
+    const bool download = event.isDownload();
+    if (!isCurrentSender(download ? TransferDirection::Download : TransferDirection::Upload, event))
+        return;
+    zlog(download ? "Notification de fichier sauvegarde !" : "Notification de fichier envoye !");
+    zlog("fichier : %i", event.file);
+    if (download) {
+        downloads_->completed(event.file, completedWell(event));
+        window()->refreshLocal();
+        downloadFiles();
+    } else {
+        uploads_->completed(event.file, completedWell(event));
+        window()->refreshRemote();
+        uploadFiles();
+    }
+}
+
+void Transfers::cancelTransfer(TransferDirection direction, int index)
+{
+    queue(direction).cancel(index);
+}
+
+void Transfers::retryTransfer(TransferDirection direction, int index)
+{
+    queue(direction).retry(index);
+}
+
+void Transfers::holdQueues()
+{
+    downloads_->holdUnfinished();
+    uploads_->holdUnfinished();
+}
+
+void Transfers::switchQueuesTo(const QString &site)
+{
+    if (site == queueSite_)
+        return;
+    // Set aside rather than dropped or started on a server they were not meant for.
+    holdQueues();
+    if (!downloads_->entries().isEmpty() || !uploads_->entries().isEmpty()) {
+        zlog("Transferts en attente mis de cote pour %@", queueSite_.section(QLatin1Char('\n'), 0, 0));
+        held_.insert(queueSite_, HeldTransfers{downloads_->entries(), uploads_->entries()});
+    }
+    downloads_->clear();
+    uploads_->clear();
+    const HeldTransfers back = held_.take(site);
+    for (const File &entry : back.downloads)
+        downloads_->append(entry);
+    for (const File &entry : back.uploads)
+        uploads_->append(entry);
+    queueSite_ = site;
+    window()->refreshUploadTable();
+    window()->refreshDownloadTable();
+}
+
+void Transfers::clearQueues()
+{
+    downloads_->clear();
+    uploads_->clear();
+    window()->refreshUploadTable();
+    window()->refreshDownloadTable();
+}
+
+} // namespace zodaru

@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "ftp/TransferEvent.h"
+#include "model/File.h"
+#include "model/TransferDirection.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace zodaru {
+
+class AppContext;
+class MainWindowController;
+class RetiredEngines;
+class Session;
+class TransferQueue;
+struct TransferStart;
+
+// The transfer side of the application controller: the download and upload queues, the
+// start of their transfers on the session's transfer engines, the transfer events of those
+// engines, and the unfinished entries of other sites, held until a connect to their site.
+//
+// Main thread only. An event counts only when it comes from the engine the session
+// transfers with now (by id); the events of an engine let go are ignored.
+class Transfers final : public QObject {
+    Q_OBJECT
+public:
+    Transfers(AppContext &app, Session &session, RetiredEngines &retired, QObject *parent = nullptr);
+    ~Transfers() override;
+    Q_DISABLE_COPY_MOVE(Transfers)
+
+    // Makes the two queues (start-up); before, both are absent.
+    void createQueues();
+    const QList<File> *downloadQueue() const;
+    const QList<File> *uploadQueue() const;
+
+    // The selected files of the remote (get) or local (put) browser join their queue.
+    void getFile();
+    void putFile();
+    // One pass over a queue: starts the first waiting entry unless an entry before it runs.
+    void downloadFiles();
+    void uploadFiles();
+    void cancelTransfer(TransferDirection direction, int index);
+    void retryTransfer(TransferDirection direction, int index);
+    // Entries of both queues, and of the sites set aside, waiting or running.
+    int unfinishedTransfers() const;
+
+    // A chunk of the running transfer, and the end of a transfer.
+    void chunk(const TransferEvent &event);
+    void ended(const TransferEvent &event);
+
+private:
+    MainWindowController *window() const;
+    TransferQueue &queue(TransferDirection direction) const;
+    // Starts one transfer on the worker of the session's engine for `direction`; `started`
+    // gets what the start gave.
+    void startTransfer(TransferDirection direction, const QString &local, const QString &remote, qint32 id,
+                       std::function<void(const TransferStart &)> started);
+    // True when `event` comes from the engine the session transfers with now.
+    bool isCurrentSender(TransferDirection direction, const TransferEvent &event) const;
+    bool queuesMayRun() const;
+    // After a disconnect: the queues keep their unfinished entries, waiting for the next
+    // connect to the same site.
+    void holdQueues();
+    // A connect to `site` (server text and login) is made: the queues of another site are
+    // set aside, and what waited for this one comes back.
+    void switchQueuesTo(const QString &site);
+    // The session was lost: the queues are emptied.
+    void clearQueues();
+
+    AppContext &app_;
+    Session &session_;
+    RetiredEngines &retired_;
+    // Absent until start-up creates them.
+    std::unique_ptr<TransferQueue> downloads_;
+    std::unique_ptr<TransferQueue> uploads_;
+    // The site ("server text" LF "login") the entries of the queues belong to, and the
+    // unfinished entries of other sites, kept until a connect to their site.
+    QString queueSite_;
+    struct HeldTransfers {
+        QList<File> downloads;
+        QList<File> uploads;
+    };
+    QHash<QString, HeldTransfers> held_;
+};
+
+} // namespace zodaru

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "ftp/TransferContext.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace zodaru {
+
+class Socket;
+class UploadSource;
+
+// One upload: the exchange that starts it, on the caller's thread, then its data, on the
+// worker's. A file that shrinks, grows or cannot be read meanwhile is not sent as complete.
+class FileUpload final {
+public:
+    // Opens `local` (a regular file) and starts STOR `remote`. Null when the transfer did
+    // not start, `code` then its reply (or -1); `size` receives the size of the file as
+    // opened, -1 when it could not be opened.
+    static std::shared_ptr<FileUpload> start(TransferContext &context, const QString &local, const QString &remote,
+                                         int &code, qint64 &size);
+    Q_DISABLE_COPY_MOVE(FileUpload)
+
+    // Sends the file, ends the data connection, then posts the completion
+    // (TransferEvent::Kind::Uploaded) as the transfer's `id`.
+    void run(qint32 id);
+
+private:
+    explicit FileUpload(TransferContext &context) : context_(context) {}
+
+    TransferContext &context_;
+    std::shared_ptr<UploadSource> source_;
+    std::shared_ptr<Socket> data_;
+};
+
+} // namespace zodaru
