@@ -119,9 +119,11 @@ std::optional<DirectoryListing::Entries> DirectoryListing::listing(const QString
 
     auto listing = readListing(*data, path);
     if (!listing) {
-        // A cut TLS stream is a complete transfer to the server, which answers it; that
-        // reply must not be taken for the next command's.
-        if (data->endedWithoutCloseNotify() && code < 200) {
+        // A broken data connection is answered on the control connection (a 426, or a 226
+        // for a cut TLS stream, which the server takes as complete): that reply is read
+        // here, so it is not taken for the next command's. A time-out or a limit passed
+        // has closed the session already.
+        if (code < 200 && control_.isConnected()) {
             release();
             control_.ret();
         }
