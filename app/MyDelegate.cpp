@@ -274,6 +274,11 @@ std::shared_ptr<FTP> MyDelegate::ftp() const
     return session_->ftp();
 }
 
+void MyDelegate::setEngineSettings(const FTP::Settings &settings)
+{
+    session_->setEngineSettings(settings);
+}
+
 std::shared_ptr<FTP> MyDelegate::dataTransfertIn() const
 {
     return session_->dataTransfertIn();

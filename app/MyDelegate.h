@@ -91,6 +91,8 @@ public:
     std::shared_ptr<FTP> ftp() const;
     std::shared_ptr<FTP> dataTransfertIn() const;
     std::shared_ptr<FTP> dataTransfertOut() const;
+    // The time and size limits the engines of the next connects get (tests shorten them).
+    void setEngineSettings(const FTP::Settings &settings);
     // The most recent connection dialog controller; null before Connect was first pressed.
     ParametersWindowController *parameters() const;
     // True while the three logins of a connect are on their way.

@@ -167,7 +167,7 @@ void Session::dial(const Typed &typed, bool clearAgreed)
 void Session::dialEngine(int which, ProtectionPolicy policy)
 {
     auto engine = std::make_unique<SessionEngine>();
-    const std::shared_ptr<FTP> made = FTP::create();
+    const std::shared_ptr<FTP> made = FTP::create(engineSettings_);
     dialing_->made[which] = made;
     engine->worker.run([made, typed = dialing_->typed,
                         policy] { return logIn(made, typed.address, typed.login, typed.password, policy); },

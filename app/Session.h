@@ -39,6 +39,11 @@ public:
     ~Session() override;
     Q_DISABLE_COPY_MOVE(Session)
 
+    // What the engines of the next connects are made with (time and size limits); those
+    // of a session already open keep theirs.
+    void setEngineSettings(const FTP::Settings &settings) { engineSettings_ = settings; }
+    const FTP::Settings &engineSettings() const { return engineSettings_; }
+
     // What one of the three logins of a connect brought back.
     struct Login {
         // Certificate: the server's certificate was neither verified nor trusted.
@@ -190,6 +195,7 @@ private:
     QString password_;
     // The least protection any engine of the session must have, from its first login.
     ProtectionPolicy sessionPolicy_;
+    FTP::Settings engineSettings_;
 };
 
 } // namespace zodaru

@@ -169,7 +169,7 @@ void Transfers::startTransfer(TransferDirection direction, const QString &local,
     const char *where = download ? "downloadFiles" : "uploadFiles";
     // Made here, used only when the engine has lost its connection: ending the session
     // gives it up (SessionEngine::replacement) even in the middle of its connect.
-    const std::shared_ptr<FTP> replacement = FTP::create();
+    const std::shared_ptr<FTP> replacement = FTP::create(session_.engineSettings());
     engine->replacement = replacement;
     auto job = [ftp = engine->ftp, replacement, login = session_.credentials(), download, local, remote, id, where] {
         StartResult result;

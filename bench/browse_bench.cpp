@@ -150,9 +150,9 @@ int main(int argc, char **argv)
     parser.addOption(stallLimit);
     parser.process(app);
     // The stalled listing ends at the engine's limits; shortened so the run stays short.
-    FTP::Timeouts limits = FTP::timeouts();
-    limits.replyLine = limits.dataIdle = limits.replyTotal = parser.value(stallLimit).toInt();
-    FTP::setTimeouts(limits);
+    FTP::Settings shorter;
+    shorter.timeouts.replyLine = shorter.timeouts.dataIdle = shorter.timeouts.replyTotal =
+        parser.value(stallLimit).toInt();
 
     QTemporaryDir home;
     qputenv("HOME", home.path().toLocal8Bit());
@@ -160,6 +160,7 @@ int main(int argc, char **argv)
     ScriptedFtpServer server(slowServer(parser.value(delay).toInt()));
 
     MyDelegate delegate;
+    delegate.setEngineSettings(shorter);
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
     MainWindowController &controller = *delegate.window();

@@ -13,18 +13,6 @@ namespace zodaru {
 
 namespace {
 
-std::mutex &defaultsMutex()
-{
-    static std::mutex m;
-    return m;
-}
-
-FTP::Settings &currentDefaults()
-{
-    static FTP::Settings d;
-    return d;
-}
-
 std::atomic<quint64> &lastEngineId()
 {
     static std::atomic<quint64> id{0};
@@ -44,30 +32,6 @@ FTP::CertificateCheck &currentCertificateCheck()
 }
 
 } // namespace
-
-FTP::Settings FTP::defaultSettings()
-{
-    std::lock_guard lock(defaultsMutex());
-    return currentDefaults();
-}
-
-void FTP::setDefaultSettings(const Settings &settings)
-{
-    std::lock_guard lock(defaultsMutex());
-    currentDefaults() = settings;
-}
-
-void FTP::setTimeouts(const Timeouts &t)
-{
-    std::lock_guard lock(defaultsMutex());
-    currentDefaults().timeouts = t;
-}
-
-void FTP::setLimits(const Limits &l)
-{
-    std::lock_guard lock(defaultsMutex());
-    currentDefaults().limits = l;
-}
 
 FTP::FTP(const Settings &settings)
     : id_(++lastEngineId()), settings_(settings), control_(connections_, settings_),

@@ -49,15 +49,8 @@ public:
     using Limits = EngineLimits;
     // What an engine is given when it is made and keeps for its life.
     using Settings = EngineSettings;
-    // The settings engines get when none are given: EngineSettings' defaults unless changed.
-    // An engine keeps what it was made with; changing these touches no engine made before.
-    static Settings defaultSettings();
-    static void setDefaultSettings(const Settings &settings);
-    // Shorthands for the two parts of the defaults.
-    static Timeouts timeouts() { return defaultSettings().timeouts; }
-    static void setTimeouts(const Timeouts &t);
-    static Limits limits() { return defaultSettings().limits; }
-    static void setLimits(const Limits &l);
+    // The settings of an engine made without any: the defaults of EngineSettings.h.
+    static Settings defaultSettings() { return Settings{}; }
 
     // An engine that never had a connection.
     static std::shared_ptr<FTP> create(const Settings &settings = defaultSettings());

@@ -190,9 +190,6 @@ class TestSession final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { FTP::setTimeouts(FTP::Timeouts{}); }
-    void cleanup() { FTP::setTimeouts(FTP::Timeouts{}); }
-
     void connectListsTheRootAndOpensDirectories()
     {
         AppHarness h;
@@ -328,9 +325,9 @@ private Q_SLOTS:
         } else if (kind == "refused") {
             address = QStringLiteral("127.0.0.1:%1").arg(closedPort());
         } else {
-            FTP::Timeouts t;
-            t.replyLine = 300;
-            FTP::setTimeouts(t);
+            FTP::Settings shorter;
+            shorter.timeouts.replyLine = 300;
+            h.setEngineSettings(shorter);
             const bool stall = kind == "silent";
             scripted = std::make_unique<ScriptedFtpServer>([stall](ScriptedFtpServer::Session &s) {
                 if (stall)
@@ -647,9 +644,8 @@ private Q_SLOTS:
     // gives that login up at once, not at the end of its time limits.
     void disconnectGivesUpATransferEngineLogin()
     {
-        FTP::Timeouts longer;
-        longer.replyLine = 120000;
-        FTP::setTimeouts(longer);
+        FTP::Settings longer;
+        longer.timeouts.replyLine = 120000;
         ScriptedFtpServer server([](ScriptedFtpServer::Session &s) {
             if (s.index() >= 3) {
                 s.waitForEof(); // the new login of the download engine: never greeted
@@ -676,6 +672,7 @@ private Q_SLOTS:
             }
         });
         AppHarness h;
+        h.engineSettings = longer;
         QVERIFY(h.launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h.remote(), 0, {"a", "b"}));
         // "a" closes the download engine; "b" makes it log in again, into silence.
@@ -691,12 +688,11 @@ private Q_SLOTS:
     // included: the worker's wait ends at once, not at the end of the greeting's limit.
     void quittingGivesUpALoginOnItsWay()
     {
-        FTP::Timeouts longer;
-        longer.replyLine = 120000;
-        FTP::setTimeouts(longer);
+        FTP::Settings longer;
+        longer.timeouts.replyLine = 120000;
         ScriptedFtpServer server([](ScriptedFtpServer::Session &s) { s.waitForEof(); });
         auto engine = std::make_unique<SessionEngine>();
-        engine->replacement = FTP::create();
+        engine->replacement = FTP::create(longer);
         engine->worker.post([ftp = engine->replacement, address = server.address()] {
             try {
                 FTP::connectInto(ftp, address, QStringLiteral("me"), QStringLiteral("pw"));

@@ -43,8 +43,18 @@ public:
         delegate_.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         delegate_ = std::make_unique<MyDelegate>();
+        delegate_->setEngineSettings(engineSettings);
         delegate_->applicationWillFinishLaunching();
         delegate_->applicationDidFinishLaunching();
+    }
+
+    // What the program's engines are made with; set before launch() or a connect.
+    FTP::Settings engineSettings;
+    void setEngineSettings(const FTP::Settings &settings)
+    {
+        engineSettings = settings;
+        if (delegate_)
+            delegate_->setEngineSettings(settings);
     }
 
     bool isLaunched() const { return delegate_ != nullptr; }
