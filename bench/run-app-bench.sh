@@ -13,6 +13,7 @@
 # alternated series compare like with like.
 #
 # The program's log (a few lines per chunk) goes to /dev/null, as the engine bench's does.
+# The server is named ftp://: plain FTP, agreed beforehand, so no question stops a run.
 # Everything lives in a temporary directory on tmpfs and goes when the script ends; the
 # server listens on 127.0.0.1 only.
 set -euo pipefail
@@ -52,11 +53,11 @@ program() { # direction -> "MB/s peakKiB stallMs cpuSecondsPerGiB"
     rm -f "$work/down/big.bin"
     before_upload
     if [ "$dir" = down ]; then
-      out=$("$appbin" --server "127.0.0.1:$port" --direction down --remote-dir pub --file big.bin \
+      out=$("$appbin" --server "ftp://127.0.0.1:$port" --direction down --remote-dir pub --file big.bin \
         --local-dir "$work/down" --broadcast "$broadcast" "${log_tab[@]}" 2>/dev/null)
       cmp -s "$work/down/big.bin" "$work/ftp/pub/big.bin" || { echo "download differs: $out" >&2; exit 1; }
     else
-      out=$("$appbin" --server "127.0.0.1:$port" --direction up --remote-dir pub --file up.bin \
+      out=$("$appbin" --server "ftp://127.0.0.1:$port" --direction up --remote-dir pub --file up.bin \
         --local-dir "$work/up" --broadcast "$broadcast" "${log_tab[@]}" 2>/dev/null)
       uploaded_intact "$work/up/up.bin" || { echo "upload differs: $out" >&2; exit 1; }
     fi
@@ -75,10 +76,10 @@ engine() { # direction -> MB/s
     rm -f "$work/down/e.bin"
     before_upload
     if [ "$dir" = down ]; then
-      out=$("$enginebin" --server "127.0.0.1:$port" --direction down --remote /pub/big.bin \
+      out=$("$enginebin" --server "ftp://127.0.0.1:$port" --direction down --remote /pub/big.bin \
         --local "$work/down/e.bin" --broadcast "$broadcast" 2>/dev/null)
     else
-      out=$("$enginebin" --server "127.0.0.1:$port" --direction up --remote "/$remote_up" \
+      out=$("$enginebin" --server "ftp://127.0.0.1:$port" --direction up --remote "/$remote_up" \
         --local "$work/up/up.bin" --broadcast "$broadcast" 2>/dev/null)
       uploaded_intact "$work/up/up.bin" || { echo "engine's upload differs" >&2; exit 1; }
     fi

@@ -77,7 +77,7 @@ program_step() {
   rm -rf "$work/down" && mkdir "$work/down"
   sleep 3
   local out
-  out=$("$bench" --server "127.0.0.1:$port" --mode files --remote-dir small --count "$files" \
+  out=$("$bench" --server "ftp://127.0.0.1:$port" --mode files --remote-dir small --count "$files" \
     --local-dir "$work/down" 2>/dev/null) || { echo "program failed: $out" >&2; exit 1; }
   cmp -s "$work/down/f0001" "$work/ftp/small/f0001" || { echo "download differs" >&2; exit 1; }
   ps+=("$(echo "$out" | field seconds)")
@@ -97,7 +97,7 @@ cl=() po=() og=() ss=() rl=() rg=()
 curl_step() { cl+=("$(curl_list)"); }
 program_step() {
   local out
-  out=$("$bench" --server "127.0.0.1:$port" --mode listing --remote-dir big --count "$entries" 2>/dev/null) \
+  out=$("$bench" --server "ftp://127.0.0.1:$port" --mode listing --remote-dir big --count "$entries" 2>/dev/null) \
     || { echo "program failed: $out" >&2; exit 1; }
   po+=("$(echo "$out" | field openSeconds)")
   og+=("$(echo "$out" | field openGap_ms)")

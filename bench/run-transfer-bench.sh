@@ -45,11 +45,11 @@ engine() { # direction broadcast -> "MB/s peakKiB cpu-s/GiB"
     rm -f "$work/local/down.bin"
     before_upload
     if [ "$dir" = down ]; then
-      out=$(cpu_seconds "$work/engine.cpu" "$bench" --server "127.0.0.1:$port" --direction down \
+      out=$(cpu_seconds "$work/engine.cpu" "$bench" --server "ftp://127.0.0.1:$port" --direction down \
         --remote /pub/big.bin --local "$work/local/down.bin" --broadcast "$bc")
       cmp -s "$work/local/down.bin" "$work/ftp/pub/big.bin" || { echo "download differs" >&2; exit 1; }
     else
-      out=$(cpu_seconds "$work/engine.cpu" "$bench" --server "127.0.0.1:$port" --direction up \
+      out=$(cpu_seconds "$work/engine.cpu" "$bench" --server "ftp://127.0.0.1:$port" --direction up \
         --remote "/$remote_up" --local "$work/local/big.bin" --broadcast "$bc")
       uploaded_intact "$work/local/big.bin" || { echo "upload differs" >&2; exit 1; }
     fi
