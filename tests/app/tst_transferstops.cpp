@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 using namespace zodaru;
@@ -30,115 +31,103 @@ QByteArray unixLine(const QByteArray &name, int size)
     return "-rw-r--r-- 1 u g " + QByteArray::number(size) + " Jan  1  2020 " + name + "\r\n";
 }
 
-// Lists "a" and "b" and serves RETR: the first `stalled` downloads of a connection send a
-// few bytes and hold their data connection open, without ending it, until the client closes
-// it (then 426); the others send their file whole.
-ScriptedFtpServer::Script stallingDownloads(int stalled)
-{
-    return [stalled](ScriptedFtpServer::Session &s) {
-        s.greetAndLogin();
-        int retrs = 0;
-        for (;;) {
-            const QByteArray line = s.readLine();
-            if (line == "PASV") {
-                s.line(s.openPassive());
-            } else if (line.startsWith("LIST")) {
-                s.sendReply("150 Here it comes", unixLine("a", 100) + unixLine("b", 5), "226 Done");
-            } else if (line.startsWith("RETR")) {
-                s.line("150 Sending");
-                if (retrs++ < stalled) {
-                    ScriptedFtpServer::DataConnection data = s.acceptData();
-                    data.send("partial");
-                    data.receiveAll();
-                    s.line("426 Aborted");
-                } else {
-                    s.sendData("whole");
-                    s.line("226 Done");
-                }
-            } else if (line == "QUIT") {
-                s.line("221 Bye");
-                return;
-            } else {
-                s.line("200 OK");
-            }
-        }
-    };
-}
-
-// Lists "a" and serves RETR: the first download of the server sends a few bytes, waits for
-// the client to close its data connection, and then never answers on that session again;
-// the later ones send their file whole.
-ScriptedFtpServer::Script silentAfterStop(std::shared_ptr<std::atomic<int>> retrs)
-{
-    return [retrs](ScriptedFtpServer::Session &s) {
-        s.greetAndLogin();
-        for (;;) {
-            const QByteArray line = s.readLine();
-            if (line == "PASV") {
-                s.line(s.openPassive());
-            } else if (line.startsWith("LIST")) {
-                s.sendReply("150 Here it comes", unixLine("a", 5), "226 Done");
-            } else if (line.startsWith("RETR")) {
-                s.line("150 Sending");
-                if (retrs->fetch_add(1) == 0) {
-                    ScriptedFtpServer::DataConnection data = s.acceptData();
-                    data.send("partial");
-                    data.receiveAll();
-                    s.stall();
-                }
-                s.sendData("whole");
-                s.line("226 Done");
-            } else if (line == "QUIT") {
-                s.line("221 Bye");
-                return;
-            } else {
-                s.line("200 OK");
-            }
-        }
-    };
-}
-
-// Serves "f" (`content`) with REST STREAM, SIZE and MDTM: the server's first RETR sends the
-// first 10000 bytes and aborts; the later ones send the file from the REST offset on.
-ScriptedFtpServer::Script resumableFile(QByteArray content, std::shared_ptr<std::atomic<int>> retrs)
+// Logs in and serves until QUIT: PASV, LIST with `listing`, and each RETR handed to `retr`
+// with the offset of the REST before it. A `resumable` server tells REST STREAM, SIZE
+// (`size`) and MDTM; any other command is answered 200.
+using RetrHandler = std::function<void(ScriptedFtpServer::Session &, qsizetype rest)>;
+ScriptedFtpServer::Script servingFiles(QByteArray listing, RetrHandler retr, bool resumable = false,
+                                       qsizetype size = 0)
 {
     return [=](ScriptedFtpServer::Session &s) {
         s.greetAndLogin();
         qsizetype rest = 0;
         for (;;) {
             const QByteArray line = s.readLine();
-            if (line == "FEAT") {
-                s.send("211-Features:\r\n REST STREAM\r\n SIZE\r\n MDTM\r\n211 End\r\n");
-            } else if (line == "PASV") {
+            if (line == "PASV") {
                 s.line(s.openPassive());
             } else if (line.startsWith("LIST")) {
-                s.sendReply("150 Here it comes", unixLine("f", int(content.size())), "226 Done");
-            } else if (line.startsWith("SIZE ")) {
-                s.line("213 " + QByteArray::number(content.size()));
-            } else if (line.startsWith("MDTM ")) {
-                s.line("213 20210304050607");
-            } else if (line.startsWith("REST ")) {
-                rest = line.mid(5).toLongLong();
-                s.line("350 Restarting");
+                s.sendReply("150 Here it comes", listing, "226 Done");
             } else if (line.startsWith("RETR")) {
-                if (retrs->fetch_add(1) == 0) {
-                    s.line("150 Sending");
-                    ScriptedFtpServer::DataConnection data = s.acceptData();
-                    data.send(QByteArrayView(content).first(10000));
-                    data.close();
-                    s.line("426 Connection closed; transfer aborted");
-                } else {
-                    s.sendReply("150 Sending", QByteArrayView(content).sliced(rest), "226 Done");
-                }
+                retr(s, rest);
                 rest = 0;
             } else if (line == "QUIT") {
                 s.line("221 Bye");
                 return;
+            } else if (resumable && line == "FEAT") {
+                s.send("211-Features:\r\n REST STREAM\r\n SIZE\r\n MDTM\r\n211 End\r\n");
+            } else if (resumable && line.startsWith("SIZE ")) {
+                s.line("213 " + QByteArray::number(size));
+            } else if (resumable && line.startsWith("MDTM ")) {
+                s.line("213 20210304050607");
+            } else if (resumable && line.startsWith("REST ")) {
+                rest = line.mid(5).toLongLong();
+                s.line("350 Restarting");
             } else {
                 s.line("200 OK");
             }
         }
     };
+}
+
+// Lists "a" and "b" and serves RETR: the first `stalled` downloads of a connection send a
+// few bytes and hold their data connection open, without ending it, until the client closes
+// it (then 426); the others send their file whole.
+ScriptedFtpServer::Script stallingDownloads(int stalled)
+{
+    return [stalled](ScriptedFtpServer::Session &session) {
+        int retrs = 0; // counted per connection
+        const RetrHandler retr = [&retrs, stalled](ScriptedFtpServer::Session &s, qsizetype) {
+            s.line("150 Sending");
+            if (retrs++ < stalled) {
+                ScriptedFtpServer::DataConnection data = s.acceptData();
+                data.send("partial");
+                data.receiveAll();
+                s.line("426 Aborted");
+            } else {
+                s.sendData("whole");
+                s.line("226 Done");
+            }
+        };
+        servingFiles(unixLine("a", 100) + unixLine("b", 5), retr)(session);
+    };
+}
+
+// Lists "a" and serves RETR: the first download of the server sends a few bytes, waits for
+// the client to close its data connection, and then never answers on that session again;
+// the later ones send their file whole.
+ScriptedFtpServer::Script silentAfterStop()
+{
+    const auto retrs = std::make_shared<std::atomic<int>>(0);
+    return servingFiles(unixLine("a", 5), [retrs](ScriptedFtpServer::Session &s, qsizetype) {
+        s.line("150 Sending");
+        if (retrs->fetch_add(1) == 0) {
+            ScriptedFtpServer::DataConnection data = s.acceptData();
+            data.send("partial");
+            data.receiveAll();
+            s.stall();
+        }
+        s.sendData("whole");
+        s.line("226 Done");
+    });
+}
+
+// Serves "f" (`content`) resumable: the server's first RETR sends the first 10000 bytes and
+// aborts; the later ones send the file from the REST offset on.
+ScriptedFtpServer::Script resumableFile(const QByteArray &content)
+{
+    const auto retrs = std::make_shared<std::atomic<int>>(0);
+    const RetrHandler retr = [content, retrs](ScriptedFtpServer::Session &s, qsizetype rest) {
+        if (retrs->fetch_add(1) == 0) {
+            s.line("150 Sending");
+            ScriptedFtpServer::DataConnection data = s.acceptData();
+            data.send(QByteArrayView(content).first(10000));
+            data.close();
+            s.line("426 Connection closed; transfer aborted");
+        } else {
+            s.sendReply("150 Sending", QByteArrayView(content).sliced(rest), "226 Done");
+        }
+    };
+    return servingFiles(unixLine("f", int(content.size())), retr, true, content.size());
 }
 
 } // namespace
@@ -240,7 +229,7 @@ private Q_SLOTS:
     // runs, even when the server never answers the stop.
     void retryOfACancelledDownloadRuns()
     {
-        ScriptedFtpServer server(silentAfterStop(std::make_shared<std::atomic<int>>(0)));
+        ScriptedFtpServer server(silentAfterStop());
         QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"a"}));
         h_->window().Get()->click();
@@ -260,7 +249,7 @@ private Q_SLOTS:
     void resumedDownloadReadsDone()
     {
         const QByteArray content = patternBytes(30000, 8);
-        ScriptedFtpServer server(resumableFile(content, std::make_shared<std::atomic<int>>(0)));
+        ScriptedFtpServer server(resumableFile(content));
         QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"f"}));
         h_->window().Get()->click();
