@@ -5,7 +5,6 @@
 
 #include "base/ByteNames.h"
 #include "ftp/FTP.h"
-#include "ftp/NotificationCenter.h"
 #include "ui/BrowserSettings.h"
 #include "support/FakeApp.h"
 #include "ui/TransferStatusDelegate.h"
@@ -22,7 +21,6 @@
 #include <QTableView>
 #include <QTest>
 
-#include <atomic>
 #include <memory>
 
 #include <fcntl.h>
@@ -115,117 +113,6 @@ ScriptedFtpServer::Script fileServer(QByteArray listing, QByteArray content, QBy
     };
 }
 
-// Lists "a" and "b" and serves RETR: the first `stalled` downloads of a connection send a
-// few bytes and hold their data connection open, without ending it, until the client closes
-// it (then 426); the others send their file whole.
-ScriptedFtpServer::Script stallingDownloads(int stalled)
-{
-    return [stalled](ScriptedFtpServer::Session &s) {
-        s.greetAndLogin();
-        int retrs = 0;
-        for (;;) {
-            const QByteArray line = s.readLine();
-            if (line == "PASV") {
-                s.line(s.openPassive());
-            } else if (line.startsWith("LIST")) {
-                s.sendReply("150 Here it comes", unixLine("a", 100) + unixLine("b", 5), "226 Done");
-            } else if (line.startsWith("RETR")) {
-                s.line("150 Sending");
-                if (retrs++ < stalled) {
-                    ScriptedFtpServer::DataConnection data = s.acceptData();
-                    data.send("partial");
-                    data.receiveAll();
-                    s.line("426 Aborted");
-                } else {
-                    s.sendData("whole");
-                    s.line("226 Done");
-                }
-            } else if (line == "QUIT") {
-                s.line("221 Bye");
-                return;
-            } else {
-                s.line("200 OK");
-            }
-        }
-    };
-}
-
-// Lists "a" and serves RETR: the first download of the server sends a few bytes, waits for
-// the client to close its data connection, and then never answers on that session again;
-// the later ones send their file whole.
-ScriptedFtpServer::Script silentAfterStop(std::shared_ptr<std::atomic<int>> retrs)
-{
-    return [retrs](ScriptedFtpServer::Session &s) {
-        s.greetAndLogin();
-        for (;;) {
-            const QByteArray line = s.readLine();
-            if (line == "PASV") {
-                s.line(s.openPassive());
-            } else if (line.startsWith("LIST")) {
-                s.sendReply("150 Here it comes", unixLine("a", 5), "226 Done");
-            } else if (line.startsWith("RETR")) {
-                s.line("150 Sending");
-                if (retrs->fetch_add(1) == 0) {
-                    ScriptedFtpServer::DataConnection data = s.acceptData();
-                    data.send("partial");
-                    data.receiveAll();
-                    s.stall();
-                }
-                s.sendData("whole");
-                s.line("226 Done");
-            } else if (line == "QUIT") {
-                s.line("221 Bye");
-                return;
-            } else {
-                s.line("200 OK");
-            }
-        }
-    };
-}
-
-// Serves "f" (`content`) with REST STREAM, SIZE and MDTM: the server's first RETR sends the
-// first 10000 bytes and aborts; the later ones send the file from the REST offset on.
-ScriptedFtpServer::Script resumableFile(QByteArray content, std::shared_ptr<std::atomic<int>> retrs)
-{
-    return [=](ScriptedFtpServer::Session &s) {
-        s.greetAndLogin();
-        qsizetype rest = 0;
-        for (;;) {
-            const QByteArray line = s.readLine();
-            if (line == "FEAT") {
-                s.send("211-Features:\r\n REST STREAM\r\n SIZE\r\n MDTM\r\n211 End\r\n");
-            } else if (line == "PASV") {
-                s.line(s.openPassive());
-            } else if (line.startsWith("LIST")) {
-                s.sendReply("150 Here it comes", unixLine("f", int(content.size())), "226 Done");
-            } else if (line.startsWith("SIZE ")) {
-                s.line("213 " + QByteArray::number(content.size()));
-            } else if (line.startsWith("MDTM ")) {
-                s.line("213 20210304050607");
-            } else if (line.startsWith("REST ")) {
-                rest = line.mid(5).toLongLong();
-                s.line("350 Restarting");
-            } else if (line.startsWith("RETR")) {
-                if (retrs->fetch_add(1) == 0) {
-                    s.line("150 Sending");
-                    ScriptedFtpServer::DataConnection data = s.acceptData();
-                    data.send(QByteArrayView(content).first(10000));
-                    data.close();
-                    s.line("426 Connection closed; transfer aborted");
-                } else {
-                    s.sendReply("150 Sending", QByteArrayView(content).sliced(rest), "226 Done");
-                }
-                rest = 0;
-            } else if (line == "QUIT") {
-                s.line("221 Bye");
-                return;
-            } else {
-                s.line("200 OK");
-            }
-        }
-    };
-}
-
 } // namespace
 
 class TestTransferQueues final : public QObject {
@@ -235,16 +122,8 @@ class TestTransferQueues final : public QObject {
     std::unique_ptr<AppHarness> h_;
 
     QString local(const QString &name) const { return h_->localFile(name); }
-
-    const QList<File> &downloads() const { return *h_->app().downloadQueue(); }
-    const QList<File> &uploads() const { return *h_->app().uploadQueue(); }
-    bool allFinished(const QList<File> &queue) const
-    {
-        for (const File &f : queue)
-            if (!f.isDone())
-                return false;
-        return true;
-    }
+    const QList<File> &downloads() const { return h_->downloads(); }
+    const QList<File> &uploads() const { return h_->uploads(); }
 
 private Q_SLOTS:
     void init()
@@ -258,115 +137,6 @@ private Q_SLOTS:
         if (h_->isLaunched())
             QTRY_VERIFY_WITH_TIMEOUT(!h_->downloadEngine() || !h_->downloadEngine()->isTransferring(), 60000);
         h_.reset();
-    }
-
-    // The end of a transfer moves the queue only when it comes from the engine that
-    // transfers in that direction now: the other engines of the session, and an engine
-    // the session does not hold, are told apart by id.
-    void eventsOfOtherEnginesMoveNothing_data()
-    {
-        QTest::addColumn<QString>("from");
-        QTest::addColumn<bool>("upload");
-        QTest::addColumn<bool>("moves");
-        QTest::newRow("download engine") << "in" << false << true;
-        QTest::newRow("command engine") << "command" << false << false;
-        QTest::newRow("upload engine") << "out" << false << false;
-        QTest::newRow("an upload's end from the download engine") << "in" << true << false;
-        QTest::newRow("an engine the session does not hold") << "other" << false << false;
-    }
-    void eventsOfOtherEnginesMoveNothing()
-    {
-        QFETCH(QString, from);
-        QFETCH(bool, upload);
-        QFETCH(bool, moves);
-        ScriptedFtpServer server(stallingDownloads(1));
-        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
-        QVERIFY(AppHarness::select(h_->remote(), 0, {"a"}));
-        h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 1 && h_->app().dataTransfertIn()->isTransferring(), 30000);
-
-        const std::shared_ptr<FTP> other = FTP::create();
-        const std::shared_ptr<FTP> sender = from == u"in" ? h_->app().dataTransfertIn()
-            : from == u"out"                             ? h_->app().dataTransfertOut()
-            : from == u"command"                         ? h_->app().ftp()
-                                                         : other;
-        const TransferEvent end{sender->id(), upload ? TransferEvent::Kind::Uploaded : TransferEvent::Kind::Downloaded,
-                                qint32(downloads()[0].getID()), 100, 226};
-        // Observed after the application: once seen here, the application has had it.
-        QObject context;
-        bool seen = false;
-        NotificationCenter::defaultCenter().addTransferObserver(&context, [&seen, &end](const TransferEvent &e) {
-            seen = seen || (e.engine == end.engine && e.kind == end.kind && e.file == end.file);
-        });
-        NotificationCenter::defaultCenter().transferEvent(end);
-        QTRY_VERIFY(seen);
-        QCOMPARE(downloads()[0].isDone(), moves);
-        QVERIFY(!downloads()[0].hasError());
-        // The stalled transfer ends here, for the next test.
-        h_->app().dataTransfertIn()->cancelTransfer();
-    }
-
-    // A running download cancelled: stopped at once, its partial file removed, it stays
-    // cancelled when its worker reports, and the next entry runs.
-    void cancelRunningDownloadThenTheNextOneRuns()
-    {
-        ScriptedFtpServer server(stallingDownloads(1));
-        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
-        QVERIFY(AppHarness::select(h_->remote(), 0, {"a", "b"}));
-        h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 2 && h_->downloadEngine()->isTransferring(), 30000);
-
-        h_->app().cancelTransfer(AppContext::Direction::Download, 0);
-        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Cancelled"));
-        QTRY_VERIFY(downloads()[1].isFinished());
-        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Cancelled"));
-        QCOMPARE(QDir(h_->localDir()).entryList(QDir::Files | QDir::Hidden), QStringList{"b"});
-        QCOMPARE(readFile(local("b")), QByteArray("whole"));
-
-        // Queued again, it runs again (and is served whole this time).
-        h_->app().retryTransfer(AppContext::Direction::Download, 0);
-        QTRY_VERIFY(downloads()[0].isFinished());
-        QCOMPARE(readFile(local("a")), QByteArray("whole"));
-    }
-
-    // Queued again before its stopped transfer has ended, a cancelled download waits, then
-    // runs, even when the server never answers the stop.
-    void retryOfACancelledDownloadRuns()
-    {
-        ScriptedFtpServer server(silentAfterStop(std::make_shared<std::atomic<int>>(0)));
-        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
-        QVERIFY(AppHarness::select(h_->remote(), 0, {"a"}));
-        h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(h_->downloadEngine()->isTransferring(), 30000);
-
-        h_->app().cancelTransfer(AppContext::Direction::Download, 0);
-        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Cancelled"));
-        h_->app().retryTransfer(AppContext::Direction::Download, 0);
-        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Waiting..."));
-        // Well within the 30 s a silent server could hold the engine.
-        QTRY_VERIFY_WITH_TIMEOUT(downloads()[0].isFinished(), 15000);
-        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Done."));
-        QCOMPARE(readFile(local("a")), QByteArray("whole"));
-    }
-
-    // A download that continued a partial file counts the bytes it already had.
-    void resumedDownloadReadsDone()
-    {
-        const QByteArray content = patternBytes(30000, 8);
-        ScriptedFtpServer server(resumableFile(content, std::make_shared<std::atomic<int>>(0)));
-        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
-        QVERIFY(AppHarness::select(h_->remote(), 0, {"f"}));
-        h_->window().Get()->click();
-        QTRY_COMPARE_WITH_TIMEOUT(downloads()[0].getStatus(), QStringLiteral("FTP Error"), 30000);
-        QVERIFY(QFile::exists(local("f.zodaru-part")));
-
-        h_->app().retryTransfer(AppContext::Direction::Download, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
-        QCOMPARE(h_->downloadEngine()->resumeOffset(), 10000);
-        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Done."));
-        QCOMPARE(downloads()[0].currentsize(), qint64(content.size()));
-        QCOMPARE(h_->window().Downloads()->model()->index(0, 2).data().toString(), QStringLiteral("Done."));
-        QCOMPARE(readFile(local("f")), content);
     }
 
     // A file changed after its column was listed goes up as it is when opened, and its row
@@ -392,44 +162,11 @@ private Q_SLOTS:
         h_->window().Put()->click();
         QCOMPARE(uploads()[0].size(), qint64(listed));
 
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(uploads()), 30000);
         QCOMPARE(h_->server.readFile("g"), patternBytes(opened, 3));
         QCOMPARE(uploads()[0].size(), qint64(opened));
         QCOMPARE(uploads()[0].getStatus(), QStringLiteral("Done."));
         QCOMPARE(h_->window().Uploads()->model()->index(0, 2).data().toString(), QStringLiteral("Done."));
-    }
-
-    // Quitting with a download running and one waiting asks first; confirmed, the running
-    // one is stopped and leaves no partial file.
-    void quitWithRunningTransferAsks_data()
-    {
-        QTest::addColumn<bool>("closeButton");
-        QTest::newRow("menu") << false;
-        QTest::newRow("window's close button") << true;
-    }
-    void quitWithRunningTransferAsks()
-    {
-        QFETCH(bool, closeButton);
-        ScriptedFtpServer server(stallingDownloads(2));
-        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
-        QVERIFY(AppHarness::select(h_->remote(), 0, {"a", "b"}));
-        h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == 2 && h_->downloadEngine()->isTransferring(), 30000);
-
-        // Declined the first time: nothing stops. Agreed the second time.
-        QList<int> asked;
-        h_->app().setQuitQuestion([&asked](int unfinished) {
-            asked << unfinished;
-            return asked.size() > 1;
-        });
-        const auto quit = [&] { closeButton ? void(h_->window().close()) : h_->app().quit(); };
-        quit();
-        QVERIFY(h_->downloadEngine()->isTransferring());
-        QCOMPARE(h_->window().isVisible(), true);
-        quit();
-        QCOMPARE(asked, (QList<int>{2, 2}));
-        QVERIFY(FTP::waitForTransfers(30000));
-        QCOMPARE(QDir(h_->localDir()).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     void statusColumnDrawsProgress()
@@ -472,7 +209,7 @@ private Q_SLOTS:
         QCOMPARE(log.lines().filter(QRegularExpression("^DOWNLOAD fichier path")).size(), 1);
         QCOMPARE(h_->window().Downloads()->model()->rowCount(), lengths.size());
 
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(downloads()), 30000);
         QCOMPARE(statuses(downloads()), repeated("Done.", lengths.size()));
         for (int i = 0; i < lengths.size(); ++i) {
             QCOMPARE(downloads()[i].getID(), i);
@@ -545,7 +282,7 @@ private Q_SLOTS:
         QVERIFY(log.contains(QStringLiteral("UPLOAD fichier path : %1 vers : %2/%3 ")
                                  .arg(local(first), target, first)));
 
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(uploads()), 30000);
         QCOMPARE(statuses(uploads()), repeated("Done.", lengths.size()));
         for (int i = 0; i < lengths.size(); ++i) {
             const File entry = entryNamed(uploads(), names[i]);
@@ -579,7 +316,7 @@ private Q_SLOTS:
         QCOMPARE(downloads()[2].getID(), 2);
         QVERIFY(!downloads()[1].isCurrent() && !downloads()[2].isCurrent());
 
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(downloads()), 60000);
         QCOMPARE(statuses(downloads()), repeated("Done.", 3));
         QCOMPARE(readFile(local("big")), big);
         QCOMPARE(readFile(local("b")), QByteArray("bbbb"));
@@ -616,7 +353,7 @@ private Q_SLOTS:
         QVERIFY(downloads()[1].isCurrent() || downloads()[1].isFinished());
         QCOMPARE(h_->downloadEngine().get(), first);
         QVERIFY(h_->downloadEngine()->isConnected());
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(downloads()), 30000);
         QCOMPARE(statuses(downloads()), (QStringList{"FTP Error", "Done.", "Done."}));
         QVERIFY(!QFile::exists(local(gone)));
         for (const QString &name : rows.mid(1))
@@ -647,52 +384,13 @@ private Q_SLOTS:
         QVERIFY(AppHarness::select(h_->local(), localColumn, {"folder", "y"}));
         h_->window().Put()->click();
         QCOMPARE(h_->uploadEngine().get(), first);
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(uploads()), 30000);
         QCOMPARE(uploads().size(), 3);
         QCOMPARE(entryNamed(uploads(), "x").getStatus(), QStringLiteral("FTP Error"));
         QCOMPARE(entryNamed(uploads(), "folder").getStatus(), QStringLiteral("FTP Error"));
         QCOMPARE(entryNamed(uploads(), "y").getStatus(), QStringLiteral("Done."));
         QCOMPARE(h_->server.readFile("y"), QByteArray("yyy"));
         QCOMPARE(h_->state(), State::Connected);
-    }
-
-    // Disconnecting stops the download, which waits for the next session; the stopped
-    // transfer's late notifications move nothing there, where progress is counted once.
-    void disconnectDuringDownloadThenReconnect()
-    {
-        const QByteArray big = patternBytes(48 << 20, 5);
-        const QByteArray small = patternBytes(3 * 16384 + 10, 6);
-        QVERIFY(h_->server.writeFile("big", big));
-        QVERIFY(h_->server.writeFile("small", small));
-        QVERIFY2(h_->launchConnected(), h_->why());
-        QVERIFY(AppHarness::select(h_->remote(), 0, {"big"}));
-        h_->window().Get()->click();
-        QVERIFY(downloads()[0].isCurrent());
-
-        LogCapture log;
-        h_->window().Connect()->click();
-        QCOMPARE(h_->state(), State::Disconnected);
-        // The unfinished download waits for the next connect to this site.
-        QCOMPARE(downloads().size(), 1);
-        QCOMPARE(h_->window().Downloads()->model()->rowCount(), 1);
-        QCOMPARE(h_->window().Uploads()->model()->rowCount(), 0);
-
-        // New session: index 0 starts again, before the old one's notifications arrive.
-        QVERIFY(h_->connectThroughDialog(h_->server.address(), RealFtpServer::user(), RealFtpServer::password()));
-        QCOMPARE(h_->state(), State::Connected);
-        QVERIFY(AppHarness::select(h_->remote(), 0, {"small"}));
-        h_->window().Get()->click();
-        QCOMPARE(downloads().size(), 2);
-        QVERIFY(log.waitFor(QStringLiteral("on fait la notification FileSaved")));
-
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
-        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("Done."));
-        QCOMPARE(downloads()[1].getStatus(), QStringLiteral("Done."));
-        QCOMPARE(downloads()[0].currentsize(), qint64(big.size()));
-        QCOMPARE(downloads()[1].currentsize(), qint64(small.size()));
-        QCOMPARE(readFile(local("small")), small);
-        QCOMPARE(readFile(local("big")), big);
-        QCOMPARE(log.count(QStringLiteral("Notification de fichier sauvegarde !")), 2);
     }
 
     // Only a completion the server confirmed counts as done. A listed size of 0 is no
@@ -719,7 +417,7 @@ private Q_SLOTS:
         QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
         QVERIFY(AppHarness::select(h_->remote(), 0, {"f"}));
         h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(downloads()), 30000);
         QCOMPARE(downloads()[0].getStatus(), status);
         const QAbstractItemModel *table = h_->window().Downloads()->model();
         QCOMPARE(table->index(0, 1).data().toString(), sizeShown);
@@ -736,7 +434,7 @@ private Q_SLOTS:
         QVERIFY(AppHarness::select(h_->remote(), 0, {"sub"}));
         QCOMPARE(h_->remote().lastVisibleColumn(), 1);
         h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(downloads()), 30000);
         QCOMPARE(downloads()[0].remotepath(), QStringLiteral("/"));
         QCOMPARE(downloads()[0].getStatus(), QStringLiteral("FTP Error")); // RETR of a directory
         QVERIFY(!QFile::exists(local("sub")));
@@ -760,7 +458,7 @@ private Q_SLOTS:
         const File &entry = uploads()[0];
         QCOMPARE(bytesOfName(entry.localpath() + '/' + entry.name()), path);
         QCOMPARE(h_->window().Uploads()->model()->index(0, 0).data().toString(), "caf\uFFFD");
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(uploads()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(uploads()), 30000);
         ::unlink(path.constData()); // QTemporaryDir removes by decoded names only
     }
 
@@ -788,7 +486,7 @@ private Q_SLOTS:
         QVERIFY(AppHarness::select(h_->remote(), 0, {QString::fromUtf8(name)}));
         LogCapture log;
         h_->window().Get()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(allFinished(downloads()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(downloads()), 30000);
 
         QCOMPARE(downloads()[0].getStatus(), refused ? QStringLiteral("FTP Error") : QStringLiteral("Done."));
         QCOMPARE(log.contains(QStringLiteral("Nom de fichier refuse : <%1>").arg(QString::fromUtf8(name))), refused);

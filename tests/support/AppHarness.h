@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
 #include <memory>
 
 namespace zodaru::test {
@@ -139,6 +140,15 @@ public:
         }
         browser.selectRows(column, rows);
         return true;
+    }
+
+    // The transfer queues as the application holds them, and whether every entry of one has
+    // ended (done, failed or cancelled).
+    const QList<File> &downloads() const { return *delegate_->downloadQueue(); }
+    const QList<File> &uploads() const { return *delegate_->uploadQueue(); }
+    static bool allFinished(const QList<File> &queue)
+    {
+        return std::all_of(queue.begin(), queue.end(), [](const File &f) { return f.isDone(); });
     }
 
 private:
