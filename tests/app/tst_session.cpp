@@ -141,11 +141,6 @@ private:
     std::thread thread_;
 };
 
-QByteArray unixLine(const char *kind, const QByteArray &name, int size = 5)
-{
-    return QByteArray(kind) + " 1 u g " + QByteArray::number(size) + " Jan  1  2020 " + name + "\r\n";
-}
-
 } // namespace
 
 class TestSession final : public QObject {
@@ -436,7 +431,7 @@ private Q_SLOTS:
 
     void disconnectSaysQuitOnEachConnection()
     {
-        ScriptedFtpServer server(browsingServer({{"/", unixLine("-rw-r--r--", "f")}}));
+        ScriptedFtpServer server(browsingServer({{"/", unixLine("f")}}));
         AppHarness h;
         h.launch();
         LogCapture log;
@@ -466,7 +461,7 @@ private Q_SLOTS:
     // newer serial; a request still on its way when the session ends never answers.
     void commandRequestsInOrderAndStaleOnesDropped()
     {
-        ScriptedFtpServer server(browsingServer({{"/", unixLine("-rw-r--r--", "f")}, {"/d", unixLine("-rw-r--r--", "g")}}));
+        ScriptedFtpServer server(browsingServer({{"/", unixLine("f")}, {"/d", unixLine("g")}}));
         AppHarness h;
         QVERIFY(h.launchConnectedTo(server.address(), "me", "pw"));
 
@@ -501,7 +496,7 @@ private Q_SLOTS:
     // An idle session sends NOOP on each connection at the interval the settings give.
     void keepAliveAtTheSetInterval()
     {
-        ScriptedFtpServer server(browsingServer({{"/", unixLine("-rw-r--r--", "f")}}));
+        ScriptedFtpServer server(browsingServer({{"/", unixLine("f")}}));
         AppHarness h;
         QVERIFY(writeFile(h.settingsFile(),
                           "[session]\nkeepAliveSeconds=1\n"));

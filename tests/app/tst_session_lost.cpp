@@ -65,11 +65,6 @@ ScriptedFtpServer::Script droppingServer(QMap<QByteArray, QByteArray> listings,
     };
 }
 
-QByteArray unixLine(const char *kind, const QByteArray &name, int size = 5)
-{
-    return QByteArray(kind) + " 1 u g " + QByteArray::number(size) + " Jan  1  2020 " + name + "\r\n";
-}
-
 } // namespace
 
 class TestSessionLost final : public QObject {
@@ -110,7 +105,7 @@ private Q_SLOTS:
                 if (line == "PASV") {
                     s.line(s.openPassive());
                 } else if (line.startsWith("LIST")) {
-                    s.sendReply("150 Here it comes", unixLine("-rw-r--r--", "f"), "226 Done");
+                    s.sendReply("150 Here it comes", unixLine("f"), "226 Done");
                     if (s.index() < 3) {
                         s.send(farewell);
                         s.closeControl();
@@ -172,7 +167,7 @@ private Q_SLOTS:
                 if (line == "PASV") {
                     s.line(s.openPassive());
                 } else if (line.startsWith("LIST")) {
-                    s.sendReply("150 Here it comes", unixLine("-rw-r--r--", "a") + unixLine("-rw-r--r--", "b"),
+                    s.sendReply("150 Here it comes", unixLine("a") + unixLine("b"),
                                 "226 Done");
                 } else if (line.startsWith("RETR")) {
                     s.line("421 Going away");
@@ -293,7 +288,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, word);
         QFETCH(QByteArray, reply);
         QFETCH(bool, serverCloses);
-        ScriptedFtpServer server(browsingServer({{"/", unixLine("-rw-r--r--", "f")}}, {{word, reply}}));
+        ScriptedFtpServer server(browsingServer({{"/", unixLine("f")}}, {{word, reply}}));
         AppHarness h;
         QVERIFY(h.launchConnectedTo(server.address(), "me", "pw"));
         LogCapture log;
@@ -326,7 +321,7 @@ private Q_SLOTS:
     void lostCommandConnectionThenReconnect()
     {
         const QMap<QByteArray, QByteArray> listings{
-            {"/", unixLine("drwxr-xr-x", "d") + unixLine("-rw-r--r--", "f.txt", 4)}};
+            {"/", unixLine("d", 5, "drwxr-xr-x") + unixLine("f.txt", 4)}};
         ScriptedFtpServer server(droppingServer(listings, {{"//f.txt", "data"}}, "/d"));
         AppHarness h;
         QVERIFY(h.launchConnectedTo(server.address(), "me", "pw"));

@@ -82,11 +82,6 @@ QStringList repeated(const QString &text, qsizetype count)
     return out;
 }
 
-QByteArray unixLine(const QByteArray &name, int size)
-{
-    return "-rw-r--r-- 1 u g " + QByteArray::number(size) + " Jan  1  2020 " + name + "\r\n";
-}
-
 // Lists `listing` for every path and answers each RETR with `content` and `finalReply`.
 ScriptedFtpServer::Script fileServer(QByteArray listing, QByteArray content, QByteArray finalReply)
 {

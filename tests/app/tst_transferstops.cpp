@@ -26,11 +26,6 @@ using State = MainWindowController::ConnectionState;
 
 namespace {
 
-QByteArray unixLine(const QByteArray &name, int size)
-{
-    return "-rw-r--r-- 1 u g " + QByteArray::number(size) + " Jan  1  2020 " + name + "\r\n";
-}
-
 // Logs in and serves until QUIT: PASV, LIST with `listing`, and each RETR handed to `retr`
 // with the offset of the REST before it. A `resumable` server tells REST STREAM, SIZE
 // (`size`) and MDTM; any other command is answered 200.

@@ -28,6 +28,12 @@ namespace zodaru::test {
 // entry point starts it, in a private home (see ServedHome: no saved sites and no trusted
 // certificates unless a test puts some there), driven through its real widgets offscreen.
 // The one place the tests reach the application controller from.
+// One line of a Unix-style listing, CR LF ended, as the scripted servers of these tests send.
+inline QByteArray unixLine(const QByteArray &name, qint64 size = 5, const QByteArray &mode = "-rw-r--r--")
+{
+    return mode + " 1 u g " + QByteArray::number(size) + " Jan  1  2020 " + name + "\r\n";
+}
+
 class AppHarness final : public ServedHome {
 public:
     AppHarness() = default;
