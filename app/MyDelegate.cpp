@@ -202,6 +202,16 @@ void MyDelegate::getFile()
     transfers_->getFile();
 }
 
+void MyDelegate::getEntries(const QString &remoteDirectory, const QList<File> &entries, const QString &localDirectory)
+{
+    transfers_->getEntries(remoteDirectory, entries, localDirectory);
+}
+
+void MyDelegate::putEntries(const QString &localDirectory, const QList<File> &entries, const QString &remoteDirectory)
+{
+    transfers_->putEntries(localDirectory, entries, remoteDirectory);
+}
+
 void MyDelegate::putFile()
 {
     transfers_->putFile();

@@ -70,6 +70,8 @@ public:
     void disconnectRemote() override;
     void getFile() override;
     void putFile() override;
+    void getEntries(const QString &remoteDirectory, const QList<File> &entries, const QString &localDirectory) override;
+    void putEntries(const QString &localDirectory, const QList<File> &entries, const QString &remoteDirectory) override;
     quint64 listRemote(const QString &path, ListingDone done) override;
     quint64 remoteCommand(const QString &word, const QString &param, CommandDone done) override;
     void cancelTransfer(Direction direction, int index) override;

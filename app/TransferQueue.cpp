@@ -33,10 +33,28 @@ TransferQueue::TransferQueue(Direction direction, Start start, std::function<voi
     QObject::connect(&progressRefresh_, &QTimer::timeout, [this] { refresh_(); });
 }
 
-void TransferQueue::append(File entry)
+qint32 TransferQueue::append(File entry)
 {
     entry.setID(entries_.size());
+    const qint32 id = qint32(entry.getID());
     entries_.append(std::move(entry));
+    return id;
+}
+
+qint32 TransferQueue::appendFolder(File folder)
+{
+    return append(std::move(folder));
+}
+
+void TransferQueue::folderWalkEnded(qint32 folder, bool complete)
+{
+    Q_UNUSED(folder);
+    Q_UNUSED(complete);
+}
+
+void TransferQueue::setConflictQuestion(Ask ask)
+{
+    ask_ = std::move(ask);
 }
 
 void TransferQueue::clear()
@@ -112,7 +130,7 @@ void TransferQueue::runPass()
             zlog("UPLOAD fichier path : %@ vers : %@ ", local, remote);
         running_ = int(i);
         starting_ = true;
-        start_(local, remote, qint32(entry.getID()),
+        start_(entry, local, remote,
                [this, generation = generation_, run = ++run_, index = int(i)](const TransferStart &start) {
                    started(generation, run, index, start);
                });

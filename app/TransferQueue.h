@@ -3,6 +3,7 @@
 
 #include "base/Log.h"
 #include "model/File.h"
+#include "model/TransferConflict.h"
 #include "model/TransferDirection.h"
 
 #include <QList>
@@ -10,6 +11,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 namespace zodaru {
 
@@ -18,6 +20,9 @@ struct TransferStart {
     int code = -1;         // the reply to RETR or STOR; -1 when nothing started
     qint64 resumedAt = 0;  // a download continued a partial file from this byte
     qint64 size = -1;      // an upload's size as the file was opened; -1 when not known
+    // The target exists and the entry's answer was Ask: nothing started (code -1), the
+    // queue asks the user and starts the entry again with the answer.
+    std::optional<TargetFacts> conflict;
 };
 
 // The entries of one direction (downloads or uploads) and the one that runs: entries start
@@ -31,13 +36,27 @@ class TransferQueue final {
 public:
     using Direction = TransferDirection;
     using Started = std::function<void(const TransferStart &start)>;
-    using Start = std::function<void(const QString &local, const QString &remote, qint32 id, Started started)>;
+    // Starts `entry` (its id, its conflict answer) from `local` to `remote` or back.
+    using Start = std::function<void(const File &entry, const QString &local, const QString &remote, Started started)>;
+    // Asks the user what to do with an existing target; `answered` may be called later, on
+    // the main thread, once. `applyToAll`: the answer holds for every conflict of the same
+    // class in this queue from now on.
+    using Answered = std::function<void(ConflictAnswer answer, bool applyToAll)>;
+    using Ask = std::function<void(const File &entry, const TargetFacts &facts, Answered answered)>;
 
     TransferQueue(Direction direction, Start start, std::function<void()> refresh, std::function<void()> stopRunning);
 
     const QList<File> &entries() const { return entries_; }
-    // Adds an entry at the end; its ID is its index.
-    void append(File entry);
+    // Adds an entry at the end and returns its ID.
+    qint32 append(File entry);
+    // Adds a folder row (a directory entry): it is never started, it counts the entries
+    // appended with its ID as their group. Returns its ID.
+    qint32 appendFolder(File folder);
+    // The walk of a folder row's tree is over; `complete` is false when part of it could not
+    // be listed (that part is failed).
+    void folderWalkEnded(qint32 folder, bool complete);
+    // Who answers the question about an existing target.
+    void setConflictQuestion(Ask ask);
     // Forgets every entry; a start still on its way is ignored when it comes back.
     void clear();
     // Keeps the entries not finished, all waiting again (the one that ran from its first
@@ -74,6 +93,7 @@ private:
     const Start start_;
     const std::function<void()> refresh_;
     const std::function<void()> stopRunning_;
+    Ask ask_;
     QTimer progressRefresh_;
     QList<File> entries_;
     // The lines a pass logs for the finished entries at the head of the queue, made once:

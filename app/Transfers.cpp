@@ -72,8 +72,9 @@ void Transfers::createQueues()
         const bool download = direction == TransferDirection::Download;
         (download ? downloads_ : uploads_) = std::make_unique<TransferQueue>(
             direction,
-            [this, direction](const QString &local, const QString &remote, qint32 id, TransferQueue::Started started) {
-                startTransfer(direction, local, remote, id, std::move(started));
+            [this, direction](const File &entry, const QString &local, const QString &remote,
+                              TransferQueue::Started started) {
+                startTransfer(direction, entry, local, remote, std::move(started));
             },
             [this, download] {
                 if (download)
@@ -157,9 +158,34 @@ void Transfers::putFile()
     uploadFiles();
 }
 
-void Transfers::startTransfer(TransferDirection direction, const QString &local, const QString &remote, qint32 id,
-                              std::function<void(const TransferStart &)> started)
+void Transfers::getEntries(const QString &remoteDirectory, const QList<File> &entries, const QString &localDirectory)
 {
+    for (const File &source : entries) {
+        File entry = File::copyOf(source);
+        entry.setRemotePath(remoteDirectory);
+        entry.setLocalPath(localDirectory);
+        downloads_->append(std::move(entry));
+    }
+    window()->refreshDownloadTable();
+    downloadFiles();
+}
+
+void Transfers::putEntries(const QString &localDirectory, const QList<File> &entries, const QString &remoteDirectory)
+{
+    for (const File &source : entries) {
+        File entry = File::copyOf(source);
+        entry.setLocalPath(localDirectory);
+        entry.setRemotePath(remoteDirectory);
+        uploads_->append(std::move(entry));
+    }
+    window()->refreshUploadTable();
+    uploadFiles();
+}
+
+void Transfers::startTransfer(TransferDirection direction, const File &entry, const QString &local,
+                              const QString &remote, std::function<void(const TransferStart &)> started)
+{
+    const qint32 id = qint32(entry.getID());
     SessionEngine *engine = session_.transferEngine(direction);
     if (!engine || !engine->ftp) {
         QMetaObject::invokeMethod(this, [started = std::move(started)] { started(TransferStart{}); }, Qt::QueuedConnection);

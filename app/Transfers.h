@@ -43,6 +43,10 @@ public:
     // The selected files of the remote (get) or local (put) browser join their queue.
     void getFile();
     void putFile();
+    // Entries of `remoteDirectory` (directories with isDir()) go to `localDirectory`, and
+    // back: files join their queue, directories are walked and their trees follow.
+    void getEntries(const QString &remoteDirectory, const QList<File> &entries, const QString &localDirectory);
+    void putEntries(const QString &localDirectory, const QList<File> &entries, const QString &remoteDirectory);
     // One pass over a queue: starts the first waiting entry unless an entry before it runs.
     void downloadFiles();
     void uploadFiles();
@@ -60,7 +64,7 @@ private:
     TransferQueue &queue(TransferDirection direction) const;
     // Starts one transfer on the worker of the session's engine for `direction`; `started`
     // gets what the start gave.
-    void startTransfer(TransferDirection direction, const QString &local, const QString &remote, qint32 id,
+    void startTransfer(TransferDirection direction, const File &entry, const QString &local, const QString &remote,
                        std::function<void(const TransferStart &)> started);
     // True when `event` comes from the engine the session transfers with now.
     bool isCurrentSender(TransferDirection direction, const TransferEvent &event) const;

@@ -28,6 +28,9 @@ File File::copyOf(const File &other)
     copy._modified = other._modified;
     copy._state = other.isCurrent();
     copy._id = other._id;
+    copy._display = other._display;
+    copy._group = other._group;
+    copy._answer = other._answer;
     return copy;
 }
 
@@ -53,6 +56,8 @@ QString File::getStatus() const
 {
     if (_cancelled)
         return QLatin1String(QT_TRANSLATE_NOOP("File", "Cancelled"));
+    if (_skipped)
+        return QLatin1String(QT_TRANSLATE_NOOP("File", "Skipped"));
     if (_error)
         return QStringLiteral("FTP Error");
     // Without this an empty file that finished would read "Waiting..." for ever.

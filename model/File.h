@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "model/TransferConflict.h"
+
 #include <QString>
 #include <QStringView>
 #include <QtGlobal>
@@ -69,12 +71,43 @@ public:
     // A failed or cancelled entry waits again, from its first byte.
     void requeue()
     {
-        _error = _cancelled = _done = _state = false;
+        _error = _cancelled = _done = _state = _skipped = false;
         _currentsize = 0;
     }
     bool isDone() const { return _done || _error; }
     bool hasError() const { return _error; }
     bool isFinished() const { return _done; }
+
+    // --- Folder transfers ---
+    // What a row shows as the entry's name: its path under the folder it was found in
+    // ("photos/2020/a.jpg"); the name itself when none was set.
+    QString displayName() const { return _display.isEmpty() ? _file : _display; }
+    void setDisplayName(const QString &display) { _display = display; }
+    // The id of the folder row this entry was found under; 0 when queued on its own.
+    qint32 group() const { return _group; }
+    void setGroup(qint32 group) { _group = group; }
+    // A folder row (isDir() in a queue) counts its files instead of moving bytes itself:
+    // files found and finished so far; size() and currentsize() are their bytes.
+    int filesFound() const { return _filesFound; }
+    int filesDone() const { return _filesDone; }
+    void setFileCounts(int found, int done)
+    {
+        _filesFound = found;
+        _filesDone = done;
+    }
+
+    // --- Existing targets ---
+    // What to do when the target exists; Ask until the user (or "apply to all") decided.
+    ConflictAnswer conflictAnswer() const { return _answer; }
+    void setConflictAnswer(ConflictAnswer answer) { _answer = answer; }
+    // Finished without moving anything because the user chose to skip it; reads "Skipped".
+    void setSkipped()
+    {
+        _done = true;
+        _skipped = true;
+        _state = false;
+    }
+    bool isSkipped() const { return _skipped; }
 
     void addToSize(qint64 count) { _currentsize += count; }
     // The listed size; for an entry listed without a size (0) that has transferred bytes,
@@ -90,11 +123,17 @@ private:
     QString _permissions;
     QString _localpath;
     QString _remotepath;
+    QString _display;
     qint64 _currentsize = 0;
     qint64 _size = 0;
     qint64 _modified = -1;
     qint32 _type = 0;
     qint32 _id = 0;
+    qint32 _group = 0;
+    int _filesFound = 0;
+    int _filesDone = 0;
+    ConflictAnswer _answer = ConflictAnswer::Ask;
+    bool _skipped = false;
     bool _state = false;
     bool _error = false;
     bool _done = false;

@@ -43,6 +43,21 @@ public:
     virtual void disconnectRemote() = 0;
     virtual void getFile() = 0;
     virtual void putFile() = 0;
+    // Transfers named entries rather than the browsers' selections (drag and drop): the
+    // entries of `remoteDirectory` to `localDirectory`, or back. Directories are given with
+    // isDir() (File(name, size, 1)); their whole trees are transferred.
+    virtual void getEntries(const QString &remoteDirectory, const QList<File> &entries, const QString &localDirectory)
+    {
+        Q_UNUSED(remoteDirectory);
+        Q_UNUSED(entries);
+        Q_UNUSED(localDirectory);
+    }
+    virtual void putEntries(const QString &localDirectory, const QList<File> &entries, const QString &remoteDirectory)
+    {
+        Q_UNUSED(localDirectory);
+        Q_UNUSED(entries);
+        Q_UNUSED(remoteDirectory);
+    }
 
     // --- Work on the command engine, off the main thread ---
     // The results come back on the main thread, in the order the requests were made; each
