@@ -23,6 +23,9 @@ struct TransferStart {
     // The target exists and the entry's answer was Ask: nothing started (code -1), the
     // queue asks the user and starts the entry again with the answer.
     std::optional<TargetFacts> conflict;
+    // The answer said to leave an existing target as it is (Skip, or OverwriteIfDifferent
+    // with nothing different): nothing started, the entry is finished as skipped.
+    bool skipped = false;
 };
 
 // The entries of one direction (downloads or uploads) and the one that runs: entries start
