@@ -237,6 +237,36 @@ void MyDelegate::retryTransfer(Direction direction, int index)
     transfers_->retryTransfer(direction, index);
 }
 
+void MyDelegate::removeTransfers(Direction direction, const QList<int> &indexes)
+{
+    transfers_->removeTransfers(direction, indexes);
+}
+
+int MyDelegate::moveTransfers(Direction direction, const QList<int> &indexes, int before)
+{
+    return transfers_->moveTransfers(direction, indexes, before);
+}
+
+void MyDelegate::retryFailedTransfers(Direction direction)
+{
+    transfers_->retryFailedTransfers(direction);
+}
+
+void MyDelegate::clearFinishedTransfers(Direction direction)
+{
+    transfers_->clearFinishedTransfers(direction);
+}
+
+void MyDelegate::setTransfersPaused(Direction direction, bool paused)
+{
+    transfers_->setTransfersPaused(direction, paused);
+}
+
+bool MyDelegate::transfersPaused(Direction direction) const
+{
+    return transfers_ && transfers_->transfersPaused(direction);
+}
+
 void MyDelegate::receive(const TransferEvent &event)
 {
     transfers_->chunk(event);

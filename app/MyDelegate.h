@@ -76,6 +76,12 @@ public:
     quint64 remoteCommand(const QString &word, const QString &param, CommandDone done) override;
     void cancelTransfer(Direction direction, int index) override;
     void retryTransfer(Direction direction, int index) override;
+    void removeTransfers(Direction direction, const QList<int> &indexes) override;
+    int moveTransfers(Direction direction, const QList<int> &indexes, int before) override;
+    void retryFailedTransfers(Direction direction) override;
+    void clearFinishedTransfers(Direction direction) override;
+    void setTransfersPaused(Direction direction, bool paused) override;
+    bool transfersPaused(Direction direction) const override;
 
     // One pass over a queue: starts the first waiting entry unless an entry before it runs.
     void downloadFiles();

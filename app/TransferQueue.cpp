@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The queue's runs: entries in, starts, progress, ends and the questions about existing
+// targets. What the user does with the rows is in TransferQueueEdits.cpp.
 #include "app/TransferQueue.h"
 
 #include "base/Log.h"
@@ -21,6 +23,20 @@ QString joined(const QString &directory, const QString &name)
     return directory + QLatin1Char('/') + name;
 }
 
+// The answer as the log tells it.
+const char *answerWord(ConflictAnswer answer)
+{
+    switch (answer) {
+    case ConflictAnswer::Overwrite: return "ecraser";
+    case ConflictAnswer::OverwriteIfDifferent: return "ecraser si different";
+    case ConflictAnswer::Resume: return "reprendre";
+    case ConflictAnswer::Rename: return "renommer";
+    case ConflictAnswer::Skip:
+    case ConflictAnswer::Ask: break;
+    }
+    return "ignorer";
+}
+
 } // namespace
 
 TransferQueue::TransferQueue(Direction direction, Start start, std::function<void()> refresh,
@@ -33,23 +49,55 @@ TransferQueue::TransferQueue(Direction direction, Start start, std::function<voi
     QObject::connect(&progressRefresh_, &QTimer::timeout, [this] { refresh_(); });
 }
 
+int TransferQueue::indexOf(qint32 id) const
+{
+    if (lastIndex_ < entries_.size() && entries_[lastIndex_].getID() == id)
+        return lastIndex_;
+    for (int i = 0; i < entries_.size(); ++i)
+        if (entries_[i].getID() == id)
+            return lastIndex_ = i;
+    return -1;
+}
+
 qint32 TransferQueue::append(File entry)
 {
-    entry.setID(entries_.size());
-    const qint32 id = qint32(entry.getID());
+    if (entry.group() != 0) {
+        const int folder = indexOf(entry.group());
+        if (folder < 0 || !entries_[folder].isDir())
+            return 0;
+        File &row = entries_[folder];
+        row.setFileCounts(row.filesFound() + 1, row.filesDone());
+        row.setSize(row.size() + entry.size());
+        settleFolder(row);
+    }
+    entry.setID(++lastId_);
     entries_.append(std::move(entry));
-    return id;
+    return lastId_;
 }
 
 qint32 TransferQueue::appendFolder(File folder)
 {
-    return append(std::move(folder));
+    // Made as a directory row whatever it was copied from: only those are never started.
+    File row(folder.name(), 0, 1);
+    row.setLocalPath(folder.localpath());
+    row.setRemotePath(folder.remotepath());
+    row.setDisplayName(folder.displayName());
+    row.setWalking(true);
+    return append(std::move(row));
 }
 
 void TransferQueue::folderWalkEnded(qint32 folder, bool complete)
 {
-    Q_UNUSED(folder);
-    Q_UNUSED(complete);
+    const int index = indexOf(folder);
+    if (index < 0 || !entries_[index].isDir())
+        return;
+    File &row = entries_[index];
+    row.setWalking(false);
+    row.setWalkIncomplete(!complete);
+    if (!complete)
+        zlog("Dossier <%@> : parcours incomplet", row.displayName());
+    settleFolder(row);
+    refresh_();
 }
 
 void TransferQueue::setConflictQuestion(Ask ask)
@@ -61,23 +109,11 @@ void TransferQueue::clear()
 {
     entries_.clear();
     finishedHead_ = LogBlock();
-    running_ = -1;
-    starting_ = false;
+    headEnd_ = 0;
+    running_.clear();
+    asking_ = 0;
+    remembered_.clear();
     ++generation_;
-}
-
-void TransferQueue::holdUnfinished()
-{
-    QList<File> kept;
-    for (File &entry : entries_) {
-        if (entry.isDone())
-            continue;
-        entry.requeue();
-        kept.append(std::move(entry));
-    }
-    clear();
-    for (File &entry : kept)
-        append(std::move(entry));
 }
 
 template <typename Log>
@@ -93,31 +129,49 @@ void TransferQueue::describe(const File &entry, Log &&log) const
 
 void TransferQueue::forgetFinishedFrom(qsizetype index)
 {
-    finishedHead_.truncate(index);
+    if (index >= headEnd_)
+        return;
+    // The head holds a line for each file before headEnd_; folder rows have none.
+    qsizetype lines = 0;
+    for (qsizetype i = 0; i < index; ++i)
+        lines += entries_[i].isDir() ? 0 : 1;
+    finishedHead_.truncate(lines);
+    headEnd_ = std::max<qsizetype>(0, index);
 }
 
 void TransferQueue::runPass()
 {
+    if (paused_)
+        return;
     const bool download = direction_ == Direction::Download;
     // The finished entries at the head were passed over before and read the same now.
     logBlock(finishedHead_);
-    for (qsizetype i = finishedHead_.lineCount(); i < entries_.size(); ++i) {
+    for (qsizetype i = headEnd_; i < entries_.size(); ++i) {
         File &entry = entries_[i];
+        // Folder rows only count their files.
+        if (entry.isDir()) {
+            if (i == headEnd_)
+                ++headEnd_;
+            continue;
+        }
         describe(entry, [](const char *format, auto &&...args) { zlog(format, std::forward<decltype(args)>(args)...); });
         if (entry.isDone()) {
             entry.setCurrent(false);
-            if (i == finishedHead_.lineCount())
+            if (i == headEnd_) {
                 describe(entry, [this](const char *format, auto &&...args) {
                     finishedHead_.append(format, std::forward<decltype(args)>(args)...);
                 });
+                ++headEnd_;
+            }
             continue;
         }
-        if (entry.isCurrent() || starting_ || running_ >= 0)
+        if (entry.isCurrent() || !running_.isEmpty() || asking_ != 0)
             return;
         // A name that is not a plain leaf would write outside the chosen local directory.
         if (download && !isPlainName(entry.name())) {
             zlog("Nom de fichier refuse : <%@>", entry.name());
             entry.setError();
+            fileFailed(entry);
             refresh_();
             continue;
         }
@@ -128,54 +182,92 @@ void TransferQueue::runPass()
             zlog("DOWNLOAD fichier path : %@ dans : %@", remote, local);
         else
             zlog("UPLOAD fichier path : %@ vers : %@ ", local, remote);
-        running_ = int(i);
-        starting_ = true;
-        start_(entry, local, remote,
-               [this, generation = generation_, run = ++run_, index = int(i)](const TransferStart &start) {
-                   started(generation, run, index, start);
-               });
+        const qint32 id = qint32(entry.getID());
+        Run run;
+        run.number = ++runs_;
+        running_.insert(id, run);
+        start_(entry, local, remote, [this, generation = generation_, id, number = run.number](const TransferStart &start) {
+            started(generation, id, number, start);
+        });
         return;
     }
 }
 
-void TransferQueue::started(quint64 generation, quint64 run, int index, const TransferStart &start)
+void TransferQueue::started(quint64 generation, qint32 id, quint64 number, const TransferStart &start)
 {
     if (generation != generation_)
         return;
-    starting_ = false;
-    const bool cancelled = run == cancelledRun_;
+    const auto run = running_.find(id);
+    const int index = indexOf(id);
+    if (run == running_.end() || run->number != number || index < 0)
+        return;
+    run->starting = false;
     File &entry = entries_[index];
-    if (startFailed(start.code)) {
-        if (running_ == index)
-            running_ = -1;
-        // A cancelled entry stays cancelled, or waits when it was queued again.
-        if (!cancelled && !entry.hasError())
+    if (run->ended) {
+        // The transfer ended before its start was reported here: completed() marked it.
+        endRun(id);
+    } else if (!run->cancelled && start.conflict) {
+        endRun(id);
+        entry.setCurrent(false);
+        if (entry.conflictAnswer() == ConflictAnswer::Ask) {
+            conflicted(index, *start.conflict);
+        } else {
+            // Answered, and yet asked again: failed rather than asked for ever.
             entry.setError();
-    } else if (cancelled) {
+            fileFailed(entry);
+        }
+    } else if (!run->cancelled && start.skipped) {
+        endRun(id);
+        entry.setSkipped();
+        fileFinished(entry);
+    } else if (startFailed(start.code)) {
+        // A cancelled entry stays cancelled, or waits when it was queued again.
+        if (!run->cancelled && !entry.hasError()) {
+            entry.setError();
+            fileFailed(entry);
+        }
+        endRun(id);
+    } else if (run->cancelled) {
         // Cancelled while its start was on its way: stopped now that it runs.
-        if (running_ == index)
-            stopRunning_();
+        stopRunning_();
     } else {
         // The row counts what the transfer is about: an upload the file as it was opened,
         // a continued download the bytes it already had.
-        if (start.size >= 0)
+        if (start.size >= 0) {
+            if (File *folder = folderOf(entry))
+                folder->setSize(folder->size() + start.size - entry.size());
             entry.setSize(start.size);
+        }
         entry.addToSize(start.resumedAt);
+        if (File *folder = folderOf(entry))
+            folder->addToSize(start.resumedAt);
     }
     refresh_();
     // A pass goes on with the queue when nothing runs: the start failed, or the transfer
     // ended before its start was reported here. While it runs, a pass would only log the
     // entries up to it, and its end runs the next pass.
-    if (running_ < 0)
+    if (running_.isEmpty())
         runPass();
 }
 
-void TransferQueue::chunk(qint64 size)
+void TransferQueue::endRun(qint32 id)
+{
+    const Run run = running_.take(id);
+    if (run.removeAtEnd)
+        if (const int index = indexOf(id); index >= 0)
+            eraseAt({index});
+}
+
+void TransferQueue::chunk(qint32 id, qint64 size)
 {
     // What a cancelled run still moves counts for no entry: its own may wait again.
-    if (size <= 0 || running_ < 0 || cancelledRun_ == run_)
+    const auto run = running_.constFind(id);
+    if (size <= 0 || run == running_.cend() || run->cancelled)
         return;
-    File &entry = entries_[running_];
+    const int index = indexOf(id);
+    if (index < 0)
+        return;
+    File &entry = entries_[index];
     if (direction_ == Direction::Download)
         zlog("RECEIVE <%@> <%@> <size: %i> <isDone: %i> <isCurrent: %i>", entry.name(),
              entry.getStatus(), entry.currentsize(), entry.isDone(), entry.isCurrent());
@@ -186,52 +278,96 @@ void TransferQueue::chunk(qint64 size)
     if (entry.isDone())
         return;
     entry.addToSize(size);
+    if (File *folder = folderOf(entry))
+        folder->addToSize(size);
     if (!progressRefresh_.isActive())
         progressRefresh_.start();
 }
 
-void TransferQueue::completed(int id, bool ok)
+void TransferQueue::completed(qint32 id, bool ok)
 {
-    if (id >= 0 && id < entries_.size()) {
+    const auto run = running_.find(id);
+    if (const int index = indexOf(id); index >= 0) {
         // Left current when done: the next pass clears it. A cancelled entry stays so.
-        File &entry = entries_[id];
-        forgetFinishedFrom(id);
+        File &entry = entries_[index];
+        forgetFinishedFrom(index);
         // A cancelled run leaves its entry as the user left it: cancelled, or waiting again.
-        const bool cancelledRun = running_ == id && cancelledRun_ == run_;
-        if (!entry.isCancelled() && !cancelledRun) {
-            if (ok)
+        const bool cancelledRun = run != running_.end() && run->cancelled;
+        if (!entry.isCancelled() && !cancelledRun && !entry.isDone()) {
+            if (ok) {
                 entry.setDone();
-            else
+                fileFinished(entry);
+            } else {
                 entry.setError();
+                fileFailed(entry);
+            }
         }
-        if (running_ == id)
-            running_ = -1;
+    }
+    if (run != running_.end()) {
+        // Until its start is reported the run stays, so that nothing else starts beside it.
+        if (run->starting)
+            run->ended = true;
+        else
+            endRun(id);
     }
     refresh_();
 }
 
-void TransferQueue::cancel(int index)
+void TransferQueue::conflicted(int index, const TargetFacts &facts)
 {
-    if (index < 0 || index >= entries_.size() || entries_[index].isDone())
+    File &entry = entries_[index];
+    const qint32 id = qint32(entry.getID());
+    const ConflictClass kind = classOf(facts);
+    if (const auto found = remembered_.constFind(int(kind)); found != remembered_.cend()) {
+        zlog("Fichier existant <%@> : reponse %@ (pour tous)", entry.name(), answerWord(*found));
+        if (*found == ConflictAnswer::Skip) {
+            entry.setSkipped();
+            fileFinished(entry);
+        } else {
+            entry.setConflictAnswer(*found);
+        }
         return;
-    entries_[index].setCancelled();
-    zlog("Transfert annule : <%@>", entries_[index].name());
-    // Its worker removes the partial file and reports the end, which lets the queue go on.
-    if (index == running_) {
-        cancelledRun_ = run_;
-        stopRunning_();
     }
+    if (!ask_) {
+        // Nobody to ask: nothing is replaced without an answer.
+        zlog("Fichier existant <%@> : reponse %@", entry.name(), answerWord(ConflictAnswer::Skip));
+        entry.setSkipped();
+        fileFinished(entry);
+        return;
+    }
+    asking_ = id;
+    entry.setAsking(true);
     refresh_();
+    // The question may be answered inside this call, or much later: the entry is found by
+    // its ID then, and an answer for a queue cleared since starts nothing. A copy is asked
+    // about, since the answer may change the queue.
+    const File asked = entry;
+    ask_(asked, facts, [this, generation = generation_, id, kind](ConflictAnswer answer, bool applyToAll) {
+        answered(generation, id, kind, answer, applyToAll);
+    });
 }
 
-void TransferQueue::retry(int index)
+void TransferQueue::answered(quint64 generation, qint32 id, ConflictClass kind, ConflictAnswer answer, bool applyToAll)
 {
-    if (index < 0 || index >= entries_.size() || !entries_[index].hasError())
+    if (generation != generation_ || asking_ != id)
         return;
-    // The running entry is here only once cancelled: it waits for its run's end, which
-    // runs the next pass.
-    entries_[index].requeue();
-    forgetFinishedFrom(index);
+    asking_ = 0;
+    // No answer (the question closed) loses nothing: skipped.
+    if (answer == ConflictAnswer::Ask)
+        answer = ConflictAnswer::Skip;
+    if (const int index = indexOf(id); index >= 0) {
+        File &entry = entries_[index];
+        entry.setAsking(false);
+        zlog("Fichier existant <%@> : reponse %@", entry.name(), answerWord(answer));
+        if (answer == ConflictAnswer::Skip) {
+            entry.setSkipped();
+            fileFinished(entry);
+        } else {
+            entry.setConflictAnswer(answer);
+        }
+    }
+    if (applyToAll)
+        remembered_.insert(int(kind), answer);
     refresh_();
     runPass();
 }
@@ -240,7 +376,7 @@ int TransferQueue::unfinished() const
 {
     int count = 0;
     for (const File &entry : entries_)
-        count += entry.isDone() ? 0 : 1;
+        count += entry.isDone() || entry.isDir() ? 0 : 1;
     return count;
 }
 

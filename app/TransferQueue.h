@@ -6,6 +6,7 @@
 #include "model/TransferConflict.h"
 #include "model/TransferDirection.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QTimer>
@@ -28,8 +29,13 @@ struct TransferStart {
     bool skipped = false;
 };
 
-// The entries of one direction (downloads or uploads) and the one that runs: entries start
+// The entries of one direction (downloads or uploads) and the ones that run: entries start
 // one at a time, in order; a failed start marks its entry and the next one is tried.
+//
+// Every entry has an ID given once by append() (from 1 on) and never given again by this
+// queue, whatever is removed, moved or cleared: the transfers and their events name
+// entries by ID, so that reordering the queue never confuses them. Folder rows (directory
+// entries) are never started; they count the files appended under their ID (group()).
 //
 // The queue itself never talks to the network: `start` hands a transfer to the session,
 // which starts it off the main thread and calls back with what the start brought back (a
@@ -50,7 +56,8 @@ public:
     TransferQueue(Direction direction, Start start, std::function<void()> refresh, std::function<void()> stopRunning);
 
     const QList<File> &entries() const { return entries_; }
-    // Adds an entry at the end and returns its ID.
+    // Adds an entry at the end and returns its ID. An entry of a folder row that is no
+    // longer in the queue (removed by the user) is dropped: 0, so its walk can stop.
     qint32 append(File entry);
     // Adds a folder row (a directory entry): it is never started, it counts the entries
     // appended with its ID as their group. Returns its ID.
@@ -60,37 +67,88 @@ public:
     void folderWalkEnded(qint32 folder, bool complete);
     // Who answers the question about an existing target.
     void setConflictQuestion(Ask ask);
-    // Forgets every entry; a start still on its way is ignored when it comes back.
+    // Forgets every entry and the answers applied to all; a start still on its way, or a
+    // question still open, is ignored when it comes back.
     void clear();
     // Keeps the entries not finished, all waiting again (the one that ran from its first
     // byte), for a later session; the others go. Nothing starts before the next pass, and a
-    // start still on its way is ignored when it comes back.
+    // start still on its way is ignored when it comes back. A folder walk still running
+    // ends with the session: its row reads as incomplete.
     void holdUnfinished();
+    // Entries held by holdUnfinished() come back at the end, with their IDs (this queue
+    // gave them and gives none twice).
+    void restore(const QList<File> &held);
 
-    // One pass: starts the first waiting entry unless one runs or is being started.
+    // One pass: starts the first waiting entry unless one runs or is being started, the
+    // queue is paused or a question about an existing target is open.
     void runPass();
-    // Progress and completion of the running transfer; the caller runs the next pass.
-    // Progress refreshes the table once the current pass of the event loop is over, so
-    // that the chunks of one delivery round cost one refresh.
-    void chunk(qint64 size);
-    void completed(int id, bool ok);
+    // Progress and completion of a running transfer, by the entry's ID; the caller runs
+    // the next pass. Progress refreshes the table once the current pass of the event loop
+    // is over, so that the chunks of one delivery round cost one refresh.
+    void chunk(qint32 id, qint64 size);
+    void completed(qint32 id, bool ok);
 
+    // --- What the user does with the table; rows are indexes in entries() ---
     // A waiting entry is marked cancelled; the running one is stopped and marked cancelled
     // now, and the queue moves on once its transfer has reported its end.
     void cancel(int index);
     // A failed or cancelled entry waits again; the queue runs. One whose cancelled transfer
     // has not ended yet waits for that end, then starts.
     void retry(int index);
-    // Entries waiting or running.
+    // Every failed or cancelled entry waits again; the queue runs.
+    void retryFailed();
+    // Takes the entries out of the queue: a waiting one goes now, a running one is
+    // cancelled and goes once its transfer has ended. A folder row takes its files along.
+    void remove(const QList<int> &indexes);
+    // Moves the entries, kept in their order, before the entry that was at `before` (the
+    // end when it is entries().size()). Returns where the first of them now is.
+    int move(const QList<int> &indexes, int before);
+    // Takes out every finished entry (done or skipped; failed ones stay to be retried) and
+    // the folder rows whose files are all done.
+    void clearFinished();
+    // While paused nothing new starts; the running transfer goes on to its end.
+    void setPaused(bool paused);
+    bool isPaused() const { return paused_; }
+
+    // Entries waiting or running (folder rows not counted: their files are).
     int unfinished() const;
+    // The index of the entry with this ID; -1 when none.
+    int indexOf(qint32 id) const;
 
 private:
-    void started(quint64 generation, quint64 run, int index, const TransferStart &start);
+    // A transfer handed to the session, from its start to its end.
+    struct Run {
+        quint64 number = 0;    // numbers the starts: a later run of the same entry is another
+        bool starting = true;  // until the start's reply code is back
+        bool cancelled = false; // no longer speaks for its entry, which may wait again
+        bool ended = false;    // its end came before its start was reported
+        bool removeAtEnd = false;
+    };
+
+    void started(quint64 generation, qint32 id, quint64 run, const TransferStart &start);
+    // The run of `id` is over: forgotten, and its entry taken out if the user removed it.
+    void endRun(qint32 id);
+    // The start found the target existing: answers remembered for its class apply, else
+    // the user is asked and the queue waits.
+    void conflicted(int index, const TargetFacts &facts);
+    void answered(quint64 generation, qint32 id, ConflictClass kind, ConflictAnswer answer, bool applyToAll);
     // Calls `log` with the line a pass logs for `entry`.
     template <typename Log>
     void describe(const File &entry, Log &&log) const;
-    // An entry of the finished head changed: its line and the ones after it are made again.
+    // An entry at `index` or after it changed, moved or went: the finished head is made
+    // again from there.
     void forgetFinishedFrom(qsizetype index);
+
+    // Folder rows: a file of `entry`'s group changed state, counts follow.
+    File *folderOf(const File &entry);
+    void fileFinished(const File &entry);
+    void fileFailed(const File &entry);
+    void fileRequeued(const File &entry);
+    void fileRemoved(const File &entry);
+    // Done, failed or still going, from its counts and its walk.
+    static void settleFolder(File &folder);
+    // Takes out the entries at `indexes` now (sorted, running ones excluded by the caller).
+    void eraseAt(QList<int> indexes);
 
     const Direction direction_;
     const Start start_;
@@ -101,17 +159,22 @@ private:
     QList<File> entries_;
     // The lines a pass logs for the finished entries at the head of the queue, made once:
     // every start passes over all of them (thousands per file in a run of small files).
+    // Folder rows are not logged: headEnd_ is the first entry after the head.
     LogBlock finishedHead_;
-    // The entry whose transfer is on its way or runs; -1 when none.
-    int running_ = -1;
-    // True from the hand-over of a start until its reply code is back.
-    bool starting_ = false;
+    qsizetype headEnd_ = 0;
+    // The entries whose transfers are on their way or run, by ID. One at a time today.
+    QHash<qint32, Run> running_;
+    // The entry whose existing target the user is asked about; 0 when none.
+    qint32 asking_ = 0;
+    // Answers applied to all conflicts of a class, until the queue is cleared.
+    QHash<int, ConflictAnswer> remembered_; // by ConflictClass
+    bool paused_ = false;
+    qint32 lastId_ = 0;
+    // Where the last ID looked up was: chunks of one transfer come in runs.
+    mutable int lastIndex_ = 0;
     // Bumped by clear(), so that the answer to a start made before is not taken for a new one.
     quint64 generation_ = 0;
-    // Numbers the starts. A cancelled run no longer speaks for its entry, which may have
-    // been queued again before the run ended.
-    quint64 run_ = 0;
-    quint64 cancelledRun_ = 0;
+    quint64 runs_ = 0;
 };
 
 } // namespace zodaru

@@ -276,7 +276,7 @@ void Transfers::chunk(const TransferEvent &event)
 {
     const TransferDirection direction = event.isDownload() ? TransferDirection::Download : TransferDirection::Upload;
     if (isCurrentSender(direction, event))
-        queue(direction).chunk(event.bytes);
+        queue(direction).chunk(event.file, event.bytes);
 }
 
 void Transfers::ended(const TransferEvent &event)
@@ -307,6 +307,39 @@ void Transfers::retryTransfer(TransferDirection direction, int index)
     queue(direction).retry(index);
 }
 
+void Transfers::removeTransfers(TransferDirection direction, const QList<int> &indexes)
+{
+    queue(direction).remove(indexes);
+}
+
+int Transfers::moveTransfers(TransferDirection direction, const QList<int> &indexes, int before)
+{
+    return queue(direction).move(indexes, before);
+}
+
+void Transfers::retryFailedTransfers(TransferDirection direction)
+{
+    queue(direction).retryFailed();
+}
+
+void Transfers::clearFinishedTransfers(TransferDirection direction)
+{
+    queue(direction).clearFinished();
+}
+
+void Transfers::setTransfersPaused(TransferDirection direction, bool paused)
+{
+    queue(direction).setPaused(paused);
+    if (!paused)
+        direction == TransferDirection::Download ? downloadFiles() : uploadFiles();
+}
+
+bool Transfers::transfersPaused(TransferDirection direction) const
+{
+    const auto &q = direction == TransferDirection::Download ? downloads_ : uploads_;
+    return q && q->isPaused();
+}
+
 void Transfers::holdQueues()
 {
     downloads_->holdUnfinished();
@@ -326,10 +359,8 @@ void Transfers::switchQueuesTo(const QString &site)
     downloads_->clear();
     uploads_->clear();
     const HeldTransfers back = held_.take(site);
-    for (const File &entry : back.downloads)
-        downloads_->append(entry);
-    for (const File &entry : back.uploads)
-        uploads_->append(entry);
+    downloads_->restore(back.downloads);
+    uploads_->restore(back.uploads);
     queueSite_ = site;
     window()->refreshUploadTable();
     window()->refreshDownloadTable();

@@ -52,6 +52,13 @@ public:
     void uploadFiles();
     void cancelTransfer(TransferDirection direction, int index);
     void retryTransfer(TransferDirection direction, int index);
+    // The queue operations of the tables (see TransferQueue); a resumed queue runs.
+    void removeTransfers(TransferDirection direction, const QList<int> &indexes);
+    int moveTransfers(TransferDirection direction, const QList<int> &indexes, int before);
+    void retryFailedTransfers(TransferDirection direction);
+    void clearFinishedTransfers(TransferDirection direction);
+    void setTransfersPaused(TransferDirection direction, bool paused);
+    bool transfersPaused(TransferDirection direction) const;
     // Entries of both queues, and of the sites set aside, waiting or running.
     int unfinishedTransfers() const;
 

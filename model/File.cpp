@@ -58,6 +58,8 @@ QString File::getStatus() const
         return QLatin1String(QT_TRANSLATE_NOOP("File", "Cancelled"));
     if (_skipped)
         return QLatin1String(QT_TRANSLATE_NOOP("File", "Skipped"));
+    if (_asking)
+        return QLatin1String(QT_TRANSLATE_NOOP("File", "Asking..."));
     if (_error)
         return QStringLiteral("FTP Error");
     // Without this an empty file that finished would read "Waiting..." for ever.

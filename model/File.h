@@ -71,7 +71,7 @@ public:
     // A failed or cancelled entry waits again, from its first byte.
     void requeue()
     {
-        _error = _cancelled = _done = _state = _skipped = false;
+        _error = _cancelled = _done = _state = _skipped = _asking = false;
         _currentsize = 0;
     }
     bool isDone() const { return _done || _error; }
@@ -95,6 +95,15 @@ public:
         _filesFound = found;
         _filesDone = done;
     }
+    // Files of a folder row that failed or were cancelled.
+    int filesFailed() const { return _filesFailed; }
+    void setFilesFailed(int failed) { _filesFailed = failed; }
+    // A folder row's walk: running until it ended; incomplete when part of the tree could
+    // not be listed.
+    bool isWalking() const { return _walking; }
+    void setWalking(bool walking) { _walking = walking; }
+    bool walkIncomplete() const { return _walkIncomplete; }
+    void setWalkIncomplete(bool incomplete) { _walkIncomplete = incomplete; }
 
     // --- Existing targets ---
     // What to do when the target exists; Ask until the user (or "apply to all") decided.
@@ -108,6 +117,9 @@ public:
         _state = false;
     }
     bool isSkipped() const { return _skipped; }
+    // The target exists and the user is being asked what to do: the entry waits.
+    void setAsking(bool asking) { _asking = asking; }
+    bool isAsking() const { return _asking; }
 
     void addToSize(qint64 count) { _currentsize += count; }
     // The listed size; for an entry listed without a size (0) that has transferred bytes,
@@ -132,8 +144,12 @@ private:
     qint32 _group = 0;
     int _filesFound = 0;
     int _filesDone = 0;
+    int _filesFailed = 0;
     ConflictAnswer _answer = ConflictAnswer::Ask;
     bool _skipped = false;
+    bool _asking = false;
+    bool _walking = false;
+    bool _walkIncomplete = false;
     bool _state = false;
     bool _error = false;
     bool _done = false;

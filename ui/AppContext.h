@@ -80,6 +80,36 @@ public:
     virtual void cancelTransfer(Direction direction, int index) = 0;
     // A failed or cancelled entry waits again, at its place, for the queue to reach it.
     virtual void retryTransfer(Direction direction, int index) = 0;
+    // Takes entries out of the queue; a running one is cancelled and goes at its end. A
+    // folder row takes its files along.
+    virtual void removeTransfers(Direction direction, const QList<int> &indexes)
+    {
+        Q_UNUSED(direction);
+        Q_UNUSED(indexes);
+    }
+    // Moves entries, in their order, before the one at `before` (the end: the queue's
+    // size); returns where the first of them is now.
+    virtual int moveTransfers(Direction direction, const QList<int> &indexes, int before)
+    {
+        Q_UNUSED(direction);
+        Q_UNUSED(indexes);
+        return before;
+    }
+    // Every failed or cancelled entry waits again.
+    virtual void retryFailedTransfers(Direction direction) { Q_UNUSED(direction); }
+    // Takes out the entries done or skipped.
+    virtual void clearFinishedTransfers(Direction direction) { Q_UNUSED(direction); }
+    // A paused queue starts nothing new; the running transfer goes on to its end.
+    virtual void setTransfersPaused(Direction direction, bool paused)
+    {
+        Q_UNUSED(direction);
+        Q_UNUSED(paused);
+    }
+    virtual bool transfersPaused(Direction direction) const
+    {
+        Q_UNUSED(direction);
+        return false;
+    }
 };
 
 } // namespace zodaru

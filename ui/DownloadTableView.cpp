@@ -18,4 +18,14 @@ const QList<File> *DownloadTableView::queue() const
     return app_.downloadQueue();
 }
 
+bool DownloadTableView::queuePaused() const
+{
+    return app_.transfersPaused(AppContext::Direction::Download);
+}
+
+int DownloadTableView::moveEntries(const QList<int> &rows, int before)
+{
+    return app_.moveTransfers(AppContext::Direction::Download, rows, before);
+}
+
 } // namespace zodaru

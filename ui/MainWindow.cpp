@@ -21,6 +21,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <tuple>
+
 namespace zodaru {
 
 namespace {
@@ -224,8 +226,19 @@ void MainWindow::layoutWindow()
     Downloads_ = makeTransferTable(nullptr);
     Uploads_ = makeTransferTable(nullptr);
     transferTabs_ = new QTabWidget;
-    transferTabs_->addTab(Downloads_, QStringLiteral("Download"));
-    transferTabs_->addTab(Uploads_, QStringLiteral("Upload"));
+    // Under each table, inside its tab, the line with what is left of its queue.
+    for (auto [table, totals, title] : {std::tuple{Downloads_, &downloadTotals_, "Download"},
+                                        std::tuple{Uploads_, &uploadTotals_, "Upload"}}) {
+        auto *page = new QWidget;
+        auto *column = new QVBoxLayout(page);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(0);
+        *totals = new QLabel;
+        (*totals)->setContentsMargins(margin, 1, margin, 1);
+        column->addWidget(table, 1);
+        column->addWidget(*totals, 0);
+        transferTabs_->addTab(page, QString::fromLatin1(title));
+    }
     // The log beside the tables: a desktop user never sees standard error.
     logPane_ = new LogPane;
     transferTabs_->addTab(logPane_, QCoreApplication::translate("MainWindow", "Log"));

@@ -41,6 +41,9 @@ public:
     QToolButton *Put() const { return Put_; }
     QTableView *Downloads() const { return Downloads_; }
     QTableView *Uploads() const { return Uploads_; }
+    // The totals line under each table.
+    QLabel *downloadTotals() const { return downloadTotals_; }
+    QLabel *uploadTotals() const { return uploadTotals_; }
 
     QSplitter *splitView() const { return splitView_; }
     QWidget *browserPane() const { return browserPane_; }
@@ -70,6 +73,8 @@ private:
     QToolButton *Put_ = nullptr;
     QTableView *Downloads_ = nullptr;
     QTableView *Uploads_ = nullptr;
+    QLabel *downloadTotals_ = nullptr;
+    QLabel *uploadTotals_ = nullptr;
 
     QSplitter *splitView_ = nullptr;
     QWidget *browserPane_ = nullptr;

@@ -16,6 +16,7 @@
 #include "ui/Images.h"
 #include "ui/MainWindow.h"
 #include "ui/TransferTableActions.h"
+#include "ui/TransferTotals.h"
 #include "ui/UploadTableView.h"
 
 #include <QCoreApplication>
@@ -112,6 +113,8 @@ MainWindowController::MainWindowController(AppContext &app, QObject *parent)
     downloadActions_ = std::make_unique<TransferTableActions>(*Downloads, app_,
                                                               AppContext::Direction::Download);
     uploadActions_ = std::make_unique<TransferTableActions>(*Uploads, app_, AppContext::Direction::Upload);
+    showTotals(*downloadsSource_, *theWindow->downloadTotals());
+    showTotals(*uploadsSource_, *theWindow->uploadTotals());
 
     for (auto [settle, view] : {std::pair{&localSettle_, localView}, std::pair{&remoteSettle_, remoteView}}) {
         settle->setSingleShot(true);

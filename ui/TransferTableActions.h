@@ -14,10 +14,11 @@ class QTableView;
 
 namespace zodaru {
 
-// Cancel and Retry on a transfer table: the Delete key cancels the selected entries, and
-// a context menu offers both. Rows are indexes in the queue; an entry waiting or running
-// can be cancelled, a failed or cancelled one queued again. The application does the work.
-// It must not outlive its table.
+// What the user does with a transfer table. Rows are indexes in the queue; the application
+// does the work. On the selected rows: Cancel (Delete key; an entry waiting or running),
+// Retry (a failed or cancelled one), Remove from the queue (Shift+Delete), Move up and
+// Move down (Ctrl+Up, Ctrl+Down; rows can also be dragged). On the whole queue: Retry all
+// failed, Clear finished, Pause or Resume. It must not outlive its table.
 class TransferTableActions final : public QObject {
     Q_OBJECT
 public:
@@ -30,6 +31,9 @@ public:
     std::unique_ptr<QMenu> menuFor(const QList<int> &rows);
     void cancel(const QList<int> &rows);
     void retry(const QList<int> &rows);
+    void remove(const QList<int> &rows);
+    // One place up (-1) or down (+1); the moved rows stay selected.
+    void moveBy(const QList<int> &rows, int step);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -38,6 +42,8 @@ private:
     const File *entryAt(int row) const;
     bool cancellable(int row) const;
     bool retryable(int row) const;
+    bool movable(const QList<int> &rows, int step) const;
+    int queueSize() const;
     void showMenu(const QPoint &pos);
 
     QTableView &table_;

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMimeData>
 
 #include <cmath>
 #include <memory>
@@ -35,6 +36,30 @@ TransferTableModel::TransferTableModel(const char *countingLine, const char *cou
     clock_ = [monotonic] { return monotonic->elapsed(); };
     rateTimer_.setInterval(1000);
     connect(&rateTimer_, &QTimer::timeout, this, &TransferTableModel::refreshRate);
+    totals_ = TransferTotals().text(0, false);
+}
+
+QString TransferTableModel::folderStatus(const File &folder)
+{
+    const QString count = QCoreApplication::translate("Browsing", "%1 / %n file(s)", nullptr, folder.filesFound())
+                              .arg(folder.filesDone());
+    if (folder.isWalking())
+        return count + QStringLiteral(", ") + QCoreApplication::translate("Browsing", "listing...");
+    if (folder.hasError())
+        return count + QStringLiteral(", ") + QCoreApplication::translate("Browsing", "failed");
+    return count;
+}
+
+void TransferTableModel::refreshTotals(const QList<File> &entries)
+{
+    const qint64 now = clock_();
+    lastTotals_ = TransferTotals::of(entries);
+    queueRate_.sample(lastTotals_, now);
+    QString text = lastTotals_.text(queueRate_.bytesPerSecond(now), queuePaused());
+    if (text == totals_)
+        return;
+    totals_ = std::move(text);
+    Q_EMIT totalsChanged(totals_);
 }
 
 QString TransferTableModel::rateSuffix(double bytesPerSecond, qint64 secondsLeft)
@@ -90,6 +115,10 @@ void TransferTableModel::refreshRate()
     const int column = int(identifiers_.indexOf(QStringLiteral("Status")));
     if (runningRow_ < 0 || runningRow_ >= rows_.size() || column < 0)
         return;
+    if (QString line = lastTotals_.text(queueRate_.bytesPerSecond(clock_()), queuePaused()); line != totals_) {
+        totals_ = std::move(line);
+        Q_EMIT totalsChanged(totals_);
+    }
     const QVariant text = withRate(runningStatus_);
     QVariant &shown = rows_[runningRow_].values[column];
     if (shown == text)
@@ -145,23 +174,27 @@ QVariant TransferTableModel::tableView(const QString &identifier, int row) const
         return QVariant();
     const File &entry = entries->at(row);
     if (identifier == u"Name")
-        return displayedName(entry.name());
+        return displayedName(entry.displayName());
     if (identifier == u"Size")
         return entry.printsize();
     if (identifier == u"Status")
-        return shownStatus(entry.getStatus());
+        return entry.isDir() ? folderStatus(entry) : shownStatus(entry.getStatus());
     return QVariant();
 }
 
 bool TransferTableModel::Source::shows(const File &entry) const
 {
     return current == entry.currentsize() && size == entry.size() && done == entry.isFinished()
-        && error == entry.hasError() && cancelled == entry.isCancelled() && name == entry.nameView();
+        && error == entry.hasError() && cancelled == entry.isCancelled() && skipped == entry.isSkipped()
+        && asking == entry.isAsking() && walking == entry.isWalking() && filesFound == entry.filesFound()
+        && filesDone == entry.filesDone() && filesFailed == entry.filesFailed() && name == entry.displayName();
 }
 
 TransferTableModel::Source TransferTableModel::sourceOf(const File &entry)
 {
-    return {entry.name(), entry.size(), entry.currentsize(), entry.isFinished(), entry.hasError(), entry.isCancelled()};
+    return {entry.displayName(), entry.size(),        entry.currentsize(), entry.isFinished(),
+            entry.hasError(),    entry.isCancelled(), entry.isSkipped(),   entry.isAsking(),
+            entry.isWalking(),   entry.filesFound(),  entry.filesDone(),   entry.filesFailed()};
 }
 
 TransferTableModel::Row TransferTableModel::readRow(const QList<File> &entries, int row) const
@@ -187,6 +220,7 @@ void TransferTableModel::reloadData()
     const QList<File> *entries = queue();
     const int runningBefore = runningRow_;
     sampleRunning(entries ? *entries : QList<File>());
+    refreshTotals(entries ? *entries : QList<File>());
 
     if (count < rows_.size()) {
         QList<Row> fresh;
@@ -273,9 +307,69 @@ QVariant TransferTableModel::headerData(int section, Qt::Orientation orientation
 
 Qt::ItemFlags TransferTableModel::flags(const QModelIndex &index) const
 {
+    // Dropped between rows (an invalid index) or onto a row: placed before it.
     if (!index.isValid())
-        return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+        return Qt::ItemIsDropEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren | Qt::ItemIsDragEnabled
+        | Qt::ItemIsDropEnabled;
+}
+
+QString TransferTableModel::rowsMimeType()
+{
+    return QStringLiteral("application/x-zodaru-queue-rows");
+}
+
+Qt::DropActions TransferTableModel::supportedDropActions() const
+{
+    return Qt::MoveAction;
+}
+
+Qt::DropActions TransferTableModel::supportedDragActions() const
+{
+    return Qt::MoveAction;
+}
+
+QStringList TransferTableModel::mimeTypes() const
+{
+    return {rowsMimeType()};
+}
+
+// The rows, and the table they come from: rows of the other queue are not taken.
+QMimeData *TransferTableModel::mimeData(const QModelIndexList &indexes) const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : indexes)
+        if (index.isValid() && !rows.contains(index.row()))
+            rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    QStringList parts{QString::number(quintptr(this))};
+    for (int row : rows)
+        parts << QString::number(row);
+    auto *data = new QMimeData;
+    data->setData(rowsMimeType(), parts.join(QLatin1Char(' ')).toLatin1());
+    return data;
+}
+
+bool TransferTableModel::dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                                      const QModelIndex &parent)
+{
+    Q_UNUSED(column);
+    if (!data || action != Qt::MoveAction || !data->hasFormat(rowsMimeType()))
+        return false;
+    const QList<QByteArray> parts = data->data(rowsMimeType()).split(' ');
+    if (parts.size() < 2 || parts.first() != QByteArray::number(quintptr(this)))
+        return false;
+    QList<int> rows;
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        bool ok = false;
+        const int r = parts[i].toInt(&ok);
+        if (!ok || r < 0 || r >= rowCount())
+            return false;
+        rows.append(r);
+    }
+    const int before = row >= 0 ? row : parent.isValid() ? parent.row() : rowCount();
+    moveEntries(rows, before);
+    return true;
 }
 
 } // namespace zodaru

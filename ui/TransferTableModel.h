@@ -3,6 +3,7 @@
 
 #include "model/File.h"
 #include "model/TransferRate.h"
+#include "ui/TransferTotals.h"
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -21,7 +22,8 @@ class AppContext;
 // and status. The queue is read only on reloadData(); between reloads the table shows what
 // it read then, so a queue replaced by the application never leaves the view reading rows
 // that are gone. The status of the running entry also tells its speed over the last
-// seconds and the time left, sampled at each reload.
+// seconds and the time left, sampled at each reload. Folder rows read as the count of
+// their files. Rows can be dragged to another place of the same table.
 class TransferTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -53,6 +55,22 @@ public:
     void setClock(Clock clock) { clock_ = std::move(clock); }
     // " - 1.2 MB/s, 0:42 left" after a status; empty while the speed is not known.
     static QString rateSuffix(double bytesPerSecond, qint64 secondsLeft);
+    // A folder row's status: "12 / 40 files", while listed ", listing...", once failed
+    // ", failed".
+    static QString folderStatus(const File &folder);
+
+    // The line under the table: what is left of the queue, its speed, paused or not; as
+    // of the last reload.
+    QString totalsText() const { return totals_; }
+
+    // Dragging rows within the table moves their entries.
+    static QString rowsMimeType();
+    Qt::DropActions supportedDropActions() const override;
+    Qt::DropActions supportedDragActions() const override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                      const QModelIndex &parent) override;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -61,9 +79,15 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
+Q_SIGNALS:
+    void totalsChanged(const QString &text);
+
 protected:
     TransferTableModel(const char *countingLine, const char *countLine, QObject *parent);
     virtual const QList<File> *queue() const = 0;
+    virtual bool queuePaused() const = 0;
+    // Moves the entries at `rows` before the one at `before`; where the first now is.
+    virtual int moveEntries(const QList<int> &rows, int before) = 0;
     // Takes the queue as it is, without logging; for the derived constructors.
     void resetFromQueue();
 
@@ -78,6 +102,12 @@ private:
         bool done = false;
         bool error = false;
         bool cancelled = false;
+        bool skipped = false;
+        bool asking = false;
+        bool walking = false;
+        int filesFound = 0;
+        int filesDone = 0;
+        int filesFailed = 0;
         // Compared field by field, without copying the name: a reload compares every row.
         bool shows(const File &entry) const;
     };
@@ -93,6 +123,8 @@ private:
     QString withRate(const QString &status) const;
     // Between reloads (a stalled transfer) the speed still falls as time passes.
     void refreshRate();
+    // Reads the totals again and tells when their line changed.
+    void refreshTotals(const QList<File> &entries);
 
     const char *countingLine_;
     const char *countLine_;
@@ -108,6 +140,9 @@ private:
     qint64 runningLeft_ = -1; // bytes; -1 when the size is not known
     QString runningStatus_;
     QTimer rateTimer_;
+    QueueRate queueRate_;
+    TransferTotals lastTotals_;
+    QString totals_;
 };
 
 } // namespace zodaru

@@ -18,4 +18,14 @@ const QList<File> *UploadTableView::queue() const
     return app_.uploadQueue();
 }
 
+bool UploadTableView::queuePaused() const
+{
+    return app_.transfersPaused(AppContext::Direction::Upload);
+}
+
+int UploadTableView::moveEntries(const QList<int> &rows, int before)
+{
+    return app_.moveTransfers(AppContext::Direction::Upload, rows, before);
+}
+
 } // namespace zodaru

@@ -16,6 +16,8 @@ public:
 
 protected:
     const QList<File> *queue() const override;
+    bool queuePaused() const override;
+    int moveEntries(const QList<int> &rows, int before) override;
 
 private:
     AppContext &app_;

@@ -79,6 +79,38 @@ public:
     {
         calls << QStringLiteral("retryTransfer %1 %2").arg(int(direction)).arg(index);
     }
+    void removeTransfers(Direction direction, const QList<int> &indexes) override
+    {
+        calls << QStringLiteral("removeTransfers %1 %2").arg(int(direction)).arg(joined(indexes));
+    }
+    int moveTransfers(Direction direction, const QList<int> &indexes, int before) override
+    {
+        calls << QStringLiteral("moveTransfers %1 %2 %3").arg(int(direction)).arg(joined(indexes)).arg(before);
+        return before;
+    }
+    void retryFailedTransfers(Direction direction) override
+    {
+        calls << QStringLiteral("retryFailedTransfers %1").arg(int(direction));
+    }
+    void clearFinishedTransfers(Direction direction) override
+    {
+        calls << QStringLiteral("clearFinishedTransfers %1").arg(int(direction));
+    }
+    void setTransfersPaused(Direction direction, bool paused) override
+    {
+        calls << QStringLiteral("setTransfersPaused %1 %2").arg(int(direction)).arg(paused);
+        this->paused = paused;
+    }
+    bool transfersPaused(Direction) const override { return paused; }
+    bool paused = false;
+    // "1,2,3"
+    static QString joined(const QList<int> &indexes)
+    {
+        QStringList parts;
+        for (int i : indexes)
+            parts << QString::number(i);
+        return parts.join(QLatin1Char(','));
+    }
 
     // Runs the event loop until every answer handed out has been delivered, those that
     // the deliveries asked for included.
