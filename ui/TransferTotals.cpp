@@ -32,7 +32,7 @@ TransferTotals TransferTotals::of(const QList<File> &entries)
 QString TransferTotals::text(double bytesPerSecond, bool paused) const
 {
     QString line;
-    if (filesLeft == 0 && !listing)
+    if (filesLeft == 0)
         line = QCoreApplication::translate("Browsing", "Nothing left to transfer");
     else
         line = QCoreApplication::translate("Browsing", "%n file(s) left", nullptr, filesLeft) + QStringLiteral(", ")

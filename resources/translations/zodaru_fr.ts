@@ -23,6 +23,72 @@
         <source>%1, %2 left</source>
         <translation>%1, reste %2</translation>
     </message>
+    <message>
+        <source>Remove from queue</source>
+        <translation>Retirer de la file</translation>
+    </message>
+    <message>
+        <source>Move up</source>
+        <translation>Monter</translation>
+    </message>
+    <message>
+        <source>Move down</source>
+        <translation>Descendre</translation>
+    </message>
+    <message>
+        <source>Retry all failed</source>
+        <translation>Réessayer tous les échecs</translation>
+    </message>
+    <message>
+        <source>Clear finished</source>
+        <translation>Effacer les terminés</translation>
+    </message>
+    <message>
+        <source>Resume queue</source>
+        <translation>Reprendre la file</translation>
+    </message>
+    <message>
+        <source>Pause queue</source>
+        <translation>Suspendre la file</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 / %n file(s)</source>
+        <translation>
+            <numerusform>%1 / %n fichier</numerusform>
+            <numerusform>%1 / %n fichiers</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>listing...</source>
+        <translation>listage…</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>échec</translation>
+    </message>
+    <message>
+        <source>Nothing left to transfer</source>
+        <translation>Plus rien à transférer</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n file(s) left</source>
+        <translation>
+            <numerusform>%n fichier restant</numerusform>
+            <numerusform>%n fichiers restants</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>(more being listed)</source>
+        <translation>(listage en cours)</translation>
+    </message>
+    <message>
+        <source>%1 left</source>
+        <translation>reste %1</translation>
+    </message>
+    <message>
+        <source>Paused</source>
+        <translation>En pause</translation>
+    </message>
 </context>
 <context>
     <name>File</name>
@@ -33,6 +99,14 @@
     <message>
         <source>Running...</source>
         <translation>En cours…</translation>
+    </message>
+    <message>
+        <source>Skipped</source>
+        <translation>Ignoré</translation>
+    </message>
+    <message>
+        <source>Asking...</source>
+        <translation>Question posée…</translation>
     </message>
 </context>
 <context>

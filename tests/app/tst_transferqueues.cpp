@@ -207,7 +207,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(downloads()), 30000);
         QCOMPARE(statuses(downloads()), repeated("Done.", lengths.size()));
         for (int i = 0; i < lengths.size(); ++i) {
-            QCOMPARE(downloads()[i].getID(), i);
+            // IDs are given from 1 on, in the order queued.
+            QCOMPARE(downloads()[i].getID(), i + 1);
             const File entry = entryNamed(downloads(), names[i]);
             QCOMPARE(entry.localpath(), h_->localDir());
             QCOMPARE(entry.remotepath(), QStringLiteral("/"));
@@ -307,8 +308,8 @@ private Q_SLOTS:
         QVERIFY(!log.containsPrefix(QStringLiteral("DOWNLOAD fichier path")));
         QCOMPARE(downloads().size(), 3);
         QVERIFY(downloads()[0].isCurrent());
-        QCOMPARE(downloads()[1].getID(), 1);
-        QCOMPARE(downloads()[2].getID(), 2);
+        QCOMPARE(downloads()[1].getID(), 2);
+        QCOMPARE(downloads()[2].getID(), 3);
         QVERIFY(!downloads()[1].isCurrent() && !downloads()[2].isCurrent());
 
         QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(downloads()), 60000);

@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -86,7 +87,8 @@ public:
     int moveTransfers(Direction direction, const QList<int> &indexes, int before) override
     {
         calls << QStringLiteral("moveTransfers %1 %2 %3").arg(int(direction)).arg(joined(indexes)).arg(before);
-        return before;
+        // Where the first moved entry lands, as the queue tells it.
+        return before - int(std::count_if(indexes.begin(), indexes.end(), [before](int i) { return i < before; }));
     }
     void retryFailedTransfers(Direction direction) override
     {

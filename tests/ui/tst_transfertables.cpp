@@ -468,7 +468,8 @@ private Q_SLOTS:
         } else {
             const std::unique_ptr<QMenu> menu = actions.menuFor(rows);
             const QList<QAction *> items = menu->actions();
-            QCOMPARE(items.size(), 2);
+            // Cancel and Retry first; the queue's own actions follow.
+            QCOMPARE(items.size(), 10);
             QCOMPARE(items[0]->isEnabled(), canCancel);
             QCOMPARE(items[1]->isEnabled(), canRetry);
             for (QAction *item : items)
@@ -537,11 +538,15 @@ private Q_SLOTS:
         QStringList texts;
         const std::unique_ptr<QMenu> menu = actions.menuFor({});
         for (const QAction *action : menu->actions())
-            texts << action->text();
+            if (!action->isSeparator())
+                texts << action->text();
         texts << GestFTPBrowser::loadingText() << GestFTPBrowser::failedText()
               << TransferTableModel::rateSuffix(1500, 42);
         QCoreApplication::removeTranslator(&french);
         QCOMPARE(texts, (QStringList{QStringLiteral("Annuler"), QStringLiteral("Réessayer"),
+                                     QStringLiteral("Retirer de la file"), QStringLiteral("Monter"),
+                                     QStringLiteral("Descendre"), QStringLiteral("Réessayer tous les échecs"),
+                                     QStringLiteral("Effacer les terminés"), QStringLiteral("Suspendre la file"),
                                      QStringLiteral("Chargement…"), QStringLiteral("Échec du listage"),
                                      QStringLiteral(" - 1.5 KB/s, reste 0:42")}));
     }
