@@ -40,19 +40,14 @@ std::optional<dev_t> deviceOf(QString path)
     }
 }
 
-bool isWritableDirectory(const QString &path)
-{
-    const auto st = statOf(path, false);
-    return st && S_ISDIR(st->st_mode) && ::access(bytesOfName(path).constData(), W_OK | X_OK) == 0;
-}
-
 // A Trash directory of this user at `path`: there (a directory, not a link, ours), or
-// one this user can make in its parent.
+// made now, as the Trash's rules ask (without a word to the user), and as QFile would.
+// Made rather than judged by permissions: root may write where nothing can be made (/proc).
 bool usableTrashDirectory(const QString &path)
 {
     if (const auto st = statOf(path, false))
         return S_ISDIR(st->st_mode) && st->st_uid == ::geteuid();
-    return isWritableDirectory(QFileInfo(path).absolutePath());
+    return ::mkdir(bytesOfName(path).constData(), 0700) == 0;
 }
 
 // The top directory's own Trash of a file outside the home's file system.

@@ -13,7 +13,8 @@ namespace Trash {
 // choosing the Trash as QFile::moveToTrash() does: on the home's file system the home
 // Trash ($XDG_DATA_HOME/Trash), which must be on the file's own file system; elsewhere
 // $topdir/.Trash/$uid (an administrator's sticky .Trash, not a link) or
-// $topdir/.Trash-$uid, existing or creatable, then the home Trash again.
+// $topdir/.Trash-$uid, existing or made now (the Trash's rules ask for that at once),
+// then the home Trash again.
 bool isAvailableFor(const QString &path);
 
 // Moves `path` to its Trash; false, with the reason in `error`, when there is none or the

@@ -7,6 +7,7 @@
 #include "ftp/FTP.h"
 #include "ftp/TransferRecorder.h"
 #include "model/TransferConflict.h"
+#include "model/Trash.h"
 #include "ui/OverwriteDialog.h"
 
 #include "support/Fixtures.h"
@@ -17,6 +18,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -238,11 +240,47 @@ private Q_SLOTS:
         QTRY_VERIFY(dialog.isNull());
     }
 
+    void trashAvailability_data();
+    void trashAvailability();
     void answers_data();
     void answers();
+    void downloadOverAFileWithoutATrash_data();
+    void downloadOverAFileWithoutATrash();
     void existingTargetIsNeverReplacedUnasked_data();
     void existingTargetIsNeverReplacedUnasked();
 };
+
+void TestOverwrite::trashAvailability_data()
+{
+    QTest::addColumn<QString>("where");    // home, or a path
+    QTest::addColumn<bool>("dataElsewhere"); // $XDG_DATA_HOME on another file system
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("the home's file system") << "home" << false << true;
+    QTest::newRow("the data home on another file system") << "home" << true << false;
+    QTest::newRow("a kernel file system") << "/proc/zodaru-none" << false << false;
+}
+
+// Whether a replaced local file can go to the Trash: only one reached by a rename counts.
+void TestOverwrite::trashAvailability()
+{
+    QFETCH(QString, where);
+    QFETCH(bool, dataElsewhere);
+    QFETCH(bool, expected);
+    ServedHome home;
+    QTemporaryDir shared(QStringLiteral("/dev/shm/zodaru-test-XXXXXX"));
+    if (!shared.isValid())
+        QSKIP("no /dev/shm: no second file system to put the Trash on");
+    const QString dataHome = dataElsewhere ? shared.filePath(QStringLiteral("data")) : home.homeFile(QStringLiteral("data"));
+    ScopedEnv xdgData("XDG_DATA_HOME", QFile::encodeName(dataHome));
+    const QString path = where == QLatin1String("home") ? home.localFile(kName) : where;
+    if (where == QLatin1String("home"))
+        QVERIFY(writeFile(path, "x"));
+    QCOMPARE(Trash::isAvailableFor(path), expected);
+    QString error;
+    QCOMPARE(Trash::moveToTrash(path, error), expected);
+    QCOMPARE(error.isEmpty(), expected);
+    QCOMPARE(QFile::exists(dataHome + QStringLiteral("/Trash/files/") + kName), expected);
+}
 
 void TestOverwrite::answers_data()
 {
@@ -367,6 +405,43 @@ void TestOverwrite::answers()
     expectedLocal.sort();
     QCOMPARE(QDir(home.localDir()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expectedLocal);
     QVERIFY(ftp->isConnected());
+    ftp->shutdown();
+}
+
+void TestOverwrite::downloadOverAFileWithoutATrash_data()
+{
+    QTest::addColumn<Answer>("answer");
+    QTest::newRow("ask") << Answer::Ask;
+    QTest::newRow("overwrite") << Answer::Overwrite;
+}
+
+// Where the local file system has no Trash the question says so, and an Overwrite still
+// replaces the file (the user was told it cannot be got back).
+void TestOverwrite::downloadOverAFileWithoutATrash()
+{
+    QFETCH(Answer, answer);
+    ServedHome home;
+    QTemporaryDir shared(QStringLiteral("/dev/shm/zodaru-test-XXXXXX"));
+    if (!shared.isValid())
+        QSKIP("no /dev/shm: no second file system to put the Trash on");
+    ScopedEnv xdgData("XDG_DATA_HOME", QFile::encodeName(shared.filePath(QStringLiteral("data"))));
+    QVERIFY2(home.serve({{kName, "new content"}}), home.why());
+    QVERIFY(writeFile(home.localFile(kName), "old"));
+    auto ftp = FTP::connectTo(home.server.address(), RealFtpServer::user(), RealFtpServer::password());
+    QVERIFY(ftp->isConnected());
+    TransferRecorder recorder(ftp.get());
+    const TransferStart start = TransferStartJob::start(
+        *ftp, {TransferDirection::Download, home.localFile(kName), QLatin1Char('/') + kName, 1, answer});
+    if (answer == Answer::Ask) {
+        QVERIFY(start.conflict);
+        QVERIFY(!start.conflict->hasTrash);
+        QCOMPARE(readFile(home.localFile(kName)), QByteArray("old"));
+    } else {
+        QCOMPARE(outcomeOf(start), QStringLiteral("started"));
+        QVERIFY(recorder.waitForCompletion());
+        QCOMPARE(readFile(home.localFile(kName)), QByteArray("new content"));
+    }
+    QVERIFY(!QFileInfo::exists(shared.filePath(QStringLiteral("data/Trash"))));
     ftp->shutdown();
 }
 
