@@ -84,10 +84,10 @@ void Transfers::createQueues()
         // The question about an existing target leaves the window usable; the queue waits.
         queue(direction).setConflictQuestion(
             [this, download](const File &entry, const TargetFacts &facts, TransferQueue::Answered answered) {
-                auto *dialog = new OverwriteDialog(entry.displayName(), facts, download, window() ? window()->window() : nullptr);
-                connect(dialog, &OverwriteDialog::answered, this, [answered = std::move(answered)](ConflictAnswer answer, bool all) {
-                    answered(answer, all);
-                });
+                QWidget *parent = window() ? window()->window() : nullptr;
+                auto *dialog = new OverwriteDialog(entry.displayName(), facts, download, parent);
+                connect(dialog, &OverwriteDialog::answered, this,
+                        [answered = std::move(answered)](ConflictAnswer answer, bool all) { answered(answer, all); });
                 dialog->show();
             });
     }
