@@ -147,16 +147,18 @@ TransferStart startUpload(FTP &ftp, const TransferStartJob::Request &request)
     TransferStart result;
     QString remote = request.remote;
     qint64 from = 0;
-    const auto target = ftp.fileFacts(remote);
+    // A source that is not a regular file is not asked about: its upload fails before any
+    // command goes out.
+    const auto source = localEntry(request.local, true);
+    std::optional<RemoteFacts> target;
+    if (source && source->regular)
+        target = ftp.fileFacts(remote);
     if (!ftp.isConnected())
         return result;
     if (target) {
-        // A source that cannot be read is not asked about: its upload fails on its own.
-        const auto source = localEntry(request.local, true);
-        TargetFacts facts = factsOf(source.value_or(LocalEntry{-1, -1, false, false}), *target, false);
+        TargetFacts facts = factsOf(*source, *target, false);
         // Continued only when the remote file can be the beginning of this one.
-        facts.canResume = source && source->regular && ftp.features().restStream && target->size
-            && *target->size < source->size;
+        facts.canResume = ftp.features().restStream && facts.targetSize >= 0 && facts.targetSize < facts.sourceSize;
         switch (decide(remote, request.answer, facts)) {
         case ConflictAction::Ask:
             result.conflict = facts;
@@ -167,7 +169,7 @@ TransferStart startUpload(FTP &ftp, const TransferStartJob::Request &request)
         case ConflictAction::Replace:
             break;
         case ConflictAction::Resume:
-            from = *target->size;
+            from = facts.targetSize;
             break;
         case ConflictAction::Rename:
             remote = freeRemotePath(ftp, remote);
