@@ -244,6 +244,8 @@ private Q_SLOTS:
     void trashAvailability();
     void answers_data();
     void answers();
+    void nothingAskedOfWhatCannotBeReplaced_data();
+    void nothingAskedOfWhatCannotBeReplaced();
     void downloadOverAFileWithoutATrash_data();
     void downloadOverAFileWithoutATrash();
     void existingTargetIsNeverReplacedUnasked_data();
@@ -404,6 +406,46 @@ void TestOverwrite::answers()
         expectedLocal << kRenamed;
     expectedLocal.sort();
     QCOMPARE(QDir(home.localDir()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expectedLocal);
+    QVERIFY(ftp->isConnected());
+    ftp->shutdown();
+}
+
+void TestOverwrite::nothingAskedOfWhatCannotBeReplaced_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<QString>("local"); // "missing", "directory"
+    QTest::addColumn<QString>("outcome");
+    // The upload fails before any command: there is nothing to replace the target with.
+    QTest::newRow("upload of a missing file") << false << "missing" << "failed";
+    QTest::newRow("upload of a directory") << false << "directory" << "failed";
+    // A directory is no file the download could replace: it runs, and fails at its end.
+    QTest::newRow("download onto a directory") << true << "directory" << "started";
+}
+
+// Only a file the transfer would replace is asked about; what it cannot replace is left
+// to fail on its own, and stays as it was.
+void TestOverwrite::nothingAskedOfWhatCannotBeReplaced()
+{
+    QFETCH(bool, download);
+    QFETCH(QString, local);
+    QFETCH(QString, outcome);
+    ServedHome home;
+    QVERIFY2(home.serve({{kName, "on the server"}}), home.why());
+    if (local == QLatin1String("directory"))
+        QVERIFY(QDir(home.localDir()).mkdir(kName));
+    auto ftp = FTP::connectTo(home.server.address(), RealFtpServer::user(), RealFtpServer::password());
+    QVERIFY(ftp->isConnected());
+    TransferRecorder recorder(ftp.get());
+    const TransferStart start =
+        TransferStartJob::start(*ftp, {download ? TransferDirection::Download : TransferDirection::Upload,
+                                       home.localFile(kName), QLatin1Char('/') + kName, 2, Answer::Ask});
+    QCOMPARE(outcomeOf(start), outcome);
+    if (outcome == QLatin1String("started")) {
+        QVERIFY(recorder.waitForCompletion());
+        QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("-1"));
+    }
+    QCOMPARE(home.server.readFile(kName), QByteArray("on the server"));
+    QCOMPARE(QFileInfo(home.localFile(kName)).isDir(), local == QLatin1String("directory"));
     QVERIFY(ftp->isConnected());
     ftp->shutdown();
 }
