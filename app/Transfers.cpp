@@ -5,11 +5,14 @@
 #include "app/Session.h"
 #include "app/SessionEngine.h"
 #include "app/TransferQueue.h"
+#include "app/TransferStartJob.h"
 #include "base/Log.h"
 #include "ftp/FTP.h"
 #include "ui/AppContext.h"
 #include "ui/CellFile.h"
+#include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
+#include "ui/OverwriteDialog.h"
 
 #include <utility>
 
@@ -22,14 +25,6 @@ bool completedWell(const TransferEvent &event)
 {
     return event.status >= 200 && event.status < 300;
 }
-
-// What a start on a transfer engine's worker brought back: the reply code, and the engine
-// logged in again when the one given had lost its connection.
-struct StartResult {
-    TransferStart start;
-    std::shared_ptr<FTP> fresh;
-    std::shared_ptr<FTP> failed; // made again in vain
-};
 
 } // namespace
 
@@ -85,6 +80,15 @@ void Transfers::createQueues()
             [this, direction] {
                 if (SessionEngine *engine = session_.transferEngine(direction); engine && engine->ftp)
                     engine->ftp->cancelTransfer();
+            });
+        // The question about an existing target leaves the window usable; the queue waits.
+        queue(direction).setConflictQuestion(
+            [this, download](const File &entry, const TargetFacts &facts, TransferQueue::Answered answered) {
+                QWidget *parent = window() ? window()->window() : nullptr;
+                auto *dialog = new OverwriteDialog(entry.displayName(), facts, download, parent);
+                connect(dialog, &OverwriteDialog::answered, this,
+                        [answered = std::move(answered)](ConflictAnswer answer, bool all) { answered(answer, all); });
+                dialog->show();
             });
     }
 }
@@ -185,44 +189,17 @@ void Transfers::putEntries(const QString &localDirectory, const QList<File> &ent
 void Transfers::startTransfer(TransferDirection direction, const File &entry, const QString &local,
                               const QString &remote, std::function<void(const TransferStart &)> started)
 {
-    const qint32 id = qint32(entry.getID());
     SessionEngine *engine = session_.transferEngine(direction);
     if (!engine || !engine->ftp) {
         QMetaObject::invokeMethod(this, [started = std::move(started)] { started(TransferStart{}); }, Qt::QueuedConnection);
         return;
     }
-    const bool download = direction == TransferDirection::Download;
-    const char *where = download ? "downloadFiles" : "uploadFiles";
     // Made here, used only when the engine has lost its connection: ending the session
     // gives it up (SessionEngine::replacement) even in the middle of its connect.
     const std::shared_ptr<FTP> replacement = FTP::create(session_.engineSettings());
     engine->replacement = replacement;
-    auto job = [ftp = engine->ftp, replacement, login = session_.credentials(), download, local, remote, id, where] {
-        StartResult result;
-        std::shared_ptr<FTP> use = ftp;
-        if (!use->isConnected()) {
-            // A lost connection: the engine logs in again once, like the session's.
-            try {
-                result.failed = replacement;
-                FTP::connectInto(replacement, login.server, login.login, login.password, login.policy);
-                result.fresh = std::exchange(result.failed, nullptr);
-            } catch (const NetworkException &e) {
-                zlog("Exception recue dans %@ ==> %@", where, e.reason());
-                return result;
-            }
-            use = result.fresh;
-            if (!use->isConnected())
-                return result;
-        }
-        if (download) {
-            result.start.code = use->get(remote, local, id);
-            result.start.resumedAt = use->resumeOffset();
-        } else {
-            result.start.code = use->put(local, remote, id);
-            result.start.size = use->uploadSize();
-        }
-        return result;
-    };
+    TransferStartJob job(engine->ftp, replacement, session_.credentials(),
+                         {direction, local, remote, qint32(entry.getID()), entry.conflictAnswer()});
     engine->worker.run(std::move(job), this,
                        [this, given = engine->ftp, replacement, started = std::move(started)](StartResult result) {
                            SessionEngine *current = session_.currentEngine(given->id());

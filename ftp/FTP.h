@@ -6,6 +6,8 @@
 #include "ftp/EngineConnections.h"
 #include "ftp/EngineSettings.h"
 #include "ftp/DirectoryListing.h"
+#include "ftp/PartFile.h"
+#include "ftp/RemoteFacts.h"
 #include "ftp/ProtocolReplies.h"
 #include "ftp/ServerSession.h"
 #include "ftp/TransferContext.h"
@@ -167,9 +169,21 @@ public:
     // so the engine is ready for the next one.
     int get(const QString &remote, const QString &savedName, int id);
     int get(const QString &remote, int id);
-    int put(const QString &local, const QString &remote, int id);
+    // `from` > 0 continues a remote file that holds the first `from` bytes of `local`:
+    // REST `from`, then STOR with the rest of the file (from 0 when REST is refused).
+    int put(const QString &local, const QString &remote, int id, qint64 from = 0);
 
-    // Where the last get() continued a partial file from (REST), 0 when it started over.
+    // What the server tells of the file `remote`, for a transfer about to replace it: its
+    // size and date (SIZE and MDTM; a listing of the file gives what they leave out).
+    // Nothing when the server has no such file (SIZE refused, or the listing does not show
+    // it as a file), or the question could not be asked (then isConnected() is false).
+    std::optional<RemoteFacts> fileFacts(const QString &remote);
+    // What a partial file of `remote` records being a part of when the server shows it as
+    // `facts`: the origin a download of it records, so that it continues such a file.
+    PartOrigin partOrigin(const QString &remote, const RemoteFacts &facts) const;
+
+    // Where the last get() continued a partial file from (REST), 0 when it started over;
+    // for the last put(), where it continued the remote file from.
     // A partial file is continued only for the same server, user and remote path, the
     // file's size and date as they were when it began, and only when it is shorter.
     // The progress notifications count only the bytes moved by this transfer.

@@ -4,6 +4,7 @@
 // thread.
 #include "ftp/FTP.h"
 
+#include "base/ByteNames.h"
 #include "base/JobThread.h"
 #include "base/Log.h"
 #include "ftp/FileDownload.h"
@@ -116,10 +117,7 @@ int FTP::get(const QString &remote, const QString &savedName, int id)
         return -1;
     FileName = savedName;
     // A partial file belongs to this server and user.
-    PartOrigin who;
-    if (const auto server = ServerAddress::parse(session_.address()))
-        who.server = server->hostAndPort();
-    who.user = session_.login();
+    const PartOrigin who = partOrigin(QString(), RemoteFacts{});
     int code = -1;
     auto download = FileDownload::start(transferContext_, remote, savedName, who, code);
     if (!download)
@@ -131,7 +129,56 @@ int FTP::get(const QString &remote, const QString &savedName, int id)
     return started ? code : -1;
 }
 
-int FTP::put(const QString &local, const QString &remote, int id)
+PartOrigin FTP::partOrigin(const QString &remote, const RemoteFacts &facts) const
+{
+    PartOrigin origin;
+    if (const auto server = ServerAddress::parse(session_.address()))
+        origin.server = server->hostAndPort();
+    origin.user = session_.login();
+    origin.remote = bytesOfName(remote);
+    origin.size = facts.size.value_or(-1);
+    origin.modified = facts.modified.value_or(-1);
+    return origin;
+}
+
+std::optional<RemoteFacts> FTP::fileFacts(const QString &remote)
+{
+    Action action(*this);
+    if (transfer_.running || !isConnected())
+        return std::nullopt;
+    // SIZE counts the bytes of a binary transfer, and some servers refuse it in ASCII
+    // mode: TYPE I goes first, in the same write.
+    QList<ControlChannel::SentAhead> asked{{QStringLiteral("TYPE"), QStringLiteral("I")}};
+    if (features_.size)
+        asked.append({QStringLiteral("SIZE"), remote});
+    if (features_.mdtm)
+        asked.append({QStringLiteral("MDTM"), remote});
+    RemoteFacts facts;
+    if (asked.size() > 1) {
+        if (!control_.sendAhead(asked))
+            return std::nullopt;
+        control_.settleAhead();
+        facts = control_.settleFactsAhead().value_or(RemoteFacts{});
+    }
+    if (features_.size)
+        return facts.size ? std::optional(facts) : std::nullopt;
+    if (!control_.isConnected())
+        return std::nullopt;
+    // Without SIZE only a listing of the file itself tells it is there: a directory of
+    // that name lists what it holds instead.
+    const auto listed = listing_.listing(QStringLiteral("LIST"), remote, remote);
+    const QString baseName = remote.section(QLatin1Char('/'), -1);
+    if (!listed || listed->entries.size() != 1 || listed->entries.first().isDir()
+        || (listed->entries.first().name() != baseName && listed->entries.first().name() != remote))
+        return std::nullopt;
+    const File &entry = listed->entries.first();
+    facts.size = entry.size();
+    if (!facts.modified && entry.modified() >= 0)
+        facts.modified = entry.modified();
+    return facts;
+}
+
+int FTP::put(const QString &local, const QString &remote, int id, qint64 from)
 {
     Action action(*this);
     if (transfer_.running) {
@@ -139,12 +186,14 @@ int FTP::put(const QString &local, const QString &remote, int id)
         return -1;
     }
     _idfile = id;
+    resumeOffset_ = 0;
     if (!isConnected())
         return -1;
     int code = -1;
-    auto upload = FileUpload::start(transferContext_, local, remote, code, uploadSize_);
+    auto upload = FileUpload::start(transferContext_, local, remote, from, code, uploadSize_);
     if (!upload)
         return code;
+    resumeOffset_ = upload->offset();
     const bool started = startWorker([upload = std::move(upload), id](FileReceiver &) { upload->run(id); });
     return started ? code : -1;
 }

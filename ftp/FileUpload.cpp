@@ -22,7 +22,7 @@ constexpr int kUnsentLimit = int(4 * kChunkSize);
 } // namespace
 
 std::shared_ptr<FileUpload> FileUpload::start(TransferContext &context, const QString &local, const QString &remote,
-                                      int &code, qint64 &size)
+                                      qint64 from, int &code, qint64 &size)
 {
     code = -1;
     size = -1;
@@ -31,7 +31,11 @@ std::shared_ptr<FileUpload> FileUpload::start(TransferContext &context, const QS
     if (!upload->source_)
         return nullptr;
     size = upload->source_->size();
-    DataChannel::Opened opened = context.data.openDataCommand({QStringLiteral("STOR"), remote, QStringLiteral("I")});
+    // REST past the file's end would leave the remote file as it is and call it whole.
+    if (from < 0 || from > size)
+        from = 0;
+    DataChannel::Opened opened =
+        context.data.openDataCommand({QStringLiteral("STOR"), remote, QStringLiteral("I"), from});
     code = opened.code;
     if (!opened.data) {
         if (opened.stoppedAt != DataChannel::Stop::Passive)
@@ -39,6 +43,15 @@ std::shared_ptr<FileUpload> FileUpload::start(TransferContext &context, const QS
         return nullptr;
     }
     upload->data_ = std::move(opened.data);
+    // A refused REST stores the whole file (opened.restAt is 0 then). A file that cannot
+    // be read from there fails in run(), which resets the data connection.
+    upload->offset_ = opened.restAt;
+    if (upload->offset_ > 0 && !upload->source_->seek(upload->offset_)) {
+        zlog("Exception recue dans uploadThread ==> %@", upload->source_->error());
+        upload->seekFailed_ = true;
+    }
+    if (upload->offset_ > 0)
+        zlog("Reprise de l'envoi de %@ a l'octet %i", remote, upload->offset_);
     return upload;
 }
 
@@ -68,7 +81,8 @@ void FileUpload::run(qint32 id)
         // uploads to vsftpd, ProFTPD and Pure-FTPd ran 4-15 % faster with 64 KiB at most.
         if (data)
             data->limitUnsent(kUnsentLimit);
-        qint64 sent = 0;
+        qint64 sent = offset_;
+        broken = broken || seekFailed_;
         while (!broken && sent < length) {
             const qint64 step = std::min(kStepSize, length - sent);
             for (qint64 at = sent; at < sent + step; at += kChunkSize) {

@@ -183,6 +183,39 @@ std::optional<ExistingPart> existingPart(const QString &target)
     return part;
 }
 
+bool continueAsPart(const QString &target, const PartOrigin &origin, QString &error)
+{
+    if (!origin.isComplete()) {
+        error = QStringLiteral("the server does not tell enough of the file to continue it");
+        return false;
+    }
+    const QByteArray path = bytesOfName(target);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        error = errnoText(errno);
+        return false;
+    }
+    const auto fail = [&](QString why) {
+        error = std::move(why);
+        ::close(fd);
+        return false;
+    };
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !isOwnRegularFile(st))
+        return fail(QStringLiteral("not a regular file of this user"));
+    const QByteArray value = origin.encoded();
+    if (::fsetxattr(fd, kOriginAttribute, value.constData(), size_t(value.size()), 0) != 0)
+        return fail(errnoText(errno));
+    // Renamed over any partial file left before: the user chose this file's bytes.
+    if (::rename(path.constData(), partPath(target).constData()) != 0) {
+        const QString why = errnoText(errno);
+        ::fremovexattr(fd, kOriginAttribute);
+        return fail(why);
+    }
+    ::close(fd);
+    return true;
+}
+
 PartFile::PartFile(FileReceiver &receiver) : receiver_(receiver)
 {
     receiver_.startFile();

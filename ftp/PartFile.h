@@ -46,6 +46,12 @@ struct ExistingPart {
 };
 std::optional<ExistingPart> existingPart(const QString &target);
 
+// Makes the existing file `target` (a regular file of this user) the partial file of its
+// own download, recording `origin`, so that the download continues it from its end: how
+// a file the user chose to resume is continued. False, `target` left as it was and the
+// reason in `error`, when that cannot be done (no user attributes on its file system).
+bool continueAsPart(const QString &target, const PartOrigin &origin, QString &error);
+
 // The download's bytes go to a file beside the target and replace the target only once the
 // whole transfer succeeded, so a failed download never costs the user a file they had. A
 // download broken by the network may keep it (keep()) for a later one to continue, when

@@ -75,6 +75,15 @@ public:
 
     QString error() const { return error_; }
 
+    // The next read starts at byte `offset`; false, with the reason in error(), on failure.
+    bool seek(qint64 offset)
+    {
+        if (::lseek(fd_, off_t(offset), SEEK_SET) == off_t(offset))
+            return true;
+        error_ = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+
     // Moves the next `count` bytes of the file to `data` through a buffer. (Handing the
     // file's pages to the socket with sendfile() was measured slower on loopback: the
     // server took the bytes at ~0.6 of the speed it takes them written from a buffer.)

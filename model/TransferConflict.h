@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
+
+#include <functional>
 
 namespace zodaru {
 
@@ -37,5 +40,28 @@ enum class ConflictClass {
     Different,   // anything else
 };
 ConflictClass classOf(const TargetFacts &facts);
+
+// What a transfer's start does about an existing target.
+enum class ConflictAction {
+    Ask,     // nothing started: the user is asked
+    Replace, // the target is replaced
+    Resume,  // the target is continued from its end
+    Rename,  // the new file goes beside the target under a free name
+    Skip,    // the target stays as it is
+};
+// The action for `answer` on a target described by `facts`. OverwriteIfDifferent replaces
+// when either size is unknown, the sizes differ or the source is newer; Resume that
+// cannot continue the target (not shorter, or no REST) leaves it as it is.
+ConflictAction actionFor(ConflictAnswer answer, const TargetFacts &facts);
+
+// The answer as the log names it.
+const char *answerWord(ConflictAnswer answer);
+
+// The first of "stem (1).ext", "stem (2).ext", ... that `taken` says is free; empty when
+// none of the first `limit` is. The number goes before the last extension, or before
+// ".tar" of a compressed tarball ("archive (1).tar.gz", which keeps both suffixes that
+// say what the file is); a name without one, or a hidden file's leading dot, takes it at
+// its end (".profile (1)").
+QString freeName(const QString &name, const std::function<bool(const QString &)> &taken, int limit = 9999);
 
 } // namespace zodaru

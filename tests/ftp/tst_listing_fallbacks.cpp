@@ -9,10 +9,13 @@
 
 #include <QtTest>
 
+#include <optional>
+
 using zodaru::FTP;
 using zodaru::ScriptedFtpServer;
 using zodaru::testing::describe;
 using zodaru::testing::scripted;
+using zodaru::testing::quoted;
 
 namespace {
 
@@ -66,6 +69,8 @@ private Q_SLOTS:
     void fallbacks();
     void listingSentWithEpsv_data();
     void listingSentWithEpsv();
+    void factsOfAFileAboutToBeReplaced_data();
+    void factsOfAFileAboutToBeReplaced();
 };
 
 void TestListingFallbacks::machineListings_data()
@@ -207,4 +212,61 @@ void TestListingFallbacks::listingSentWithEpsv()
 }
 
 QTEST_GUILESS_MAIN(TestListingFallbacks)
+
+void TestListingFallbacks::factsOfAFileAboutToBeReplaced_data()
+{
+    QTest::addColumn<QByteArray>("script"); // after the login
+    QTest::addColumn<qint64>("size");       // -1: no such file
+    QTest::addColumn<qint64>("modified");   // -1: unknown
+
+    const QByteArray sizeAndDate = R"(expect "TYPE I"; reply "200 Binary"; expect "SIZE /up/report.txt"; )";
+    QTest::newRow("SIZE and MDTM") << sizeAndDate + R"(reply "213 1234"; expect "MDTM"; reply "213 20200101000000")"
+                                   << qint64(1234) << qint64(1577836800);
+    QTest::newRow("SIZE refused: no such file")
+        << sizeAndDate + R"(reply "550 No such file"; expect "MDTM"; reply "550 No such file")" << qint64(-1)
+        << qint64(-1);
+    QTest::newRow("MDTM refused") << sizeAndDate + R"(reply "213 0"; expect "MDTM"; reply "500 Unknown")" << qint64(0)
+                                  << qint64(-1);
+    // Without SIZE only a listing of the file itself tells it is there.
+    const auto listed = [](const QByteArray &lines) {
+        return R"(listing "150 Here"; data )" + quoted(lines) + R"(; reply "226 Done")";
+    };
+    QTest::newRow("no SIZE: listed") << listed("-rw-r--r-- 1 u g 777 Jan  1  2020 report.txt\r\n") << qint64(777)
+                                     << qint64(0);
+    QTest::newRow("no SIZE: listed with its path")
+        << listed("-rw-r--r-- 1 u g 778 Jan  1  2020 /up/report.txt\r\n") << qint64(778) << qint64(0);
+    QTest::newRow("no SIZE: a directory of that name")
+        << listed("drwxr-xr-x 1 u g 4096 Jan  1  2020 report.txt\r\n") << qint64(-1) << qint64(-1);
+    QTest::newRow("no SIZE: a directory holding one file")
+        << listed("-rw-r--r-- 1 u g 5 Jan  1  2020 other.txt\r\n") << qint64(-1) << qint64(-1);
+    QTest::newRow("no SIZE: nothing listed") << listed("") << qint64(-1) << qint64(-1);
+}
+
+// What an upload learns of its target before replacing it: SIZE and MDTM, or a listing.
+void TestListingFallbacks::factsOfAFileAboutToBeReplaced()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(qint64, size);
+    QFETCH(qint64, modified);
+    const bool offered = script.startsWith("expect \"TYPE I\"");
+    ScriptedFtpServer server(scripted((offered ? R"(features "SIZE" "MDTM"; )" : "") + QByteArray("login; ") + script
+                                      + "; rest"));
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("u"), QStringLiteral("p"));
+    QVERIFY(ftp->isConnected());
+    const std::optional<zodaru::RemoteFacts> facts = ftp->fileFacts(QStringLiteral("/up/report.txt"));
+    QCOMPARE(facts.has_value(), size >= 0);
+    if (facts) {
+        QCOMPARE(facts->size.value_or(-1), size);
+        // A listing's date is read in the listing's own way; only that it is known counts.
+        if (modified == 0)
+            QVERIFY(facts->modified.has_value());
+        else
+            QCOMPARE(facts->modified.value_or(-1), modified);
+    }
+    QVERIFY(ftp->isConnected());
+    ftp->shutdown();
+    QVERIFY(server.waitForFinished(0));
+    QCOMPARE(server.failures(), QStringList());
+}
+
 #include "tst_listing_fallbacks.moc"

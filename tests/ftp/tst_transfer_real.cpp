@@ -82,6 +82,8 @@ private Q_SLOTS:
     void upload_data() { addSizes(); }
     void upload();
     void downloadUnderTheRemotePath();
+    void uploadContinuesTheRemoteFile_data();
+    void uploadContinuesTheRemoteFile();
     void nextTransferStartsFromTheCompletionHandler();
     void sessionOverIpv6();
 
@@ -157,6 +159,51 @@ void TestTransferReal::upload()
     checkSequence(recorder, QStringLiteral("ChunkOfFileUploaded"), QStringLiteral("FileSend"), 11, size);
     QCOMPARE(server_->readFile(name), content);
     QVERIFY(!ftp->isTransferring());
+    ftp->shutdown();
+}
+
+void TestTransferReal::uploadContinuesTheRemoteFile_data()
+{
+    QTest::addColumn<int>("size");     // of the local file
+    QTest::addColumn<int>("onServer"); // bytes of it the server holds already
+    QTest::addColumn<int>("from");     // what put() is asked to continue from
+    QTest::addColumn<int>("resumed");  // where the upload went on from
+    QTest::newRow("the second half") << 40000 << 20000 << 20000 << 20000;
+    QTest::newRow("one byte left") << 16385 << 16384 << 16384 << 16384;
+    QTest::newRow("nothing left") << 5000 << 5000 << 5000 << 5000;
+    QTest::newRow("from 0 sends the whole file") << 30000 << 1000 << 0 << 0;
+    // Past the end REST would leave the remote file as it is and call it whole.
+    QTest::newRow("past the end sends the whole file") << 3000 << 2000 << 4000 << 0;
+}
+
+// REST n then STOR sends the local file from byte n: the server's file ends up whole.
+void TestTransferReal::uploadContinuesTheRemoteFile()
+{
+    QFETCH(int, size);
+    QFETCH(int, onServer);
+    QFETCH(int, from);
+    QFETCH(int, resumed);
+    const QByteArray content = patternBytes(size, quint32(size) + 5);
+    const QString name = QStringLiteral("resumed-%1-%2.bin").arg(size).arg(from);
+    QVERIFY(server_->writeFile(name, content.left(onServer)));
+    QTemporaryDir dir;
+    const QString local = dir.filePath(name);
+    QVERIFY(writeFile(local, content));
+
+    auto ftp = connect();
+    QVERIFY(ftp->isConnected());
+    TransferRecorder recorder(ftp.get());
+    QVERIFY(isPreliminary(ftp->put(local, QStringLiteral("/") + name, 12, from)));
+    QCOMPARE(ftp->resumeOffset(), qint64(resumed));
+    QVERIFY(recorder.waitForCompletion());
+    QVERIFY(recorder.flush());
+    QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("226"));
+    QCOMPARE(server_->readFile(name), content);
+    // Only the bytes this upload moved count as progress.
+    qint64 moved = 0;
+    for (const qint64 chunk : recorder.chunkSizes())
+        moved += chunk;
+    QCOMPARE(moved, qint64(size - resumed));
     ftp->shutdown();
 }
 
