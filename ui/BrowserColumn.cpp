@@ -63,8 +63,10 @@ void ColumnListView::mousePressEvent(QMouseEvent *event)
 
 void ColumnListView::mouseMoveEvent(QMouseEvent *event)
 {
-    if (pressedOnSelection_ && (event->buttons() & Qt::LeftButton) && startDrag
-        && (event->position().toPoint() - pressedAt_).manhattanLength() >= QApplication::startDragDistance()) {
+    if (pressedOnSelection_ && (event->buttons() & Qt::LeftButton) && startDrag) {
+        // Not handed to the view, which would select the rows swept over instead.
+        if ((event->position().toPoint() - pressedAt_).manhattanLength() < QApplication::startDragDistance())
+            return;
         pressedOnSelection_ = false;
         const QPointer<ColumnListView> self(this);
         startDrag(); // runs until the drop

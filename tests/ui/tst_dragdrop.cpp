@@ -3,6 +3,7 @@
 #include "support/FakeApp.h"
 
 #include "base/ByteNames.h"
+#include "ui/BrowserColumn.h"
 #include "ui/BrowserSettings.h"
 #include "ui/CellFile.h"
 #include "ui/ColumnBrowser.h"
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QListView>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QTest>
 
 #include <memory>
@@ -353,6 +355,53 @@ private Q_SLOTS:
         QVERIFY(!out.accepted);
         QCOMPARE(out.during, Highlight{});
         QCOMPARE(f_->app.entryCalls, QStringList());
+    }
+
+    // The mouse starts a drag of the selected rows once it has moved far enough from a
+    // press on one of them; a press on another row drags that one. Moving less changes
+    // nothing, not even the selection.
+    void mouseStartsDrag_data()
+    {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<int>("distance");
+        QTest::addColumn<QStringList>("dragged"); // empty: no drag started
+        QTest::addColumn<QStringList>("selected");
+        QTest::newRow("from a selected row") << "a.txt" << 40 << QStringList{"a.txt", "b.txt"}
+                                             << QStringList{"a.txt", "b.txt"};
+        QTest::newRow("from another row") << "sub" << 40 << QStringList{"sub/"} << QStringList{"sub"};
+        QTest::newRow("too short a move") << "b.txt" << 1 << QStringList{} << QStringList{"a.txt", "b.txt"};
+    }
+
+    void mouseStartsDrag()
+    {
+        QFETCH(QString, press);
+        QFETCH(int, distance);
+        QFETCH(QStringList, dragged);
+        QFETCH(QStringList, selected);
+        QVERIFY(buildConnected());
+        QVERIFY(selectNames("local", {"a.txt", "b.txt"}));
+        auto *list = static_cast<ColumnListView *>(local().dropArea(localColumn_)->parentWidget());
+        QStringList started;
+        // The real drag would run until a drop: read what it would carry instead.
+        list->startDrag = [&] {
+            const std::unique_ptr<QMimeData> data = local().dragData(localColumn_);
+            const std::optional<EntryDrag> drag = decodeEntryDrag(*data);
+            for (const File &f : drag->entries)
+                started << f.name() + (f.isDir() ? QStringLiteral("/") : QString());
+        };
+        const QPoint at = pointOf(local(), localColumn_, rowNamed(local(), localColumn_, press));
+        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, at);
+        const QPointF to = at + QPoint(distance, 0);
+        QMouseEvent move(QEvent::MouseMove, to, list->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QCoreApplication::sendEvent(list->viewport(), &move);
+        QCOMPARE(started, dragged);
+        QStringList names;
+        for (const CellFile *cell : local().selectedCells())
+            names << cell->name();
+        names.sort();
+        QCOMPARE(names, selected);
+        QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at + QPoint(distance, 0));
     }
 
     // A drag offers the entries to this program and URLs to the others: file:// locally,
