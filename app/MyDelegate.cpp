@@ -9,6 +9,7 @@
 #include "base/Log.h"
 #include "ftp/FTP.h"
 #include "ftp/NotificationCenter.h"
+#include "ftp/ServerAddress.h"
 #include "model/Sites.h"
 #include "ui/BrowserSettings.h"
 #include "ui/GetNameDirController.h"
@@ -164,6 +165,22 @@ const QList<File> *MyDelegate::uploadQueue() const
 bool MyDelegate::isConnected() const
 {
     return session_ && session_->isConnected();
+}
+
+QUrl MyDelegate::remoteSite() const
+{
+    if (!isConnected())
+        return {};
+    const Session::Credentials login = session_->credentials();
+    const std::optional<ServerAddress> address = ServerAddress::parse(login.server);
+    if (!address)
+        return {};
+    QUrl site;
+    site.setScheme(QStringLiteral("ftp"));
+    site.setUserName(login.login);
+    site.setHost(address->host);
+    site.setPort(address->port);
+    return site;
 }
 
 void MyDelegate::getParametersOfConnection()

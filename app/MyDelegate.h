@@ -58,6 +58,7 @@ public:
     // AppContext
     MainWindowController *window() const override { return myWindow.get(); }
     bool isConnected() const override;
+    QUrl remoteSite() const override;
     const QList<File> *downloadQueue() const override;
     const QList<File> *uploadQueue() const override;
     const Sites *bookmarks() const override { return bookmarks_.get(); }

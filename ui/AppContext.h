@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -31,6 +32,9 @@ public:
     virtual const QList<File> *downloadQueue() const = 0;
     virtual const QList<File> *uploadQueue() const = 0;
     virtual const Sites *bookmarks() const = 0;
+    // The connected site as other programs reach it: "ftp://user@host:port", never with a
+    // password; empty outside a session.
+    virtual QUrl remoteSite() const { return {}; }
     // The site manager and what goes with saved sites; null where the program has none
     // (then the Bookmarks button stays disabled).
     virtual SiteActions *siteActions() const { return nullptr; }

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/BrowserColumn.h"
 
+#include <QApplication>
 #include <QLabel>
-#include <QListView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -33,6 +36,62 @@ QItemSelection selectionOf(const QAbstractListModel &model, QList<int> rows)
     return selection;
 }
 
+ColumnListView::ColumnListView(QWidget *parent)
+    : QListView(parent)
+{
+    viewport()->setAcceptDrops(true);
+}
+
+void ColumnListView::setDropHighlight(int target)
+{
+    if (target == dropTarget_)
+        return;
+    dropTarget_ = target;
+    viewport()->update();
+}
+
+void ColumnListView::mousePressEvent(QMouseEvent *event)
+{
+    // A press on a selected row leaves the selection as it is until the release, so that
+    // several rows can be dragged together; a press elsewhere selects its row first.
+    QListView::mousePressEvent(event);
+    const QModelIndex index = indexAt(event->position().toPoint());
+    pressedAt_ = event->position().toPoint();
+    pressedOnSelection_ = event->button() == Qt::LeftButton && index.isValid()
+        && selectionModel()->isSelected(index);
+}
+
+void ColumnListView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (pressedOnSelection_ && (event->buttons() & Qt::LeftButton) && startDrag) {
+        // Not handed to the view, which would select the rows swept over instead.
+        if ((event->position().toPoint() - pressedAt_).manhattanLength() < QApplication::startDragDistance())
+            return;
+        pressedOnSelection_ = false;
+        const QPointer<ColumnListView> self(this);
+        startDrag(); // runs until the drop
+        if (self)
+            setState(NoState); // the release went to the drag, not to the view
+        return;
+    }
+    QListView::mouseMoveEvent(event);
+}
+
+void ColumnListView::paintEvent(QPaintEvent *event)
+{
+    QListView::paintEvent(event);
+    if (dropTarget_ == kNoDrop)
+        return;
+    QRect area = viewport()->rect();
+    if (dropTarget_ >= 0)
+        area = visualRect(model()->index(dropTarget_, 0));
+    QPainter painter(viewport());
+    QPen pen(palette().color(QPalette::Highlight));
+    pen.setWidth(2);
+    painter.setPen(pen);
+    painter.drawRect(area.adjusted(1, 1, -1, -1));
+}
+
 BrowserColumn BrowserColumn::create(QWidget *parent, const QIcon &branch, const QIcon &leaf)
 {
     BrowserColumn c;
@@ -43,7 +102,7 @@ BrowserColumn BrowserColumn::create(QWidget *parent, const QIcon &branch, const 
     c.title = new QLabel(c.frame);
     c.title->setAlignment(Qt::AlignCenter);
     c.title->setFrameShape(QFrame::StyledPanel);
-    c.list = new QListView(c.frame);
+    c.list = new ColumnListView(c.frame);
     c.model = new CellModel(branch, leaf, c.list);
     c.list->setModel(c.model);
     c.list->setSelectionMode(QAbstractItemView::ExtendedSelection);

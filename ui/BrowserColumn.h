@@ -5,14 +5,15 @@
 
 #include <QItemSelection>
 #include <QList>
+#include <QListView>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class QLabel;
-class QListView;
 class QWidget;
 
 namespace zodaru {
@@ -30,12 +31,38 @@ bool sameCells(const Cells &a, const Cells &b);
 // Rows as selection ranges, neighbours joined: selecting a thousand rows is one call.
 QItemSelection selectionOf(const QAbstractListModel &model, QList<int> rows);
 
+// The list of a column. It starts no drag of its own (its model offers none): once the
+// mouse, pressed on a selected row, has moved far enough, it asks `startDrag`, which the
+// browser sets. It paints where a drag would drop: the whole column, or one row.
+class ColumnListView final : public QListView {
+public:
+    explicit ColumnListView(QWidget *parent);
+
+    static constexpr int kNoDrop = -2;
+    static constexpr int kWholeColumn = -1;
+    // kNoDrop, kWholeColumn or the row (as shown) that a drop would go into.
+    void setDropHighlight(int target);
+    int dropHighlight() const { return dropTarget_; }
+
+    std::function<void()> startDrag;
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QPoint pressedAt_;
+    bool pressedOnSelection_ = false;
+    int dropTarget_ = kNoDrop;
+};
+
 // One column of a ColumnBrowser: its title, its list and the list's cells. The widgets
 // belong to the browser's strip (Qt parents); main thread only.
 struct BrowserColumn {
     QWidget *frame = nullptr;
     QLabel *title = nullptr;
-    QListView *list = nullptr;
+    ColumnListView *list = nullptr;
     CellModel *model = nullptr; // owned by the list (Qt parent)
     QString titleText;
     std::optional<KeptView> kept;

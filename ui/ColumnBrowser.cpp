@@ -14,6 +14,7 @@ ColumnBrowser::ColumnBrowser(QWidget *parent)
     , d(std::make_unique<Private>())
 {
     d->q = this;
+    d->origin = Private::nextDragOrigin();
     d->branch = style()->standardIcon(QStyle::SP_DirIcon);
     d->leaf = style()->standardIcon(QStyle::SP_FileIcon);
     auto *layout = new QVBoxLayout(this);
@@ -31,6 +32,9 @@ ColumnBrowser::ColumnBrowser(QWidget *parent)
     d->stripLayout->addWidget(d->preview);
     d->stripLayout->addStretch(1);
     d->scroll->setWidget(d->strip); // the scroll area owns the strip
+    // Drops past the columns' lists (titles, the space after the last) come to the strip.
+    d->strip->setAcceptDrops(true);
+    d->strip->installEventFilter(this);
     layout->addWidget(d->scroll);
 }
 
@@ -274,6 +278,8 @@ void ColumnBrowser::resizeEvent(QResizeEvent *event)
 
 bool ColumnBrowser::eventFilter(QObject *watched, QEvent *event)
 {
+    if (d->dragEvent(watched, event))
+        return true;
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const int i = d->columnOf(watched);

@@ -4,11 +4,15 @@
 #include "model/EntryFacts.h"
 #include "ui/CellFile.h"
 #include "ui/ColumnOrder.h"
+#include "ui/EntryDrag.h"
 
 #include <QList>
 #include <QString>
+#include <QMimeData>
+#include <QUrl>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -41,6 +45,10 @@ public:
 // Keys in a column: Right and Left move between columns, F5 lists the open directory again,
 // Backspace or Alt+Up go to the parent, typing the first letters of a name selects it.
 // The strip scrolls sideways only when the user opens a column; reloads keep it still.
+// Drag and drop: the selected rows of a column drag together (EntryDrag, and URLs for other
+// programs); a drop onto a directory row goes into that directory, anywhere else in a
+// column into the column's directory. The browser only says what was dropped where (the
+// signals below); drops that came from itself are refused.
 class ColumnBrowser final : public QWidget {
     Q_OBJECT
 public:
@@ -104,10 +112,36 @@ public:
     CellFile *cellAt(int column, int row);
     QString titleOfColumn(int column) const;
 
+    // --- Drag and drop ---
+    // Tells this browser's drags from all others; unique in the process.
+    quint64 dragOrigin() const;
+    // Makes the URL that other programs get for the entry at an absolute path of this
+    // browser; without one, or when it gives an empty URL, drags offer no URLs.
+    void setUrlMaker(std::function<QUrl(const QString &path)> urlOf);
+    // Whether URLs dropped from other programs (a file manager) are taken; off by default.
+    void setAcceptsUrls(bool accept);
+    // The drag data of the selected cells of `column` (directories: the cells that are not
+    // leaves); null when nothing is selected there.
+    std::unique_ptr<QMimeData> dragData(int column) const;
+    // Where a drag over the browser would drop now: a column, and a row in it (-1 for the
+    // column itself); column -1 when no drag is over it.
+    struct DropHighlight {
+        int column = -1;
+        int row = -1;
+        bool operator==(const DropHighlight &) const = default;
+    };
+    DropHighlight dropHighlight() const;
+    // The widget of a column that takes drops (its list's viewport); null past the last.
+    QWidget *dropArea(int column) const;
+
 Q_SIGNALS:
     void selectionChanged();
     // A column was loaded, refreshed or closed: the directories shown may differ.
     void columnsChanged();
+    // Entries dragged from another browser of this process were dropped into `directory`.
+    void entriesDropped(const zodaru::EntryDrag &drag, const QString &directory);
+    // URLs from another program were dropped into `directory` (only with setAcceptsUrls).
+    void urlsDropped(const QList<QUrl> &urls, const QString &directory);
 
 protected:
     void showEvent(QShowEvent *event) override;

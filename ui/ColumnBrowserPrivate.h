@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -50,6 +51,30 @@ struct ColumnBrowser::Private {
     QIcon branch;
     QIcon leaf;
 
+    // Drag and drop (ColumnBrowserDrag.cpp).
+    quint64 origin = 0;
+    std::function<QUrl(const QString &)> urlOf;
+    bool acceptsUrls = false;
+    DropHighlight highlight;
+    const QObject *highlightFrom = nullptr; // the widget whose drag events set it
+    // While a drag started here runs (its own event loop), closed columns are kept: the list
+    // that started it is still on the stack. They go once the drag is over.
+    bool dragging = false;
+    std::vector<QPointer<QWidget>> closedWhileDragging;
+
+    struct DropTarget {
+        DropHighlight where;
+        QString directory;
+    };
+    // Where a drop at `pos` of `watched` (a list's viewport or the strip) would go.
+    std::optional<DropTarget> dropTargetAt(const QObject *watched, QPoint pos) const;
+    // Handles the drag events of the lists' viewports and of the strip; false for others.
+    bool dragEvent(QObject *watched, QEvent *event);
+    void setHighlight(DropHighlight where, const QObject *from = nullptr);
+    std::unique_ptr<QMimeData> dragData(int column) const;
+    void startDrag(int column);
+    static quint64 nextDragOrigin();
+
     int columnWidth() const
     {
         // Our own width: the scroll area's viewport is resized only after our resize event.
@@ -73,6 +98,8 @@ struct ColumnBrowser::Private {
 
     void closeColumnsAfter(int column)
     {
+        if (highlight.column > column)
+            setHighlight({});
         bool closed = false;
         while (int(columns.size()) > column + 1) {
             Column &c = columns.back();
@@ -81,8 +108,12 @@ struct ColumnBrowser::Private {
                 retire(c.model->replaceCells({}, {}));
             }
             c.list->removeEventFilter(q);
+            c.list->viewport()->removeEventFilter(q);
             c.frame->hide();
-            c.frame->deleteLater();
+            if (dragging)
+                closedWhileDragging.emplace_back(c.frame);
+            else
+                c.frame->deleteLater();
             columns.pop_back();
             closed = true;
         }
@@ -95,6 +126,12 @@ struct ColumnBrowser::Private {
         const int index = int(columns.size());
         Column c = Column::create(strip, branch, leaf);
         c.list->installEventFilter(q);
+        c.list->viewport()->installEventFilter(q);
+        c.list->startDrag = [this, list = c.list] {
+            const int i = columnOf(list);
+            if (i >= 0)
+                startDrag(i);
+        };
         c.frame->setFixedWidth(columnWidth());
         stripLayout->insertWidget(index, c.frame);
         QObject::connect(c.list->selectionModel(), &QItemSelectionModel::selectionChanged, q,

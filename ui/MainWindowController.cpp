@@ -9,6 +9,7 @@
 #include "ui/CellFile.h"
 #include "ui/BrowserSettings.h"
 #include "ui/ColumnBrowser.h"
+#include "ui/ColumnBrowserDrops.h"
 #include "ui/DownloadTableView.h"
 #include "ui/GestBrowser.h"
 #include "ui/GestFTPBrowser.h"
@@ -131,6 +132,9 @@ MainWindowController::MainWindowController(AppContext &app, QObject *parent)
     connect(rmkdir, &QPushButton::clicked, this, &MainWindowController::createRemoteDirectory);
     connect(ldelete, &QPushButton::clicked, this, &MainWindowController::deleteLocalFile);
     connect(rdelete, &QPushButton::clicked, this, &MainWindowController::deleteRemoteFile);
+
+    // Entries dragged between the browsers, or from a file manager, become transfers.
+    connectBrowserDrops(*this, *localView, *remoteView, app_);
 
     connect(Bookmarks, &QToolButton::clicked, this, [this] {
         if (SiteActions *sites = app_.siteActions())

@@ -50,6 +50,23 @@ public:
     }
     void getFile() override { calls << QStringLiteral("getFile"); }
     void putFile() override { calls << QStringLiteral("putFile"); }
+    // Named entries, written "get <from> [a, dir/, link@] -> <to>" (put likewise).
+    void getEntries(const QString &remoteDirectory, const QList<File> &entries, const QString &localDirectory) override
+    {
+        entryCalls << entriesCall(QStringLiteral("get"), remoteDirectory, entries, localDirectory);
+    }
+    void putEntries(const QString &localDirectory, const QList<File> &entries, const QString &remoteDirectory) override
+    {
+        entryCalls << entriesCall(QStringLiteral("put"), localDirectory, entries, remoteDirectory);
+    }
+    static QString entriesCall(const QString &word, const QString &from, const QList<File> &entries, const QString &to)
+    {
+        QStringList names;
+        for (const File &f : entries)
+            names << f.name() + (f.isDir() ? QStringLiteral("/") : f.isLink() ? QStringLiteral("@") : QString());
+        return QStringLiteral("%1 %2 [%3] -> %4").arg(word, from, names.join(QStringLiteral(", ")), to);
+    }
+    QUrl remoteSite() const override { return site; }
     // The command engine's work runs here on the calling thread; its result is handed back
     // on a later pass of the event loop, as the application does it. With holdListings,
     // listings wait in `held` until the test answers them.
@@ -142,6 +159,8 @@ public:
     QList<File> uploads;
     bool queuesExist = true; // false: start-up has not made them yet
     QStringList calls;
+    QStringList entryCalls;
+    QUrl site;
     int disconnects = 0;
     struct ConnectCall {
         QString server;
