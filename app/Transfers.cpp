@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Transfers.h"
 
+#include "app/FolderWalk.h"
+#include "app/LocalTreeWalk.h"
+#include "app/RemoteTreeWalk.h"
 #include "app/RetiredEngines.h"
 #include "app/Session.h"
 #include "app/SessionEngine.h"
@@ -14,6 +17,7 @@
 #include "ui/MainWindowController.h"
 #include "ui/OverwriteDialog.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace zodaru {
@@ -117,14 +121,21 @@ void Transfers::getFile()
     // The files come from the directory of the column that shows them, which is left of
     // the last one when a directory is selected.
     const QString remoteDirectory = window()->remoteSelectionPath();
+    const QString localDirectory = window()->localPath();
     zlog("remote path : %@\n", remoteDirectory);
-    zlog("local path : %@\n", window()->localPath());
+    zlog("local path : %@\n", localDirectory);
     zlog("rfiles count : %i", cells.size());
 
+    // A cell that opens a column is a directory: its whole tree is got.
+    QStringList folders;
     for (const CellFile *cell : cells) {
+        if (!cell->isLeaf()) {
+            folders << cell->name();
+            continue;
+        }
         File entry = File::copyOf(cell->getFile());
         entry.setRemotePath(remoteDirectory);
-        entry.setLocalPath(window()->localPath());
+        entry.setLocalPath(localDirectory);
         zlog("on a mis dans le fichier %@ (%i) le localpath : %@", entry.name(), entry.size(),
              entry.localpath());
         downloads_->append(std::move(entry));
@@ -135,21 +146,32 @@ void Transfers::getFile()
 
     window()->refreshDownloadTable();
     downloadFiles();
+    transferFolders(TransferDirection::Download, remoteDirectory, folders, localDirectory);
 }
 
 void Transfers::putFile()
 {
     const QList<CellFile *> cells = window()->localViewSelectedCells();
-    zlog("remote path : %@\n", window()->remotePath());
+    const QString remoteDirectory = window()->remotePath();
+    zlog("remote path : %@\n", remoteDirectory);
     zlog("local path : %@\n", window()->localPath());
     zlog("lfiles count : %i", cells.size());
 
     const QList<File> &queue = uploads_->entries();
     zlog("A uploadQueue count : %i", queue.size());
+    // Directories by the local directory that shows them, in the order selected.
+    QList<std::pair<QString, QStringList>> folders;
     for (qsizetype i = 0; i < cells.size(); ++i) {
+        if (!cells[i]->isLeaf()) {
+            const QString directory = cells[i]->getFile().localpath();
+            if (folders.isEmpty() || folders.last().first != directory)
+                folders.append({directory, {}});
+            folders.last().second << cells[i]->name();
+            continue;
+        }
         // The local directory stays the one of the column that showed the file.
         File entry = File::copyOf(cells[i]->getFile());
-        entry.setRemotePath(window()->remotePath());
+        entry.setRemotePath(remoteDirectory);
         zlog("[%i] on a mis dans le fichier %@ le remotepath : %@ (%i) ", i, entry.name(),
              entry.remotepath(), entry.size());
         uploads_->append(std::move(entry));
@@ -160,11 +182,18 @@ void Transfers::putFile()
 
     window()->refreshUploadTable();
     uploadFiles();
+    for (const auto &[directory, names] : folders)
+        transferFolders(TransferDirection::Upload, directory, names, remoteDirectory);
 }
 
 void Transfers::getEntries(const QString &remoteDirectory, const QList<File> &entries, const QString &localDirectory)
 {
+    QStringList folders;
     for (const File &source : entries) {
+        if (source.isDir()) {
+            folders << source.name();
+            continue;
+        }
         File entry = File::copyOf(source);
         entry.setRemotePath(remoteDirectory);
         entry.setLocalPath(localDirectory);
@@ -172,11 +201,17 @@ void Transfers::getEntries(const QString &remoteDirectory, const QList<File> &en
     }
     window()->refreshDownloadTable();
     downloadFiles();
+    transferFolders(TransferDirection::Download, remoteDirectory, folders, localDirectory);
 }
 
 void Transfers::putEntries(const QString &localDirectory, const QList<File> &entries, const QString &remoteDirectory)
 {
+    QStringList folders;
     for (const File &source : entries) {
+        if (source.isDir()) {
+            folders << source.name();
+            continue;
+        }
         File entry = File::copyOf(source);
         entry.setLocalPath(localDirectory);
         entry.setRemotePath(remoteDirectory);
@@ -184,6 +219,60 @@ void Transfers::putEntries(const QString &localDirectory, const QList<File> &ent
     }
     window()->refreshUploadTable();
     uploadFiles();
+    transferFolders(TransferDirection::Upload, localDirectory, folders, remoteDirectory);
+}
+
+void Transfers::transferFolders(TransferDirection direction, const QString &from, const QStringList &names,
+                                const QString &to)
+{
+    const bool download = direction == TransferDirection::Download;
+    const FolderWalk::Target target{&queue(direction), [this, download] {
+                                        if (download) {
+                                            window()->refreshDownloadTable();
+                                            downloadFiles();
+                                        } else {
+                                            window()->refreshUploadTable();
+                                            uploadFiles();
+                                        }
+                                    }};
+    const auto ended = [this](FolderWalk *walk) {
+        const auto found = std::find_if(walks_.begin(), walks_.end(),
+                                        [walk](const std::unique_ptr<FolderWalk> &held) { return held.get() == walk; });
+        if (found == walks_.end())
+            return;
+        // Ends from inside one of its own calls: deleted once that call is over.
+        found->release()->deleteLater();
+        walks_.erase(found);
+    };
+    for (const QString &name : names) {
+        // The folder's name is joined to both sides' directories.
+        if (!isPlainName(name)) {
+            zlog("Nom de dossier refuse : <%@>", name);
+            continue;
+        }
+        std::unique_ptr<FolderWalk> walk;
+        if (download)
+            walk = std::make_unique<RemoteTreeWalk>(
+                target,
+                [this](const QString &path, RemoteTreeWalk::Listed done) { session_.listRemote(path, std::move(done)); },
+                from, name, to, ended);
+        else
+            walk = std::make_unique<LocalTreeWalk>(
+                target,
+                [this](const QString &word, const QString &param, LocalTreeWalk::Done done) {
+                    session_.remoteCommand(word, param, std::move(done));
+                },
+                from, name, to, ended);
+        FolderWalk *started = walk.get();
+        walks_.push_back(std::move(walk));
+        started->start();
+    }
+}
+
+void Transfers::dropFolderWalks()
+{
+    // At once, so that no answer still on its way reaches them (never called from a walk).
+    walks_.clear();
 }
 
 void Transfers::startTransfer(TransferDirection direction, const File &entry, const QString &local,
@@ -319,6 +408,7 @@ bool Transfers::transfersPaused(TransferDirection direction) const
 
 void Transfers::holdQueues()
 {
+    dropFolderWalks();
     downloads_->holdUnfinished();
     uploads_->holdUnfinished();
 }
@@ -345,6 +435,7 @@ void Transfers::switchQueuesTo(const QString &site)
 
 void Transfers::clearQueues()
 {
+    dropFolderWalks();
     downloads_->clear();
     uploads_->clear();
     window()->refreshUploadTable();

@@ -9,13 +9,16 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace zodaru {
 
 class AppContext;
+class FolderWalk;
 class MainWindowController;
 class RetiredEngines;
 class Session;
@@ -61,6 +64,8 @@ public:
     bool transfersPaused(TransferDirection direction) const;
     // Entries of both queues, and of the sites set aside, waiting or running.
     int unfinishedTransfers() const;
+    // Folders whose trees are being walked.
+    int folderWalks() const { return int(walks_.size()); }
 
     // A chunk of the running transfer, and the end of a transfer.
     void chunk(const TransferEvent &event);
@@ -73,6 +78,13 @@ private:
     // gets what the start gave.
     void startTransfer(TransferDirection direction, const File &entry, const QString &local, const QString &remote,
                        std::function<void(const TransferStart &)> started);
+    // The directories `names` of `from` go to `to` in `direction`: a folder row each, their
+    // trees walked (see FolderWalk).
+    void transferFolders(TransferDirection direction, const QString &from, const QStringList &names,
+                         const QString &to);
+    // Gives up the walks on their way: their session ended (the queues were set aside or
+    // emptied, the rows' IDs no longer theirs).
+    void dropFolderWalks();
     // True when `event` comes from the engine the session transfers with now.
     bool isCurrentSender(TransferDirection direction, const TransferEvent &event) const;
     bool queuesMayRun() const;
@@ -99,6 +111,8 @@ private:
         QList<File> uploads;
     };
     QHash<QString, HeldTransfers> held_;
+    // The folder walks on their way; each removes itself at its end.
+    std::vector<std::unique_ptr<FolderWalk>> walks_;
 };
 
 } // namespace zodaru

@@ -249,6 +249,10 @@ def main():
     Handler.authorizer = authorizer
     Handler.banner = args.name + " ready."
     Handler.permit_foreign_addresses = False
+    # Names are bytes: those that are not UTF-8 come and go unchanged, as on a Unix server,
+    # in listings, in commands and in the replies that name a path.
+    Handler.unicode_errors = "surrogateescape"
+    Handler.push = lambda self, s: super(FTPHandler, self).push(s.encode("utf8", "surrogateescape"))
     if args.drop_first_session:
         Handler = dropping_first_session(Handler, args.drop_first_session)
 

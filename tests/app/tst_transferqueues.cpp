@@ -16,6 +16,7 @@
 #include <QAbstractItemModel>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTableView>
@@ -421,8 +422,9 @@ private Q_SLOTS:
         QCOMPARE(QFile::exists(local("f")), status == "Done.");
     }
 
-    // Get of a selected directory (its listing open to the right) fetches that entry from
-    // its own directory, never the file of the same name inside it.
+    // Get of a selected directory (its listing open to the right) takes that entry from
+    // its own directory, never the file of the same name inside it: the directory comes
+    // whole, the file inside it.
     void getTakesTheDirectoryOfTheSelection()
     {
         QVERIFY(h_->server.writeFile("sub/sub", "inner file"));
@@ -430,10 +432,11 @@ private Q_SLOTS:
         QVERIFY(AppHarness::select(h_->remote(), 0, {"sub"}));
         QCOMPARE(h_->remote().lastVisibleColumn(), 1);
         h_->window().Get()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(local("sub/sub")), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(downloads()), 30000);
         QCOMPARE(downloads()[0].remotepath(), QStringLiteral("/"));
-        QCOMPARE(downloads()[0].getStatus(), QStringLiteral("FTP Error")); // RETR of a directory
-        QVERIFY(!QFile::exists(local("sub")));
+        QVERIFY(QFileInfo(local("sub")).isDir());
+        QCOMPARE(readFile(local("sub/sub")), QByteArray("inner file"));
     }
 
     // A local name that is not UTF-8 is shown with U+FFFD and handed to the upload under

@@ -12,6 +12,7 @@
 #include "support/Fixtures.h"
 
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,8 +20,15 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <QMap>
+
 #include <algorithm>
 #include <memory>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zodaru::test {
 
@@ -36,6 +44,60 @@ inline QByteArray unixLine(const QByteArray &name, qint64 size = 5, const QByteA
 
 class AppHarness final : public ServedHome {
 public:
+    // --- Trees of files, by their bytes ---
+    // One entry of a tree made for a test, by its path under the tree's root: a directory,
+    // a file holding `content`, or a symbolic link to `content`.
+    struct TreeEntry {
+        enum class Kind { Directory, File, Link };
+        Kind kind;
+        QByteArray path;
+        QByteArray content;
+    };
+    // Makes `entries` under `root` (parents listed before what they hold); false on the
+    // first that cannot be made.
+    static bool makeTree(const QString &root, const QList<TreeEntry> &entries)
+    {
+        const QByteArray base = QFile::encodeName(root) + '/';
+        for (const TreeEntry &entry : entries) {
+            const QByteArray path = base + entry.path;
+            bool made = false;
+            if (entry.kind == TreeEntry::Kind::Directory) {
+                made = ::mkdir(path.constData(), 0755) == 0;
+            } else if (entry.kind == TreeEntry::Kind::Link) {
+                made = ::symlink(entry.content.constData(), path.constData()) == 0;
+            } else {
+                const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                made = fd >= 0 && ::write(fd, entry.content.constData(), size_t(entry.content.size()))
+                                      == ssize_t(entry.content.size());
+                if (fd >= 0)
+                    ::close(fd);
+            }
+            if (!made)
+                return false;
+        }
+        return true;
+    }
+    // What treeOf() says of a file holding `content`: "file", its size and its SHA-256.
+    static QByteArray fileFacts(const QByteArray &content)
+    {
+        return "file " + QByteArray::number(content.size()) + ' '
+            + QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+    }
+    // The tree under `path`, by the bytes of each entry's path under it: "dir" for a
+    // directory, fileFacts() for a file, "link " + its target for a link.
+    static QMap<QByteArray, QByteArray> treeOf(const QString &path)
+    {
+        QMap<QByteArray, QByteArray> tree;
+        readTree(QFile::encodeName(path), QByteArray(), tree);
+        return tree;
+    }
+    // Removes the tree under `path` by its bytes (QTemporaryDir removes by decoded names,
+    // which miss the names that are not UTF-8), opening locked directories first.
+    static void removeTree(const QString &path)
+    {
+        removeTreeBytes(QFile::encodeName(path));
+    }
+
     AppHarness() = default;
     ~AppHarness() override
     {
@@ -158,6 +220,65 @@ public:
     }
 
 private:
+    static void readTree(const QByteArray &base, const QByteArray &relative, QMap<QByteArray, QByteArray> &tree)
+    {
+        const QByteArray path = relative.isEmpty() ? base : base + '/' + relative;
+        DIR *dir = ::opendir(path.constData());
+        if (!dir)
+            return;
+        QList<QByteArray> names;
+        while (const dirent *entry = ::readdir(dir))
+            if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
+                names << QByteArray(entry->d_name);
+        ::closedir(dir);
+        for (const QByteArray &name : names) {
+            const QByteArray below = relative.isEmpty() ? name : relative + '/' + name;
+            const QByteArray full = base + '/' + below;
+            struct stat info{};
+            if (::lstat(full.constData(), &info) != 0)
+                continue;
+            if (S_ISDIR(info.st_mode)) {
+                tree.insert(below, "dir");
+                readTree(base, below, tree);
+            } else if (S_ISLNK(info.st_mode)) {
+                QByteArray target(4096, '\0');
+                const ssize_t length = ::readlink(full.constData(), target.data(), size_t(target.size()));
+                tree.insert(below, "link " + target.left(qMax<ssize_t>(length, 0)));
+            } else {
+                QByteArray content;
+                if (const int fd = ::open(full.constData(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+                    char buffer[65536];
+                    ssize_t got = 0;
+                    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+                        content.append(buffer, got);
+                    ::close(fd);
+                }
+                tree.insert(below, fileFacts(content));
+            }
+        }
+    }
+    static void removeTreeBytes(const QByteArray &path)
+    {
+        struct stat info{};
+        if (::lstat(path.constData(), &info) != 0)
+            return;
+        if (!S_ISDIR(info.st_mode)) {
+            ::unlink(path.constData());
+            return;
+        }
+        ::chmod(path.constData(), 0755);
+        if (DIR *dir = ::opendir(path.constData())) {
+            QList<QByteArray> names;
+            while (const dirent *entry = ::readdir(dir))
+                if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
+                    names << QByteArray(entry->d_name);
+            ::closedir(dir);
+            for (const QByteArray &name : names)
+                removeTreeBytes(path + '/' + name);
+        }
+        ::rmdir(path.constData());
+    }
+
     std::unique_ptr<MyDelegate> delegate_;
 };
 

@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "app/FolderWalk.h"
+#include "model/File.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace zodaru {
+
+// The tree under a remote folder, got: each directory is listed in turn (depth first, in the
+// listing's order), made on the local side as it is found (empty ones too), and its files
+// queued for download as its listing comes back.
+//
+// Links (listed as type 2) are tried as directories: one that lists is walked like a
+// directory unless it leads back into the chain of directories above it (its listing is the
+// one of a directory of the chain, or its listed target names one) or more than
+// maxLinkDepth links lead to it; those are skipped with a log line. One that does not list
+// is got as a file.
+//
+// Main thread only. The listings run on the command engine's worker (`List`), their
+// results come back here in order.
+class RemoteTreeWalk final : public FolderWalk {
+    Q_OBJECT
+public:
+    using Listed = std::function<void(const std::optional<QList<File>> &entries)>;
+    using List = std::function<void(const QString &path, Listed done)>;
+    static constexpr int maxLinkDepth = 8;
+
+    RemoteTreeWalk(Target target, List list, const QString &remoteDirectory, const QString &name,
+                   const QString &localDirectory, std::function<void(FolderWalk *)> ended);
+
+    // What a directory's listing looks like, for telling two listings of one directory.
+    static QByteArray signatureOf(const QList<File> &entries);
+    // The path a link's listed target leads to, from the directory `directory` that holds
+    // it; empty when the listing named no target.
+    static QString targetPath(const QString &directory, const QString &linkTarget);
+
+private:
+    // A directory of the chain from the folder down to the one listed.
+    struct Above {
+        QString path;
+        QByteArray signature;
+    };
+    // A directory still to list, or a link to try as one.
+    struct Pending {
+        QString relative;
+        QList<Above> chain; // the directories above it, the folder first
+        int links = 0;      // links followed to reach it, itself included
+        std::optional<File> link; // the listed link, when this one is a link to try
+    };
+
+    void walk() override;
+    void next();
+    void listed(const Pending &pending, const std::optional<QList<File>> &entries);
+    // True (and logged) when a link that lists leads back into its chain or too deep.
+    bool skippedLink(const Pending &pending, const QByteArray &signature) const;
+    void takeEntries(const Pending &pending, const QList<File> &entries, const QByteArray &signature);
+
+    const List list_;
+    QList<Pending> stack_;
+};
+
+} // namespace zodaru
