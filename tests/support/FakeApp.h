@@ -71,6 +71,17 @@ public:
         later([done = std::move(done), code] { done(code); });
         return ++serial;
     }
+    quint64 remoteRename(const QString &from, const QString &to, RenameDone done) override
+    {
+        RenameReplies replies;
+        if (engine) {
+            replies.from = engine->command(QStringLiteral("RNFR"), from);
+            if (replies.from == 350)
+                replies.to = engine->command(QStringLiteral("RNTO"), to);
+        }
+        later([done = std::move(done), replies] { done(replies); });
+        return ++serial;
+    }
     void cancelTransfer(Direction direction, int index) override
     {
         calls << QStringLiteral("cancelTransfer %1 %2").arg(int(direction)).arg(index);
