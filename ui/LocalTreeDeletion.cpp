@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/LocalTreeDeletion.h"
 
+#include "base/ByteNames.h"
+
 #include <QThread>
+
+#include <algorithm>
 
 namespace zodaru {
 
@@ -49,7 +53,10 @@ void LocalTreeDeletion::survey(Surveyed surveyed)
                 found.complete = found.complete && facts.complete;
             }
             found.oneDirectory = found.oneDirectory && found.present.size() == 1;
-            found.trash = trashCheck_(directory_);
+            // A name that is not UTF-8 cannot be handed to the Trash (see trashCanTake).
+            found.trash = trashCheck_(directory_)
+                && std::none_of(found.present.cbegin(), found.present.cend(),
+                                [](const QString &name) { return hasUndecodedBytes(name); });
             survey_ = found;
         },
         [this, surveyed = std::move(surveyed)] { surveyed(survey_); });

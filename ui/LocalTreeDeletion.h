@@ -25,7 +25,8 @@ namespace zodaru {
 class LocalTreeDeletion final : public QObject {
     Q_OBJECT
 public:
-    using TrashCheck = std::function<bool(const QString &path)>; // called off the main thread
+    // Whether the Trash takes entries of a directory; called off the main thread.
+    using TrashCheck = std::function<bool(const QString &directory)>;
 
     struct Survey {
         QStringList present;     // the entries still there, in the order given
