@@ -27,9 +27,10 @@ namespace zodaru {
 
 namespace {
 
+// The path of an entry of a directory, with one slash at the root.
 QString joined(const QString &directory, const QString &name)
 {
-    return directory + QLatin1Char('/') + name;
+    return directory.endsWith(QLatin1Char('/')) ? directory + name : directory + QLatin1Char('/') + name;
 }
 
 // Renames without ever replacing: the kernel refuses an existing target. Where the file
