@@ -214,6 +214,11 @@ quint64 MyDelegate::remoteCommand(const QString &word, const QString &param, Com
     return session_->remoteCommand(word, param, std::move(done));
 }
 
+quint64 MyDelegate::remoteRename(const QString &from, const QString &to, RenameDone done)
+{
+    return session_->remoteRename(from, to, std::move(done));
+}
+
 void MyDelegate::getFile()
 {
     transfers_->getFile();

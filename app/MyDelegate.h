@@ -75,6 +75,7 @@ public:
     void putEntries(const QString &localDirectory, const QList<File> &entries, const QString &remoteDirectory) override;
     quint64 listRemote(const QString &path, ListingDone done) override;
     quint64 remoteCommand(const QString &word, const QString &param, CommandDone done) override;
+    quint64 remoteRename(const QString &from, const QString &to, RenameDone done) override;
     void cancelTransfer(Direction direction, int index) override;
     void retryTransfer(Direction direction, int index) override;
     void removeTransfers(Direction direction, const QList<int> &indexes) override;

@@ -434,6 +434,34 @@ quint64 Session::remoteCommand(const QString &word, const QString &param, AppCon
     return ++requestSerial_;
 }
 
+quint64 Session::remoteRename(const QString &from, const QString &to, AppContext::RenameDone done)
+{
+    if (!command_ || !command_->ftp) {
+        QMetaObject::invokeMethod(this, [done = std::move(done)] { done({}); }, Qt::QueuedConnection);
+        return ++requestSerial_;
+    }
+    const quint64 id = command_->id();
+    // Both commands in one job: no other request of the session may come between them.
+    command_->worker.run(
+        [ftp = command_->ftp, from, to]() -> std::pair<AppContext::RenameReplies, bool> {
+            AppContext::RenameReplies replies;
+            replies.from = ftp->command(QStringLiteral("RNFR"), from);
+            if (replies.from == 350)
+                replies.to = ftp->command(QStringLiteral("RNTO"), to);
+            return {replies, ftp->isConnected()};
+        },
+        this, [this, id, ftp = command_->ftp, done = std::move(done)](std::pair<AppContext::RenameReplies, bool> result) {
+            if (!currentEngine(id))
+                return;
+            done(result.first);
+            if (!result.second && currentEngine(id))
+                commandConnectionLost("commande");
+            reconnected(ftp);
+        },
+        std::pair{AppContext::RenameReplies{}, false});
+    return ++requestSerial_;
+}
+
 void Session::keepSessionAlive()
 {
     for (auto *slot : {&command_, &in_, &out_})

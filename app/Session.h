@@ -77,6 +77,7 @@ public:
     void disconnectRemote();
     quint64 listRemote(const QString &path, AppContext::ListingDone done);
     quint64 remoteCommand(const QString &word, const QString &param, AppContext::CommandDone done);
+    quint64 remoteRename(const QString &from, const QString &to, AppContext::RenameDone done);
 
     // The command engine and the transfer engines; null outside a session.
     std::shared_ptr<FTP> ftp() const;

@@ -76,6 +76,15 @@ public:
     // Sends one command (DELE, MKD) and gives its reply code (-1 when not sent or no reply).
     using CommandDone = std::function<void(int code)>;
     virtual quint64 remoteCommand(const QString &word, const QString &param, CommandDone done) = 0;
+    // Renames `from` to `to` (full paths): RNFR then, once the server said 350, RNTO, with
+    // nothing between them. The codes of both replies (-1: not sent or no reply).
+    struct RenameReplies {
+        int from = -1;
+        int to = -1;
+        bool done() const { return from == 350 && to >= 200 && to < 300; }
+    };
+    using RenameDone = std::function<void(RenameReplies replies)>;
+    virtual quint64 remoteRename(const QString &from, const QString &to, RenameDone done) = 0;
 
     // --- Transfer entries, by their index in their queue ---
     using Direction = TransferDirection;

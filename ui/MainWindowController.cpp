@@ -6,11 +6,13 @@
 #include "base/Log.h"
 #include "model/File.h"
 #include "ui/AppContext.h"
+#include "ui/BrowserEntryActions.h"
 #include "ui/CellFile.h"
 #include "ui/BrowserSettings.h"
 #include "ui/ColumnBrowser.h"
 #include "ui/ColumnBrowserDrops.h"
 #include "ui/DownloadTableView.h"
+#include "ui/EntryDeletion.h"
 #include "ui/GestBrowser.h"
 #include "ui/GestFTPBrowser.h"
 #include "ui/GetNameDirController.h"
@@ -30,7 +32,6 @@
 
 #include <algorithm>
 
-#include <unistd.h>
 
 namespace zodaru {
 
@@ -116,6 +117,9 @@ MainWindowController::MainWindowController(AppContext &app, QObject *parent)
     uploadActions_ = std::make_unique<TransferTableActions>(*Uploads, app_, AppContext::Direction::Upload);
     showTotals(*downloadsSource_, *theWindow->downloadTotals());
     showTotals(*uploadsSource_, *theWindow->uploadTotals());
+    localActions_ = std::make_unique<BrowserEntryActions>(*localView, BrowserEntryActions::Side::Local, *this, app_);
+    remoteActions_ = std::make_unique<BrowserEntryActions>(*remoteView, BrowserEntryActions::Side::Remote, *this, app_);
+    deletion_ = std::make_unique<EntryDeletion>(*this, app_, *localView, *remoteView);
 
     for (auto [settle, view] : {std::pair{&localSettle_, localView}, std::pair{&remoteSettle_, remoteView}}) {
         settle->setSingleShot(true);
@@ -214,19 +218,6 @@ bool MainWindowController::acceptName(const QString &name)
     return false;
 }
 
-// Deleting whole directories is not offered: refused rather than turned into another path.
-bool MainWindowController::acceptDeletion(const QString &name, bool directory)
-{
-    if (!acceptName(name))
-        return false;
-    if (!directory)
-        return true;
-    zlog("Effacement d'un repertoire refuse : <%@>", name);
-    tellUser(QCoreApplication::translate("MainWindow", "Directories are not deleted: \"%1\"")
-                 .arg(displayedName(name)));
-    return false;
-}
-
 void MainWindowController::tellUser(const QString &text)
 {
     theWindow->statusBar()->showMessage(text);
@@ -242,15 +233,11 @@ void MainWindowController::deleteLocalFile()
     const QList<SelectedEntry> entries = selectedEntries(localViewSelectedCells());
     const QString directory = localSelectionPath();
     zlog(" on veut effacer un ou des fichier(s) en local");
-    for (const SelectedEntry &entry : entries) {
-        if (!acceptDeletion(entry.name, entry.directory))
-            continue;
-        const QString path = directory + QLatin1Char('/') + entry.name;
-        zlog(" on veut effacer le fichier : %@\n", path);
-        // A failure (missing entry, no permission) shows as an unchanged listing.
-        ::unlink(bytesOfName(path).constData());
-        refreshLocal();
-    }
+    QStringList names;
+    for (const SelectedEntry &entry : entries)
+        if (acceptName(entry.name))
+            names << entry.name;
+    deletion_->deleteLocal(directory, names, std::max(0, localView->selectedColumn()));
 }
 
 void MainWindowController::deleteRemoteFile()
@@ -258,14 +245,15 @@ void MainWindowController::deleteRemoteFile()
     const QList<SelectedEntry> entries = selectedEntries(remoteViewSelectedCells());
     const QString directory = remoteSelectionPath();
     zlog(" on veut effacer un ou des fichier(s) distant");
+    QStringList names;
+    QList<bool> directories;
     for (const SelectedEntry &entry : entries) {
-        if (!acceptDeletion(entry.name, entry.directory))
+        if (!acceptName(entry.name))
             continue;
-        const QString path = directory + QLatin1Char('/') + entry.name;
-        zlog(" on envoie au ftp la commande : %@\n", QStringLiteral("DELE ") + path);
-        sendRemoteCommand(QStringLiteral("DELE"), path);
-        refreshRemote();
+        names << entry.name;
+        directories << entry.directory;
     }
+    deletion_->deleteRemote(directory, names, directories, std::max(0, remoteView->selectedColumn()));
 }
 
 void MainWindowController::sendRemoteCommand(const QString &word, const QString &param)

@@ -15,9 +15,11 @@ class QToolButton;
 namespace zodaru {
 
 class AppContext;
+class BrowserEntryActions;
 class CellFile;
 class ColumnBrowser;
 class DownloadTableView;
+class EntryDeletion;
 class File;
 class GestBrowser;
 class GestFTPBrowser;
@@ -46,8 +48,14 @@ public:
 
     void createLocalDirectory();
     void createRemoteDirectory();
+    // Delete the selected entries, directories with what they hold, once the user agreed
+    // (EntryDeletion); the Delete key and the browsers' menus do the same.
     void deleteLocalFile();
     void deleteRemoteFile();
+    EntryDeletion &deletion() const { return *deletion_; }
+    // The context menus and keys of the browsers' entries (rename among them).
+    BrowserEntryActions &localEntryActions() const { return *localActions_; }
+    BrowserEntryActions &remoteEntryActions() const { return *remoteActions_; }
 
     QList<CellFile *> localViewSelectedCells() const;
     QList<CellFile *> remoteViewSelectedCells() const;
@@ -81,7 +89,6 @@ public:
 private:
     void showConnectState(const char *title, const char *image);
     void refreshSide(ColumnBrowser &view, QTimer &settle, const QList<File> *filling);
-    bool acceptDeletion(const QString &name, bool directory);
     void connectPressed();
 
     AppContext &app_;
@@ -110,6 +117,9 @@ private:
     // After the window: they leave before the tables that they watch.
     std::unique_ptr<TransferTableActions> downloadActions_;
     std::unique_ptr<TransferTableActions> uploadActions_;
+    std::unique_ptr<BrowserEntryActions> localActions_;
+    std::unique_ptr<BrowserEntryActions> remoteActions_;
+    std::unique_ptr<EntryDeletion> deletion_;
 
     // Reloads held back while a run of transfers goes on (refreshLocal, refreshRemote).
     QTimer localSettle_;

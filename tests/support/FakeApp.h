@@ -89,6 +89,17 @@ public:
         later([done = std::move(done), code] { done(code); });
         return ++serial;
     }
+    quint64 remoteRename(const QString &from, const QString &to, RenameDone done) override
+    {
+        RenameReplies replies;
+        if (engine) {
+            replies.from = engine->command(QStringLiteral("RNFR"), from);
+            if (replies.from == 350)
+                replies.to = engine->command(QStringLiteral("RNTO"), to);
+        }
+        later([done = std::move(done), replies] { done(replies); });
+        return ++serial;
+    }
     void cancelTransfer(Direction direction, int index) override
     {
         calls << QStringLiteral("cancelTransfer %1 %2").arg(int(direction)).arg(index);
@@ -221,7 +232,8 @@ inline QStringList linesStarting(const LogCapture &log, const QString &prefix)
 }
 
 // A server that logs anyone in, lists the directories of `listings` (path to the lines
-// sent), and accepts every other command. A directory is listed by "LIST path" or by
+// sent), answers a command as `replies` says (by the whole line, or by its first word), and
+// accepts every other command. A directory is listed by "LIST path" or by
 // "CWD path" then "LIST", so tests hold whichever way the client lists.
 inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArray> &listings,
                                                 const QMap<QByteArray, QByteArray> &replies = {})
@@ -231,9 +243,10 @@ inline ScriptedFtpServer::Script browsingServer(const QMap<QByteArray, QByteArra
         for (;;) {
             const QByteArray line = s.readLine();
             const QByteArray word = line.contains(' ') ? line.left(line.indexOf(' ')) : line;
-            if (replies.contains(word)) {
-                s.line(replies.value(word));
-                if (replies.value(word).startsWith("421"))
+            const QByteArray key = replies.contains(line) ? line : word; // a whole line, or its word
+            if (replies.contains(key)) {
+                s.line(replies.value(key));
+                if (replies.value(key).startsWith("421"))
                     return;
             } else if (line == "PASV") {
                 s.line(s.openPassive());
