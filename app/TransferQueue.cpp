@@ -23,20 +23,6 @@ QString joined(const QString &directory, const QString &name)
     return directory + QLatin1Char('/') + name;
 }
 
-// The answer as the log tells it.
-const char *answerWord(ConflictAnswer answer)
-{
-    switch (answer) {
-    case ConflictAnswer::Overwrite: return "ecraser";
-    case ConflictAnswer::OverwriteIfDifferent: return "ecraser si different";
-    case ConflictAnswer::Resume: return "reprendre";
-    case ConflictAnswer::Rename: return "renommer";
-    case ConflictAnswer::Skip:
-    case ConflictAnswer::Ask: break;
-    }
-    return "ignorer";
-}
-
 } // namespace
 
 TransferQueue::TransferQueue(Direction direction, Start start, std::function<void()> refresh,

@@ -34,6 +34,9 @@ constexpr qsizetype kTagLength = 9; // '.' and 8 hexadecimal digits
 // What a partial file is a part of (PartOrigin::encoded()). Partial files of older versions
 // carry "user.zodaru.remote", the remote path alone: too little to be continued safely.
 constexpr char kOriginAttribute[] = "user.zodaru.origin";
+// Marks a partial file that was the user's own file before a resume took it over: such a
+// file is never emptied nor removed, only given back under its name.
+constexpr char kUsersFileAttribute[] = "user.zodaru.users-file";
 const QByteArray kOriginFormat = QByteArrayLiteral("zodaru-part 1");
 // Larger records are not read (a path is at most a few KiB).
 constexpr ssize_t kRecordMax = 64 * 1024;
@@ -204,12 +207,14 @@ bool continueAsPart(const QString &target, const PartOrigin &origin, QString &er
     if (::fstat(fd, &st) != 0 || !isOwnRegularFile(st))
         return fail(QStringLiteral("not a regular file of this user"));
     const QByteArray value = origin.encoded();
-    if (::fsetxattr(fd, kOriginAttribute, value.constData(), size_t(value.size()), 0) != 0)
+    if (::fsetxattr(fd, kOriginAttribute, value.constData(), size_t(value.size()), 0) != 0
+        || ::fsetxattr(fd, kUsersFileAttribute, "1", 1, 0) != 0)
         return fail(errnoText(errno));
     // Renamed over any partial file left before: the user chose this file's bytes.
     if (::rename(path.constData(), partPath(target).constData()) != 0) {
         const QString why = errnoText(errno);
         ::fremovexattr(fd, kOriginAttribute);
+        ::fremovexattr(fd, kUsersFileAttribute);
         return fail(why);
     }
     ::close(fd);
@@ -225,13 +230,32 @@ PartFile::~PartFile()
 {
     if (fd_ >= 0)
         ::close(fd_);
-    if (!path_.isEmpty() && !keep_)
+    if (path_.isEmpty() || keep_)
+        return;
+    if (usersFile_)
+        giveBackUsersFile();
+    else
         ::unlink(path_.constData());
+}
+
+// A stopped or failed resume of a file the user had: the file goes back under its name,
+// holding what it held and what arrived since (the beginning of the same remote file).
+// Should the name be taken meanwhile, the partial file stays where it is.
+void PartFile::giveBackUsersFile()
+{
+    if (::link(path_.constData(), target_.constData()) != 0) {
+        zlog("Fichier partiel garde : %@ (%@)", nameFromBytes(path_), errnoText(errno));
+        return;
+    }
+    ::unlink(path_.constData());
+    ::lremovexattr(target_.constData(), kOriginAttribute);
+    ::lremovexattr(target_.constData(), kUsersFileAttribute);
 }
 
 bool PartFile::open(const QString &target, const PartOrigin &origin, qint64 offset)
 {
     const QByteArray name = partPath(target);
+    target_ = bytesOfName(target);
     // O_NOFOLLOW: a link planted under the partial name never redirects the bytes.
     // 0600: the content stays the user's alone until the file has its final mode.
     // Continued at its end by a seek, not O_APPEND: bytes spliced in from the connection
@@ -335,6 +359,7 @@ bool PartFile::commit(const QString &target)
     }
     // The record has done its work; the target does not carry it.
     ::fremovexattr(fd_, kOriginAttribute);
+    ::fremovexattr(fd_, kUsersFileAttribute);
     const int fd = std::exchange(fd_, -1);
     // Delayed write errors (quota, network file systems) show up at close.
     if (::close(fd) != 0) {
@@ -358,6 +383,11 @@ bool PartFile::reuse(const QByteArray &name, qint64 offset)
         return false;
     }
     path_ = name;
+    usersFile_ = ::fgetxattr(fd_, kUsersFileAttribute, nullptr, 0) >= 0;
+    if (usersFile_ && offset == 0) {
+        error_ = QStringLiteral("the partial file was the user's file and is not emptied");
+        return false;
+    }
     if (offset == 0 && (::ftruncate(fd_, 0) != 0 || ::fchmod(fd_, 0600) != 0)) {
         error_ = errnoText(errno);
         return false;

@@ -50,6 +50,8 @@ std::optional<ExistingPart> existingPart(const QString &target);
 // own download, recording `origin`, so that the download continues it from its end: how
 // a file the user chose to resume is continued. False, `target` left as it was and the
 // reason in `error`, when that cannot be done (no user attributes on its file system).
+// Such a partial file is never emptied or removed: a download that stops or fails gives it
+// back under its name.
 bool continueAsPart(const QString &target, const PartOrigin &origin, QString &error);
 
 // The download's bytes go to a file beside the target and replace the target only once the
@@ -93,12 +95,16 @@ private:
     bool reuse(const QByteArray &name, qint64 offset);
     // Writes or removes the record of what the file is a part of.
     void record(const PartOrigin &origin);
+    void giveBackUsersFile();
 
     int fd_ = -1;
     QByteArray path_;
     QString error_;
     bool keep_ = false;
     bool recorded_ = false;
+    // The file was the user's before a resume took it over (see continueAsPart).
+    bool usersFile_ = false;
+    QByteArray target_;
     FileReceiver &receiver_;
     std::vector<char> buffer_;
     std::optional<qint64> laterEnd_;

@@ -5,6 +5,7 @@
 
 #include "app/TransferStartJob.h"
 #include "ftp/FTP.h"
+#include "ftp/PartFile.h"
 #include "ftp/TransferRecorder.h"
 #include "model/TransferConflict.h"
 #include "model/Trash.h"
@@ -244,6 +245,8 @@ private Q_SLOTS:
     void trashAvailability();
     void answers_data();
     void answers();
+    void stoppedResumeGivesTheFileBack_data();
+    void stoppedResumeGivesTheFileBack();
     void nothingAskedOfWhatCannotBeReplaced_data();
     void nothingAskedOfWhatCannotBeReplaced();
     void downloadOverAFileWithoutATrash_data();
@@ -407,6 +410,53 @@ void TestOverwrite::answers()
     expectedLocal.sort();
     QCOMPARE(QDir(home.localDir()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expectedLocal);
     QVERIFY(ftp->isConnected());
+    ftp->shutdown();
+}
+
+void TestOverwrite::stoppedResumeGivesTheFileBack_data()
+{
+    QTest::addColumn<bool>("serverChangesFile"); // the file changed after the question
+    QTest::newRow("stopped by the user") << false;
+    QTest::newRow("file changed on the server") << true;
+}
+
+// A resumed download takes the user's own file over as its partial file: stopped, or not
+// continued after all, it is given back under its name and never emptied or removed.
+void TestOverwrite::stoppedResumeGivesTheFileBack()
+{
+    QFETCH(bool, serverChangesFile);
+    ServedHome home;
+    QVERIFY2(home.serve(), home.why());
+    const QByteArray source = patternBytes(48 << 20, 3);
+    const QByteArray beginning = source.left(15000);
+    const QString localPath = home.localFile(kName);
+    QVERIFY(writeFile(home.server.localPath(kName), source));
+    QVERIFY(writeFile(localPath, beginning));
+
+    auto ftp = FTP::connectTo(home.server.address(), RealFtpServer::user(), RealFtpServer::password());
+    QVERIFY(ftp->isConnected());
+    TransferRecorder recorder(ftp.get());
+    if (serverChangesFile) {
+        // Continued from the first byte: the file had to be emptied, and is not.
+        QVERIFY(setModified(localPath, 1500000000));
+        QString error;
+        PartOrigin origin{QStringLiteral("elsewhere:21"), QStringLiteral("u"), "/other", 1, 1};
+        QVERIFY2(continueAsPart(localPath, origin, error), qPrintable(error));
+        ftp->get(QLatin1Char('/') + kName, localPath, 4);
+    } else {
+        const TransferStart start = TransferStartJob::start(
+            *ftp, {TransferDirection::Download, localPath, QLatin1Char('/') + kName, 4, ConflictAnswer::Resume});
+        QCOMPARE(start.resumedAt, qint64(beginning.size()));
+        ftp->cancelTransfer();
+        QVERIFY(recorder.waitForCompletion());
+    }
+    QVERIFY(FTP::waitForTransfers(10000));
+    const QByteArray after = readFile(localPath);
+    QVERIFY2(after.size() >= beginning.size(), qPrintable(QString::number(after.size())));
+    QVERIFY(source.startsWith(after));
+    if (serverChangesFile)
+        QCOMPARE(after, beginning);
+    QCOMPARE(QDir(home.localDir()).entryList(QDir::Files | QDir::Hidden), QStringList{kName});
     ftp->shutdown();
 }
 
