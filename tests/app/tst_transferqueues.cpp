@@ -357,7 +357,7 @@ private Q_SLOTS:
             // The running one goes on to its end; its end starts nothing.
             QTRY_VERIFY_WITH_TIMEOUT(downloads()[0].isFinished(), 60000);
             QVERIFY(!downloads()[1].isCurrent() && !downloads()[2].isCurrent());
-            QCOMPARE(h_->window().downloadTotals()->text(), QStringLiteral("Paused - 2 file(s) left, 7 B"));
+            QCOMPARE(h_->window().downloadTotals()->text(), QStringLiteral("Paused - 2 files left, 7 B"));
             h_->app().setTransfersPaused(download, false);
         }
 
