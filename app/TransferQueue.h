@@ -90,7 +90,8 @@ public:
 
     // --- What the user does with the table; rows are indexes in entries() ---
     // A waiting entry is marked cancelled; the running one is stopped and marked cancelled
-    // now, and the queue moves on once its transfer has reported its end.
+    // now, and the queue moves on once its transfer has reported its end. A folder row:
+    // each of its files not finished.
     void cancel(int index);
     // A failed or cancelled entry waits again; the queue runs. One whose cancelled transfer
     // has not ended yet waits for that end, then starts.

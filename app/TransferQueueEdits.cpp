@@ -106,9 +106,15 @@ void TransferQueue::cancel(int index)
 {
     if (index < 0 || index >= entries_.size() || entries_[index].isDone())
         return;
-    File &entry = entries_[index];
-    if (entry.isDir())
+    if (entries_[index].isDir()) {
+        // A folder row: every file of it not finished yet.
+        const qint32 folder = qint32(entries_[index].getID());
+        for (int i = 0; i < entries_.size(); ++i)
+            if (entries_[i].group() == folder && !entries_[i].isDone())
+                cancel(i);
         return;
+    }
+    File &entry = entries_[index];
     const qint32 id = qint32(entry.getID());
     entry.setCancelled();
     entry.setAsking(false);

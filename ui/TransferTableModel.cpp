@@ -41,8 +41,8 @@ TransferTableModel::TransferTableModel(const char *countingLine, const char *cou
 
 QString TransferTableModel::folderStatus(const File &folder)
 {
-    const QString count = QCoreApplication::translate("Browsing", "%1 / %n file(s)", nullptr, folder.filesFound())
-                              .arg(folder.filesDone());
+    const QString count =
+        QCoreApplication::translate("Browsing", "%1 / %2 files").arg(folder.filesDone()).arg(folder.filesFound());
     if (folder.isWalking())
         return count + QStringLiteral(", ") + QCoreApplication::translate("Browsing", "listing...");
     if (folder.hasError())

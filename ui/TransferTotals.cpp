@@ -35,8 +35,10 @@ QString TransferTotals::text(double bytesPerSecond, bool paused) const
     if (filesLeft == 0)
         line = QCoreApplication::translate("Browsing", "Nothing left to transfer");
     else
-        line = QCoreApplication::translate("Browsing", "%n file(s) left", nullptr, filesLeft) + QStringLiteral(", ")
-            + readableSize(bytesLeft);
+        // Two texts rather than a plural form: the program has no English catalogue to pick one.
+        line = (filesLeft == 1 ? QCoreApplication::translate("Browsing", "1 file left")
+                               : QCoreApplication::translate("Browsing", "%1 files left").arg(filesLeft))
+            + QStringLiteral(", ") + readableSize(bytesLeft);
     if (listing)
         line += QStringLiteral(" ") + QCoreApplication::translate("Browsing", "(more being listed)");
     if (running && bytesPerSecond > 0) {

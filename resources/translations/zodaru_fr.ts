@@ -51,12 +51,9 @@
         <source>Pause queue</source>
         <translation>Suspendre la file</translation>
     </message>
-    <message numerus="yes">
-        <source>%1 / %n file(s)</source>
-        <translation>
-            <numerusform>%1 / %n fichier</numerusform>
-            <numerusform>%1 / %n fichiers</numerusform>
-        </translation>
+    <message>
+        <source>%1 / %2 files</source>
+        <translation>%1 / %2 fichiers</translation>
     </message>
     <message>
         <source>listing...</source>
@@ -70,12 +67,13 @@
         <source>Nothing left to transfer</source>
         <translation>Plus rien à transférer</translation>
     </message>
-    <message numerus="yes">
-        <source>%n file(s) left</source>
-        <translation>
-            <numerusform>%n fichier restant</numerusform>
-            <numerusform>%n fichiers restants</numerusform>
-        </translation>
+    <message>
+        <source>1 file left</source>
+        <translation>1 fichier restant</translation>
+    </message>
+    <message>
+        <source>%1 files left</source>
+        <translation>%1 fichiers restants</translation>
     </message>
     <message>
         <source>(more being listed)</source>

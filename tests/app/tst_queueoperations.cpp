@@ -295,6 +295,11 @@ private Q_SLOTS:
         QTest::newRow("a cancelled file fails it, its bytes no longer count")
             << "folder F; in F x y; walked F; pass; ok; chunk x 3; cancel x; fail x; ok; done y"
             << "F:1/2,10/20,E x:C y:D" << L{"x", "y"};
+        QTest::newRow("cancelling the folder row cancels its files")
+            << "folder F; in F x y; add z; walked F; pass; ok; cancel F" << "F:0/2,0/20,E x:C y:C z:W" << L{"x"};
+        QTest::newRow("then the next entry starts at the end of the cancelled one")
+            << "folder F; in F x y; add z; walked F; pass; ok; cancel F; fail x" << "F:0/2,0/20,E x:C y:C z:R"
+            << L{"x", "z"};
         QTest::newRow("removing the folder row takes its waiting files")
             << "folder F; in F x y; add z; remove F" << "z:W" << L{};
         QTest::newRow("removing the folder row cancels its running file")

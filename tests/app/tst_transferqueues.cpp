@@ -15,6 +15,7 @@
 
 #include <QAbstractItemModel>
 #include <QDir>
+#include <QLabel>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -317,6 +318,66 @@ private Q_SLOTS:
         QCOMPARE(statuses(downloads()), repeated("Done.", 3));
         QCOMPARE(readFile(local("big")), big);
         QCOMPARE(readFile(local("b")), QByteArray("bbbb"));
+    }
+
+    // The queue changed while its first entry runs: the transfers' ends find their entries
+    // by ID wherever they went.
+    void queueChangedWhileOneRuns_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("order");   // the names as the queue ends
+        QTest::addColumn<QStringList>("started"); // the names in the order they started
+        QTest::newRow("the last moved up") << "move" << QStringList{"big", "b", "a"} << QStringList{"big", "b", "a"};
+        QTest::newRow("the running one removed") << "remove" << QStringList{"a", "b"} << QStringList{"big", "a", "b"};
+        QTest::newRow("paused, then resumed") << "pause" << QStringList{"big", "a", "b"}
+                                              << QStringList{"big", "a", "b"};
+    }
+    void queueChangedWhileOneRuns()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, order);
+        QFETCH(QStringList, started);
+        const QByteArray big = patternBytes(8 << 20, 5);
+        QVERIFY(h_->server.writeFile("big", big));
+        QVERIFY(h_->server.writeFile("a", "aaa"));
+        QVERIFY(h_->server.writeFile("b", "bbbb"));
+        QVERIFY2(h_->launchConnected(), h_->why());
+        LogCapture log;
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"big"}));
+        h_->window().Get()->click();
+        QVERIFY(AppHarness::select(h_->remote(), 0, {"a", "b"}));
+        h_->window().Get()->click();
+        QVERIFY(downloads()[0].isCurrent());
+        const auto download = AppContext::Direction::Download;
+        if (change == u"move") {
+            QCOMPARE(h_->app().moveTransfers(download, {2}, 1), 1);
+        } else if (change == u"remove") {
+            h_->app().removeTransfers(download, {0});
+        } else {
+            h_->app().setTransfersPaused(download, true);
+            // The running one goes on to its end; its end starts nothing.
+            QTRY_VERIFY_WITH_TIMEOUT(downloads()[0].isFinished(), 60000);
+            QVERIFY(!downloads()[1].isCurrent() && !downloads()[2].isCurrent());
+            QCOMPARE(h_->window().downloadTotals()->text(), QStringLiteral("Paused - 2 files left, 7 B"));
+            h_->app().setTransfersPaused(download, false);
+        }
+
+        QTRY_VERIFY_WITH_TIMEOUT(downloads().size() == order.size() && AppHarness::allFinished(downloads()), 60000);
+        QStringList names;
+        for (const File &entry : downloads())
+            names << entry.name();
+        QCOMPARE(names, order);
+        QCOMPARE(statuses(downloads()), repeated("Done.", order.size()));
+        QStringList starts;
+        for (const QString &line : log.lines())
+            if (line.startsWith(QStringLiteral("DOWNLOAD fichier path : //")))
+                starts << line.section(QLatin1Char(' '), 4, 4).mid(2);
+        QCOMPARE(starts, started);
+        QCOMPARE(readFile(local("a")), QByteArray("aaa"));
+        QCOMPARE(readFile(local("b")), QByteArray("bbbb"));
+        // A removed download leaves no partial file behind.
+        QCOMPARE(QFile::exists(local("big")), order.contains("big"));
+        QCOMPARE(h_->window().downloadTotals()->text(), QStringLiteral("Nothing left to transfer"));
     }
 
     void getWithNothingSelected()

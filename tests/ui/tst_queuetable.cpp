@@ -18,6 +18,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTranslator>
 
 #include <memory>
 
@@ -237,13 +238,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("size");
         QTest::addColumn<QString>("status");
-        QTest::newRow("walked") << folderRow(40, 12, 0, true) << "photos" << "400 B" << "12 / 40 file(s), listing...";
-        QTest::newRow("going on") << folderRow(40, 12, 0, false) << "photos" << "400 B" << "12 / 40 file(s)";
-        QTest::newRow("done") << folderRow(3, 3, 0, false) << "photos" << "30 B" << "3 / 3 file(s)";
+        QTest::newRow("walked") << folderRow(40, 12, 0, true) << "photos" << "400 B" << "12 / 40 files, listing...";
+        QTest::newRow("going on") << folderRow(40, 12, 0, false) << "photos" << "400 B" << "12 / 40 files";
+        QTest::newRow("done") << folderRow(3, 3, 0, false) << "photos" << "30 B" << "3 / 3 files";
         QTest::newRow("a file failed") << folderRow(3, 2, 1, false) << "photos" << "30 B"
-                                       << "2 / 3 file(s), failed";
+                                       << "2 / 3 files, failed";
         QTest::newRow("walk incomplete") << folderRow(2, 2, 0, false, true) << "photos" << "20 B"
-                                         << "2 / 2 file(s), failed";
+                                         << "2 / 2 files, failed";
         File inside = entry("a.jpg", 5);
         inside.setDisplayName("photos/2020/a.jpg");
         QTest::newRow("a file of it") << inside << "photos/2020/a.jpg" << "5 B" << "Waiting...";
@@ -288,11 +289,11 @@ private Q_SLOTS:
         const QList<File> none;
         QTest::newRow("empty") << none << false << Samples{} << "Nothing left to transfer";
         QList<File> two{entry("a", 100), entry("b", 3)};
-        QTest::newRow("two waiting") << two << false << Samples{} << "2 file(s) left, 103 B";
-        QTest::newRow("paused") << two << true << Samples{} << "Paused - 2 file(s) left, 103 B";
+        QTest::newRow("two waiting") << two << false << Samples{} << "2 files left, 103 B";
+        QTest::newRow("paused") << two << true << Samples{} << "Paused - 2 files left, 103 B";
         QList<File> finished{entry("a", 100, 100), entry("b", 3)};
         finished[0].setDone();
-        QTest::newRow("finished ones do not count") << finished << false << Samples{} << "1 file(s) left, 3 B";
+        QTest::newRow("finished ones do not count") << finished << false << Samples{} << "1 file left, 3 B";
         QList<File> failed{entry("a", 100, 40), entry("b", 3, 3)};
         failed[0].setError();
         failed[1].setSkipped();
@@ -301,13 +302,13 @@ private Q_SLOTS:
         running[0].setCurrent(true);
         QTest::newRow("running: speed and time left")
             << running << false << Samples{{0, 0}, {1000, 1000000}, {2000, 2000000}}
-            << "2 file(s) left, 9.5 MiB - 1.0 MB/s, 0:10 left";
+            << "2 files left, 9.5 MiB - 1.0 MB/s, 0:10 left";
         QTest::newRow("speed not known yet") << running << false << Samples{{0, 0}, {500, 500000}}
-                                             << "2 file(s) left, 11.0 MiB";
+                                             << "2 files left, 11.0 MiB";
         QList<File> walking{folderRow(1, 0, 0, true), entry("x", 10)};
         walking[1].setGroup(1);
         QTest::newRow("a folder still listed") << walking << false << Samples{}
-                                               << "1 file(s) left, 10 B (more being listed)";
+                                               << "1 file left, 10 B (more being listed)";
         QList<File> emptyWalk{folderRow(0, 0, 0, true)};
         QTest::newRow("only a folder being listed") << emptyWalk << false << Samples{}
                                                     << "Nothing left to transfer (more being listed)";
@@ -335,6 +336,25 @@ private Q_SLOTS:
         }
         QCOMPARE(table.totalsText(), line);
         QCOMPARE(label.text(), line);
+    }
+
+    void frenchTexts()
+    {
+        QTranslator french;
+        QVERIFY(french.load(QStringLiteral(":/i18n/zodaru_fr.qm")));
+        QCoreApplication::installTranslator(&french);
+        TransferTotals two;
+        two.filesLeft = 2;
+        two.bytesLeft = 103;
+        TransferTotals one = two;
+        one.filesLeft = 1;
+        one.listing = true;
+        const QStringList texts{two.text(0, true), one.text(0, false), TransferTotals().text(0, false),
+                                TransferTableModel::folderStatus(folderRow(3, 1, 0, true)),
+                                TransferTableModel::folderStatus(folderRow(3, 2, 1, false))};
+        QCoreApplication::removeTranslator(&french);
+        QCOMPARE(texts, (QStringList{"En pause - 2 fichiers restants, 103 o", "1 fichier restant, 103 o (listage en cours)",
+                                     "Plus rien à transférer", "1 / 3 fichiers, listage…", "2 / 3 fichiers, échec"}));
     }
 
     // Each tab holds its table and, under it, its totals line.
