@@ -126,6 +126,7 @@ void LocalTreeWalk::walk()
             go();
         }, Qt::QueuedConnection);
     });
+    flush(); // the folder row shows at once
 }
 
 void LocalTreeWalk::found(const QList<LocalTreeEntry> &entries)

@@ -22,7 +22,11 @@ QByteArray RemoteTreeWalk::signatureOf(const QList<File> &entries)
     QStringList lines;
     lines.reserve(entries.size());
     for (const File &entry : entries)
-        lines << QStringLiteral("%1 %2 %3 %4").arg(entry.type()).arg(entry.size()).arg(entry.modified()).arg(entry.name());
+        lines << QStringLiteral("%1 %2 %3 %4")
+                     .arg(entry.type())
+                     .arg(entry.size())
+                     .arg(entry.modified())
+                     .arg(entry.name());
     // Listings of one directory may come in another order.
     lines.sort();
     return QCryptographicHash::hash(lines.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha256);
@@ -58,7 +62,8 @@ void RemoteTreeWalk::next()
     }
     const Pending pending = stack_.takeLast();
     // A late answer for a walk given up (its session ended) is dropped.
-    list_(remotePathOf(pending.relative), [walk = QPointer<RemoteTreeWalk>(this), pending](const std::optional<QList<File>> &entries) {
+    const QPointer<RemoteTreeWalk> walk(this);
+    list_(remotePathOf(pending.relative), [walk, pending](const std::optional<QList<File>> &entries) {
         if (!walk)
             return;
         walk->listed(pending, entries);
@@ -100,11 +105,8 @@ void RemoteTreeWalk::listed(const Pending &pending, const std::optional<QList<Fi
 bool RemoteTreeWalk::skippedLink(const Pending &pending, const QByteArray &signature) const
 {
     const QString shown = shownPathOf(pending.relative);
-    const QString parent = pending.relative.section(QLatin1Char('/'), 0, -2);
-    const QString target = targetPath(remotePathOf(parent), pending.link->link());
-    const bool loops = std::any_of(pending.chain.begin(), pending.chain.end(), [&](const Above &above) {
-        return above.signature == signature || (!target.isEmpty() && QDir::cleanPath(above.path) == target);
-    });
+    const bool loops = std::any_of(pending.chain.begin(), pending.chain.end(),
+                                   [&](const Above &above) { return above.signature == signature; });
     if (loops) {
         zlog("Lien %@ ignore : il mene a un dossier deja parcouru", shown);
         return true;
@@ -137,6 +139,15 @@ void RemoteTreeWalk::takeEntries(const Pending &pending, const QList<File> &entr
             countDirectory();
             below.append(Pending{relative, chain, pending.links, std::nullopt});
         } else if (entry.isLink()) {
+            // A listing that names the target (LIST's "name -> target") tells a link back
+            // into the chain without listing it.
+            const QString target = targetPath(remotePathOf(pending.relative), entry.link());
+            if (!target.isEmpty() && std::any_of(chain.begin(), chain.end(), [&](const Above &above) {
+                    return QDir::cleanPath(above.path) == target;
+                })) {
+                zlog("Lien %@ ignore : il mene a un dossier deja parcouru", shownPathOf(relative));
+                continue;
+            }
             below.append(Pending{relative, chain, pending.links + 1, entry});
         } else {
             queueFile(entry, pending.relative);

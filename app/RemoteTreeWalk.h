@@ -19,10 +19,10 @@ namespace zodaru {
 // queued for download as its listing comes back.
 //
 // Links (listed as type 2) are tried as directories: one that lists is walked like a
-// directory unless it leads back into the chain of directories above it (its listing is the
-// one of a directory of the chain, or its listed target names one) or more than
-// maxLinkDepth links lead to it; those are skipped with a log line. One that does not list
-// is got as a file.
+// directory unless it leads back into the chain of directories above it (its listed target
+// names one, which is known without listing it, or its listing is the one of a directory
+// of the chain) or more than maxLinkDepth links lead to it; those are skipped with a log
+// line. One that does not list is got as a file.
 //
 // Main thread only. The listings run on the command engine's worker (`List`), their
 // results come back here in order.
