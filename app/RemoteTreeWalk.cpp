@@ -42,13 +42,6 @@ QString RemoteTreeWalk::targetPath(const QString &directory, const QString &link
 
 void RemoteTreeWalk::walk()
 {
-    // The folder is made before its listing, so that an empty folder is made too.
-    if (!makeLocalDirectory(localPathOf(QString()))) {
-        failDirectory(QString());
-        finish();
-        return;
-    }
-    countDirectory();
     stack_.append(Pending{});
     next();
 }
@@ -61,45 +54,63 @@ void RemoteTreeWalk::next()
         return;
     }
     const Pending pending = stack_.takeLast();
+    if (pending.link) {
+        // Listed first: only a link that lists as a directory is made one.
+        list(pending);
+        return;
+    }
+    // Made before it is listed, so that an empty directory is made too.
+    makeDirectory(pending.relative, [this, pending] { list(pending); });
+}
+
+void RemoteTreeWalk::makeDirectory(const QString &relative, std::function<void()> made)
+{
+    maker_.run([path = localPathOf(relative)] { return makeLocalDirectory(path); }, this,
+               [this, relative, made = std::move(made)](bool done) {
+                   if (!done) {
+                       failDirectory(relative);
+                       next();
+                       return;
+                   }
+                   countDirectory();
+                   made();
+               });
+}
+
+void RemoteTreeWalk::list(const Pending &pending)
+{
     // A late answer for a walk given up (its session ended) is dropped.
     const QPointer<RemoteTreeWalk> walk(this);
     list_(remotePathOf(pending.relative), [walk, pending](const std::optional<QList<File>> &entries) {
-        if (!walk)
-            return;
-        walk->listed(pending, entries);
-        walk->next();
+        if (walk)
+            walk->listed(pending, entries);
     });
 }
 
 void RemoteTreeWalk::listed(const Pending &pending, const std::optional<QList<File>> &entries)
 {
     const QString shown = shownPathOf(pending.relative);
-    if (pending.link) {
-        const QString parent = pending.relative.section(QLatin1Char('/'), 0, -2);
-        if (!entries) {
-            // Does not list as a directory: the file it leads to is got.
-            zlog("Lien %@ : pas un dossier, transfere comme un fichier", shown);
-            queueFile(*pending.link, parent);
-            return;
-        }
-        const QByteArray signature = signatureOf(*entries);
-        if (skippedLink(pending, signature))
-            return;
-        if (!makeLocalDirectory(localPathOf(pending.relative))) {
-            failDirectory(pending.relative);
-            return;
-        }
-        countDirectory();
-        zlog("Lien %@ suivi comme un dossier", shown);
-        takeEntries(pending, *entries, signature);
-        return;
-    }
-    if (!entries) {
+    if (!entries && pending.link) {
+        // Does not list as a directory: the file it leads to is got.
+        zlog("Lien %@ : pas un dossier, transfere comme un fichier", shown);
+        queueFile(*pending.link, pending.relative.section(QLatin1Char('/'), 0, -2));
+    } else if (!entries) {
         zlog("Liste de %@ impossible : ses fichiers ne sont pas transferes", shown);
         failDirectory(pending.relative);
-        return;
+    } else if (pending.link) {
+        const QByteArray signature = signatureOf(*entries);
+        if (!skippedLink(pending, signature)) {
+            makeDirectory(pending.relative, [this, pending, entries = *entries, signature] {
+                zlog("Lien %@ suivi comme un dossier", shownPathOf(pending.relative));
+                takeEntries(pending, entries, signature);
+                next();
+            });
+            return;
+        }
+    } else {
+        takeEntries(pending, *entries, signatureOf(*entries));
     }
-    takeEntries(pending, *entries, signatureOf(*entries));
+    next();
 }
 
 bool RemoteTreeWalk::skippedLink(const Pending &pending, const QByteArray &signature) const
@@ -132,11 +143,6 @@ void RemoteTreeWalk::takeEntries(const Pending &pending, const QList<File> &entr
             continue;
         }
         if (entry.isDir()) {
-            if (!makeLocalDirectory(localPathOf(relative))) {
-                failDirectory(relative);
-                continue;
-            }
-            countDirectory();
             below.append(Pending{relative, chain, pending.links, std::nullopt});
         } else if (entry.isLink()) {
             // A listing that names the target (LIST's "name -> target") tells a link back
