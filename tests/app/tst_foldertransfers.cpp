@@ -315,6 +315,41 @@ private Q_SLOTS:
         QVERIFY(log.contains(QStringLiteral("Dossier tree parcouru : %1 fichiers, %1 dossiers").arg(levels)));
     }
 
+    // A directory that cannot be made on the other side (a file has its name there) fails
+    // alone: one row names it, nothing is sent into it, the file in the way is left as it
+    // was, and the rest of the tree arrives.
+    void directoryThatCannotBeMadeFailsAlone_data()
+    {
+        QTest::addColumn<bool>("download");
+        QTest::newRow("get") << true;
+        QTest::newRow("put") << false;
+    }
+    void directoryThatCannotBeMadeFailsAlone()
+    {
+        QFETCH(bool, download);
+        QVERIFY2(h_->serve(), h_->why());
+        QVERIFY(AppHarness::makeTree(sourceRoot(download), {{Kind::Directory, "tree", {}},
+                                                            {Kind::File, "tree/a.txt", "a"},
+                                                            {Kind::Directory, "tree/sub", {}},
+                                                            {Kind::File, "tree/sub/b.txt", "b"}}));
+        QVERIFY(AppHarness::makeTree(targetRoot(download), {{Kind::Directory, "tree", {}},
+                                                            {Kind::File, "tree/sub", "in the way"}}));
+        QVERIFY2(h_->launchConnected(), h_->why());
+        LogCapture log;
+        QVERIFY(transferTree(download, false));
+
+        QTRY_VERIFY_WITH_TIMEOUT(log.containsPrefix(QStringLiteral("Dossier tree parcouru en partie")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(queue(download)), 60000);
+        const Tree expected{{"a.txt", AppHarness::fileFacts("a")}, {"sub", AppHarness::fileFacts("in the way")}};
+        QCOMPARE(AppHarness::treeOf(targetRoot(download) + QStringLiteral("/tree")), expected);
+        QStringList failed;
+        QStringList done;
+        for (const File &row : rowsOf(queue(download), folderRow(queue(download), QStringLiteral("tree"))))
+            (row.hasError() ? failed : done) << row.displayName();
+        QCOMPARE(failed, QStringList{QStringLiteral("tree/sub/")});
+        QCOMPARE(done, QStringList{QStringLiteral("tree/a.txt")});
+    }
+
     // A directory that cannot be listed fails alone: its row fails and the log names it,
     // the rest of the tree arrives, and the walk ends incomplete.
     void unreadableDirectoryFailsOnlyItsEntries_data()
