@@ -126,6 +126,7 @@ void LocalTreeWalk::walk()
             go();
         }, Qt::QueuedConnection);
     });
+    flush(); // the folder row shows at once
 }
 
 void LocalTreeWalk::found(const QList<LocalTreeEntry> &entries)
@@ -175,8 +176,13 @@ void LocalTreeWalk::go()
             break;
         }
     }
+    // What was handled is let go: a large tree is not held whole.
+    if (next_ == waiting_.size()) {
+        waiting_.clear();
+        next_ = 0;
+    }
     flush();
-    if (!making_ && readDone_ && next_ == waiting_.size())
+    if (!making_ && readDone_ && waiting_.isEmpty())
         finish();
 }
 

@@ -22,7 +22,11 @@ QByteArray RemoteTreeWalk::signatureOf(const QList<File> &entries)
     QStringList lines;
     lines.reserve(entries.size());
     for (const File &entry : entries)
-        lines << QStringLiteral("%1 %2 %3 %4").arg(entry.type()).arg(entry.size()).arg(entry.modified()).arg(entry.name());
+        lines << QStringLiteral("%1 %2 %3 %4")
+                     .arg(entry.type())
+                     .arg(entry.size())
+                     .arg(entry.modified())
+                     .arg(entry.name());
     // Listings of one directory may come in another order.
     lines.sort();
     return QCryptographicHash::hash(lines.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha256);
@@ -38,13 +42,6 @@ QString RemoteTreeWalk::targetPath(const QString &directory, const QString &link
 
 void RemoteTreeWalk::walk()
 {
-    // The folder is made before its listing, so that an empty folder is made too.
-    if (!makeLocalDirectory(localPathOf(QString()))) {
-        failDirectory(QString());
-        finish();
-        return;
-    }
-    countDirectory();
     stack_.append(Pending{});
     next();
 }
@@ -57,54 +54,70 @@ void RemoteTreeWalk::next()
         return;
     }
     const Pending pending = stack_.takeLast();
+    if (pending.link) {
+        // Listed first: only a link that lists as a directory is made one.
+        list(pending);
+        return;
+    }
+    // Made before it is listed, so that an empty directory is made too.
+    makeDirectory(pending.relative, [this, pending] { list(pending); });
+}
+
+void RemoteTreeWalk::makeDirectory(const QString &relative, std::function<void()> made)
+{
+    maker_.run([path = localPathOf(relative)] { return makeLocalDirectory(path); }, this,
+               [this, relative, made = std::move(made)](bool done) {
+                   if (!done) {
+                       failDirectory(relative);
+                       next();
+                       return;
+                   }
+                   countDirectory();
+                   made();
+               });
+}
+
+void RemoteTreeWalk::list(const Pending &pending)
+{
     // A late answer for a walk given up (its session ended) is dropped.
-    list_(remotePathOf(pending.relative), [walk = QPointer<RemoteTreeWalk>(this), pending](const std::optional<QList<File>> &entries) {
-        if (!walk)
-            return;
-        walk->listed(pending, entries);
-        walk->next();
+    const QPointer<RemoteTreeWalk> walk(this);
+    list_(remotePathOf(pending.relative), [walk, pending](const std::optional<QList<File>> &entries) {
+        if (walk)
+            walk->listed(pending, entries);
     });
 }
 
 void RemoteTreeWalk::listed(const Pending &pending, const std::optional<QList<File>> &entries)
 {
     const QString shown = shownPathOf(pending.relative);
-    if (pending.link) {
-        const QString parent = pending.relative.section(QLatin1Char('/'), 0, -2);
-        if (!entries) {
-            // Does not list as a directory: the file it leads to is got.
-            zlog("Lien %@ : pas un dossier, transfere comme un fichier", shown);
-            queueFile(*pending.link, parent);
-            return;
-        }
-        const QByteArray signature = signatureOf(*entries);
-        if (skippedLink(pending, signature))
-            return;
-        if (!makeLocalDirectory(localPathOf(pending.relative))) {
-            failDirectory(pending.relative);
-            return;
-        }
-        countDirectory();
-        zlog("Lien %@ suivi comme un dossier", shown);
-        takeEntries(pending, *entries, signature);
-        return;
-    }
-    if (!entries) {
+    if (!entries && pending.link) {
+        // Does not list as a directory: the file it leads to is got.
+        zlog("Lien %@ : pas un dossier, transfere comme un fichier", shown);
+        queueFile(*pending.link, pending.relative.section(QLatin1Char('/'), 0, -2));
+    } else if (!entries) {
         zlog("Liste de %@ impossible : ses fichiers ne sont pas transferes", shown);
         failDirectory(pending.relative);
-        return;
+    } else if (pending.link) {
+        const QByteArray signature = signatureOf(*entries);
+        if (!skippedLink(pending, signature)) {
+            makeDirectory(pending.relative, [this, pending, entries = *entries, signature] {
+                zlog("Lien %@ suivi comme un dossier", shownPathOf(pending.relative));
+                takeEntries(pending, entries, signature);
+                next();
+            });
+            return;
+        }
+    } else {
+        takeEntries(pending, *entries, signatureOf(*entries));
     }
-    takeEntries(pending, *entries, signatureOf(*entries));
+    next();
 }
 
 bool RemoteTreeWalk::skippedLink(const Pending &pending, const QByteArray &signature) const
 {
     const QString shown = shownPathOf(pending.relative);
-    const QString parent = pending.relative.section(QLatin1Char('/'), 0, -2);
-    const QString target = targetPath(remotePathOf(parent), pending.link->link());
-    const bool loops = std::any_of(pending.chain.begin(), pending.chain.end(), [&](const Above &above) {
-        return above.signature == signature || (!target.isEmpty() && QDir::cleanPath(above.path) == target);
-    });
+    const bool loops = std::any_of(pending.chain.begin(), pending.chain.end(),
+                                   [&](const Above &above) { return above.signature == signature; });
     if (loops) {
         zlog("Lien %@ ignore : il mene a un dossier deja parcouru", shown);
         return true;
@@ -130,13 +143,17 @@ void RemoteTreeWalk::takeEntries(const Pending &pending, const QList<File> &entr
             continue;
         }
         if (entry.isDir()) {
-            if (!makeLocalDirectory(localPathOf(relative))) {
-                failDirectory(relative);
-                continue;
-            }
-            countDirectory();
             below.append(Pending{relative, chain, pending.links, std::nullopt});
         } else if (entry.isLink()) {
+            // A listing that names the target (LIST's "name -> target") tells a link back
+            // into the chain without listing it.
+            const QString target = targetPath(remotePathOf(pending.relative), entry.link());
+            if (!target.isEmpty() && std::any_of(chain.begin(), chain.end(), [&](const Above &above) {
+                    return QDir::cleanPath(above.path) == target;
+                })) {
+                zlog("Lien %@ ignore : il mene a un dossier deja parcouru", shownPathOf(relative));
+                continue;
+            }
             below.append(Pending{relative, chain, pending.links + 1, entry});
         } else {
             queueFile(entry, pending.relative);

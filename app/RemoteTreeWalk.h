@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "app/EngineWorker.h"
 #include "app/FolderWalk.h"
 #include "model/File.h"
 
@@ -14,18 +15,18 @@
 
 namespace zodaru {
 
-// The tree under a remote folder, got: each directory is listed in turn (depth first, in the
-// listing's order), made on the local side as it is found (empty ones too), and its files
-// queued for download as its listing comes back.
+// The tree under a remote folder, got: each directory is made on the local side (empty
+// ones too) and listed in turn, depth first in the listings' order, and its files queued
+// for download as its listing comes back.
 //
 // Links (listed as type 2) are tried as directories: one that lists is walked like a
-// directory unless it leads back into the chain of directories above it (its listing is the
-// one of a directory of the chain, or its listed target names one) or more than
-// maxLinkDepth links lead to it; those are skipped with a log line. One that does not list
-// is got as a file.
+// directory unless it leads back into the chain of directories above it (its listed target
+// names one, which is known without listing it, or its listing is the one of a directory
+// of the chain) or more than maxLinkDepth links lead to it; those are skipped with a log
+// line. One that does not list is got as a file.
 //
-// Main thread only. The listings run on the command engine's worker (`List`), their
-// results come back here in order.
+// Main thread only. The listings run on the command engine's worker (`List`), the local
+// directories are made on a worker of the walk's own; their results come back here in order.
 class RemoteTreeWalk final : public FolderWalk {
     Q_OBJECT
 public:
@@ -57,7 +58,12 @@ private:
     };
 
     void walk() override;
+    // Takes the next directory or link from the stack; the walk ends when there is none.
     void next();
+    // Makes the local directory `relative` on maker_, then calls `made`; a directory that
+    // cannot be made fails and the walk goes on with the next.
+    void makeDirectory(const QString &relative, std::function<void()> made);
+    void list(const Pending &pending);
     void listed(const Pending &pending, const std::optional<QList<File>> &entries);
     // True (and logged) when a link that lists leads back into its chain or too deep.
     bool skippedLink(const Pending &pending, const QByteArray &signature) const;
@@ -65,6 +71,9 @@ private:
 
     const List list_;
     QList<Pending> stack_;
+    // Makes the local directories, off the window's thread; results come back in order.
+    // Last, so that it goes first: no result reaches a walk being destroyed.
+    EngineWorker maker_;
 };
 
 } // namespace zodaru

@@ -254,7 +254,9 @@ void Transfers::transferFolders(TransferDirection direction, const QString &from
         if (download)
             walk = std::make_unique<RemoteTreeWalk>(
                 target,
-                [this](const QString &path, RemoteTreeWalk::Listed done) { session_.listRemote(path, std::move(done)); },
+                [this](const QString &path, RemoteTreeWalk::Listed done) {
+                    session_.listRemote(path, std::move(done));
+                },
                 from, name, to, ended);
         else
             walk = std::make_unique<LocalTreeWalk>(

@@ -3,8 +3,10 @@
 // pyftpdlib, with real trees on both sides compared byte for byte.
 #include "support/AppHarness.h"
 
+#include "app/RemoteTreeWalk.h"
 #include "base/ByteNames.h"
 #include "support/RealFtpServer.h"
+#include "support/ScriptedFtpServer.h"
 #include "support/TestSupport.h"
 
 #include <QSet>
@@ -126,6 +128,39 @@ qsizetype firstStarting(const QStringList &lines, const QString &prefix)
     return -1;
 }
 
+// A server that lists with LIST only, under "/tree", directories without end: each holds
+// a file named after its depth ("f0", "f1", ...) and a link "deeper" to `target`, which
+// lists as the next one down. No two listings are alike.
+ScriptedFtpServer::Script linksWithoutEnd(const QByteArray &target)
+{
+    return [target](ScriptedFtpServer::Session &s) {
+        s.greetAndLogin();
+        QByteArray cwd = "/";
+        QByteArray line;
+        while (s.readLineOrEof(line)) {
+            if (line.startsWith("CWD ")) {
+                cwd = line.mid(4);
+                s.line("250 OK");
+            } else if (line == "PASV") {
+                s.line(s.openPassive());
+            } else if (line.startsWith("LIST")) {
+                const QByteArray listing = cwd == "/"
+                    ? unixLine("tree", 0, "drwxr-xr-x")
+                    : unixLine("f" + QByteArray::number(cwd.count("/deeper")), 4)
+                        + unixLine("deeper -> " + target, 1, "lrwxrwxrwx");
+                s.sendReply("150 Here it comes", listing, "226 Done");
+            } else if (line.startsWith("RETR ")) {
+                s.sendReply("150 Sending", "data", "226 Done");
+            } else if (line == "QUIT") {
+                s.line("221 Bye");
+                return;
+            } else {
+                s.line("200 OK");
+            }
+        }
+    };
+}
+
 } // namespace
 
 class TestFolderTransfers final : public QObject {
@@ -228,14 +263,91 @@ private Q_SLOTS:
         QCOMPARE(shown, filesOf(expected));
         const int files = int(filesOf(expected).size());
         const int directories = int(std::count(expected.begin(), expected.end(), QByteArray("dir"))) + 1;
-        QVERIFY(log.contains(QStringLiteral("Dossier tree parcouru : %1 fichiers, %2 dossiers").arg(files).arg(directories)));
+        QVERIFY(log.contains(
+            QStringLiteral("Dossier tree parcouru : %1 fichiers, %2 dossiers").arg(files).arg(directories)));
         QVERIFY(log.contains(loopLine));
 
         const QStringList lines = log.lines();
-        const qsizetype firstStart =
-            firstStarting(lines, download ? QStringLiteral("DOWNLOAD fichier path : ") : QStringLiteral("UPLOAD fichier path : "));
+        const QString start =
+            download ? QStringLiteral("DOWNLOAD fichier path : ") : QStringLiteral("UPLOAD fichier path : ");
+        const qsizetype firstStart = firstStarting(lines, start);
         QVERIFY(firstStart >= 0);
         QVERIFY(firstStart < firstStarting(lines, QStringLiteral("Dossier tree parcouru")));
+    }
+
+    // Remote links are followed a bounded number of times, and not at all when their
+    // listed target is a directory of the walk's chain.
+    void remoteLinksAreBounded_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<int>("levels");
+        QTest::addColumn<QString>("skipped");
+        const QString loop = QStringLiteral("deeper ignore : il mene a un dossier deja parcouru");
+        QTest::newRow("target named, in the chain") << QByteArray(".") << 1 << loop;
+        QTest::newRow("target named, the folder from below") << QByteArray("../..") << 3 << loop;
+        QTest::newRow("listings all different") << QByteArray("elsewhere") << 1 + RemoteTreeWalk::maxLinkDepth
+                                               << QStringLiteral("deeper ignore : plus de 8 liens suivis a la suite");
+    }
+    void remoteLinksAreBounded()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(int, levels);
+        QFETCH(QString, skipped);
+        ScriptedFtpServer server(linksWithoutEnd(target));
+        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
+        LogCapture log;
+        h_->app().getEntries(QStringLiteral("/"), {File(QStringLiteral("tree"), 0, 1)}, h_->localDir());
+        QTRY_VERIFY_WITH_TIMEOUT(log.containsPrefix(QStringLiteral("Dossier tree parcouru")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(h_->downloads()), 30000);
+
+        // Each level followed gave its file; the link below the last one was skipped.
+        Tree expected;
+        QByteArray path;
+        for (int level = 0; level < levels; ++level) {
+            if (level > 0) {
+                path += "deeper/";
+                expected.insert(path.chopped(1), "dir");
+            }
+            expected.insert(path + "f" + QByteArray::number(level), AppHarness::fileFacts("data"));
+        }
+        QCOMPARE(AppHarness::treeOf(h_->localDir() + QStringLiteral("/tree")), expected);
+        QVERIFY(log.contains(QStringLiteral("Lien tree/") + QString::fromLatin1(path) + skipped));
+        QVERIFY(log.contains(QStringLiteral("Dossier tree parcouru : %1 fichiers, %1 dossiers").arg(levels)));
+    }
+
+    // A directory that cannot be made on the other side (a file has its name there) fails
+    // alone: one row names it, nothing is sent into it, the file in the way is left as it
+    // was, and the rest of the tree arrives.
+    void directoryThatCannotBeMadeFailsAlone_data()
+    {
+        QTest::addColumn<bool>("download");
+        QTest::newRow("get") << true;
+        QTest::newRow("put") << false;
+    }
+    void directoryThatCannotBeMadeFailsAlone()
+    {
+        QFETCH(bool, download);
+        QVERIFY2(h_->serve(), h_->why());
+        QVERIFY(AppHarness::makeTree(sourceRoot(download), {{Kind::Directory, "tree", {}},
+                                                            {Kind::File, "tree/a.txt", "a"},
+                                                            {Kind::Directory, "tree/sub", {}},
+                                                            {Kind::File, "tree/sub/b.txt", "b"}}));
+        QVERIFY(AppHarness::makeTree(targetRoot(download), {{Kind::Directory, "tree", {}},
+                                                            {Kind::File, "tree/sub", "in the way"}}));
+        QVERIFY2(h_->launchConnected(), h_->why());
+        LogCapture log;
+        QVERIFY(transferTree(download, false));
+
+        QTRY_VERIFY_WITH_TIMEOUT(log.containsPrefix(QStringLiteral("Dossier tree parcouru en partie")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(queue(download)), 60000);
+        const Tree expected{{"a.txt", AppHarness::fileFacts("a")}, {"sub", AppHarness::fileFacts("in the way")}};
+        QCOMPARE(AppHarness::treeOf(targetRoot(download) + QStringLiteral("/tree")), expected);
+        QStringList failed;
+        QStringList done;
+        for (const File &row : rowsOf(queue(download), folderRow(queue(download), QStringLiteral("tree"))))
+            (row.hasError() ? failed : done) << row.displayName();
+        QCOMPARE(failed, QStringList{QStringLiteral("tree/sub/")});
+        QCOMPARE(done, QStringList{QStringLiteral("tree/a.txt")});
     }
 
     // A directory that cannot be listed fails alone: its row fails and the log names it,
@@ -244,8 +356,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("download");
         QTest::addColumn<QString>("failureLine");
-        QTest::newRow("get") << true << QStringLiteral("Liste de tree/locked impossible : ses fichiers ne sont pas transferes");
-        QTest::newRow("put") << false << QStringLiteral("Lecture de tree/locked impossible : ses fichiers ne sont pas transferes");
+        const QString notSent = QStringLiteral("tree/locked impossible : ses fichiers ne sont pas transferes");
+        QTest::newRow("get") << true << QStringLiteral("Liste de ") + notSent;
+        QTest::newRow("put") << false << QStringLiteral("Lecture de ") + notSent;
     }
     void unreadableDirectoryFailsOnlyItsEntries()
     {
