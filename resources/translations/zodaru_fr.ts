@@ -109,6 +109,10 @@
         <source>The server refused to delete &apos;%1&apos; (%2): stopped there, after %3 deleted.</source>
         <translation>Le serveur a refusé de supprimer « %1 » (%2) : arrêt à cet endroit, après %3 suppressions.</translation>
     </message>
+    <message>
+        <source>No answer from the server about &apos;%1&apos;: stopped there, after %2 deleted.</source>
+        <translation>Pas de réponse du serveur pour « %1 » : arrêt à cet endroit, après %2 suppressions.</translation>
+    </message>
 </context>
 <context>
     <name>File</name>
