@@ -65,7 +65,7 @@ BrowserEntryActions::BrowserEntryActions(ColumnBrowser &browser, Side side, Main
     delete_ = new QAction(tr("Delete…"), &browser_);
     newFolder_ = new QAction(tr("New folder…"), &browser_);
     rename_->setShortcut(QKeySequence(Qt::Key_F2));
-    delete_->setShortcut(QKeySequence(QKeySequence::Delete));
+    delete_->setShortcut(QKeySequence(Qt::Key_Delete));
     // The keys work wherever the focus is inside this browser, and only there.
     for (QAction *action : {transfer_, rename_, delete_, newFolder_}) {
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
