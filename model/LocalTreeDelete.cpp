@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QStandardPaths>
 #include <QStorageInfo>
 
 #include <cerrno>
@@ -208,8 +209,12 @@ bool trashCanTake(const QString &path)
     const QStorageInfo source(QFileInfo(path).absolutePath());
     if (!source.isValid())
         return false;
-    if (source == QStorageInfo(QDir::homePath()))
-        return true;
+    if (source == QStorageInfo(QDir::homePath())) {
+        // Qt builds the home Trash inside the data directory and takes a missing one for
+        // the working directory: it must be there first.
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        return !data.isEmpty() && QDir().mkpath(data);
+    }
     return topTrashUsable(source.rootPath());
 }
 

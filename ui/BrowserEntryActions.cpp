@@ -65,7 +65,7 @@ BrowserEntryActions::BrowserEntryActions(ColumnBrowser &browser, Side side, Main
     delete_ = new QAction(tr("Delete…"), &browser_);
     newFolder_ = new QAction(tr("New folder…"), &browser_);
     rename_->setShortcut(QKeySequence(Qt::Key_F2));
-    delete_->setShortcut(QKeySequence(QKeySequence::Delete));
+    delete_->setShortcut(QKeySequence(Qt::Key_Delete));
     // The keys work wherever the focus is inside this browser, and only there.
     for (QAction *action : {transfer_, rename_, delete_, newFolder_}) {
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -79,17 +79,26 @@ BrowserEntryActions::BrowserEntryActions(ColumnBrowser &browser, Side side, Main
     connect(newFolder_, &QAction::triggered, this, [this] {
         side_ == Side::Local ? controller_.createLocalDirectory() : controller_.createRemoteDirectory();
     });
+    // The keys follow the selection; the menu looks at the connection too when it opens.
+    connect(&browser_, &ColumnBrowser::selectionChanged, this, &BrowserEntryActions::updateEnabled);
+    connect(&browser_, &ColumnBrowser::columnsChanged, this, &BrowserEntryActions::updateEnabled);
+    updateEnabled();
     browser_.setContextMenuPolicy(Qt::CustomContextMenu);
     connect(&browser_, &QWidget::customContextMenuRequested, this, &BrowserEntryActions::showMenu);
 }
 
+void BrowserEntryActions::updateEnabled()
+{
+    const qsizetype selected = browser_.selectedCells().size();
+    transfer_->setEnabled(selected > 0 && app_.isConnected());
+    rename_->setEnabled(selected == 1);
+    delete_->setEnabled(selected > 0);
+    newFolder_->setEnabled(side_ == Side::Local || app_.isConnected());
+}
+
 void BrowserEntryActions::showMenu(const QPoint &pos)
 {
-    const bool selected = !browser_.selectedCells().isEmpty();
-    transfer_->setEnabled(selected && app_.isConnected());
-    rename_->setEnabled(browser_.selectedCells().size() == 1);
-    delete_->setEnabled(selected);
-    newFolder_->setEnabled(side_ == Side::Local || app_.isConnected());
+    updateEnabled();
     auto *menu = new QMenu(&browser_);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addActions({transfer_, rename_, delete_});

@@ -40,6 +40,7 @@ public:
     void rename(const QString &directory, const QString &from, const QString &to, int column);
 
 private:
+    void updateEnabled();
     void showMenu(const QPoint &pos);
     void renameLocal(const QString &directory, const QString &from, const QString &to, int column);
     void renameRemote(const QString &directory, const QString &from, const QString &to, int column);

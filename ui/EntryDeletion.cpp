@@ -111,6 +111,14 @@ void EntryDeletion::deleteRemote(const QString &directory, const QStringList &na
                 remoteView_.reloadColumn(column);
                 if (outcome.stop == RemoteTreeDelete::Stop::None)
                     return;
+                if (outcome.code < 0) {
+                    controller_.tellUser(
+                        QCoreApplication::translate("EntryDeletion",
+                                                    "No answer from the server about '%1': stopped there, after %2 deleted.")
+                            .arg(displayedName(outcome.where))
+                            .arg(outcome.done));
+                    return;
+                }
                 controller_.tellUser(
                     QCoreApplication::translate("EntryDeletion",
                                                 "The server refused to delete '%1' (%2): stopped there, after %3 deleted.")

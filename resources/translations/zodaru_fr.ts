@@ -89,6 +89,96 @@
     </message>
 </context>
 <context>
+    <name>ConfirmDeletion</name>
+    <message>
+        <source>1 file</source>
+        <translation>1 fichier</translation>
+    </message>
+    <message>
+        <source>%1 files</source>
+        <translation>%1 fichiers</translation>
+    </message>
+    <message>
+        <source>1 folder</source>
+        <translation>1 dossier</translation>
+    </message>
+    <message>
+        <source>%1 folders</source>
+        <translation>%1 dossiers</translation>
+    </message>
+    <message>
+        <source>the %1 and %2</source>
+        <translation>%1 et %2</translation>
+    </message>
+    <message>
+        <source>the %1</source>
+        <translation>%1</translation>
+    </message>
+    <message>
+        <source>Delete &apos;%1&apos;?</source>
+        <translation>Supprimer « %1 » ?</translation>
+    </message>
+    <message>
+        <source>Delete the empty folder &apos;%1&apos;?</source>
+        <translation>Supprimer le dossier vide « %1 » ?</translation>
+    </message>
+    <message>
+        <source>Delete &apos;%1&apos; and %2 in it?</source>
+        <translation>Supprimer « %1 » et son contenu : %2 ?</translation>
+    </message>
+    <message>
+        <source>Delete these %1 entries?</source>
+        <translation>Supprimer ces %1 éléments ?</translation>
+    </message>
+    <message>
+        <source>Delete these %1 entries and %2 in them?</source>
+        <translation>Supprimer ces %1 éléments et leur contenu : %2 ?</translation>
+    </message>
+    <message>
+        <source>They go to the Trash, where you can get them back.</source>
+        <translation>Ils vont dans la corbeille, d&apos;où vous pourrez les récupérer.</translation>
+    </message>
+    <message>
+        <source>This file system has no Trash: this cannot be undone.</source>
+        <translation>Ce système de fichiers n&apos;a pas de corbeille : c&apos;est définitif.</translation>
+    </message>
+    <message>
+        <source>They are deleted on the server: this cannot be undone.</source>
+        <translation>Ils sont supprimés sur le serveur : c&apos;est définitif.</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Supprimer</translation>
+    </message>
+</context>
+<context>
+    <name>EntryDeletion</name>
+    <message>
+        <source>A deletion is still under way.</source>
+        <translation>Une suppression est encore en cours.</translation>
+    </message>
+    <message>
+        <source>the Trash did not take it</source>
+        <translation>la corbeille ne l&apos;a pas accepté</translation>
+    </message>
+    <message>
+        <source>Stopped at &apos;%1&apos;: %2.</source>
+        <translation>Arrêté à « %1 » : %2.</translation>
+    </message>
+    <message>
+        <source>Could not list &apos;%1&apos;: nothing was deleted.</source>
+        <translation>Impossible de lister « %1 » : rien n&apos;a été supprimé.</translation>
+    </message>
+    <message>
+        <source>The server refused to delete &apos;%1&apos; (%2): stopped there, after %3 deleted.</source>
+        <translation>Le serveur a refusé de supprimer « %1 » (%2) : arrêt à cet endroit, après %3 suppressions.</translation>
+    </message>
+    <message>
+        <source>No answer from the server about &apos;%1&apos;: stopped there, after %2 deleted.</source>
+        <translation>Pas de réponse du serveur pour « %1 » : arrêt à cet endroit, après %2 suppressions.</translation>
+    </message>
+</context>
+<context>
     <name>File</name>
     <message>
         <source>Cancelled</source>
@@ -147,10 +237,6 @@
     <message>
         <source>Refused name: &quot;%1&quot;</source>
         <translation>Nom refusé : « %1 »</translation>
-    </message>
-    <message>
-        <source>Directories are not deleted: &quot;%1&quot;</source>
-        <translation>Les répertoires ne sont pas effacés : « %1 »</translation>
     </message>
     <message>
         <source>Not encrypted</source>
@@ -261,6 +347,57 @@
     <message>
         <source>%1 bytes</source>
         <translation>%1 octets</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::BrowserEntryActions</name>
+    <message>
+        <source>Upload</source>
+        <translation>Envoyer</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Télécharger</translation>
+    </message>
+    <message>
+        <source>Rename…</source>
+        <translation>Renommer…</translation>
+    </message>
+    <message>
+        <source>Delete…</source>
+        <translation>Supprimer…</translation>
+    </message>
+    <message>
+        <source>New folder…</source>
+        <translation>Nouveau dossier…</translation>
+    </message>
+    <message>
+        <source>Select one entry to rename.</source>
+        <translation>Sélectionnez un seul élément à renommer.</translation>
+    </message>
+    <message>
+        <source>Rename</source>
+        <translation>Renommer</translation>
+    </message>
+    <message>
+        <source>New name for &apos;%1&apos;:</source>
+        <translation>Nouveau nom pour « %1 » :</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; already exists there: nothing was renamed.</source>
+        <translation>« %1 » existe déjà ici : rien n&apos;a été renommé.</translation>
+    </message>
+    <message>
+        <source>Could not rename &apos;%1&apos;: %2</source>
+        <translation>Impossible de renommer « %1 » : %2</translation>
+    </message>
+    <message>
+        <source>Could not list &apos;%1&apos;: nothing was renamed.</source>
+        <translation>Impossible de lister « %1 » : rien n&apos;a été renommé.</translation>
+    </message>
+    <message>
+        <source>The server refused to rename &apos;%1&apos; (%2).</source>
+        <translation>Le serveur a refusé de renommer « %1 » (%2).</translation>
     </message>
 </context>
 <context>

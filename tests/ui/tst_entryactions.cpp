@@ -16,8 +16,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
@@ -257,6 +259,76 @@ private Q_SLOTS:
         QTRY_VERIFY(!f_->controller->deletion().question());
         QTRY_VERIFY(!f_->controller->deletion().isBusy());
         QCOMPARE(QFile::exists(f_->root() + QStringLiteral("/doomed")), !removed);
+    }
+
+    // The menu offers what applies to the selection now; F2 renames the one selected entry.
+    void contextMenu_data()
+    {
+        QTest::addColumn<QStringList>("select");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QList<bool>>("enabled"); // Upload, Rename, Delete, New folder
+        QTest::addColumn<QString>("offered");     // the name the rename dialog offers; empty: none
+        // Nothing selected in the open directory: the selection is the directory itself.
+        QTest::newRow("only the path") << QStringList{} << false << QList<bool>{false, true, true, true}
+                                       << "<directory>";
+        QTest::newRow("one file") << QStringList{"a"} << false << QList<bool>{false, true, true, true} << "a";
+        QTest::newRow("two files") << QStringList{"a", "b"} << false << QList<bool>{false, false, true, true} << "";
+        QTest::newRow("one file, connected") << QStringList{"a"} << true << QList<bool>{true, true, true, true}
+                                             << "a";
+    }
+    void contextMenu()
+    {
+        QFETCH(QStringList, select);
+        QFETCH(bool, connected);
+        QFETCH(QList<bool>, enabled);
+        QFETCH(QString, offered);
+        if (offered == QLatin1String("<directory>"))
+            offered = QFileInfo(f_->root()).fileName();
+        write(f_->root() + QStringLiteral("/a"), "a");
+        write(f_->root() + QStringLiteral("/b"), "b");
+        ScriptedFtpServer server(browsingServer({{"/", ""}}));
+        build();
+        if (connected)
+            f_->app.engine = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("pw"));
+        QVERIFY(local().setPath(f_->root()));
+        const int column = local().lastVisibleColumn();
+        QList<int> rows;
+        for (const QString &name : select)
+            rows << rowNamed(local(), column, name);
+        if (!rows.isEmpty())
+            local().selectRows(column, rows);
+
+        Q_EMIT local().customContextMenuRequested(QPoint(10, 10));
+        auto *menu = local().findChild<QMenu *>();
+        QVERIFY(menu);
+        BrowserEntryActions &actions = f_->controller->localEntryActions();
+        const QList<QAction *> ours{actions.transferAction(), actions.renameAction(), actions.deleteAction(),
+                                    actions.newFolderAction()};
+        QList<bool> shown;
+        for (QAction *action : ours) {
+            QVERIFY(menu->actions().contains(action));
+            shown << action->isEnabled();
+        }
+        QCOMPARE(shown, enabled);
+        menu->close();
+        if (f_->app.engine)
+            f_->app.engine->shutdown();
+
+        // F2 where the focus is in the browser opens the rename dialog on the selection.
+        MainWindow *w = f_->controller->window();
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QAbstractItemView *list = focusedList(local());
+        QVERIFY(list);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_F2);
+        auto *dialog = w->findChild<QInputDialog *>();
+        QCOMPARE(dialog != nullptr, !offered.isEmpty());
+        if (dialog)
+            QCOMPARE(dialog->textValue(), offered);
+        else
+            QVERIFY(f_->controller->statusText().isEmpty());
     }
 
     // Renamed in place, never over another entry, never out of the directory.
