@@ -42,7 +42,6 @@ public:
     static constexpr int kWholeColumn = -1;
     // kNoDrop, kWholeColumn or the row (as shown) that a drop would go into.
     void setDropHighlight(int target);
-    int dropHighlight() const { return dropTarget_; }
 
     std::function<void()> startDrag;
 
