@@ -17,6 +17,9 @@
 #include "PeakMemory.h"
 #include "app/MyDelegate.h"
 #include "ftp/NotificationCenter.h"
+#include "ui/CellFile.h"
+#include "ui/ColumnBrowser.h"
+#include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
 
 #include <QApplication>
@@ -70,6 +73,32 @@ int fail(const QString &what)
 QString joined(const QString &directory, const QString &relative)
 {
     return relative.isEmpty() ? directory : directory + QLatin1Char('/') + relative;
+}
+
+// Shows `path` ("/pub/in") in the remote browser, one column per directory, as a user
+// opens it before dropping there; false when a name does not show within 30 s.
+bool openRemote(ColumnBrowser &browser, const QString &path)
+{
+    QTimer wake; // lets waitUntil see its limit while no listing comes
+    wake.start(100);
+    int column = 0;
+    for (const QString &name : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        const bool shown = waitUntil(
+            [&] {
+                for (int row = 0; row < browser.rowCount(column); ++row) {
+                    if (browser.cellAt(column, row)->name() == name) {
+                        browser.selectRow(column, row);
+                        return true;
+                    }
+                }
+                return false;
+            },
+            30000);
+        if (!shown)
+            return false;
+        ++column;
+    }
+    return true;
 }
 
 // The files of each directory of `top`, keyed by the path under it ("" for `top` itself).
@@ -169,6 +198,10 @@ int main(int argc, char **argv)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (delegate.window()->connectionState() != MainWindowController::ConnectionState::Connected)
         return fail(QStringLiteral("not connected"));
+    // Both panes show where the folder comes from and goes to, as when it is dragged.
+    MainWindow &window = *delegate.window()->window();
+    if (!window.localView()->setPath(localParent) || !openRemote(*window.remoteView(), remoteParent))
+        return fail(QStringLiteral("browsers do not show the directories"));
 
     QList<std::pair<QString, QList<File>>> flatFiles;
     if (flat) {
