@@ -149,8 +149,10 @@ program_run() { # direction mode port
       --local-dir "$work/up" --name tree --files "$files" 2>/dev/null) || true
     same_tree "$work/up/tree" "$work/ftp/pub/in/$target/tree" || { echo "program's upload differs: $out" >&2; exit 1; }
   fi
-  [ "$(echo "$out" | field files)" = "$files" ] && [ "$(echo "$out" | field bytes)" = "$bytes" ] ||
-    { echo "program's count differs (want files=$files bytes=$bytes): $out" >&2; exit 1; }
+  if [ "$(echo "$out" | field files)" != "$files" ] || [ "$(echo "$out" | field bytes)" != "$bytes" ]; then
+    echo "program's count differs (want files=$files bytes=$bytes): $out" >&2
+    exit 1
+  fi
   echo "$out"
 }
 
