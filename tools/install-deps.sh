@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev
 )
 if [ "${ZODARU_BENCH_DEPS:-0}" = 1 ]; then
-  packages+=(vsftpd curl)
+  packages+=(vsftpd curl lftp)
 fi
 # Building the Debian package (cpack -G DEB): dpkg-shlibdeps for the Depends line, file to
 # find the binaries it reads.
