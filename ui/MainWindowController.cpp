@@ -30,7 +30,6 @@
 
 #include <algorithm>
 
-
 namespace zodaru {
 
 namespace {
