@@ -82,6 +82,7 @@ public:
     // What a row shows as the entry's name: its path under the folder it was found in
     // ("photos/2020/a.jpg"); the name itself when none was set.
     QString displayName() const { return _display.isEmpty() ? _file : _display; }
+    QStringView displayNameView() const { return _display.isEmpty() ? QStringView(_file) : QStringView(_display); }
     void setDisplayName(const QString &display) { _display = display; }
     // The id of the folder row this entry was found under; 0 when queued on its own.
     qint32 group() const { return _group; }

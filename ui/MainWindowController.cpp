@@ -32,7 +32,6 @@
 
 #include <algorithm>
 
-
 namespace zodaru {
 
 namespace {

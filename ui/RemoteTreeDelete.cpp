@@ -116,8 +116,12 @@ void RemoteTreeDelete::sendNext()
         if (!self)
             return;
         if (code < 0 || code >= 400) {
-            zlog("Effacement arrete, commande refusee par le serveur (%d) : %@", code,
-                 step.word + QLatin1Char(' ') + step.path);
+            // Logged as every other command of the window is.
+            const QString line = step.word + QLatin1Char(' ') + step.path;
+            if (code < 0)
+                zlog("Commande non envoyee : %@", line);
+            else
+                zlog("Commande refusee par le serveur (%d) : %@", code, line);
             self->running_ = false;
             self->finished_({Stop::Refused, step.path, code, self->nextStep_});
             return;

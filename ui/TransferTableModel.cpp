@@ -187,7 +187,7 @@ bool TransferTableModel::Source::shows(const File &entry) const
     return current == entry.currentsize() && size == entry.size() && done == entry.isFinished()
         && error == entry.hasError() && cancelled == entry.isCancelled() && skipped == entry.isSkipped()
         && asking == entry.isAsking() && walking == entry.isWalking() && filesFound == entry.filesFound()
-        && filesDone == entry.filesDone() && filesFailed == entry.filesFailed() && name == entry.displayName();
+        && filesDone == entry.filesDone() && filesFailed == entry.filesFailed() && name == entry.displayNameView();
 }
 
 TransferTableModel::Source TransferTableModel::sourceOf(const File &entry)

@@ -56,11 +56,17 @@ class TestRenameDelete final : public QObject {
     std::unique_ptr<AppHarness> h_;
     std::optional<ScopedEnv> data_;
 
-    bool startWithTree()
+    // The tree on the server, the program connected to it; as the read-only account when
+    // `reader`.
+    bool startWithTree(bool reader = false)
     {
-        if (!h_->serve(kTree))
+        if (!h_->serve(kTree) || !QDir(h_->server.rootPath()).mkpath(QStringLiteral("photos/2020/deep/none")))
             return false;
-        return QDir(h_->server.rootPath()).mkpath(QStringLiteral("photos/2020/deep/none")) && h_->launchConnected();
+        if (!reader)
+            return h_->launchConnected();
+        h_->launch();
+        return h_->connectThroughDialog(h_->server.address(), RealFtpServer::readerUser(), RealFtpServer::password())
+            && h_->state() == State::Connected;
     }
     EntryDeletion &deletion() const { return h_->controller().deletion(); }
 
@@ -174,15 +180,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("to");
         QTest::addColumn<QStringList>("after");
         QTest::addColumn<bool>("told");
-        QTest::newRow("free name") << "renamed.txt" << QStringList{"photos", "renamed.txt"} << false;
-        QTest::newRow("folder's name") << "photos" << QStringList{"keep.txt", "photos"} << true;
+        QTest::addColumn<bool>("reader"); // the read-only account: the server refuses
+        QTest::newRow("free name") << "renamed.txt" << QStringList{"photos", "renamed.txt"} << false << false;
+        QTest::newRow("folder's name") << "photos" << QStringList{"keep.txt", "photos"} << true << false;
+        QTest::newRow("server refuses") << "renamed.txt" << QStringList{"keep.txt", "photos"} << true << true;
     }
     void renameRemote()
     {
         QFETCH(QString, to);
         QFETCH(QStringList, after);
         QFETCH(bool, told);
-        QVERIFY2(startWithTree(), h_->why());
+        QFETCH(bool, reader);
+        QVERIFY2(startWithTree(reader), h_->why());
         QVERIFY(AppHarness::select(h_->remote(), 0, {"keep.txt"}));
 
         h_->controller().remoteEntryActions().askRename();

@@ -6,6 +6,7 @@
 #include "app/RetiredEngines.h"
 #include "app/SessionEngine.h"
 #include "ftp/FTP.h"
+#include "ui/EntryDeletion.h"
 #include "ui/GetNameWindow.h"
 #include "support/FakeApp.h"
 
@@ -295,6 +296,12 @@ private Q_SLOTS:
         if (word == "DELE") {
             QVERIFY(AppHarness::select(h.remote(), 0, {"f"}));
             h.window().rdelete()->click();
+            // Every delete asks first.
+            QTRY_VERIFY(h.controller().deletion().question());
+            QMessageBox *question = h.controller().deletion().question();
+            for (QAbstractButton *button : question->buttons())
+                if (question->buttonRole(button) == QMessageBox::DestructiveRole)
+                    button->click();
         } else {
             h.window().rmkdir()->click();
             GetNameWindow *panel = shownNow<GetNameWindow>();

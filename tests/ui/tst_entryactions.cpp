@@ -456,7 +456,7 @@ private Q_SLOTS:
         const QString path = QString::fromLatin1(refused.mid(refused.indexOf(' ') + 1));
         QCOMPARE(f_->controller->statusText().contains(QLatin1Char('\'') + path + QLatin1Char('\'')),
                  !refused.isEmpty());
-        QCOMPARE(log.contains(QStringLiteral("Effacement arrete, commande refusee par le serveur (550) : ")
+        QCOMPARE(log.contains(QStringLiteral("Commande refusee par le serveur (550) : ")
                               + QString::fromLatin1(refused)),
                  !refused.isEmpty());
         QCOMPARE(server.failures(), QStringList());
