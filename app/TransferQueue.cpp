@@ -58,6 +58,13 @@ qint32 TransferQueue::append(File entry)
     }
     entry.setID(++lastId_);
     entries_.append(std::move(entry));
+    // An entry that comes already failed (a directory of the tree that could not be listed
+    // or made) or finished counts for its folder at once: nothing else will end it.
+    const File &added = entries_.constLast();
+    if (added.group() != 0 && added.hasError())
+        fileFailed(added);
+    else if (added.group() != 0 && added.isDone())
+        fileFinished(added);
     return lastId_;
 }
 

@@ -329,9 +329,9 @@ private Q_SLOTS:
             << L{"Fichier existant <a> : reponse ecraser"};
         QTest::newRow("skip: the next one starts") << "add a b; pass; conflict different; answer skip"
                                                    << "a:S b:R" << L{"a", "b"} << L{"a"}
-                                                   << L{"Fichier existant <a> : reponse ignorer"};
+                                                   << L{"Fichier existant <a> : reponse passer"};
         QTest::newRow("no answer loses nothing") << "add a; pass; conflict same; answer none" << "a:S" << L{"a"}
-                                                 << L{"a"} << L{"Fichier existant <a> : reponse ignorer"};
+                                                 << L{"a"} << L{"Fichier existant <a> : reponse passer"};
         QTest::newRow("once only: the next one of the class is asked")
             << "add a b; pass; conflict same; answer rename; ok; done a; conflict same" << "a:D b:A"
             << L{"a", "a(rename)", "b"} << L{"a", "b"} << L{"Fichier existant <a> : reponse renommer"};
@@ -345,10 +345,10 @@ private Q_SLOTS:
         QTest::newRow("skip to all: skipped without a start")
             << "add a b c; pass; conflict resumable; answer skip all; conflict resumable" << "a:S b:S c:R"
             << L{"a", "b", "c"} << L{"a"}
-            << L{"Fichier existant <a> : reponse ignorer", "Fichier existant <b> : reponse ignorer (pour tous)"};
+            << L{"Fichier existant <a> : reponse passer", "Fichier existant <b> : reponse passer (pour tous)"};
         QTest::newRow("to all is forgotten when the queue is cleared")
             << "add a; pass; conflict same; answer skip all; clear; add b; pass; conflict same" << "b:A" << L{"a", "b"}
-            << L{"a", "b"} << L{"Fichier existant <a> : reponse ignorer"};
+            << L{"a", "b"} << L{"Fichier existant <a> : reponse passer"};
         QTest::newRow("an answer after the queue was cleared starts nothing")
             << "add a; pass; conflict different; clear; add b; answer overwrite" << "b:W" << L{"a"} << L{"a"} << L{};
         QTest::newRow("an answer after a session ended starts nothing")
@@ -365,7 +365,7 @@ private Q_SLOTS:
         QTest::newRow("conflicts in a folder: one answer for the class")
             << "folder F; in F x y; walked F; pass; conflict same; answer skip all; conflict same"
             << "F:2/2,20/20,D x:S y:S" << L{"x", "y"} << L{"x"}
-            << L{"Fichier existant <x> : reponse ignorer", "Fichier existant <y> : reponse ignorer (pour tous)"};
+            << L{"Fichier existant <x> : reponse passer", "Fichier existant <y> : reponse passer (pour tous)"};
     }
     void conflicts()
     {

@@ -438,14 +438,16 @@ private Q_SLOTS:
         QVERIFY(h_->uploadEngine()->isConnected());
         QVERIFY(!h_->uploadEngine()->isTransferring());
 
-        // The same upload engine goes on; a directory cannot be uploaded, the file can.
+        // The same upload engine goes on; the (empty) directory is made on the server as a
+        // folder transfer, the file goes through.
         QVERIFY(AppHarness::select(h_->local(), localColumn, {"folder", "y"}));
         h_->window().Put()->click();
         QCOMPARE(h_->uploadEngine().get(), first);
         QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(uploads()), 30000);
         QCOMPARE(uploads().size(), 3);
         QCOMPARE(entryNamed(uploads(), "x").getStatus(), QStringLiteral("FTP Error"));
-        QCOMPARE(entryNamed(uploads(), "folder").getStatus(), QStringLiteral("FTP Error"));
+        QCOMPARE(entryNamed(uploads(), "folder").getStatus(), QStringLiteral("Done."));
+        QVERIFY(QFileInfo(h_->server.rootPath() + QStringLiteral("/folder")).isDir());
         QCOMPARE(entryNamed(uploads(), "y").getStatus(), QStringLiteral("Done."));
         QCOMPARE(h_->server.readFile("y"), QByteArray("yyy"));
         QCOMPARE(h_->state(), State::Connected);
