@@ -56,6 +56,8 @@ qint32 TransferQueue::append(File entry)
         row.setSize(row.size() + entry.size());
         settleFolder(row);
     }
+    if (entry.group() != 0 && cancelledFolders_.contains(entry.group()) && !entry.isDone())
+        entry.setCancelled();
     entry.setID(++lastId_);
     entries_.append(std::move(entry));
     // An entry that comes already failed (a directory of the tree that could not be listed
@@ -106,6 +108,7 @@ void TransferQueue::clear()
     running_.clear();
     asking_ = 0;
     remembered_.clear();
+    cancelledFolders_.clear();
     ++generation_;
 }
 

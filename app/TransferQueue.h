@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -167,6 +168,8 @@ private:
     QHash<qint32, Run> running_;
     // The entry whose existing target the user is asked about; 0 when none.
     qint32 asking_ = 0;
+    // Folder rows the user cancelled: files their walk still finds arrive cancelled.
+    QSet<qint32> cancelledFolders_;
     // Answers applied to all conflicts of a class, until the queue is cleared.
     QHash<int, ConflictAnswer> remembered_; // by ConflictClass
     bool paused_ = false;

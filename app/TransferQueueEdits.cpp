@@ -107,8 +107,9 @@ void TransferQueue::cancel(int index)
     if (index < 0 || index >= entries_.size() || entries_[index].isDone())
         return;
     if (entries_[index].isDir()) {
-        // A folder row: every file of it not finished yet.
+        // A folder row: every file of it not finished yet, and those its walk finds later.
         const qint32 folder = qint32(entries_[index].getID());
+        cancelledFolders_.insert(folder);
         for (int i = 0; i < entries_.size(); ++i)
             if (entries_[i].group() == folder && !entries_[i].isDone())
                 cancel(i);
@@ -138,8 +139,9 @@ void TransferQueue::retry(int index)
     if (index < 0 || index >= entries_.size())
         return;
     if (entries_[index].isDir()) {
-        // A folder row: every failed file of it.
+        // A folder row: every failed file of it, and the files its walk finds from now on.
         const qint32 folder = qint32(entries_[index].getID());
+        cancelledFolders_.remove(folder);
         for (qsizetype i = 0; i < entries_.size(); ++i)
             if (entries_[i].group() == folder && entries_[i].hasError()) {
                 fileRequeued(entries_[i]);

@@ -300,6 +300,9 @@ private Q_SLOTS:
         QTest::newRow("then the next entry starts at the end of the cancelled one")
             << "folder F; in F x y; add z; walked F; pass; ok; cancel F; fail x" << "F:0/2,0/20,E x:C y:C z:R"
             << L{"x", "z"};
+        QTest::newRow("files found after the folder row was cancelled arrive cancelled")
+            << "folder F; in F x; add z; pass; ok; cancel F; in F y; fail x; walked F" << "F:0/2,0/20,E x:C z:R y:C"
+            << L{"x", "z"};
         QTest::newRow("removing the folder row takes its waiting files")
             << "folder F; in F x y; add z; remove F" << "z:W" << L{};
         QTest::newRow("removing the folder row cancels its running file")
