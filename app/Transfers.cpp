@@ -188,24 +188,19 @@ void Transfers::putFile()
 
 void Transfers::getEntries(const QString &remoteDirectory, const QList<File> &entries, const QString &localDirectory)
 {
-    QStringList folders;
-    for (const File &source : entries) {
-        if (source.isDir()) {
-            folders << source.name();
-            continue;
-        }
-        File entry = File::copyOf(source);
-        entry.setRemotePath(remoteDirectory);
-        entry.setLocalPath(localDirectory);
-        downloads_->append(std::move(entry));
-    }
-    window()->refreshDownloadTable();
-    downloadFiles();
-    transferFolders(TransferDirection::Download, remoteDirectory, folders, localDirectory);
+    transferEntries(TransferDirection::Download, remoteDirectory, entries, localDirectory);
 }
 
 void Transfers::putEntries(const QString &localDirectory, const QList<File> &entries, const QString &remoteDirectory)
 {
+    transferEntries(TransferDirection::Upload, localDirectory, entries, remoteDirectory);
+}
+
+// Files join the queue of `direction` at once; directories are walked, their trees following.
+void Transfers::transferEntries(TransferDirection direction, const QString &from, const QList<File> &entries,
+                                const QString &to)
+{
+    const bool download = direction == TransferDirection::Download;
     QStringList folders;
     for (const File &source : entries) {
         if (source.isDir()) {
@@ -213,13 +208,18 @@ void Transfers::putEntries(const QString &localDirectory, const QList<File> &ent
             continue;
         }
         File entry = File::copyOf(source);
-        entry.setLocalPath(localDirectory);
-        entry.setRemotePath(remoteDirectory);
-        uploads_->append(std::move(entry));
+        entry.setRemotePath(download ? from : to);
+        entry.setLocalPath(download ? to : from);
+        queue(direction).append(std::move(entry));
     }
-    window()->refreshUploadTable();
-    uploadFiles();
-    transferFolders(TransferDirection::Upload, localDirectory, folders, remoteDirectory);
+    if (download) {
+        window()->refreshDownloadTable();
+        downloadFiles();
+    } else {
+        window()->refreshUploadTable();
+        uploadFiles();
+    }
+    transferFolders(direction, from, folders, to);
 }
 
 void Transfers::transferFolders(TransferDirection direction, const QString &from, const QStringList &names,

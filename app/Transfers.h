@@ -80,6 +80,9 @@ private:
                        std::function<void(const TransferStart &)> started);
     // The directories `names` of `from` go to `to` in `direction`: a folder row each, their
     // trees walked (see FolderWalk).
+    // Entries of `from` to `to` (remote to local for a download, back for an upload).
+    void transferEntries(TransferDirection direction, const QString &from, const QList<File> &entries,
+                         const QString &to);
     void transferFolders(TransferDirection direction, const QString &from, const QStringList &names,
                          const QString &to);
     // Gives up the walks on their way: their session ended (the queues were set aside or
