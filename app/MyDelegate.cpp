@@ -289,6 +289,11 @@ bool MyDelegate::transfersPaused(Direction direction) const
     return transfers_ && transfers_->transfersPaused(direction);
 }
 
+void MyDelegate::applyTransferSettings(const TransferSettings &settings)
+{
+    session_->applyTransferSettings(settings);
+}
+
 void MyDelegate::receive(const TransferEvent &event)
 {
     transfers_->chunk(event);

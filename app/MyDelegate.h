@@ -84,6 +84,7 @@ public:
     void clearFinishedTransfers(Direction direction) override;
     void setTransfersPaused(Direction direction, bool paused) override;
     bool transfersPaused(Direction direction) const override;
+    void applyTransferSettings(const TransferSettings &settings) override;
 
     // One pass over a queue: starts the first waiting entry unless an entry before it runs.
     void downloadFiles();

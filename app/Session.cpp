@@ -42,7 +42,7 @@ int keepAliveMs()
 using LoginFailure = Session::Login::Failure;
 
 Session::Session(AppContext &app, RetiredEngines &retired, QObject *parent)
-    : QObject(parent), app_(app), retired_(retired)
+    : QObject(parent), app_(app), retired_(retired), transferSettings_(TransferSettings::load())
 {
     connect(&connectionCheck_, &QTimer::timeout, this, &Session::checkCommandConnection);
     connect(&keepAlive_, &QTimer::timeout, this, &Session::keepSessionAlive);
@@ -460,6 +460,11 @@ quint64 Session::remoteRename(const QString &from, const QString &to, AppContext
         },
         std::pair{AppContext::RenameReplies{}, false});
     return ++requestSerial_;
+}
+
+void Session::applyTransferSettings(const TransferSettings &settings)
+{
+    transferSettings_ = settings;
 }
 
 void Session::keepSessionAlive()

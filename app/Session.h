@@ -4,6 +4,7 @@
 #include "app/SessionEngine.h"
 #include "ftp/FTP.h"
 #include "model/TransferDirection.h"
+#include "model/TransferSettings.h"
 #include "ui/AppContext.h"
 #include "ui/CertificateDialog.h"
 #include "ui/ClearPasswordDialog.h"
@@ -43,6 +44,10 @@ public:
     // of a session already open keep theirs.
     void setEngineSettings(const FTP::Settings &settings) { engineSettings_ = settings; }
     const FTP::Settings &engineSettings() const { return engineSettings_; }
+    // How many connections each direction may use and their speed limits: read from the
+    // settings file when the session is made; applied at once to a session open.
+    void applyTransferSettings(const TransferSettings &settings);
+    const TransferSettings &transferSettings() const { return transferSettings_; }
 
     // What one of the three logins of a connect brought back.
     struct Login {
@@ -197,6 +202,7 @@ private:
     // The least protection any engine of the session must have, from its first login.
     ProtectionPolicy sessionPolicy_;
     FTP::Settings engineSettings_;
+    TransferSettings transferSettings_;
 };
 
 } // namespace zodaru

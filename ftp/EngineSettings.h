@@ -6,7 +6,11 @@
 
 #include <QtGlobal>
 
+#include <memory>
+
 namespace zodaru {
+
+class RateLimit;
 
 // Time limits, in milliseconds. A time-out counts as a lost connection.
 struct EngineTimeouts {
@@ -32,6 +36,8 @@ struct EngineSettings {
     EngineLimits limits;
     // Where its transfers are told; null: the process's NotificationCenter.
     TransferEventSink *events = nullptr;
+    // The speed its transfers share with the other engines of their direction; null: none.
+    std::shared_ptr<RateLimit> rateLimit;
 
     // `events`, or the process's NotificationCenter (made on first use) when null.
     TransferEventSink &sink() const;

@@ -13,6 +13,8 @@
 
 namespace zodaru {
 
+struct TransferSettings;
+
 class MainWindowController;
 class SiteActions;
 class Sites;
@@ -123,6 +125,9 @@ public:
         Q_UNUSED(direction);
         return false;
     }
+    // The user changed how transfers run: they are written to the settings file already;
+    // the session's connections and speed limits follow at once.
+    virtual void applyTransferSettings(const TransferSettings &settings) { Q_UNUSED(settings); }
 };
 
 } // namespace zodaru
