@@ -77,8 +77,9 @@ qint64 RateLimit::stepUnder(const std::shared_ptr<RateLimit> &limit, qint64 want
 
 bool RateLimit::take(qint64 bytes, const std::atomic<bool> &stop)
 {
-    // Unlimited: nothing to count, nothing to read the time for.
-    if (rate_.load(std::memory_order_relaxed) == 0)
+    // Unlimited, or nothing to move (a read that found nothing): nothing to count, nothing
+    // to read the time for, and no waiting for what the other transfers owe.
+    if (bytes <= 0 || rate_.load(std::memory_order_relaxed) == 0)
         return !stop.load(std::memory_order_relaxed);
 
     qint64 rate = 0;
@@ -92,7 +93,7 @@ bool RateLimit::take(qint64 bytes, const std::atomic<bool> &stop)
             return !stop.load(std::memory_order_relaxed);
         now = clock_->nowNs();
         earn(now, rate);
-        tokens_ -= double(std::max<qint64>(bytes, 0));
+        tokens_ -= double(bytes);
         // Capped far beyond any real wait, so that the sum cannot overflow.
         const double owedNs = std::min(std::ceil(-tokens_ * kNsPerSecond / double(rate)), 1e17);
         deadline = tokens_ >= 0 ? now : now + qint64(owedNs);

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace zodaru;
@@ -123,6 +124,8 @@ private Q_SLOTS:
     void stopWhileWaiting();
     void unlimited_data();
     void unlimited();
+    void nothingToTakeNeverWaits_data();
+    void nothingToTakeNeverWaits();
     void limitedTransferArrivesWhole_data();
     void limitedTransferArrivesWhole();
 };
@@ -330,6 +333,43 @@ void TestRateLimit::unlimited()
         QCOMPARE(limit.take(bytes, stop), !stopped);
     QCOMPARE(clock->reads.load(), 0);
     QCOMPARE(clock->now.load(), qint64(0));
+}
+
+void TestRateLimit::nothingToTakeNeverWaits_data()
+{
+    QTest::addColumn<qint64>("rate");
+    QTest::addColumn<qint64>("owed"); // by another taker, waiting meanwhile
+    QTest::newRow("slow") << qint64(10240) << qint64(100 * 10240);
+    QTest::newRow("fast") << qint64(64 << 20) << qint64(64 << 20);
+}
+
+// A read that found nothing takes 0 bytes: it goes on at once, without reading the time,
+// while another taker on the same limit waits for what it owes.
+void TestRateLimit::nothingToTakeNeverWaits()
+{
+    QFETCH(qint64, rate);
+    QFETCH(qint64, owed);
+    const auto clock = std::make_shared<FakeClock>();
+    RateLimit limit(rate, clock);
+    bool asked = false;
+    bool taken = false;
+    qint64 before = -1;
+    qint64 after = -1;
+    int reads = -1;
+    clock->onSleep = [&] {
+        if (std::exchange(asked, true))
+            return;
+        before = clock->now.load();
+        reads = clock->reads.load();
+        taken = limit.take(0, kGoOn);
+        after = clock->now.load();
+        reads = clock->reads.load() - reads;
+    };
+    QVERIFY(limit.take(RateLimit::burstFor(rate) + owed, kGoOn));
+    QVERIFY(asked);
+    QVERIFY(taken);
+    QCOMPARE(after, before);
+    QCOMPARE(reads, 0);
 }
 
 void TestRateLimit::limitedTransferArrivesWhole_data()
