@@ -17,6 +17,7 @@
 #include "ui/MainWindowController.h"
 #include "ui/ParametersWindowController.h"
 #include "ui/SiteActions.h"
+#include "ui/TransferSettingsDialog.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -128,6 +129,8 @@ void MyDelegate::createMenu()
                     &MyDelegate::orderFrontHelpPanel);
 
     BrowserSettings::instance().fillViewMenu(*menuBar->addMenu(tr("View")));
+    connect(menuBar->addAction(tr("Transfers...")), &QAction::triggered, this,
+            [this] { TransferSettingsDialog::showFor(*this, myWindow ? myWindow->window() : nullptr); });
 
     auto *quit = menuBar->addAction(QStringLiteral("Quit"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

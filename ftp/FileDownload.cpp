@@ -9,6 +9,7 @@
 #include "ftp/ControlChannel.h"
 #include "ftp/DataChannel.h"
 #include "ftp/DirectoryListing.h"
+#include "ftp/RateLimit.h"
 #include "net/Socket.h"
 
 #include <utility>
@@ -175,7 +176,12 @@ void FileDownload::run(qint32 id, FileReceiver &receiver)
         while (!broken) {
             // Whatever has arrived, up to a step: written at once, told in chunks.
             ChunkEnd end = ChunkEnd::Full;
-            progress.moved(part.receiveFrom(*data, kStepSize, idleMs, end));
+            const auto &limit = context_.settings.rateLimit;
+            const qint64 n = part.receiveFrom(*data, RateLimit::stepUnder(limit, kStepSize), idleMs, end);
+            // Paid for once here: the next read waits, and the server's sending with it.
+            if (limit)
+                limit->take(n, state.stoppedByUser);
+            progress.moved(n);
             if (end == ChunkEnd::Full)
                 continue;
             if (end == ChunkEnd::NotWritten)

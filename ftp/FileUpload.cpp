@@ -7,6 +7,7 @@
 #include "ftp/ChunkProgress.h"
 #include "ftp/ControlChannel.h"
 #include "ftp/DataChannel.h"
+#include "ftp/RateLimit.h"
 #include "ftp/UploadSource.h"
 #include "net/Socket.h"
 
@@ -84,13 +85,16 @@ void FileUpload::run(qint32 id)
         qint64 sent = offset_;
         broken = broken || seekFailed_;
         while (!broken && sent < length) {
-            const qint64 step = std::min(kStepSize, length - sent);
+            const qint64 step = std::min(RateLimit::stepUnder(context_.settings.rateLimit, kStepSize), length - sent);
             for (qint64 at = sent; at < sent + step; at += kChunkSize) {
                 const qint64 n = std::min(kChunkSize, sent + step - at);
                 zlog("send : %d upto : %d ", at, n);
                 zlog("chunk (%i,%i) == %i ", at, at + n, n);
             }
             QString failure;
+            // A stop while waiting shows as the failed send that follows.
+            if (const auto &limit = context_.settings.rateLimit)
+                limit->take(step, state.stoppedByUser);
             const qint64 n = source->sendTo(*data, step, idleMs, failure);
             sent += n;
             progress.moved(n);

@@ -527,6 +527,10 @@ Tapez ftp:// devant le nom du serveur pour vous connecter en clair sans cette qu
         <translation>Affichage</translation>
     </message>
     <message>
+        <source>Transfers...</source>
+        <translation>Transferts...</translation>
+    </message>
+    <message>
         <source>Quit</source>
         <translation>Quitter</translation>
     </message>
@@ -815,6 +819,41 @@ Tapez ftp:// devant le nom du serveur pour vous connecter en clair sans cette qu
     <message>
         <source>&quot;%1&quot; names no server.</source>
         <translation>« %1 » ne désigne aucun serveur.</translation>
+    </message>
+</context>
+<context>
+    <name>zodaru::TransferSettingsDialog</name>
+    <message>
+        <source>Transfer settings</source>
+        <translation>Réglages des transferts</translation>
+    </message>
+    <message>
+        <source>Connections per direction</source>
+        <translation>Connexions par sens</translation>
+    </message>
+    <message>
+        <source>Download limit</source>
+        <translation>Limite de téléchargement</translation>
+    </message>
+    <message>
+        <source>Upload limit</source>
+        <translation>Limite d’envoi</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source> KiB/s</source>
+        <translation> Kio/s</translation>
+    </message>
+    <message>
+        <source>No limit</source>
+        <translation>Sans limite</translation>
     </message>
 </context>
 </TS>

@@ -6,6 +6,7 @@
 #include "model/Sites.h"
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
+#include "ui/TransferSettingsDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -117,7 +119,7 @@ private Q_SLOTS:
     void mainMenu()
     {
         launch();
-        QCOMPARE(titles(menu()->actions()), (QStringList{"Info..", "View", "Quit"}));
+        QCOMPARE(titles(menu()->actions()), (QStringList{"Info..", "View", "Transfers...", "Quit"}));
         QAction *info = actionNamed(menu()->actions(), QStringLiteral("Info.."));
         QVERIFY(info->menu());
         QCOMPARE(info->shortcut(), QKeySequence());
@@ -158,6 +160,23 @@ private Q_SLOTS:
         for (const QString &word : mentions)
             QVERIFY2(boxes.first()->text().contains(word), qPrintable(word));
         boxes.first()->close();
+    }
+
+    // The menu opens one non-modal settings dialog; its OK writes the program's file.
+    void transferSettingsFromTheMenu()
+    {
+        launch();
+        QAction *action = actionNamed(menu()->actions(), QStringLiteral("Transfers..."));
+        QVERIFY(action);
+        action->trigger();
+        action->trigger();
+        const auto dialogs = app().window()->window()->findChildren<TransferSettingsDialog *>();
+        QCOMPARE(dialogs.size(), 1);
+        QVERIFY(dialogs.first()->isVisible());
+        QVERIFY(!dialogs.first()->isModal());
+        dialogs.first()->uploadLimitBox()->setValue(300);
+        QTest::mouseClick(dialogs.first()->okButton(), Qt::LeftButton);
+        QCOMPARE(TransferSettings::load(h_->settingsFile()).uploadLimit, qint64(300 * 1024));
     }
 
     void disconnectRemoteEmptiesTheSession()

@@ -3,6 +3,7 @@
 
 #include "ftp/FTP.h"
 #include "model/Sites.h"
+#include "model/TransferSettings.h"
 #include "ui/AppContext.h"
 #include "ui/MainWindowController.h"
 
@@ -133,6 +134,12 @@ public:
     }
     bool transfersPaused(Direction) const override { return paused; }
     bool paused = false;
+    void applyTransferSettings(const TransferSettings &settings) override
+    {
+        calls << QStringLiteral("applyTransferSettings");
+        appliedSettings.append(settings);
+    }
+    QList<TransferSettings> appliedSettings;
     // "1,2,3"
     static QString joined(const QList<int> &indexes)
     {
