@@ -62,9 +62,12 @@ bool MyDelegate::mayQuit()
         zlog("Quitter avec %d transferts non termines ?", unfinished);
         if (!quitQuestion_(unfinished))
             return false;
-        // Stopped now: each worker removes its partial file while the program ends.
-        FTP::stopAllTransfers();
     }
+    // Saved before the transfers stop: they come back as they were at the next connect.
+    transfers_->saveQueues();
+    // Stopped now: each worker keeps its partial file for that next connect.
+    if (unfinished > 0)
+        FTP::stopAllTransfers();
     return true;
 }
 

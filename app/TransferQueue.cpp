@@ -226,7 +226,7 @@ void TransferQueue::started(quint64 generation, qint32 id, quint64 number, const
     } else if (!run->cancelled && start.conflict) {
         endRun(id);
         entry.setCurrent(false);
-        if (entry.conflictAnswer() == ConflictAnswer::Ask) {
+        if (entry.conflictAnswer() == ConflictAnswer::Ask || entry.conflictAnswer() == ConflictAnswer::ResumeOrAsk) {
             conflicted(index, *start.conflict);
         } else {
             // Answered, and yet asked again: failed rather than asked for ever.

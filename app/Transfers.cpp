@@ -6,6 +6,7 @@
 #include "app/LocalTreeWalk.h"
 #include "app/RemoteTreeWalk.h"
 #include "app/RetiredEngines.h"
+#include "app/SavedQueue.h"
 #include "app/Session.h"
 #include "app/SessionEngine.h"
 #include "app/TransferQueue.h"
@@ -40,6 +41,7 @@ Transfers::Transfers(AppContext &app, Session &session, RetiredEngines &retired,
         switchQueuesTo(site);
         downloadFiles();
         uploadFiles();
+        offerSavedQueue(site);
     });
     connect(&session_, &Session::closed, this, [this] {
         holdQueues();
@@ -51,6 +53,7 @@ Transfers::Transfers(AppContext &app, Session &session, RetiredEngines &retired,
     connect(&retired_, &RetiredEngines::transfersEnded, this, [this] {
         downloadFiles();
         uploadFiles();
+        return true;
     });
 }
 
@@ -77,6 +80,7 @@ void Transfers::createQueues()
                 startTransfer(direction, entry, local, remote, std::move(started));
             },
             [this, download] {
+                savedQueue_->touch();
                 if (download)
                     window()->refreshDownloadTable();
                 else
@@ -98,6 +102,35 @@ void Transfers::createQueues()
                 dialog->show();
             });
     }
+    savedQueue_ = std::make_unique<SavedQueue>(SavedQueue::defaultPath(), [this] {
+        QList<SavedSite> sites{SavedQueue::unfinishedOf(queueSite_, downloads_->entries(), uploads_->entries())};
+        for (auto site = held_.cbegin(); site != held_.cend(); ++site)
+            sites << SavedQueue::unfinishedOf(site.key(), site->downloads, site->uploads);
+        return sites;
+    });
+}
+
+void Transfers::saveQueues()
+{
+    if (savedQueue_)
+        savedQueue_->writeFinal();
+}
+
+// What an earlier run left for `site` is offered back when the queues hold nothing of it.
+void Transfers::offerSavedQueue(const QString &site)
+{
+    if (downloads_->unfinished() + uploads_->unfinished() > 0)
+        return;
+    savedQueue_->offer(site, window() ? window()->window() : nullptr, [this, site](const SavedSite &saved) {
+        if (site != queueSite_)
+            return false;
+        SavedQueue::appendTo(*downloads_, saved.downloads, false);
+        SavedQueue::appendTo(*uploads_, saved.uploads, true);
+        window()->refreshDownloadTable();
+        window()->refreshUploadTable();
+        downloadFiles();
+        uploadFiles();
+    });
 }
 
 const QList<File> *Transfers::downloadQueue() const
@@ -357,12 +390,16 @@ bool Transfers::queuesMayRun() const
 
 void Transfers::downloadFiles()
 {
+    if (savedQueue_)
+        savedQueue_->touch();
     if (downloads_ && queuesMayRun())
         downloads_->runPass();
 }
 
 void Transfers::uploadFiles()
 {
+    if (savedQueue_)
+        savedQueue_->touch();
     if (uploads_ && queuesMayRun())
         uploads_->runPass();
 }

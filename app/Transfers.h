@@ -22,6 +22,7 @@ class AppContext;
 class FolderWalk;
 class MainWindowController;
 class RetiredEngines;
+class SavedQueue;
 class Session;
 class TransferQueue;
 struct TransferStart;
@@ -68,6 +69,9 @@ public:
     // Folders whose trees are being walked.
     int folderWalks() const { return int(walks_.size()); }
 
+    // Quitting: the unfinished entries are written to the saved queue one last time.
+    void saveQueues();
+
     // A chunk of the running transfer, and the end of a transfer.
     void chunk(const TransferEvent &event);
     void ended(const TransferEvent &event);
@@ -104,6 +108,8 @@ private:
     void switchQueuesTo(const QString &site);
     // The session was lost: the queues are emptied.
     void clearQueues();
+    // Offers back what an earlier run saved for `site` (see SavedQueue::offer).
+    void offerSavedQueue(const QString &site);
 
     AppContext &app_;
     Session &session_;
@@ -121,6 +127,8 @@ private:
     QHash<QString, HeldTransfers> held_;
     // The folder walks on their way; each removes itself at its end.
     std::vector<std::unique_ptr<FolderWalk>> walks_;
+    // The unfinished entries kept on disk for the next run; made with the queues.
+    std::unique_ptr<SavedQueue> savedQueue_;
 };
 
 } // namespace zodaru

@@ -25,7 +25,7 @@
 namespace {
 
 // How long quitting waits for the transfers it stopped: a worker only has to notice its
-// closed connections and remove its partial file.
+// closed connections and end.
 constexpr int kTransferStopMs = 5000;
 
 // "--screenshot FILE" or "--screenshot=FILE": render the main window to FILE once it is up,
@@ -80,7 +80,8 @@ int main(int argc, char *argv[])
     const int code = QApplication::exec();
 
     // A transfer worker reports through objects that go with the application; stopped and
-    // waited for here, none outlives them and none leaves a partial file behind.
+    // waited for here, none outlives them; a download keeps its partial file for the saved
+    // queue to continue at the next run.
     zodaru::FTP::stopAllTransfers();
     if (!zodaru::FTP::waitForTransfers(kTransferStopMs)) {
         // A worker stuck in a system call: leaving without running destructors is the only

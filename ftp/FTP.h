@@ -214,9 +214,9 @@ public:
     void keepAlive();
 
     // For quitting: closes the engine of every running transfer of the process, which stops
-    // its worker; a download's partial file is removed by its worker. (A close() from
-    // outside the engine always means the user stopped: only a broken connection keeps a
-    // partial file for a later resume.)
+    // its worker. A download keeps its partial file as a broken connection does (when the
+    // server can continue it), for the next run to continue; a close() from outside the
+    // engine means the user stopped, which keeps none.
     static void stopAllTransfers();
     // Waits at most `timeoutMs` for every transfer worker of the process to end; true when
     // none is left, so nothing of the program can still be used by one.

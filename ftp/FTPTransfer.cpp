@@ -32,12 +32,14 @@ FileReceiver &receiverOfThisThread()
 bool FTP::startWorker(std::function<void(FileReceiver &)> body)
 {
     const auto workers = TransferWorkers::all();
-    // Quitting stops the engine of every running transfer: closing wakes the worker on
-    // both connections; it then reports the transfer as broken and removes its partial file.
+    // Quitting stops the engine of every running transfer: dropping its connections wakes
+    // the worker, which reports the transfer as broken. Quitting is not the user's stop of
+    // that file: a download keeps its partial file, to be continued at the next run.
     const quint64 token = workers->add([engine = weak_from_this()] {
         if (const auto alive = engine.lock()) {
             zlog("Transfert en cours arrete");
-            alive->close();
+            alive->endSession();
+            alive->connections_.dropAll();
         }
     });
     transfer_.running = true;

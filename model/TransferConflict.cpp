@@ -31,6 +31,8 @@ ConflictAction actionFor(ConflictAnswer answer, const TargetFacts &facts)
     }
     case ConflictAnswer::Resume:
         return facts.canResume ? ConflictAction::Resume : ConflictAction::Skip;
+    case ConflictAnswer::ResumeOrAsk:
+        return facts.canResume ? ConflictAction::Resume : ConflictAction::Ask;
     case ConflictAnswer::Rename:
         return ConflictAction::Rename;
     case ConflictAnswer::Skip:
@@ -50,6 +52,8 @@ const char *answerWord(ConflictAnswer answer)
         return "ecraser si plus recent ou de taille differente";
     case ConflictAnswer::Resume:
         return "reprendre";
+    case ConflictAnswer::ResumeOrAsk:
+        return "reprendre, sinon demander";
     case ConflictAnswer::Rename:
         return "renommer";
     case ConflictAnswer::Skip:

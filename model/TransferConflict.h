@@ -16,6 +16,9 @@ enum class ConflictAnswer {
     Resume,               // the target is the beginning of the source: continued from its end
     Rename,               // both kept: the new file takes a free name, "name (1).ext"
     Skip,                 // nothing is moved; the entry reads "Skipped"
+    // Resume when the target can be continued, else ask: an upload brought back from an
+    // earlier run, whose remote file is most likely its own beginning.
+    ResumeOrAsk,
 };
 
 // What is known of an existing target and of the source that would replace it. Sizes in

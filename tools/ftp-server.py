@@ -30,7 +30,7 @@ import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 MIB = 1024 * 1024
@@ -204,6 +204,8 @@ def parse_args():
                         help="refuse PROT, so that data connections cannot be encrypted")
     parser.add_argument("--drop-first-session", type=float, default=0,
                         help="close the first session that many seconds after its login (421)")
+    parser.add_argument("--throttle", type=int, default=0,
+                        help="bytes per second each data connection in clear may move (0: no limit)")
     parser.add_argument("--host", default="127.0.0.1", choices=["127.0.0.1", "::1"],
                         help="address to listen on")
     parser.add_argument("--exit-with-stdin", action="store_true",
@@ -255,6 +257,9 @@ def main():
     Handler.push = lambda self, s: super(FTPHandler, self).push(s.encode("utf8", "surrogateescape"))
     if args.drop_first_session:
         Handler = dropping_first_session(Handler, args.drop_first_session)
+    if args.throttle > 0 and not args.tls:
+        Handler.dtp_handler = type("ThrottledDTP", (ThrottledDTPHandler,),
+                                   {"read_limit": args.throttle, "write_limit": args.throttle})
 
     server = FTPServer((args.host, 0), Handler)
     server.max_cons = 64

@@ -315,6 +315,36 @@
     </message>
 </context>
 <context>
+    <name>ResumeQueueDialog</name>
+    <message>
+        <source>Unfinished transfers</source>
+        <translation>Transferts inachevés</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n unfinished transfer(s) from an earlier session for this site. Resume them?</source>
+        <translation>
+            <numerusform>%n transfert inachevé d’une session précédente pour ce site. Le reprendre ?</numerusform>
+            <numerusform>%n transferts inachevés d’une session précédente pour ce site. Les reprendre ?</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Discard forgets them; files already partly moved are left where they are.</source>
+        <translation>Abandonner les oublie ; les fichiers déjà en partie transférés restent où ils sont.</translation>
+    </message>
+    <message>
+        <source>Resume</source>
+        <translation>Reprendre</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <translation>Abandonner</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>Plus tard</translation>
+    </message>
+</context>
+<context>
     <name>Sizes</name>
     <message>
         <source>%1 B</source>

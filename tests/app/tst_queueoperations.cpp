@@ -22,6 +22,7 @@ QString answerName(ConflictAnswer answer)
     case ConflictAnswer::Resume: return QStringLiteral("(resume)");
     case ConflictAnswer::Rename: return QStringLiteral("(rename)");
     case ConflictAnswer::Skip: return QStringLiteral("(skip)");
+    case ConflictAnswer::ResumeOrAsk: return QStringLiteral("(resumeorask)");
     }
     return QString();
 }

@@ -54,6 +54,8 @@ bool RealFtpServer::start(const Options &options)
         args << QStringLiteral("--refuse-prot");
     if (options.dropFirstSessionSeconds > 0)
         args << QStringLiteral("--drop-first-session") << QString::number(options.dropFirstSessionSeconds);
+    if (options.throttle > 0)
+        args << QStringLiteral("--throttle") << QString::number(options.throttle);
     m_ipv6 = options.ipv6;
     m_tls = options.tls;
     if (m_ipv6)

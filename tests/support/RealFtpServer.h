@@ -49,6 +49,9 @@ public:
         // When > 0, the first session is closed with a 421 that many seconds after its
         // login, as a server closes a session idle for too long.
         int dropFirstSessionSeconds = 0;
+        // When > 0, the bytes per second each data connection may move (in clear only), so
+        // that a transfer is still on its way when a test acts on it.
+        int throttle = 0;
     };
 
     RealFtpServer();
