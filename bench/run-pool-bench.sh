@@ -7,7 +7,7 @@
 # vsftpd in the same run.
 #
 #   bench/run-pool-bench.sh    (root: vsftpd must chroot; RUNS=5 FILES=1000 SIZE=4096
-#                               POOLS="1 2 4 8" TRACE=1)
+#                               POOLS="1 2 4 8" SETTLE=1 TRACE=1)
 #
 # Each round runs every client once per direction, the first place moving on round by
 # round; every result is compared byte for byte with its source (diff -r) before it counts.
@@ -33,6 +33,7 @@ files=${FILES:-1000}
 size=${SIZE:-4096}
 read -r -a pools <<<"${POOLS:-1 2 4 8}"
 trace=${TRACE:-1}
+settle=${SETTLE:-1}
 
 . "$root/bench/vsftpd-server.sh"
 . "$root/bench/parallel-clients.sh"
@@ -117,9 +118,12 @@ clients=(lftp-1 lftp-4 curl-1 curl-4)
 for n in "${pools[@]}"; do clients+=("zodaru-$n"); done
 declare -A times ccpu scpu peak engines
 
-# Runs CLIENT once, checks its copy and keeps its figures.
+# Runs CLIENT once, checks its copy and keeps its figures. Thousands of connections leave
+# the machine busy for a moment after them (sockets in TIME_WAIT, freed memory): each run
+# starts once that has settled, not in the previous one's wake.
 step() { # direction client
   local dir=$1 client=$2 wall cpu server t out
+  sleep "$settle"
   read -r wall cpu server < <(measured "$work/out" client_run "$dir" "$client" "$main_port")
   check "$dir" "$client"
   t=$wall

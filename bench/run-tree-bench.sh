@@ -7,7 +7,7 @@
 # vsftpd in the same run.
 #
 #   bench/run-tree-bench.sh       (root: vsftpd must chroot; RUNS=5 FILES=2000 FOLDERS=200
-#                                  POOLS="1 2 4 8" FLAT=0 TRACE=1)
+#                                  POOLS="1 2 4 8" SETTLE=1 FLAT=0 TRACE=1)
 #
 # Each round runs every client once per direction, the first place moving on round by
 # round; the table shows each round, then each client's median time, its speed against the
@@ -36,6 +36,7 @@ files=${FILES:-2000}
 folders=${FOLDERS:-200}
 flat=${FLAT:-0}
 trace=${TRACE:-1}
+settle=${SETTLE:-1}
 read -r -a pools <<<"${POOLS:-1 2 4 8}"
 
 . "$root/bench/vsftpd-server.sh"
@@ -159,9 +160,12 @@ if [ "$flat" = 1 ]; then
 fi
 declare -A times ccpu scpu peak lines
 
-# Runs CLIENT once, checks its copy and keeps its figures.
+# Runs CLIENT once, checks its copy and keeps its figures. Thousands of connections leave
+# the machine busy for a moment after them (sockets in TIME_WAIT, freed memory): each run
+# starts once that has settled, not in the previous one's wake.
 step() { # direction client
   local dir=$1 client=$2 wall cpu server t out
+  sleep "$settle"
   read -r wall cpu server < <(measured "$work/out" client_run "$dir" "$client" "$port")
   check "$dir" "$client"
   t=$wall
