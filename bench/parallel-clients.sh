@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2154  # $work and $server_pid come from the sourcing script
 # Sourced by run-pool-bench.sh and run-tree-bench.sh, after vsftpd-server.sh: one run of a
 # client measured three ways, lftp's mirror, the commands a client sends per file.
 #
@@ -54,7 +54,7 @@ traced() { # log files label command...
   shift 3
   touch "$log"
   before=$(wc -l <"$log")
-  "$@" >/dev/null
+  "$@" >/dev/null 2>&1
   sleep 0.2 # the sessions' last lines
   tail -n +"$((before + 1))" "$log" | awk -v label="$label" -v n="$n" '
     /CONNECT: Client/ { connections++ }
