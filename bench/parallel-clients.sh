@@ -5,7 +5,7 @@
 #
 #   server_cpu PID                 CPU seconds of the ended sessions of the vsftpd PID
 #   measured OUT COMMAND...        runs COMMAND (its output into OUT); prints
-#                                  "wall client-cpu server-cpu" (seconds) of the run
+#                                  "wall client-cpu server-cpu exit-status" of the run
 #   lftp_mirror DIR N PORT FROM TO lftp mirror (-R when DIR is up) with --parallel=N
 #   traced LOG FILES LABEL CMD...  after CMD ran against the vsftpd logging into LOG: the
 #                                  connections it opened and its commands per file
@@ -29,15 +29,15 @@ server_cpu() { # pid -> seconds
 # COMMAND's wall time, its processor time and its children's, and the server's for the
 # sessions it opened (all of them ended when it returns).
 measured() { # out command...
-  local out=$1 before start end cpu
+  local out=$1 before start end cpu status=0
   shift
   before=$(server_cpu "$server_pid")
   start=$(now_ns)
-  cpu_seconds "$work/measured.cpu" "$@" >"$out"
+  cpu_seconds "$work/measured.cpu" "$@" >"$out" || status=$?
   end=$(now_ns)
   cpu=$(cat "$work/measured.cpu")
-  awk -v s="$start" -v e="$end" -v c="$cpu" -v b="$before" -v a="$(server_cpu "$server_pid")" \
-    'BEGIN {printf "%.3f %.3f %.3f\n", (e - s) / 1e9, c, a - b}'
+  awk -v s="$start" -v e="$end" -v c="$cpu" -v b="$before" -v a="$(server_cpu "$server_pid")" -v r="$status" \
+    'BEGIN {printf "%.3f %.3f %.3f %d\n", (e - s) / 1e9, c, a - b, r}'
 }
 
 lftp_mirror() { # direction parallel port from to

@@ -122,9 +122,12 @@ declare -A times ccpu scpu peak engines xcpu
 # the machine busy for a moment after them (sockets in TIME_WAIT, freed memory): each run
 # starts once that has settled, not in the previous one's wake.
 step() { # direction client
-  local dir=$1 client=$2 wall cpu server t out
+  local dir=$1 client=$2 wall cpu server status t out
   sleep "$settle"
-  read -r wall cpu server < <(measured "$work/out" client_run "$dir" "$client" "$main_port")
+  read -r wall cpu server status < <(measured "$work/out" client_run "$dir" "$client" "$main_port")
+  # A client may end in error after copying everything (a refused extra login): the copy
+  # decides, the status is only said.
+  [ "$status" = 0 ] || echo "  ($client $dir exited with status $status)" >&2
   check "$dir" "$client"
   t=$wall
   if [[ $client == zodaru-* ]]; then
