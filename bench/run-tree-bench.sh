@@ -2,26 +2,30 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # A source-like tree (2 000 files in 200 folders, mostly 1-64 KiB) down and up as one
 # folder, through the whole program offscreen (AppContext::getEntries / putEntries with one
-# directory entry, as a drag of the folder does), against lftp's `mirror` and `mirror -R`
-# over one connection (--parallel=1), on the same vsftpd in the same run.
+# directory entry, as a drag of the folder does) with 1, 2, 4 and 8 connections per
+# direction, against lftp's `mirror` and `mirror -R` with --parallel=1 and =4, on the same
+# vsftpd in the same run.
 #
-#   bench/run-tree-bench.sh       (root: vsftpd must chroot; RUNS=5 FILES=2000 FOLDERS=200)
+#   bench/run-tree-bench.sh       (root: vsftpd must chroot; RUNS=5 FILES=2000 FOLDERS=200
+#                                  POOLS="1 2 4 8" SETTLE=1 FLAT=0 TRACE=1)
 #
-# Each round runs lftp and the program once per direction, the first place moving on round
-# by round; the table shows each round and the medians, the ratio program / lftp of the
-# medians and the median of each round's ratio, and the program's peak memory. Every result
-# is compared byte for byte with its source (diff -r) before it counts.
+# Each round runs every client once per direction, the first place moving on round by
+# round; the table shows each round, then each client's median time, its speed against the
+# program with one connection and against lftp with four (above 1: faster), the processor
+# time of the client and of the server's sessions, and the program's peak memory. Every
+# result is compared byte for byte with its source (diff -r) before it counts.
 #
-# FLAT=1 also runs the program with the same files queued directory by directory as plain
-# entries (the directories made beforehand): no walk, no MKD, only the queue and the
-# per-file transfers, which tells the walk's share from the queue's.
+# FLAT=1 also runs the program (flat-N) with the same files queued directory by directory
+# as plain entries (the directories made beforehand): no walk, no MKD, only the queue and
+# the per-file transfers, which tells the walk's share from the queue's.
 # TRACE=1 (the default) ends with one more run of each client against a second vsftpd that
 # logs every command, and prints the commands per file and the connections each client
 # used: round trips measured, not guessed. TRACE=0 skips it.
 #
 # lftp's time is its whole run (start, login, mirror, quit; the login takes a few ms on
 # 127.0.0.1); the program's is from the call that queues the folder until its last file is
-# saved, the window and its login already up. The program's log goes to /dev/null.
+# saved, the window and its first login already up. The program's log goes to /dev/null;
+# its processor time is the whole process's, its start included.
 # Everything lives in a temporary directory on tmpfs and goes when the script ends; the
 # servers listen on 127.0.0.1 only.
 set -euo pipefail
@@ -32,8 +36,11 @@ files=${FILES:-2000}
 folders=${FOLDERS:-200}
 flat=${FLAT:-0}
 trace=${TRACE:-1}
+settle=${SETTLE:-1}
+read -r -a pools <<<"${POOLS:-1 2 4 8}"
 
 . "$root/bench/vsftpd-server.sh"
+. "$root/bench/parallel-clients.sh"
 bench_setup "$@"
 
 # TREE_BENCH=path measures a tree_bench built elsewhere (another revision) instead.
@@ -92,9 +99,10 @@ cp -a "$work/ftp/pub/tree" "$work/up/tree"
 chown -R ftp:ftp "$work/ftp/pub"
 anon_server=(anonymous_enable=YES no_anon_password=YES "anon_root=$work/ftp" anon_upload_enable=YES
   anon_mkdir_write_enable=YES anon_other_write_enable=YES anon_umask=022 write_enable=YES
-  local_enable=NO max_clients=20)
+  local_enable=NO max_clients=50 max_per_ip=0)
 ftp_pasv="42000 42999"
 ftp_start vsftpd vsftpd "${anon_server[@]}"
+server_pid=${ftp_server_pids[-1]}
 
 # Fresh targets: the download's local directory, the upload's remote one.
 fresh_down() { rm -rf "$work/down/$1"; mkdir -p "$work/down/$1"; }
@@ -103,122 +111,129 @@ fresh_up() {
   mkdir -p "$work/ftp/pub/in/$1"
   chown ftp:ftp "$work/ftp/pub/in/$1"
 }
-same_tree() { # a b -> true when both hold the same names and bytes
-  diff -r "$1" "$2" >/dev/null
-}
-
-now_ns() { date +%s%N; }
-
-lftp_run() { # direction port -> seconds
-  local dir=$1 at=$2 start end
-  if [ "$dir" = down ]; then
-    fresh_down lftp
-    start=$(now_ns)
-    lftp -u anonymous,bench@ -p "$at" -e "set ftp:ssl-allow no; set net:max-retries 1; \
-      mirror --parallel=1 /pub/tree $work/down/lftp/tree; quit" 127.0.0.1 >/dev/null 2>&1
-    end=$(now_ns)
-    same_tree "$work/ftp/pub/tree" "$work/down/lftp/tree" || { echo "lftp's download differs" >&2; exit 1; }
+# The copy CLIENT made is the source's, names and bytes.
+check() { # direction client
+  if [ "$1" = down ]; then
+    diff -r "$work/ftp/pub/tree" "$work/down/$2/tree" >/dev/null || { echo "$2's download differs" >&2; exit 1; }
   else
-    fresh_up lftp
-    start=$(now_ns)
-    lftp -u anonymous,bench@ -p "$at" -e "set ftp:ssl-allow no; set net:max-retries 1; \
-      mirror -R --parallel=1 $work/up/tree /pub/in/lftp/tree; quit" 127.0.0.1 >/dev/null 2>&1
-    end=$(now_ns)
-    same_tree "$work/up/tree" "$work/ftp/pub/in/lftp/tree" || { echo "lftp's upload differs" >&2; exit 1; }
+    diff -r "$work/up/tree" "$work/ftp/pub/in/$2/tree" >/dev/null || { echo "$2's upload differs" >&2; exit 1; }
   fi
-  awk -v s="$start" -v e="$end" 'BEGIN {printf "%.3f", (e - s) / 1e9}'
 }
 
-# The program: one folder entry (mode folder) or the files directory by directory (flat).
-# Prints tree_bench's line.
-program_run() { # direction mode port
-  local dir=$1 mode=$2 at=$3 out target=zodaru-$2
+# One client's run, CLIENT being lftp-N, zodaru-N (one folder entry) or flat-N (the files
+# directory by directory, the directories made beforehand), N the connections; leaves the
+# program's line in its output.
+client_run() { # direction client port
+  local dir=$1 client=$2 at=$3 n=${2#*-} mode=folder
+  [[ $client == flat-* ]] && mode=flat
   if [ "$dir" = down ]; then
-    fresh_down "$target"
-    [ "$mode" = flat ] && (cd "$work/ftp/pub" && find tree -type d -exec mkdir -p "$work/down/$target/{}" \;)
-    out=$("$bench" --server "ftp://127.0.0.1:$at" --direction down --mode "$mode" --remote-dir /pub \
-      --local-dir "$work/down/$target" --name tree --files "$files" --tree "$work/ftp/pub/tree" 2>/dev/null) || true
-    same_tree "$work/ftp/pub/tree" "$work/down/$target/tree" || { echo "program's download differs: $out" >&2; exit 1; }
+    fresh_down "$client"
+    case $client in
+      lftp-*) lftp_mirror down "$n" "$at" /pub/tree "$work/down/$client/tree" ;;
+      *)
+        [ "$mode" = flat ] && (cd "$work/ftp/pub" && find tree -type d -exec mkdir -p "$work/down/$client/{}" \;)
+        "$bench" --server "ftp://127.0.0.1:$at" --direction down --mode "$mode" --remote-dir /pub \
+          --local-dir "$work/down/$client" --name tree --files "$files" --tree "$work/ftp/pub/tree" \
+          --connections "$n" 2>/dev/null || true
+        ;;
+    esac
   else
-    fresh_up "$target"
-    if [ "$mode" = flat ]; then
-      (cd "$work/up" && find tree -type d -exec mkdir -p "$work/ftp/pub/in/$target/{}" \;)
-      chown -R ftp:ftp "$work/ftp/pub/in/$target"
+    fresh_up "$client"
+    case $client in
+      lftp-*) lftp_mirror up "$n" "$at" "$work/up/tree" "/pub/in/$client/tree" ;;
+      *)
+        if [ "$mode" = flat ]; then
+          (cd "$work/up" && find tree -type d -exec mkdir -p "$work/ftp/pub/in/$client/{}" \;)
+          chown -R ftp:ftp "$work/ftp/pub/in/$client"
+        fi
+        "$bench" --server "ftp://127.0.0.1:$at" --direction up --mode "$mode" --remote-dir "/pub/in/$client" \
+          --local-dir "$work/up" --name tree --files "$files" --connections "$n" 2>/dev/null || true
+        ;;
+    esac
+  fi
+}
+
+clients=(lftp-1 lftp-4)
+for n in "${pools[@]}"; do clients+=("zodaru-$n"); done
+if [ "$flat" = 1 ]; then
+  for n in "${pools[@]}"; do clients+=("flat-$n"); done
+fi
+declare -A times ccpu scpu peak lines
+
+# Runs CLIENT once, checks its copy and keeps its figures. Thousands of connections leave
+# the machine busy for a moment after them (sockets in TIME_WAIT, freed memory): each run
+# starts once that has settled, not in the previous one's wake.
+step() { # direction client
+  local dir=$1 client=$2 wall cpu server status t out
+  sleep "$settle"
+  read -r wall cpu server status < <(measured "$work/out" client_run "$dir" "$client" "$port")
+  # A client may end in error after copying everything (a refused extra login): the copy
+  # decides, the status is only said.
+  [ "$status" = 0 ] || echo "  ($client $dir exited with status $status)" >&2
+  check "$dir" "$client"
+  t=$wall
+  if [[ $client != lftp-* ]]; then
+    out=$(cat "$work/out")
+    if [ "$(echo "$out" | field files)" != "$files" ] || [ "$(echo "$out" | field bytes)" != "$bytes" ]; then
+      echo "$client: count differs (want files=$files bytes=$bytes): $out" >&2
+      exit 1
     fi
-    out=$("$bench" --server "ftp://127.0.0.1:$at" --direction up --mode "$mode" --remote-dir "/pub/in/$target" \
-      --local-dir "$work/up" --name tree --files "$files" 2>/dev/null) || true
-    same_tree "$work/up/tree" "$work/ftp/pub/in/$target/tree" || { echo "program's upload differs: $out" >&2; exit 1; }
+    t=$(echo "$out" | field seconds)
+    peak[$client]+=" $(echo "$out" | field peakRSS_KiB)"
+    lines[$client]+="$out"$'\n'
   fi
-  if [ "$(echo "$out" | field files)" != "$files" ] || [ "$(echo "$out" | field bytes)" != "$bytes" ]; then
-    echo "program's count differs (want files=$files bytes=$bytes): $out" >&2
-    exit 1
-  fi
-  echo "$out"
+  times[$client]+=" $t" ccpu[$client]+=" $cpu" scpu[$client]+=" $server"
 }
 
-echo "vsftpd on 127.0.0.1:$port; tree: $files files, $folders folders, $bytes bytes; $rounds alternated rounds;"
-echo "lftp: mirror --parallel=1 (one connection), its whole run; program: from the folder's queueing to its last file"
+med() { tr ' ' '\n' | grep . | median; }
+
+echo "vsftpd on 127.0.0.1:$port; tree: $files files, $folders folders, $bytes bytes; $rounds alternated rounds"
 for dir in down up; do
-  ls_=() ps=() fs=() peaks=() lines=()
-  lftp_step() { ls_+=("$(lftp_run "$dir" "$port")"); }
-  program_step() {
-    local out
-    out=$(program_run "$dir" folder "$port")
-    ps+=("$(echo "$out" | field seconds)") peaks+=("$(echo "$out" | field peakRSS_KiB)")
-    lines+=("$out")
-  }
-  flat_step() { fs+=("$(program_run "$dir" flat "$port" | field seconds)"); }
-  steps=(lftp_step program_step)
-  [ "$flat" = 1 ] && steps+=(flat_step)
+  steps=()
+  for client in "${clients[@]}"; do
+    eval "step_$dir${client//-/_}() { step $dir $client; }"
+    steps+=("step_$dir${client//-/_}")
+  done
   for round in $(seq "$rounds"); do
     in_turn "$round" "${steps[@]}"
-    printf '  %s round %d: lftp %ss, program %ss%s\n' "$dir" "$round" "${ls_[-1]}" "${ps[-1]}" \
-      "$([ "$flat" = 1 ] && echo ", program flat ${fs[-1]}s")"
+    line="  $dir round $round:"
+    for client in "${clients[@]}"; do line+=" $client $(echo "${times[$client]}" | awk '{print $NF}')s"; done
+    echo "$line"
   done
-  l=$(printf '%s\n' "${ls_[@]}" | median)
-  p=$(printf '%s\n' "${ps[@]}" | median)
-  peak=$(printf '%s\n' "${peaks[@]}" | sort -n | tail -1)
-  ratio=$(awk -v p="$p" -v l="$l" 'BEGIN {printf "%.2f", p / l}')
-  printf '%-4s median: lftp %ss, program %ss, ratio %s (per round %s), peak %d MiB%s\n' "$dir" "$l" "$p" "$ratio" \
-    "$(round_ratio "${ps[*]}" "${ls_[*]}")" "$((peak / 1024))" \
-    "$([ "$flat" = 1 ] && echo ", flat $(printf '%s\n' "${fs[@]}" | median)s")"
-  # The program's own figures of its median round.
-  for line in "${lines[@]}"; do
-    if [ "$(echo "$line" | field seconds)" = "$p" ]; then echo "  program: $line"; break; fi
+  one=$(echo "${times[zodaru-${pools[0]}]}" | med)
+  l4=$(echo "${times[lftp-4]}" | med)
+  printf '%-10s %8s %9s %9s %10s %10s %8s\n' "$dir" "time s" "x ${pools[0]} conn" "x lftp-4" \
+    "client cpu" "server cpu" "peak MiB"
+  for client in "${clients[@]}"; do
+    t=$(echo "${times[$client]}" | med)
+    p=-
+    [[ $client != lftp-* ]] && p=$(($(echo "${peak[$client]}" | tr ' ' '\n' | grep . | sort -n | tail -1) / 1024))
+    printf '%-10s %8s %9.2f %9.2f %10s %10s %8s\n' "$client" "$t" \
+      "$(awk -v a="$one" -v t="$t" 'BEGIN {print a / t}')" "$(awk -v a="$l4" -v t="$t" 'BEGIN {print a / t}')" \
+      "$(echo "${ccpu[$client]}" | med)" "$(echo "${scpu[$client]}" | med)" "$p"
   done
+  if [ -n "${times[zodaru-4]:-}" ]; then
+    echo "  zodaru-4 against lftp-4, per round: $(round_ratio "${times[lftp-4]# }" "${times[zodaru-4]# }")x"
+    # The program's own figures of its median round with four connections.
+    m=$(echo "${times[zodaru-4]}" | med)
+    while read -r line; do
+      if [ "$(echo "$line" | field seconds)" = "$m" ]; then echo "  zodaru-4: $line"; break; fi
+    done <<<"${lines[zodaru-4]}"
+  fi
 done
-echo "(ratio = program / lftp, seconds; target: ratio <= 1.5 both ways)"
+echo "(time: median seconds; x N conn and x lftp-4: that time over this one, above 1 faster;"
+echo " cpu: median processor seconds of the client process and of the server's sessions)"
 
 [ "$trace" = 1 ] || exit 0
 
-# One more run of each against a vsftpd that logs every command: commands per file by verb,
-# and the control connections, for each client and direction.
+# One more run of each against a vsftpd that logs every command.
 ftp_pasv="43000 43999"
 trace_log=$work/trace-vsftpd.log
 ftp_start vsftpd vsftpd-trace "${anon_server[@]}" xferlog_enable=YES xferlog_std_format=NO \
   log_ftp_protocol=YES "vsftpd_log_file=$trace_log"
-trace_port=$port
-touch "$trace_log"
-traced() { # label command... -> the commands it sent, per file
-  local label=$1 before
-  shift
-  before=$(wc -l <"$trace_log")
-  "$@" >/dev/null
-  tail -n +"$((before + 1))" "$trace_log" | awk -v label="$label" -v n="$files" '
-    /CONNECT: Client/ { connections++ }
-    /FTP command: Client/ {
-      sub(/.*FTP command: Client "[^"]*", "/, ""); split($0, w, /[ "]/); verb = toupper(w[1])
-      count[verb]++; all++
-    }
-    END {
-      line = ""
-      for (v in count) line = line sprintf(" %s=%d", v, count[v])
-      printf "  %-13s %d connections, %.2f commands per file; in all:%s\n", label, connections, all / n, line
-    }'
-}
 echo "commands sent (vsftpd's protocol log, one run each; $files files, $folders folders):"
 for dir in down up; do
-  traced "lftp $dir" lftp_run "$dir" "$trace_port"
-  traced "program $dir" program_run "$dir" folder "$trace_port"
-  [ "$flat" = 1 ] && traced "flat $dir" program_run "$dir" flat "$trace_port"
+  for client in "${clients[@]}"; do
+    traced "$trace_log" "$files" "$client $dir" client_run "$dir" "$client" "$port"
+  done
 done

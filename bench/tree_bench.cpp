@@ -10,11 +10,14 @@
 //
 //   tree_bench --server ftp://127.0.0.1:2121 --direction down|up --mode folder|flat
 //              --remote-dir /pub --local-dir DIR --name tree --files 2000 [--tree PATH]
+//              [--connections N]
 //
 // --mode flat queues the same files directory by directory as plain entries instead, the
 // directories made beforehand by the caller: only the queue and the per-file transfers,
 // no walk. It lists the tree from the local disk: DIR/NAME when uploading, --tree (the
-// served copy) when downloading.
+// served copy) when downloading. --connections sets how many connections each direction
+// may use (the program's setting; its default without it).
+#include "AppBench.h"
 #include "PeakMemory.h"
 #include "app/MyDelegate.h"
 #include "ftp/NotificationCenter.h"
@@ -33,74 +36,16 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
-#include <sys/resource.h>
-
 using namespace zodaru;
-using zodaru::bench::peakResidentKiB;
+using namespace zodaru::bench;
 
 namespace {
-
-// User and system time so far: of every thread of the process, or of the calling one.
-double processorSeconds(int who = RUSAGE_SELF)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// Runs the event loop until `done` holds; false after `limitMs`. Blocks while nothing
-// happens (a timer of the caller wakes it), so the loop takes no core from the transfers.
-bool waitUntil(const std::function<bool()> &done, int limitMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-int fail(const QString &what)
-{
-    std::fprintf(stdout, "error=%s\n", qPrintable(QString(what).replace(QLatin1Char(' '), QLatin1Char('_'))));
-    return 1;
-}
 
 QString joined(const QString &directory, const QString &relative)
 {
     return relative.isEmpty() ? directory : directory + QLatin1Char('/') + relative;
-}
-
-// Shows `path` ("/pub/in") in the remote browser, one column per directory, as a user
-// opens it before dropping there; false when a name does not show within 30 s.
-bool openRemote(ColumnBrowser &browser, const QString &path)
-{
-    QTimer wake; // lets waitUntil see its limit while no listing comes
-    wake.start(100);
-    int column = 0;
-    for (const QString &name : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        const bool shown = waitUntil(
-            [&] {
-                for (int row = 0; row < browser.rowCount(column); ++row) {
-                    if (browser.cellAt(column, row)->name() == name) {
-                        browser.selectRow(column, row);
-                        return true;
-                    }
-                }
-                return false;
-            },
-            30000);
-        if (!shown)
-            return false;
-        ++column;
-    }
-    return true;
 }
 
 // The files of each directory of `top`, keyed by the path under it ("" for `top` itself).
@@ -123,43 +68,6 @@ QList<std::pair<QString, QList<File>>> filesByDirectory(const QString &top)
     return all;
 }
 
-// Percentile `p` (0..1) of `values`, sorted in place; 0 when empty.
-double percentile(std::vector<double> &values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(double(values.size() - 1) * p + 0.5))];
-}
-
-// The main thread's longest gap between two ticks of a 5 ms timer; the same tick looks at
-// the queue, so an end that no transfer event announces (a failed start) is seen too.
-class Ticker final {
-public:
-    Ticker(QObject *context, std::function<void()> onTick) : onTick_(std::move(onTick))
-    {
-        tick_.setTimerType(Qt::PreciseTimer);
-        tick_.setInterval(5);
-        QObject::connect(&tick_, &QTimer::timeout, context, [this] {
-            longestNs_ = std::max(longestNs_, sinceTick_.nsecsElapsed());
-            sinceTick_.restart();
-            onTick_();
-        });
-    }
-    void start()
-    {
-        sinceTick_.start();
-        tick_.start();
-    }
-    double longestMs() const { return double(longestNs_) / 1e6; }
-
-private:
-    std::function<void()> onTick_;
-    QTimer tick_;
-    QElapsedTimer sinceTick_;
-    qint64 longestNs_ = 0;
-};
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -178,7 +86,8 @@ int main(int argc, char **argv)
     const QCommandLineOption name = option("name", "the folder's name");
     const QCommandLineOption count = option("files", "files in the folder's tree");
     const QCommandLineOption tree = option("tree", "flat download: a local copy of the served folder");
-    parser.addOptions({server, direction, mode, remoteDir, localDir, name, count, tree});
+    const QCommandLineOption connections = option("connections", "connections per direction (the setting)");
+    parser.addOptions({server, direction, mode, remoteDir, localDir, name, count, tree, connections});
     parser.process(app);
     const bool download = parser.value(direction) == QLatin1String("down");
     const bool flat = parser.value(mode) == QLatin1String("flat");
@@ -189,7 +98,8 @@ int main(int argc, char **argv)
     // No transfer event is needed on the session bus; the broadcast stays as a user has it.
 
     QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
+    if (!usePrivateSettings(home.path(), parser.value(connections).toInt()))
+        return fail(QStringLiteral("settings not written"));
 
     MyDelegate delegate;
     delegate.applicationWillFinishLaunching();
@@ -299,10 +209,10 @@ int main(int argc, char **argv)
     const double medianStep = percentile(stepsMs, 0.5);
     const double p90Step = percentile(stepsMs, 0.9);
     std::fprintf(stdout,
-                 "direction=%s mode=%s files=%d bytes=%lld seconds=%.3f firstEnd_s=%.3f queueGrewUntil_s=%.3f "
+                 "direction=%s mode=%s connections=%d files=%d bytes=%lld seconds=%.3f firstEnd_s=%.3f queueGrewUntil_s=%.3f "
                  "perFileMedian_ms=%.2f perFileP90_ms=%.2f perFileMax_ms=%.1f starved_s=%.3f entries=%lld "
                  "cpu_s=%.2f mainThreadCpu_s=%.2f peakRSS_KiB=%ld longestStall_ms=%.1f\n",
-                 download ? "down" : "up", flat ? "flat" : "folder", finished, static_cast<long long>(bytes),
+                 download ? "down" : "up", flat ? "flat" : "folder", TransferSettings::load().connections, finished, static_cast<long long>(bytes),
                  double(elapsedNs) / 1e9, firstEnd, double(grewAtNs) / 1e9, medianStep, p90Step, maxStep,
                  starvedMs / 1e3, static_cast<long long>(queue->size()), cpu, mainCpu, peakResidentKiB(), ticker.longestMs());
     if (!failed.isEmpty())
