@@ -53,7 +53,6 @@ Transfers::Transfers(AppContext &app, Session &session, RetiredEngines &retired,
     connect(&retired_, &RetiredEngines::transfersEnded, this, [this] {
         downloadFiles();
         uploadFiles();
-        return true;
     });
 }
 
@@ -130,6 +129,7 @@ void Transfers::offerSavedQueue(const QString &site)
         window()->refreshUploadTable();
         downloadFiles();
         uploadFiles();
+        return true;
     });
 }
 
