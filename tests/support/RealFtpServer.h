@@ -49,6 +49,9 @@ public:
         // When > 0, the first session is closed with a 421 that many seconds after its
         // login, as a server closes a session idle for too long.
         int dropFirstSessionSeconds = 0;
+        // When > 0, the control connections served at once: one more is answered 421 at
+        // its greeting.
+        int maxConnections = 0;
     };
 
     RealFtpServer();
