@@ -565,6 +565,7 @@ void Session::applyTransferSettings(const TransferSettings &settings)
     uploadLimit_->setRate(settings.uploadLimit);
     in_->setConnections(settings.connections);
     out_->setConnections(settings.connections);
+    Q_EMIT transferSettingsApplied();
 }
 
 void Session::keepSessionAlive()

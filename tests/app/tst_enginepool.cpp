@@ -15,6 +15,7 @@
 #include <QSet>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace zodaru;
@@ -199,21 +200,34 @@ private Q_SLOTS:
         QVERIFY(h_->downloadEngine() && h_->downloadEngine()->isConnected());
     }
 
-    // Made smaller while it runs, the pool lets its transfers end, then closes its extra
-    // members; the queue goes on with one.
+    // The pool's size changed while it runs: a smaller one lets its transfers end, then
+    // closes its extra members; a larger one starts more at once.
+    void capacityChangedWhileRunning_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("after");
+        QTest::addColumn<int>("closed");
+        QTest::newRow("smaller") << 4 << 1 << 3;
+        QTest::newRow("larger") << 1 << 4 << 0;
+    }
     void capacityChangedWhileRunning()
     {
-        QVERIFY(h_->useConnections(4));
+        QFETCH(int, before);
+        QFETCH(int, after);
+        QFETCH(int, closed);
+        QVERIFY(h_->useConnections(before));
         QVERIFY2(h_->serve(), h_->why());
         const QStringList names = makeFiles(true, 8);
         QVERIFY(h_->launchConnected());
         EventsById events;
         QVERIFY(queueFiles(true, names));
         TransferSettings settings = TransferSettings::load(h_->settingsFile());
-        settings.connections = 1;
+        settings.connections = after;
         h_->app().applyTransferSettings(settings);
         checkArrived(true, names, events);
-        QTRY_COMPARE_WITH_TIMEOUT(serverCount(h_->server, "session closed"), 3, 30000);
+        // Whichever is larger was used whole: the first pass, or the one the change ran.
+        QCOMPARE(events.engines(), std::max(before, after));
+        QTRY_COMPARE_WITH_TIMEOUT(serverCount(h_->server, "session closed"), closed, 30000);
         QVERIFY(h_->downloadEngine() && h_->downloadEngine()->isConnected());
     }
 };
