@@ -114,6 +114,7 @@ void EnginePool::loginDone(quint64 serial, LoginEnd end)
         member.loggingIn = false;
         member.engine->ftp = std::exchange(member.engine->replacement, nullptr);
         tellLimit();
+        Q_EMIT joined();
         if (ready)
             ready(member.engine.get());
         return;

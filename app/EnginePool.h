@@ -85,6 +85,8 @@ Q_SIGNALS:
     // The server refused an extra login: the pool goes on with `kept` members. Told once
     // the logins on their way when it was refused have come back.
     void limited(int kept);
+    // An extra member logged in.
+    void joined();
 
 private:
     struct Member;

@@ -48,6 +48,8 @@ std::unique_ptr<EnginePool> Session::makePool(TransferDirection direction)
     };
     auto pool = std::make_unique<EnginePool>(direction, std::move(dialer), retired_);
     connect(pool.get(), &EnginePool::limited, this, &Session::poolLimited);
+    // The status bar tells the weakest protection of the session's engines.
+    connect(pool.get(), &EnginePool::joined, this, &Session::showSecurity);
     return pool;
 }
 
