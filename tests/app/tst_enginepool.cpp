@@ -9,6 +9,7 @@
 #include "ftp/TransferEvent.h"
 #include "model/TransferSettings.h"
 #include "support/RealFtpServer.h"
+#include "support/ScriptedFtpServer.h"
 #include "support/TestSupport.h"
 
 #include <QHash>
@@ -180,6 +181,68 @@ private Q_SLOTS:
         QCOMPARE(log.lines().filter(QStringLiteral("Le serveur refuse plus de")).size(), 1);
         QVERIFY(log.contains(QStringLiteral("Le serveur refuse plus de 4 connexions : les transferts continuent avec 2")));
         QVERIFY(h_->controller().statusText().contains(QStringLiteral("transfers go on with 2")));
+    }
+
+    // The ways a server refuses one more login than the session's three: the server's
+    // limit (421 at the greeting or to USER, 530 to PASS of credentials that logged in)
+    // is said once; a connection simply cut shrinks the pool silently. The file waits
+    // for the engine that is free and arrives.
+    void refusedLoginKinds_data()
+    {
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<int>("told");
+        QTest::newRow("421 at the greeting") << "greeting" << 1;
+        QTest::newRow("421 to USER") << "user" << 1;
+        QTest::newRow("530 to PASS") << "pass" << 1;
+        QTest::newRow("cut before the greeting") << "cut" << 0;
+    }
+    void refusedLoginKinds()
+    {
+        QFETCH(QString, refusal);
+        QFETCH(int, told);
+        QVERIFY(h_->useConnections(4));
+        ScriptedFtpServer server([refusal](ScriptedFtpServer::Session &s) {
+            if (s.index() >= 3) {
+                if (refusal == u"greeting") {
+                    s.line("421 Too many connections");
+                } else if (refusal != u"cut") {
+                    s.line("220 ready");
+                    s.readLine();
+                    if (refusal == u"user") {
+                        s.line("421 Too many connections");
+                    } else {
+                        s.line("331 Password");
+                        s.readLine();
+                        s.line("530 Too many connections");
+                    }
+                }
+                return;
+            }
+            s.greetAndLogin();
+            for (;;) {
+                const QByteArray line = s.readLine();
+                if (line.isEmpty() || line == "QUIT")
+                    return;
+                if (line == "PASV")
+                    s.line(s.openPassive());
+                else if (line.startsWith("LIST"))
+                    s.sendReply("150 Here it comes", unixLine("a") + unixLine("b"), "226 Done");
+                else if (line.startsWith("RETR"))
+                    s.sendReply("150 Sending", "whole", "226 Done");
+                else
+                    s.line("200 OK");
+            }
+        });
+        QVERIFY(h_->launchConnectedTo(server.address(), "me", "pw"));
+        LogCapture log;
+        QVERIFY(queueFiles(true, {"a", "b"}));
+        QTRY_VERIFY_WITH_TIMEOUT(AppHarness::allFinished(h_->downloads()), 30000);
+        for (const File &entry : h_->downloads())
+            QCOMPARE(entry.getStatus(), QStringLiteral("Done."));
+        QCOMPARE(readFile(h_->localFile("b")), QByteArray("whole"));
+        QCOMPARE(log.lines().filter(QStringLiteral("Le serveur refuse plus de")).size(), told);
+        if (told)
+            QVERIFY(log.contains(QStringLiteral("Le serveur refuse plus de 3 connexions : les transferts continuent avec 1")));
     }
 
     // An extra member left without work is closed after the idle interval; member 0
