@@ -37,6 +37,7 @@ void EnginePool::open(std::unique_ptr<SessionEngine> first)
     for (auto &engine : takeAll())
         retired_.retire(std::move(engine), true);
     limit_ = 0;
+    limitFound_ = false;
     auto member = std::make_unique<Member>();
     member->engine = std::move(first);
     member->serial = ++serial_;
@@ -112,6 +113,8 @@ void EnginePool::loginDone(quint64 serial, LoginEnd end)
     if (end == LoginEnd::LoggedIn) {
         member.loggingIn = false;
         member.engine->ftp = std::exchange(member.engine->replacement, nullptr);
+        tellLimit();
+        Q_EMIT joined();
         if (ready)
             ready(member.engine.get());
         return;
@@ -125,10 +128,19 @@ void EnginePool::loginDone(quint64 serial, LoginEnd end)
     // The members there are now are what this server takes, for the rest of the session.
     const int kept = std::max(1, size());
     limit_ = limit_ > 0 ? std::min(limit_, kept) : kept;
-    if (end == LoginEnd::Limit)
-        Q_EMIT limited(capacity());
+    limitFound_ = limitFound_ || end == LoginEnd::Limit;
+    tellLimit();
     if (ready)
         ready(nullptr);
+}
+
+void EnginePool::tellLimit()
+{
+    // Once the logins on their way are all back: what the pool keeps is known then.
+    if (!limitFound_ || std::any_of(members_.begin(), members_.end(), [](const auto &held) { return held->loggingIn; }))
+        return;
+    limitFound_ = false;
+    Q_EMIT limited(capacity());
 }
 
 EnginePool::Member *EnginePool::memberOf(const SessionEngine &engine) const

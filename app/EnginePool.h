@@ -82,14 +82,18 @@ public:
     std::vector<std::unique_ptr<SessionEngine>> takeAll();
 
 Q_SIGNALS:
-    // The server refused an extra login: the pool goes on with `kept` members.
+    // The server refused an extra login: the pool goes on with `kept` members. Told once
+    // the logins on their way when it was refused have come back.
     void limited(int kept);
+    // An extra member logged in.
+    void joined();
 
 private:
     struct Member;
     Member *memberOf(const SessionEngine &engine) const;
     void loginDone(quint64 serial, LoginEnd end);
     void startIdle(Member &member);
+    void tellLimit();
     // Closes a free extra member now (QUIT on its worker).
     void close(Member *member);
     // Closes free extra members past the capacity.
@@ -102,6 +106,7 @@ private:
     int connections_ = 1;
     // What the server accepted, once it refused one more; 0 while it has not.
     int limit_ = 0;
+    bool limitFound_ = false; // a refusal not told yet
     int idleMs_ = 60000;
     // Numbers the members: a login's result finds its member by it, or none once gone.
     quint64 serial_ = 0;

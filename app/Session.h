@@ -124,6 +124,8 @@ Q_SIGNALS:
     // The command connection was found lost: the window shows no session; the engines are
     // left alone, and a transfer running goes on to its end.
     void lost();
+    // New transfer settings hold: a larger pool may start more at once.
+    void transferSettingsApplied();
 
 private:
     // What the user typed for a connect, kept to dial again or to fill the dialog again.

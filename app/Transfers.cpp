@@ -49,6 +49,10 @@ Transfers::Transfers(AppContext &app, Session &session, RetiredEngines &retired,
         window()->refreshDownloadTable();
     });
     connect(&session_, &Session::lost, this, &Transfers::clearQueues);
+    connect(&session_, &Session::transferSettingsApplied, this, [this] {
+        downloadFiles();
+        uploadFiles();
+    });
     // Entries held over from a session start once its transfers have ended.
     connect(&retired_, &RetiredEngines::transfersEnded, this, [this] {
         downloadFiles();

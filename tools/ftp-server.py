@@ -206,6 +206,9 @@ def parse_args():
                         help="close the first session that many seconds after its login (421)")
     parser.add_argument("--throttle", type=int, default=0,
                         help="bytes per second each data connection in clear may move (0: no limit)")
+    parser.add_argument("--max-connections", type=int, default=0,
+                        help="control connections served at once from one address; one more "
+                             "is answered 421 (0: up to 64 in all)")
     parser.add_argument("--host", default="127.0.0.1", choices=["127.0.0.1", "::1"],
                         help="address to listen on")
     parser.add_argument("--exit-with-stdin", action="store_true",
@@ -263,6 +266,7 @@ def main():
 
     server = FTPServer((args.host, 0), Handler)
     server.max_cons = 64
+    server.max_cons_per_ip = args.max_connections
 
     def stop(_signum, _frame):
         # At once: a test waits for this before its next case.

@@ -616,6 +616,10 @@ Tapez ftp:// devant le nom du serveur pour vous connecter en clair sans cette qu
         <translation>Le mot de passe n’a pas été envoyé en clair à %1.</translation>
     </message>
     <message>
+        <source>The server accepts no more than %1 connections: transfers go on with %2 at a time.</source>
+        <translation>Le serveur n’accepte pas plus de %1 connexions : les transferts continuent à %2 à la fois.</translation>
+    </message>
+    <message>
         <source>The server refused TLS when the connection was made again: it was closed, nothing was sent in clear.</source>
         <translation>Le serveur a refusé TLS à la reconnexion : la connexion a été fermée, rien n’a été envoyé en clair.</translation>
     </message>

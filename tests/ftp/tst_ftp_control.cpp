@@ -239,15 +239,16 @@ void TestFtpControl::login_data()
     QTest::addColumn<QByteArray>("passReply");
     QTest::addColumn<bool>("connected");
     QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<int>("reply"); // the reply that ended the login
 
     const QByteArray both("USER anna\r\nPASS s3cr\xc3\xa9t\r\n");
     // A session that opened asks what the server offers.
     const QByteArray in = both + "FEAT\r\n";
-    QTest::newRow("331 then 230") << QByteArray("331 Password") << QByteArray("230 In") << true << in;
-    QTest::newRow("230 still gets PASS") << QByteArray("230 In") << QByteArray("202 Superfluous") << true << in;
-    QTest::newRow("230 then PASS refused") << QByteArray("230 In") << QByteArray("503 Bad sequence") << true << in;
-    QTest::newRow("wrong password") << QByteArray("331 Password") << QByteArray("530 Denied") << false << both;
-    QTest::newRow("user refused") << QByteArray("530 No") << QByteArray() << false << QByteArray("USER anna\r\n");
+    QTest::newRow("331 then 230") << QByteArray("331 Password") << QByteArray("230 In") << true << in << 230;
+    QTest::newRow("230 still gets PASS") << QByteArray("230 In") << QByteArray("202 Superfluous") << true << in << 202;
+    QTest::newRow("230 then PASS refused") << QByteArray("230 In") << QByteArray("503 Bad sequence") << true << in << 503;
+    QTest::newRow("wrong password") << QByteArray("331 Password") << QByteArray("530 Denied") << false << both << 530;
+    QTest::newRow("user refused") << QByteArray("530 No") << QByteArray() << false << QByteArray("USER anna\r\n") << 530;
 }
 
 void TestFtpControl::login()
@@ -256,6 +257,7 @@ void TestFtpControl::login()
     QFETCH(QByteArray, passReply);
     QFETCH(bool, connected);
     QFETCH(QByteArray, wire);
+    QFETCH(int, reply);
 
     ScriptedFtpServer server(scripted(R"(reply "220 Hello"; expect "USER "; reply $user; )"
                                           + QByteArray(userReply.startsWith('5') ? "eof" : "expect \"PASS \"; reply $pass; rest"),
@@ -263,6 +265,7 @@ void TestFtpControl::login()
     LogCapture log;
     auto ftp = FTP::connectTo(server.address(), QStringLiteral("anna"), QStringLiteral("s3cr\u00e9t"));
     QCOMPARE(ftp->isConnected(), connected);
+    QCOMPARE(ftp->loginReply(), reply);
     ftp->close();
     QVERIFY(server.waitForFinished(0));
     QCOMPARE(server.received(0), wire);

@@ -52,6 +52,8 @@ bool RealFtpServer::start(const Options &options)
         args << QStringLiteral("--other-data-cert");
     if (options.refuseProt)
         args << QStringLiteral("--refuse-prot");
+    if (options.maxConnections > 0)
+        args << QStringLiteral("--max-connections") << QString::number(options.maxConnections);
     if (options.dropFirstSessionSeconds > 0)
         args << QStringLiteral("--drop-first-session") << QString::number(options.dropFirstSessionSeconds);
     if (options.throttle > 0)

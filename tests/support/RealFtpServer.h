@@ -52,6 +52,9 @@ public:
         // When > 0, the bytes per second each data connection may move (in clear only), so
         // that a transfer is still on its way when a test acts on it.
         int throttle = 0;
+        // When > 0, the control connections served at once: one more is answered 421 at
+        // its greeting.
+        int maxConnections = 0;
     };
 
     RealFtpServer();
