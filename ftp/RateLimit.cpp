@@ -101,8 +101,8 @@ bool RateLimit::take(qint64 bytes, const std::atomic<bool> &stop)
 
     while (now < deadline) {
         if (stop.load(std::memory_order_relaxed)) {
-            // The bytes will not go: the wait left is the others' again, at the rate it
-            // was counted at.
+            // The transfer ends here: the wait left goes back to the others, at the rate it
+            // was counted at (a burst at most, for a download whose bytes came already).
             const std::lock_guard lock(mutex_);
             const double unused = double(deadline - now) * double(rate) / kNsPerSecond;
             tokens_ = std::min(double(burstFor(rate)), tokens_ + unused);
