@@ -368,6 +368,9 @@ private Q_SLOTS:
         }
         const auto queue = [&h, upload]() -> const QList<File> & { return upload ? h.uploads() : h.downloads(); };
         QTRY_VERIFY_WITH_TIMEOUT(!queue().isEmpty() && queue().first().currentsize() >= 64 * 1024, 30000);
+        // Bytes the client wrote may still sit in the connection: some must have arrived.
+        if (upload)
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(remote).size() > 0, 30000);
         h.app().setQuitQuestion([](int) { return true; });
         h.app().quit();
         QVERIFY(FTP::waitForTransfers(30000));
