@@ -122,7 +122,9 @@ SavedQueue::SavedQueue(const QString &path, Snapshot live, QObject *parent)
 {
     coalesce_.setSingleShot(true);
     coalesce_.setInterval(kCoalesceMs);
-    connect(&coalesce_, &QTimer::timeout, this, [this] { writeNow(); });
+    connect(&coalesce_, &QTimer::timeout, this, &SavedQueue::save);
+    // One write at a time, in order.
+    writer_.setMaxThreadCount(1);
     load();
 }
 
@@ -141,10 +143,7 @@ QString SavedQueue::defaultPath()
 
 SavedSite SavedQueue::unfinishedOf(const QString &key, const QList<File> &downloads, const QList<File> &uploads)
 {
-    SavedSite site = SavedSite::fromKey(key);
-    site.downloads = unfinishedEntries(downloads);
-    site.uploads = unfinishedEntries(uploads);
-    return site;
+    return SavedSite::fromKey(key, unfinishedEntries(downloads), unfinishedEntries(uploads));
 }
 
 void SavedQueue::load()
@@ -175,14 +174,25 @@ void SavedQueue::load()
         zlog("File des transferts relue : %i sites", pending_.size());
 }
 
-QByteArray SavedQueue::content() const
+void SavedQueue::writeOut(const QList<SavedSite> &live, const QList<SavedSite> &pending)
 {
+    QElapsedTimer clock;
+    clock.start();
     QList<SavedSite> sites;
-    for (SavedSite &site : live_())
-        if (!site.isEmpty())
-            sites.append(std::move(site));
-    sites.append(pending_);
-    return sites.isEmpty() ? QByteArray() : QueueFile::encoded(sites);
+    for (const SavedSite &site : live)
+        if (SavedSite kept = unfinishedOf(site.key(), site.downloads, site.uploads); !kept.isEmpty() && !kept.server.isEmpty())
+            sites.append(std::move(kept));
+    sites.append(pending);
+    const QByteArray bytes = sites.isEmpty() ? QByteArray() : QueueFile::encoded(sites);
+    // A write that failed is tried again at the next change, even to the same bytes.
+    if (bytes == written_ && !failed_)
+        return;
+    failed_ = !store(bytes);
+    if (!failed_) {
+        written_ = bytes;
+        ++writes_;
+    }
+    writerMicros_ = clock.nsecsElapsed() / 1000;
 }
 
 void SavedQueue::touch()
@@ -199,20 +209,24 @@ void SavedQueue::writeFinal()
 
 bool SavedQueue::writeNow()
 {
-    coalesce_.stop();
-    if (final_)
-        return true;
-    QElapsedTimer clock;
-    clock.start();
-    const QByteArray bytes = content();
-    if (bytes == written_)
-        return true;
-    const bool ok = write(bytes);
-    lastWriteMicros_ = clock.nsecsElapsed() / 1000;
-    return ok;
+    save();
+    writer_.waitForDone();
+    return !failed_;
 }
 
-bool SavedQueue::write(const QByteArray &bytes)
+void SavedQueue::save()
+{
+    coalesce_.stop();
+    if (final_)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    // The lists are shared, not copied: the queues copy theirs when they next change.
+    writer_.start([this, live = live_(), pending = pending_] { writeOut(live, pending); });
+    lastWriteMicros_ = clock.nsecsElapsed() / 1000;
+}
+
+bool SavedQueue::store(const QByteArray &bytes) const
 {
     const QByteArray path = QFile::encodeName(path_);
     if (bytes.isEmpty()) {
@@ -220,8 +234,6 @@ bool SavedQueue::write(const QByteArray &bytes)
             zlog("File des transferts non effacee : %@ ==> %@", path_, lastError());
             return false;
         }
-        written_.clear();
-        ++writes_;
         return true;
     }
     const QString directory = QFileInfo(path_).absolutePath();
@@ -232,13 +244,13 @@ bool SavedQueue::write(const QByteArray &bytes)
     // mkstemp makes the file 0600 from the start: no one else can read it even for a moment.
     QByteArray temporary = path + ".XXXXXX";
     Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    bool ok = fd.get() >= 0;
-    ok = ok && ::fchmod(fd.get(), S_IRUSR | S_IWUSR) == 0 && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+    const bool made = fd.get() >= 0;
+    bool ok = made && ::fchmod(fd.get(), S_IRUSR | S_IWUSR) == 0 && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
     ok = ok && fd.close();
     ok = ok && ::rename(temporary.constData(), path.constData()) == 0;
     if (!ok) {
         const QString reason = lastError();
-        if (fd.get() >= 0 || !temporary.endsWith("XXXXXX"))
+        if (made)
             ::unlink(temporary.constData());
         zlog("File des transferts non enregistree : %@ ==> %@", path_, reason);
         return false;
@@ -247,8 +259,6 @@ bool SavedQueue::write(const QByteArray &bytes)
     Descriptor dir(::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0)
         ::fsync(dir.get());
-    written_ = bytes;
-    ++writes_;
     return true;
 }
 

@@ -5,14 +5,17 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QTimer>
+
+#include <atomic>
 
 #include <functional>
 
-class QMessageBox;
 class QWidget;
 
 namespace zodaru {
@@ -26,13 +29,16 @@ class TransferQueue;
 // removed when nothing is left. A file that cannot be read is set aside as "*.bad".
 //
 // Changes are coalesced: touch() asks for a write about a second later, and a write that
-// would give the same bytes as the last one (progress alone, say) writes nothing.
+// would give the same bytes as the last one (progress alone, say) writes nothing. The
+// entries are picked, made into bytes, compared and written on a thread of their own: the
+// main thread only hands over the lists, shared.
 //
-// Main thread only.
+// Main thread only; writeOut() and what it uses run on the writer's thread, one at a time.
 class SavedQueue final : public QObject {
     Q_OBJECT
 public:
-    // The sites' unfinished entries as the program holds them now (see unfinishedOf()).
+    // The sites' entries as the program holds them now, all of them: what is kept of them
+    // (unfinishedOf()) is picked on the writer's thread.
     using Snapshot = std::function<QList<SavedSite>()>;
     // Brings a site's saved entries back into the queues; false when it cannot now (the
     // session went to another site meanwhile): they stay saved.
@@ -54,7 +60,8 @@ public:
 
     // The queues changed: a write follows shortly.
     void touch();
-    // Writes now when the content changed; false when the file could not be written.
+    // Writes now when the content changed, and waits for the file; false when it could not
+    // be written.
     bool writeNow();
     // The last write, at quit, before the transfers are stopped: what the queues say after
     // (the stopped transfers failing) is not the state to come back to. Nothing is written
@@ -62,8 +69,11 @@ public:
     void writeFinal();
     // Writes that changed the file since start (for tests and the log).
     int writes() const { return writes_; }
-    // How long the last write took to build the bytes and write them, in microseconds.
+    // What the last write cost the main thread (a copy of the lists), and its writer's
+    // thread (the entries picked, the bytes made and compared, the file written and
+    // synced), in microseconds.
     qint64 lastWriteMicros() const { return lastWriteMicros_; }
+    qint64 writerMicros() const { return writerMicros_; }
 
     // The entries saved in an earlier run for `key`, not brought back yet; empty when none.
     QList<SavedSite> pending(const QString &key) const;
@@ -84,8 +94,13 @@ public:
 
 private:
     void load();
-    QByteArray content() const;
-    bool write(const QByteArray &bytes);
+    // Hands the entries to the writer's thread, without waiting.
+    void save();
+    // On the writer's thread: the bytes of `live` (unfinishedOf) and `pending` (as read),
+    // written when they changed.
+    void writeOut(const QList<SavedSite> &live, const QList<SavedSite> &pending);
+    // Puts `bytes` in the file (removes it when empty).
+    bool store(const QByteArray &bytes) const;
     void forget(const QString &key);
 
     const QString path_;
@@ -93,13 +108,18 @@ private:
     // Sites read from the file at start-up and not brought back or discarded yet; a site may
     // have several (each keeps its own IDs and groups).
     QList<SavedSite> pending_;
-    // What the file holds now; empty when there is none.
-    QByteArray written_;
     QTimer coalesce_;
     QPointer<QMessageBox> question_;
-    int writes_ = 0;
     bool final_ = false;
     qint64 lastWriteMicros_ = 0;
+    // The writer's: what the file holds now (empty when there is none), whether the last
+    // write failed; read on the main thread once the writer is idle (writeNow()).
+    QByteArray written_;
+    std::atomic<bool> failed_{false};
+    std::atomic<int> writes_{0};
+    std::atomic<qint64> writerMicros_{0};
+    // Last, so that it goes first: its destructor waits for the write on its way.
+    QThreadPool writer_;
 };
 
 } // namespace zodaru

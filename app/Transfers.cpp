@@ -106,9 +106,9 @@ void Transfers::createQueues()
             });
     }
     savedQueue_ = std::make_unique<SavedQueue>(SavedQueue::defaultPath(), [this] {
-        QList<SavedSite> sites{SavedQueue::unfinishedOf(queueSite_, downloads_->entries(), uploads_->entries())};
+        QList<SavedSite> sites{SavedSite::fromKey(queueSite_, downloads_->entries(), uploads_->entries())};
         for (auto site = held_.cbegin(); site != held_.cend(); ++site)
-            sites << SavedQueue::unfinishedOf(site.key(), site->downloads, site->uploads);
+            sites << SavedSite::fromKey(site.key(), site->downloads, site->uploads);
         return sites;
     });
 }

@@ -55,12 +55,105 @@ std::optional<decltype(std::declval<Table>()[0].first)> valueOf(const Table &tab
     return std::nullopt;
 }
 
-// A name as a JSON value: its text when it is UTF-8, else its bytes.
-QJsonValue nameValue(const QString &name)
+// The document is written by hand, straight into bytes: a queue of thousands of entries
+// is written on the main thread at each change, where building JSON objects costs too much.
+void appendString(QByteArray &out, QStringView text)
 {
-    if (!hasUndecodedBytes(name))
-        return name;
-    return QJsonObject{{QStringLiteral("bytes"), QString::fromLatin1(bytesOfName(name).toBase64())}};
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    const QByteArray utf8 = text.toUtf8();
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            out += "\\u00";
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+// A word of ours: plain ASCII, nothing to escape.
+void appendWord(QByteArray &out, const char *word)
+{
+    out += '"';
+    out += word;
+    out += '"';
+}
+
+// A name: its text when it is UTF-8, else {"bytes": base64 of its bytes}.
+void appendName(QByteArray &out, const QString &name)
+{
+    if (!hasUndecodedBytes(name)) {
+        appendString(out, name);
+        return;
+    }
+    out += "{\"bytes\":\"";
+    out += bytesOfName(name).toBase64();
+    out += "\"}";
+}
+
+void appendKey(QByteArray &out, const char *key)
+{
+    out += ",\"";
+    out += key;
+    out += "\":";
+}
+
+void appendEntry(QByteArray &out, const File &entry)
+{
+    out += "{\"id\":";
+    out += QByteArray::number(entry.getID());
+    appendKey(out, "name");
+    appendName(out, entry.name());
+    appendKey(out, "local");
+    appendName(out, entry.localpath());
+    appendKey(out, "remote");
+    appendName(out, entry.remotepath());
+    appendKey(out, "size");
+    out += QByteArray::number(entry.size());
+    appendKey(out, "state");
+    appendWord(out, wordOf(kStates, QueueFile::stateOf(entry)));
+    if (entry.displayName() != entry.name()) {
+        appendKey(out, "display");
+        appendName(out, entry.displayName());
+    }
+    if (entry.modified() >= 0) {
+        appendKey(out, "modified");
+        out += QByteArray::number(entry.modified());
+    }
+    if (entry.group() != 0) {
+        appendKey(out, "group");
+        out += QByteArray::number(entry.group());
+    }
+    if (entry.conflictAnswer() != ConflictAnswer::Ask) {
+        appendKey(out, "answer");
+        appendWord(out, wordOf(kAnswers, entry.conflictAnswer()));
+    }
+    if (entry.isDir()) {
+        appendKey(out, "folder");
+        out += "{\"found\":" + QByteArray::number(entry.filesFound()) + ",\"done\":"
+            + QByteArray::number(entry.filesDone()) + ",\"failed\":" + QByteArray::number(entry.filesFailed())
+            + ",\"incomplete\":" + (entry.walkIncomplete() ? "true" : "false") + '}';
+    }
+    out += '}';
+}
+
+void appendEntries(QByteArray &out, const QList<File> &entries)
+{
+    out += '[';
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        out += "\n  ";
+        appendEntry(out, entries[i]);
+    }
+    out += ']';
 }
 
 std::optional<QString> nameFrom(const QJsonValue &value)
@@ -77,35 +170,6 @@ std::optional<QString> nameFrom(const QJsonValue &value)
     if (!decoded)
         return std::nullopt;
     return nameFromBytes(*decoded);
-}
-
-QJsonObject entryObject(const File &entry)
-{
-    QJsonObject out{
-        {QStringLiteral("id"), qint64(entry.getID())},
-        {QStringLiteral("name"), nameValue(entry.name())},
-        {QStringLiteral("local"), nameValue(entry.localpath())},
-        {QStringLiteral("remote"), nameValue(entry.remotepath())},
-        {QStringLiteral("size"), entry.size()},
-        {QStringLiteral("state"), QLatin1String(wordOf(kStates, QueueFile::stateOf(entry)))},
-    };
-    if (entry.displayName() != entry.name())
-        out.insert(QStringLiteral("display"), nameValue(entry.displayName()));
-    if (entry.modified() >= 0)
-        out.insert(QStringLiteral("modified"), entry.modified());
-    if (entry.group() != 0)
-        out.insert(QStringLiteral("group"), entry.group());
-    if (entry.conflictAnswer() != ConflictAnswer::Ask)
-        out.insert(QStringLiteral("answer"), QLatin1String(wordOf(kAnswers, entry.conflictAnswer())));
-    if (entry.isDir()) {
-        out.insert(QStringLiteral("folder"), QJsonObject{
-            {QStringLiteral("found"), entry.filesFound()},
-            {QStringLiteral("done"), entry.filesDone()},
-            {QStringLiteral("failed"), entry.filesFailed()},
-            {QStringLiteral("incomplete"), entry.walkIncomplete()},
-        });
-    }
-    return out;
 }
 
 std::optional<qint64> integer(const QJsonObject &object, const QString &key, qint64 absent)
@@ -165,14 +229,6 @@ std::optional<File> entryFrom(const QJsonValue &value)
     return entry;
 }
 
-QJsonArray entriesArray(const QList<File> &entries)
-{
-    QJsonArray out;
-    for (const File &entry : entries)
-        out.append(entryObject(entry));
-    return out;
-}
-
 std::optional<QList<File>> entriesFrom(const QJsonValue &value)
 {
     if (value.isUndefined())
@@ -193,12 +249,10 @@ std::optional<QList<File>> entriesFrom(const QJsonValue &value)
 
 } // namespace
 
-SavedSite SavedSite::fromKey(const QString &key)
+SavedSite SavedSite::fromKey(const QString &key, QList<File> downloads, QList<File> uploads)
 {
-    SavedSite site;
-    site.server = key.section(QLatin1Char('\n'), 0, 0);
-    site.login = key.section(QLatin1Char('\n'), 1);
-    return site;
+    return SavedSite{key.section(QLatin1Char('\n'), 0, 0), key.section(QLatin1Char('\n'), 1), std::move(downloads),
+                     std::move(uploads)};
 }
 
 int SavedSite::files() const
@@ -250,21 +304,25 @@ void setState(File &entry, EntryState state)
 
 QByteArray encoded(const QList<SavedSite> &sites)
 {
-    QJsonArray array;
-    for (const SavedSite &site : sites) {
-        array.append(QJsonObject{
-            {QStringLiteral("server"), nameValue(site.server)},
-            {QStringLiteral("login"), nameValue(site.login)},
-            {QStringLiteral("downloads"), entriesArray(site.downloads)},
-            {QStringLiteral("uploads"), entriesArray(site.uploads)},
-        });
+    QByteArray out;
+    out.reserve(256 + 160 * qsizetype(sites.size()));
+    out += "{\"format\":\"";
+    out += kFormat.latin1();
+    out += "\",\"version\":" + QByteArray::number(kVersion) + ",\"sites\":[";
+    for (qsizetype i = 0; i < sites.size(); ++i) {
+        const SavedSite &site = sites[i];
+        out += i > 0 ? ",\n {\"server\":" : "\n {\"server\":";
+        appendName(out, site.server);
+        appendKey(out, "login");
+        appendName(out, site.login);
+        appendKey(out, "downloads");
+        appendEntries(out, site.downloads);
+        appendKey(out, "uploads");
+        appendEntries(out, site.uploads);
+        out += '}';
     }
-    const QJsonObject root{
-        {QStringLiteral("format"), kFormat},
-        {QStringLiteral("version"), kVersion},
-        {QStringLiteral("sites"), array},
-    };
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    out += "]}\n";
+    return out;
 }
 
 std::optional<QList<SavedSite>> decoded(QByteArrayView bytes)

@@ -22,7 +22,7 @@ struct SavedSite {
 
     // The key the transfers name a site by: server text, LF, login.
     QString key() const { return server + QLatin1Char('\n') + login; }
-    static SavedSite fromKey(const QString &key);
+    static SavedSite fromKey(const QString &key, QList<File> downloads = {}, QList<File> uploads = {});
     // File entries (folder rows not counted).
     int files() const;
     bool isEmpty() const { return downloads.isEmpty() && uploads.isEmpty(); }

@@ -11,19 +11,22 @@ namespace zodaru {
 
 QMessageBox *askToResumeQueue(QWidget *parent, int files, std::function<void(ResumeAnswer)> answered)
 {
-    const auto tr = [](const char *text, int n = -1) {
-        return QCoreApplication::translate("ResumeQueueDialog", text, nullptr, n);
-    };
     auto *box = new QMessageBox(parent);
     box->setObjectName(QStringLiteral("resumeQueueQuestion"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIcon(QMessageBox::Question);
-    box->setWindowTitle(tr("Unfinished transfers"));
-    box->setText(tr("%n unfinished transfer(s) from an earlier session for this site. Resume them?", files));
-    box->setInformativeText(tr("Discard forgets them; files already partly moved are left where they are."));
-    QPushButton *resume = box->addButton(tr("Resume"), QMessageBox::AcceptRole);
-    QPushButton *discard = box->addButton(tr("Discard"), QMessageBox::DestructiveRole);
-    QPushButton *later = box->addButton(tr("Later"), QMessageBox::RejectRole);
+    box->setWindowTitle(QCoreApplication::translate("ResumeQueueDialog", "Unfinished transfers"));
+    box->setText(QCoreApplication::translate("ResumeQueueDialog",
+                                            "%n unfinished transfer(s) from an earlier session for this site. Resume them?",
+                                            nullptr, files));
+    box->setInformativeText(QCoreApplication::translate(
+        "ResumeQueueDialog", "Discard forgets them; files already partly moved are left where they are."));
+    QPushButton *resume =
+        box->addButton(QCoreApplication::translate("ResumeQueueDialog", "Resume"), QMessageBox::AcceptRole);
+    QPushButton *discard =
+        box->addButton(QCoreApplication::translate("ResumeQueueDialog", "Discard"), QMessageBox::DestructiveRole);
+    QPushButton *later =
+        box->addButton(QCoreApplication::translate("ResumeQueueDialog", "Later"), QMessageBox::RejectRole);
     resume->setObjectName(QStringLiteral("resume"));
     discard->setObjectName(QStringLiteral("discard"));
     later->setObjectName(QStringLiteral("later"));

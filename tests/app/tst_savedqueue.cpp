@@ -260,7 +260,7 @@ private Q_SLOTS:
         QStringList sites;
         for (const SavedSite &site : *file)
             sites << site.key();
-        QCOMPARE(sites, stillSaved ? QStringList{other, kSite} : QStringList{other});
+        QCOMPARE(sites, (stillSaved ? QStringList{kSite, other} : QStringList{other}));
     }
 
     // Back in a queue: new IDs, folder rows first with their files in them, everything
@@ -319,11 +319,16 @@ private Q_SLOTS:
         QList<File> queue;
         for (int i = 0; i < 2000; ++i)
             queue << entry(QStringLiteral("file number %1.dat").arg(i), i + 1);
-        live_ = {SavedQueue::unfinishedOf(kSite, queue, {})};
-        SavedQueue saved(path(), snapshot());
-        QVERIFY(saved.writeNow());
-        qInfo("2000 entries: %lld us per write", saved.lastWriteMicros());
-        QCOMPARE(QueueFile::decoded(readFile(path()))->first().downloads.size(), 2000);
+        // As the program does it: the entries picked from the queue at each write.
+        SavedQueue saved(path(), [&queue] { return QList<SavedSite>{SavedSite::fromKey(kSite, queue)}; });
+        QStringList costs;
+        for (int round = 0; round < 5; ++round) {
+            queue[round].setDone();
+            QVERIFY(saved.writeNow());
+            costs << QStringLiteral("%1/%2").arg(saved.lastWriteMicros()).arg(saved.writerMicros());
+        }
+        qInfo("2000 entries, per write (us, main thread / writer's thread): %s", qPrintable(costs.join(QLatin1Char(' '))));
+        QCOMPARE(QueueFile::decoded(readFile(path()))->first().downloads.size(), 1995);
     }
 
     // The whole program: a transfer cut by a quit comes back at the next connect to the
@@ -363,6 +368,9 @@ private Q_SLOTS:
         }
         const auto queue = [&h, upload]() -> const QList<File> & { return upload ? h.uploads() : h.downloads(); };
         QTRY_VERIFY_WITH_TIMEOUT(!queue().isEmpty() && queue().first().currentsize() >= 64 * 1024, 30000);
+        // Bytes the client wrote may still sit in the connection: some must have arrived.
+        if (upload)
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(remote).size() > 0, 30000);
         h.app().setQuitQuestion([](int) { return true; });
         h.app().quit();
         QVERIFY(FTP::waitForTransfers(30000));
@@ -400,10 +408,10 @@ private Q_SLOTS:
         QCOMPARE(readFile(upload ? remote : local), content);
         // Continued from where it stopped (an upload's server may have taken in a few more
         // bytes after the quit): the bytes before were not moved again.
-        const QString resumed = upload ? QStringLiteral("Reprise de l'envoi de /%1 a l'octet ").arg(name)
+        const QString resumed = upload ? QStringLiteral("Reprise de l'envoi de //%1 a l'octet ").arg(name)
                                        : QStringLiteral("Reprise de %1 a l'octet ").arg(local);
         const QStringList lines = log.lines().filter(resumed);
-        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.size() == 1, qPrintable(log.lines().filter(QStringLiteral("Reprise")).join(QLatin1Char('\n'))));
         const qint64 from = lines.first().mid(resumed.size()).toLongLong();
         QVERIFY2(upload ? from >= moved && from < content.size() : from == moved, qPrintable(lines.first()));
         QVERIFY2(h.server.serverLog().contains("completed=1 bytes=" + QByteArray::number(content.size() - from)),
