@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -115,6 +116,9 @@ void sinkBlock(const std::function<void(const QString &)> &sink, const LogBlock:
     }
 }
 
+// appendLogLine() through the format as compiled once (below); the caller holds writeMutex.
+void appendCompiledLine(QByteArray &out, const char *format, const LogArg *args, qsizetype count);
+
 // Takes every waiting line and writes it; the caller holds writeMutex.
 void writePending(LogState &s, Batch &batch)
 {
@@ -148,7 +152,7 @@ void writePending(LogState &s, Batch &batch)
             if (!line.endsWith(QLatin1Char('\n')))
                 bytes.append('\n');
         } else {
-            appendLogLine(bytes, r.format, args, qsizetype(r.argCount));
+            appendCompiledLine(bytes, r.format, args, qsizetype(r.argCount));
         }
     }
     // Kept for the next batch: their capacity is what makes logging allocation-free.
@@ -224,10 +228,10 @@ void LogArg::appendTo(QString &out) const
 namespace {
 
 // Walks a format: `text` gets each run of literal text (a "%%" gives "%", a placeholder cut
-// short by the end of the format stays text), `arg` the argument of each placeholder that
-// has one. Formats are ASCII apart from the odd accented letter, which is UTF-8.
-template <typename Text, typename Arg>
-void walkFormat(const char *format, const LogArg *args, qsizetype count, Text &&text, Arg &&arg)
+// short by the end of the format stays text), `place` the index of each placeholder, in
+// order from 0. Formats are ASCII apart from the odd accented letter, which is UTF-8.
+template <typename Text, typename Place>
+void walkFormat(const char *format, Text &&text, Place &&place)
 {
     qsizetype next = 0;
     for (const char *p = format; *p; ++p) {
@@ -251,9 +255,7 @@ void walkFormat(const char *format, const LogArg *args, qsizetype count, Text &&
             text(QByteArrayView(p));
             break;
         }
-        if (next < count)
-            arg(args[next]);
-        ++next;
+        place(next++);
         p = directive;
     }
 }
@@ -264,8 +266,11 @@ QString formatLog(const char *format, const LogArg *args, qsizetype count)
 {
     QString out;
     walkFormat(
-        format, args, count, [&out](QByteArrayView text) { out += QString::fromUtf8(text); },
-        [&out](const LogArg &arg) { arg.appendTo(out); });
+        format, [&out](QByteArrayView text) { out += QString::fromUtf8(text); },
+        [&](qsizetype index) {
+            if (index < count)
+                args[index].appendTo(out);
+        });
     return out;
 }
 
@@ -379,14 +384,75 @@ bool appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsiz
 {
     bool endsLine = false;
     walkFormat(
-        format, args, count, [&](QByteArrayView text) { appendEscaped(out, text, endsLine); },
-        [&](const LogArg &arg) { appendArg(out, arg, endsLine); });
+        format, [&](QByteArrayView text) { appendEscaped(out, text, endsLine); },
+        [&](qsizetype index) {
+            if (index < count)
+                appendArg(out, args[index], endsLine);
+        });
     // The newline that ends the message is the line's own, not an escaped one.
     if (endsLine)
         out.chop(2);
     out.append('\n');
     return endsLine;
 }
+
+namespace {
+
+// A format as its lines are made of: literal text, escaped once, and the places of the
+// arguments. A transfer logs the same few formats hundreds of thousands of times; the
+// writer keeps each one it meets this way instead of reading it character by character.
+class CompiledFormat final {
+public:
+    explicit CompiledFormat(const char *format)
+    {
+        walkFormat(
+            format,
+            [this](QByteArrayView text) {
+                if (pieces_.empty() || pieces_.back().place >= 0)
+                    pieces_.push_back({});
+                appendEscaped(pieces_.back().text, text, pieces_.back().endsLine);
+            },
+            [this](qsizetype index) { pieces_.push_back({QByteArray(), index, false}); });
+    }
+
+    // What appendLogLine() appends for the same format and arguments.
+    bool appendLine(QByteArray &out, const LogArg *args, qsizetype count) const
+    {
+        bool endsLine = false;
+        for (const Piece &piece : pieces_) {
+            if (piece.place < 0) {
+                out.append(piece.text);
+                endsLine = piece.endsLine;
+            } else if (piece.place < count) {
+                appendArg(out, args[piece.place], endsLine);
+            }
+        }
+        if (endsLine)
+            out.chop(2);
+        out.append('\n');
+        return endsLine;
+    }
+
+private:
+    struct Piece {
+        QByteArray text;      // escaped literal text
+        qsizetype place = -1; // or the index of an argument
+        bool endsLine = false; // the literal's last character is a newline
+    };
+    std::vector<Piece> pieces_;
+};
+
+// The formats met so far, by address (they are literals), kept for the program's life.
+void appendCompiledLine(QByteArray &out, const char *format, const LogArg *args, qsizetype count)
+{
+    static auto *const formats = new std::unordered_map<const char *, CompiledFormat>;
+    auto found = formats->find(format);
+    if (found == formats->end())
+        found = formats->try_emplace(format, format).first;
+    found->second.appendLine(out, args, count);
+}
+
+} // namespace
 
 namespace {
 

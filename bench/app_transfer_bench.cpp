@@ -18,6 +18,7 @@
 #include "ui/MainWindow.h"
 #include "ui/MainWindowController.h"
 #include "ui/LogPane.h"
+#include "ui/OverwriteDialog.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -26,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTabWidget>
 #include <QTimer>
+#include <QPushButton>
 #include <QToolButton>
 
 #include <algorithm>
@@ -64,6 +66,21 @@ bool selectNamed(ColumnBrowser &browser, int column, const QString &name)
     } while (waited.elapsed() < 30000);
     return false;
 }
+
+// Every upload replaces the same remote file, which the program asks about: the question
+// is answered Overwrite as soon as it shows, as a user who expects it would.
+class OverwriteAnswerer final : public QObject {
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            if (auto *dialog = qobject_cast<OverwriteDialog *>(watched)) {
+                QTimer::singleShot(0, dialog, [dialog] { dialog->button(ConflictAnswer::Overwrite)->click(); });
+            }
+        }
+        return false;
+    }
+};
 
 } // namespace
 
@@ -121,6 +138,9 @@ int main(int argc, char **argv)
         std::fprintf(stdout, "error=%s not shown\n", qPrintable(parser.value(file)));
         return 1;
     }
+
+    OverwriteAnswerer answerer;
+    app.installEventFilter(&answerer);
 
     if (parser.isSet(logTab)) {
         window.show();

@@ -121,4 +121,4 @@ for dir in down up; do
   done
 done
 echo "(MB/s = 10^6 bytes per second; ratio = program / curl, of the medians and the median of each round's;"
-echo " targets: ratio >= 0.9, peak < 64 MiB, stall <= 50 ms)"
+echo " targets: ratio >= 0.9 down and >= 1.1 up, peak < 64 MiB, stall <= 50 ms)"

@@ -95,5 +95,5 @@ for dir in down up; do
     "$(round_ratio "${ons[*]}" "${cs[*]}")" "$(printf '%s\n' "${ccs[@]}" | median)" "$(printf '%s\n' "${cons[@]}" | median)" \
     "$(printf '%s\n' "${coffs[@]}" | median)" "$peak"
 done
-echo "(per round: the median of each round's engine+bus / curl; targets: engine >= curl both ways, peak < 64 MiB;"
-echo " the machine's other load moves MB/s, less so CPU s/GiB)"
+echo "(per round: the median of each round's engine+bus / curl; targets: engine >= curl down and >= 1.1x up,"
+echo " peak < 64 MiB; the machine's other load moves MB/s, less so CPU s/GiB)"

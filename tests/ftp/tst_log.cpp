@@ -2,8 +2,14 @@
 // The log never makes the thread that logs wait for standard error's reader.
 #include "base/Log.h"
 
+#include "base/ByteNames.h"
+
 #include <QScopeGuard>
 #include <QTest>
+#include <QVariant>
+
+#include <mutex>
+#include <vector>
 
 #include <atomic>
 #include <thread>
@@ -57,12 +63,49 @@ private:
     int saved_ = -1;
 };
 
+// The formats of the line table: literals, as the log requires (it knows them by address).
+constexpr const char *kFormats[] = {
+    "send : %d upto : %d ",
+    "chunk (%i,%i) == %i ",
+    "nouvelle taille de send : %i (%i) ",
+    "SEND <%@> <%@> <size: %i / %i> <isDone: %i> <isCurrent: %i>",
+    "100%% fait : %@",
+    "Fichier %@ sauve !\n",
+    "reponse : %@",
+    "a %i b %@ c",
+    "taux %.2f",
+    "50 %",
+    "Fichier reçu : %@",
+    "sans argument",
+};
+
+LogArg logArg(const QVariant &v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        return LogArg(v.toLongLong());
+    case QMetaType::Bool:
+        return LogArg(v.toBool());
+    case QMetaType::ULongLong:
+        return LogArg(v.toULongLong());
+    case QMetaType::Double:
+        return LogArg(v.toDouble());
+    case QMetaType::QByteArray:
+        return LogArg(PeerBytes{v.toByteArray()});
+    default:
+        return LogArg(v.toString());
+    }
+}
+
 } // namespace
 
 class TestLog final : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void stoppedReaderDoesNotStopLogging();
+    void linesAsWritten_data();
+    void linesAsWritten();
 };
 
 void TestLog::stoppedReaderDoesNotStopLogging()
@@ -125,6 +168,68 @@ void TestLog::stoppedReaderDoesNotStopLogging()
     QCOMPARE(next, qint64(kLines));
     QVERIFY(lost > 0);
     QVERIFY(written.endsWith("\nfin\n"));
+}
+
+void TestLog::linesAsWritten_data()
+{
+    QTest::addColumn<int>("format"); // in kFormats
+    QTest::addColumn<QVariantList>("args");
+    QTest::addColumn<QByteArray>("line"); // as written, newline included
+
+    QTest::newRow("upload step") << 0 << QVariantList{qint64(1) << 40, 16384} << QByteArray("send : 1099511627776 upto : 16384 \n");
+    QTest::newRow("chunk") << 1 << QVariantList{0, 16384, 16384} << QByteArray("chunk (0,16384) == 16384 \n");
+    QTest::newRow("chunk, negative") << 1 << QVariantList{-5, 0, 5} << QByteArray("chunk (-5,0) == 5 \n");
+    QTest::newRow("upload progress") << 2 << QVariantList{32768, 16384} << QByteArray("nouvelle taille de send : 32768 (16384) \n");
+    QTest::newRow("queue row, names escaped")
+        << 3 << QVariantList{QStringLiteral("a\tb"), QStringLiteral("/up/été"), 10, 20, false, true}
+        << QByteArray("SEND <a\\tb> </up/\xc3\xa9t\xc3\xa9> <size: 10 / 20> <isDone: 0> <isCurrent: 1>\n");
+    QTest::newRow("percent sign") << 4 << QVariantList{QStringLiteral("x")} << QByteArray("100% fait : x\n");
+    QTest::newRow("format ends its line") << 5 << QVariantList{QStringLiteral("f")} << QByteArray("Fichier f sauve !\n");
+    QTest::newRow("argument ends the line") << 6 << QVariantList{QStringLiteral("226 ok\r\n")} << QByteArray("reponse : 226 ok\\r\n");
+    QTest::newRow("newline inside an argument") << 6 << QVariantList{QStringLiteral("a\nb")} << QByteArray("reponse : a\\nb\n");
+    QTest::newRow("peer bytes, not UTF-8") << 6 << QVariantList{QByteArray("na\xffme")} << QByteArray("reponse : na\\xffme\n");
+    QTest::newRow("fewer arguments than places") << 7 << QVariantList{1} << QByteArray("a 1 b  c\n");
+    QTest::newRow("more arguments than places") << 7 << QVariantList{1, QStringLiteral("x"), 3} << QByteArray("a 1 b x c\n");
+    QTest::newRow("real") << 8 << QVariantList{2.5} << QByteArray("taux 2.5\n");
+    QTest::newRow("place cut by the end") << 9 << QVariantList{} << QByteArray("50 %\n");
+    QTest::newRow("accented format") << 10 << QVariantList{QStringLiteral("f")} << QByteArray("Fichier re\xc3\xa7u : f\n");
+    QTest::newRow("no argument") << 11 << QVariantList{} << QByteArray("sans argument\n");
+}
+
+// A line reads the same whichever way it is made: as the writer writes it (its formats
+// kept from one line to the next), as appendLogLine() makes it, and as a sink gets it.
+void TestLog::linesAsWritten()
+{
+    QFETCH(int, format);
+    QFETCH(QVariantList, args);
+    QFETCH(QByteArray, line);
+    std::vector<LogArg> packed;
+    for (const QVariant &v : std::as_const(args))
+        packed.push_back(logArg(v));
+
+    QByteArray direct;
+    appendLogLine(direct, kFormats[format], packed.data(), qsizetype(packed.size()));
+    QCOMPARE(direct, line);
+    // A sink gets the text without the line's own newline, the rest escaped alike.
+    const QString text = formatLog(kFormats[format], packed.data(), qsizetype(packed.size()));
+    const bool endsLine = text.endsWith(QLatin1Char('\n'));
+    QCOMPARE(escapedForLog(endsLine ? QStringView(text).chopped(1) : QStringView(text)).toUtf8() + '\n', line);
+
+    flushLog();
+    std::mutex mutex;
+    QByteArray written;
+    const int listener = addLogListener([&](const QByteArray &lines, qsizetype) {
+        std::lock_guard lock(mutex);
+        written += lines;
+    });
+    // Twice: the second line comes from the format as the writer kept it.
+    for (int i = 0; i < 2; ++i) {
+        std::vector<LogArg> copy = packed;
+        logLine(kFormats[format], copy.data(), qsizetype(copy.size()));
+    }
+    flushLog();
+    removeLogListener(listener);
+    QCOMPARE(written, line + line);
 }
 
 QTEST_GUILESS_MAIN(TestLog)

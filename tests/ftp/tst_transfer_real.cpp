@@ -170,6 +170,10 @@ void TestTransferReal::uploadContinuesTheRemoteFile_data()
     QTest::addColumn<int>("resumed");  // where the upload went on from
     QTest::newRow("the second half") << 40000 << 20000 << 20000 << 20000;
     QTest::newRow("one byte left") << 16385 << 16384 << 16384 << 16384;
+    // Steps from an offset that is no page or chunk boundary, across several MiB.
+    QTest::newRow("from an odd byte, MiB further") << 3 * 1024 * 1024 + 77 << 1024 * 1024 + 4097
+                                                   << 1024 * 1024 + 4097 << 1024 * 1024 + 4097;
+    QTest::newRow("the last MiB") << 2 * 1024 * 1024 << 1024 * 1024 << 1024 * 1024 << 1024 * 1024;
     QTest::newRow("nothing left") << 5000 << 5000 << 5000 << 5000;
     QTest::newRow("from 0 sends the whole file") << 30000 << 1000 << 0 << 0;
     // Past the end REST would leave the remote file as it is and call it whole.

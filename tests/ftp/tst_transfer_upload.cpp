@@ -36,6 +36,8 @@ private Q_SLOTS:
     void uploadOfWhatIsNotARegularFileStartsNothing();
     void userDisconnectsDuringUpload_data();
     void userDisconnectsDuringUpload();
+    void localFileChangesWhileSent_data();
+    void localFileChangesWhileSent();
 };
 
 void TestTransferUpload::refusedStartLeavesNoWorker_data()
@@ -259,6 +261,60 @@ void TestTransferUpload::userDisconnectsDuringUpload()
     QCOMPARE(recorder.completions(), 1);
     QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("-1"));
     QVERIFY(!server.received(0).contains("QUIT"));
+}
+
+void TestTransferUpload::localFileChangesWhileSent_data()
+{
+    // The server reads 64 KiB of a 16 MiB file, then the file changes: the client has sent
+    // at most a few hundred KiB by then (what the connection's buffers hold).
+    QTest::addColumn<qint64>("cutTo"); // the file's new size; -1: it grows instead
+    QTest::addColumn<qint64>("mostReceived");
+    // Bytes the client was about to send are gone: the upload ends, not called complete.
+    QTest::newRow("cut behind what was sent") << qint64(32 * 1024) << qint64(4 * 1024 * 1024);
+    QTest::newRow("emptied") << qint64(0) << qint64(4 * 1024 * 1024);
+    // What is left is sent, up to the new end: short, so not complete either.
+    QTest::newRow("cut ahead of what was sent") << qint64(12 * 1024 * 1024 + 5) << qint64(12 * 1024 * 1024 + 5);
+    QTest::newRow("grows") << qint64(-1) << qint64(16 * 1024 * 1024);
+}
+
+// A local file that changes while it goes up: what arrives is a prefix of the file as it
+// was, the upload fails, and the program is still there (a file read through a mapping
+// that was cut short must not bring it down).
+void TestTransferUpload::localFileChangesWhileSent()
+{
+    QFETCH(qint64, cutTo);
+    QFETCH(qint64, mostReceived);
+    const QByteArray content = patternBytes(16 * 1024 * 1024, 11);
+    QTemporaryDir dir;
+    const QString local = dir.filePath(QStringLiteral("changing.bin"));
+    QVERIFY(writeFile(local, content));
+
+    ScriptedFtpServer server([&](Session &s) {
+        playScript(s, R"(login; transfer "STOR /in/changing.bin" "150 Ok to send data")");
+        auto data = s.acceptData();
+        data.receive(64 * 1024);
+        {
+            QFile file(local);
+            if (cutTo >= 0)
+                file.resize(cutTo);
+            else if (file.open(QIODevice::Append))
+                file.write(QByteArray(1000, 'm'));
+        }
+        data.receiveAll();
+        playScript(s, R"(reply "426 Failure reading network stream"; rest)");
+    });
+    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"), {},
+                              shortTimeouts(60000, 30000));
+    TransferRecorder recorder(ftp.get());
+    QCOMPARE(ftp->put(local, QStringLiteral("/in/changing.bin"), 3), 150);
+    QVERIFY(recorder.waitForCompletion());
+    QVERIFY(recorder.flush());
+    QCOMPARE(recorder.completions(), 1);
+    QCOMPARE(recorder.completion().userInfo.value(QStringLiteral("status")), QStringLiteral("-1"));
+    const QByteArray received = server.dataReceived(0);
+    QVERIFY2(received.size() <= mostReceived, qPrintable(QString::number(received.size())));
+    QVERIFY(content.startsWith(received));
+    QVERIFY(!ftp->isTransferring());
 }
 
 QTEST_GUILESS_MAIN(TestTransferUpload)
