@@ -124,9 +124,23 @@ QList<int> BrowserColumn::rowsNamed(const QStringList &names) const
     QList<int> rows;
     if (names.isEmpty())
         return rows;
-    const QSet<QString> wanted(names.begin(), names.end());
-    for (int row = 0; row < model->rows(); ++row)
-        if (wanted.contains(model->cellAt(row).name()))
+    // The cells are read in the order they lie in memory, and only those found are looked
+    // up among the rows: a reload of a huge directory gives back a few selected rows.
+    const bool few = names.size() <= 4;
+    const QSet<QString> wanted = few ? QSet<QString>() : QSet<QString>(names.begin(), names.end());
+    const Cells &cells = model->cells();
+    QSet<int> found;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const bool match = few ? std::find(names.begin(), names.end(), cells[i].nameView()) != names.end()
+                               : wanted.contains(cells[i].name());
+        if (match)
+            found.insert(int(i));
+    }
+    if (found.isEmpty())
+        return rows;
+    const std::vector<int> &order = model->order();
+    for (int row = 0; row < int(order.size()); ++row)
+        if (found.contains(order[size_t(row)]))
             rows.append(row);
     return rows;
 }

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QLabel;
 class QWidget;
@@ -63,6 +64,9 @@ struct BrowserColumn {
     QLabel *title = nullptr;
     ColumnListView *list = nullptr;
     CellModel *model = nullptr; // owned by the list (Qt parent)
+    // The model's cells in name order (nameOrder): the rows shown are these, filtered and
+    // with directories first, so a change of options does not sort again.
+    std::vector<int> byName;
     QString titleText;
     std::optional<KeptView> kept;
     // Hidden names shown all the same: the user went into them.

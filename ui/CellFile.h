@@ -36,6 +36,7 @@ public:
     // base/ByteNames.h), or the text shown when the cell holds no entry. The text shown may
     // differ from it for names that are not UTF-8.
     QString name() const { return hasFile_ ? _file.name() : text_; }
+    QStringView nameView() const { return hasFile_ ? _file.nameView() : QStringView(text_); }
     void setLeaf(bool leaf) { leaf_ = leaf; }
     bool isLeaf() const { return leaf_; }
     void setFont(const QFont &font) { font_ = font; }

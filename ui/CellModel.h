@@ -46,6 +46,8 @@ public:
     }
     const Cells &cells() const { return cells_; }
     int rows() const { return int(order_.size()); }
+    // The index in cells() of each row.
+    const std::vector<int> &order() const { return order_; }
     CellFile &cellAt(int row) { return cells_[size_t(order_[size_t(row)])]; }
     const CellFile &cellAt(int row) const { return cells_[size_t(order_[size_t(row)])]; }
 

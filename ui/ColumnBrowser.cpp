@@ -63,7 +63,7 @@ bool ColumnBrowser::setPath(const QString &path)
         // A hidden directory on the way is shown: the path goes through it.
         if (isHiddenName(components[i]) && !c.pinned.contains(components[i])) {
             c.pinned.insert(components[i]);
-            c.model->reorder(d->orderOf(c, cells));
+            c.model->reorder(d->orderOf(c));
         }
         const QList<int> rows = c.rowsNamed({components[i]});
         if (rows.isEmpty())

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace zodaru {
 
@@ -31,6 +32,9 @@ public:
     virtual int numberOfRowsInColumn(ColumnBrowser &browser, int column) = 0;
     virtual void willDisplayCell(ColumnBrowser &browser, CellFile &cell, int row, int column) = 0;
     virtual QString titleOfColumn(ColumnBrowser &browser, int column) = 0;
+    // The rows of the column just filled in name order (nameOrder of the cells' texts), when
+    // the delegate has it ready; asked after the title. Empty by default: the browser sorts.
+    virtual std::vector<int> rowsByName(ColumnBrowser &browser, int column);
     // What the preview column shows of a cell of `column`. By default what the cell's
     // entry holds; a delegate that can learn more (the local disk) says more.
     virtual EntryFacts factsOf(ColumnBrowser &browser, const CellFile &cell, int column);

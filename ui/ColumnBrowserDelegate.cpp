@@ -8,6 +8,11 @@ EntryFacts ColumnBrowserDelegate::factsOf(ColumnBrowser &, const CellFile &cell,
     return factsOfCell(cell);
 }
 
+std::vector<int> ColumnBrowserDelegate::rowsByName(ColumnBrowser &, int)
+{
+    return {};
+}
+
 EntryFacts ColumnBrowserDelegate::factsOfCell(const CellFile &cell)
 {
     EntryFacts facts;

@@ -106,6 +106,7 @@ struct ColumnBrowser::Private {
             {
                 const QScopedValueRollback quiet(selecting, true);
                 retire(c.model->replaceCells({}, {}));
+                c.byName.clear();
             }
             c.list->removeEventFilter(q);
             c.list->viewport()->removeEventFilter(q);
@@ -155,14 +156,16 @@ struct ColumnBrowser::Private {
         return -1;
     }
 
-    std::vector<int> orderOf(const Column &c, const Cells &cells) const
+    std::vector<int> orderOf(const Column &c) const
     {
-        return orderOfCells(std::span<const CellFile>(cells.data(), cells.size()), options, c.pinned);
+        const Cells &cells = c.model->cells();
+        return orderOfCells(std::span<const CellFile>(cells.data(), cells.size()), options, c.pinned, c.byName);
     }
 
     // Counts the rows, fills every cell, then asks the title: the remote side lists a
     // directory when counting and fills the cells from that listing.
-    Cells read(int index, QString &title)
+    // `byName` gets the delegate's name order of the cells, empty when it has none.
+    Cells read(int index, QString &title, std::vector<int> &byName)
     {
         Cells cells;
         const int rows = delegate ? std::max(0, delegate->numberOfRowsInColumn(*q, index)) : 0;
@@ -170,16 +173,26 @@ struct ColumnBrowser::Private {
         for (int row = 0; row < rows; ++row)
             delegate->willDisplayCell(*q, cells[size_t(row)], row, index);
         title = delegate ? delegate->titleOfColumn(*q, index) : QString();
+        byName = delegate ? delegate->rowsByName(*q, index) : std::vector<int>();
         return cells;
     }
 
-    // The rows are sorted here, once per listing.
-    void show(int index, Cells cells, const QString &title)
+    // The rows are sorted here, once per listing, unless the delegate did it already.
+    void show(int index, Cells cells, const QString &title, std::vector<int> byName)
     {
         Column &c = columns[size_t(index)];
         c.titleText = title;
         showTitle(c);
-        std::vector<int> order = orderOf(c, cells);
+        if (byName.size() != cells.size()) {
+            QStringList texts;
+            texts.reserve(qsizetype(cells.size()));
+            for (const CellFile &cell : cells)
+                texts.append(cell.stringValue());
+            byName = nameOrder(texts);
+        }
+        std::vector<int> order = orderOfCells(std::span<const CellFile>(cells.data(), cells.size()), options,
+                                              c.pinned, byName);
+        c.byName = std::move(byName);
         const QScopedValueRollback quiet(selecting, true);
         retire(c.model->replaceCells(std::move(cells), std::move(order)));
     }
@@ -187,8 +200,9 @@ struct ColumnBrowser::Private {
     void fill(int index)
     {
         QString title;
-        Cells cells = read(index, title);
-        show(index, std::move(cells), title);
+        std::vector<int> byName;
+        Cells cells = read(index, title, byName);
+        show(index, std::move(cells), title, std::move(byName));
     }
 
     void putBack(Column &c, const QList<int> &rows, int scrollValue)
@@ -253,18 +267,19 @@ struct ColumnBrowser::Private {
                 c.pinned.insert(name);
         if (reread) {
             QString title;
-            Cells cells = read(index, title);
+            std::vector<int> byName;
+            Cells cells = read(index, title, byName);
             // The disk tells of changes that show nothing new (times of access, a file
             // written again the same): the column stays as it is.
             if (sameCells(cells, c.model->cells()) && title == c.titleText)
                 return;
-            show(index, std::move(cells), title);
+            show(index, std::move(cells), title, std::move(byName));
             if (c.showsPlaceholder()) {
                 c.kept = view;
                 return;
             }
         } else {
-            c.model->reorder(orderOf(c, c.model->cells()));
+            c.model->reorder(orderOf(c));
         }
         const QList<int> rows = c.rowsNamed(view.selectedNames);
         putBack(c, rows, view.scroll);

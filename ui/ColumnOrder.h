@@ -5,6 +5,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <span>
@@ -26,12 +27,18 @@ inline bool isHiddenName(QStringView name)
     return name.startsWith(u'.');
 }
 
-// The indexes of the cells to show, in the order to show them: by name as file managers
-// sort (case-insensitive, digits by their value: "file2" before "file10"), directories ahead of files when asked; hidden names left out unless shown or
-// pinned (the user opened one of them). Placeholder rows are always shown.
-// Names are folded once per cell into one buffer; 100 000 names sort in a sixth of the
-// instructions the locale's collation keys took.
+// The indexes of `texts` in the order names are shown: as file managers sort
+// (case-insensitive, digits by their value: "file2" before "file10"). Each name becomes a
+// sort key once, in one buffer; most comparisons then read two integers of the rows being
+// sorted, not the names. Needs no widget: any thread may call it (a listing of 100 000
+// names is sorted beside the window's thread).
+std::vector<int> nameOrder(const QStringList &texts);
+
+// The indexes of the cells to show, in the order to show them: by the name shown
+// (nameOrder), directories ahead of files when asked; hidden names left out unless shown
+// or pinned (the user opened one of them). Placeholder rows are always shown. `byName`,
+// when it is nameOrder() of the cells' texts, spares sorting them again.
 std::vector<int> orderOfCells(std::span<const CellFile> cells, const ListOptions &options,
-                              const QSet<QString> &pinned = {});
+                              const QSet<QString> &pinned = {}, std::span<const int> byName = {});
 
 } // namespace zodaru

@@ -4,14 +4,17 @@
 #include "base/ByteNames.h"
 #include "base/Log.h"
 #include "ui/AppContext.h"
+#include "ui/ColumnOrder.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFont>
 #include <QPointer>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace zodaru {
 
@@ -45,6 +48,13 @@ QList<File> namedEntries(const QList<File> &entries)
     return named;
 }
 
+// The text a cell shows for an entry. Most names show as they are: the cell then shares
+// the entry's text.
+QString shownText(const File &entry)
+{
+    return hasUndecodedBytes(entry.name()) ? displayedName(entry.name()) : entry.name();
+}
+
 } // namespace
 
 GestFTPBrowser::GestFTPBrowser(AppContext &app, QObject *parent)
@@ -66,6 +76,7 @@ QString GestFTPBrowser::failedText()
 int GestFTPBrowser::numberOfRowsInColumn(ColumnBrowser &browser, int column)
 {
     const QString path = browser.pathToColumn(column);
+    byName_.clear();
     const auto found = requests_.find(column);
     if (found != requests_.end() && found->second.arrived && found->second.path == path) {
         const Request answer = std::move(found->second);
@@ -76,6 +87,8 @@ int GestFTPBrowser::numberOfRowsInColumn(ColumnBrowser &browser, int column)
         }
         shown_ = Shown::Entries;
         files = namedEntries(*answer.entries);
+        if (answer.byName.size() == size_t(files.size()))
+            byName_ = std::move(answer.byName);
         return int(files.size());
     }
     // Without a connected engine the column is empty: nothing is asked. A session that
@@ -95,16 +108,16 @@ void GestFTPBrowser::requestListing(ColumnBrowser &browser, int column, const QS
     zlog("On fait un ls sur >%@<", path);
     // A newer request for the column makes every earlier answer for it stale.
     const quint64 token = ++lastToken_;
-    requests_[column] = Request{path, token, false, std::nullopt};
+    requests_[column] = Request{path, token, false, std::nullopt, {}};
     app_.listRemote(path, [self = QPointer<GestFTPBrowser>(this),
                            view = QPointer<ColumnBrowser>(&browser), column, path,
                            token](const std::optional<QList<File>> &entries) {
         if (self)
-            self->listingArrived(view.data(), column, Request{path, token, true, entries});
+            self->listingArrived(view.data(), column, Request{path, token, true, entries, {}});
     });
 }
 
-void GestFTPBrowser::listingArrived(ColumnBrowser *browser, int column, const Request &answer)
+void GestFTPBrowser::listingArrived(ColumnBrowser *browser, int column, Request answer)
 {
     const auto found = requests_.find(column);
     if (found == requests_.end() || found->second.token != answer.token)
@@ -115,8 +128,38 @@ void GestFTPBrowser::listingArrived(ColumnBrowser *browser, int column, const Re
         requests_.erase(found);
         return;
     }
-    found->second = answer;
+    if (answer.entries && answer.entries->size() >= kSortAside && answer.byName.empty()) {
+        sortAside(browser, column, std::move(answer));
+        return;
+    }
+    found->second = std::move(answer);
     browser->reloadColumn(column);
+}
+
+void GestFTPBrowser::sortAside(ColumnBrowser *browser, int column, Request answer)
+{
+    answer.entries = namedEntries(*answer.entries);
+    QThreadPool::globalInstance()->start([self = QPointer<GestFTPBrowser>(this), view = QPointer<ColumnBrowser>(browser),
+                                          column, answer = std::move(answer)]() mutable {
+        QStringList texts;
+        texts.reserve(answer.entries->size());
+        for (const File &entry : *answer.entries)
+            texts.append(shownText(entry));
+        answer.byName = nameOrder(texts);
+        // Back on the window's thread, where the column may have moved on meanwhile.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, view, column, answer = std::move(answer)]() mutable {
+                if (self)
+                    self->listingArrived(view.data(), column, std::move(answer));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+std::vector<int> GestFTPBrowser::rowsByName(ColumnBrowser &, int)
+{
+    return std::exchange(byName_, {});
 }
 
 void GestFTPBrowser::willDisplayCell(ColumnBrowser &, CellFile &cell, int row, int)
@@ -132,8 +175,7 @@ void GestFTPBrowser::willDisplayCell(ColumnBrowser &, CellFile &cell, int row, i
         return;
     const File &entry = files.at(row); // at(): files is shared with the answer, no detach
     cell.setLeaf(!entry.isDir());
-    // Most names show as they are: the cell then shares the entry's text.
-    cell.setStringValue(hasUndecodedBytes(entry.name()) ? displayedName(entry.name()) : entry.name());
+    cell.setStringValue(shownText(entry));
     cell.setFile(entry);
     if (entry.isLink())
         cell.setFont(italicFont());

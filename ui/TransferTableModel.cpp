@@ -9,8 +9,10 @@
 #include <QElapsedTimer>
 #include <QMimeData>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 namespace zodaru {
 
@@ -36,6 +38,8 @@ TransferTableModel::TransferTableModel(const char *countingLine, const char *cou
     clock_ = [monotonic] { return monotonic->elapsed(); };
     rateTimer_.setInterval(1000);
     connect(&rateTimer_, &QTimer::timeout, this, &TransferTableModel::refreshRate);
+    frameTimer_.setSingleShot(true);
+    connect(&frameTimer_, &QTimer::timeout, this, &TransferTableModel::flushPending);
     totals_ = TransferTotals().text(0, false);
 }
 
@@ -50,16 +54,58 @@ QString TransferTableModel::folderStatus(const File &folder)
     return count;
 }
 
-void TransferTableModel::refreshTotals(const QList<File> &entries)
+bool TransferTableModel::refreshTotals()
 {
     const qint64 now = clock_();
-    lastTotals_ = TransferTotals::of(entries);
+    lastTotals_ = TransferTotals::of(sum_);
     queueRate_.sample(lastTotals_, now);
     QString text = lastTotals_.text(queueRate_.bytesPerSecond(now), queuePaused());
     if (text == totals_)
-        return;
+        return false;
     totals_ = std::move(text);
-    Q_EMIT totalsChanged(totals_);
+    return true;
+}
+
+void TransferTableModel::announce(const QList<int> &changedRows, bool totalsChanged)
+{
+    for (int row : changedRows) {
+        const auto at = std::lower_bound(pendingRows_.begin(), pendingRows_.end(), row);
+        if (at == pendingRows_.end() || *at != row)
+            pendingRows_.insert(at, row);
+    }
+    pendingTotals_ = pendingTotals_ || totalsChanged;
+    if (pendingRows_.isEmpty() && !pendingTotals_)
+        return;
+    const qint64 now = clock_();
+    if (lastAnnouncedMs_ < 0 || now < lastAnnouncedMs_ || now - lastAnnouncedMs_ >= kFrameMs) {
+        flushPending();
+        return;
+    }
+    if (!frameTimer_.isActive())
+        frameTimer_.start(int(std::clamp<qint64>(lastAnnouncedMs_ + kFrameMs - now, 1, kFrameMs)));
+}
+
+void TransferTableModel::flushPending()
+{
+    frameTimer_.stop();
+    lastAnnouncedMs_ = clock_();
+    QList<int> rows = std::exchange(pendingRows_, {});
+    rows.removeIf([this](int row) { return row >= rows_.size(); });
+    emitRows(rows);
+    if (std::exchange(pendingTotals_, false))
+        Q_EMIT totalsChanged(totals_);
+}
+
+void TransferTableModel::emitRows(const QList<int> &rows)
+{
+    // Contiguous runs, so that a running transfer repaints its row alone.
+    for (qsizetype i = 0; i < rows.size();) {
+        qsizetype j = i;
+        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1)
+            ++j;
+        Q_EMIT dataChanged(index(rows[i], 0), index(rows[j], columnCount() - 1));
+        i = j + 1;
+    }
 }
 
 QString TransferTableModel::rateSuffix(double bytesPerSecond, qint64 secondsLeft)
@@ -115,16 +161,19 @@ void TransferTableModel::refreshRate()
     const int column = int(identifiers_.indexOf(QStringLiteral("Status")));
     if (runningRow_ < 0 || runningRow_ >= rows_.size() || column < 0)
         return;
+    bool totalsChanged = false;
     if (QString line = lastTotals_.text(queueRate_.bytesPerSecond(clock_()), queuePaused()); line != totals_) {
         totals_ = std::move(line);
-        Q_EMIT totalsChanged(totals_);
+        totalsChanged = true;
     }
     const QVariant text = withRate(runningStatus_);
     QVariant &shown = rows_[runningRow_].values[column];
-    if (shown == text)
+    if (shown == text) {
+        announce({}, totalsChanged);
         return;
+    }
     shown = text;
-    Q_EMIT dataChanged(index(runningRow_, column), index(runningRow_, column));
+    announce({runningRow_}, totalsChanged);
 }
 
 TransferTableModel::~TransferTableModel() = default;
@@ -146,9 +195,13 @@ void TransferTableModel::resetFromQueue()
 {
     beginResetModel();
     rows_.clear();
+    pendingRows_.clear();
+    sum_ = {};
     if (const QList<File> *entries = queue()) {
-        for (int row = 0; row < entries->size(); ++row)
+        for (int row = 0; row < entries->size(); ++row) {
             rows_.append(readRow(*entries, row));
+            sum_ += rows_.back().share;
+        }
     }
     endResetModel();
 }
@@ -187,20 +240,23 @@ bool TransferTableModel::Source::shows(const File &entry) const
     return current == entry.currentsize() && size == entry.size() && done == entry.isFinished()
         && error == entry.hasError() && cancelled == entry.isCancelled() && skipped == entry.isSkipped()
         && asking == entry.isAsking() && walking == entry.isWalking() && filesFound == entry.filesFound()
-        && filesDone == entry.filesDone() && filesFailed == entry.filesFailed() && name == entry.displayNameView();
+        && filesDone == entry.filesDone() && filesFailed == entry.filesFailed() && running == entry.isCurrent()
+        && dir == entry.isDir() && name == entry.displayNameView();
 }
 
 TransferTableModel::Source TransferTableModel::sourceOf(const File &entry)
 {
     return {entry.displayName(), entry.size(),        entry.currentsize(), entry.isFinished(),
             entry.hasError(),    entry.isCancelled(), entry.isSkipped(),   entry.isAsking(),
-            entry.isWalking(),   entry.filesFound(),  entry.filesDone(),   entry.filesFailed()};
+            entry.isWalking(),   entry.filesFound(),  entry.filesDone(),   entry.filesFailed(),
+            entry.isCurrent(),   entry.isDir()};
 }
 
 TransferTableModel::Row TransferTableModel::readRow(const QList<File> &entries, int row) const
 {
     Row r;
     r.source = sourceOf(entries.at(row));
+    r.share = TotalsShare::of(entries.at(row));
     for (const QString &identifier : identifiers_) {
         const QVariant value = tableView(identifier, row);
         r.values.append(row == runningRow_ && identifier == u"Status" ? QVariant(withRate(value.toString()))
@@ -220,7 +276,6 @@ void TransferTableModel::reloadData()
     const QList<File> *entries = queue();
     const int runningBefore = runningRow_;
     sampleRunning(entries ? *entries : QList<File>());
-    refreshTotals(entries ? *entries : QList<File>());
 
     if (count < rows_.size()) {
         QList<Row> fresh;
@@ -229,36 +284,37 @@ void TransferTableModel::reloadData()
             fresh.append(readRow(*entries, row));
         beginResetModel();
         rows_ = std::move(fresh);
+        pendingRows_.clear();
+        sum_ = {};
+        for (const Row &row : std::as_const(rows_))
+            sum_ += row.share;
         endResetModel();
+        announce({}, refreshTotals());
         return;
     }
-    // Changed rows, in contiguous runs, so that a running transfer repaints one row. The
-    // running row (and the one that ran before) carries the speed, which changes with
-    // time alone: it is always read again.
+    // Only rows whose entry changed are read again. The running row (and the one that ran
+    // before) carries the speed, which changes with time alone: it is always read again.
     const int kept = int(rows_.size());
-    int runStart = -1;
-    for (int row = 0; row <= kept; ++row) {
-        bool changed = false;
-        if (row < kept
-            && (row == runningRow_ || row == runningBefore || !rows_[row].source.shows(entries->at(row)))) {
-            Row fresh = readRow(*entries, row);
-            changed = fresh.values != rows_[row].values || fresh.progress != rows_[row].progress;
-            rows_[row] = std::move(fresh);
-        }
-        if (changed) {
-            if (runStart < 0)
-                runStart = row;
-        } else if (runStart >= 0) {
-            Q_EMIT dataChanged(index(runStart, 0), index(row - 1, columnCount() - 1));
-            runStart = -1;
-        }
+    QList<int> changed;
+    for (int row = 0; row < kept; ++row) {
+        if (row != runningRow_ && row != runningBefore && rows_[row].source.shows(entries->at(row)))
+            continue;
+        Row fresh = readRow(*entries, row);
+        sum_ -= rows_[row].share;
+        sum_ += fresh.share;
+        if (fresh.values != rows_[row].values || fresh.progress != rows_[row].progress)
+            changed.append(row);
+        rows_[row] = std::move(fresh);
     }
     if (count > kept) {
         beginInsertRows(QModelIndex(), kept, count - 1);
-        for (int row = kept; row < count; ++row)
+        for (int row = kept; row < count; ++row) {
             rows_.append(readRow(*entries, row));
+            sum_ += rows_.back().share;
+        }
         endInsertRows();
     }
+    announce(changed, refreshTotals());
 }
 
 int TransferTableModel::rowCount(const QModelIndex &parent) const

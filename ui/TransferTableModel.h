@@ -24,6 +24,10 @@ class AppContext;
 // that are gone. The status of the running entry also tells its speed over the last
 // seconds and the time left, sampled at each reload. Folder rows read as the count of
 // their files. Rows can be dragged to another place of the same table.
+// A reload comes with every credited chunk: the rows and the totals are read at once, but
+// the views hear of changed rows and of a new totals line at most once a frame (kFrameMs of
+// the model's clock); what changes within a frame is told together at its end. Rows
+// inserted and a reset are told at once. Main thread only.
 class TransferTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -49,6 +53,8 @@ public:
     // Reads the queue again and tells the views only what changed: rows appended, rows
     // whose texts changed; a queue that shrank was replaced, and resets the table.
     void reloadData();
+
+    static constexpr int kFrameMs = 16;
 
     // Milliseconds of a monotonic clock; tests give their own.
     using Clock = std::function<qint64()>;
@@ -108,6 +114,8 @@ private:
         int filesFound = 0;
         int filesDone = 0;
         int filesFailed = 0;
+        bool running = false;
+        bool dir = false;
         // Compared field by field, without copying the name: a reload compares every row.
         bool shows(const File &entry) const;
     };
@@ -116,6 +124,7 @@ private:
         QList<QVariant> values; // one per column
         QVariant progress;
         Source source;
+        TotalsShare share;
     };
     Row readRow(const QList<File> &entries, int row) const;
     // Feeds the rate with the running entry's new bytes; a new running entry starts afresh.
@@ -123,8 +132,14 @@ private:
     QString withRate(const QString &status) const;
     // Between reloads (a stalled transfer) the speed still falls as time passes.
     void refreshRate();
-    // Reads the totals again and tells when their line changed.
-    void refreshTotals(const QList<File> &entries);
+    // Makes the totals line again from the rows' shares; true when it changed.
+    bool refreshTotals();
+    // Tells the views of changed rows (in row order) and of a new totals line: now, or at
+    // the end of the frame when they heard of something less than a frame ago.
+    void announce(const QList<int> &changedRows, bool totalsChanged);
+    // Tells what waited for the end of the frame.
+    void flushPending();
+    void emitRows(const QList<int> &rows);
 
     const char *countingLine_;
     const char *countLine_;
@@ -142,7 +157,13 @@ private:
     QTimer rateTimer_;
     QueueRate queueRate_;
     TransferTotals lastTotals_;
+    TotalsShare sum_; // of the rows' shares
     QString totals_;
+
+    QTimer frameTimer_;
+    qint64 lastAnnouncedMs_ = -1; // none yet
+    QList<int> pendingRows_;
+    bool pendingTotals_ = false;
 };
 
 } // namespace zodaru

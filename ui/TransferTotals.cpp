@@ -7,26 +7,64 @@
 #include <QCoreApplication>
 #include <QLabel>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zodaru {
 
-TransferTotals TransferTotals::of(const QList<File> &entries)
+TotalsShare TotalsShare::of(const File &entry)
+{
+    TotalsShare share;
+    if (entry.isDir()) {
+        share.walking = entry.isWalking() ? 1 : 0;
+        return share;
+    }
+    share.bytesMoved = entry.currentsize();
+    if (entry.isDone())
+        return share;
+    share.filesLeft = 1;
+    share.bytesLeft = std::max<qint64>(0, entry.size() - entry.currentsize());
+    share.running = entry.isCurrent() ? 1 : 0;
+    return share;
+}
+
+TotalsShare &TotalsShare::operator+=(const TotalsShare &other)
+{
+    filesLeft += other.filesLeft;
+    walking += other.walking;
+    running += other.running;
+    bytesLeft += other.bytesLeft;
+    bytesMoved += other.bytesMoved;
+    return *this;
+}
+
+TotalsShare &TotalsShare::operator-=(const TotalsShare &other)
+{
+    filesLeft -= other.filesLeft;
+    walking -= other.walking;
+    running -= other.running;
+    bytesLeft -= other.bytesLeft;
+    bytesMoved -= other.bytesMoved;
+    return *this;
+}
+
+TransferTotals TransferTotals::of(const TotalsShare &sum)
 {
     TransferTotals totals;
-    for (const File &entry : entries) {
-        if (entry.isDir()) {
-            totals.listing = totals.listing || entry.isWalking();
-            continue;
-        }
-        totals.bytesMoved += entry.currentsize();
-        if (entry.isDone())
-            continue;
-        ++totals.filesLeft;
-        totals.bytesLeft += std::max<qint64>(0, entry.size() - entry.currentsize());
-        totals.running = totals.running || entry.isCurrent();
-    }
+    totals.filesLeft = sum.filesLeft;
+    totals.bytesLeft = sum.bytesLeft;
+    totals.listing = sum.walking > 0;
+    totals.bytesMoved = sum.bytesMoved;
+    totals.running = sum.running > 0;
     return totals;
+}
+
+TransferTotals TransferTotals::of(const QList<File> &entries)
+{
+    TotalsShare sum;
+    for (const File &entry : entries)
+        sum += TotalsShare::of(entry);
+    return of(sum);
 }
 
 QString TransferTotals::text(double bytesPerSecond, bool paused) const
@@ -64,6 +102,9 @@ void QueueRate::sample(const TransferTotals &totals, qint64 nowMs)
 
 void showTotals(const TransferTableModel &model, QLabel &line)
 {
+    // Painted over its own background: a new text repaints the line alone, not the tab
+    // page and tab frame behind it.
+    line.setAutoFillBackground(true);
     line.setText(model.totalsText());
     QObject::connect(&model, &TransferTableModel::totalsChanged, &line, &QLabel::setText);
 }

@@ -13,6 +13,22 @@ namespace zodaru {
 
 class TransferTableModel;
 
+// One entry's part of its queue's totals. A queue's totals are the sum of its entries'
+// parts, so a table keeps them up to date by taking out the old part of a row that changed
+// and adding its new one, without walking the whole queue at each progress report.
+struct TotalsShare {
+    int filesLeft = 0;
+    int walking = 0; // folder rows still being listed
+    int running = 0; // files under way
+    qint64 bytesLeft = 0;
+    qint64 bytesMoved = 0;
+
+    static TotalsShare of(const File &entry);
+    TotalsShare &operator+=(const TotalsShare &other);
+    TotalsShare &operator-=(const TotalsShare &other);
+    friend bool operator==(const TotalsShare &, const TotalsShare &) = default;
+};
+
 // What is left of a queue, for the line under its table: files waiting or running, the
 // bytes they still have to move, and whether a folder walk may still add some.
 struct TransferTotals {
@@ -24,6 +40,7 @@ struct TransferTotals {
     bool running = false;
 
     static TransferTotals of(const QList<File> &entries);
+    static TransferTotals of(const TotalsShare &sum);
     // "Paused - 3 files left, 1.2 MiB - 850 KB/s, 0:02 left"; the speed and time only while
     // a transfer runs and its speed is known (`bytesPerSecond` > 0).
     QString text(double bytesPerSecond, bool paused) const;
