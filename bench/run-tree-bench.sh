@@ -158,7 +158,7 @@ for n in "${pools[@]}"; do clients+=("zodaru-$n"); done
 if [ "$flat" = 1 ]; then
   for n in "${pools[@]}"; do clients+=("flat-$n"); done
 fi
-declare -A times ccpu scpu peak lines
+declare -A times ccpu scpu peak lines xcpu
 
 # Runs CLIENT once, checks its copy and keeps its figures. Thousands of connections leave
 # the machine busy for a moment after them (sockets in TIME_WAIT, freed memory): each run
@@ -181,6 +181,7 @@ step() { # direction client
     t=$(echo "$out" | field seconds)
     peak[$client]+=" $(echo "$out" | field peakRSS_KiB)"
     lines[$client]+="$out"$'\n'
+    xcpu[$client]+=" $(echo "$out" | field cpu_s)/$(echo "$out" | field mainThreadCpu_s)"
   fi
   times[$client]+=" $t" ccpu[$client]+=" $cpu" scpu[$client]+=" $server"
 }
@@ -202,15 +203,19 @@ for dir in down up; do
   done
   one=$(echo "${times[zodaru-${pools[0]}]}" | med)
   l4=$(echo "${times[lftp-4]}" | med)
-  printf '%-10s %8s %9s %9s %10s %10s %8s\n' "$dir" "time s" "x ${pools[0]} conn" "x lftp-4" \
-    "client cpu" "server cpu" "peak MiB"
+  printf '%-10s %8s %9s %9s %10s %10s %8s %s\n' "$dir" "time s" "x ${pools[0]} conn" "x lftp-4" \
+    "client cpu" "server cpu" "peak MiB" "cpu/main thread while moving"
   for client in "${clients[@]}"; do
     t=$(echo "${times[$client]}" | med)
-    p=-
-    [[ $client != lftp-* ]] && p=$(($(echo "${peak[$client]}" | tr ' ' '\n' | grep . | sort -n | tail -1) / 1024))
-    printf '%-10s %8s %9.2f %9.2f %10s %10s %8s\n' "$client" "$t" \
+    p=- x=
+    if [[ $client != lftp-* ]]; then
+      p=$(($(echo "${peak[$client]}" | tr ' ' '\n' | grep . | sort -n | tail -1) / 1024))
+      # The pair of the run with the median processor time.
+      x=$(echo "${xcpu[$client]}" | tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+    fi
+    printf '%-10s %8s %9.2f %9.2f %10s %10s %8s %s\n' "$client" "$t" \
       "$(awk -v a="$one" -v t="$t" 'BEGIN {print a / t}')" "$(awk -v a="$l4" -v t="$t" 'BEGIN {print a / t}')" \
-      "$(echo "${ccpu[$client]}" | med)" "$(echo "${scpu[$client]}" | med)" "$p"
+      "$(echo "${ccpu[$client]}" | med)" "$(echo "${scpu[$client]}" | med)" "$p" "$x"
   done
   if [ -n "${times[zodaru-4]:-}" ]; then
     echo "  zodaru-4 against lftp-4, per round: $(round_ratio "${times[lftp-4]# }" "${times[zodaru-4]# }")x"
@@ -222,7 +227,8 @@ for dir in down up; do
   fi
 done
 echo "(time: median seconds; x N conn and x lftp-4: that time over this one, above 1 faster;"
-echo " cpu: median processor seconds of the client process and of the server's sessions)"
+echo " cpu: median processor seconds of the client process and of the server's sessions; the program's"
+echo " own from the queueing to its last file, the whole process's and its main thread's)"
 
 [ "$trace" = 1 ] || exit 0
 
