@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Session.h"
 
+#include "app/EnginePool.h"
 #include "app/RetiredEngines.h"
 #include "app/TrustedCertificates.h"
 #include "base/Log.h"
+#include "ftp/RateLimit.h"
 #include "ftp/ServerAddress.h"
 #include "model/SiteSettings.h"
 #include "ui/MainWindow.h"
@@ -37,13 +39,33 @@ int keepAliveMs()
     return std::clamp(settings.value(QStringLiteral("session/keepAliveSeconds"), 60).toInt(), 0, kDay) * 1000;
 }
 
+// How long an extra transfer engine left without work stays logged in: idleTransferSeconds
+// in the [session] group, 60 s when absent.
+int idleTransferMs()
+{
+    const QSettings settings(SiteSettings::defaultPath(), QSettings::IniFormat);
+    constexpr int kHour = 3600;
+    return std::clamp(settings.value(QStringLiteral("session/idleTransferSeconds"), 60).toInt(), 1, kHour) * 1000;
+}
+
+// A refused extra login that answered 421 (at the greeting or to USER or PASS) or 530 to
+// the credentials the session logged in with is the server's limit on connections.
+bool tooManyConnections(int reply)
+{
+    return reply == 421 || reply == 530;
+}
+
 } // namespace
 
 using LoginFailure = Session::Login::Failure;
 
 Session::Session(AppContext &app, RetiredEngines &retired, QObject *parent)
-    : QObject(parent), app_(app), retired_(retired), transferSettings_(TransferSettings::load())
+    : QObject(parent), app_(app), retired_(retired), downloadLimit_(std::make_shared<RateLimit>()),
+      uploadLimit_(std::make_shared<RateLimit>()), in_(makePool(TransferDirection::Download)),
+      out_(makePool(TransferDirection::Upload)), transferSettings_(TransferSettings::load())
 {
+    applyTransferSettings(transferSettings_);
+    setIdleInterval(idleTransferMs());
     connect(&connectionCheck_, &QTimer::timeout, this, &Session::checkCommandConnection);
     connect(&keepAlive_, &QTimer::timeout, this, &Session::keepSessionAlive);
 }
@@ -58,9 +80,68 @@ Session::~Session()
     dropQuestions();
     if (dialing_)
         cancelDialing();
-    for (auto *slot : {&command_, &in_, &out_})
-        retire(std::move(*slot));
+    retire(std::move(command_));
+    for (auto &engine : takeTransferEngines())
+        retire(std::move(engine));
     retired_.closeAll();
+}
+
+std::unique_ptr<EnginePool> Session::makePool(TransferDirection direction)
+{
+    EnginePool::Dialer dialer;
+    dialer.create = [this, direction] {
+        FTP::Settings settings = engineSettings_;
+        settings.rateLimit = direction == TransferDirection::Download ? downloadLimit_ : uploadLimit_;
+        return FTP::create(settings);
+    };
+    // Like a transfer engine that logs in again: never weaker than the session's first
+    // engine, and a certificate the session trusted is trusted (the process-wide check).
+    dialer.logIn = [this](std::shared_ptr<FTP> engine) -> std::function<EnginePool::LoginEnd()> {
+        return [engine = std::move(engine), login = credentials()] {
+            const Login result = logIn(engine, login.server, login.login, login.password, login.policy);
+            if (result.failure == LoginFailure::None)
+                return EnginePool::LoginEnd::LoggedIn;
+            zlog("Connexion de transfert supplementaire impossible ==> %@", result.reason);
+            const bool refused = result.failure == LoginFailure::Refused || result.failure == LoginFailure::NotFtp;
+            return refused && tooManyConnections(result.reply) ? EnginePool::LoginEnd::Limit
+                                                               : EnginePool::LoginEnd::Failed;
+        };
+    };
+    auto pool = std::make_unique<EnginePool>(direction, std::move(dialer), retired_);
+    connect(pool.get(), &EnginePool::limited, this, &Session::poolLimited);
+    return pool;
+}
+
+void Session::poolLimited(int kept)
+{
+    if (limitTold_)
+        return;
+    limitTold_ = true;
+    // The command engine and the members of both directions.
+    const int connections = (command_ ? 1 : 0) + in_->size() + out_->size();
+    zlog("Le serveur refuse plus de %i connexions : les transferts continuent avec %i", connections, kept);
+    window()->tellUser(tr("The server accepts no more than %1 connections: transfers go on with %2 at a time.")
+                           .arg(connections)
+                           .arg(kept));
+}
+
+std::vector<std::unique_ptr<SessionEngine>> Session::takeTransferEngines()
+{
+    std::vector<std::unique_ptr<SessionEngine>> all = in_->takeAll();
+    for (auto &engine : out_->takeAll())
+        all.push_back(std::move(engine));
+    return all;
+}
+
+EnginePool &Session::pool(TransferDirection direction) const
+{
+    return direction == TransferDirection::Download ? *in_ : *out_;
+}
+
+void Session::setIdleInterval(int ms)
+{
+    in_->setIdleInterval(ms);
+    out_->setIdleInterval(ms);
 }
 
 std::shared_ptr<FTP> Session::ftp() const
@@ -70,12 +151,14 @@ std::shared_ptr<FTP> Session::ftp() const
 
 std::shared_ptr<FTP> Session::dataTransfertIn() const
 {
-    return in_ ? in_->ftp : nullptr;
+    const SessionEngine *first = in_->first();
+    return first ? first->ftp : nullptr;
 }
 
 std::shared_ptr<FTP> Session::dataTransfertOut() const
 {
-    return out_ ? out_->ftp : nullptr;
+    const SessionEngine *first = out_->first();
+    return first ? first->ftp : nullptr;
 }
 
 bool Session::isConnected() const
@@ -86,7 +169,7 @@ bool Session::isConnected() const
 
 SessionEngine *Session::transferEngine(TransferDirection direction) const
 {
-    return (direction == TransferDirection::Download ? in_ : out_).get();
+    return pool(direction).first();
 }
 
 void Session::getParametersOfConnection()
@@ -167,7 +250,11 @@ void Session::dial(const Typed &typed, bool clearAgreed)
 void Session::dialEngine(int which, ProtectionPolicy policy)
 {
     auto engine = std::make_unique<SessionEngine>();
-    const std::shared_ptr<FTP> made = FTP::create(engineSettings_);
+    // The transfer engines share their direction's speed limit with the pool's other members.
+    FTP::Settings settings = engineSettings_;
+    if (which > 0)
+        settings.rateLimit = which == 1 ? downloadLimit_ : uploadLimit_;
+    const std::shared_ptr<FTP> made = FTP::create(settings);
     dialing_->made[which] = made;
     engine->worker.run([made, typed = dialing_->typed,
                         policy] { return logIn(made, typed.address, typed.login, typed.password, policy); },
@@ -252,8 +339,9 @@ void Session::sessionMade()
 {
     const std::unique_ptr<Dialing> made = std::move(dialing_);
     retire(std::exchange(command_, std::move(made->engines[0])));
-    retire(std::exchange(in_, std::move(made->engines[1])), true);
-    retire(std::exchange(out_, std::move(made->engines[2])), true);
+    in_->open(std::move(made->engines[1]));
+    out_->open(std::move(made->engines[2]));
+    limitTold_ = false;
     server_ = made->typed.address;
     login_ = made->typed.login;
     password_ = made->typed.password;
@@ -319,20 +407,25 @@ void Session::disconnectFromFTP()
     keepAlive_.stop();
     // QUIT on each engine's worker, after what it is doing; the window does not wait.
     // Nothing connects for this session any more: a session the server closed stays closed.
-    for (auto *slot : {&command_, &in_, &out_}) {
-        if (!*slot)
-            continue;
-        endSession(**slot);
-        (*slot)->worker.dropPending();
-        if ((*slot)->ftp)
-            (*slot)->worker.post([ftp = (*slot)->ftp] { ftp->shutdown(); });
+    std::vector<std::unique_ptr<SessionEngine>> engines = takeTransferEngines();
+    if (command_) {
+        endSession(*command_);
+        command_->worker.dropPending();
+        if (command_->ftp)
+            command_->worker.post([ftp = command_->ftp] { ftp->shutdown(); });
     }
-    // A running transfer stops now rather than after its last byte.
-    for (auto *slot : {&in_, &out_})
-        if (*slot && (*slot)->ftp)
-            (*slot)->ftp->cancelTransfer();
-    for (auto *slot : {&command_, &in_, &out_})
-        retired_.retire(std::move(*slot), slot != &command_);
+    for (const auto &engine : engines) {
+        endSession(*engine);
+        engine->worker.dropPending();
+        if (engine->ftp) {
+            engine->worker.post([ftp = engine->ftp] { ftp->shutdown(); });
+            // A running transfer stops now rather than after its last byte.
+            engine->ftp->cancelTransfer();
+        }
+    }
+    retired_.retire(std::move(command_));
+    for (auto &engine : engines)
+        retired_.retire(std::move(engine), true);
     window()->setDisconnected();
     showSecurity();
     Q_EMIT closed();
@@ -378,10 +471,13 @@ void Session::checkCommandConnection()
 
 SessionEngine *Session::currentEngine(quint64 id) const
 {
-    for (const auto *slot : {&command_, &in_, &out_})
-        if (id != 0 && *slot && (*slot)->id() == id)
-            return slot->get();
-    return nullptr;
+    if (id == 0)
+        return nullptr;
+    if (command_ && command_->id() == id)
+        return command_.get();
+    if (SessionEngine *engine = in_->find(id))
+        return engine;
+    return out_->find(id);
 }
 
 quint64 Session::listRemote(const QString &path, AppContext::ListingDone done)
@@ -465,13 +561,21 @@ quint64 Session::remoteRename(const QString &from, const QString &to, AppContext
 void Session::applyTransferSettings(const TransferSettings &settings)
 {
     transferSettings_ = settings;
+    downloadLimit_->setRate(settings.downloadLimit);
+    uploadLimit_->setRate(settings.uploadLimit);
+    in_->setConnections(settings.connections);
+    out_->setConnections(settings.connections);
 }
 
 void Session::keepSessionAlive()
 {
-    for (auto *slot : {&command_, &in_, &out_})
-        if (*slot && (*slot)->ftp && !(*slot)->worker.busy())
-            (*slot)->worker.post([ftp = (*slot)->ftp] { ftp->keepAlive(); });
+    std::vector<SessionEngine *> engines = in_->members();
+    for (SessionEngine *engine : out_->members())
+        engines.push_back(engine);
+    engines.push_back(command_.get());
+    for (SessionEngine *engine : engines)
+        if (engine && engine->ftp && !engine->worker.busy())
+            engine->worker.post([ftp = engine->ftp] { ftp->keepAlive(); });
 }
 
 void Session::retire(std::unique_ptr<SessionEngine> engine, bool transfers)
@@ -488,6 +592,7 @@ Session::Login Session::logIn(std::shared_ptr<FTP> engine, const QString &addres
     Login result;
     try {
         FTP::connectInto(engine, address, user, password, policy);
+        result.reply = engine->loginReply();
         result.ftp = std::move(engine);
         if (result.ftp->isConnected())
             return result;

@@ -17,15 +17,19 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace zodaru {
 
+class EnginePool;
 class ParametersWindowController;
+class RateLimit;
 class RetiredEngines;
 class TrustedCertificates;
 
 // The session side of the application controller: the connection dialog, the three engines
-// (commands, downloads, uploads) logged in side by side with the questions a connect may
+// (commands, downloads, uploads) logged in side by side, the pools of transfer engines the
+// last two start (see EnginePool) with the questions a connect may
 // ask (an untrusted certificate, a password about to go in clear), the command engine's
 // requests (listings, DELE, MKD), the look at its connection and the keep-alive, and the
 // end of the session.
@@ -60,6 +64,7 @@ public:
         Failure failure = Failure::None;
         QString reason;
         std::optional<FTP::CertificateRefusal> certificate; // with Failure::Certificate
+        int reply = -1; // the reply that ended the login (FTP::loginReply())
     };
 
     // What the session logged in with: a transfer engine that lost its connection logs in
@@ -98,14 +103,18 @@ public:
     // The question before a password goes in clear to a server that refused TLS, or null.
     ClearPasswordDialog *clearPasswordQuestion() const { return clearDialog_; }
 
-    // For the transfers: the engine of one direction, null outside a session; the engine of
-    // the session holding the engine `id`, or null; what the session logged in with.
+    // For the transfers: the engine of one direction (member 0 of its pool), null outside a
+    // session; the pool of a direction; the engine of the session holding the engine `id`,
+    // or null; what the session logged in with.
     SessionEngine *transferEngine(TransferDirection direction) const;
+    EnginePool &pool(TransferDirection direction) const;
     SessionEngine *currentEngine(quint64 id) const;
     Credentials credentials() const { return {server_, login_, password_, sessionPolicy_}; }
     // After a request on `engine`, which may have logged in again: the status bar again,
     // and the user told when that login was refused TLS.
     void reconnected(const std::shared_ptr<FTP> &engine);
+    // How long a free extra transfer engine is kept (60 s unless the settings say).
+    void setIdleInterval(int ms);
 
 Q_SIGNALS:
     // A connect to `site` ("server text" LF "login") is made; the window shows it.
@@ -178,14 +187,25 @@ private:
     // Hands the engine over to be closed once its worker is done; `transfers` for a
     // transfer engine (see RetiredEngines).
     void retire(std::unique_ptr<SessionEngine> engine, bool transfers = false);
+    // Every transfer engine of the session, taken out of the pools.
+    std::vector<std::unique_ptr<SessionEngine>> takeTransferEngines();
+    // The pool of a direction, its extra members logged in with the session's credentials.
+    std::unique_ptr<EnginePool> makePool(TransferDirection direction);
+    // The server refused an extra login: said once a session.
+    void poolLimited(int kept);
 
     AppContext &app_;
     RetiredEngines &retired_;
     std::unique_ptr<ParametersWindowController> params;
-    // The command engine and the two transfer engines; null outside a session.
+    // The command engine, null outside a session; the transfer engines of each direction,
+    // member 0 the one the connect dialed.
     std::unique_ptr<SessionEngine> command_;
-    std::unique_ptr<SessionEngine> in_;
-    std::unique_ptr<SessionEngine> out_;
+    std::shared_ptr<RateLimit> downloadLimit_;
+    std::shared_ptr<RateLimit> uploadLimit_;
+    std::unique_ptr<EnginePool> in_;
+    std::unique_ptr<EnginePool> out_;
+    // The server's limit on connections was told in this session.
+    bool limitTold_ = false;
     std::unique_ptr<Dialing> dialing_;
     std::shared_ptr<TrustedCertificates> certificates_;
     QPointer<CertificateDialog> certificateDialog_;

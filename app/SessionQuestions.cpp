@@ -3,6 +3,8 @@
 // clear) and what the status bar says of the session's protection.
 #include "app/Session.h"
 
+#include "app/EnginePool.h"
+
 #include "app/TrustedCertificates.h"
 #include "base/Log.h"
 #include "ui/MainWindow.h"
@@ -131,8 +133,12 @@ void Session::showSecurity()
         return;
     }
     // One engine in clear is a session whose files or password may travel in clear.
-    for (const auto *slot : {&command_, &in_, &out_}) {
-        if (*slot && (*slot)->ftp && (*slot)->ftp->protection() == Protection::Clear) {
+    std::vector<SessionEngine *> engines = in_->members();
+    for (SessionEngine *engine : out_->members())
+        engines.push_back(engine);
+    engines.push_back(command_.get());
+    for (const SessionEngine *engine : engines) {
+        if (engine && engine->ftp && engine->ftp->protection() == Protection::Clear) {
             window()->window()->showSecurity(MainWindow::Security::Clear);
             return;
         }

@@ -5,6 +5,7 @@
 
 #include "base/Log.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace zodaru {
@@ -26,7 +27,7 @@ QString joined(const QString &directory, const QString &name)
 } // namespace
 
 TransferQueue::TransferQueue(Direction direction, Start start, std::function<void()> refresh,
-                             std::function<void()> stopRunning)
+                             std::function<void(qint32)> stopRunning)
     : direction_(direction), start_(std::move(start)), refresh_(std::move(refresh)),
       stopRunning_(std::move(stopRunning))
 {
@@ -139,6 +140,7 @@ void TransferQueue::runPass()
 {
     if (paused_)
         return;
+    const int capacity = capacity_ ? std::max(1, capacity_()) : 1;
     const bool download = direction_ == Direction::Download;
     // The finished entries at the head were passed over before and read the same now.
     logBlock(finishedHead_);
@@ -161,7 +163,16 @@ void TransferQueue::runPass()
             }
             continue;
         }
-        if (entry.isCurrent() || !running_.isEmpty() || asking_ != 0)
+        const qint32 id = qint32(entry.getID());
+        // A running entry, or one whose earlier run is still ending, is passed over while
+        // others may start.
+        const bool full = running_.size() >= capacity;
+        if (entry.isCurrent() || running_.contains(id)) {
+            if (full || asking_ != 0)
+                return;
+            continue;
+        }
+        if (full || asking_ != 0)
             return;
         // A name that is not a plain leaf would write outside the chosen local directory.
         if (download && !isPlainName(entry.name())) {
@@ -178,14 +189,19 @@ void TransferQueue::runPass()
             zlog("DOWNLOAD fichier path : %@ dans : %@", remote, local);
         else
             zlog("UPLOAD fichier path : %@ vers : %@ ", local, remote);
-        const qint32 id = qint32(entry.getID());
         Run run;
         run.number = ++runs_;
         running_.insert(id, run);
-        start_(entry, local, remote, [this, generation = generation_, id, number = run.number](const TransferStart &start) {
+        const quint64 generation = generation_;
+        start_(entry, local, remote, [this, generation, id, number = run.number](const TransferStart &start) {
             started(generation, id, number, start);
         });
-        return;
+        // A start answered at once ran its own pass; otherwise this one goes on.
+        if (generation != generation_ || running_.size() >= capacity || running_.value(id).number != run.number)
+            return;
+        i = indexOf(id);
+        if (i < 0)
+            return;
     }
 }
 
@@ -199,7 +215,12 @@ void TransferQueue::started(quint64 generation, qint32 id, quint64 number, const
         return;
     run->starting = false;
     File &entry = entries_[index];
-    if (run->ended) {
+    if (start.again) {
+        // No engine for it now: it waits for the next free one.
+        endRun(id);
+        if (!entry.isCancelled())
+            entry.setCurrent(false);
+    } else if (run->ended) {
         // The transfer ended before its start was reported here: completed() marked it.
         endRun(id);
     } else if (!run->cancelled && start.conflict) {
@@ -225,7 +246,7 @@ void TransferQueue::started(quint64 generation, qint32 id, quint64 number, const
         endRun(id);
     } else if (run->cancelled) {
         // Cancelled while its start was on its way: stopped now that it runs.
-        stopRunning_();
+        stopRunning_(id);
     } else {
         // The row counts what the transfer is about: an upload the file as it was opened,
         // a continued download the bytes it already had.
@@ -239,10 +260,10 @@ void TransferQueue::started(quint64 generation, qint32 id, quint64 number, const
             folder->addToSize(start.resumedAt);
     }
     refresh_();
-    // A pass goes on with the queue when nothing runs: the start failed, or the transfer
-    // ended before its start was reported here. While it runs, a pass would only log the
-    // entries up to it, and its end runs the next pass.
-    if (running_.isEmpty())
+    // A pass goes on with the queue when there is room: the start failed, or the transfer
+    // ended before its start was reported here. While all run, a pass would only log the
+    // entries up to them, and each end runs the next pass.
+    if (running_.size() < (capacity_ ? std::max(1, capacity_()) : 1))
         runPass();
 }
 

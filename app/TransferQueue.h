@@ -28,10 +28,14 @@ struct TransferStart {
     // The answer said to leave an existing target as it is (Skip, or OverwriteIfDifferent
     // with nothing different): nothing started, the entry is finished as skipped.
     bool skipped = false;
+    // No engine could be had for it (an extra login failed): nothing started, the entry
+    // waits again and goes to the next free engine.
+    bool again = false;
 };
 
 // The entries of one direction (downloads or uploads) and the ones that run: entries start
-// one at a time, in order; a failed start marks its entry and the next one is tried.
+// in order, as many at once as the capacity allows (one unless set); a failed start marks
+// its entry and the next one is tried.
 //
 // Every entry has an ID given once by append() (from 1 on) and never given again by this
 // queue, whatever is removed, moved or cleared: the transfers and their events name
@@ -54,7 +58,11 @@ public:
     using Answered = std::function<void(ConflictAnswer answer, bool applyToAll)>;
     using Ask = std::function<void(const File &entry, const TargetFacts &facts, Answered answered)>;
 
-    TransferQueue(Direction direction, Start start, std::function<void()> refresh, std::function<void()> stopRunning);
+    // `stopRunning` stops the transfer of the entry with that ID.
+    TransferQueue(Direction direction, Start start, std::function<void()> refresh,
+                  std::function<void(qint32 id)> stopRunning);
+    // How many entries may run at once (started or being started); 1 unless set.
+    void setCapacity(std::function<int()> capacity) { capacity_ = std::move(capacity); }
 
     const QList<File> &entries() const { return entries_; }
     // Adds an entry at the end and returns its ID. An entry of a folder row that is no
@@ -80,8 +88,9 @@ public:
     // gave them and gives none twice).
     void restore(const QList<File> &held);
 
-    // One pass: starts the first waiting entry unless one runs or is being started, the
-    // queue is paused or a question about an existing target is open.
+    // One pass: starts the waiting entries in order while fewer than the capacity run or
+    // are being started, unless the queue is paused or a question about an existing target
+    // is open. An entry whose earlier run has not ended yet waits for that end.
     void runPass();
     // Progress and completion of a running transfer, by the entry's ID; the caller runs
     // the next pass. Progress refreshes the table once the current pass of the event loop
@@ -108,7 +117,7 @@ public:
     // Takes out every finished entry (done or skipped; failed ones stay to be retried) and
     // the folder rows whose files are all done.
     void clearFinished();
-    // While paused nothing new starts; the running transfer goes on to its end.
+    // While paused nothing new starts; the running transfers go on to their end.
     void setPaused(bool paused);
     bool isPaused() const { return paused_; }
 
@@ -155,7 +164,8 @@ private:
     const Direction direction_;
     const Start start_;
     const std::function<void()> refresh_;
-    const std::function<void()> stopRunning_;
+    const std::function<void(qint32)> stopRunning_;
+    std::function<int()> capacity_;
     Ask ask_;
     QTimer progressRefresh_;
     QList<File> entries_;
@@ -164,7 +174,7 @@ private:
     // Folder rows are not logged: headEnd_ is the first entry after the head.
     LogBlock finishedHead_;
     qsizetype headEnd_ = 0;
-    // The entries whose transfers are on their way or run, by ID. One at a time today.
+    // The entries whose transfers are on their way or run, by ID.
     QHash<qint32, Run> running_;
     // The entry whose existing target the user is asked about; 0 when none.
     qint32 asking_ = 0;

@@ -124,7 +124,7 @@ void TransferQueue::cancel(int index)
     // Its worker removes the partial file and reports the end, which lets the queue go on.
     if (const auto run = running_.find(id); run != running_.end()) {
         run->cancelled = true;
-        stopRunning_();
+        stopRunning_(id);
     }
     refresh_();
     // The queue waited for the answer about this one: it goes on without it.
@@ -205,7 +205,7 @@ void TransferQueue::remove(const QList<int> &indexes)
             }
             if (!run->cancelled) {
                 run->cancelled = true;
-                stopRunning_();
+                stopRunning_(id);
             }
         } else {
             now.append(index);

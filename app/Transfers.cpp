@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/Transfers.h"
 
+#include "app/EnginePool.h"
 #include "app/FolderWalk.h"
 #include "app/LocalTreeWalk.h"
 #include "app/RemoteTreeWalk.h"
@@ -81,10 +82,12 @@ void Transfers::createQueues()
                 else
                     window()->refreshUploadTable();
             },
-            [this, direction] {
-                if (SessionEngine *engine = session_.transferEngine(direction); engine && engine->ftp)
+            [this, direction](qint32 id) {
+                // Only the member running that entry stops.
+                if (SessionEngine *engine = session_.pool(direction).running(id); engine && engine->ftp)
                     engine->ftp->cancelTransfer();
             });
+        queue(direction).setCapacity([this, direction] { return session_.pool(direction).capacity(); });
         // The question about an existing target leaves the window usable; the queue waits.
         queue(direction).setConflictQuestion(
             [this, download](const File &entry, const TargetFacts &facts, TransferQueue::Answered answered) {
@@ -280,37 +283,67 @@ void Transfers::dropFolderWalks()
 void Transfers::startTransfer(TransferDirection direction, const File &entry, const QString &local,
                               const QString &remote, std::function<void(const TransferStart &)> started)
 {
-    SessionEngine *engine = session_.transferEngine(direction);
-    if (!engine || !engine->ftp) {
+    EnginePool &pool = session_.pool(direction);
+    const SessionEngine *first = pool.first();
+    const qint32 id = qint32(entry.getID());
+    const TransferStartJob::Request request{direction, local, remote, id, entry.conflictAnswer()};
+    if (!first || !first->ftp) {
         QMetaObject::invokeMethod(this, [started = std::move(started)] { started(TransferStart{}); }, Qt::QueuedConnection);
         return;
     }
+    if (SessionEngine *member = pool.take(id)) {
+        runStart(direction, *member, request, std::move(started));
+        return;
+    }
+    // No member free: one more logs in for it, and the entry waits again when it cannot.
+    const auto ready = [this, direction, request, started](SessionEngine *member) {
+        if (member) {
+            runStart(direction, *member, request, started);
+            return;
+        }
+        TransferStart again;
+        again.again = true;
+        started(again);
+    };
+    if (!pool.make(id, ready))
+        QMetaObject::invokeMethod(this, [ready] { ready(nullptr); }, Qt::QueuedConnection);
+}
+
+void Transfers::runStart(TransferDirection direction, SessionEngine &member, const TransferStartJob::Request &request,
+                         std::function<void(const TransferStart &)> started)
+{
     // Made here, used only when the engine has lost its connection: ending the session
     // gives it up (SessionEngine::replacement) even in the middle of its connect.
     const std::shared_ptr<FTP> replacement = FTP::create(session_.engineSettings());
-    engine->replacement = replacement;
-    TransferStartJob job(engine->ftp, replacement, session_.credentials(),
-                         {direction, local, remote, qint32(entry.getID()), entry.conflictAnswer()});
-    engine->worker.run(std::move(job), this,
-                       [this, given = engine->ftp, replacement, started = std::move(started)](StartResult result) {
-                           SessionEngine *current = session_.currentEngine(given->id());
-                           if (current && current->replacement == replacement)
-                               current->replacement.reset();
-                           const std::shared_ptr<FTP> used = result.fresh ? result.fresh : given;
-                           // The engine that may have been refused TLS on connecting again.
-                           const std::shared_ptr<FTP> reconnecting = result.failed ? result.failed : used;
-                           // Started just as the session ended: its entry waits for the next
-                           // session, so this one stops. Its worker, retired with the session,
-                           // runs the transfer to its end.
-                           if (!current && result.start.code >= 0 && result.start.code < 400)
-                               used->cancelTransfer();
-                           // The lost engine is let go: what it may still tell is not the
-                           // session's any more, its id being another one.
-                           if (result.fresh && current)
-                               std::exchange(current->ftp, std::move(result.fresh))->close();
-                           started(result.start);
-                           session_.reconnected(reconnecting);
-                       });
+    member.replacement = replacement;
+    TransferStartJob job(member.ftp, replacement, session_.credentials(), request);
+    member.worker.run(std::move(job), this,
+                      [this, direction, id = request.id, given = member.ftp, replacement,
+                       started = std::move(started)](StartResult result) {
+                          EnginePool &pool = session_.pool(direction);
+                          SessionEngine *current = pool.find(given->id());
+                          if (current && current->replacement == replacement)
+                              current->replacement.reset();
+                          const std::shared_ptr<FTP> used = result.fresh ? result.fresh : given;
+                          // Started just as the session ended: its entry waits for the next
+                          // session, so this one stops. Its worker, retired with the session,
+                          // runs the transfer to its end.
+                          const bool running = result.start.code >= 0 && result.start.code < 400;
+                          if (!current && running)
+                              used->cancelTransfer();
+                          // The lost engine is let go: what it may still tell is not the
+                          // session's any more, its id being another one.
+                          if (result.fresh && current)
+                              std::exchange(current->ftp, std::move(result.fresh))->close();
+                          // A member whose start moved nothing is free again; a transfer
+                          // frees it with its end.
+                          if (current && !running)
+                              pool.release(*current, id);
+                          started(result.start);
+                          // The engine that may have been refused TLS on connecting again.
+                          if (result.failed || used != given)
+                              session_.reconnected(result.failed ? result.failed : used);
+                      });
 }
 
 // No pass outside a session, where the entries wait, nor while a transfer of an ended
@@ -334,24 +367,26 @@ void Transfers::uploadFiles()
         uploads_->runPass();
 }
 
-bool Transfers::isCurrentSender(TransferDirection direction, const TransferEvent &event) const
+SessionEngine *Transfers::sender(TransferDirection direction, const TransferEvent &event) const
 {
-    const SessionEngine *engine = session_.transferEngine(direction);
-    return engine && engine->ftp && event.engine == engine->ftp->id();
+    return session_.pool(direction).runner(event.engine, event.file);
 }
 
 void Transfers::chunk(const TransferEvent &event)
 {
     const TransferDirection direction = event.isDownload() ? TransferDirection::Download : TransferDirection::Upload;
-    if (isCurrentSender(direction, event))
+    if (sender(direction, event))
         queue(direction).chunk(event.file, event.bytes);
 }
 
 void Transfers::ended(const TransferEvent &event)
 {
     const bool download = event.isDownload();
-    if (!isCurrentSender(download ? TransferDirection::Download : TransferDirection::Upload, event))
+    const TransferDirection direction = download ? TransferDirection::Download : TransferDirection::Upload;
+    SessionEngine *member = sender(direction, event);
+    if (!member)
         return;
+    session_.pool(direction).release(*member, event.file);
     zlog(download ? "Notification de fichier sauvegarde !" : "Notification de fichier envoye !");
     zlog("fichier : %i", event.file);
     if (download) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "app/TransferStartJob.h"
 #include "ftp/TransferEvent.h"
 #include "model/File.h"
 #include "model/TransferDirection.h"
@@ -29,8 +30,8 @@ struct TransferStart;
 // start of their transfers on the session's transfer engines, the transfer events of those
 // engines, and the unfinished entries of other sites, held until a connect to their site.
 //
-// Main thread only. An event counts only when it comes from the engine the session
-// transfers with now (by id); the events of an engine let go are ignored.
+// Main thread only. An event counts only when it comes from a member of the session's pool
+// (by engine id) that runs that entry; the events of an engine let go are ignored.
 class Transfers final : public QObject {
     Q_OBJECT
 public:
@@ -74,10 +75,13 @@ public:
 private:
     MainWindowController *window() const;
     TransferQueue &queue(TransferDirection direction) const;
-    // Starts one transfer on the worker of the session's engine for `direction`; `started`
-    // gets what the start gave.
+    // Starts one transfer on a free member of the pool of `direction` (made when none is
+    // free); `started` gets what the start gave.
     void startTransfer(TransferDirection direction, const File &entry, const QString &local, const QString &remote,
                        std::function<void(const TransferStart &)> started);
+    // The start on the worker of `member`, which runs that entry until it is released.
+    void runStart(TransferDirection direction, SessionEngine &member, const TransferStartJob::Request &request,
+                  std::function<void(const TransferStart &)> started);
     // The directories `names` of `from` go to `to` in `direction`: a folder row each, their
     // trees walked (see FolderWalk).
     // Entries of `from` to `to` (remote to local for a download, back for an upload).
@@ -88,8 +92,9 @@ private:
     // Gives up the walks on their way: their session ended (the queues were set aside or
     // emptied, the rows' IDs no longer theirs).
     void dropFolderWalks();
-    // True when `event` comes from the engine the session transfers with now.
-    bool isCurrentSender(TransferDirection direction, const TransferEvent &event) const;
+    // The member of the session's pool that moved `event` for the entry it runs; null when
+    // the event is not the session's (an engine let go, an entry it no longer runs).
+    SessionEngine *sender(TransferDirection direction, const TransferEvent &event) const;
     bool queuesMayRun() const;
     // After a disconnect: the queues keep their unfinished entries, waiting for the next
     // connect to the same site.

@@ -100,6 +100,8 @@ public:
     void endSession();
     // True when the server refused the last login (not a lost or silent peer).
     bool loginRefused() const { return session_.loginRefused(); }
+    // The reply that ended the last login (see ServerSession::loginReply()).
+    int loginReply() const { return session_.loginReply(); }
 
     // --- TLS ---
     // Decides about the certificate a server presented: `server` is

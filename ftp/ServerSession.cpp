@@ -58,6 +58,7 @@ void ServerSession::connect(const QString &address, const QString &login, const 
                       ProtectionPolicy policy)
 {
     loginRefused_ = false;
+    loginReply_ = -1;
     open(address, policy);
     if (!parts_.connections.control())
         return; // given up, cut before the greeting, or a certificate refused
@@ -108,7 +109,7 @@ void ServerSession::openControl(const QString &address)
     parts_.connections.publishControl(std::make_shared<Socket>(fd), parts_.givenUp);
     if (security == Security::ImplicitTls && !secureControlConnection(server))
         return;
-    parts_.control.ret();
+    loginReply_ = parts_.control.ret();
     if (!parts_.connections.control() || (security != Security::Opportunistic && security != Security::ExplicitTls))
         return;
     const int auth = parts_.control.exchange(QStringLiteral("AUTH"), QStringLiteral("TLS"));
@@ -198,6 +199,7 @@ bool ServerSession::logIn()
     const int user = parts_.control.exchange(QStringLiteral("USER ") + Login, QString());
     const int pass = isPositive(user) ? parts_.control.exchange(QStringLiteral("PASS ") + Password, QString()) : -1;
     const bool loggedIn = (user >= 200 && user < 300 && parts_.connections.control()) || isPositive(pass);
+    loginReply_ = pass >= 0 ? pass : user;
     loginRefused_ = !loggedIn && parts_.connections.control() != nullptr;
     if (!loggedIn) {
         if (parts_.connections.control())

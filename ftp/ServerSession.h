@@ -107,6 +107,9 @@ public:
     QString address() const { return address_; }
     QString login() const { return Login; }
     bool loginRefused() const { return loginRefused_; }
+    // The reply that ended the last connect's login: the greeting's when it refused, else
+    // USER's or PASS's; -1 when none came. 421 or 530 here may be the server's limit.
+    int loginReply() const { return loginReply_; }
     SecurityFailure securityFailure() const { return securityFailure_.load(); }
     Protection protection() const { return protection_.load(); }
     std::optional<CertificateRefusal> certificateRefusal() const;
@@ -131,6 +134,7 @@ private:
     QString Password;
     QString address_; // the server text, for reopening the session
     std::atomic<bool> loginRefused_{false};
+    std::atomic<int> loginReply_{-1};
     std::atomic<SecurityFailure> securityFailure_{SecurityFailure::None};
     std::atomic<Protection> protection_{Protection::Clear};
     // What open() must reach: given to the connect, then raised to the protection the

@@ -61,17 +61,19 @@ public:
     QStringList starts;  // names started, with the answer they carried
     QStringList asked;   // names the user was asked about
     QList<TransferQueue::Answered> answers;
-    int stops = 0;
+    QStringList stops; // names whose transfer was stopped
+    int capacity = 1;
     QMap<QString, qint32> ids;
     TransferQueue queue{TransferDirection::Download,
                         [this](const File &entry, const QString &, const QString &, TransferQueue::Started started) {
                             starts << entry.name() + answerName(entry.conflictAnswer());
                             pending.append({qint32(entry.getID()), std::move(started)});
                         },
-                        [] {}, [this] { ++stops; }};
+                        [] {}, [this](qint32 id) { stops << ids.key(id); }};
 
     Bench()
     {
+        queue.setCapacity([this] { return capacity; });
         queue.setConflictQuestion([this](const File &entry, const TargetFacts &, TransferQueue::Answered answered) {
             asked << entry.name();
             answers.append(std::move(answered));
@@ -87,10 +89,15 @@ public:
         return out;
     }
 
-    void reply(const TransferStart &start)
+    // Replies to the oldest start, or to the start of `name` when given.
+    void reply(const TransferStart &start, const QString &name = QString())
     {
         QVERIFY(!pending.isEmpty());
-        pending.takeFirst().started(start);
+        qsizetype at = 0;
+        while (!name.isEmpty() && at < pending.size() && pending[at].id != ids.value(name))
+            ++at;
+        QVERIFY(at < pending.size());
+        pending.takeAt(at).started(start);
     }
 
     void step(const QStringList &w)
@@ -114,7 +121,13 @@ public:
         } else if (verb == u"ok" || verb == u"refuse") {
             TransferStart start;
             start.code = verb == u"ok" ? 150 : 550;
-            reply(start);
+            reply(start, w.value(1));
+        } else if (verb == u"again") {
+            TransferStart start;
+            start.again = true;
+            reply(start, w.value(1));
+        } else if (verb == u"capacity") {
+            capacity = w[1].toInt();
         } else if (verb == u"conflict") {
             TransferStart start;
             start.conflict = factsOf(w[1]);
@@ -268,6 +281,60 @@ private Q_SLOTS:
                                                                       << "b:R" << L{"a", "b"};
     }
     void operations() { checkScript(); }
+
+    // Several entries at once: as many run as the capacity lets, in order; each end makes
+    // room for the next waiting one.
+    void severalAtOnce_data()
+    {
+        addScriptColumns();
+        QTest::addColumn<QStringList>("stopped");
+        using L = QStringList;
+        QTest::newRow("starts up to the capacity") << "capacity 3; add a b c d; pass" << "a:R b:R c:R d:W"
+                                                   << L{"a", "b", "c"} << L{};
+        QTest::newRow("an end makes room for the next")
+            << "capacity 2; add a b c; pass; ok a; ok b; done b" << "a:R b:D c:R" << L{"a", "b", "c"} << L{};
+        QTest::newRow("a refused start makes room at once")
+            << "capacity 2; add a b c; pass; refuse b" << "a:R b:E c:R" << L{"a", "b", "c"} << L{};
+        QTest::newRow("cancel one of several stops only that one")
+            << "capacity 3; add a b c; pass; ok; ok; ok; cancel b" << "a:R b:C c:R" << L{"a", "b", "c"} << L{"b"};
+        QTest::newRow("cancelled while starting: stopped once it runs")
+            << "capacity 2; add a b; pass; cancel b; ok a; ok b" << "a:R b:C" << L{"a", "b"} << L{"b", "b"};
+        QTest::newRow("no engine for one: it waits for the next free one")
+            << "capacity 3; add a b c; pass; capacity 2; again b" << "a:R b:W c:R" << L{"a", "b", "c"} << L{};
+        QTest::newRow("then it starts at the next end")
+            << "capacity 3; add a b c; pass; capacity 2; again b; ok a; done a" << "a:D b:R c:R"
+            << L{"a", "b", "c", "b"} << L{};
+        QTest::newRow("a retried entry waits for its cancelled run, others go on")
+            << "capacity 2; add a b c; pass; ok a; ok b; cancel a; retry a; done b" << "a:W b:D c:R"
+            << L{"a", "b", "c"} << L{"a"};
+        QTest::newRow("then it starts once that run ended")
+            << "capacity 3; add a b c; pass; ok a; cancel a; retry a; fail a" << "a:R b:R c:R"
+            << L{"a", "b", "c", "a"} << L{"a"};
+        QTest::newRow("a smaller capacity lets the running ones end")
+            << "capacity 3; add a b c d; pass; ok; ok; ok; capacity 1; done a; done b" << "a:D b:D c:R d:W"
+            << L{"a", "b", "c"} << L{};
+        QTest::newRow("a larger capacity starts more at the next pass")
+            << "add a b c; pass; capacity 3; pass" << "a:R b:R c:R" << L{"a", "b", "c"} << L{};
+        QTest::newRow("a question holds new starts, running ones go on")
+            << "capacity 2; add a b c; pass; conflict different; ok b; done b" << "a:A b:D c:W" << L{"a", "b"}
+            << L{};
+        QTest::newRow("paused: nothing new starts beside the running ones")
+            << "capacity 2; add a b c; pass; pause; ok a; done a" << "a:D b:R c:W" << L{"a", "b"} << L{};
+    }
+    void severalAtOnce()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, queue);
+        QFETCH(QStringList, starts);
+        QFETCH(QStringList, stopped);
+        Bench bench;
+        bench.run(script);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(bench.shown(), queue);
+        QCOMPARE(bench.starts, starts);
+        QCOMPARE(bench.stops, stopped);
+    }
 
     void folderRows_data()
     {

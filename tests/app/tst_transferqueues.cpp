@@ -127,6 +127,8 @@ private Q_SLOTS:
     {
         h_ = std::make_unique<AppHarness>();
         QVERIFY(h_->isValid());
+        // One transfer at a time per direction: what each case checks in order.
+        QVERIFY(h_->useConnections(1));
     }
     void cleanup()
     {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/MyDelegate.h"
+#include "model/TransferSettings.h"
 #include "ui/CellFile.h"
 #include "ui/ColumnBrowser.h"
 #include "ui/MainWindow.h"
@@ -124,6 +125,14 @@ public:
         engineSettings = settings;
         if (delegate_)
             delegate_->setEngineSettings(settings);
+    }
+
+    // How many connections each direction may use, in the settings the next launch() reads.
+    bool useConnections(int connections) const
+    {
+        TransferSettings settings = TransferSettings::load(settingsFile());
+        settings.connections = connections;
+        return settings.save(settingsFile());
     }
 
     bool isLaunched() const { return delegate_ != nullptr; }
