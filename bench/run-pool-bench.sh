@@ -156,7 +156,10 @@ for dir in down up; do
   for round in $(seq "$rounds"); do
     in_turn "$round" "${steps[@]}"
     line="  $dir round $round:"
-    for client in "${clients[@]}"; do line+=" $client $(echo "${times[$dir/$client]}" | awk '{print $NF}')s"; done
+    for client in "${clients[@]}"; do
+      line+=" $client $(echo "${times[$dir/$client]}" | awk '{print $NF}')s"
+      [ -n "${peak[$dir/$client]:-}" ] && line+="/$(echo "${peak[$dir/$client]}" | awk '{printf "%d", $NF / 1024}')MiB"
+    done
     echo "$line"
   done
   one=$(echo "${times[$dir/zodaru-${pools[0]}]}" | med)
