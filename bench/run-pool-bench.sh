@@ -137,11 +137,11 @@ step() { # direction client
       exit 1
     fi
     t=$(echo "$out" | field seconds)
-    peak[$client]+=" $(echo "$out" | field peakRSS_KiB)"
-    engines[$client]+=" $(echo "$out" | field engines)"
-    xcpu[$client]+=" $(echo "$out" | field cpu_s)/$(echo "$out" | field mainThreadCpu_s)"
+    peak[$dir/$client]+=" $(echo "$out" | field peakRSS_KiB)"
+    engines[$dir/$client]+=" $(echo "$out" | field engines)"
+    xcpu[$dir/$client]+=" $(echo "$out" | field cpu_s)/$(echo "$out" | field mainThreadCpu_s)"
   fi
-  times[$client]+=" $t" ccpu[$client]+=" $cpu" scpu[$client]+=" $server"
+  times[$dir/$client]+=" $t" ccpu[$dir/$client]+=" $cpu" scpu[$dir/$client]+=" $server"
 }
 
 med() { tr ' ' '\n' | grep . | median; }
@@ -156,28 +156,31 @@ for dir in down up; do
   for round in $(seq "$rounds"); do
     in_turn "$round" "${steps[@]}"
     line="  $dir round $round:"
-    for client in "${clients[@]}"; do line+=" $client $(echo "${times[$client]}" | awk '{print $NF}')s"; done
+    for client in "${clients[@]}"; do
+      line+=" $client $(echo "${times[$dir/$client]}" | awk '{print $NF}')s"
+      [ -n "${peak[$dir/$client]:-}" ] && line+="/$(echo "${peak[$dir/$client]}" | awk '{printf "%d", $NF / 1024}')MiB"
+    done
     echo "$line"
   done
-  one=$(echo "${times[zodaru-${pools[0]}]}" | med)
-  l4=$(echo "${times[lftp-4]}" | med)
+  one=$(echo "${times[$dir/zodaru-${pools[0]}]}" | med)
+  l4=$(echo "${times[$dir/lftp-4]}" | med)
   printf '%-10s %8s %8s %9s %9s %10s %10s %8s %7s %s\n' "$dir" "time s" files/s "x ${pools[0]} conn" "x lftp-4" \
     "client cpu" "server cpu" "peak MiB" engines "cpu/main thread while moving"
   for client in "${clients[@]}"; do
-    t=$(echo "${times[$client]}" | med)
+    t=$(echo "${times[$dir/$client]}" | med)
     p=- e=- x=
     if [[ $client == zodaru-* ]]; then
-      p=$(($(echo "${peak[$client]}" | tr ' ' '\n' | grep . | sort -n | tail -1) / 1024))
-      e=$(echo "${engines[$client]}" | med)
+      p=$(($(echo "${peak[$dir/$client]}" | tr ' ' '\n' | grep . | sort -n | tail -1) / 1024))
+      e=$(echo "${engines[$dir/$client]}" | med)
       # The pair of the run with the median processor time.
-      x=$(echo "${xcpu[$client]}" | tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+      x=$(echo "${xcpu[$dir/$client]}" | tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
     fi
     printf '%-10s %8s %8.0f %9.2f %9.2f %10s %10s %8s %7s %s\n' "$client" "$t" "$(awk -v t="$t" -v n="$files" 'BEGIN {print n / t}')" \
       "$(awk -v a="$one" -v t="$t" 'BEGIN {print a / t}')" "$(awk -v a="$l4" -v t="$t" 'BEGIN {print a / t}')" \
-      "$(echo "${ccpu[$client]}" | med)" "$(echo "${scpu[$client]}" | med)" "$p" "$e" "$x"
+      "$(echo "${ccpu[$dir/$client]}" | med)" "$(echo "${scpu[$dir/$client]}" | med)" "$p" "$e" "$x"
   done
-  if [ -n "${times[zodaru-4]:-}" ]; then
-    echo "  zodaru-4 against lftp-4, per round: $(round_ratio "${times[lftp-4]# }" "${times[zodaru-4]# }")x"
+  if [ -n "${times[$dir/zodaru-4]:-}" ]; then
+    echo "  zodaru-4 against lftp-4, per round: $(round_ratio "${times[$dir/lftp-4]# }" "${times[$dir/zodaru-4]# }")x"
   fi
 done
 echo "(time: median seconds; x N conn and x lftp-4: that time over this one, above 1 faster;"

@@ -158,7 +158,7 @@ for n in "${pools[@]}"; do clients+=("zodaru-$n"); done
 if [ "$flat" = 1 ]; then
   for n in "${pools[@]}"; do clients+=("flat-$n"); done
 fi
-declare -A times ccpu scpu peak lines
+declare -A times ccpu scpu peak lines xcpu
 
 # Runs CLIENT once, checks its copy and keeps its figures. Thousands of connections leave
 # the machine busy for a moment after them (sockets in TIME_WAIT, freed memory): each run
@@ -179,10 +179,11 @@ step() { # direction client
       exit 1
     fi
     t=$(echo "$out" | field seconds)
-    peak[$client]+=" $(echo "$out" | field peakRSS_KiB)"
-    lines[$client]+="$out"$'\n'
+    peak[$dir/$client]+=" $(echo "$out" | field peakRSS_KiB)"
+    lines[$dir/$client]+="$out"$'\n'
+    xcpu[$dir/$client]+=" $(echo "$out" | field cpu_s)/$(echo "$out" | field mainThreadCpu_s)"
   fi
-  times[$client]+=" $t" ccpu[$client]+=" $cpu" scpu[$client]+=" $server"
+  times[$dir/$client]+=" $t" ccpu[$dir/$client]+=" $cpu" scpu[$dir/$client]+=" $server"
 }
 
 med() { tr ' ' '\n' | grep . | median; }
@@ -197,32 +198,40 @@ for dir in down up; do
   for round in $(seq "$rounds"); do
     in_turn "$round" "${steps[@]}"
     line="  $dir round $round:"
-    for client in "${clients[@]}"; do line+=" $client $(echo "${times[$client]}" | awk '{print $NF}')s"; done
+    for client in "${clients[@]}"; do
+      line+=" $client $(echo "${times[$dir/$client]}" | awk '{print $NF}')s"
+      [ -n "${peak[$dir/$client]:-}" ] && line+="/$(echo "${peak[$dir/$client]}" | awk '{printf "%d", $NF / 1024}')MiB"
+    done
     echo "$line"
   done
-  one=$(echo "${times[zodaru-${pools[0]}]}" | med)
-  l4=$(echo "${times[lftp-4]}" | med)
-  printf '%-10s %8s %9s %9s %10s %10s %8s\n' "$dir" "time s" "x ${pools[0]} conn" "x lftp-4" \
-    "client cpu" "server cpu" "peak MiB"
+  one=$(echo "${times[$dir/zodaru-${pools[0]}]}" | med)
+  l4=$(echo "${times[$dir/lftp-4]}" | med)
+  printf '%-10s %8s %9s %9s %10s %10s %8s %s\n' "$dir" "time s" "x ${pools[0]} conn" "x lftp-4" \
+    "client cpu" "server cpu" "peak MiB" "cpu/main thread while moving"
   for client in "${clients[@]}"; do
-    t=$(echo "${times[$client]}" | med)
-    p=-
-    [[ $client != lftp-* ]] && p=$(($(echo "${peak[$client]}" | tr ' ' '\n' | grep . | sort -n | tail -1) / 1024))
-    printf '%-10s %8s %9.2f %9.2f %10s %10s %8s\n' "$client" "$t" \
+    t=$(echo "${times[$dir/$client]}" | med)
+    p=- x=
+    if [[ $client != lftp-* ]]; then
+      p=$(($(echo "${peak[$dir/$client]}" | tr ' ' '\n' | grep . | sort -n | tail -1) / 1024))
+      # The pair of the run with the median processor time.
+      x=$(echo "${xcpu[$dir/$client]}" | tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+    fi
+    printf '%-10s %8s %9.2f %9.2f %10s %10s %8s %s\n' "$client" "$t" \
       "$(awk -v a="$one" -v t="$t" 'BEGIN {print a / t}')" "$(awk -v a="$l4" -v t="$t" 'BEGIN {print a / t}')" \
-      "$(echo "${ccpu[$client]}" | med)" "$(echo "${scpu[$client]}" | med)" "$p"
+      "$(echo "${ccpu[$dir/$client]}" | med)" "$(echo "${scpu[$dir/$client]}" | med)" "$p" "$x"
   done
-  if [ -n "${times[zodaru-4]:-}" ]; then
-    echo "  zodaru-4 against lftp-4, per round: $(round_ratio "${times[lftp-4]# }" "${times[zodaru-4]# }")x"
+  if [ -n "${times[$dir/zodaru-4]:-}" ]; then
+    echo "  zodaru-4 against lftp-4, per round: $(round_ratio "${times[$dir/lftp-4]# }" "${times[$dir/zodaru-4]# }")x"
     # The program's own figures of its median round with four connections.
-    m=$(echo "${times[zodaru-4]}" | med)
+    m=$(echo "${times[$dir/zodaru-4]}" | med)
     while read -r line; do
       if [ "$(echo "$line" | field seconds)" = "$m" ]; then echo "  zodaru-4: $line"; break; fi
-    done <<<"${lines[zodaru-4]}"
+    done <<<"${lines[$dir/zodaru-4]}"
   fi
 done
 echo "(time: median seconds; x N conn and x lftp-4: that time over this one, above 1 faster;"
-echo " cpu: median processor seconds of the client process and of the server's sessions)"
+echo " cpu: median processor seconds of the client process and of the server's sessions; the program's"
+echo " own from the queueing to its last file, the whole process's and its main thread's)"
 
 [ "$trace" = 1 ] || exit 0
 
