@@ -185,10 +185,9 @@ void Session::dialEngine(int which, ProtectionPolicy policy)
 {
     auto engine = std::make_unique<SessionEngine>();
     // The transfer engines share their direction's speed limit with the pool's other members.
-    FTP::Settings settings = engineSettings_;
-    if (which > 0)
-        settings.rateLimit = which == 1 ? downloadLimit_ : uploadLimit_;
-    const std::shared_ptr<FTP> made = FTP::create(settings);
+    const std::shared_ptr<FTP> made = FTP::create(
+        which == 0 ? engineSettings_
+                   : transferEngineSettings(which == 1 ? TransferDirection::Download : TransferDirection::Upload));
     dialing_->made[which] = made;
     engine->worker.run([made, typed = dialing_->typed,
                         policy] { return logIn(made, typed.address, typed.login, typed.password, policy); },

@@ -48,6 +48,8 @@ public:
     // of a session already open keep theirs.
     void setEngineSettings(const FTP::Settings &settings) { engineSettings_ = settings; }
     const FTP::Settings &engineSettings() const { return engineSettings_; }
+    // The same for a transfer engine of `direction`: with the direction's shared speed limit.
+    FTP::Settings transferEngineSettings(TransferDirection direction) const;
     // How many connections each direction may use and their speed limits: read from the
     // settings file when the session is made; applied at once to a session open.
     void applyTransferSettings(const TransferSettings &settings);

@@ -25,14 +25,17 @@ bool tooManyConnections(int reply)
 
 using LoginFailure = Session::Login::Failure;
 
+FTP::Settings Session::transferEngineSettings(TransferDirection direction) const
+{
+    FTP::Settings settings = engineSettings_;
+    settings.rateLimit = direction == TransferDirection::Download ? downloadLimit_ : uploadLimit_;
+    return settings;
+}
+
 std::unique_ptr<EnginePool> Session::makePool(TransferDirection direction)
 {
     EnginePool::Dialer dialer;
-    dialer.create = [this, direction] {
-        FTP::Settings settings = engineSettings_;
-        settings.rateLimit = direction == TransferDirection::Download ? downloadLimit_ : uploadLimit_;
-        return FTP::create(settings);
-    };
+    dialer.create = [this, direction] { return FTP::create(transferEngineSettings(direction)); };
     // Like a transfer engine that logs in again: never weaker than the session's first
     // engine, and a certificate the session trusted is trusted (the process-wide check).
     dialer.logIn = [this](std::shared_ptr<FTP> engine) -> std::function<EnginePool::LoginEnd()> {

@@ -351,7 +351,7 @@ void Transfers::runStart(TransferDirection direction, SessionEngine &member, con
 {
     // Made here, used only when the engine has lost its connection: ending the session
     // gives it up (SessionEngine::replacement) even in the middle of its connect.
-    const std::shared_ptr<FTP> replacement = FTP::create(session_.engineSettings());
+    const std::shared_ptr<FTP> replacement = FTP::create(session_.transferEngineSettings(direction));
     member.replacement = replacement;
     TransferStartJob job(member.ftp, replacement, session_.credentials(), request);
     member.worker.run(std::move(job), this,

@@ -28,8 +28,9 @@ class TransferQueue;
 struct TransferStart;
 
 // The transfer side of the application controller: the download and upload queues, the
-// start of their transfers on the session's transfer engines, the transfer events of those
-// engines, and the unfinished entries of other sites, held until a connect to their site.
+// start of their transfers on the members of the session's pools (see EnginePool), the
+// transfer events of those engines, and the unfinished entries of other sites, held until
+// a connect to their site.
 //
 // Main thread only. An event counts only when it comes from a member of the session's pool
 // (by engine id) that runs that entry; the events of an engine let go are ignored.
@@ -52,7 +53,7 @@ public:
     // back: files join their queue, directories are walked and their trees follow.
     void getEntries(const QString &remoteDirectory, const QList<File> &entries, const QString &localDirectory);
     void putEntries(const QString &localDirectory, const QList<File> &entries, const QString &remoteDirectory);
-    // One pass over a queue: starts the first waiting entry unless an entry before it runs.
+    // One pass over a queue: starts waiting entries, in order, while its pool has room.
     void downloadFiles();
     void uploadFiles();
     void cancelTransfer(TransferDirection direction, int index);

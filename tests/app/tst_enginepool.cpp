@@ -6,6 +6,7 @@
 
 #include "base/Log.h"
 #include "ftp/NotificationCenter.h"
+#include "ftp/RateLimit.h"
 #include "ftp/TransferEvent.h"
 #include "model/TransferSettings.h"
 #include "support/RealFtpServer.h"
@@ -261,6 +262,33 @@ private Q_SLOTS:
         QCOMPARE(serverCount(h_->server, "logged in"), 5);
         QTRY_COMPARE_WITH_TIMEOUT(serverCount(h_->server, "session closed"), 2, 30000);
         QVERIFY(h_->downloadEngine() && h_->downloadEngine()->isConnected());
+    }
+
+    // The transfer engines of a direction share its speed limit, from the settings at
+    // start or applied while connected.
+    void speedLimitsShared_data()
+    {
+        QTest::addColumn<bool>("applied");
+        QTest::newRow("from the settings file") << false;
+        QTest::newRow("applied while connected") << true;
+    }
+    void speedLimitsShared()
+    {
+        QFETCH(bool, applied);
+        TransferSettings settings;
+        settings.downloadLimit = 8 * 1024;
+        settings.uploadLimit = 3 * 1024;
+        if (!applied)
+            QVERIFY(settings.save(h_->settingsFile()));
+        QVERIFY2(h_->serve(), h_->why());
+        QVERIFY(h_->launchConnected());
+        if (applied)
+            h_->app().applyTransferSettings(settings);
+        const auto down = h_->downloadEngine()->settings().rateLimit;
+        const auto up = h_->uploadEngine()->settings().rateLimit;
+        QVERIFY(down && up && down != up);
+        QCOMPARE(down->rate(), settings.downloadLimit);
+        QCOMPARE(up->rate(), settings.uploadLimit);
     }
 
     // The pool's size changed while it runs: a smaller one lets its transfers end, then
