@@ -108,9 +108,17 @@ QList<File> unfinishedEntries(const QList<File> &entries)
     if (files.isEmpty())
         return files;
     QList<File> out;
-    for (const File &entry : entries)
-        if (entry.isDir() && groups.contains(qint32(entry.getID())))
-            out.append(entry);
+    for (const File &entry : entries) {
+        if (!entry.isDir() || !groups.contains(qint32(entry.getID())))
+            continue;
+        // A walk still on its way ends with this run: what it had not listed yet is missing.
+        File row = entry;
+        if (row.isWalking()) {
+            row.setWalking(false);
+            row.setWalkIncomplete(true);
+        }
+        out.append(std::move(row));
+    }
     out.append(std::move(files));
     return out;
 }

@@ -105,36 +105,7 @@ void Transfers::createQueues()
                 dialog->show();
             });
     }
-    savedQueue_ = std::make_unique<SavedQueue>(SavedQueue::defaultPath(), [this] {
-        QList<SavedSite> sites{SavedSite::fromKey(queueSite_, downloads_->entries(), uploads_->entries())};
-        for (auto site = held_.cbegin(); site != held_.cend(); ++site)
-            sites << SavedSite::fromKey(site.key(), site->downloads, site->uploads);
-        return sites;
-    });
-}
-
-void Transfers::saveQueues()
-{
-    if (savedQueue_)
-        savedQueue_->writeFinal();
-}
-
-// What an earlier run left for `site` is offered back when the queues hold nothing of it.
-void Transfers::offerSavedQueue(const QString &site)
-{
-    if (downloads_->unfinished() + uploads_->unfinished() > 0)
-        return;
-    savedQueue_->offer(site, window() ? window()->window() : nullptr, [this, site](const SavedSite &saved) {
-        if (site != queueSite_)
-            return false;
-        SavedQueue::appendTo(*downloads_, saved.downloads, false);
-        SavedQueue::appendTo(*uploads_, saved.uploads, true);
-        window()->refreshDownloadTable();
-        window()->refreshUploadTable();
-        downloadFiles();
-        uploadFiles();
-        return true;
-    });
+    createSavedQueue();
 }
 
 const QList<File> *Transfers::downloadQueue() const

@@ -109,7 +109,9 @@ private:
     void switchQueuesTo(const QString &site);
     // The session was lost: the queues are emptied.
     void clearQueues();
-    // Offers back what an earlier run saved for `site` (see SavedQueue::offer).
+    // The saved queue (app/SavedQueueHooks.cpp): made with the queues, and the offer of
+    // what an earlier run saved for `site` (see SavedQueue::offer).
+    void createSavedQueue();
     void offerSavedQueue(const QString &site);
 
     AppContext &app_;

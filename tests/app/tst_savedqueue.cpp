@@ -55,7 +55,8 @@ QStringList shown(const QList<File> &entries)
 {
     QStringList out;
     for (const File &f : entries)
-        out << f.name() + QLatin1Char(':') + QString::number(int(QueueFile::stateOf(f)));
+        out << f.name() + QLatin1Char(':') + QString::number(int(QueueFile::stateOf(f)))
+                + (f.walkIncomplete() ? QStringLiteral(" incomplete") : QString());
     return out;
 }
 
@@ -107,6 +108,11 @@ private Q_SLOTS:
             << QList<File>{entry(QStringLiteral("alone"), 1), folder(QStringLiteral("dir"), 2),
                            entry(QStringLiteral("in1"), 3, State::Done, 2), entry(QStringLiteral("in2"), 4, State::Waiting, 2)}
             << QStringList{"dir:0", "alone:0", "in2:0"};
+        File walking = folder(QStringLiteral("dir"), 2);
+        walking.setWalking(true);
+        QTest::newRow("a folder row still walked reads incomplete")
+            << QList<File>{walking, entry(QStringLiteral("in"), 3, State::Waiting, 2)}
+            << QStringList{"dir:0 incomplete", "in:0"};
         QTest::newRow("a folder row whose files are all done goes")
             << QList<File>{folder(QStringLiteral("dir"), 2), entry(QStringLiteral("in"), 3, State::Done, 2)}
             << QStringList{};
