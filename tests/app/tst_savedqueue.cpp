@@ -304,7 +304,7 @@ private Q_SLOTS:
         row.setDisplayName(QStringLiteral("tree"));
 
         for (const bool upload : {false, true}) {
-            TransferQueue queue(upload ? TransferDirection::Upload : TransferDirection::Download, {}, [] {}, [] {});
+            TransferQueue queue(upload ? TransferDirection::Upload : TransferDirection::Download, {}, [] {}, [](qint32) {});
             queue.append(entry(QStringLiteral("before"), 1));
             SavedQueue::appendTo(queue, {row, entry(QStringLiteral("alone"), 39), file}, upload);
             const QList<File> &got = queue.entries();
