@@ -383,6 +383,10 @@ private Q_SLOTS:
         QTest::newRow("the frame ends by itself") << Steps{{0, 1}, {4, 2}, {-1, -2}} << QStringList{"1+totals", "", "2"};
         // The first reload makes the line of the queue the table was made with.
         QTest::newRow("nothing new: nothing told") << Steps{{0, -2}, {50, -2}} << QStringList{"+totals", ""};
+        // Row 3 of these steps finishes every entry: the queue rests, and is told so at once.
+        QTest::newRow("the end of a run: at once") << Steps{{0, 1}, {5, 3}} << QStringList{"1+totals", "0,1,2+totals"};
+        // Row 4 pauses the queue.
+        QTest::newRow("paused: at once") << Steps{{0, 1}, {5, 4}} << QStringList{"1+totals", "+totals"};
     }
     void changesToldOncePerFrame()
     {
@@ -402,7 +406,14 @@ private Q_SLOTS:
                 QVERIFY(changes.wait(5000));
             } else {
                 now = ms;
-                if (row >= 0)
+                if (row == 3)
+                    for (File &entry : app.downloads) {
+                        entry.addToSize(entry.size() - entry.currentsize());
+                        entry.setDone();
+                    }
+                else if (row == 4)
+                    app.paused = true;
+                else if (row >= 0)
                     app.downloads[row].addToSize(1);
                 table.reloadData();
             }
