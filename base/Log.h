@@ -85,7 +85,8 @@ QString formatLog(const char *format, const LogArg *args, qsizetype count);
 bool appendLogLine(QByteArray &out, const char *format, const LogArg *args, qsizetype count);
 
 // Records one line, taking the arguments over. `format` must outlive the program (a string
-// literal): it is read when the line is written, later and on another thread.
+// literal): it is read when the line is written, later and on another thread, and the writer
+// knows it by its address from then on (split once into its pieces).
 void logLine(const char *format, LogArg *args, qsizetype count);
 
 // Lines made once and logged again and again: a queue's pass names every finished entry

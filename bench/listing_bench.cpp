@@ -2,7 +2,9 @@
 // The whole program, offscreen, on a real server: either many small files fetched through
 // the download queue, or one huge directory opened in the remote browser and scrolled
 // through. Prints one line of key=value figures, among them the longest gap between two
-// ticks of a 5 ms timer on the main thread.
+// ticks of a 5 ms timer on the main thread; while files come, also how often the window was
+// repainted and what that took, and how often the downloads table and its totals line were
+// painted.
 //
 //   listing_bench --server 127.0.0.1:2121 --mode files --remote-dir small --count 1000
 //                 --local-dir DIR
@@ -14,6 +16,8 @@
 #include "ui/MainWindowController.h"
 
 #include <QAbstractItemView>
+#include <QLabel>
+#include <QTableView>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -95,6 +99,50 @@ bool waitUntil(const std::function<bool()> &done, int limitMs = 300000)
     return true;
 }
 
+// Counts the paints of the downloads table and its totals line, and times the window's
+// repaints (its update requests, which paint every widget marked dirty and flush).
+class PaintMeter final : public QObject {
+public:
+    PaintMeter(QWidget &window, QWidget &table, QWidget &totals)
+        : window_(window), table_(table), totals_(totals)
+    {
+        for (QWidget *w : {&window, &table, &totals})
+            w->installEventFilter(this);
+    }
+    int tablePaints = 0;
+    int totalsPaints = 0;
+    int windowRepaints = 0;
+    qint64 repaintNs = 0;
+    qint64 longestRepaintNs = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            tablePaints += watched == &table_ ? 1 : 0;
+            totalsPaints += watched == &totals_ ? 1 : 0;
+        } else if (watched == &window_ && event->type() == QEvent::UpdateRequest) {
+            // Handled here, so that it can be timed; the window does the rest as usual.
+            QElapsedTimer clock;
+            clock.start();
+            window_.removeEventFilter(this);
+            QCoreApplication::sendEvent(&window_, event);
+            window_.installEventFilter(this);
+            const qint64 ns = clock.nsecsElapsed();
+            ++windowRepaints;
+            repaintNs += ns;
+            longestRepaintNs = std::max(longestRepaintNs, ns);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QWidget &window_;
+    QWidget &table_;
+    QWidget &totals_;
+};
+
 int fail(const char *what)
 {
     std::fprintf(stdout, "error=%s\n", what);
@@ -148,6 +196,7 @@ int main(int argc, char **argv)
         std::iota(rows.begin(), rows.end(), 0);
         remote.selectRows(1, rows);
         const QList<File> *queue = nullptr;
+        PaintMeter paints(window, *window.Downloads()->viewport(), *window.downloadTotals());
         gaps.reset();
         clock.start();
         window.Get()->click();
@@ -158,9 +207,13 @@ int main(int argc, char **argv)
         });
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         const auto failed = std::count_if(queue->begin(), queue->end(), [](const File &f) { return f.hasError(); });
-        std::fprintf(stdout, "files=%d seconds=%.3f filesPerSecond=%.1f failed=%lld longestGap_ms=%.1f\n",
+        std::fprintf(stdout,
+                     "files=%d seconds=%.3f filesPerSecond=%.1f failed=%lld longestGap_ms=%.1f windowRepaints=%d "
+                     "repaintTotal_ms=%.1f repaintMax_ms=%.1f tablePaints=%d totalsPaints=%d\n",
                      int(queue->size()), seconds, seconds > 0 ? double(queue->size()) / seconds : 0,
-                     static_cast<long long>(failed), gaps.longestMs());
+                     static_cast<long long>(failed), gaps.longestMs(), paints.windowRepaints,
+                     double(paints.repaintNs) / 1e6, double(paints.longestRepaintNs) / 1e6, paints.tablePaints,
+                     paints.totalsPaints);
         return finished && failed == 0 ? 0 : fail("not all files done");
     }
 

@@ -5,7 +5,8 @@
 #    fetching the same URLs over one connection (files per second);
 #  - a directory of 100 000 entries opened in the remote browser, against curl's LIST of
 #    it; then scrolled through page by page and listed again with a row selected.
-# Reports the ratios and the longest main-thread gaps.
+# Reports the ratios and the longest main-thread gaps, and while files come how often the
+# window repainted and the longest repaint.
 #
 #   bench/run-browse-bench.sh        (root: vsftpd must chroot; FILES=1000 ENTRIES=100000 RUNS=5)
 #
@@ -66,7 +67,7 @@ curl_list() { # -> seconds
 }
 
 echo "vsftpd on 127.0.0.1:$port, files on tmpfs, median of $runs runs, program log to /dev/null"
-cs=() ps=() pg=()
+cs=() ps=() pg=() pr=() pm=()
 # A thousand connections leave the machine busy for a moment after them (sockets in
 # TIME_WAIT, freed memory): each side starts once that has settled, not in its wake.
 curl_step() {
@@ -82,6 +83,8 @@ program_step() {
   cmp -s "$work/down/f0001" "$work/ftp/small/f0001" || { echo "download differs" >&2; exit 1; }
   ps+=("$(echo "$out" | field seconds)")
   pg+=("$(echo "$out" | field longestGap_ms)")
+  pr+=("$(echo "$out" | field windowRepaints)")
+  pm+=("$(echo "$out" | field repaintMax_ms)")
 }
 for round in $(seq "$runs"); do
   in_turn "$round" curl_step program_step
@@ -92,6 +95,7 @@ awk -v n="$files" -v c="$c" -v p="$p" -v g="$(printf '%s\n' "${pg[@]}" | sort -g
   -v r="$(round_ratio "${cs[*]}" "${ps[*]}")" 'BEGIN {
   printf "%d files of 4 KiB: curl %.1f files/s, program %.1f files/s, ratio %.2f (per round %s; target >= 0.8), longest gap %s ms\n",
     n, n / c, n / p, c / p, r, g }'
+echo "  window repainted $(printf '%s\n' "${pr[@]}" | median) times (median), longest repaint $(printf '%s\n' "${pm[@]}" | sort -g | tail -1) ms"
 
 cl=() po=() og=() ss=() rl=() rg=()
 curl_step() { cl+=("$(curl_list)"); }

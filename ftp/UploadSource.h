@@ -103,17 +103,26 @@ public:
     {
         if (!data.isEncrypted() && count <= kWindow / 2 && mapWindow(count))
             return sendMapped(data, count, idleMs, failure);
-        buffer_.resize(size_t(count));
-        const qint64 n = read(buffer_.data(), count);
-        if (n < 0) {
-            failure = error_;
-            return 0;
+        // In pieces: a buffer per upload as large as a step, on every engine, is memory the
+        // allocator keeps; TLS cuts the bytes into records of 16 KiB anyway.
+        buffer_.resize(size_t(std::min(count, kPiece)));
+        qint64 moved = 0;
+        while (moved < count) {
+            const qint64 asked = std::min(count - moved, kPiece);
+            const qint64 n = read(buffer_.data(), asked);
+            if (n < 0) {
+                failure = error_;
+                return 0;
+            }
+            if (!data.writeAll(buffer_.data(), n, idleMs)) {
+                failure = QStringLiteral("write failed on the data connection");
+                return 0;
+            }
+            moved += n;
+            if (n < asked)
+                break; // the file ended
         }
-        if (!data.writeAll(buffer_.data(), n, idleMs)) {
-            failure = QStringLiteral("write failed on the data connection");
-            return 0;
-        }
-        return n;
+        return moved;
     }
 
 private:
@@ -169,6 +178,8 @@ private:
     // The part of the file mapped at a time, from the page where a step starts: a new
     // mapping every few steps, not every one, and no more of the file resident than that.
     static constexpr qint64 kWindow = 1024 * 1024;
+    // What a read through the buffer takes at a time.
+    static constexpr qint64 kPiece = 64 * 1024;
 
     QString error_;
     std::vector<char> buffer_;

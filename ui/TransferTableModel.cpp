@@ -76,8 +76,11 @@ void TransferTableModel::announce(const QList<int> &changedRows, bool totalsChan
     pendingTotals_ = pendingTotals_ || totalsChanged;
     if (pendingRows_.isEmpty() && !pendingTotals_)
         return;
+    // A queue at rest (nothing running, and nothing left or paused) brings no flood of
+    // changes after this one: its state is told at once.
+    const bool resting = sum_.running == 0 && (sum_.filesLeft == 0 || queuePaused());
     const qint64 now = clock_();
-    if (lastAnnouncedMs_ < 0 || now < lastAnnouncedMs_ || now - lastAnnouncedMs_ >= kFrameMs) {
+    if (resting || lastAnnouncedMs_ < 0 || now < lastAnnouncedMs_ || now - lastAnnouncedMs_ >= kFrameMs) {
         flushPending();
         return;
     }
@@ -98,12 +101,19 @@ void TransferTableModel::flushPending()
 
 void TransferTableModel::emitRows(const QList<int> &rows)
 {
-    // Contiguous runs, so that a running transfer repaints its row alone.
+    // Each row alone, so that a running transfer repaints its own row; a long run of rows
+    // (the queue cancelled, retried) as one range.
+    constexpr qsizetype kLongRun = 8;
     for (qsizetype i = 0; i < rows.size();) {
         qsizetype j = i;
         while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1)
             ++j;
-        Q_EMIT dataChanged(index(rows[i], 0), index(rows[j], columnCount() - 1));
+        if (j - i + 1 >= kLongRun) {
+            Q_EMIT dataChanged(index(rows[i], 0), index(rows[j], columnCount() - 1));
+        } else {
+            for (qsizetype k = i; k <= j; ++k)
+                Q_EMIT dataChanged(index(rows[k], 0), index(rows[k], columnCount() - 1));
+        }
         i = j + 1;
     }
 }

@@ -27,7 +27,8 @@ class AppContext;
 // A reload comes with every credited chunk: the rows and the totals are read at once, but
 // the views hear of changed rows and of a new totals line at most once a frame (kFrameMs of
 // the model's clock); what changes within a frame is told together at its end. Rows
-// inserted and a reset are told at once. Main thread only.
+// inserted and a reset are told at once, and so is everything once the queue rests
+// (nothing running, and nothing left or paused). Main thread only.
 class TransferTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:

@@ -396,6 +396,12 @@ void TstTls::engineSession()
     QCOMPARE(transferStatus(*ftp, [&] { return ftp->put(saved, QStringLiteral("up.bin"), 2); }),
              QStringLiteral("226"));
     QCOMPARE(server.readFile(QStringLiteral("up.bin")), content);
+    // An upload that continues a remote file from an odd byte: the rest goes, whole.
+    QVERIFY(server.writeFile(QStringLiteral("part.bin"), content.left(100001)));
+    QCOMPARE(transferStatus(*ftp, [&] { return ftp->put(saved, QStringLiteral("part.bin"), 3, 100001); }),
+             QStringLiteral("226"));
+    QCOMPARE(ftp->resumeOffset(), qint64(100001));
+    QCOMPARE(server.readFile(QStringLiteral("part.bin")), content);
 
     // Between commands the control connection is looked at through the TLS layer.
     QVERIFY(ftp->checkControlConnection());

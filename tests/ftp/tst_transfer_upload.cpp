@@ -28,6 +28,7 @@ using Session = ScriptedFtpServer::Session;
 class TestTransferUpload final : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void refusedStartLeavesNoWorker_data();
     void refusedStartLeavesNoWorker();
     void uploadOutcomes_data();
@@ -39,6 +40,12 @@ private Q_SLOTS:
     void localFileChangesWhileSent_data();
     void localFileChangesWhileSent();
 };
+
+void TestTransferUpload::initTestCase()
+{
+    // The scripted server's certificate is self-signed.
+    FTP::setCertificateCheck([](const QString &, const TlsPeer &) { return CertificateVerdict::Known; });
+}
 
 void TestTransferUpload::refusedStartLeavesNoWorker_data()
 {
@@ -269,12 +276,17 @@ void TestTransferUpload::localFileChangesWhileSent_data()
     // at most a few hundred KiB by then (what the connection's buffers hold).
     QTest::addColumn<qint64>("cutTo"); // the file's new size; -1: it grows instead
     QTest::addColumn<qint64>("mostReceived");
+    QTest::addColumn<bool>("tls");
     // Bytes the client was about to send are gone: the upload ends, not called complete.
-    QTest::newRow("cut behind what was sent") << qint64(32 * 1024) << qint64(4 * 1024 * 1024);
-    QTest::newRow("emptied") << qint64(0) << qint64(4 * 1024 * 1024);
+    QTest::newRow("cut behind what was sent") << qint64(32 * 1024) << qint64(4 * 1024 * 1024) << false;
+    QTest::newRow("emptied") << qint64(0) << qint64(4 * 1024 * 1024) << false;
     // What is left is sent, up to the new end: short, so not complete either.
-    QTest::newRow("cut ahead of what was sent") << qint64(12 * 1024 * 1024 + 5) << qint64(12 * 1024 * 1024 + 5);
-    QTest::newRow("grows") << qint64(-1) << qint64(16 * 1024 * 1024);
+    QTest::newRow("cut ahead of what was sent") << qint64(12 * 1024 * 1024 + 5) << qint64(12 * 1024 * 1024 + 5) << false;
+    QTest::newRow("grows") << qint64(-1) << qint64(16 * 1024 * 1024) << false;
+    // Over TLS the file is read, not mapped: the same outcomes.
+    QTest::newRow("TLS, cut behind what was sent") << qint64(32 * 1024) << qint64(4 * 1024 * 1024) << true;
+    QTest::newRow("TLS, cut ahead of what was sent") << qint64(12 * 1024 * 1024 + 5) << qint64(12 * 1024 * 1024 + 5) << true;
+    QTest::newRow("TLS, grows") << qint64(-1) << qint64(16 * 1024 * 1024) << true;
 }
 
 // A local file that changes while it goes up: what arrives is a prefix of the file as it
@@ -284,13 +296,18 @@ void TestTransferUpload::localFileChangesWhileSent()
 {
     QFETCH(qint64, cutTo);
     QFETCH(qint64, mostReceived);
+    QFETCH(bool, tls);
     const QByteArray content = patternBytes(16 * 1024 * 1024, 11);
     QTemporaryDir dir;
     const QString local = dir.filePath(QStringLiteral("changing.bin"));
     QVERIFY(writeFile(local, content));
 
     ScriptedFtpServer server([&](Session &s) {
-        playScript(s, R"(login; transfer "STOR /in/changing.bin" "150 Ok to send data")");
+        playScript(s, tls ? R"(greet; auth-tls; expect "USER "; reply "331 Password required"
+            expect "PASS "; reply "230 Logged in"; expect FEAT; reply "502 No features"
+            expect "PBSZ 0"; reply "200 PBSZ=0"; expect "PROT P"; reply "200 Protection level set to P"; protect)"
+                          : "login");
+        playScript(s, R"(transfer "STOR /in/changing.bin" "150 Ok to send data")");
         auto data = s.acceptData();
         data.receive(64 * 1024);
         {
@@ -303,8 +320,8 @@ void TestTransferUpload::localFileChangesWhileSent()
         data.receiveAll();
         playScript(s, R"(reply "426 Failure reading network stream"; rest)");
     });
-    auto ftp = FTP::connectTo(server.address(), QStringLiteral("user"), QStringLiteral("secret"), {},
-                              shortTimeouts(60000, 30000));
+    const QString address = tls ? QStringLiteral("ftpes://127.0.0.1:%1").arg(server.port()) : server.address();
+    auto ftp = FTP::connectTo(address, QStringLiteral("user"), QStringLiteral("secret"), {}, shortTimeouts(60000, 30000));
     TransferRecorder recorder(ftp.get());
     QCOMPARE(ftp->put(local, QStringLiteral("/in/changing.bin"), 3), 150);
     QVERIFY(recorder.waitForCompletion());

@@ -13,6 +13,8 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QListView>
+#include <QScrollBar>
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
@@ -388,6 +390,74 @@ private Q_SLOTS:
             names << cell->stringValue();
         QCOMPARE(names, selected);
         QCOMPARE(app.disconnects, 0);
+        app.engine->shutdown();
+    }
+
+    // A directory listed again keeps the row selected and the place scrolled to; a large
+    // one is put in order beside the window's thread, and an answer overtaken meanwhile by
+    // another listing of the column does not fill it.
+    void largeRemoteDirectoryReload_data()
+    {
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<bool>("overtaken");
+        QTest::newRow("small") << 300 << false;
+        QTest::newRow("sorted aside") << int(GestFTPBrowser::kSortAside) + 1000 << false;
+        QTest::newRow("sorted aside, overtaken") << int(GestFTPBrowser::kSortAside) + 1000 << true;
+    }
+    void largeRemoteDirectoryReload()
+    {
+        QFETCH(int, entries);
+        QFETCH(bool, overtaken);
+        QList<File> listing;
+        for (int i = 0; i < entries; ++i)
+            listing.append(File(QStringLiteral("f%1").arg((i * 7919) % entries), 1, 0)); // shuffled
+        QList<File> second = listing;
+        second.append(File(QStringLiteral("late"), 1, 0));
+
+        ScriptedFtpServer server(test::browsingServer({}));
+        FakeApp app;
+        app.engine = FTP::connectTo(server.address(), "me", "pw");
+        QVERIFY(app.engine->isConnected());
+        app.holdListings = true;
+        GestFTPBrowser remote(app);
+        ColumnBrowser browser;
+        browser.setListOptions(kAllEntries);
+        browser.setDelegate(&remote);
+        browser.resize(500, 300);
+        browser.show(); // lists the first column
+        // The listing asked last; any earlier one is stale.
+        const auto answerLast = [&app](const QList<File> &entries) { app.answer(int(app.held.size()) - 1, entries); };
+        answerLast(listing);
+        QTRY_COMPARE(browser.rowCount(0), entries);
+        for (int row = 0; row < entries; ++row)
+            QCOMPARE(browser.cellAt(0, row)->name(), QStringLiteral("f%1").arg(row));
+
+        const int middle = entries / 2;
+        browser.selectRow(0, middle);
+        QListView *list = nullptr;
+        for (QListView *view : browser.findChildren<QListView *>())
+            if (view->isVisible() && view->model()->rowCount() == entries)
+                list = view;
+        QVERIFY(list);
+        const int scroll = list->verticalScrollBar()->value();
+        QVERIFY(scroll > 0);
+
+        browser.reloadColumn(0);
+        QCOMPARE(browser.rowCount(0), 1); // busy
+        if (overtaken) {
+            answerLast(listing);
+            browser.reloadColumn(0); // before the first answer is in order
+        }
+        answerLast(second);
+        QTRY_COMPARE(browser.rowCount(0), entries + 1);
+        QCoreApplication::processEvents(); // an overtaken answer would come now
+        QCOMPARE(browser.rowCount(0), entries + 1);
+        QCOMPARE(browser.cellAt(0, 0)->name(), QStringLiteral("f0"));
+        QCOMPARE(browser.cellAt(0, entries)->name(), QStringLiteral("late"));
+        const QList<CellFile *> selected = browser.selectedCells();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.first()->name(), QStringLiteral("f%1").arg(middle));
+        QCOMPARE(list->verticalScrollBar()->value(), scroll);
         app.engine->shutdown();
     }
 

@@ -8,6 +8,7 @@
 #include "model/SizeText.h"
 #include "ui/BrowserSettings.h"
 #include "ui/ColumnBrowser.h"
+#include "ui/ColumnOrder.h"
 #include "ui/GestBrowser.h"
 #include "ui/GestFTPBrowser.h"
 #include "ui/PreviewPanel.h"
@@ -19,6 +20,8 @@
 #include <QFile>
 #include <QListView>
 #include <QMap>
+#include <QRandomGenerator>
+#include <QSet>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -109,6 +112,43 @@ bool setTimes(const QString &path, qint64 seconds)
     return ::utime(QFile::encodeName(path).constData(), &times) == 0;
 }
 
+// How a person reads two names: case folded, runs of digits by value (leading zeros aside),
+// other characters by code; walks both names at once.
+int readingOrder(const QString &a, const QString &b)
+{
+    const auto digit = [](QChar c) { return c >= u'0' && c <= u'9'; };
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (digit(a[i]) && digit(b[j])) {
+            while (i < a.size() && a[i] == u'0')
+                ++i;
+            while (j < b.size() && b[j] == u'0')
+                ++j;
+            qsizetype ea = i;
+            qsizetype eb = j;
+            while (ea < a.size() && digit(a[ea]))
+                ++ea;
+            while (eb < b.size() && digit(b[eb]))
+                ++eb;
+            if (ea - i != eb - j)
+                return ea - i < eb - j ? -1 : 1;
+            if (const int c = QStringView(a).mid(i, ea - i).compare(QStringView(b).mid(j, eb - j)); c != 0)
+                return c;
+            i = ea;
+            j = eb;
+            continue;
+        }
+        const QChar ca = a[i].toCaseFolded();
+        const QChar cb = b[j].toCaseFolded();
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    return i < a.size() ? 1 : (j < b.size() ? -1 : 0);
+}
+
 constexpr qint64 kMonday = 1700000000; // 2023-11-14 22:13:20 UTC
 
 } // namespace
@@ -154,6 +194,56 @@ private Q_SLOTS:
         QTest::newRow("names equal but for case keep one order")
             << QStringList{"readme", "README", "Readme"} << true << false
             << QStringList{"README", "Readme", "readme"};
+        // A digit sorts against other characters by its code: "." before it, ":" after.
+        QTest::newRow("digits against punctuation")
+            << QStringList{"a:", "a5", "a."} << true << false << QStringList{"a.", "a5", "a:"};
+        QTest::newRow("runs of zeros") << QStringList{"ab", "a00b", "a0", "a"} << true << false
+                                       << QStringList{"a", "a0", "a00b", "ab"};
+        QTest::newRow("long shared beginning")
+            << QStringList{"IMG_20200101_120000b.jpg", "IMG_20200101_120000a.jpg", "IMG_20200101_12000.jpg"}
+            << true << false
+            << QStringList{"IMG_20200101_12000.jpg", "IMG_20200101_120000a.jpg", "IMG_20200101_120000b.jpg"};
+        QTest::newRow("numbers past 64 bits")
+            << QStringList{"n123456789012345678901", "n99999999999999999999", "n0099999999999999999998"}
+            << true << false
+            << QStringList{"n0099999999999999999998", "n99999999999999999999", "n123456789012345678901"};
+        QTest::newRow("one name the prefix of the others") << QStringList{"abcdefghij2", "abcdefghij", "abcdefghij10"}
+                                                           << true << false
+                                                           << QStringList{"abcdefghij", "abcdefghij2", "abcdefghij10"};
+    }
+
+    // Names made of characters that sort differently by code, by case and as digits: the
+    // order given is the one a plain comparison of the names, as a person reads them, gives.
+    void nameOrderMatchesReading_data()
+    {
+        QTest::addColumn<QString>("alphabet");
+        QTest::addColumn<int>("names");
+        QTest::newRow("digits and letters") << QStringLiteral("a0A19") << 3000;
+        QTest::newRow("punctuation around digits") << QStringLiteral("0/:5._") << 3000;
+        QTest::newRow("folded letters") << QStringLiteral("eEé\u00c99") << 2000;
+        QTest::newRow("zeros") << QStringLiteral("00a") << 500;
+    }
+    void nameOrderMatchesReading()
+    {
+        QFETCH(QString, alphabet);
+        QFETCH(int, names);
+        QRandomGenerator random(42);
+        QStringList texts;
+        for (int i = 0; i < names; ++i) {
+            QString name;
+            for (int n = int(random.bounded(9)); n > 0; --n)
+                name += alphabet.at(random.bounded(alphabet.size()));
+            texts << name;
+        }
+        const std::vector<int> order = nameOrder(texts);
+        QCOMPARE(qsizetype(order.size()), texts.size());
+        QCOMPARE(QSet<int>(order.begin(), order.end()).size(), texts.size());
+        for (size_t i = 1; i < order.size(); ++i) {
+            const QString &before = texts.at(order[i - 1]);
+            const QString &after = texts.at(order[i]);
+            const int reading = readingOrder(before, after);
+            QVERIFY2(reading < 0 || (reading == 0 && before <= after), qPrintable(before + QStringLiteral(" / ") + after));
+        }
     }
     void order()
     {
