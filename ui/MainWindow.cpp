@@ -287,9 +287,13 @@ void MainWindow::showSecurity(Security security, const QString &detail)
         break;
     }
     // A password and files going over in clear must not pass unnoticed.
-    security_->setStyleSheet(security == Security::Clear
-                                 ? QStringLiteral("QLabel { color: #b00000; font-weight: bold; }")
-                                 : QString());
+    // Set only when it changes: a style sheet set again polishes the label and repaints
+    // the status bar, and this runs after requests whose engines may have logged in again.
+    const QString sheet = security == Security::Clear
+        ? QStringLiteral("QLabel { color: #b00000; font-weight: bold; }")
+        : QString();
+    if (security_->styleSheet() != sheet)
+        security_->setStyleSheet(sheet);
     security_->setVisible(security != Security::NoSession);
 }
 
