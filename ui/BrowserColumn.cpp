@@ -16,7 +16,7 @@ namespace zodaru {
 bool sameCells(const Cells &a, const Cells &b)
 {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const CellFile &x, const CellFile &y) {
-        return x.name() == y.name() && x.stringValue() == y.stringValue() && x.isLeaf() == y.isLeaf()
+        return x.nameView() == y.nameView() && x.stringValue() == y.stringValue() && x.isLeaf() == y.isLeaf()
             && x.isPlaceholder() == y.isPlaceholder() && x.entryType() == y.entryType()
             && x.getFile().size() == y.getFile().size() && x.getFile().modified() == y.getFile().modified();
     });

@@ -31,7 +31,7 @@ public:
     bool hasFile() const { return hasFile_; }
 
     void setStringValue(const QString &text) { text_ = text; }
-    QString stringValue() const { return text_; }
+    const QString &stringValue() const { return text_; }
     // The row's name as a path component: the entry's exact name (lossless, see
     // base/ByteNames.h), or the text shown when the cell holds no entry. The text shown may
     // differ from it for names that are not UTF-8.

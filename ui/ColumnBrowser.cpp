@@ -56,7 +56,7 @@ bool ColumnBrowser::setPath(const QString &path)
         Column &c = d->columns[size_t(i)];
         const Cells &cells = c.model->cells();
         const auto found = std::find_if(cells.begin(), cells.end(), [&](const CellFile &cell) {
-            return !cell.isPlaceholder() && cell.name() == components[i];
+            return !cell.isPlaceholder() && cell.nameView() == components[i];
         });
         if (found == cells.end())
             return false;
@@ -184,7 +184,7 @@ std::optional<EntryFacts> ColumnBrowser::factsInOpenDirectory(const QString &nam
     const int column = lastVisibleColumn();
     const Cells &cells = d->columns.back().model->cells();
     for (const CellFile &cell : cells)
-        if (!cell.isPlaceholder() && cell.name() == name)
+        if (!cell.isPlaceholder() && cell.nameView() == name)
             return d->delegate->factsOf(*this, cell, column);
     return std::nullopt;
 }

@@ -6,7 +6,6 @@
 #include "ui/TransferStatusDelegate.h"
 #include "ui/GestFTPBrowser.h"
 #include "ui/TransferTableActions.h"
-#include "ui/TransferTotals.h"
 #include "ui/UploadTableView.h"
 
 #include "support/FakeApp.h"
@@ -19,7 +18,6 @@
 #include <QTableView>
 #include <QTranslator>
 #include <QPainter>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -78,55 +76,11 @@ void apply(Change change, FakeApp &app)
 }
 
 using Ranges = QList<QPair<int, int>>;
-// (milliseconds of the table's clock, row whose entry gets a byte, -1 none), one reload each;
-// milliseconds -1: no reload, the event loop runs until the table tells what waited.
-using Steps = QList<QPair<qint64, int>>;
-
-// What a reload told the views: the rows changed ("0,2"), and "+totals" for a new line.
-QString told(const QSignalSpy &changes, const QSignalSpy &totals)
-{
-    QStringList rows;
-    for (const QList<QVariant> &args : changes)
-        for (int row = args.at(0).value<QModelIndex>().row(); row <= args.at(1).value<QModelIndex>().row(); ++row)
-            rows << QString::number(row);
-    QString text = rows.join(u',');
-    if (!totals.isEmpty())
-        text += QStringLiteral("+totals");
-    return text;
-}
-
-// One random change to a queue, as transfers and the user make them.
-void randomChange(QList<File> &queue, QRandomGenerator &random)
-{
-    const int pick = queue.isEmpty() ? 0 : int(random.bounded(8));
-    File *some = queue.isEmpty() ? nullptr : &queue[random.bounded(int(queue.size()))];
-    switch (pick) {
-    case 0: {
-        File added(QStringLiteral("n%1").arg(random.bounded(100)), random.bounded(1000), 0);
-        queue.append(added);
-        break;
-    }
-    case 1: some->addToSize(random.bounded(300)); break;
-    case 2: some->setDone(); break;
-    case 3: some->setError(); break;
-    case 4: some->requeue(); break;
-    case 5: some->setCurrent(!some->isCurrent()); break;
-    case 6: queue.removeAt(random.bounded(int(queue.size()))); break;
-    case 7: {
-        File folder(QStringLiteral("d"), 0, 1);
-        folder.setWalking(random.bounded(2) == 0);
-        *some = File::copyOf(folder);
-        some->setWalking(folder.isWalking());
-        break;
-    }
-    }
-}
 using Samples = QList<QPair<qint64, qint64>>;
 
 } // namespace
 
 Q_DECLARE_METATYPE(Change)
-Q_DECLARE_METATYPE(Steps)
 
 class TestTransferTables final : public QObject {
     Q_OBJECT
@@ -365,87 +319,6 @@ private Q_SLOTS:
         resets.clear();
         table.reloadData();
         QCOMPARE(changes.size() + inserts.size() + resets.size(), qsizetype(0));
-    }
-
-    // A reload within a frame of the last change told is told at the frame's end, the rows
-    // changed meanwhile together.
-    void changesToldOncePerFrame_data()
-    {
-        QTest::addColumn<Steps>("steps");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("a frame apart: at once") << Steps{{0, 1}, {20, 1}, {40, 2}} << QStringList{"1+totals", "1", "2"};
-        QTest::newRow("within a frame: at its end")
-            << Steps{{0, 1}, {5, 2}, {10, 0}, {16, -2}} << QStringList{"1+totals", "", "", "0,2"};
-        QTest::newRow("one row many times: once")
-            << Steps{{0, 1}, {1, 1}, {2, 1}, {30, -2}} << QStringList{"1+totals", "", "", "1"};
-        QTest::newRow("the totals line waits too")
-            << Steps{{0, 0}, {3, 0}, {100, -2}} << QStringList{"0+totals", "", "0"};
-        QTest::newRow("the frame ends by itself") << Steps{{0, 1}, {4, 2}, {-1, -2}} << QStringList{"1+totals", "", "2"};
-        // The first reload makes the line of the queue the table was made with.
-        QTest::newRow("nothing new: nothing told") << Steps{{0, -2}, {50, -2}} << QStringList{"+totals", ""};
-        // Row 3 of these steps finishes every entry: the queue rests, and is told so at once.
-        QTest::newRow("the end of a run: at once") << Steps{{0, 1}, {5, 3}} << QStringList{"1+totals", "0,1,2+totals"};
-        // Row 4 pauses the queue.
-        QTest::newRow("paused: at once") << Steps{{0, 1}, {5, 4}} << QStringList{"1+totals", "+totals"};
-    }
-    void changesToldOncePerFrame()
-    {
-        QFETCH(Steps, steps);
-        QFETCH(QStringList, expected);
-        FakeApp app;
-        app.downloads = threeFiles();
-        DownloadTableView table(app);
-        QAbstractItemModelTester tester(&table, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        qint64 now = 0;
-        table.setClock([&now] { return now; });
-        QStringList got;
-        for (const auto &[ms, row] : steps) {
-            QSignalSpy changes(&table, &QAbstractItemModel::dataChanged);
-            QSignalSpy totals(&table, &TransferTableModel::totalsChanged);
-            if (ms < 0) {
-                QVERIFY(changes.wait(5000));
-            } else {
-                now = ms;
-                if (row == 3)
-                    for (File &entry : app.downloads) {
-                        entry.addToSize(entry.size() - entry.currentsize());
-                        entry.setDone();
-                    }
-                else if (row == 4)
-                    app.paused = true;
-                else if (row >= 0)
-                    app.downloads[row].addToSize(1);
-                table.reloadData();
-            }
-            got << told(changes, totals);
-            // The rows read as the queue does at once, whatever waits to be told.
-            for (int r = 0; r < table.rowCount(); ++r)
-                QCOMPARE(table.index(r, 2).data().toString(), app.downloads.at(r).getStatus());
-        }
-        QCOMPARE(got, expected);
-    }
-
-    // The totals line follows the rows that changed; it reads as a walk of the whole queue.
-    void totalsFollowChanges_data()
-    {
-        QTest::addColumn<quint32>("seed");
-        for (quint32 seed : {1u, 7u, 1234u, 99999u})
-            QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
-    }
-    void totalsFollowChanges()
-    {
-        QFETCH(quint32, seed);
-        QRandomGenerator random(seed);
-        FakeApp app;
-        app.downloads = threeFiles();
-        DownloadTableView table(app);
-        table.setClock([] { return qint64(0); }); // no speed: the line is the counts alone
-        for (int step = 0; step < 400; ++step) {
-            for (int n = int(random.bounded(3)); n >= 0; --n)
-                randomChange(app.downloads, random);
-            table.reloadData();
-            QCOMPARE(table.totalsText(), TransferTotals::of(app.downloads).text(0, false));
-        }
     }
 
     void rowsHoldUntilReload()
