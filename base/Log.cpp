@@ -68,6 +68,9 @@ struct Batch {
     }
 };
 
+// The most lines the writer formats before handing them out (a little over: whole lines).
+constexpr qsizetype kHandOutBytes = 1024 * 1024;
+
 // Past this size a block's next line starts a new piece. A line added while the writer
 // still holds the block copies the piece it goes into, so pieces stay small.
 constexpr qsizetype kBlockPieceBytes = 16 * 1024;
@@ -141,16 +144,37 @@ void writePending(LogState &s, Batch &batch)
     if (batch.records.empty())
         return;
     QByteArray bytes;
-    bytes.reserve(qsizetype(batch.records.size()) * 48);
+    bytes.reserve(qMin(qsizetype(batch.records.size()) * 48, kHandOutBytes + kHandOutBytes / 8));
     qsizetype lineCount = 0;
+    // Handed out in parts of about kHandOutBytes: a queue's pass logs its finished entries
+    // as one shared block, and a few milliseconds of passes hold tens of megabytes of lines.
+    const auto handOut = [&s, &bytes, &lineCount] {
+        {
+            std::lock_guard lock(s.listenerMutex);
+            for (const auto &entry : s.listeners)
+                entry.second(bytes, lineCount);
+        }
+        if (!s.sink)
+            standardError().queue(std::move(bytes), lineCount);
+        bytes = QByteArray();
+        lineCount = 0;
+    };
     for (const Record &r : batch.records) {
+        if (bytes.size() >= kHandOutBytes)
+            handOut();
         if (!r.format) {
             const LogBlock::Lines &block = batch.blocks[r.firstArg];
             if (s.sink)
                 sinkBlock(s.sink, block);
-            for (const QByteArray &piece : block.pieces)
+            // Pieces hold whole lines, each ending with its newline.
+            for (const QByteArray &piece : block.pieces) {
+                if (bytes.size() >= kHandOutBytes) {
+                    handOut();
+                    bytes.reserve(kHandOutBytes + kBlockPieceBytes);
+                }
                 bytes.append(piece);
-            lineCount += block.count;
+                lineCount += piece.count('\n');
+            }
             continue;
         }
         ++lineCount;
@@ -169,14 +193,8 @@ void writePending(LogState &s, Batch &batch)
     }
     // Kept for the next batch: their capacity is what makes logging allocation-free.
     batch.clear();
-
-    {
-        std::lock_guard lock(s.listenerMutex);
-        for (const auto &entry : s.listeners)
-            entry.second(bytes, lineCount);
-    }
-    if (!s.sink)
-        standardError().queue(std::move(bytes), lineCount);
+    if (lineCount > 0)
+        handOut();
 }
 
 // The writer's own batch, reused so that its capacity stays.
