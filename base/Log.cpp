@@ -4,6 +4,9 @@
 #include "base/ByteNames.h"
 #include "base/StandardError.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -30,6 +33,13 @@ constexpr std::chrono::milliseconds kGatherInterval{5};
 // waits on standard error (see StandardError.h).
 constexpr std::size_t kWakeWriterAt = 8192;
 constexpr std::size_t kWriteInlineAt = 65536;
+// The same bounds on what waiting lines hold (records, arguments, their own texts): lines
+// with long texts reach the byte bound long before the count. The main thread only writes
+// them itself far past the bound, which no transfer's lines reach: it must not stall on a
+// batch a worker filled.
+constexpr std::size_t kWakeWriterBytes = 256 * 1024;
+constexpr std::size_t kWriteInlineBytes = 2 * 1024 * 1024;
+constexpr std::size_t kMainThreadWritesAtBytes = 4 * kWriteInlineBytes;
 
 // A line to format, or (format null) the block at `firstArg` in the blocks.
 struct Record {
@@ -58,6 +68,9 @@ struct Batch {
     }
 };
 
+// The most lines the writer formats before handing them out (a little over: whole lines).
+constexpr qsizetype kHandOutBytes = 1024 * 1024;
+
 // Past this size a block's next line starts a new piece. A line added while the writer
 // still holds the block copies the piece it goes into, so pieces stay small.
 constexpr qsizetype kBlockPieceBytes = 16 * 1024;
@@ -69,6 +82,7 @@ struct LogState {
     std::mutex queueMutex;
     std::condition_variable wake;
     Batch waiting;
+    std::size_t waitingBytes = 0; // roughly what `waiting` holds (see weightOf())
     bool writerIdle = false; // waiting with nothing to write: every new line wakes it
     bool writerStarted = false;
 
@@ -125,20 +139,42 @@ void writePending(LogState &s, Batch &batch)
     {
         std::lock_guard lock(s.queueMutex);
         batch.swap(s.waiting);
+        s.waitingBytes = 0;
     }
     if (batch.records.empty())
         return;
     QByteArray bytes;
-    bytes.reserve(qsizetype(batch.records.size()) * 48);
+    bytes.reserve(qMin(qsizetype(batch.records.size()) * 48, kHandOutBytes + kHandOutBytes / 8));
     qsizetype lineCount = 0;
+    // Handed out in parts of about kHandOutBytes: a queue's pass logs its finished entries
+    // as one shared block, and a few milliseconds of passes hold tens of megabytes of lines.
+    const auto handOut = [&s, &bytes, &lineCount] {
+        {
+            std::lock_guard lock(s.listenerMutex);
+            for (const auto &entry : s.listeners)
+                entry.second(bytes, lineCount);
+        }
+        if (!s.sink)
+            standardError().queue(std::move(bytes), lineCount);
+        bytes = QByteArray();
+        lineCount = 0;
+    };
     for (const Record &r : batch.records) {
+        if (bytes.size() >= kHandOutBytes)
+            handOut();
         if (!r.format) {
             const LogBlock::Lines &block = batch.blocks[r.firstArg];
             if (s.sink)
                 sinkBlock(s.sink, block);
-            for (const QByteArray &piece : block.pieces)
+            // Pieces hold whole lines, each ending with its newline.
+            for (const QByteArray &piece : block.pieces) {
+                if (bytes.size() >= kHandOutBytes) {
+                    handOut();
+                    bytes.reserve(kHandOutBytes + kBlockPieceBytes);
+                }
                 bytes.append(piece);
-            lineCount += block.count;
+                lineCount += piece.count('\n');
+            }
             continue;
         }
         ++lineCount;
@@ -157,14 +193,8 @@ void writePending(LogState &s, Batch &batch)
     }
     // Kept for the next batch: their capacity is what makes logging allocation-free.
     batch.clear();
-
-    {
-        std::lock_guard lock(s.listenerMutex);
-        for (const auto &entry : s.listeners)
-            entry.second(bytes, lineCount);
-    }
-    if (!s.sink)
-        standardError().queue(std::move(bytes), lineCount);
+    if (lineCount > 0)
+        handOut();
 }
 
 // The writer's own batch, reused so that its capacity stays.
@@ -188,7 +218,9 @@ void writerLoop()
                 s.writerIdle = false;
             }
             // Lets the lines of the next few milliseconds join this batch.
-            s.wake.wait_for(lock, kGatherInterval, [&s] { return s.waiting.records.size() >= kWakeWriterAt; });
+            s.wake.wait_for(lock, kGatherInterval, [&s] {
+                return s.waiting.records.size() >= kWakeWriterAt || s.waitingBytes >= kWakeWriterBytes;
+            });
         }
         flushWith(batch);
     }
@@ -456,13 +488,33 @@ void appendCompiledLine(QByteArray &out, const char *format, const LogArg *args,
 
 namespace {
 
-// Queues one record; `add` puts what it refers to in the waiting batch, under the lock.
+// What an argument adds to the waiting lines: itself, and its text when no one else holds
+// it (a shared text costs nothing more while it waits).
+std::size_t weightOf(const LogArg &arg)
+{
+    std::size_t bytes = sizeof(LogArg);
+    if (arg.kind == LogArg::Kind::Text && arg.text.isDetached())
+        bytes += std::size_t(arg.text.capacity()) * sizeof(QChar);
+    else if (arg.kind == LogArg::Kind::Bytes && arg.bytes.isDetached())
+        bytes += std::size_t(arg.bytes.capacity());
+    return bytes;
+}
+
+bool onMainThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app && app->thread() == QThread::currentThread();
+}
+
+// Queues one record of `weight` bytes; `add` puts what it refers to in the waiting batch,
+// under the lock.
 template <typename Add>
-void record(Add &&add)
+void record(std::size_t weight, Add &&add)
 {
     auto &s = state();
     bool wakeWriter = false;
     bool writeNow = s.synchronous.load(std::memory_order_relaxed);
+    std::size_t bytes = 0;
     {
         std::lock_guard lock(s.queueMutex);
         add(s.waiting);
@@ -471,9 +523,16 @@ void record(Add &&add)
         // Only the writer clears writerIdle: lines written by their own thread may be gone
         // by the time it wakes, and it must then still be woken by the next ones.
         const std::size_t waiting = s.waiting.records.size();
-        wakeWriter = s.writerIdle || waiting == kWakeWriterAt;
+        const std::size_t before = s.waitingBytes;
+        s.waitingBytes += weight;
+        wakeWriter = s.writerIdle || waiting == kWakeWriterAt
+            || (before < kWakeWriterBytes && s.waitingBytes >= kWakeWriterBytes);
         writeNow = writeNow || waiting >= kWriteInlineAt;
+        bytes = s.waitingBytes;
     }
+    // Past the byte bound a worker waits for the writer's batch and writes the next one
+    // itself; the main thread goes on unless the lines are far past it.
+    writeNow = writeNow || bytes >= kMainThreadWritesAtBytes || (bytes >= kWriteInlineBytes && !onMainThread());
     if (wakeWriter)
         s.wake.notify_one();
     if (writeNow) {
@@ -487,7 +546,10 @@ void record(Add &&add)
 
 void logLine(const char *format, LogArg *args, qsizetype count)
 {
-    record([&](Batch &batch) {
+    std::size_t weight = sizeof(Record);
+    for (qsizetype i = 0; i < count; ++i)
+        weight += weightOf(args[i]);
+    record(weight, [&](Batch &batch) {
         batch.records.push_back({format, batch.args.size(), std::size_t(count)});
         batch.args.insert(batch.args.end(), std::make_move_iterator(args), std::make_move_iterator(args + count));
     });
@@ -538,7 +600,8 @@ void logBlock(const LogBlock &block)
 {
     if (block.lineCount() == 0)
         return;
-    record([&](Batch &batch) {
+    // The block's lines are shared with its owner: only the reference waits.
+    record(sizeof(Record) + sizeof(LogBlock::Lines), [&](Batch &batch) {
         batch.records.push_back({nullptr, batch.blocks.size(), 0});
         batch.blocks.push_back(block.lines());
     });

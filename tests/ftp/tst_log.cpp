@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <atomic>
+#include <condition_variable>
 #include <thread>
 
 #include <fcntl.h>
@@ -63,6 +64,28 @@ private:
     int saved_ = -1;
 };
 
+// Standard error sent to /dev/null while it lives.
+class DiscardedStandardError final {
+public:
+    DiscardedStandardError()
+    {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        saved_ = ::dup(STDERR_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::close(null);
+    }
+    ~DiscardedStandardError()
+    {
+        flushLog();
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    Q_DISABLE_COPY_MOVE(DiscardedStandardError)
+
+private:
+    int saved_ = -1;
+};
+
 // The formats of the line table: literals, as the log requires (it knows them by address).
 constexpr const char *kFormats[] = {
     "send : %d upto : %d ",
@@ -106,6 +129,8 @@ private Q_SLOTS:
     void stoppedReaderDoesNotStopLogging();
     void linesAsWritten_data();
     void linesAsWritten();
+    void busyWriterSlowsLoggers_data();
+    void busyWriterSlowsLoggers();
 };
 
 void TestLog::stoppedReaderDoesNotStopLogging()
@@ -230,6 +255,98 @@ void TestLog::linesAsWritten()
     flushLog();
     removeLogListener(listener);
     QCOMPARE(written, line + line);
+}
+
+void TestLog::busyWriterSlowsLoggers_data()
+{
+    QTest::addColumn<int>("payload"); // 0: none, 1: a text of their own, 2: peer bytes
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<int>("lines"); // per thread
+
+    QTest::newRow("short lines") << 0 << 1 << 400000;
+    QTest::newRow("texts") << 1 << 1 << 40000;
+    QTest::newRow("peer bytes") << 2 << 1 << 40000;
+    QTest::newRow("texts, three threads") << 1 << 3 << 20000;
+    QTest::newRow("peer bytes, three threads") << 2 << 3 << 20000;
+}
+
+// While the writer is held up (a listener that does not return), threads that log stop
+// once the lines waiting reach their bound, instead of piling up tens of megabytes; once
+// it goes on, every line is written, in each thread's order, handed out a megabyte or so
+// at a time.
+void TestLog::busyWriterSlowsLoggers()
+{
+    QFETCH(int, payload);
+    QFETCH(int, threads);
+    QFETCH(int, lines);
+    flushLog();
+    const DiscardedStandardError discarded;
+
+    std::mutex mutex;
+    std::condition_variable released;
+    bool open = false;
+    qsizetype largestHandOut = 0;
+    std::vector<int> next(std::size_t(threads), 0);
+    bool inOrder = true;
+    const int listener = addLogListener([&](const QByteArray &bytes, qsizetype) {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&open] { return open; });
+        largestHandOut = qMax(largestHandOut, bytes.size());
+        for (const QByteArray &line : bytes.split('\n')) {
+            if (!line.startsWith("fil "))
+                continue;
+            const QList<QByteArray> words = line.split(' ');
+            int &expected = next[std::size_t(words.at(1).toInt())];
+            inOrder = inOrder && words.at(2).toInt() == expected;
+            ++expected;
+        }
+    });
+    const auto release = [&] {
+        std::lock_guard lock(mutex);
+        open = true;
+        released.notify_all();
+    };
+
+    std::atomic<qint64> logged{0};
+    std::vector<std::thread> loggers;
+    for (int t = 0; t < threads; ++t) {
+        loggers.emplace_back([&logged, payload, lines, t] {
+            for (int i = 0; i < lines; ++i) {
+                if (payload == 1)
+                    zlog("fil %i %i %@", t, i, QString(256, QLatin1Char('t')));
+                else if (payload == 2)
+                    zlog("fil %i %i %@", t, i, PeerBytes{QByteArray(512, 'b')});
+                else
+                    zlog("fil %i %i", t, i);
+                ++logged;
+            }
+        });
+    }
+    const auto joined = qScopeGuard([&] {
+        release();
+        for (std::thread &logger : loggers)
+            logger.join();
+        flushLog();
+        removeLogListener(listener);
+    });
+    // Until the loggers are done or stand still.
+    const qint64 total = qint64(threads) * lines;
+    for (qint64 seen = -1; logged < total && logged != seen;) {
+        seen = logged;
+        QTest::qWait(50);
+    }
+    QVERIFY2(logged < total, "the loggers went on while nothing was written");
+
+    release();
+    for (std::thread &logger : loggers)
+        logger.join();
+    loggers.clear();
+    flushLog();
+    std::lock_guard lock(mutex);
+    QVERIFY(inOrder);
+    for (int t = 0; t < threads; ++t)
+        QCOMPARE(next[std::size_t(t)], lines);
+    QVERIFY2(largestHandOut <= 1024 * 1024 + 4096, QByteArray::number(largestHandOut));
 }
 
 QTEST_GUILESS_MAIN(TestLog)
