@@ -1,4 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// What waits to be written is bounded (a couple of megabytes): a worker thread that finds
+// more waits for the writer's batch and writes the next one itself, so a writer that falls
+// behind slows the threads that log rather than piling their lines up; the main thread only
+// does so far past the bound. The writer hands its lines out a megabyte or so at a time.
 #include "base/Log.h"
 
 #include "base/ByteNames.h"

@@ -21,10 +21,6 @@
 // them into text and writes them in batches a few milliseconds later, in the order they
 // were logged across all threads. flushLog() writes everything logged so far; it runs at
 // exit, and must be called before leaving by any path that skips exit handlers.
-// What waits is bounded (a couple of megabytes): a worker thread that finds more waits for
-// the writer's batch and writes the next one itself, so a writer that falls behind slows
-// the threads that log rather than piling their lines up; the main thread only does so far
-// past the bound. The writer hands its lines out a megabyte or so at a time.
 //
 // Logging never waits on standard error's reader: a thread of its own writes there, and
 // when a reader that stopped reading (`zodaru 2>&1 | less`) leaves 65 536 lines unwritten,
