@@ -175,8 +175,8 @@ for dir in down up; do
       # The pair of the run with the median processor time.
       x=$(echo "${xcpu[$dir/$client]}" | tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
     fi
-    printf '%-10s %8s %8.0f %9.2f %9.2f %10s %10s %8s %7s %s\n' "$client" "$t" "$(awk -v t="$t" -v n="$files" 'BEGIN {print n / t}')" \
-      "$(awk -v a="$one" -v t="$t" 'BEGIN {print a / t}')" "$(awk -v a="$l4" -v t="$t" 'BEGIN {print a / t}')" \
+    printf '%-10s %8s %8.0f %9.2f %9.2f %10s %10s %8s %7s %s\n' "$client" "$t" \
+      "$(awk -v t="$t" -v n="$files" 'BEGIN {print n / t}')" "$(awk -v a="$one" -v t="$t" 'BEGIN {print a / t}')" "$(awk -v a="$l4" -v t="$t" 'BEGIN {print a / t}')" \
       "$(echo "${ccpu[$dir/$client]}" | med)" "$(echo "${scpu[$dir/$client]}" | med)" "$p" "$e" "$x"
   done
   if [ -n "${times[$dir/zodaru-4]:-}" ]; then

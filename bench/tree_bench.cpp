@@ -209,12 +209,13 @@ int main(int argc, char **argv)
     const double medianStep = percentile(stepsMs, 0.5);
     const double p90Step = percentile(stepsMs, 0.9);
     std::fprintf(stdout,
-                 "direction=%s mode=%s connections=%d files=%d bytes=%lld seconds=%.3f firstEnd_s=%.3f queueGrewUntil_s=%.3f "
-                 "perFileMedian_ms=%.2f perFileP90_ms=%.2f perFileMax_ms=%.1f starved_s=%.3f entries=%lld "
-                 "cpu_s=%.2f mainThreadCpu_s=%.2f peakRSS_KiB=%ld longestStall_ms=%.1f\n",
-                 download ? "down" : "up", flat ? "flat" : "folder", TransferSettings::load().connections, finished, static_cast<long long>(bytes),
-                 double(elapsedNs) / 1e9, firstEnd, double(grewAtNs) / 1e9, medianStep, p90Step, maxStep,
-                 starvedMs / 1e3, static_cast<long long>(queue->size()), cpu, mainCpu, peakResidentKiB(), ticker.longestMs());
+                 "direction=%s mode=%s connections=%d files=%d bytes=%lld seconds=%.3f firstEnd_s=%.3f "
+                 "queueGrewUntil_s=%.3f perFileMedian_ms=%.2f perFileP90_ms=%.2f perFileMax_ms=%.1f starved_s=%.3f "
+                 "entries=%lld cpu_s=%.2f mainThreadCpu_s=%.2f peakRSS_KiB=%ld longestStall_ms=%.1f\n",
+                 download ? "down" : "up", flat ? "flat" : "folder", TransferSettings::load().connections, finished,
+                 static_cast<long long>(bytes), double(elapsedNs) / 1e9, firstEnd, double(grewAtNs) / 1e9, medianStep,
+                 p90Step, maxStep, starvedMs / 1e3, static_cast<long long>(queue->size()), cpu, mainCpu,
+                 peakResidentKiB(), ticker.longestMs());
     if (!failed.isEmpty())
         return fail(QStringLiteral("failed ") + failed);
     if (!complete)
