@@ -285,6 +285,14 @@ void SavedQueue::forget(const QString &key)
     touch();
 }
 
+void SavedQueue::keep(const SavedSite &site)
+{
+    if (site.files() == 0)
+        return;
+    pending_.append(site);
+    touch();
+}
+
 void SavedQueue::offer(const QString &key, QWidget *parent, Resume resume)
 {
     if (question_)

@@ -77,6 +77,9 @@ public:
 
     // The entries saved in an earlier run for `key`, not brought back yet; empty when none.
     QList<SavedSite> pending(const QString &key) const;
+    // Entries the queues lose without the user asking (the session was lost) join what is
+    // offered at the next connect to their site, and stay in the file meanwhile.
+    void keep(const SavedSite &site);
     // Asks, without blocking, whether to bring back what an earlier run saved for `key`:
     // Resume hands each saved set to `resume` (those it takes leave the pending list), Discard
     // forgets them (partial files are left where they are), Later keeps them for the next

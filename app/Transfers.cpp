@@ -485,6 +485,10 @@ void Transfers::switchQueuesTo(const QString &site)
 void Transfers::clearQueues()
 {
     dropFolderWalks();
+    // The connection went, not the user's wish: what was left is offered again at the next
+    // connect to the site rather than forgotten (the file keeps it meanwhile).
+    if (savedQueue_)
+        savedQueue_->keep(SavedQueue::unfinishedOf(queueSite_, downloads_->entries(), uploads_->entries()));
     downloads_->clear();
     uploads_->clear();
     window()->refreshUploadTable();

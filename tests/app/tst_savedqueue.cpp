@@ -269,6 +269,37 @@ private Q_SLOTS:
         QCOMPARE(sites, (stillSaved ? QStringList{kSite, other} : QStringList{other}));
     }
 
+    // Entries a lost session took out of the queues are offered at the next connect, and
+    // written to the file meanwhile; an empty set adds nothing.
+    void keptAfterLoss_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::newRow("two files") << 2;
+        QTest::newRow("nothing left") << 0;
+    }
+    void keptAfterLoss()
+    {
+        QFETCH(int, files);
+        QList<File> downloads;
+        for (int i = 0; i < files; ++i)
+            downloads << entry(QStringLiteral("f%1").arg(i), i + 1);
+        SavedQueue saved(path(), snapshot());
+        saved.keep(SavedQueue::unfinishedOf(kSite, downloads, {}));
+        QCOMPARE(saved.pending(kSite).size(), files > 0 ? 1 : 0);
+        QVERIFY(saved.writeNow());
+        const auto file = QueueFile::decoded(readFile(path()));
+        QCOMPARE(file.has_value() ? int(file->size()) : 0, files > 0 ? 1 : 0);
+        int offered = 0;
+        saved.offer(kSite, nullptr, [&offered](const SavedSite &site) {
+            offered += site.files();
+            return true;
+        });
+        QCOMPARE(bool(saved.question()), files > 0);
+        if (saved.question())
+            saved.question()->findChild<QAbstractButton *>(QStringLiteral("resume"))->click();
+        QCOMPARE(offered, files);
+    }
+
     // Back in a queue: new IDs, folder rows first with their files in them, everything
     // waiting; an upload that was under way continues only when its file is unchanged.
     void appendTo_data()
