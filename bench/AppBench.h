@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the benchmarks that drive the whole program offscreen share: a private settings
-// file with the pool's size, the event loop run until something holds, the remote browser
+// file with the pool's size, the program started and connected, the event loop run until
+// something holds, the remote browser
 // opened along a path, processor time, and the main thread's longest gap.
 // Main thread only.
 #pragma once
 
+#include "app/MyDelegate.h"
 #include "model/TransferSettings.h"
 #include "ui/CellFile.h"
 #include "ui/ColumnBrowser.h"
+#include "ui/MainWindowController.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,7 +52,7 @@ inline bool usePrivateSettings(const QString &home, int connections)
 
 // Runs the event loop until `done` holds; false after `limitMs`. Blocks while nothing
 // happens (a timer of the caller wakes it), so the loop takes no core from the transfers.
-inline bool waitUntil(const std::function<bool()> &done, int limitMs)
+inline bool waitUntil(const std::function<bool()> &done, int limitMs = 300000)
 {
     QElapsedTimer clock;
     clock.start();
@@ -65,6 +68,19 @@ inline int fail(const QString &what)
 {
     std::fprintf(stdout, "error=%s\n", qPrintable(QString(what).replace(QLatin1Char(' '), QLatin1Char('_'))));
     return 1;
+}
+
+// Starts the program and logs in anonymously to `server`, as the connection dialog would;
+// false when the session is not connected once the logins are back.
+inline bool launchConnected(MyDelegate &delegate, const QString &server)
+{
+    delegate.applicationWillFinishLaunching();
+    delegate.applicationDidFinishLaunching();
+    delegate.connectWithAddress(server, QStringLiteral("anonymous"), QStringLiteral("bench@"));
+    // The logins run on the engines' workers; their results come back through the event loop.
+    while (delegate.isDialing())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return delegate.window()->connectionState() == MainWindowController::ConnectionState::Connected;
 }
 
 // Shows `path` ("/pub/in") in the remote browser, one column per directory, as a user

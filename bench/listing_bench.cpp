@@ -10,6 +10,7 @@
 //                 --local-dir DIR
 //   listing_bench --server 127.0.0.1:2121 --mode listing --remote-dir big --count 100000
 #include "app/MyDelegate.h"
+#include "AppBench.h"
 #include "ui/CellFile.h"
 #include "ui/ColumnBrowser.h"
 #include "ui/MainWindow.h"
@@ -33,6 +34,7 @@
 #include <vector>
 
 using namespace zodaru;
+using zodaru::bench::waitUntil;
 
 namespace {
 
@@ -98,21 +100,6 @@ private:
     std::vector<qint64> gaps_;
 };
 
-// Runs the event loop until `done` holds; false after `limitMs`. `done` runs after every
-// event: it must be cheap, or the benchmark measures it. Blocks while nothing happens (the
-// gap meter's timer wakes it): processEvents() with a time limit never waits and would
-// spin, taking a core from the program and the server.
-bool waitUntil(const std::function<bool()> &done, int limitMs = 300000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 // Counts the paints of the downloads table and its totals line, and times the window's
 // repaints (its update requests, which paint every widget marked dirty and flush).

@@ -68,3 +68,27 @@ traced() { # log files label command...
       printf "  %-16s %2d connections, %.2f commands per file; in all:%s\n", label, connections, all / n, line
     }'
 }
+
+# The median of the numbers in a list of them (words).
+med() { tr ' ' '\n' | grep . | median; }
+
+# The rounds of one direction: every client of `clients` runs once per round through the
+# caller's `step DIRECTION CLIENT`, in an order that changes from round to round (in_turn);
+# each round's times (`times`) and peaks (`peak`) are printed as they come.
+alternated_rounds() { # direction
+  local dir=$1 client round line
+  local steps=()
+  for client in "${clients[@]}"; do
+    eval "step_$dir${client//-/_}() { step $dir $client; }"
+    steps+=("step_$dir${client//-/_}")
+  done
+  for round in $(seq "$rounds"); do
+    in_turn "$round" "${steps[@]}"
+    line="  $dir round $round:"
+    for client in "${clients[@]}"; do
+      line+=" $client $(echo "${times[$dir/$client]}" | awk '{print $NF}')s"
+      [ -n "${peak[$dir/$client]:-}" ] && line+="/$(echo "${peak[$dir/$client]}" | awk '{printf "%d", $NF / 1024}')MiB"
+    done
+    echo "$line"
+  done
+}

@@ -78,12 +78,7 @@ int main(int argc, char **argv)
     const int pool = TransferSettings::load().connections;
 
     MyDelegate delegate;
-    delegate.applicationWillFinishLaunching();
-    delegate.applicationDidFinishLaunching();
-    delegate.connectWithAddress(parser.value(server), QStringLiteral("anonymous"), QStringLiteral("bench@"));
-    while (delegate.isDialing())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (delegate.window()->connectionState() != MainWindowController::ConnectionState::Connected)
+    if (!launchConnected(delegate, parser.value(server)))
         return fail(QStringLiteral("not connected"));
 
     // Both browsers open on their directory, its listing in the column after the path's.

@@ -144,24 +144,10 @@ step() { # direction client
   times[$dir/$client]+=" $t" ccpu[$dir/$client]+=" $cpu" scpu[$dir/$client]+=" $server"
 }
 
-med() { tr ' ' '\n' | grep . | median; }
 
 echo "vsftpd on 127.0.0.1:$main_port; $files files of $size bytes; $rounds alternated rounds"
 for dir in down up; do
-  steps=()
-  for client in "${clients[@]}"; do
-    eval "step_$dir${client//-/_}() { step $dir $client; }"
-    steps+=("step_$dir${client//-/_}")
-  done
-  for round in $(seq "$rounds"); do
-    in_turn "$round" "${steps[@]}"
-    line="  $dir round $round:"
-    for client in "${clients[@]}"; do
-      line+=" $client $(echo "${times[$dir/$client]}" | awk '{print $NF}')s"
-      [ -n "${peak[$dir/$client]:-}" ] && line+="/$(echo "${peak[$dir/$client]}" | awk '{printf "%d", $NF / 1024}')MiB"
-    done
-    echo "$line"
-  done
+  alternated_rounds "$dir"
   one=$(echo "${times[$dir/zodaru-${pools[0]}]}" | med)
   l4=$(echo "${times[$dir/lftp-4]}" | med)
   printf '%-10s %8s %8s %9s %9s %10s %10s %8s %7s %s\n' "$dir" "time s" files/s "x ${pools[0]} conn" "x lftp-4" \

@@ -102,13 +102,7 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("settings not written"));
 
     MyDelegate delegate;
-    delegate.applicationWillFinishLaunching();
-    delegate.applicationDidFinishLaunching();
-    delegate.connectWithAddress(parser.value(server), QStringLiteral("anonymous"), QStringLiteral("bench@"));
-    // The logins run on the engines' workers; their results come back through the event loop.
-    while (delegate.isDialing())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (delegate.window()->connectionState() != MainWindowController::ConnectionState::Connected)
+    if (!launchConnected(delegate, parser.value(server)))
         return fail(QStringLiteral("not connected"));
     // Both panes show where the folder comes from and goes to, as when it is dragged.
     MainWindow &window = *delegate.window()->window();
